@@ -1,0 +1,402 @@
+// The Dutch user-interface texts of Quillex, fetched by number at run time.
+//
+// The program loads this library by its bare name for every text it needs
+// and falls back to the default written at the call site when the library or
+// the text is missing, so a text may be changed here without rebuilding the
+// program. An empty text counts as missing: every entry must have content.
+//
+// The compacting engine entries (EnableLog, Compact, GetThreadState,
+// DisableLog) will join this library later; until then it exports only
+// QuillexLoadString.
+//
+// Texts are UTF-8. Characters outside ASCII are written as escapes so that
+// the bytes do not depend on the compiler's idea of the source encoding.
+//
+// Placeholders: "%s" and "%i" are filled in order by the message formatter,
+// "%n" becomes a line break. They only work in texts that go through the
+// formatter; ArgumentsFor() below lists those and how many values each
+// caller passes, and the build fails when a text does not match.
+#include <cstddef>
+#include <cstring>
+
+#if defined(_WIN32)
+#define QX_EXPORT __declspec(dllexport)
+#else
+#define QX_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+constexpr const char* TextFor(int id) {
+    switch (id) {
+    // Main window: title (also the title of several message boxes), the
+    // notice at the first activation and the caption of the open dialog.
+    case 1: return "Vellumo Quillex";
+    case 19:
+        return "Vellumo Quillex controleert, repareert en onderhoudt Vellumo databases.%n%n"
+               "Sluit alle Vellumo programma's af voordat u verdergaat en maak een back-up van de "
+               "database en alle subdatabases: bij het repareren en reorganiseren worden gegevens "
+               "in de database gewijzigd.";
+    case 20: return "Vellumo database openen...";
+
+    // Main window menus.
+    case 2: return "&Opties";
+    case 3: return "&Afsluiten";
+    case 4: return "&Database";
+    case 5: return "&Openen...";
+    case 6: return "&Controleren";
+    case 29: return "&Snel...";
+    case 30: return "&Normaal...";
+    case 31: return "&Intensief...";
+    case 58: return "&Op lege mappen...";
+    case 7: return "&Reorganiseren...";
+    case 8: return "Do&cumenten";
+    case 9: return "&Informatie over...";
+    case 10: return "Geselecteerde, beschadigde items &verwijderen";
+    case 124: return "Lijst &afdrukken...";
+    case 125: return "Lijst &opslaan...";
+    case 11: return "&Help";
+    case 129: return "&Inhoud...";
+    case 12: return "&Over Vellumo Quillex...";
+
+    // Column headers of the sub database list and of the document list.
+    case 13: return "Subdatabase";
+    case 14: return "Grootte";
+    case 15: return "Naam";
+    case 16: return "Locatie";
+    case 17: return "Subdatabase";
+    case 18: return "Status";
+
+    // Status bar panels.
+    case 111: return "%s [%s MB, %s items]";
+    case 112: return "database: --";
+    case 113: return "beschadigd: %s";
+    case 114: return "gerepareerd: %s";
+    case 115: return "geselecteerd: %s";
+
+    // Start-up: missing data access components, offer of the last database.
+    case 122:
+        return "Het gebruik van Vellumo Quillex vereist dat MDAC (Microsoft Data Access Components) "
+               "is ge\xC3\xAF" "nstalleerd. MDAC is te downloaden vanaf de website van Microsoft.";
+    case 123: return "Ontbrekende componenten...";
+    case 128: return "Wilt u de laatst gebruikte Vellumo 8 database openen?";
+
+    // Opening a database: refused generations and the fatal access error.
+    case 70:
+        return "Deze database is van een verouderde versie. Update uw Vellumo versie of neem "
+               "contact op met Tarnwick voor meer informatie.";
+    case 108: return "Versieconflict...";
+    case 109:
+        return "Deze database is van een ongeldig formaat of is in zijn geheel corrupt. Herstel "
+               "deze database met een back-up of neem contact op met Tarnwick voor meer informatie.";
+    case 110: return "Ongeldig formaat...";
+    case 140:
+        return "Er is een kritieke fout opgetreden tijdens het openen van de database.%n%n"
+               "Zorg ervoor dat u voldoende toegangsrechten hebt in de map waar de database staat "
+               "en dat alle Vellumo programma's zijn gesloten!";
+
+    // Connecting to the main database and testing its OCR database.
+    case 85:
+        return "De database kon niet worden geopend. Controleer of het bestand bestaat en of u "
+               "er toegang toe hebt.";
+    case 86: return "Databasefout...";
+    case 87: return "Er is een fout opgetreden bij het openen van de database:";
+    case 118:
+        return "Waarschuwing: De database met OCR data kon niet worden geopend!%n%n"
+               "Herstel het bestand '%s' met een recente back-up om het probleem op te lossen.";
+    case 119: return "OCR data corrupt...";
+    case 120:
+        return "Waarschuwing: De database met OCR data is niet gevonden!%n%n"
+               "Herstel het bestand '%s' met een recente back-up om het probleem op te lossen.";
+    case 121: return "OCR data niet gevonden...";
+
+    // Removing documents from the list and the database.
+    case 23: return "Gerepareerd document verwijderen?";
+    case 24: return "Weet u zeker dat u het document '%s' wilt verwijderen?";
+    case 25: return "Verwijderen?";
+    case 102: return "Weet u zeker dat u alle geselecteerde (beschadigde) documenten wilt verwijderen?";
+    case 116:
+        return "Het document '%s' blijkt gerepareerd. Weet u zeker dat u dit document wilt "
+               "verwijderen?";
+    case 117:
+        return "Dit document blijkt gerepareerd. Weet u zeker dat u dit document wilt verwijderen?";
+
+    // Save-list dialog (the filter is description|pattern).
+    case 106: return "Tekstbestanden (*.txt)|*.txt";
+    case 107: return "Opslaan...";
+
+    // Question before reorganizing.
+    case 26:
+        return "Bij het reorganiseren worden de documentgegevens verplaatst naar zo weinig "
+               "mogelijk subdatabases en worden alle databestanden gecomprimeerd. Afhankelijk van "
+               "de grootte van de database kan dit enkele minuten tot enkele uren duren.%n%n"
+               "Maak eerst een back-up van de database en alle subdatabases.%n%n"
+               "Wilt u de database nu reorganiseren?";
+    case 27: return "Reorganiseren...";
+
+    // State column of the document list.
+    case 88: return "Beschadigd";
+    case 89: return "Gerepareerd";
+    case 90: return "Lege map";
+    case 103: return "Niet gevonden";
+    case 104: return "Gesplitst";
+    case 136: return "Aangepast";
+
+    // Progress window: caption, line formats, Cancel button. The document
+    // and count lines are replaced by the link and folder checks below.
+    case 61: return "Databasecontrole - voortgang";
+    case 62: return "Huidig document: %s";
+    case 63: return "Totale voortgang: (document %s/%s)";
+    case 64: return "Geschatte resterende tijd: %s";
+    case 65: return "Verstreken tijd: %s";
+    case 66: return "Annuleren";
+
+    // Progress lines of the quick (link) check. Text 100 is put in front of
+    // the number of the data row, hence its trailing space.
+    case 98: return "Huidige koppeling: %s";
+    case 99: return "Totale voortgang: (koppeling %s/%s)";
+    case 100: return "document ";
+
+    // Progress lines of the empty folder check.
+    case 96: return "Huidige map: %s";
+    case 97: return "Totale voortgang: (map %s/%s)";
+
+    // Large document check.
+    case 127: return "De subdatabase '%s' is niet gevonden!";
+
+    // Normal and thorough check: compaction beforehand, backup summary,
+    // and the message when nothing was found.
+    case 101: return "Er zijn geen fouten gevonden in deze database.";
+    case 130:
+        return "Voordat de databasecontrole kan worden gestart, dienen de volgende databestanden "
+               "te worden gecomprimeerd:%n%n%s%nKlik op OK om door te gaan.";
+    case 131: return "Bezig met comprimeren databestand %s / %s...";
+    case 132:
+        return "Tijdens het controleren is het opslagformaat van een aantal documenten "
+               "bijgewerkt.%n%nBack-ups van de bijgewerkte documenten zijn opgeslagen in de "
+               "bestanden:%n%n%s%nWij raden u aan van deze bestanden een goede back-up te maken "
+               "en ze vervolgens te verwijderen.";
+    case 133: return "Back-ups...";
+
+    // Reorganizing: frame captions of the reorganize window and its messages.
+    case 71: return "Bezig met comprimeren van subdatabase %s...";
+    case 72: return "Bezig met comprimeren van de hoofddatabase...";
+    case 91: return "Bezig met voorbereiden...";
+    case 93: return "Bezig met verplaatsen van documenten...";
+    case 74:
+        return "Het bestand '%s' staat waarschijnlijk op een alleen-lezen medium en kan niet "
+               "worden gewijzigd. De bewerking wordt afgebroken.";
+    case 76:
+        return "Er is onvoldoende vrije schijfruimte op '%s'. Voor het reorganiseren is ten "
+               "minste 100 MB vrije ruimte nodig.";
+    case 83: return "Onvoldoende schijfruimte...";
+    case 77:
+        return "Het pad van de subdatabase in de database ('%s') wijkt af van het verwachte pad "
+               "('%s'). Het reorganiseren wordt afgebroken.";
+    case 78: return "De subdatabase '%s' is niet gevonden. Het reorganiseren wordt afgebroken.";
+    case 79: return "De subdatabase '%s' kon niet worden geopend. Het reorganiseren wordt afgebroken.";
+    case 92: return "Fout bij openen subdatabase...";
+
+    // Sub database list: missing files and a failed update.
+    case 80:
+        return "Een subdatabase van de database '%s' is niet gevonden, niet als '%s' en ook niet "
+               "als '%s'.%n%nHerstel het bestand met een recente back-up.";
+    case 81: return "Afwijkende locatie";
+    case 82:
+        return "Bij het bijwerken van de lijst met subdatabases is een fout opgetreden:%n%n%s (%s)";
+    case 95:
+        return "Het bestand van de hoofddatabase is niet gevonden. De lijst met subdatabases kan "
+               "niet worden bijgewerkt.";
+
+    // Renumbering the sub databases.
+    case 73:
+        return "De subdatabase '%s' is niet gevonden. De lijst met subdatabases is niet gewijzigd.";
+
+    // Compacting data files and the compacting window.
+    case 75:
+        return "Er is onvoldoende vrije schijfruimte op '%s': er is nog %s extra nodig om het "
+               "databestand '%s' te kunnen comprimeren.";
+    case 137: return "Bezig met annuleren...";
+    case 138: return "Databestanden comprimeren...";
+    case 139: return "Dit proces kan enige tijd in beslag nemen.%nEen ogenblik geduld a.u.b....";
+
+    // Reorganize window. Text 69 is shown as it stands, without line breaks.
+    case 67: return "Database reorganiseren";
+    case 68: return "Bezig met reorganiseren";
+    case 69:
+        return "Het reorganiseren kan, afhankelijk van de grootte van de database en de snelheid "
+               "van de computer, enkele minuten tot enkele uren duren. Annuleren wordt sterk "
+               "afgeraden. Zorg ervoor dat er een back-up van de database en alle subdatabases "
+               "is gemaakt.";
+
+    // Document information window: captions.
+    case 32: return "Documentinformatie";
+    case 33: return "Document";
+    case 34: return "Toelichting";
+    case 35: return "Naam:";
+    case 36: return "Datum:";
+    case 37: return "Trefwoorden:";
+    case 38: return "Postcode:";
+
+    // Document information window: explanation of each check result.
+    case 39:
+        // The result behind this text never carries a sub database name, so
+        // it names none although the caller passes one.
+        return "Dit document verwijst naar een subdatabase die niet in de lijst met subdatabases "
+               "van deze database voorkomt. De gegevens van het document kunnen daardoor niet "
+               "worden gevonden.";
+    case 40:
+        return "De subdatabase '%s' is niet gevonden, ook niet in de map van de hoofddatabase "
+               "('%s'). Zet het bestand terug in deze map of herstel het met een recente back-up.";
+    case 41:
+        return "Het bestand van de hoofddatabase is niet gevonden, waardoor de subdatabase van "
+               "dit document niet kon worden gekoppeld.";
+    case 42:
+        return "Bij het controleren van dit document is een databasefout opgetreden. Raadpleeg "
+               "het logbestand voor meer informatie.";
+    case 43:
+        return "Dit document stond in een map die niet (meer) bestaat. Het document is verplaatst "
+               "naar het hoogste niveau van de database.";
+    case 44:
+        return "De subdatabase '%s' kon niet worden geopend. Het bestand is mogelijk beschadigd, "
+               "alleen-lezen of in gebruik door een ander programma.";
+    case 45:
+        return "Dit document was beschadigd. In een andere subdatabase is een onbeschadigde versie "
+               "gevonden en het document is daaraan gekoppeld.";
+    case 46: return "Dit document kon niet worden geladen. De opgeslagen gegevens zijn beschadigd.";
+    case 47:
+        return "Dit document was leeg. In een andere subdatabase zijn de gegevens van het document "
+               "gevonden en het document is daaraan gekoppeld.";
+    case 48:
+        return "Dit document is leeg: er zijn geen gegevens voor opgeslagen en ook in de andere "
+               "subdatabases zijn ze niet gevonden.";
+    case 49:
+        return "Voor deze opgeslagen gegevens bestond geen document. Er is een nieuw document voor "
+               "aangemaakt op het hoogste niveau van de database, met de naam 'Fixed' gevolgd door "
+               "het documentnummer.";
+    case 50:
+        return "De gegevens van dit document ontbraken in zijn subdatabase, maar zijn in een andere "
+               "subdatabase gevonden. Het document is daaraan gekoppeld.";
+    case 51:
+        return "De gegevens van dit document ontbreken in zijn subdatabase en zijn ook in geen "
+               "andere subdatabase gevonden.";
+    case 52:
+        return "Onder hetzelfde nummer waren twee verschillende documenten opgeslagen. Een van "
+               "beide is als nieuw document opgenomen, met de naam 'Fixed' gevolgd door het nieuwe "
+               "documentnummer.";
+    case 59: return "Deze map is leeg: er staan geen documenten of submappen in.";
+    case 60: return "Onbekende foutcode: %s.";
+    case 105:
+        return "Dit was een onbereikbare pagina van een multipage document. De pagina is omgezet "
+               "naar een enkelvoudig document.";
+    case 134:
+        return "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Er is een "
+               "back-up gemaakt van het originele document en het opslagformaat is aangepast.";
+    case 135:
+        return "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Neem "
+               "contact op met Tarnwick voor meer informatie.";
+
+    // About window.
+    case 56: return "Over Vellumo Quillex";
+    case 53: return "Vellumo Quillex versie %s.%s.%s";
+    case 54: return "Controle, reparatie en onderhoud van Vellumo databases.";
+    case 55: return "\xC2\xA9" " Tarnwick. Alle rechten voorbehouden.";
+    case 126: return "https://www.tarnwick.nl";
+
+    default: return nullptr;
+    }
+}
+
+// How many values the caller hands to the formatter with each text, or
+// kShownAsIs for texts that are displayed without formatting (a placeholder
+// or "%n" would show literally there).
+constexpr int kShownAsIs = -1;
+
+constexpr int ArgumentsFor(int id) {
+    switch (id) {
+    case 19: case 26: case 139: case 140:
+    case 41: case 42: case 43: case 45: case 46: case 47: case 48:
+    case 49: case 50: case 51: case 52: case 59: case 105:
+        return 0;
+    case 39:  // see the text: the value passed is always empty
+        return 0;
+    case 24: case 44: case 60: case 62: case 64: case 65: case 71: case 73: case 74:
+    case 76: case 78: case 79: case 96: case 98: case 113: case 114: case 115:
+    case 116: case 118: case 120: case 127: case 130: case 132:
+        return 1;
+    case 40: case 63: case 77: case 82: case 97: case 99: case 131:
+        return 2;
+    case 53: case 75: case 80: case 111:
+        return 3;
+    default:
+        return kShownAsIs;
+    }
+}
+
+// The program reads at most this many bytes of a text.
+constexpr std::size_t kCallerBuffer = 1024;
+constexpr int kHighestId = 140;
+
+constexpr bool TextIsSound(int id) {
+    const char* t = TextFor(id);
+    if (t == nullptr) return true;
+    if (*t == '\0') return false;  // would make the program show its default instead
+    int fills = 0;
+    bool breaks = false;
+    std::size_t length = 0;
+    for (; t[length] != '\0'; ++length) {
+        if (t[length] != '%') continue;
+        const char c = t[length + 1];
+        // The formatter fills "%s" regardless of case and turns "%i" into "%s".
+        if (c == 's' || c == 'S' || c == 'i') ++fills;
+        if (c == 'n') breaks = true;
+    }
+    if (length >= kCallerBuffer) return false;
+    const int args = ArgumentsFor(id);
+    if (args == kShownAsIs) return fills == 0 && !breaks;
+    return fills == args;
+}
+
+constexpr bool AllTextsSound() {
+    for (int id = 0; id <= kHighestId + 1; ++id)
+        if (!TextIsSound(id)) return false;
+    return TextFor(0) == nullptr && TextFor(kHighestId + 1) == nullptr;
+}
+
+constexpr int TextCount() {
+    int n = 0;
+    for (int id = 1; id <= kHighestId; ++id)
+        if (TextFor(id) != nullptr) ++n;
+    return n;
+}
+
+constexpr bool EveryFormattedIdHasText() {
+    for (int id = 1; id <= kHighestId; ++id)
+        if (ArgumentsFor(id) != kShownAsIs && TextFor(id) == nullptr) return false;
+    return true;
+}
+
+static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
+static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
+// IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
+static_assert(TextCount() == 134, "a text was added or lost; update docs/strings.md as well");
+
+}  // namespace
+
+extern "C" QX_EXPORT int QuillexLoadString(int id, char* buffer, int bufferSize) {
+    if (buffer == nullptr || bufferSize <= 0) return 0;
+    buffer[0] = '\0';
+    const char* text = TextFor(id);
+    if (text == nullptr) return 0;
+
+    std::size_t length = std::strlen(text);
+    const std::size_t room = static_cast<std::size_t>(bufferSize) - 1;
+    if (length > room) {
+        length = room;
+        // Cut before the character that does not fit whole, never inside it.
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+    }
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+}

@@ -1,0 +1,241 @@
+#include "support/FileOperations.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QString>
+
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <cstdlib>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace qx {
+
+namespace {
+
+std::size_t LastSeparator(std::string_view path) {
+    for (std::size_t i = path.size(); i-- > 0;)
+        if (IsPathSeparator(path[i])) return i;
+    return std::string_view::npos;
+}
+
+// Anything at all under that name (file, folder, even a dangling link) makes
+// the name taken. An error other than "not found" (say, no rights on the
+// folder) counts as free: the caller's create will then fail on its own
+// instead of this loop running forever.
+bool NameTaken(const std::string& path) {
+    std::error_code ec;
+    fs::file_type type = fs::symlink_status(PathFromUtf8(path), ec).type();
+    return type != fs::file_type::not_found && type != fs::file_type::none;
+}
+
+bool CanEnter(const std::string& folder) {
+    if (folder.empty()) return false;
+    std::error_code ec;
+    if (!fs::is_directory(PathFromUtf8(folder), ec)) return false;
+#ifdef _WIN32
+    return true;
+#else
+    return ::access(folder.c_str(), X_OK) == 0;
+#endif
+}
+
+// Drops trailing separators but never turns a root ("/", "\") into nothing.
+std::string StripTrailingSeparators(std::string_view path) {
+    std::size_t end = path.size();
+    while (end > 1 && IsPathSeparator(path[end - 1])) --end;
+    return std::string(path.substr(0, end));
+}
+
+std::string ExecutableFolder() {
+#ifdef _WIN32
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) return PathToUtf8(fs::path(std::wstring(buf.data(), n)).parent_path());
+        buf.resize(buf.size() * 2);
+    }
+#else
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) return PathToUtf8(exe.parent_path());
+    fs::path cwd = fs::current_path(ec);  // no /proc: the best remaining guess
+    return ec ? std::string() : PathToUtf8(cwd);
+#endif
+}
+
+}  // namespace
+
+bool IsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+const char* PathSeparator() {
+#ifdef _WIN32
+    return "\\";
+#else
+    return "/";
+#endif
+}
+
+fs::path PathFromUtf8(std::string_view path) {
+    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
+}
+
+std::string PathToUtf8(const fs::path& path) {
+    std::u8string s = path.u8string();
+    return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
+bool FileExists(std::string_view path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    return fs::is_regular_file(PathFromUtf8(path), ec);
+}
+
+std::string GetFileExtension(std::string_view path) {
+    std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos) return {};
+    std::string_view ext = path.substr(dot);
+    return QString::fromUtf8(ext.data(), static_cast<qsizetype>(ext.size())).toLower().toStdString();
+}
+
+std::string GetFileNamePart(std::string_view path) {
+    std::size_t sep = LastSeparator(path);
+    return std::string(sep == std::string_view::npos ? path : path.substr(sep + 1));
+}
+
+std::string GetFolderPart(std::string_view path) {
+    std::size_t sep = LastSeparator(path);
+    if (sep == std::string_view::npos) return {};
+    // A file straight in the root keeps the root itself ("/" for "/x.dat"):
+    // an empty text would read as "the current folder" to whoever lists,
+    // enters or measures the folder. Joining "/" + "/" + name still names
+    // the same file. A drive root comes back as "C:", as Windows callers expect.
+    return StripTrailingSeparators(path.substr(0, sep + 1));
+}
+
+std::string AppPath() {
+    if (QCoreApplication::instance()) {
+        QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+        return StripTrailingSeparators(dir.toStdString());
+    }
+    static const std::string folder = ExecutableFolder();
+    return folder;
+}
+
+std::int64_t FileLength(std::string_view path) {
+    std::error_code ec;
+    std::uintmax_t n = fs::file_size(PathFromUtf8(path), ec);
+    return ec ? 0 : static_cast<std::int64_t>(n);
+}
+
+// std::filesystem maps the owner's write permission onto the read-only
+// attribute on Windows, so one code path serves both platforms.
+bool IsFileReadOnly(std::string_view path) {
+    std::error_code ec;
+    fs::file_status st = fs::status(PathFromUtf8(path), ec);
+    if (ec || !fs::exists(st)) return false;
+    return (st.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+void SetFileReadOnly(std::string_view path, bool readOnly) {
+    if (path.empty()) return;
+    std::error_code ec;
+    fs::path p = PathFromUtf8(path);
+    fs::file_status st = fs::status(p, ec);
+    if (ec || !fs::exists(st)) return;
+    bool isReadOnly = (st.permissions() & fs::perms::owner_write) == fs::perms::none;
+    if (readOnly == isReadOnly) return;
+    fs::permissions(p, fs::perms::owner_write, readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
+}
+
+std::string UniqueFileName(std::string_view path) {
+    std::string original(path);
+    if (!NameTaken(original)) return original;
+
+    std::string base = StripTrailingSeparators(path);
+    std::string ext;
+    // The counter goes before the extension only when the last "." lies in
+    // the file name; a "." in a folder name would move the new name into
+    // another folder, so then the counter goes at the end.
+    std::size_t dot = base.rfind('.');
+    std::size_t sep = LastSeparator(base);
+    if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) {
+        ext = base.substr(dot);  // kept in its own case: it matters on POSIX file systems
+        base.resize(dot);
+    }
+    for (unsigned long long n = 1;; ++n) {
+        char counter[32];
+        std::snprintf(counter, sizeof counter, "_%03llu", n);
+        std::string candidate = base + counter + ext;
+        if (!NameTaken(candidate)) return candidate;
+    }
+}
+
+bool ChangeDirectory(std::string_view path) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    fs::current_path(PathFromUtf8(path), ec);
+    return !ec;
+}
+
+std::string TempFolder() {
+    static std::string cached;
+    if (CanEnter(cached)) return cached;
+
+    std::error_code ec;
+    fs::path sys = fs::temp_directory_path(ec);
+    if (!ec) {
+        std::string folder = StripTrailingSeparators(PathToUtf8(sys));
+        if (CanEnter(folder)) return cached = folder;
+    }
+#ifdef _WIN32
+    const std::string fallback = "C:\\WINDOWS\\TEMP";
+#else
+    const std::string fallback = "/tmp";
+#endif
+    if (CanEnter(fallback)) return cached = fallback;
+    return {};
+}
+
+std::string TempFileName(std::string_view prefix) {
+    std::string folder = TempFolder();
+    if (folder.empty()) return {};
+    std::string safePrefix(prefix);
+    for (char& c : safePrefix)
+        if (IsPathSeparator(c) || c == '\\' || c == '/') c = '_';
+#ifdef _WIN32
+    std::vector<wchar_t> buf(MAX_PATH + 1);
+    std::wstring wfolder = PathFromUtf8(folder).wstring();
+    std::wstring wprefix = PathFromUtf8(safePrefix).wstring();
+    if (GetTempFileNameW(wfolder.c_str(), wprefix.c_str(), 0, buf.data()) == 0) return {};
+    return PathToUtf8(fs::path(buf.data()));
+#else
+    std::string tmpl = folder + (IsPathSeparator(folder.back()) ? "" : "/") + safePrefix + "XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = ::mkstemp(buf.data());
+    if (fd < 0) return {};
+    ::close(fd);
+    return std::string(buf.data());
+#endif
+}
+
+}  // namespace qx

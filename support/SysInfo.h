@@ -1,0 +1,23 @@
+#pragma once
+// Disks: the root of the volume a path lies on and the space free on it.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qx {
+
+// The root of the volume holding the path, with a trailing separator; "" when
+// it cannot be told. On POSIX this is the mount point of the path's file
+// system (the path need not exist yet: its nearest existing folder counts).
+// On Windows it is DriveRootWindows(path).
+std::string DriveRoot(std::string_view path);
+
+// Windows drive roots worked out from the text alone: "C:\" for "C:\x" and
+// "C:x", "\\server\share\" for a UNC path with a share and something after
+// it, "" otherwise. Available on every platform.
+std::string DriveRootWindows(std::string_view path);
+
+// Bytes available to the caller on the volume of DriveRoot(path); 0 on error.
+std::int64_t DiskFreeSpace(std::string_view path);
+
+}  // namespace qx

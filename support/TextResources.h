@@ -1,0 +1,40 @@
+#pragma once
+// User-interface texts by number from the string library beside the program,
+// and the filling of their placeholders.
+#include "support/Variant.h"
+
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qx {
+
+// Longest text taken from the string library, in characters.
+inline constexpr std::size_t kMaxResStringChars = 1024;
+
+// The text with that number from the string library, else `def`. The library
+// is loaded and released on every call, so a library that appears, vanishes
+// or is replaced while the program runs is picked up at once.
+std::string GetResString(long id, std::string_view def);
+
+// The folder the string library is loaded from; empty (the default) means
+// the program's own folder.
+void SetStringLibraryFolder(std::string folder);
+// The full path GetResString loads the library from.
+std::string StringLibraryPath();
+
+// Fills a text's placeholders: every "%i" becomes "%s"; then each argument in
+// turn replaces the first "%s" or "%S" of the text as it stands by then (so a
+// "%s" inside an earlier argument is filled before later ones); finally every
+// "%n" becomes CR LF. Surplus arguments are ignored; surplus "%s" stay.
+std::string FormatMsg(std::string_view tmpl, std::span<const Variant> args);
+inline std::string FormatMsg(std::string_view tmpl, std::initializer_list<Variant> args = {}) {
+    return FormatMsg(tmpl, std::span<const Variant>(args.begin(), args.size()));
+}
+inline std::string FormatMsg(std::string_view tmpl, const std::vector<Variant>& args) {
+    return FormatMsg(tmpl, std::span<const Variant>(args));
+}
+
+}  // namespace qx

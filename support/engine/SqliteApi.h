@@ -1,0 +1,10 @@
+#pragma once
+// Private to the engine: the one place that includes SQLCipher's header.
+#include <sqlite3.h>
+
+// The system's plain sqlite3.h must not win over SQLCipher's: only the
+// SQLCipher header declares the keying functions.
+static_assert(sizeof(&sqlite3_key) != 0, "SQLCipher's sqlite3.h must come first on the include path");
+#ifndef SQLITE_HAS_CODEC
+#error "the engine must be compiled with SQLITE_HAS_CODEC"
+#endif

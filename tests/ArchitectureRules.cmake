@@ -1,0 +1,22 @@
+# sqlite3.h belongs to the engine alone; Qt Widgets never enters the core.
+file(GLOB_RECURSE sources ${ROOT}/support/*.cpp ${ROOT}/support/*.h ${ROOT}/database/*.cpp
+     ${ROOT}/database/*.h ${ROOT}/cli/*.cpp ${ROOT}/cli/*.h ${ROOT}/shell/*.cpp ${ROOT}/shell/*.h
+     ${ROOT}/windows/*.cpp ${ROOT}/windows/*.h)
+set(failures "")
+foreach(f IN LISTS sources)
+  file(READ ${f} text)
+  string(REGEX MATCH "#include[ \t]*[<\"][^>\"]*sqlite3\\.h" hit "${text}")
+  if(hit AND NOT f MATCHES "/support/engine/")
+    list(APPEND failures "${f} includes sqlite3.h outside the engine")
+  endif()
+  if(f MATCHES "/(support|database)/")
+    string(REGEX MATCH "#include[ \t]*<Qt(Widgets|PrintSupport)|#include[ \t]*<Q(Widget|MainWindow|MessageBox|Dialog|Application)>" hit "${text}")
+    if(hit)
+      list(APPEND failures "${f} uses Qt Widgets inside the core")
+    endif()
+  endif()
+endforeach()
+if(failures)
+  string(REPLACE ";" "\n" failures "${failures}")
+  message(FATAL_ERROR "${failures}")
+endif()

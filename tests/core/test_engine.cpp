@@ -1,0 +1,341 @@
+// The database engine: connect strings, keyed files, cursors, binary values.
+#include "support/engine/ConnectString.h"
+#include "support/engine/Connection.h"
+#include "support/engine/Dao.h"
+#include "support/engine/Recordset.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+#include <set>
+
+using namespace qx;
+using namespace qx::engine;
+using qx::test::TempDir;
+
+namespace {
+
+const std::string kPwd = "\u00a9Pendrawix8";
+
+std::string Cs(const std::string& path, const std::string& pwd) {
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + ";Jet OLEDB:Database Password=" + pwd;
+}
+
+// A small keyed file with a numbered table and a table of stored values.
+void MakeArchiveFile(const std::string& path, const std::string& pwd) {
+    sql::Error err;
+    sql::Database db = CreateDatabaseFile(path, pwd, err);
+    ASSERT_TRUE(db.isOpen()) << err.message;
+    TableDef folders;
+    folders.name = "FOLDERS";
+    folders.autoNumber("ID").field("PARENT", FieldType::Long).field("NAME", FieldType::Text, 80)
+        .field("ISFOLDER", FieldType::Boolean).index("PrimaryKey", {"ID"}, true).index("parentID", {"PARENT"});
+    TableDef pictures;
+    pictures.name = "PICTURES";
+    pictures.autoNumber("ID").field("path", FieldType::Memo).field("PICTURE", FieldType::LongBinary)
+        .index("PrimaryKey", {"ID"}, true);
+    for (const TableDef* t : {&folders, &pictures})
+        for (const std::string& s : CreateTableSql(*t)) ASSERT_TRUE(db.exec(s, &err)) << err.message;
+    ASSERT_TRUE(db.exec("INSERT INTO FOLDERS (PARENT, NAME, ISFOLDER) VALUES (0, 'A', -1), (1, 'doc1', 0),"
+                        " (1, 'doc2', 0), (NULL, NULL, 0)", &err)) << err.message;
+    ASSERT_TRUE(db.exec("INSERT INTO PICTURES (ID, path, PICTURE) VALUES (2, 'p', x'0102030405'), (3, NULL, x''),"
+                        " (4, NULL, NULL)", &err)) << err.message;
+}
+
+}  // namespace
+
+TEST(ConnectString, ParsesTheFormsTheArchiveCodeBuilds) {
+    struct Case { std::string text, source, password; } cases[] = {
+        {Cs("/a/b.dat", kPwd), "/a/b.dat", kPwd},
+        {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.omd;", "/a/b.omd", ""},
+        {Cs("/x;y=z/b;c.dat", "p;w=d"), "/x;y=z/b;c.dat", "p;w=d"},
+        {Cs("/dir/Data Source=odd.dat", "pw"), "/dir/Data Source=odd.dat", "pw"},
+        {"Data Source=\"/q;uoted\"\"x.dat\";PWD=a", "/q;uoted\"x.dat", "a"},
+        {";PWD=" + kPwd, "", kPwd},
+        {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a.dat;Jet OLEDB:Database Password=", "/a.dat", ""},
+    };
+    for (const Case& c : cases) {
+        const ConnectString cs = ConnectString::Parse(c.text);
+        EXPECT_EQ(cs.dataSource(), c.source) << c.text;
+        EXPECT_EQ(cs.password(), c.password) << c.text;
+    }
+}
+
+TEST(ConnectString, PasswordBytesTakeTheLowByteOfEachCharacter) {
+    EXPECT_EQ(PasswordBytes(kPwd), "\xA9Pendrawix8");
+    EXPECT_EQ(PasswordBytes("\u00a9Lomadriq").size(), 9u);
+    EXPECT_EQ(PasswordBytes("\u20ac"), "\xAC");  // U+20AC: low byte only
+    EXPECT_EQ(PasswordBytes(""), "");
+}
+
+TEST(Connection, OpensOnlyWithTheRightPasswordAndNeverAForeignFile) {
+    TempDir dir;
+    const std::string keyed = dir.file("main.dat");
+    MakeArchiveFile(keyed, kPwd);
+    const std::string plain = dir.file("plain.omd");
+    MakeArchiveFile(plain, "");
+    const std::string empty = dir.file("empty.dat");
+    qx::test::WriteFile(empty, "");
+    const std::string text = dir.file("notes.dat");
+    qx::test::WriteFile(text, std::string(70000, 'x'));
+
+    struct Case { std::string path, pwd; bool opens; long error; } cases[] = {
+        {keyed, kPwd, true, 0},
+        {keyed, "\u00a9Pendrawix6", false, sql::kNotADatabase},
+        {keyed, "", false, sql::kNotADatabase},
+        {plain, "", true, 0},
+        {plain, kPwd, false, sql::kNotADatabase},
+        {empty, "", false, sql::kNotADatabase},
+        {empty, kPwd, false, sql::kNotADatabase},
+        {text, "", false, sql::kNotADatabase},
+        {text, kPwd, false, sql::kNotADatabase},
+        {dir.file("missing.dat"), kPwd, false, sql::kCantOpen},
+    };
+    for (const Case& c : cases) {
+        Connection cn;
+        EXPECT_EQ(cn.open(Cs(c.path, c.pwd)), c.opens) << c.path << " / " << c.pwd.size();
+        EXPECT_EQ(cn.state(), c.opens ? StateOpen : StateClosed);
+        if (!c.opens) {
+            ASSERT_EQ(cn.errors().size(), 1u);
+            EXPECT_EQ(cn.errors()[0].number, c.error) << cn.errors()[0].description;
+            EXPECT_FALSE(cn.errors()[0].description.empty());
+        }
+    }
+    // Failed opens must not have turned the empty file into a database.
+    EXPECT_EQ(std::filesystem::file_size(empty), 0u);
+
+    DaoDatabase dao;
+    EXPECT_TRUE(dao.open(keyed, ";PWD=" + kPwd));
+    EXPECT_TRUE(dao.testQuery("SELECT * FROM FOLDERS WHERE ID IS NULL"));
+    EXPECT_FALSE(dao.testQuery("SELECT * FROM trash WHERE id IS NULL"));
+    EXPECT_FALSE(DaoDatabase().open(keyed, ";PWD=\u00a9Pendrawix"));
+}
+
+TEST(Connection, ReportsDataSourceCatalogAndRecordsAffected) {
+    TempDir dir;
+    const std::string path = dir.file("Ar;chief=1.dat");
+    MakeArchiveFile(path, kPwd);
+    Connection cn;
+    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+    EXPECT_EQ(cn.dataSource(), path);
+    EXPECT_EQ(cn.property("Data Source").value_or(""), path);
+    EXPECT_EQ(cn.connectionString(), Cs(path, kPwd));
+
+    std::vector<std::string> names;
+    for (const CatalogTable& t : cn.tables())
+        if (t.type == "TABLE") names.push_back(t.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"FOLDERS", "PICTURES"}));
+
+    EXPECT_EQ(cn.execute("UPDATE FOLDERS SET PARENT = 5 WHERE NOT ISFOLDER"), 3);
+    EXPECT_EQ(cn.execute("DELETE FROM FOLDERS WHERE ID = 999"), 0);
+    EXPECT_FALSE(cn.execute("DELETE FROM NOSUCH").has_value());
+    ASSERT_FALSE(cn.errors().empty());
+    EXPECT_NE(cn.errors()[0].description.find("NOSUCH"), std::string::npos);
+
+    cn.close();
+    EXPECT_EQ(cn.dataSource(), "");
+    EXPECT_FALSE(cn.execute("DELETE FROM FOLDERS").has_value());
+}
+
+TEST(Recordset, ReadsValuesNullsAndSizesInEveryMode) {
+    TempDir dir;
+    const std::string path = dir.file("a.dat");
+    MakeArchiveFile(path, kPwd);
+    Connection cn;
+    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+    for (CursorMode mode : {CursorMode::Scan, CursorMode::Lookup, CursorMode::Edit}) {
+        Recordset rs;
+        ASSERT_TRUE(rs.open("SELECT * FROM PICTURES ORDER BY ID", cn, mode));
+        std::vector<std::int64_t> sizes;
+        std::vector<bool> nulls;
+        for (; !rs.eof(); rs.moveNext()) {
+            sizes.push_back(rs.actualSize("picture"));
+            nulls.push_back(rs.value("PICTURE").isNull());
+        }
+        EXPECT_EQ(sizes, (std::vector<std::int64_t>{5, 0, 0})) << int(mode);
+        EXPECT_EQ(nulls, (std::vector<bool>{false, false, true})) << int(mode);
+    }
+    Recordset rs;
+    ASSERT_TRUE(rs.open("SELECT ID, PICTURE FROM PICTURES WHERE ID = 2", cn, CursorMode::Lookup));
+    EXPECT_EQ(rs.recordCount(), 1);
+    EXPECT_EQ(rs.value("PICTURE"), Variant(Bytes{1, 2, 3, 4, 5}));
+    std::uint8_t piece[2];
+    EXPECT_EQ(rs.readChunk("PICTURE", 0, piece), 2);
+    EXPECT_EQ(piece[1], 2);
+    EXPECT_EQ(rs.readChunk("PICTURE", 4, piece), 1);
+    EXPECT_EQ(piece[0], 5);
+    EXPECT_EQ(rs.readChunk("PICTURE", 5, piece), 0);
+    EXPECT_TRUE(rs.value("NOSUCH").isNull());
+    EXPECT_EQ(rs.lastError().code, sql::kNotFound);
+
+    Recordset none;
+    ASSERT_TRUE(none.open("SELECT ID FROM PICTURES WHERE ID = NULL", cn, CursorMode::Lookup));
+    EXPECT_TRUE(none.eof());
+    EXPECT_TRUE(none.bof());
+
+    Recordset join;
+    ASSERT_TRUE(join.open("SELECT FOLDERS.NAME AS N, PICTURES.PICTURE AS P FROM FOLDERS, PICTURES "
+                          "WHERE FOLDERS.ID = PICTURES.ID ORDER BY FOLDERS.ID", cn, CursorMode::Edit));
+    EXPECT_FALSE(join.updatable());
+    EXPECT_EQ(join.value("N").toString(), "doc1");
+    EXPECT_EQ(join.actualSize("P"), 5);
+    EXPECT_FALSE(join.setValue("N", "x"));
+}
+
+TEST(Recordset, EditsAddsAndDeletesRowsWithAutoNumbers) {
+    TempDir dir;
+    const std::string path = dir.file("a.dat");
+    MakeArchiveFile(path, kPwd);
+    Connection cn;
+    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+    Recordset rs;
+    ASSERT_TRUE(rs.open("SELECT * FROM FOLDERS WHERE ID = 4", cn, CursorMode::Edit));
+    EXPECT_TRUE(rs.value("NAME").isNull());
+    EXPECT_TRUE(rs.value("PARENT").isNull());
+
+    // The new row's number is known before the row is written, and a
+    // cancelled or deleted row's number is never handed out again.
+    ASSERT_TRUE(rs.addNew());
+    const auto first = rs.value("ID").toInt64();
+    EXPECT_EQ(first, 5);
+    rs.cancelUpdate();
+    ASSERT_TRUE(rs.addNew());
+    const auto second = rs.value("ID").toInt64();
+    EXPECT_EQ(second, 6);
+    ASSERT_TRUE(rs.setValue("NAME", "Fixed 6"));
+    ASSERT_TRUE(rs.setValue("ISFOLDER", false));
+    ASSERT_TRUE(rs.update());
+    EXPECT_EQ(rs.value("NAME").toString(), "Fixed 6");
+    ASSERT_TRUE(rs.deleteCurrent());
+    EXPECT_TRUE(rs.value("NAME").isNull());
+    ASSERT_TRUE(rs.addNew());
+    EXPECT_EQ(rs.value("ID").toInt64(), 7);
+    ASSERT_TRUE(rs.setValue("ID", 40));  // an explicit number wins
+    ASSERT_TRUE(rs.update());
+    rs.close();
+
+    Recordset check;
+    ASSERT_TRUE(check.open("SELECT ID FROM FOLDERS ORDER BY ID", cn, CursorMode::Lookup));
+    std::vector<std::int64_t> ids;
+    for (; !check.eof(); check.moveNext()) ids.push_back(check.value("ID").toInt64());
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{1, 2, 3, 4, 40}));
+
+    Recordset ro;
+    ASSERT_TRUE(ro.open("SELECT * FROM FOLDERS", cn, CursorMode::Lookup));
+    EXPECT_FALSE(ro.setValue("NAME", "x"));
+    EXPECT_EQ(ro.lastError().code, sql::kNotUpdatable);
+}
+
+TEST(Recordset, VisitsEveryRowOnceWhileTheOrderingColumnChanges) {
+    TempDir dir;
+    const std::string path = dir.file("a.dat");
+    MakeArchiveFile(path, kPwd);
+    Connection cn;
+    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+    ASSERT_TRUE(cn.execute("WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 500) "
+                           "INSERT INTO FOLDERS (PARENT, NAME, ISFOLDER) SELECT i % 7, 'd' || i, 0 FROM r"));
+    Recordset rs;
+    ASSERT_TRUE(rs.open("SELECT ID, PARENT FROM FOLDERS WHERE NOT ISFOLDER ORDER BY PARENT", cn, CursorMode::Edit));
+    std::set<std::int64_t> seen;
+    int visits = 0;
+    for (; !rs.eof(); rs.moveNext()) {
+        ++visits;
+        seen.insert(rs.value("ID").toInt64());
+        ASSERT_TRUE(rs.setValue("PARENT", rs.value("PARENT").toInt64() + 1000));  // moves it to the end
+        ASSERT_TRUE(rs.update());
+    }
+    EXPECT_EQ(visits, 503);
+    EXPECT_EQ(seen.size(), 503u);
+
+    // Deleting while walking, then requery: the cursor stands on the first
+    // remaining row, and the set can be emptied that way.
+    Recordset all;
+    ASSERT_TRUE(all.open("SELECT * FROM PICTURES", cn, CursorMode::Edit));
+    ASSERT_TRUE(all.moveLast());
+    int rounds = 0;
+    while (!all.bof() && ++rounds < 10) {
+        ASSERT_TRUE(all.deleteCurrent());
+        ASSERT_TRUE(all.requery());
+    }
+    EXPECT_EQ(rounds, 3);
+    EXPECT_TRUE(all.eof());
+}
+
+TEST(Recordset, StreamsLargeValuesInAndOutAndKeepsTheOldOneOnFailure) {
+    TempDir dir;
+    const std::string path = dir.file("a_1.pdb");
+    MakeArchiveFile(path, kPwd);
+    Connection cn;
+    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+    const std::int64_t size = 5 * 1024 * 1024 + 17;
+    auto pattern = [](std::int64_t off) { return static_cast<std::uint8_t>((off * 31 + off / 4096) & 0xFF); };
+    auto source = [&](std::int64_t off, std::span<std::uint8_t> into) {
+        for (size_t i = 0; i < into.size(); ++i) into[i] = pattern(off + static_cast<std::int64_t>(i));
+        return true;
+    };
+    {
+        Recordset rs;
+        ASSERT_TRUE(rs.open("SELECT * FROM PICTURES WHERE ID = 10", cn, CursorMode::Edit));
+        ASSERT_TRUE(rs.addNew());
+        ASSERT_TRUE(rs.setValue("ID", 10));
+        ASSERT_TRUE(rs.setValueFromStream("PICTURE", size, source));
+        ASSERT_TRUE(rs.update()) << rs.lastError().message;
+    }
+    {
+        Recordset rs;
+        ASSERT_TRUE(rs.open("SELECT * FROM PICTURES WHERE ID = 10", cn, CursorMode::Scan));
+        ASSERT_EQ(rs.actualSize("PICTURE"), size);
+        std::vector<std::uint8_t> buf(65536);
+        std::int64_t off = 0, bad = 0;
+        while (std::int64_t n = rs.readChunk("PICTURE", off, buf)) {
+            for (std::int64_t i = 0; i < n; ++i) bad += buf[static_cast<size_t>(i)] != pattern(off + i);
+            off += n;
+        }
+        EXPECT_EQ(off, size);
+        EXPECT_EQ(bad, 0);
+    }
+    {
+        Recordset rs;
+        ASSERT_TRUE(rs.open("SELECT * FROM PICTURES WHERE ID = 2", cn, CursorMode::Edit));
+        ASSERT_TRUE(rs.setValueFromStream("PICTURE", 3 << 20, [](std::int64_t off, std::span<std::uint8_t>) {
+            return off == 0;  // the source breaks after the first piece
+        }));
+        EXPECT_FALSE(rs.update());
+        EXPECT_EQ(rs.lastError().code, sql::kStreamFailed);
+        rs.cancelUpdate();
+        EXPECT_EQ(rs.value("PICTURE"), Variant(Bytes{1, 2, 3, 4, 5}));
+    }
+}
+
+TEST(Connection, DetectsAReadOnlyFile) {
+    TempDir dir;
+    const std::string path = dir.file("ro.dat");
+    MakeArchiveFile(path, kPwd);
+    {
+        Connection cn;
+        ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+        EXPECT_FALSE(cn.isReadOnly());
+    }
+    qx::test::Immutable lock(path);
+    if (!lock.ok()) GTEST_SKIP() << "chattr +i is not available here, so a read-only file cannot be made as root";
+    Connection cn;
+    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+    EXPECT_TRUE(cn.isReadOnly());
+    Recordset rs;
+    ASSERT_TRUE(rs.open("SELECT * FROM FOLDERS", cn, CursorMode::Edit));
+    EXPECT_FALSE(rs.setValue("ID", rs.value("ID")));
+    EXPECT_EQ(rs.lastError().code, sql::kReadOnly);
+    EXPECT_FALSE(cn.execute("DELETE FROM FOLDERS").has_value());
+}
+
+TEST(Connection, PlainFilesAreOrdinarySqliteFiles) {
+    if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 tool installed";
+    TempDir dir;
+    MakeArchiveFile(dir.file("o.omd"), "");
+    MakeArchiveFile(dir.file("k.dat"), kPwd);
+    const std::string q = "\" 'SELECT count(*) FROM FOLDERS' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(("sqlite3 \"" + dir.file("o.omd") + q).c_str()), 0);
+    EXPECT_NE(std::system(("sqlite3 \"" + dir.file("k.dat") + q).c_str()), 0);
+}

@@ -1,0 +1,182 @@
+#include "support/FileOperations.h"
+#include "support/SysInfo.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace qx {
+namespace {
+
+class FileOpsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    std::string Path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+    std::string Touch(const std::string& name, const char* content = "") const {
+        std::ofstream(Path(name), std::ios::binary) << content;
+        return Path(name);
+    }
+    QTemporaryDir dir;
+};
+
+TEST(PathParts, ExtensionIsLowerCaseAndMayCrossFolders) {
+    EXPECT_EQ(GetFileExtension("/data/Data.DAT"), ".dat");
+    EXPECT_EQ(GetFileExtension("/data/v1.2/archive"), ".2/archive");
+    EXPECT_EQ(GetFileExtension("/data/archive"), "");
+    EXPECT_EQ(GetFileExtension("Data."), ".");
+}
+
+#ifndef _WIN32
+TEST(PathParts, SplitsAtTheLastSeparator) {
+    struct Case {
+        const char* path;
+        const char* name;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"/data/sub/Data.dat", "Data.dat", "/data/sub"},
+        {"Data.dat", "Data.dat", ""},
+        {"/Data.dat", "Data.dat", "/"},  // the root stays a folder
+        {"/data//Data.dat", "Data.dat", "/data"},
+        {"/data/sub/", "", "/data/sub"},
+        {"back\\slash.dat", "back\\slash.dat", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(GetFileNamePart(c.path), c.name) << c.path;
+        EXPECT_EQ(GetFolderPart(c.path), c.folder) << c.path;
+    }
+}
+#endif
+
+TEST_F(FileOpsTest, ExistenceAndLength) {
+    std::string file = Touch("Data.dat", "12345");
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(dir.path().toStdString()));  // folders are not files
+    EXPECT_FALSE(FileExists(Path("missing.dat")));
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_EQ(FileLength(file), 5);
+    EXPECT_EQ(FileLength(Path("missing.dat")), 0);
+    EXPECT_EQ(FileLength(dir.path().toStdString()), 0);
+}
+
+TEST_F(FileOpsTest, ReadOnlyTogglesOnlyTheWriteBit) {
+    std::string file = Touch("Data.dat");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write);
+    EXPECT_FALSE(IsFileReadOnly(file));
+    SetFileReadOnly(file, true);
+    EXPECT_TRUE(IsFileReadOnly(file));
+    SetFileReadOnly(file, true);
+    EXPECT_TRUE(IsFileReadOnly(file));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::group_write);
+#endif
+    SetFileReadOnly(file, false);
+    EXPECT_FALSE(IsFileReadOnly(file));
+    EXPECT_FALSE(IsFileReadOnly(Path("missing.dat")));
+    SetFileReadOnly(Path("missing.dat"), true);
+    EXPECT_FALSE(FileExists(Path("missing.dat")));
+}
+
+TEST_F(FileOpsTest, UniqueFileNameCountsUpBeforeTheExtension) {
+    EXPECT_EQ(UniqueFileName(Path("free.pdb")), Path("free.pdb"));
+    std::string taken = Touch("Data.PDB");
+    EXPECT_EQ(UniqueFileName(taken), Path("Data_001.PDB"));
+    Touch("Data_001.PDB");
+    fs::create_directory(Path("Data_002.PDB"));  // a folder takes the name too
+    EXPECT_EQ(UniqueFileName(taken), Path("Data_003.PDB"));
+}
+
+TEST_F(FileOpsTest, UniqueFileNameStaysInTheFolder) {
+    fs::create_directory(Path("v1.2"));
+    std::string taken = Touch("v1.2/archive");
+    EXPECT_EQ(UniqueFileName(taken), Path("v1.2/archive_001"));
+    for (int i = 1; i <= 1000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "v1.2/archive_%03d", i);
+        Touch(name);
+    }
+    EXPECT_EQ(UniqueFileName(taken), Path("v1.2/archive_1001"));
+}
+
+TEST_F(FileOpsTest, ChangeDirectory) {
+    fs::path before = fs::current_path();
+    EXPECT_TRUE(ChangeDirectory(dir.path().toStdString()));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.path().toStdString()));
+    EXPECT_FALSE(ChangeDirectory(Path("missing")));
+    EXPECT_FALSE(ChangeDirectory(""));
+    fs::current_path(before);
+}
+
+TEST(TempFiles, FolderAndUniqueFiles) {
+    std::string folder = TempFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(folder.size() == 1 || !IsPathSeparator(folder.back()));
+    EXPECT_EQ(TempFolder(), folder);
+
+    std::string a = TempFileName("qx");
+    std::string b = TempFileName("qx/../");
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_NE(a, b);
+    for (const std::string& f : {a, b}) {
+        EXPECT_TRUE(FileExists(f)) << f;
+        EXPECT_EQ(GetFolderPart(f), folder) << f;
+        EXPECT_EQ(GetFileNamePart(f).rfind("qx", 0), 0u) << f;
+        fs::remove(f);
+    }
+}
+
+TEST(AppPathTest, IsTheFolderOfTheRunningProgram) {
+    std::string app = AppPath();
+    ASSERT_FALSE(app.empty());
+    EXPECT_FALSE(IsPathSeparator(app.back()));
+#ifdef __linux__
+    EXPECT_EQ(app, fs::read_symlink("/proc/self/exe").parent_path().string());
+#endif
+}
+
+TEST(DriveRootWindowsTest, DriveLettersAndShares) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\data\\Data.dat", "C:\\"},
+        {"d:Data.dat", "d:\\"},
+        {"C:", "C:\\"},
+        {"\\\\server\\share\\data\\Data.dat", "\\\\server\\share\\"},
+        {"\\\\server\\share\\", "\\\\server\\share\\"},
+        {"\\\\server\\share", ""},
+        {"\\\\server\\", ""},
+        {"\\\\server", ""},
+        {"\\data\\Data.dat", ""},
+        {"Data.dat", ""},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(DriveRootWindows(in), out) << in;
+}
+
+#ifndef _WIN32
+TEST_F(FileOpsTest, DriveRootIsTheMountPoint) {
+    EXPECT_EQ(DriveRoot("/"), "/");
+    EXPECT_EQ(DriveRoot(""), "");
+    std::string root = DriveRoot(Path("not-yet/Data.dat"));
+    ASSERT_FALSE(root.empty());
+    EXPECT_EQ(root.back(), '/');
+    std::string canonical = fs::canonical(dir.path().toStdString()).string();
+    EXPECT_EQ(canonical.rfind(root, 0), 0u) << root << " is not a prefix of " << canonical;
+    if (fs::exists("/proc/self/status")) {
+        EXPECT_EQ(DriveRoot("/proc/self/status"), "/proc/");
+    }
+}
+#endif
+
+TEST_F(FileOpsTest, DiskFreeSpace) {
+    EXPECT_GT(DiskFreeSpace(Path("Data.dat")), 0);
+    EXPECT_EQ(DiskFreeSpace(""), 0);
+}
+
+}  // namespace
+}  // namespace qx

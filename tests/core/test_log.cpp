@@ -1,0 +1,101 @@
+#include "support/Log.h"
+#include "support/Settings.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace qx {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class WriteLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        ASSERT_TRUE(dir.isValid());
+    }
+    void TearDown() override { Settings::Reset(); }
+    std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+    QTemporaryDir dir;
+};
+
+TEST_F(WriteLogTest, EmptyNameWritesNothing) {
+    WriteLog("nothing");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path().toStdString()));
+}
+
+TEST_F(WriteLogTest, AppendsLinesInWindows1252WithCrLf) {
+    Settings::Get().LogFileName = Path("Data.log");
+    {
+        std::ofstream(Path("Data.log"), std::ios::binary) << "earlier\r\n";
+    }
+    WriteLog("Connected to /data/caf\xC3\xA9.dat");
+    WriteLog("Prijs \xE2\x82\xAC 5 \xE2\x80\x93 \xE4\xB8\xAD");
+    WriteLog("");
+    EXPECT_EQ(ReadAll(Path("Data.log")),
+              "earlier\r\nConnected to /data/caf\xE9.dat\r\nPrijs \x80 5 \x96 ?\r\n\r\n");
+}
+
+TEST_F(WriteLogTest, UnwritableTargetIsSwallowed) {
+    Settings::Get().LogFileName = Path("missing/Data.log");
+    WriteLog("lost");
+    EXPECT_FALSE(std::filesystem::exists(Path("missing")));
+    Settings::Get().LogFileName = dir.path().toStdString();  // a folder, not a file
+    WriteLog("lost too");
+}
+
+struct CodeCase {
+    const char* name;
+    std::string utf8;
+    std::string cp1252;
+};
+
+class Cp1252Test : public ::testing::TestWithParam<CodeCase> {};
+
+TEST_P(Cp1252Test, Converts) { EXPECT_EQ(Utf8ToCp1252(GetParam().utf8), GetParam().cp1252); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Cp1252Test,
+    ::testing::Values(CodeCase{"ascii", "Level 2 Check [12]", "Level 2 Check [12]"},
+                      CodeCase{"latin1", "\xC2\xA9\xC3\xAF\xC3\xBF", "\xA9\xEF\xFF"},
+                      CodeCase{"high_table", "\xE2\x82\xAC\xC5\xA0\xE2\x84\xA2\xC5\xB8", "\x80\x8A\x99\x9F"},
+                      CodeCase{"unmappable", "\xC4\x80\xF0\x9F\x98\x80", "??"},
+                      CodeCase{"truncated_sequence", "a\xC3", "a?"},
+                      CodeCase{"stray_continuation", "\x81x", "?x"},
+                      CodeCase{"overlong_slash", "\xC0\xAF", "??"},
+                      CodeCase{"surrogate", "\xED\xA0\x80", "???"},
+                      CodeCase{"beyond_unicode", "\xF4\x90\x80\x80", "????"},
+                      CodeCase{"embedded_nul", std::string("a\0b", 3), std::string("a\0b", 3)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cp1252, EveryByteSurvivesARoundTrip) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    std::string utf8 = Cp1252ToUtf8(all);
+    EXPECT_EQ(Utf8ToCp1252(utf8), all);
+    EXPECT_EQ(Cp1252ToUtf8("\x80\xA9"), "\xE2\x82\xAC\xC2\xA9");
+}
+
+TEST(LogFileNameFor, ReplacesTheFileExtensionOnly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/data/Data.dat", "/data/Data.log"},
+        {"/data/Data", "/data/Data.log"},
+        {"Data.backup.dat", "Data.backup.log"},
+        {"/data/v1.2/archive", "/data/v1.2/archive.log"},
+        {"/data/v1.2/Data.dat", "/data/v1.2/Data.log"},
+        {"archive", "archive.log"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(LogFileNameFor(in), out) << in;
+}
+
+}  // namespace
+}  // namespace qx

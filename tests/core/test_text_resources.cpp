@@ -1,0 +1,93 @@
+#include "support/FileOperations.h"
+#include "support/TextResources.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+namespace qx {
+namespace {
+
+constexpr const char* kNotFound = "Resources not found";
+
+class ResStringTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetStringLibraryFolder({}); }
+};
+
+TEST_F(ResStringTest, LoadsFromTheProgramFolderByDefault) {
+    EXPECT_EQ(StringLibraryPath(), AppPath() + PathSeparator() + QUILLEX_STRING_LIBRARY);
+    ASSERT_TRUE(FileExists(StringLibraryPath())) << "the string library is built beside the tests";
+}
+
+TEST_F(ResStringTest, KnownTextComesFromTheLibrary) {
+    std::string title = GetResString(1, kNotFound);
+    EXPECT_FALSE(title.empty());
+    EXPECT_NE(title, kNotFound);
+    // Loading again after the release gives the same text.
+    EXPECT_EQ(GetResString(1, kNotFound), title);
+}
+
+TEST_F(ResStringTest, UnknownIdsGiveTheDefault) {
+    for (long id : {0L, -1L, 9999L, 4294967296L}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(GetResString(id, "fallback"), "fallback");
+    }
+    EXPECT_EQ(GetResString(9999, ""), "");
+}
+
+TEST_F(ResStringTest, MissingOrBrokenLibraryGivesTheDefaults) {
+    QTemporaryDir empty;
+    ASSERT_TRUE(empty.isValid());
+    SetStringLibraryFolder(empty.path().toStdString());
+    EXPECT_EQ(GetResString(1, kNotFound), kNotFound);
+    EXPECT_EQ(GetResString(25, "Verwijderen?"), "Verwijderen?");
+
+    QTemporaryDir broken;
+    ASSERT_TRUE(broken.isValid());
+    std::ofstream(broken.path().toStdString() + "/" + QUILLEX_STRING_LIBRARY) << "not a library";
+    SetStringLibraryFolder(broken.path().toStdString() + "/");  // a trailing separator is fine too
+    EXPECT_EQ(StringLibraryPath(), broken.path().toStdString() + "/" + QUILLEX_STRING_LIBRARY);
+    EXPECT_EQ(GetResString(1, kNotFound), kNotFound);
+}
+
+struct FormatCase {
+    const char* name;
+    const char* tmpl;
+    std::vector<Variant> args;
+    const char* expected;
+};
+
+class FormatMsgTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatMsgTest, FillsPlaceholders) {
+    const FormatCase& c = GetParam();
+    EXPECT_EQ(FormatMsg(c.tmpl, c.args), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FormatMsgTest,
+    ::testing::Values(
+        FormatCase{"numbers_in_order", "%i van %i", {3, 7}, "3 van 7"},
+        FormatCase{"line_break_without_args", "a%n%nb", {}, "a\r\n\r\nb"},
+        FormatCase{"inserted_placeholder_first", "%s-%s", {"x%sy", "1", "2"}, "x1y-2"},
+        FormatCase{"capital_s_counts", "%S en %s", {"A", "B"}, "A en B"},
+        FormatCase{"surplus_placeholders_stay", "%s [%s MB, %s items]", {"db"}, "db [%s MB, %s items]"},
+        FormatCase{"surplus_arguments_ignored", "beschadigd: %s", {5, 6}, "beschadigd: 5"},
+        FormatCase{"capital_i_and_n_untouched", "%I %N", {"x"}, "%I %N"},
+        FormatCase{"i_in_argument_not_converted", "%s %s", {"%i", "x"}, "%i x"},
+        FormatCase{"n_in_argument_becomes_break", "%s", {"a%nb"}, "a\r\nb"},
+        FormatCase{"null_and_floating_point", "[%s|%s|%s]", {Variant(), 2.5, 1234567890123LL}, "[|2.5|1234567890123]"},
+        FormatCase{"percent_at_end", "100%", {"x"}, "100%"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormatMsgOverloads, InitializerListAndNoArguments) {
+    EXPECT_EQ(FormatMsg("%s/%i", {"a", 2}), "a/2");
+    EXPECT_EQ(FormatMsg("%s%n"), "%s\r\n");
+}
+
+}  // namespace
+}  // namespace qx

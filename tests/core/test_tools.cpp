@@ -1,0 +1,92 @@
+#include "support/CustomDate.h"
+#include "support/Registry.h"
+#include "support/Tools.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace qx {
+namespace {
+
+TEST(FormatDurationTest, MinutesBelowAnHourHoursFromThenOn) {
+    const std::pair<long, const char*> cases[] = {
+        {-1, "???"}, {0, "00:00"}, {75, "01:15"}, {3599, "59:59"},
+        {3600, "1:00:00"}, {3725, "1:02:05"}, {360000, "100:00:00"},
+    };
+    for (const auto& [s, text] : cases) EXPECT_EQ(FormatDuration(s), text) << s;
+}
+
+TEST(Arithmetic, IntDivTruncatesAndSurvivesZero) {
+    EXPECT_EQ(IntDiv(7, 2), 3);
+    EXPECT_EQ(IntDiv(-7, 2), -3);
+    EXPECT_EQ(IntDiv(7, -2), -3);
+    EXPECT_EQ(IntDiv(5, 0), 0);
+    EXPECT_EQ(IntDiv(INT64_MIN, -1), INT64_MIN);
+    EXPECT_EQ(MinOf(3, 5L), 3L);
+    EXPECT_EQ(MaxOf(-3, -5), -3);
+}
+
+TEST(Conversions, NullToStr) {
+    EXPECT_EQ(NullToStr(Variant()), "");
+    EXPECT_EQ(NullToStr(42), "42");
+    EXPECT_EQ(NullToStr("tekst"), "tekst");
+    EXPECT_EQ(NullToStr(2.5), "2.5");
+}
+
+TEST(Conversions, StringToBytesTakesTheLowByte) {
+    EXPECT_EQ(StringToBytes(";PWD=\xC2\xA9"), (Bytes{';', 'P', 'W', 'D', '=', 169}));
+    EXPECT_EQ(StringToBytes("\xE2\x82\xAC\xC4\x80"), (Bytes{0xAC, 0x00}));  // U+20AC, U+0100
+    EXPECT_EQ(StringToBytes("\xA9"), (Bytes{169}));                        // not UTF-8: as it stands
+    EXPECT_TRUE(StringToBytes("").empty());
+}
+
+TEST(Conversions, Utf8LeftCountsCharacters) {
+    std::string text;
+    for (int i = 0; i < 1100; ++i) text += "\xC3\xA9";
+    EXPECT_EQ(Utf8Left(text, 1024).size(), 2048u);
+    EXPECT_EQ(Utf8Left("abc", 1024), "abc");
+    EXPECT_EQ(Utf8Left("a\xF0\x9F\x98\x80" "b", 2), "a\xF0\x9F\x98\x80");
+}
+
+TEST(DatePattern, FollowsTheLocaleOrderAndSeparator) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"dd-MM-yyyy", "dd-mm-yy"}, {"M/d/yy", "mm/dd/yy"},     {"yyyy.MM.dd", "yy.mm.dd"},
+        {"d. MMMM yyyy", "dd/mm/yy"}, {"dd.MM.yy", "dd.mm.yy"}, {"y. MM. dd.", "yy/mm/dd"},
+        {"'day' d.M.yyyy", "dd.mm.yy"}, {"yyyy-MM", "mm/dd/yy"}, {"", "mm/dd/yy"},
+        {"d/M/yyyy HH:mm", "dd/mm/yy"},
+    };
+    for (const auto& [format, pattern] : cases) EXPECT_EQ(BuildDatePattern(format), pattern) << format;
+    EXPECT_EQ(DatePattern().size(), 8u);
+}
+
+TEST(DatePattern, StoredDatesFillThePattern) {
+    EXPECT_EQ(FormatStoredDate("20240315", "dd-mm-yy"), "15-03-24");
+    EXPECT_EQ(FormatStoredDate("20240315", "mm/dd/yy"), "03/15/24");
+    EXPECT_EQ(FormatStoredDate("20240315", "yy.mm.dd"), "24.03.15");
+    EXPECT_EQ(FormatStoredDate("2024", "dd-mm-yy"), "--24");
+    std::string shown = FormatStoredDate("20240315");
+    EXPECT_EQ(shown.size(), 8u);
+    for (const char* part : {"15", "03", "24"}) EXPECT_NE(shown.find(part), std::string::npos) << shown;
+}
+
+TEST(RegistryTest, ReadsTheProductSettings) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    {
+        QSettings product(QSettings::NativeFormat, QSettings::UserScope, "Tarnwick", "Vellumo 8");
+        product.setValue("Database", QString::fromUtf8("/data/Caf\xC3\xA9/Data.dat"));
+        product.setValue("Options/Last", "x");
+        product.sync();
+    }
+    EXPECT_EQ(RegReadString("Software\\Tarnwick\\Vellumo 8", "Database"), "/data/Caf\xC3\xA9/Data.dat");
+    EXPECT_EQ(RegReadString("Software\\Tarnwick\\Vellumo 8\\Options", "Last"), "x");
+    EXPECT_EQ(RegReadString("Software\\Tarnwick\\Vellumo 8", "Missing"), "");
+    EXPECT_EQ(RegReadString("Software\\Tarnwick\\Vellumo 9", "Database"), "");
+    EXPECT_EQ(RegReadString("", "Database"), "");
+}
+
+}  // namespace
+}  // namespace qx
