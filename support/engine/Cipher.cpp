@@ -22,12 +22,18 @@ std::string RawKeyFor(std::string_view passwordBytes) {
     return key;
 }
 
+namespace {
+int g_pageSize = kCipherPageSize;
+}
+
+void OverrideCipherPageSizeForBenchmark(int pageSize) { g_pageSize = pageSize; }
+
 int ApplyKey(sqlite3* db, std::string_view passwordBytes) {
     const std::string key = RawKeyFor(passwordBytes);
     int rc = sqlite3_key(db, key.data(), static_cast<int>(key.size()));
     if (rc != SQLITE_OK) return rc;
     // The page size must be set after the key and be the same at every open.
-    const std::string pragma = "PRAGMA cipher_page_size = " + std::to_string(kCipherPageSize) + ";";
+    const std::string pragma = "PRAGMA cipher_page_size = " + std::to_string(g_pageSize) + ";";
     return sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr);
 }
 

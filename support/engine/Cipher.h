@@ -11,6 +11,10 @@ namespace qx::sql {
 
 inline constexpr int kCipherPageSize = 16384;
 
+// For the benchmark that compares page sizes only: files written with another
+// page size cannot be opened by a normal build.
+void OverrideCipherPageSizeForBenchmark(int pageSize);
+
 // "x'<64 hex digits>'": SHA-256 of the password's bytes, used as a raw key so
 // that opening a file costs no key stretching. Cached per password.
 std::string RawKeyFor(std::string_view passwordBytes);

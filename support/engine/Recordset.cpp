@@ -196,6 +196,7 @@ bool Recordset::prepare(std::string_view text) {
 }
 
 void Recordset::close() {
+    m_reader = sql::Blob();
     m_scan = sql::Statement();
     m_fetch = sql::Statement();
     m_rows.clear();
@@ -215,6 +216,7 @@ bool Recordset::loadRow(sql::Statement& st, std::vector<Variant>& row, std::int6
 }
 
 bool Recordset::fetchCurrent() {
+    m_reader = sql::Blob();
     m_currentDeleted = false;
     m_current.clear();
     const auto size = static_cast<std::int64_t>(m_rowids.size());
@@ -259,6 +261,7 @@ bool Recordset::moveNext() {
         if (m_scanEof) return fail(sql::kNoCurrentRow, "Either BOF or EOF is True.");
         switch (m_scan.step()) {
         case sql::Step::Row:
+            m_reader = sql::Blob();
             ++m_pos;
             return loadRow(m_scan, m_current, &m_currentRowid);
         case sql::Step::Done:
@@ -391,9 +394,16 @@ std::int64_t Recordset::readChunk(std::string_view field, std::int64_t offset, s
     if (offset >= size) return 0;
     const std::int64_t n = std::min<std::int64_t>(size - offset, static_cast<std::int64_t>(into.size()));
     sql::Error err;
-    sql::Blob blob = sql::Blob::open(m_core->db, m_table, col.origin,
-                                     m_currentRowid, false, err);
-    if (!blob.isOpen() || !blob.read(offset, into.first(static_cast<size_t>(n)), &err)) return fail(err), 0;
+    if (!m_reader.isOpen() || m_readerCol != i || m_readerRowid != m_currentRowid) {
+        m_reader = sql::Blob::open(m_core->db, m_table, col.origin, m_currentRowid, false, err);
+        if (!m_reader.isOpen()) return fail(err), 0;
+        m_readerCol = i;
+        m_readerRowid = m_currentRowid;
+    }
+    if (!m_reader.read(offset, into.first(static_cast<size_t>(n)), &err)) {
+        m_reader = sql::Blob();
+        return fail(err), 0;
+    }
     return n;
 }
 
@@ -485,6 +495,7 @@ bool Recordset::writeStreams(std::int64_t rowid) {
 
 bool Recordset::update() {
     if (m_editMode == EditMode::None) return true;
+    m_reader = sql::Blob();
     sql::Database& db = m_core->db;
     const std::string qt = sql::QuoteIdentifier(m_table);
     std::vector<std::pair<int, const Pending*>> cols;
@@ -565,6 +576,7 @@ bool Recordset::deleteCurrent() {
     if (!haveRow()) return false;
     m_pending.clear();
     m_editMode = EditMode::None;
+    m_reader = sql::Blob();
     sql::Statement st(m_core->db, "DELETE FROM " + sql::QuoteIdentifier(m_table) + " WHERE rowid = ?");
     st.bind(1, m_currentRowid);
     if (!st.run()) return fail(st.error());

@@ -121,6 +121,11 @@ private:
     std::int64_t m_currentRowid = 0;
     bool m_currentDeleted = false;
     sql::Statement m_fetch;                 // edit mode: row by rowid
+    // The value being read piece by piece: kept open so that each piece
+    // continues where the last ended instead of walking the value again.
+    sql::Blob m_reader;
+    int m_readerCol = -1;
+    std::int64_t m_readerRowid = 0;
 
     EditMode m_editMode = EditMode::None;
     std::map<int, Pending> m_pending;

@@ -1,12 +1,10 @@
 #include "support/FileOperations.h"
 #include "support/SysInfo.h"
-
-#include <QTemporaryDir>
+#include "tests/core/TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -15,13 +13,13 @@ namespace {
 
 class FileOpsTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    std::string Path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+    void SetUp() override { ASSERT_FALSE(dir.path().empty()); }
+    std::string Path(const std::string& name) const { return dir.file(name); }
     std::string Touch(const std::string& name, const char* content = "") const {
-        std::ofstream(Path(name), std::ios::binary) << content;
+        test::WriteFile(Path(name), content);
         return Path(name);
     }
-    QTemporaryDir dir;
+    test::TempDir dir;
 };
 
 TEST(PathParts, ExtensionIsLowerCaseAndMayCrossFolders) {
@@ -56,12 +54,12 @@ TEST(PathParts, SplitsAtTheLastSeparator) {
 TEST_F(FileOpsTest, ExistenceAndLength) {
     std::string file = Touch("Data.dat", "12345");
     EXPECT_TRUE(FileExists(file));
-    EXPECT_FALSE(FileExists(dir.path().toStdString()));  // folders are not files
+    EXPECT_FALSE(FileExists(dir.path()));  // folders are not files
     EXPECT_FALSE(FileExists(Path("missing.dat")));
     EXPECT_FALSE(FileExists(""));
     EXPECT_EQ(FileLength(file), 5);
     EXPECT_EQ(FileLength(Path("missing.dat")), 0);
-    EXPECT_EQ(FileLength(dir.path().toStdString()), 0);
+    EXPECT_EQ(FileLength(dir.path()), 0);
 }
 
 TEST_F(FileOpsTest, ReadOnlyTogglesOnlyTheWriteBit) {
@@ -105,8 +103,8 @@ TEST_F(FileOpsTest, UniqueFileNameStaysInTheFolder) {
 
 TEST_F(FileOpsTest, ChangeDirectory) {
     fs::path before = fs::current_path();
-    EXPECT_TRUE(ChangeDirectory(dir.path().toStdString()));
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.path().toStdString()));
+    EXPECT_TRUE(ChangeDirectory(dir.path()));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.path()));
     EXPECT_FALSE(ChangeDirectory(Path("missing")));
     EXPECT_FALSE(ChangeDirectory(""));
     fs::current_path(before);
@@ -165,7 +163,7 @@ TEST_F(FileOpsTest, DriveRootIsTheMountPoint) {
     std::string root = DriveRoot(Path("not-yet/Data.dat"));
     ASSERT_FALSE(root.empty());
     EXPECT_EQ(root.back(), '/');
-    std::string canonical = fs::canonical(dir.path().toStdString()).string();
+    std::string canonical = fs::canonical(dir.path()).string();
     EXPECT_EQ(canonical.rfind(root, 0), 0u) << root << " is not a prefix of " << canonical;
     if (fs::exists("/proc/self/status")) {
         EXPECT_EQ(DriveRoot("/proc/self/status"), "/proc/");

@@ -1,7 +1,6 @@
 #include "support/Log.h"
 #include "support/Settings.h"
-
-#include <QTemporaryDir>
+#include "tests/core/TestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +20,21 @@ class WriteLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Settings::Reset();
-        ASSERT_TRUE(dir.isValid());
+        ASSERT_FALSE(dir.path().empty());
     }
     void TearDown() override { Settings::Reset(); }
-    std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
-    QTemporaryDir dir;
+    std::string Path(const char* name) const { return dir.file(name); }
+    test::TempDir dir;
 };
 
 TEST_F(WriteLogTest, EmptyNameWritesNothing) {
     WriteLog("nothing");
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path().toStdString()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST_F(WriteLogTest, AppendsLinesInWindows1252WithCrLf) {
     Settings::Get().LogFileName = Path("Data.log");
-    {
-        std::ofstream(Path("Data.log"), std::ios::binary) << "earlier\r\n";
-    }
+    test::WriteFile(Path("Data.log"), "earlier\r\n");
     WriteLog("Connected to /data/caf\xC3\xA9.dat");
     WriteLog("Prijs \xE2\x82\xAC 5 \xE2\x80\x93 \xE4\xB8\xAD");
     WriteLog("");
@@ -49,8 +46,15 @@ TEST_F(WriteLogTest, UnwritableTargetIsSwallowed) {
     Settings::Get().LogFileName = Path("missing/Data.log");
     WriteLog("lost");
     EXPECT_FALSE(std::filesystem::exists(Path("missing")));
-    Settings::Get().LogFileName = dir.path().toStdString();  // a folder, not a file
+    Settings::Get().LogFileName = dir.path();  // a folder, not a file
     WriteLog("lost too");
+
+    test::WriteFile(Path("locked.log"), "kept\r\n");
+    test::Immutable lock(Path("locked.log"));
+    if (!lock.ok()) GTEST_SKIP() << "no immutable files here";
+    Settings::Get().LogFileName = Path("locked.log");
+    WriteLog("lost as well");
+    EXPECT_EQ(ReadAll(Path("locked.log")), "kept\r\n");
 }
 
 struct CodeCase {

@@ -2,8 +2,9 @@
 #include "support/Registry.h"
 #include "support/Tools.h"
 
+#include "tests/core/TestUtil.h"
+
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -72,9 +73,9 @@ TEST(DatePattern, StoredDatesFillThePattern) {
 }
 
 TEST(RegistryTest, ReadsTheProductSettings) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    test::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.path()));
     {
         QSettings product(QSettings::NativeFormat, QSettings::UserScope, "Tarnwick", "Vellumo 8");
         product.setValue("Database", QString::fromUtf8("/data/Caf\xC3\xA9/Data.dat"));

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of a built tree; never part of the tests.
+set -euo pipefail
+build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
+shift || true
+work=${QUILLEX_BENCH_DIR:-/var/tmp/quillex-bench}
+mkdir -p "$work"
+echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -m), $(date -u +%F)"
+"$build/bin/bench_engine" "$work" "$@"
