@@ -50,7 +50,9 @@ public:
     std::int64_t recordCount() const;
 
     int fieldCount() const { return static_cast<int>(m_cols.size()); }
-    std::string fieldName(int i) const { return m_cols.at(static_cast<size_t>(i)).name; }
+    std::string fieldName(int i) const {
+        return i >= 0 && i < fieldCount() ? m_cols[static_cast<size_t>(i)].name : std::string();
+    }
     int fieldIndex(std::string_view name) const;  // -1 when absent (case-insensitive)
     bool updatable() const { return m_updatable; }
 

@@ -309,25 +309,28 @@ TEST(Recordset, StreamsLargeValuesInAndOutAndKeepsTheOldOneOnFailure) {
     }
 }
 
-TEST(Connection, DetectsAReadOnlyFile) {
-    TempDir dir;
-    const std::string path = dir.file("ro.dat");
-    MakeArchiveFile(path, kPwd);
-    {
+TEST(Connection, DetectsAReadOnlyFileOrFolder) {
+    // Root ignores permission bits; an immutable file or folder stops even root.
+    for (bool lockFolder : {false, true}) {
+        TempDir dir;
+        const std::string path = dir.file("ro.dat");
+        MakeArchiveFile(path, kPwd);
+        {
+            Connection cn;
+            ASSERT_TRUE(cn.open(Cs(path, kPwd)));
+            EXPECT_FALSE(cn.isReadOnly());
+        }
+        qx::test::Immutable lock(lockFolder ? dir.path() : path);
+        if (!lock.ok()) GTEST_SKIP() << "chattr +i is not available here, so nothing can be made read-only for root";
         Connection cn;
         ASSERT_TRUE(cn.open(Cs(path, kPwd)));
-        EXPECT_FALSE(cn.isReadOnly());
+        EXPECT_TRUE(cn.isReadOnly()) << (lockFolder ? "folder" : "file");
+        Recordset rs;
+        ASSERT_TRUE(rs.open("SELECT * FROM FOLDERS", cn, CursorMode::Edit));
+        EXPECT_FALSE(rs.setValue("ID", rs.value("ID")));
+        EXPECT_EQ(rs.lastError().code, sql::kReadOnly);
+        EXPECT_FALSE(cn.execute("DELETE FROM FOLDERS").has_value());
     }
-    qx::test::Immutable lock(path);
-    if (!lock.ok()) GTEST_SKIP() << "chattr +i is not available here, so a read-only file cannot be made as root";
-    Connection cn;
-    ASSERT_TRUE(cn.open(Cs(path, kPwd)));
-    EXPECT_TRUE(cn.isReadOnly());
-    Recordset rs;
-    ASSERT_TRUE(rs.open("SELECT * FROM FOLDERS", cn, CursorMode::Edit));
-    EXPECT_FALSE(rs.setValue("ID", rs.value("ID")));
-    EXPECT_EQ(rs.lastError().code, sql::kReadOnly);
-    EXPECT_FALSE(cn.execute("DELETE FROM FOLDERS").has_value());
 }
 
 TEST(Connection, PlainFilesAreOrdinarySqliteFiles) {
