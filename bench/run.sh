@@ -7,3 +7,4 @@ work=${QUILLEX_BENCH_DIR:-/var/tmp/quillex-bench}
 mkdir -p "$work"
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -m), $(date -u +%F)"
 "$build/bin/bench_engine" "$work" "$@"
+"$build/bin/bench_open_picbase" "$work/picbase" "${QUILLEX_BENCH_DOCS:-100000}"

@@ -64,7 +64,29 @@ bool Connection::open() {
 }
 
 void Connection::close() {
-    if (m_core) m_core->db.close();
+    if (m_core) {
+        m_core->prepared.clear();  // statements first, so the file is really closed
+        m_core->db.close();
+    }
+}
+
+sql::Statement* Connection::prepared(std::string_view sql) {
+    if (!isOpen()) {
+        if (!m_core) m_core = std::make_shared<ConnectionCore>();
+        m_core->fail({sql::kMisuse, "Operation is not allowed when the object is closed."});
+        return nullptr;
+    }
+    auto it = m_core->prepared.find(sql);
+    if (it == m_core->prepared.end()) {
+        sql::Statement st(m_core->db, sql);
+        if (!st.ok()) {
+            m_core->fail(st.error());
+            return nullptr;
+        }
+        it = m_core->prepared.emplace(std::string(sql), std::move(st)).first;
+    }
+    it->second.reset();
+    return &it->second;
 }
 
 std::optional<std::string> Connection::property(std::string_view name) const {

@@ -4,6 +4,7 @@
 // (number + description, in order).
 #include "support/engine/Sql.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ struct CatalogTable {
 struct ConnectionCore {
     sql::Database db;
     std::vector<ProviderError> errors;
+    std::map<std::string, sql::Statement, std::less<>> prepared;
     void fail(const sql::Error& e);
 };
 
@@ -71,6 +73,11 @@ public:
     std::vector<CatalogTable> tables() const;
 
     bool isReadOnly() const;
+
+    // A statement prepared once per connection and kept for reuse, reset and
+    // unbound; nullptr (and the error list filled) when it does not prepare.
+    // For statements run once per document, where preparing would dominate.
+    sql::Statement* prepared(std::string_view sql);
 
     // Direct access for the bulk paths that prepare their own statements.
     sql::Database& database();

@@ -45,6 +45,10 @@ std::vector<std::string> CreateTableSql(const TableDef& def) {
             if (f.autoNumber) cols += " AUTOINCREMENT";
         } else {
             cols += DeclaredType(f);
+            // Yes/No fields are never Null in the archive format; without a
+            // default a row added without the field would drop out of
+            // "NOT ISFOLDER".
+            if (f.type == FieldType::Boolean) cols += " NOT NULL DEFAULT 0";
         }
     }
     if (primary && rowKey.empty()) {

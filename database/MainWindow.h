@@ -1,0 +1,76 @@
+#pragma once
+// Everything the database logic needs from a window, in one small interface.
+// The desktop window implements it with widgets, the command line with the
+// terminal, and the tests with a scripted fake that records every call and
+// answers questions from a script. No database code knows which one it has.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qx {
+
+enum class MsgIcon { None = 0, Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
+enum class MsgButtons { OK = 0, OKCancel = 1, AbortRetryIgnore = 2, YesNoCancel = 3, YesNo = 4, RetryCancel = 5 };
+enum class MsgAnswer { OK = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, Yes = 6, No = 7 };
+
+// The main window's public members that the database logic reads and writes.
+struct MainWindowCounters {
+    long m_nDamaged = -1;  // -1: no check has run yet
+    long m_nFixed = -1;
+    bool m_bAnalysed = false;
+    bool m_bCompressed = false;
+    bool m_bMissingPdbs = false;
+    long m_nOleDbErr = 0;
+    long m_nDBSizeMB = 0;
+    long m_nItemCount = 0;
+};
+
+enum class ListId { Documents, Picbases };  // lvDocuments, lvPicbases
+
+struct ListRow {
+    std::string key;                    // unique within the list
+    std::string text;                   // first column
+    std::vector<std::string> subItems;  // further columns
+    std::int64_t tag = 0;
+    bool red = false;                   // shown in red (damaged, missing)
+};
+
+// What the progress window shows; the texts are composed by the caller.
+struct ProgressView {
+    std::string caption;
+    std::string currentItem;   // lblProgress1
+    std::string countLine;     // lblProgress2
+    std::string timeLeft;      // lblTimeLeft
+    std::string timeElapsed;   // lblTimeElapsed
+    std::string cancelText;
+    int value = 0;             // ProgressBar2
+    int maximum = 100;
+    bool wide = false;         // room for a document thumbnail
+};
+
+class MainWindow {
+public:
+    virtual ~MainWindow() = default;
+
+    virtual MainWindowCounters& Counters() = 0;
+    virtual void UpdateStatusBar() = 0;
+
+    virtual void ListClear(ListId list) = 0;
+    // False when a row with that key is already in the list.
+    virtual bool ListAdd(ListId list, const ListRow& row) = 0;
+    virtual std::size_t ListCount(ListId list) const = 0;
+
+    virtual void SetEnabled(bool enabled) = 0;
+    virtual void SetBusy(bool busy) = 0;  // the hourglass pointer
+    virtual MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) = 0;
+    // Lets pending window messages run (keeps windows live, sees Cancel).
+    virtual void DoEvents() = 0;
+
+    // The progress window: shown while visible; the user cancels by hiding it.
+    virtual void ProgressShow(const ProgressView& view) = 0;
+    virtual void ProgressUpdate(const ProgressView& view) = 0;
+    virtual bool ProgressVisible() const = 0;
+    virtual void ProgressHide() = 0;
+};
+
+}  // namespace qx

@@ -1,0 +1,152 @@
+// CDatabase: connect strings, connections and opening the main database.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "support/FileOperations.h"
+#include "support/Log.h"
+#include "support/TextResources.h"
+#include "support/engine/ConnectString.h"
+#include "support/engine/Recordset.h"
+
+namespace qx {
+
+namespace {
+
+std::string ReplaceEvery(std::string text, const std::string& from, const std::string& to) {
+    for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
+        text.replace(pos, from.size(), to);
+    return text;
+}
+
+}  // namespace
+
+CDatabase::CDatabase(MainWindow& window) : m_window(window) {}
+
+CDatabase::~CDatabase() {
+    Disconnect(m_AdoCnMain);
+    Disconnect(m_AdoCnPdb);
+}
+
+std::string CDatabase::ConnectString(const std::string& sFileName, const std::string& sPwd) {
+    // The file name goes in first, so a "%PWD%" inside it is replaced too.
+    std::string cs = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;Jet OLEDB:Database Password=%PWD%";
+    cs = ReplaceEvery(cs, "%DBNAME%", sFileName);
+    return ReplaceEvery(cs, "%PWD%", sPwd);
+}
+
+std::string CDatabase::ConnectStringOMD(const std::string& sFileName) {
+    return ReplaceEvery("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;", "%DBNAME%", sFileName);
+}
+
+bool CDatabase::Connected(const ConnectionPtr& connection) {
+    return connection && connection->state() != engine::StateClosed;
+}
+
+void CDatabase::Disconnect(ConnectionPtr& connection) {
+    if (Connected(connection)) connection->close();
+    connection.reset();
+}
+
+void CDatabase::SetDatabase(ConnectionPtr connection) {
+    Disconnect(m_AdoCnMain);
+    m_AdoCnMain = std::move(connection);
+}
+
+void CDatabase::SetPicbase(ConnectionPtr connection) {
+    Disconnect(m_AdoCnPdb);
+    m_AdoCnPdb = std::move(connection);
+}
+
+std::string CDatabase::MainDatabaseName() const {
+    return m_AdoCnMain ? m_AdoCnMain->property("DATA SOURCE").value_or("") : std::string();
+}
+
+ConnectionPtr CDatabase::OpenConnection(const std::string& sConnectString) {
+    auto cn = std::make_unique<engine::Connection>();
+    if (cn->open(sConnectString)) return cn;
+    if (m_bShowErrors) {
+        const auto& errors = cn->errors();
+        if (!errors.empty() && errors.front().number != 0) {
+            ShowConnectionErrors(errors);
+        } else {
+            const std::string text = errors.empty() ? "Unknown error (0)"
+                                                    : errors.front().description + " (" +
+                                                          std::to_string(errors.front().number) + ")";
+            m_window.MsgBox(text, MsgButtons::OK, MsgIcon::Exclamation, "");
+        }
+    }
+    return nullptr;
+}
+
+void CDatabase::ShowConnectionErrors(const std::vector<engine::ProviderError>& errors) {
+    std::string text;
+    for (const engine::ProviderError& e : errors)
+        text += "\r\n" + e.description + " (" + std::to_string(e.number) + ")";
+    if (m_bShowErrors)
+        m_window.MsgBox(GetResString(87, "Resources not found") + text, MsgButtons::OK, MsgIcon::Exclamation,
+                        GetResString(86, "Resources not found"));
+}
+
+bool CDatabase::WriteProbe(const std::string& path) {
+    // A read-only file, medium or folder is refused whatever its tables
+    // hold: writing back a value proves nothing when the table is empty.
+    bool readOnly = m_AdoCnMain->isReadOnly();
+    if (!readOnly) {
+        std::string last;
+        for (const engine::CatalogTable& t : m_AdoCnMain->tables())
+            if (t.type == "TABLE") last = t.name;
+        if (!last.empty()) {
+            engine::Recordset rs;
+            if (rs.open("SELECT * FROM " + last, *m_AdoCnMain, engine::CursorMode::Edit) && !rs.eof() &&
+                rs.fieldCount() > 0) {
+                readOnly = !rs.setValue(rs.fieldName(0), rs.value(0));
+                rs.cancelUpdate();
+            }
+        }
+    }
+    if (readOnly) WriteLog("Database '" + path + "' is readonly!");
+    return !readOnly;
+}
+
+void CDatabase::TestOmdDatabase(const std::string& mainPath) {
+    const std::string omd = OmdName(mainPath);
+    if (FileExists(omd)) {
+        ConnectionPtr cn = OpenConnection(ConnectStringOMD(omd));
+        if (Connected(cn)) {
+            Disconnect(cn);
+            return;
+        }
+        m_window.MsgBox(FormatMsg(GetResString(118, "Waarschuwing: De database met OCR data kon niet worden geopend!%n%n"
+                                                    "Herstel het bestand '%s' met een recente back-up om het probleem "
+                                                    "op te lossen."),
+                                  {omd}),
+                        MsgButtons::OK, MsgIcon::Exclamation, GetResString(119, "OCR data corrupt..."));
+    } else {
+        m_window.MsgBox(FormatMsg(GetResString(120, "Waarschuwing: De database met OCR data is niet gevonden!%n%n"
+                                                    "Herstel het bestand '%s' met een recente back-up om het probleem "
+                                                    "op te lossen."),
+                                  {omd}),
+                        MsgButtons::OK, MsgIcon::Exclamation, GetResString(121, "OCR data niet gevonden..."));
+    }
+}
+
+bool CDatabase::OpenDatabase(std::string sConnectString, bool bAllowReadOnly) {
+    Disconnect(m_AdoCnMain);
+    m_AdoCnMain = OpenConnection(sConnectString);
+    std::string path = MainDatabaseName();
+    // Without a connection there is no reported path; test the named file,
+    // so that a file that exists but does not open is not called missing.
+    if (path.empty()) path = engine::ConnectString::Parse(sConnectString).dataSource();
+    if (!FileExists(path)) {
+        if (m_bShowErrors)
+            m_window.MsgBox(GetResString(85, "Resources not found"), MsgButtons::OK, MsgIcon::Exclamation,
+                            GetResString(86, "Resources not found"));
+        return false;
+    }
+    if (!Connected(m_AdoCnMain)) return false;
+    if (bAllowReadOnly) return false;
+    if (!WriteProbe(path)) return false;
+    TestOmdDatabase(path);
+    return true;
+}
+
+}  // namespace qx

@@ -1,0 +1,117 @@
+// CDatabase: finding, relocating and opening the sub database of a document,
+// and writing new, empty sub databases.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/access/Schema.h"
+#include "support/FileOperations.h"
+#include "support/Log.h"
+#include "support/Settings.h"
+#include "support/engine/Recordset.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace qx {
+
+namespace {
+
+// Stored paths may come from another system: take the file name after the
+// last separator of either kind.
+std::string StoredFileName(const std::string& stored) {
+    const size_t cut = stored.find_last_of("\\/");
+    return cut == std::string::npos ? stored : stored.substr(cut + 1);
+}
+
+bool InsideFolder(const std::string& path, const std::string& folder) {
+    std::error_code ec;
+    const auto file = std::filesystem::weakly_canonical(path, ec);
+    const auto dir = std::filesystem::weakly_canonical(folder, ec);
+    return !ec && file.parent_path() == dir;
+}
+
+}  // namespace
+
+short CDatabase::OpenPicbase(long& nId, std::string* sPicbaseName, long* nDatabaseId) {
+    if (!Connected(m_AdoCnMain)) return 512;
+    std::string usePath;
+    auto finish = [&](short status) {
+        if (sPicbaseName) *sPicbaseName = usePath.empty() ? std::string() : GetFileNamePart(usePath);
+        return status;
+    };
+    auto runtimeError = [&](const engine::ProviderError& e) {
+        WriteLog("Runtime Error Opening " + usePath + ": " + std::to_string(e.number) + " " + e.description);
+        return finish(512);
+    };
+    auto lastError = [&](engine::Connection& cn) {
+        return cn.errors().empty() ? engine::ProviderError{512, "Unknown error"} : cn.errors().front();
+    };
+
+    // Prepared once per main connection: this runs for every document of a check.
+    sql::Statement* find = m_AdoCnMain->prepared(
+        "SELECT DATABASES.ID AS DATABASEID, DATABASES.DATABASE AS DATABASENAME FROM DATABASES, FOLDERS WHERE "
+        "(DATABASES.ID = FOLDERS.DATABASEID) AND (FOLDERS.ID = ?)");
+    if (!find) return runtimeError(lastError(*m_AdoCnMain));
+    find->bind(1, static_cast<std::int64_t>(nId));
+    const sql::Step step = find->step();
+    if (step == sql::Step::Failed) return runtimeError({find->error().code, find->error().message});
+    if (step == sql::Step::Done) return finish(1);
+    const long databaseId = static_cast<long>(find->getInt64(0));
+    const std::string stored = find->isNull(1) ? std::string() : find->getText(1);
+    find->reset();
+    if (nDatabaseId) *nDatabaseId = databaseId;
+
+    const std::string mainPath = MainDatabaseName();
+    if (!FileExists(mainPath)) return finish(32);
+
+    // A sub database lying beside the main database wins, so an archive
+    // moved as a whole keeps working; its row is pointed there.
+    const std::string candidate = GetFolderPart(mainPath) + PathSeparator() + StoredFileName(stored);
+    if (!StoredFileName(stored).empty() && FileExists(candidate)) {
+        usePath = candidate;
+        if (stored != candidate) {  // the same path again would change nothing
+            sql::Statement* relocate = m_AdoCnMain->prepared("UPDATE DATABASES SET DATABASE = ? WHERE ID = ?");
+            if (!relocate) return runtimeError(lastError(*m_AdoCnMain));
+            relocate->bind(1, std::string_view(candidate));
+            relocate->bind(2, static_cast<std::int64_t>(databaseId));
+            if (!relocate->run()) return runtimeError({relocate->error().code, relocate->error().message});
+        }
+    } else {
+        usePath = stored;
+        if (!FileExists(usePath)) return finish(2);
+    }
+
+    if (Connected(m_AdoCnPdb) && m_AdoCnPdb->property("Data Source").value_or("") == usePath) return finish(0);
+    Disconnect(m_AdoCnPdb);
+
+    // Only files of this archive's folder have their attributes changed; a
+    // stored path may point anywhere.
+    if (InsideFolder(usePath, GetFolderPart(mainPath))) SetFileReadOnly(usePath, false);
+    m_AdoCnPdb = OpenConnection(ConnectString(usePath, Settings::Get().DatabasePassword));
+    if (!Connected(m_AdoCnPdb)) return finish(512);
+    // Any failure of the probe means the file is no usable sub database,
+    // whatever sign its error number has.
+    engine::Recordset probe;
+    return finish(probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", *m_AdoCnPdb, engine::CursorMode::Lookup) ? 0 : 512);
+}
+
+bool CDatabase::CreateSubDatabase(const std::string& sFileName) {
+    WriteLog("Creating '" + sFileName + "'...");
+    auto failed = [&](long number, const std::string& description) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(static_cast<std::uint32_t>(number)));
+        WriteLog(std::string("Error 0x") + hex + " while creating sub database: " + description);
+        return false;
+    };
+    if (FileExists(sFileName)) {
+        SetFileReadOnly(sFileName, false);
+        const std::string aside = DeletedName(sFileName);
+        std::error_code ec;
+        std::filesystem::rename(sFileName, aside, ec);
+        if (ec) return failed(ec.value(), ec.message());
+    }
+    sql::Error err;
+    if (!CreateSubDatabaseFile(sFileName, Settings::Get().DatabasePassword, err)) return failed(err.code, err.message);
+    return true;
+}
+
+}  // namespace qx

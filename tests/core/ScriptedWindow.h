@@ -1,0 +1,89 @@
+#pragma once
+// The window seam for tests: records every call as a line of text and
+// answers message boxes from a script, so that any path through the
+// database logic (including "the user pressed Cancel") runs headless.
+#include "database/MainWindow.h"
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qx::test {
+
+class ScriptedWindow : public MainWindow {
+public:
+    struct Box {
+        std::string text, title;
+        MsgButtons buttons;
+        MsgIcon icon;
+    };
+
+    MainWindowCounters counters;
+    std::vector<std::string> calls;   // one line per call, in order
+    std::vector<Box> boxes;           // every message box shown
+    std::deque<MsgAnswer> answers;    // taken in order; when empty: OK, or No/Cancel for questions
+    std::map<ListId, std::vector<ListRow>> lists;
+    bool enabled = true, busy = false, progressVisible = false;
+    ProgressView lastProgress;
+    int progressUpdates = 0;
+    int cancelAfterUpdates = -1;      // hide the progress window after that many updates
+
+    MainWindowCounters& Counters() override { return counters; }
+    void UpdateStatusBar() override { calls.push_back("UpdateStatusBar"); }
+    void ListClear(ListId l) override {
+        calls.push_back(std::string("ListClear ") + name(l));
+        lists[l].clear();
+    }
+    bool ListAdd(ListId l, const ListRow& row) override {
+        for (const ListRow& r : lists[l])
+            if (r.key == row.key) return false;
+        lists[l].push_back(row);
+        calls.push_back(std::string("ListAdd ") + name(l) + " " + row.key);
+        return true;
+    }
+    std::size_t ListCount(ListId l) const override {
+        auto it = lists.find(l);
+        return it == lists.end() ? 0 : it->second.size();
+    }
+    void SetEnabled(bool e) override {
+        enabled = e;
+        calls.push_back(e ? "Enable" : "Disable");
+    }
+    void SetBusy(bool b) override { busy = b; }
+    MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override {
+        boxes.push_back({text, title, buttons, icon});
+        calls.push_back("MsgBox " + title);
+        if (!answers.empty()) {
+            MsgAnswer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        switch (buttons) {
+        case MsgButtons::OK: return MsgAnswer::OK;
+        case MsgButtons::YesNo:
+        case MsgButtons::YesNoCancel: return MsgAnswer::No;
+        default: return MsgAnswer::Cancel;
+        }
+    }
+    void DoEvents() override {}
+    void ProgressShow(const ProgressView& v) override {
+        progressVisible = true;
+        lastProgress = v;
+        calls.push_back("ProgressShow");
+    }
+    void ProgressUpdate(const ProgressView& v) override {
+        lastProgress = v;
+        if (++progressUpdates == cancelAfterUpdates) progressVisible = false;
+    }
+    bool ProgressVisible() const override { return progressVisible; }
+    void ProgressHide() override {
+        progressVisible = false;
+        calls.push_back("ProgressHide");
+    }
+
+private:
+    static const char* name(ListId l) { return l == ListId::Documents ? "lvDocuments" : "lvPicbases"; }
+};
+
+}  // namespace qx::test

@@ -1,0 +1,234 @@
+// Opening an archive through CDatabase, and finding its sub databases.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/access/Schema.h"
+#include "support/Settings.h"
+#include "support/engine/Recordset.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace qx {
+// Reaches the private helpers the way a later operation of the class would.
+struct CDatabaseTestAccess {
+    static bool CreateSubDatabase(CDatabase& db, const std::string& path) { return db.CreateSubDatabase(path); }
+};
+}  // namespace qx
+
+using namespace qx;
+using qx::test::ScriptedWindow;
+using qx::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPwd = "\u00a9Pendrawix8";
+
+// A generation-8 archive: folder 1 with documents 2..(1+subs), document k
+// stored in sub database k-1 whose DATABASES row holds `storedFolder`.
+struct Archive {
+    std::string dir, main;
+    Archive(const std::string& folder, int subs, const std::string& storedFolder = "") : dir(folder) {
+        main = dir + "/Kantoor.dat";
+        sql::Error err;
+        EXPECT_TRUE(CreateMainDatabase(main, 8, err)) << err.message;
+        EXPECT_TRUE(CreateOmdDatabase(OmdName(main), err)) << err.message;
+        sql::Database db = sql::Database::open(main, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
+        db.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (1, 0, -1, 'Map')");
+        for (int k = 1; k <= subs; ++k) {
+            const std::string sub = SubDatabaseName(main, k);
+            EXPECT_TRUE(CreateSubDatabaseFile(sub, kPwd, err)) << err.message;
+            const std::string stored = storedFolder.empty() ? sub : storedFolder + "/" + fs::path(sub).filename().string();
+            sql::Statement row(db, "INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
+            row.bind(1, std::int64_t(k));
+            row.bind(2, std::string_view(stored));
+            row.run();
+            sql::Statement doc(db, "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (?, 1, 0, ?, ?)");
+            doc.bind(1, std::int64_t(k + 1));
+            doc.bind(2, std::string_view("doc" + std::to_string(k)));
+            doc.bind(3, std::int64_t(k));
+            doc.run();
+            sql::Database pdb = sql::Database::open(sub, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
+            pdb.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(k + 1) + ", x'00')");
+        }
+    }
+    std::string storedPath(long id) const {
+        sql::Error err;
+        sql::Database db = sql::Database::open(main, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
+        sql::Statement st(db, "SELECT DATABASE FROM DATABASES WHERE ID = " + std::to_string(id));
+        return st.step() == sql::Step::Row ? st.getText(0) : "";
+    }
+};
+
+std::vector<std::string> LogLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - (l.ends_with('\r') ? 1 : 0)));
+    return lines;
+}
+
+class CDatabaseAccess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        Settings::Get().DatabasePassword = kPwd;
+        Settings::Get().LogFileName = dir.file("Kantoor.log");
+    }
+    void TearDown() override { Settings::Reset(); }
+    TempDir dir;
+    ScriptedWindow window;
+};
+
+}  // namespace
+
+TEST_F(CDatabaseAccess, ConnectStringsReplaceTheFileNameFirst) {
+    EXPECT_EQ(CDatabase::ConnectString("/a/%PWD%.dat", "pw"),
+              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/pw.dat;Jet OLEDB:Database Password=pw");
+    EXPECT_EQ(CDatabase::ConnectStringOMD("/a/b.omd"), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.omd;");
+    CDatabase db(window);
+    EXPECT_EQ(db.MainDatabaseName(), "");
+    ConnectionPtr none;
+    CDatabase::Disconnect(none);
+    EXPECT_FALSE(CDatabase::Connected(none));
+}
+
+TEST_F(CDatabaseAccess, OpenDatabaseReportsEachFailureTheWayItShould) {
+    Archive a(dir.path(), 1);
+    struct Case {
+        std::string name, path, pwd;
+        bool showErrors, opens;
+        std::vector<std::string> titles;  // message boxes, in order
+    } cases[] = {
+        {"opens", a.main, kPwd, true, true, {}},
+        {"missing, quiet", dir.file("none.dat"), kPwd, false, false, {}},
+        {"missing", dir.file("none.dat"), kPwd, true, false, {"Resources not found", "Resources not found"}},
+        {"wrong password", a.main, "\u00a9Pendrawix6", true, false, {"Resources not found"}},
+        {"wrong password, quiet", a.main, "\u00a9Pendrawix6", false, false, {}},
+    };
+    for (const Case& c : cases) {
+        window.boxes.clear();
+        CDatabase db(window);
+        db.m_bShowErrors = c.showErrors;
+        EXPECT_EQ(db.OpenDatabase(CDatabase::ConnectString(c.path, c.pwd)), c.opens) << c.name;
+        std::vector<std::string> titles;
+        for (const auto& b : window.boxes) titles.push_back(b.title);
+        if (c.name.rfind("missing", 0) != 0 && !c.titles.empty()) titles.resize(c.titles.size());
+        EXPECT_EQ(titles.size(), c.titles.size()) << c.name;
+        if (c.opens) EXPECT_EQ(db.MainDatabaseName(), a.main);
+    }
+}
+
+TEST_F(CDatabaseAccess, OmdProblemsWarnButTheArchiveOpens) {
+    Archive a(dir.path(), 1);
+    const std::string omd = OmdName(a.main);
+    struct Case { std::string name; std::function<void()> damage; std::string title; bool quiet; } cases[] = {
+        {"missing", [&] { fs::remove(omd); }, "OCR data niet gevonden...", true},
+        {"damaged", [&] { qx::test::WriteFile(omd, std::string(5000, 'z')); }, "OCR data corrupt...", true},
+        {"damaged, loud", [&] { qx::test::WriteFile(omd, std::string(5000, 'z')); }, "OCR data corrupt...", false},
+    };
+    for (const Case& c : cases) {
+        c.damage();
+        window.boxes.clear();
+        CDatabase db(window);
+        db.m_bShowErrors = !c.quiet;
+        ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd))) << c.name;
+        ASSERT_FALSE(window.boxes.empty()) << c.name;
+        const auto& box = window.boxes.back();  // a loud open also shows the connection error first
+        EXPECT_NE(box.title.find("OCR"), std::string::npos) << c.name;
+        EXPECT_NE(box.text.find("'" + omd + "'"), std::string::npos) << box.text;
+        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
+        EXPECT_EQ(window.boxes.size(), c.quiet ? 1u : 2u) << c.name;
+    }
+}
+
+TEST_F(CDatabaseAccess, AReadOnlyArchiveIsRefusedEvenWhenItsLastTableIsEmpty) {
+    Archive a(dir.path(), 1);
+    qx::test::Immutable lock(a.main);
+    if (!lock.ok()) GTEST_SKIP() << "chattr +i is not available: no read-only file can be made for root";
+    CDatabase db(window);
+    EXPECT_FALSE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
+    EXPECT_TRUE(window.boxes.empty());
+    const auto lines = LogLines(Settings::Get().LogFileName);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Database '" + a.main + "' is readonly!");
+}
+
+TEST_F(CDatabaseAccess, OpenPicbaseFindsRelocatesAndReusesSubDatabases) {
+    Archive a(dir.path(), 3, "/old/place");
+    // A same-named file at a stored path that exists elsewhere loses against
+    // the one beside the main database.
+    TempDir elsewhere;
+    fs::copy_file(SubDatabaseName(a.main, 3), elsewhere.file("Kantoor_3.pdb"));
+    {
+        sql::Error err;
+        sql::Database m = sql::Database::open(a.main, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
+        m.exec("UPDATE DATABASES SET DATABASE = '" + elsewhere.file("Kantoor_3.pdb") + "' WHERE ID = 3");
+        m.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (10, 1, 0, 'zero', 0)");
+        m.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (11, 1, 0, 'second', 1)");
+        m.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (4, '/nowhere/Kantoor_4.pdb')");
+        m.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (12, 1, 0, 'lost', 4)");
+    }
+    CDatabase db(window);
+    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
+
+    struct Case { long id; short status; std::string name; long databaseId; } cases[] = {
+        {2, 0, "Kantoor_1.pdb", 1},
+        {4, 0, "Kantoor_3.pdb", 3},
+        {10, 1, "", -1},
+        {999, 1, "", -1},
+        {12, 2, "Kantoor_4.pdb", 4},
+    };
+    for (const Case& c : cases) {
+        long id = c.id, databaseId = -1;
+        std::string name = "unchanged";
+        EXPECT_EQ(db.OpenPicbase(id, &name, &databaseId), c.status) << c.id;
+        EXPECT_EQ(name, c.name) << c.id;
+        EXPECT_EQ(databaseId, c.databaseId) << c.id;
+    }
+    EXPECT_EQ(a.storedPath(1), SubDatabaseName(a.main, 1));
+    EXPECT_EQ(a.storedPath(3), SubDatabaseName(a.main, 3));
+    EXPECT_EQ(a.storedPath(4), "/nowhere/Kantoor_4.pdb");
+
+    // The same sub database again: the open connection is reused.
+    long id = 2;
+    ASSERT_EQ(db.OpenPicbase(id), 0);
+    const engine::Connection* open = db.m_AdoCnPdb.get();
+    id = 11;
+    EXPECT_EQ(db.OpenPicbase(id), 0);
+    EXPECT_EQ(db.m_AdoCnPdb.get(), open);
+}
+
+TEST_F(CDatabaseAccess, OpenPicbaseReportsWhatKeepsASubDatabaseFromOpening) {
+    Archive a(dir.path(), 2);
+    qx::test::WriteFile(SubDatabaseName(a.main, 2), std::string(40000, 'q'));
+    CDatabase db(window);
+    long id = 2;
+    EXPECT_EQ(db.OpenPicbase(id), 512);  // no main connection
+    db.m_bShowErrors = false;
+    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
+    id = 3;
+    EXPECT_EQ(db.OpenPicbase(id), 512);  // not a database
+    EXPECT_TRUE(window.boxes.size() <= 1);  // only the OMD check may have spoken
+    fs::rename(a.main, a.main + ".away");
+    id = 2;
+    EXPECT_EQ(db.OpenPicbase(id), 32);  // the main database itself is gone
+}
+
+TEST_F(CDatabaseAccess, CreateSubDatabaseSetsTheOldFileAside) {
+    Archive a(dir.path(), 1);
+    CDatabase db(window);
+    const std::string path = dir.file("Kantoor_9.pdb");
+    ASSERT_TRUE(CDatabaseTestAccess::CreateSubDatabase(db, path));
+    ASSERT_TRUE(CDatabaseTestAccess::CreateSubDatabase(db, path));
+    ASSERT_TRUE(CDatabaseTestAccess::CreateSubDatabase(db, path));
+    EXPECT_TRUE(fs::exists(path + ".deleted"));
+    EXPECT_TRUE(fs::exists(dir.file("Kantoor_9.pdb_001.deleted")));
+    engine::Connection cn;
+    EXPECT_TRUE(cn.open(CDatabase::ConnectString(path, kPwd)));
+    const auto lines = LogLines(Settings::Get().LogFileName);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Creating '" + path + "'..."), 3);
+}

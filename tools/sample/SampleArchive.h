@@ -1,0 +1,2 @@
+#pragma once
+// The sample archive generator (in progress).
