@@ -15,28 +15,6 @@
 using namespace qx;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-class QuietWindow : public MainWindow {
-public:
-    MainWindowCounters c;
-    MainWindowCounters& Counters() override { return c; }
-    void UpdateStatusBar() override {}
-    void ListClear(ListId) override {}
-    bool ListAdd(ListId, const ListRow&) override { return true; }
-    std::size_t ListCount(ListId) const override { return 0; }
-    void SetEnabled(bool) override {}
-    void SetBusy(bool) override {}
-    MsgAnswer MsgBox(const std::string&, MsgButtons, MsgIcon, const std::string&) override { return MsgAnswer::OK; }
-    void DoEvents() override {}
-    void ProgressShow(const ProgressView&) override {}
-    void ProgressUpdate(const ProgressView&) override {}
-    bool ProgressVisible() const override { return false; }
-    void ProgressHide() override {}
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : "/var/tmp/quillex-bench/picbase";
     const long docs = argc > 2 ? std::stol(argv[2]) : 100000;
@@ -66,7 +44,7 @@ int main(int argc, char** argv) {
         tx.commit();
     }
     Settings::Get().DatabasePassword = pwd;
-    QuietWindow window;
+    NullWindow window;
     CDatabase db(window);
     db.m_bShowErrors = false;
     if (!db.OpenDatabase(CDatabase::ConnectString(main, pwd))) {

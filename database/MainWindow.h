@@ -71,6 +71,70 @@ public:
     virtual void ProgressUpdate(const ProgressView& view) = 0;
     virtual bool ProgressVisible() const = 0;
     virtual void ProgressHide() = 0;
+
+    // The reorganize window: a phase caption and Cancel, which hides it.
+    virtual void ReorganizeShow() = 0;
+    virtual void ReorganizeSetCaption(const std::string& caption) = 0;
+    virtual void ReorganizeSetCancelEnabled(bool enabled) = 0;
+    virtual bool ReorganizeVisible() const = 0;
+    virtual void ReorganizeHide() = 0;
+
+    // The compacting window: a status line and Cancel, which only raises a flag.
+    virtual void CompactShow() = 0;
+    virtual void CompactSetStatus(const std::string& text) = 0;
+    virtual bool CompactCanceled() const = 0;
+    virtual void CompactClose() = 0;
+
+    // Loads a document's bytes as an image (and shows it beside the
+    // progress texts when it can): 0 on success, else the loader's status.
+    virtual int LoadImage(const std::vector<std::uint8_t>& data) = 0;
+};
+
+// A window that shows nothing and gives the safe answer to every question
+// (OK to notices, No or Cancel to choices). The base of quiet runs and of
+// the tests' scripted window.
+class NullWindow : public MainWindow {
+public:
+    MainWindowCounters counters;
+
+    MainWindowCounters& Counters() override { return counters; }
+    void UpdateStatusBar() override {}
+    void ListClear(ListId) override {}
+    bool ListAdd(ListId, const ListRow&) override { return true; }
+    std::size_t ListCount(ListId) const override { return 0; }
+    void SetEnabled(bool) override {}
+    void SetBusy(bool) override {}
+    MsgAnswer MsgBox(const std::string&, MsgButtons buttons, MsgIcon, const std::string&) override {
+        return SafeAnswer(buttons);
+    }
+    void DoEvents() override {}
+    void ProgressShow(const ProgressView&) override { m_progress = true; }
+    void ProgressUpdate(const ProgressView&) override {}
+    bool ProgressVisible() const override { return m_progress; }
+    void ProgressHide() override { m_progress = false; }
+    void ReorganizeShow() override { m_reorganize = true; }
+    void ReorganizeSetCaption(const std::string&) override {}
+    void ReorganizeSetCancelEnabled(bool) override {}
+    bool ReorganizeVisible() const override { return m_reorganize; }
+    void ReorganizeHide() override { m_reorganize = false; }
+    void CompactShow() override {}
+    void CompactSetStatus(const std::string&) override {}
+    bool CompactCanceled() const override { return false; }
+    void CompactClose() override {}
+    int LoadImage(const std::vector<std::uint8_t>&) override { return 0; }
+
+    static MsgAnswer SafeAnswer(MsgButtons buttons) {
+        switch (buttons) {
+        case MsgButtons::OK: return MsgAnswer::OK;
+        case MsgButtons::YesNo:
+        case MsgButtons::YesNoCancel: return MsgAnswer::No;
+        default: return MsgAnswer::Cancel;
+        }
+    }
+
+protected:
+    bool m_progress = false;
+    bool m_reorganize = false;
 };
 
 }  // namespace qx

@@ -11,7 +11,7 @@
 
 namespace qx::test {
 
-class ScriptedWindow : public MainWindow {
+class ScriptedWindow : public NullWindow {
 public:
     struct Box {
         std::string text, title;
@@ -19,7 +19,6 @@ public:
         MsgIcon icon;
     };
 
-    MainWindowCounters counters;
     std::vector<std::string> calls;   // one line per call, in order
     std::vector<Box> boxes;           // every message box shown
     std::deque<MsgAnswer> answers;    // taken in order; when empty: OK, or No/Cancel for questions
@@ -29,7 +28,6 @@ public:
     int progressUpdates = 0;
     int cancelAfterUpdates = -1;      // hide the progress window after that many updates
 
-    MainWindowCounters& Counters() override { return counters; }
     void UpdateStatusBar() override { calls.push_back("UpdateStatusBar"); }
     void ListClear(ListId l) override {
         calls.push_back(std::string("ListClear ") + name(l));
@@ -59,12 +57,7 @@ public:
             answers.pop_front();
             return a;
         }
-        switch (buttons) {
-        case MsgButtons::OK: return MsgAnswer::OK;
-        case MsgButtons::YesNo:
-        case MsgButtons::YesNoCancel: return MsgAnswer::No;
-        default: return MsgAnswer::Cancel;
-        }
+        return SafeAnswer(buttons);
     }
     void DoEvents() override {}
     void ProgressShow(const ProgressView& v) override {
@@ -81,6 +74,15 @@ public:
         progressVisible = false;
         calls.push_back("ProgressHide");
     }
+    void ReorganizeSetCaption(const std::string& c) override { calls.push_back("ReorganizeCaption " + c); }
+    void CompactSetStatus(const std::string& t) override { calls.push_back("CompactStatus " + t); }
+    bool CompactCanceled() const override { return compactCanceled; }
+    int LoadImage(const std::vector<std::uint8_t>& data) override {
+        calls.push_back("LoadImage " + std::to_string(data.size()));
+        return imageStatus;
+    }
+    bool compactCanceled = false;
+    int imageStatus = 0;
 
 private:
     static const char* name(ListId l) { return l == ListId::Documents ? "lvDocuments" : "lvPicbases"; }
