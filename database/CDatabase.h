@@ -40,16 +40,55 @@ public:
     // ResultPdbLinkError (32) or ResultPdbOpenError (512).
     short OpenPicbase(long& nId, std::string* sPicbaseName = nullptr, long* nDatabaseId = nullptr);
 
+    // -- sub-database table and list (maintenance/)
+    // Brings DATABASES in line with the documents and the files on disk and
+    // fills `list` with one row per sub database; false when a listed sub
+    // database is missing altogether (or nothing is open).
+    bool ManagePdbList(ListId list = ListId::Picbases);
+    // Renumbers the referenced sub databases 1..n under their standard names
+    // and sets unreferenced ones aside; always false.
+    bool UnlinkUnused(bool bUpdate = false);
+
+    // -- document records
+    // 0 = the folder path is complete; 256 = it is broken (missing parent, loop).
+    short VirtualDocumentPath(long& nId, std::string& sPath);
+    void DocumentInfo(long nId, std::string& sName, std::string& sKeywords, std::string& sNotes, std::string& sDate,
+                      std::string& sZip);
+    bool RemoveDoc(long& nId);
+
     MainWindow& Window() { return m_window; }
 
 private:
     bool CreateSubDatabase(const std::string& sFileName);
+    // The parent's ID; 0 at top level (also for a row that is its own parent), -1 without a row.
+    long ParentOf(long& nId);
+    // The DATABASES.ID of another sub database holding non-empty data for nPicId; 0 if none.
+    long FindAlternativePicbase(long nDatabaseId, long nPicId);
+    // Counts a finding, refreshes the status bar, logs it and lists it.
+    void ReportResult(long nId, short nCode, const std::string& sPicbase, const std::string& sName,
+                      const std::string& sVirtualPath);
     friend struct CDatabaseTestAccess;
 
     ConnectionPtr OpenConnection(const std::string& sConnectString);
     void ShowConnectionErrors(const std::vector<engine::ProviderError>& errors);
     bool WriteProbe(const std::string& path);
     void TestOmdDatabase(const std::string& mainPath);
+
+    // ---- sub-database list maintenance helpers (maintenance/PdbList.cpp) ----
+    // A stored path may point anywhere, so only files of this archive are
+    // ever renamed: the name lies directly in the main database's folder
+    // (links and ".." resolved, for the name and for what it points to) and
+    // is none of the main database, its OCR database or its log.
+    bool IsArchiveFile(const std::string& sPath) const;
+    // The same, and the file opens as a sub database with the archive
+    // password; *pbReadOnly tells whether the engine cannot write to it.
+    bool IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly = nullptr) const;
+    // Renames without ever replacing what stands under the new name; logs
+    // why when it cannot.
+    static bool RenameArchiveFile(const std::string& sFrom, const std::string& sTo);
+    static void LogMaintenanceError(const std::string& sDuring, long nNumber, const std::string& sDescription);
+    friend struct PdbListTestAccess;
+    // ---- end of sub-database list maintenance helpers ----
 
     MainWindow& m_window;
 };

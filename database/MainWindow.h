@@ -14,7 +14,8 @@ enum class MsgButtons { OK = 0, OKCancel = 1, AbortRetryIgnore = 2, YesNoCancel 
 enum class MsgAnswer { OK = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, Yes = 6, No = 7 };
 
 // The main window's public members that the database logic reads and writes.
-struct MainWindowCounters {
+struct MainWindowState {
+    std::string m_sDatabaseName;  // the open main database; "" when none
     long m_nDamaged = -1;  // -1: no check has run yet
     long m_nFixed = -1;
     bool m_bAnalysed = false;
@@ -28,7 +29,7 @@ struct MainWindowCounters {
 enum class ListId { Documents, Picbases };  // lvDocuments, lvPicbases
 
 struct ListRow {
-    std::string key;                    // unique within the list
+    std::string key;                    // unique within the list; "" = no key (several allowed)
     std::string text;                   // first column
     std::vector<std::string> subItems;  // further columns
     std::int64_t tag = 0;
@@ -52,14 +53,18 @@ class MainWindow {
 public:
     virtual ~MainWindow() = default;
 
-    virtual MainWindowCounters& Counters() = 0;
+    virtual MainWindowState& State() = 0;
     virtual void UpdateStatusBar() = 0;
 
     virtual void ListClear(ListId list) = 0;
-    // False when a row with that key is already in the list.
+    // False when a row with that (non-empty) key is already in the list.
+    // The new row is scrolled into view.
     virtual bool ListAdd(ListId list, const ListRow& row) = 0;
     virtual std::size_t ListCount(ListId list) const = 0;
 
+    virtual void SetTitle(const std::string& title) = 0;
+    // Enables the commands that need an open database, clears lvDocuments.
+    virtual void UpdateMenus() = 0;
     virtual void SetEnabled(bool enabled) = 0;
     virtual void SetBusy(bool busy) = 0;  // the hourglass pointer
     virtual MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) = 0;
@@ -95,13 +100,15 @@ public:
 // the tests' scripted window.
 class NullWindow : public MainWindow {
 public:
-    MainWindowCounters counters;
+    MainWindowState state;
 
-    MainWindowCounters& Counters() override { return counters; }
+    MainWindowState& State() override { return state; }
     void UpdateStatusBar() override {}
     void ListClear(ListId) override {}
     bool ListAdd(ListId, const ListRow&) override { return true; }
     std::size_t ListCount(ListId) const override { return 0; }
+    void SetTitle(const std::string&) override {}
+    void UpdateMenus() override {}
     void SetEnabled(bool) override {}
     void SetBusy(bool) override {}
     MsgAnswer MsgBox(const std::string&, MsgButtons buttons, MsgIcon, const std::string&) override {

@@ -35,7 +35,7 @@ public:
     }
     bool ListAdd(ListId l, const ListRow& row) override {
         for (const ListRow& r : lists[l])
-            if (r.key == row.key) return false;
+            if (!row.key.empty() && r.key == row.key) return false;
         lists[l].push_back(row);
         calls.push_back(std::string("ListAdd ") + name(l) + " " + row.key);
         return true;

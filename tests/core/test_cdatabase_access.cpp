@@ -4,6 +4,8 @@
 #include "database/access/Schema.h"
 #include "support/Settings.h"
 #include "support/engine/Recordset.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/CDatabaseTestAccess.h"
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/TestUtil.h"
 
@@ -11,13 +13,6 @@
 
 #include <filesystem>
 #include <fstream>
-
-namespace qx {
-// Reaches the private helpers the way a later operation of the class would.
-struct CDatabaseTestAccess {
-    static bool CreateSubDatabase(CDatabase& db, const std::string& path) { return db.CreateSubDatabase(path); }
-};
-}  // namespace qx
 
 using namespace qx;
 using qx::test::ScriptedWindow;
@@ -28,33 +23,13 @@ namespace {
 
 const std::string kPwd = "\u00a9Pendrawix8";
 
-// A generation-8 archive: folder 1 with documents 2..(1+subs), document k
-// stored in sub database k-1 whose DATABASES row holds `storedFolder`.
-struct Archive {
-    std::string dir, main;
-    Archive(const std::string& folder, int subs, const std::string& storedFolder = "") : dir(folder) {
-        main = dir + "/Kantoor.dat";
-        sql::Error err;
-        EXPECT_TRUE(CreateMainDatabase(main, 8, err)) << err.message;
-        EXPECT_TRUE(CreateOmdDatabase(OmdName(main), err)) << err.message;
-        sql::Database db = sql::Database::open(main, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
-        db.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (1, 0, -1, 'Map')");
-        for (int k = 1; k <= subs; ++k) {
-            const std::string sub = SubDatabaseName(main, k);
-            EXPECT_TRUE(CreateSubDatabaseFile(sub, kPwd, err)) << err.message;
-            const std::string stored = storedFolder.empty() ? sub : storedFolder + "/" + fs::path(sub).filename().string();
-            sql::Statement row(db, "INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
-            row.bind(1, std::int64_t(k));
-            row.bind(2, std::string_view(stored));
-            row.run();
-            sql::Statement doc(db, "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (?, 1, 0, ?, ?)");
-            doc.bind(1, std::int64_t(k + 1));
-            doc.bind(2, std::string_view("doc" + std::to_string(k)));
-            doc.bind(3, std::int64_t(k));
-            doc.run();
-            sql::Database pdb = sql::Database::open(sub, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
-            pdb.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(k + 1) + ", x'00')");
-        }
+// A generation-8 archive: folder 1 with documents 2..(1+subs), document k+1
+// stored in sub database k whose DATABASES row holds `storedFolder`.
+struct Archive : qx::test::ArchiveBuilder {
+    Archive(const std::string& folder, int subs, const std::string& storedFolder = "") : ArchiveBuilder(folder) {
+        for (long k = 1; k <= subs; ++k)
+            sub(k, {k + 1},
+                storedFolder.empty() ? "" : storedFolder + "/" + fs::path(SubDatabaseName(main, k)).filename().string());
     }
     std::string storedPath(long id) const {
         sql::Error err;

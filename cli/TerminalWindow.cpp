@@ -1,0 +1,99 @@
+#include "cli/TerminalWindow.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace qx::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onInterrupt(int) { g_interrupted = true; }
+
+// Message texts use CR LF between lines, as the log does; a terminal wants LF.
+std::string terminalText(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+bool isQuestion(MsgButtons b) { return b != MsgButtons::OK; }
+
+MsgAnswer positive(MsgButtons b) {
+    switch (b) {
+    case MsgButtons::YesNo:
+    case MsgButtons::YesNoCancel: return MsgAnswer::Yes;
+    case MsgButtons::RetryCancel: return MsgAnswer::Retry;
+    case MsgButtons::AbortRetryIgnore: return MsgAnswer::Ignore;
+    default: return MsgAnswer::OK;
+    }
+}
+
+}  // namespace
+
+TerminalWindow::TerminalWindow(Streams io, Answering answering) : m_io(io), m_answering(answering) {
+    g_interrupted = false;
+    std::signal(SIGINT, onInterrupt);
+}
+
+TerminalWindow::~TerminalWindow() { std::signal(SIGINT, SIG_DFL); }
+
+void TerminalWindow::ListClear(ListId list) { (list == ListId::Documents ? m_documents : m_picbases).clear(); }
+
+bool TerminalWindow::ListAdd(ListId list, const ListRow& row) {
+    auto& rows = list == ListId::Documents ? m_documents : m_picbases;
+    if (!row.key.empty() &&
+        std::any_of(rows.begin(), rows.end(), [&](const ListRow& r) { return r.key == row.key; }))
+        return false;
+    rows.push_back(row);
+    return true;
+}
+
+std::size_t TerminalWindow::ListCount(ListId list) const { return rows(list).size(); }
+
+MsgAnswer TerminalWindow::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) {
+    if (icon == MsgIcon::Exclamation || icon == MsgIcon::Critical) ++m_warnings;
+    const char* kind = icon == MsgIcon::Critical ? "error" : icon == MsgIcon::Exclamation ? "warning" : "note";
+    std::fprintf(m_io.err, "%s%s%s: %s\n", kind, title.empty() ? "" : " - ", title.c_str(), terminalText(text).c_str());
+    if (!isQuestion(buttons)) return MsgAnswer::OK;
+    if (m_answering == Answering::Yes) return positive(buttons);
+    if (m_answering == Answering::No || !::isatty(STDIN_FILENO)) {
+        std::fprintf(m_io.err, "  -> answered %s (use --yes to agree)\n",
+                     buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? "No" : "Cancel");
+        return SafeAnswer(buttons);
+    }
+    std::fprintf(m_io.err, "  [y/N] ");
+    std::fflush(m_io.err);
+    char line[64] = {};
+    if (!std::fgets(line, sizeof line, stdin)) return SafeAnswer(buttons);
+    return (line[0] == 'y' || line[0] == 'Y' || line[0] == 'j' || line[0] == 'J') ? positive(buttons)
+                                                                                   : SafeAnswer(buttons);
+}
+
+void TerminalWindow::DoEvents() {
+    if (g_interrupted) {
+        // What the Cancel buttons do: the running loop sees its window gone.
+        m_progress = false;
+        m_reorganize = false;
+    }
+}
+
+bool TerminalWindow::CompactCanceled() const { return g_interrupted; }
+
+bool TerminalWindow::cancelled() const { return g_interrupted; }
+
+bool TakeAnswering(QStringList& args, Answering& answering, Streams io) {
+    const bool yes = args.removeAll("--yes") > 0;
+    const bool no = args.removeAll("--no") > 0;
+    if (yes && no) {
+        std::fputs("quillex-cli: --yes and --no exclude each other\n", io.err);
+        return false;
+    }
+    answering = yes ? Answering::Yes : no ? Answering::No : Answering::Ask;
+    return true;
+}
+
+}  // namespace qx::cli

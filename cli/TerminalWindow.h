@@ -1,0 +1,41 @@
+#pragma once
+// The window seam for a terminal: notices go to stderr, questions are asked
+// on a terminal or answered by --yes / --no (the safe answer otherwise),
+// Ctrl-C cancels the running operation the way the windows' Cancel does.
+#include "cli/Command.h"
+#include "database/MainWindow.h"
+
+#include <string>
+#include <vector>
+
+namespace qx::cli {
+
+enum class Answering { Ask, Yes, No };
+
+class TerminalWindow : public NullWindow {
+public:
+    TerminalWindow(Streams io, Answering answering);
+    ~TerminalWindow() override;
+
+    void ListClear(ListId list) override;
+    bool ListAdd(ListId list, const ListRow& row) override;
+    std::size_t ListCount(ListId list) const override;
+    MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    void DoEvents() override;
+    bool CompactCanceled() const override;
+
+    const std::vector<ListRow>& rows(ListId list) const { return list == ListId::Documents ? m_documents : m_picbases; }
+    int warnings() const { return m_warnings; }
+    bool cancelled() const;
+
+private:
+    Streams m_io;
+    Answering m_answering;
+    std::vector<ListRow> m_documents, m_picbases;
+    int m_warnings = 0;
+};
+
+// Parses --yes / --no out of the arguments; false on a contradiction.
+bool TakeAnswering(QStringList& args, Answering& answering, Streams io);
+
+}  // namespace qx::cli

@@ -1,0 +1,79 @@
+#include "database/ProgressWindow.h"
+
+#include "support/Tools.h"
+#include "support/TextResources.h"
+
+#include <chrono>
+#include <cmath>
+
+namespace qx {
+
+namespace {
+
+double SteadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Whole seconds, halves to the even neighbour as the estimates always did.
+long RoundSeconds(double s) { return static_cast<long>(std::nearbyint(s)); }
+
+}  // namespace
+
+ProgressWindow::ProgressWindow(MainWindow& window, std::function<double()> clock)
+    : m_window(window), m_clock(clock ? std::move(clock) : SteadySeconds) {
+    m_view.caption = GetResString(61, "Resources not found");
+    m_sLblProgress1 = GetResString(62, "Resources not found");
+    m_sLblProgress2 = GetResString(63, "Resources not found");
+    m_timeLeftFormat = GetResString(64, "Resources not found");
+    m_timeElapsedFormat = GetResString(65, "Resources not found");
+    m_view.cancelText = GetResString(66, "Resources not found");
+}
+
+void ProgressWindow::SetInitial(long nTotalDocuments, int nMaxProgress, bool bShowDocument, double nStartTime) {
+    m_start = nStartTime;
+    m_total = nTotalDocuments;
+    m_index = 0;
+    m_view.timeLeft = FormatMsg(m_timeLeftFormat, {""});
+    m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {"0:00"});
+    m_view.currentItem = FormatMsg(m_sLblProgress1, {""});
+    // Once wide, the window keeps its room for the thumbnail for the run.
+    if (bShowDocument) m_wideShown = true;
+    m_view.wide = m_wideShown;
+    m_view.value = 0;
+    m_view.maximum = nMaxProgress;
+    m_view.countLine = FormatMsg(m_sLblProgress2, {0, nTotalDocuments});
+    if (m_shown) m_window.ProgressUpdate(m_view);
+}
+
+void ProgressWindow::Show() {
+    m_shown = true;
+    m_window.ProgressShow(m_view);
+}
+
+void ProgressWindow::SetProgress(int nProgress, long nDocumentIndex, const std::string& sDocumentName) {
+    m_index = nDocumentIndex;
+    m_view.currentItem = FormatMsg(m_sLblProgress1, {sDocumentName});
+    m_view.value = std::min(nProgress, m_view.maximum);
+    m_view.countLine = FormatMsg(m_sLblProgress2, {nDocumentIndex, std::max(m_total, nDocumentIndex)});
+    UpdateTimes();
+    m_window.DoEvents();
+}
+
+void ProgressWindow::Tick() {
+    if (!m_timed) return;
+    UpdateTimes();
+}
+
+void ProgressWindow::UpdateTimes() {
+    const long elapsed = RoundSeconds(m_clock() - m_start);
+    if (m_index < 5 && (m_index < 4 || elapsed < 4)) {
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {"???"});
+    } else if (m_index % 3 == 0 || m_timed) {
+        const double remaining = static_cast<double>(m_total) * elapsed / static_cast<double>(m_index) - elapsed;
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatDuration(RoundSeconds(remaining))});
+    }
+    m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {FormatDuration(elapsed)});
+    if (m_shown) m_window.ProgressUpdate(m_view);
+}
+
+}  // namespace qx

@@ -1,0 +1,50 @@
+#pragma once
+// What the progress window shows and when: the texts, the bar and the time
+// estimates of a long operation. The window itself (widgets, terminal line,
+// or the tests' record) only displays the view it is handed.
+#include "database/MainWindow.h"
+
+#include <functional>
+#include <string>
+
+namespace qx {
+
+class ProgressWindow {
+public:
+    // clock: seconds since some fixed moment (tests pass their own).
+    explicit ProgressWindow(MainWindow& window, std::function<double()> clock = {});
+
+    // Formats of the current-item line (one placeholder) and the count line
+    // (index and total); loaded from the string table, callers may replace them.
+    std::string m_sLblProgress1;
+    std::string m_sLblProgress2;
+
+    void SetInitial(long nTotalDocuments, int nMaxProgress, bool bShowDocument, double nStartTime);
+    void Show();
+    void SetProgress(int nProgress, long nDocumentIndex, const std::string& sDocumentName);
+    // The once-a-second timer: refreshes the times while a long item runs.
+    void SetTimedUpdate(bool enabled) { m_timed = enabled; }
+    void Tick();
+    // The user cancels by hiding the window.
+    bool Visible() const { return m_window.ProgressVisible(); }
+    void Hide() { m_window.ProgressHide(); }
+
+    double Now() const { return m_clock(); }
+    const ProgressView& View() const { return m_view; }
+
+private:
+    void UpdateTimes();
+
+    MainWindow& m_window;
+    std::function<double()> m_clock;
+    ProgressView m_view;
+    std::string m_timeLeftFormat, m_timeElapsedFormat;
+    double m_start = 0;
+    long m_total = 0;
+    long m_index = 0;
+    bool m_wideShown = false;
+    bool m_timed = false;
+    bool m_shown = false;
+};
+
+}  // namespace qx

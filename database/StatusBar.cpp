@@ -1,0 +1,25 @@
+#include "database/StatusBar.h"
+
+#include "support/FileOperations.h"
+#include "support/TextResources.h"
+
+namespace qx {
+
+std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::size_t documentRows,
+                                          std::size_t selectedRows) {
+    std::array<std::string, 4> panels;
+    if (!state.m_sDatabaseName.empty() && FileExists(state.m_sDatabaseName))
+        panels[0] = FormatMsg(GetResString(111, "%s [%s MB, %s items]"),
+                              {GetFileNamePart(state.m_sDatabaseName), state.m_nDBSizeMB, state.m_nItemCount});
+    else
+        panels[0] = GetResString(112, "database: --");
+    panels[0] += "      ";
+    auto count = [](long n) { return n == -1 ? Variant("--") : Variant(n); };
+    panels[1] = FormatMsg(GetResString(113, "beschadigd: %s"), {count(state.m_nDamaged)});
+    panels[2] = FormatMsg(GetResString(114, "gerepareerd: %s"), {count(state.m_nFixed)});
+    if (documentRows > 0)
+        panels[3] = FormatMsg(GetResString(115, "geselecteerd %s"), {static_cast<long>(selectedRows)});
+    return panels;
+}
+
+}  // namespace qx

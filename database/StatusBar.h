@@ -1,0 +1,16 @@
+#pragma once
+// The four status-bar texts of the main window, composed from its state;
+// the window shows them in panels, the command line prints them in a line.
+#include "database/MainWindow.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace qx {
+
+// documentRows: rows in lvDocuments; selectedRows: how many of them are selected.
+std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::size_t documentRows,
+                                          std::size_t selectedRows);
+
+}  // namespace qx

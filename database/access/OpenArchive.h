@@ -1,0 +1,24 @@
+#pragma once
+// Opening a chosen main database: its generation is found by trying the
+// known passwords, outdated and unknown files are refused, and an accepted
+// one is connected, logged and its sub-database list brought in order.
+// Shared by the window (after its open dialog) and the command line.
+#include "database/CDatabase.h"
+
+#include <string>
+
+namespace qx {
+
+// The generation of a main database file, found by its password: 8 and 7
+// are accepted, 6, 5 and 4 are outdated, 0 is no known format. sPassword
+// receives the password that opened it (unchanged for 0). Clears the file's
+// read-only attribute first, as opening will need it writable.
+int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword);
+
+enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected };
+
+// Everything after the file is known: probing, connecting, the log, the
+// sub-database list, the window's state, title, menus and status bar.
+OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase);
+
+}  // namespace qx

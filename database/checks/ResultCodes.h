@@ -1,0 +1,33 @@
+#pragma once
+// Codes of check findings. Bit 2048 marks a finding that was repaired; the
+// codes 1, 2, 32 and 512 double as the status of opening a sub database.
+namespace qx {
+
+enum ResultCode : short {
+    ResultPdbDamaged = 1,
+    ResultPdbNotFound = 2,
+    ResultBadLink = 8,
+    ResultPdbLinkError = 32,
+    ResultDatabaseError = 64,
+    ResultEmptyDocument = 128,
+    ResultVirtualPathFixed = 256,
+    ResultPdbOpenError = 512,
+    ResultCorruptDocument = 1024,
+    ResultFixedFlag = 2048,
+    ResultDuplicateFixed = 2052,
+    ResultBadLinkFixed = 2056,
+    ResultLinkCreated = 2064,
+    ResultEmptyFixed = 2176,
+    ResultMultipageOrphanFixed = 2304,
+    ResultCorruptFixed = 3072,
+    ResultEmptyFolder = 5632,
+    ResultDoubleByteFormat = 12800,
+    ResultDoubleByteFormatFixed = 14848,
+};
+
+inline bool IsRepaired(int code) { return (code & ResultFixedFlag) != 0; }
+
+// The code's name as written above ("ResultBadLink"); "" for an unknown code.
+const char* ResultCodeName(int code);
+
+}  // namespace qx

@@ -1,0 +1,15 @@
+#pragma once
+// Reaches CDatabase's private operations the way its other operations do.
+#include "database/CDatabase.h"
+
+namespace qx {
+
+struct CDatabaseTestAccess {
+    static bool CreateSubDatabase(CDatabase& db, const std::string& path) { return db.CreateSubDatabase(path); }
+    static void ReportResult(CDatabase& db, long id, short code, const std::string& picbase, const std::string& name,
+                             const std::string& virtualPath) {
+        db.ReportResult(id, code, picbase, name, virtualPath);
+    }
+};
+
+}  // namespace qx

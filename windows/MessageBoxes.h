@@ -1,0 +1,34 @@
+#pragma once
+// The one way the desktop windows ask the user something: a QMessageBox
+// built from the window seam's buttons and icon. Tests and the screenshot
+// run install an answerer instead, so that no modal box ever waits for a
+// human.
+#include "database/MainWindow.h"
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace qx {
+
+struct MessageBoxRequest {
+    std::string text;  // as the caller composed it (CR LF line breaks kept)
+    std::string title;
+    MsgButtons buttons = MsgButtons::OK;
+    MsgIcon icon = MsgIcon::None;
+};
+
+using MessageBoxAnswerer = std::function<MsgAnswer(const MessageBoxRequest&)>;
+
+// Replaces the real boxes by `answerer` (an empty one restores them);
+// returns the answerer that was installed before.
+MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
+
+// Shows the box modally over `parent` and returns the button pressed.
+// Closing the box without a button gives the answer of its escape button
+// (Cancel, or No where there is no Cancel, or OK for a plain notice).
+MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
+                         const std::string& title);
+
+}  // namespace qx
