@@ -5,12 +5,20 @@
 #include "database/MainWindow.h"
 #include "support/engine/Connection.h"
 
+#include <functional>
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
+namespace qx::engine {
+class Recordset;
+}
+
 namespace qx {
 
+class ErrorTrap;
+class ProgressWindow;
 using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
 
 class CDatabase {
@@ -49,6 +57,13 @@ public:
     // and sets unreferenced ones aside; always false.
     bool UnlinkUnused(bool bUpdate = false);
 
+    // -- checks (checks/)
+    // The check command: 32 link check, 64 empty folders, 128 large
+    // documents, anything else the document check with the bits of Flags.
+    void Analyse(short& Flags);
+    long CheckMultipageParentMissing();
+    void MultipageRenumberPages();
+
     // -- document records
     // 0 = the folder path is complete; 256 = it is broken (missing parent, loop).
     short VirtualDocumentPath(long& nId, std::string& sPath);
@@ -62,6 +77,22 @@ private:
     bool CreateSubDatabase(const std::string& sFileName);
     // The parent's ID; 0 at top level (also for a row that is its own parent), -1 without a row.
     long ParentOf(long& nId);
+    // The virtual path of a document whose parent is `parent` (0 = top level).
+    short PathBelow(long parent, std::string& sPath);
+    void AnalyseLinkTo();
+    void CheckDataRow(engine::Recordset& data, long id, std::int64_t size, long databaseId, const std::string& path,
+                      ErrorTrap& trap);
+    bool CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap);
+    void CheckDocument(engine::Recordset& rows, short flags, long id, const std::string& name, ErrorTrap& trap,
+                       const std::function<void()>& holdPdb);
+    bool GenerationHasTrashMark();
+    bool EnableTrashSupport();
+    bool OfferPreCheckCompaction();
+    short CheckDocumentContent(engine::Recordset& rows, long id, const std::string& name, const std::string& picbase,
+                               const std::string& virtualPath);
+    void ShowBackupSummary();
+    void AnalyseFolders();
+    void AnalyseLargeDocs();
     // The DATABASES.ID of another sub database holding non-empty data for nPicId; 0 if none.
     long FindAlternativePicbase(long nDatabaseId, long nPicId);
     // Counts a finding, refreshes the status bar, logs it and lists it.
@@ -91,6 +122,9 @@ private:
     // ---- end of sub-database list maintenance helpers ----
 
     MainWindow& m_window;
+    // Folder paths remembered while a check runs (folders do not change then).
+    std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;
+    bool m_bLinkCheckCancelled = false;  // the link check ended by Cancel
 };
 
 }  // namespace qx

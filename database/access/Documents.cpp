@@ -30,22 +30,34 @@ long CDatabase::ParentOf(long& nId) {
 
 short CDatabase::VirtualDocumentPath(long& nId, std::string& sPath) {
     if (!Connected(m_AdoCnMain)) return 0;
-    sPath.clear();
+    return PathBelow(ParentOf(nId), sPath);
+}
+
+short CDatabase::PathBelow(long parent, std::string& sPath) {
+    // During a check every document of a folder asks for the same path.
+    if (m_folderPaths && parent > 0)
+        if (auto it = m_folderPaths->find(parent); it != m_folderPaths->end()) {
+            sPath = it->second.first;
+            return it->second.second;
+        }
+    const long start = parent;
+    std::string path;
     bool valid = true;
-    long parent = ParentOf(nId);
     int steps = 0;
     while (valid && parent > 0) {
         sql::Statement* st = m_AdoCnMain->prepared("SELECT NAME FROM FOLDERS WHERE ID = ?");
         if (!st) return 256;
         st->bind(1, static_cast<std::int64_t>(parent));
-        if (st->step() == sql::Step::Row) sPath = (st->isNull(0) ? std::string() : st->getText(0)) + "\\" + sPath;
+        if (st->step() == sql::Step::Row) path = (st->isNull(0) ? std::string() : st->getText(0)) + "\\" + path;
         else valid = false;
         st->reset();
         parent = ParentOf(parent);
         if (++steps > kMaxFolderDepth) valid = false;
     }
-    sPath = "\\" + sPath;
-    return (valid && parent == 0) ? 0 : 256;
+    sPath = "\\" + path;
+    const short status = (valid && parent == 0) ? 0 : 256;
+    if (m_folderPaths && start > 0) m_folderPaths->emplace(start, std::make_pair(sPath, status));
+    return status;
 }
 
 void CDatabase::DocumentInfo(long nId, std::string& sName, std::string& sKeywords, std::string& sNotes,

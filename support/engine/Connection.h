@@ -89,6 +89,24 @@ private:
     std::shared_ptr<ConnectionCore> m_core;
 };
 
+// A transaction held across a walk over one connection (see
+// sql::HeldTransaction). It keeps the connection's state alive, so it stays
+// safe when the connection object is closed or replaced during the walk.
+class HeldTransaction {
+public:
+    explicit HeldTransaction(Connection& cn) : m_core(cn.core()) {
+        if (m_core) m_hold.emplace(m_core->db);
+    }
+    void checkpoint() {
+        if (m_hold) m_hold->checkpoint();
+    }
+    bool holds(const Connection* cn) const { return cn && cn->core() == m_core; }
+
+private:
+    std::shared_ptr<ConnectionCore> m_core;
+    std::optional<sql::HeldTransaction> m_hold;  // ends before the core is let go
+};
+
 // Creates a new archive file (plain when the password is empty) and returns
 // it open, for the caller to create its tables. Refuses to touch an
 // existing file.

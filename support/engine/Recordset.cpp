@@ -15,10 +15,12 @@ std::string upper(std::string_view s) {
 
 bool iequals(std::string_view a, std::string_view b) { return a.size() == b.size() && upper(a) == upper(b); }
 
+// Declared types of columns that hold stored bytes. Whole words only: a
+// BOOLEAN column is not an OLE object.
 bool isBinaryType(std::string_view decl) {
     const std::string u = upper(decl);
-    return u.find("BLOB") != std::string::npos || u.find("BINARY") != std::string::npos ||
-           u.find("OLE") != std::string::npos || u.find("IMAGE") != std::string::npos;
+    return u.starts_with("BLOB") || u.starts_with("LONGBINARY") || u.starts_with("VARBINARY") ||
+           u.starts_with("BINARY") || u == "OLEOBJECT" || u == "IMAGE";
 }
 
 struct SelectShape {

@@ -3,6 +3,7 @@
 #include "support/engine/Cipher.h"
 #include "support/engine/SqliteApi.h"
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -134,6 +135,9 @@ bool Database::exec(std::string_view sql, Error* err) {
 }
 
 std::int64_t Database::changes() const { return m_db ? sqlite3_changes(m_db) : 0; }
+std::int64_t Database::totalChanges() const { return m_db ? sqlite3_total_changes(m_db) : 0; }
+bool Database::inTransaction() const { return m_db && sqlite3_get_autocommit(m_db) == 0; }
+
 std::int64_t Database::lastInsertRowid() const { return m_db ? sqlite3_last_insert_rowid(m_db) : 0; }
 Error Database::lastError() const {
     if (!m_db) return makeError(kMisuse, "The connection is closed.");
@@ -273,6 +277,34 @@ bool Transaction::commit(Error* err) {
     bool ok = m_db.exec("COMMIT;", err);
     if (ok) m_active = false;
     return ok;
+}
+
+HeldTransaction::HeldTransaction(Database& db) : m_db(db) {
+    // Inside somebody else's transaction there is nothing to hold.
+    if (m_db.isOpen() && !m_db.inTransaction()) m_active = m_db.exec("BEGIN;");
+    m_changes = m_db.totalChanges();
+}
+
+HeldTransaction::~HeldTransaction() {
+    if (m_active && m_db.isOpen() && m_db.inTransaction() && !m_db.exec("COMMIT;")) m_db.exec("ROLLBACK;");
+}
+
+namespace {
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+void HeldTransaction::checkpoint() {
+    if (!m_active || !m_db.isOpen() || m_db.totalChanges() == m_changes) return;
+    constexpr std::int64_t kCommitIntervalMs = 250;
+    const std::int64_t now = NowMs();
+    if (now - m_lastCommit < kCommitIntervalMs) return;
+    m_lastCommit = now;
+    if (m_db.inTransaction()) m_db.exec("COMMIT;");
+    m_db.exec("BEGIN;");
+    m_changes = m_db.totalChanges();
 }
 
 Savepoint::Savepoint(Database& db) : m_db(db) { m_active = m_db.exec("SAVEPOINT qx_change;"); }

@@ -64,6 +64,8 @@ public:
 
     bool exec(std::string_view sql, Error* err = nullptr);
     std::int64_t changes() const;
+    std::int64_t totalChanges() const;  // rows changed since the file was opened
+    bool inTransaction() const;
     std::int64_t lastInsertRowid() const;
     Error lastError() const;
 
@@ -138,6 +140,27 @@ public:
 private:
     Database& m_db;
     bool m_active = false;
+};
+
+// Keeps one transaction open across many small statements, so that each of
+// them does not take and check the file lock again (that costs more than the
+// statement itself). checkpoint() makes what was written so far durable and
+// carries on, at most a few times a second (each commit waits for the disk);
+// the destructor commits: what was repaired stays repaired.
+class HeldTransaction {
+public:
+    explicit HeldTransaction(Database& db);
+    ~HeldTransaction();
+    HeldTransaction(const HeldTransaction&) = delete;
+    HeldTransaction& operator=(const HeldTransaction&) = delete;
+    // Commits and begins anew when anything was written since the last time.
+    void checkpoint();
+
+private:
+    Database& m_db;
+    bool m_active = false;
+    std::int64_t m_changes = 0;
+    std::int64_t m_lastCommit = 0;  // steady clock, milliseconds
 };
 
 // A named savepoint, for changes that must be all-or-nothing inside

@@ -10,6 +10,12 @@ struct CDatabaseTestAccess {
                              const std::string& virtualPath) {
         db.ReportResult(id, code, picbase, name, virtualPath);
     }
+    static void AnalyseFolders(CDatabase& db) { db.AnalyseFolders(); }
+    static void AnalyseLargeDocs(CDatabase& db) { db.AnalyseLargeDocs(); }
+    static void AnalyseLinkTo(CDatabase& db) { db.AnalyseLinkTo(); }
+    static long FindAlternativePicbase(CDatabase& db, long databaseId, long id) {
+        return db.FindAlternativePicbase(databaseId, id);
+    }
 };
 
 }  // namespace qx

@@ -156,6 +156,12 @@ TEST(Recordset, ReadsValuesNullsAndSizesInEveryMode) {
         }
         EXPECT_EQ(sizes, (std::vector<std::int64_t>{5, 0, 0})) << int(mode);
         EXPECT_EQ(nulls, (std::vector<bool>{false, false, true})) << int(mode);
+        Recordset folders;
+        ASSERT_TRUE(folders.open("SELECT ISFOLDER, NAME FROM FOLDERS ORDER BY ID", cn, mode));
+        std::vector<std::string> values;
+        for (; !folders.eof(); folders.moveNext())
+            values.push_back(folders.value("ISFOLDER").toString() + "/" + folders.value("NAME").toString());
+        EXPECT_EQ(values, (std::vector<std::string>{"-1/A", "0/doc1", "0/doc2", "0/"})) << int(mode);
     }
     Recordset rs;
     ASSERT_TRUE(rs.open("SELECT ID, PICTURE FROM PICTURES WHERE ID = 2", cn, CursorMode::Lookup));

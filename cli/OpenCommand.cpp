@@ -1,0 +1,77 @@
+// quillex-cli open ARCHIVE.dat: what the window does when an archive is
+// opened, reported on the terminal.
+#include "cli/Command.h"
+#include "cli/TerminalWindow.h"
+#include "database/StatusBar.h"
+#include "database/access/OpenArchive.h"
+#include "support/Settings.h"
+
+#include <filesystem>
+
+namespace qx::cli {
+
+namespace {
+
+class OpenCommand : public Command {
+public:
+    const char* name() const override { return "open"; }
+    const char* summary() const override { return "open an archive and bring its sub databases in order"; }
+    void printHelp(std::FILE* to) const override {
+        std::fputs("Usage: quillex-cli open ARCHIVE.dat [--yes|--no]\n"
+                   "\n"
+                   "Finds the archive's generation, connects, writes the log beside it and brings\n"
+                   "the list of sub databases in order (renumbering them and setting unused ones\n"
+                   "aside), then prints the generation, the sub databases and the status line.\n"
+                   "\n"
+                   "  --yes   agree to every question     --no   refuse every question (default\n"
+                   "          without a terminal)\n"
+                   "\n"
+                   "Exit codes: 0 opened, 4 opened with problems (sub databases missing,\n"
+                   "warnings), 8 not opened, 16 usage error, 32 cancelled.\n",
+                   to);
+    }
+
+    int execute(const QStringList& argsIn, Streams io) override {
+        QStringList args = argsIn;
+        Answering answering;
+        if (!TakeAnswering(args, answering, io)) return ExitUsage;
+        if (args.size() != 1 || args.front().startsWith("-")) {
+            printHelp(io.err);
+            return ExitUsage;
+        }
+        std::error_code ec;
+        const std::string file =
+            std::filesystem::absolute(args.front().toStdString(), ec).lexically_normal().string();
+        if (!std::filesystem::is_regular_file(file, ec)) {
+            std::fprintf(io.err, "quillex-cli: no such file: %s\n", file.c_str());
+            return ExitOperational;
+        }
+        TerminalWindow window(io, answering);
+        CDatabase database(window);
+        const OpenOutcome outcome = OpenDatabaseFile(database, file);
+        if (outcome != OpenOutcome::Opened) {
+            std::fprintf(io.err, "quillex-cli: %s was not opened\n", file.c_str());
+            return window.cancelled() ? ExitCancelled : ExitOperational;
+        }
+        const MainWindowState& state = window.State();
+        std::fprintf(io.out, "archive     %s\ngeneration  %d\nsub databases:\n", state.m_sDatabaseName.c_str(),
+                     Settings::Get().DatabaseVersion);
+        bool red = false;
+        for (const ListRow& row : window.rows(ListId::Picbases)) {
+            red = red || row.red;
+            std::fprintf(io.out, "  %s%s\t%s\n", row.red ? "! " : "", row.text.c_str(),
+                         row.subItems.empty() ? "" : row.subItems.front().c_str());
+        }
+        if (window.rows(ListId::Picbases).empty()) std::fputs("  (none)\n", io.out);
+        const auto panels = StatusBarTexts(state, window.ListCount(ListId::Documents), 0);
+        std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
+        if (window.cancelled()) return ExitCancelled;
+        return (red || window.warnings() > 0) ? ExitProblemsLeft : ExitOk;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeOpenCommand() { return std::make_unique<OpenCommand>(); }
+
+}  // namespace qx::cli

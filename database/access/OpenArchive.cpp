@@ -1,0 +1,93 @@
+#include "database/access/OpenArchive.h"
+
+#include "database/access/Schema.h"
+#include "support/FileOperations.h"
+#include "support/Log.h"
+#include "support/Settings.h"
+#include "support/TextResources.h"
+#include "support/engine/Dao.h"
+
+namespace qx {
+
+int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword) {
+    SetFileReadOnly(sDatabaseName, false);
+    auto opens = [&](const std::string& password, engine::DaoDatabase& dao) {
+        return dao.open(sDatabaseName, ";PWD=" + password);
+    };
+    const std::string current = PasswordForGeneration(8);
+    const std::string sixth = PasswordForGeneration(6);
+    if (engine::DaoDatabase dao; opens(current, dao)) {
+        sPassword = current;
+        return 8;
+    }
+    if (engine::DaoDatabase dao; opens(sixth, dao)) {
+        sPassword = sixth;
+        return dao.testQuery("SELECT * FROM trash WHERE id IS NULL") ? 7 : 6;
+    }
+    if (engine::DaoDatabase dao; opens(sixth, dao)) {
+        sPassword = sixth;
+        return 6;
+    }
+    for (int generation : {5, 4}) {
+        const std::string password = PasswordForGeneration(generation);
+        if (engine::DaoDatabase dao; opens(password, dao)) {
+            sPassword = password;
+            return generation;
+        }
+    }
+    return 0;
+}
+
+OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) {
+    MainWindow& window = database.Window();
+    MainWindowState& state = window.State();
+    OpenOutcome outcome = OpenOutcome::Opened;
+    std::string password;
+    Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password);
+    const int version = Settings::Get().DatabaseVersion;
+    if (version >= 4 && version <= 6) {
+        window.MsgBox(GetResString(70, "Deze database is van een verouderde versie. Update uw Vellumo versie of neem "
+                                       "contact op met Tarnwick voor meer informatie."),
+                      MsgButtons::OK, MsgIcon::Exclamation, GetResString(108, "Versieconflict..."));
+        outcome = OpenOutcome::Outdated;
+    } else if (version != 7 && version != 8) {
+        window.MsgBox(GetResString(109, "Deze database is van een ongeldig formaat of is in zijn geheel corrupt. Herstel "
+                                        "deze database met een back-up of neem contact op met Tarnwick voor meer "
+                                        "informatie."),
+                      MsgButtons::OK, MsgIcon::Exclamation, GetResString(110, "Ongeldig formaat..."));
+        outcome = OpenOutcome::UnknownFormat;
+    } else {
+        SetFileReadOnly(sDatabase, false);
+        database.m_bShowErrors = true;
+        if (database.OpenDatabase(CDatabase::ConnectString(sDatabase, password), false)) {
+            Settings::Get().DatabasePassword = password;
+            state.m_sDatabaseName = sDatabase;
+            Settings::Get().LogFileName = LogFileNameFor(sDatabase);
+            WriteLog("Connected to " + sDatabase);
+        } else {
+            state.m_sDatabaseName.clear();
+            WriteLog("Could not connect to " + sDatabase);
+            outcome = OpenOutcome::NotConnected;
+        }
+        state.m_nDamaged = -1;
+        state.m_nFixed = -1;
+        state.m_bAnalysed = false;
+        state.m_bCompressed = false;
+        state.m_bMissingPdbs = true;
+        const std::string title = GetResString(1, "Resources not found");
+        if (state.m_sDatabaseName.empty()) {
+            window.SetTitle(title);
+        } else {
+            window.SetTitle(title + " - [" + state.m_sDatabaseName + "]");
+            database.ManagePdbList(ListId::Picbases);
+            database.UnlinkUnused(false);
+            state.m_bMissingPdbs = !database.ManagePdbList(ListId::Picbases);
+        }
+    }
+    window.UpdateMenus();
+    window.UpdateStatusBar();
+    window.SetBusy(false);
+    return outcome;
+}
+
+}  // namespace qx

@@ -1,0 +1,32 @@
+#pragma once
+// Small pieces shared by the checks.
+#include "support/engine/Connection.h"
+#include "support/engine/Sql.h"
+
+#include <string>
+
+namespace qx {
+
+// The checks log a failing statement under their own name and go on:
+// "<name> [<id>]: <description> (<number>)".
+class ErrorTrap {
+public:
+    ErrorTrap(std::string name, const long& currentId) : m_name(std::move(name)), m_id(currentId) {}
+    void operator()(const sql::Error& e) const;
+    void operator()(const engine::Connection& cn) const;  // its last error
+
+private:
+    std::string m_name;
+    const long& m_id;
+};
+
+// The first column of the first row as a number; 0 (and the trap told) on failure.
+long CountRows(engine::Connection& cn, const std::string& sql, const ErrorTrap& trap);
+
+// Today as the archive stores dates: "yyyymmdd".
+std::string TodayStamp();
+
+// Digits only, no sign, no blanks, fits a 32-bit number.
+bool ParseWholeNumber(const std::string& text, long& value);
+
+}  // namespace qx

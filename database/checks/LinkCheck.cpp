@@ -1,0 +1,160 @@
+// CDatabase: the link check walks the stored data of every sub database and
+// makes sure each data row belongs to a document record.
+#include "database/CDatabase.h"
+#include "database/ProgressWindow.h"
+#include "database/checks/CheckSupport.h"
+#include "database/checks/ResultCodes.h"
+#include "support/FileOperations.h"
+#include "support/Log.h"
+#include "support/Settings.h"
+#include "support/TextResources.h"
+#include "support/Tools.h"
+#include "support/engine/Recordset.h"
+
+#include <cmath>
+#include <optional>
+
+namespace qx {
+
+void CDatabase::AnalyseLinkTo() {
+    m_bLinkCheckCancelled = false;
+    if (!Connected(m_AdoCnMain)) return;
+    long currentId = 0;
+    ErrorTrap trap("Level 1 Check", currentId);
+
+    const long total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) AS CNT FROM FOLDERS WHERE NOT ISFOLDER", trap);
+    if (total <= 0) return;
+    const double step = 100.0 / total;
+    double position = 0;
+    long counter = 0;
+    ProgressWindow progress(m_window);
+    progress.m_sLblProgress1 = GetResString(98, "Resources not found");
+    progress.m_sLblProgress2 = GetResString(99, "Resources not found");
+    progress.SetInitial(total, 100, false, progress.Now());
+    progress.Show();
+    const std::string rowLabel = GetResString(100, "Resources not found");
+
+    engine::HeldTransaction mainHold(*m_AdoCnMain);
+    engine::Recordset databases;
+    if (!databases.open("SELECT * FROM DATABASES", *m_AdoCnMain, engine::CursorMode::Lookup)) trap(*m_AdoCnMain);
+    for (; databases.isOpen() && !databases.eof() && progress.Visible(); databases.moveNext()) {
+        Disconnect(m_AdoCnPdb);
+        const std::string path = NullToStr(databases.value("DATABASE"));
+        const long databaseId = databases.value("ID").toLong();
+        m_AdoCnPdb = OpenConnection(ConnectString(path, Settings::Get().DatabasePassword));
+        if (!Connected(m_AdoCnPdb)) {
+            // One unreadable sub database ends the walk: the rest are not examined.
+            ReportResult(0, FileExists(path) ? ResultPdbOpenError : ResultPdbNotFound, path, "", "");
+            break;
+        }
+        WriteLog("Analysing links to " + path);
+        {
+            engine::HeldTransaction pdbHold(*m_AdoCnPdb);
+            engine::Recordset data;
+            if (!data.open("SELECT ID, PICTURE FROM PICTURES", *m_AdoCnPdb, engine::CursorMode::Edit))
+                trap(*m_AdoCnPdb);
+            for (; data.isOpen() && !data.eof() && progress.Visible(); data.moveNext()) {
+                currentId = data.value("ID").toLong();
+                const std::int64_t size = data.actualSize("PICTURE");
+                CheckDataRow(data, currentId, size, databaseId, path, trap);
+                position += step;
+                ++counter;
+                progress.SetProgress(static_cast<int>(std::nearbyint(position)), counter,
+                                     rowLabel + std::to_string(currentId));
+                mainHold.checkpoint();
+                pdbHold.checkpoint();
+                m_window.DoEvents();
+            }
+        }
+        Disconnect(m_AdoCnPdb);
+        m_window.DoEvents();
+    }
+    m_bLinkCheckCancelled = !progress.Visible();
+    Disconnect(m_AdoCnPdb);
+    progress.Hide();
+}
+
+void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size, long databaseId,
+                             const std::string& path, ErrorTrap& trap) {
+    sql::Statement* doc = m_AdoCnMain->prepared(
+        "SELECT ID, NAME, PARENT, DATE, DATABASEID, PAGE, TEMPLATE1, WIDTH, HEIGHT FROM FOLDERS WHERE ID = ?");
+    if (!doc) return trap(*m_AdoCnMain);
+    doc->bind(1, static_cast<std::int64_t>(id));
+    const sql::Step found = doc->step();
+    if (found == sql::Step::Failed) return trap(doc->error());
+    if (found == sql::Step::Done) {
+        if (size == 0) {
+            WriteLog(std::to_string(id) + " - Empty unreferenced document detected: deleting");
+            if (!data.deleteCurrent()) trap(data.lastError());
+            return;
+        }
+        sql::Statement* add = m_AdoCnMain->prepared(
+            "INSERT INTO FOLDERS (ID, NAME, PARENT, DATABASEID, DATE) VALUES (?, ?, NULL, ?, ?)");
+        if (!add) return trap(*m_AdoCnMain);
+        add->bind(1, static_cast<std::int64_t>(id));
+        add->bind(2, std::string_view("Fixed " + std::to_string(id)));
+        add->bind(3, static_cast<std::int64_t>(databaseId));
+        add->bind(4, std::string_view(TodayStamp()));
+        if (!add->run()) return trap(add->error());
+        ReportResult(id, ResultLinkCreated, path, "", "");
+        return;
+    }
+    const long docId = static_cast<long>(doc->getInt64(0));
+    const std::string name = doc->isNull(1) ? std::string() : doc->getText(1);
+    const long linkedTo = static_cast<long>(doc->getInt64(4));
+    const std::string template1 = doc->isNull(6) ? std::string() : doc->getText(6);
+    doc->reset();
+
+    std::string virtualPath;
+    long pathId = docId;
+    if (VirtualDocumentPath(pathId, virtualPath) != 0) virtualPath = "\\";
+
+    if (template1.rfind("MC", 0) == 0) {
+        long container = 0;
+        if (!ParseWholeNumber(template1.substr(2), container)) {
+            // A marker without a number names no container; splitting on it
+            // could tear a page from its real document.
+            trap(sql::Error{13, "Type mismatch: '" + template1 + "' names no container"});
+        } else {
+            sql::Statement* mp =
+                m_AdoCnMain->prepared("SELECT TEMPLATE1 FROM FOLDERS WHERE ID = ? AND TEMPLATE1 LIKE 'MP%'");
+            if (!mp) {
+                trap(*m_AdoCnMain);
+            } else {
+                mp->bind(1, static_cast<std::int64_t>(container));
+                const sql::Step hasContainer = mp->step();
+                mp->reset();
+                if (hasContainer == sql::Step::Failed) {
+                    trap(mp->error());
+                } else if (hasContainer == sql::Step::Done) {
+                    sql::Statement* split = m_AdoCnMain->prepared(
+                        "UPDATE FOLDERS SET PAGE = 1, TEMPLATE1 = NULL, WIDTH = 0, HEIGHT = 0 WHERE ID = ?");
+                    if (!split) {
+                        trap(*m_AdoCnMain);
+                    } else {
+                        split->bind(1, static_cast<std::int64_t>(docId));
+                        if (!split->run()) trap(split->error());
+                        else ReportResult(id, ResultMultipageOrphanFixed, path, name, virtualPath);
+                    }
+                }
+            }
+        }
+    }
+
+    if (size == 0) {
+        const long alt = FindAlternativePicbase(linkedTo, id);
+        if (alt != 0) {
+            ReportResult(id, ResultEmptyFixed, path, name, virtualPath);
+            sql::Statement* relink = m_AdoCnMain->prepared("UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?");
+            if (!relink) return trap(*m_AdoCnMain);
+            relink->bind(1, static_cast<std::int64_t>(alt));
+            relink->bind(2, static_cast<std::int64_t>(docId));
+            if (!relink->run()) return trap(relink->error());
+            if (!data.deleteCurrent()) trap(data.lastError());
+        } else {
+            ReportResult(id, ResultEmptyDocument, path, name, virtualPath);
+        }
+    }
+}
+
+}  // namespace qx

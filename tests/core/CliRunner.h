@@ -1,0 +1,33 @@
+#pragma once
+// Runs the built quillex-cli and captures what it printed and its exit code.
+#include "tests/core/TestUtil.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace qx::test {
+
+struct CliRun {
+    int exit = -1;
+    std::string out, err;
+};
+
+inline std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// args are passed to the shell as written (quote paths yourself).
+inline CliRun RunCli(const std::string& args, const TempDir& scratch) {
+    const std::string out = scratch.file("cli.out"), err = scratch.file("cli.err");
+    const std::string cmd = std::string("'") + QX_CLI_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+    const int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+}
+
+}  // namespace qx::test

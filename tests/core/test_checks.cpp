@@ -1,0 +1,171 @@
+// The link check and the document check against small damaged archives:
+// what is found, with which code, what is repaired, and that a second run
+// finds only what stays damaged.
+#include "database/checks/ResultCodes.h"
+#include "support/Settings.h"
+#include "support/engine/Recordset.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/CDatabaseTestAccess.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+using namespace qx;
+using qx::test::ArchiveBuilder;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Sub(ArchiveBuilder& a, long n, const std::string& sql) {
+    sql::Error err;
+    sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, n), engine::PasswordBytes(a.password),
+                                            sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(pdb.exec(sql, &err)) << sql << ": " << err.message;
+}
+
+struct Outcome {
+    std::map<long, short> findings;  // document id -> code of its list row
+    std::vector<short> unkeyed;      // codes of rows without a document
+    bool analysed = false;
+    bool noErrorsBox = false;
+};
+
+class Checks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        Settings::Get().LogFileName = dir.file("Kantoor.log");
+        // Sub database 1 holds documents 2, 3 and 4; sub database 2 holds 5.
+        a.sub(1, {2, 3, 4}).sub(2, {5});
+    }
+    void TearDown() override { Settings::Reset(); }
+
+    Outcome run(short flags, int cancelAfter = -1) {
+        qx::test::ScriptedWindow window;
+        window.cancelAfterUpdates = cancelAfter;
+        CDatabase db(window);
+        Settings::Get().DatabasePassword = a.password;
+        Settings::Get().DatabaseVersion = 8;
+        db.m_bShowErrors = false;
+        EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+        window.boxes.clear();
+        db.Analyse(flags);
+        Outcome o;
+        for (const ListRow& r : window.lists[ListId::Documents]) {
+            if (r.key.empty()) o.unkeyed.push_back(static_cast<short>(r.tag));
+            else o.findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
+        }
+        o.analysed = window.state.m_bAnalysed;
+        for (const auto& b : window.boxes) o.noErrorsBox |= b.icon == MsgIcon::Information;
+        return o;
+    }
+    std::string query(const std::string& sql) {
+        engine::Connection cn;
+        EXPECT_TRUE(cn.open(CDatabase::ConnectString(a.main, a.password)));
+        engine::Recordset rs;
+        EXPECT_TRUE(rs.open(sql, cn, engine::CursorMode::Lookup)) << sql;
+        std::string out;
+        for (; !rs.eof(); rs.moveNext())
+            for (int i = 0; i < rs.fieldCount(); ++i) out += (out.empty() ? "" : "|") + rs.value(i).toString();
+        return out;
+    }
+
+    qx::test::TempDir dir;
+    ArchiveBuilder a{dir.path()};
+};
+
+}  // namespace
+
+TEST_F(Checks, LinkCheckRepairsStoredDataWithoutADocumentAndOrphanPages) {
+    Sub(a, 1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (90, x''), (91, x'0102')");
+    a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MC77' WHERE ID = 3");       // container missing
+    a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MC5' WHERE ID = 4");        // container is no multipage document
+    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 2");        // empty, no copy anywhere
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'')");    // unreferenced and empty
+    const Outcome first = run(32);
+    EXPECT_EQ(first.findings, (std::map<long, short>{{91, ResultLinkCreated},
+                                                      {3, ResultMultipageOrphanFixed},
+                                                      {4, ResultMultipageOrphanFixed},
+                                                      {2, ResultEmptyDocument}}));
+    EXPECT_TRUE(first.analysed);
+    EXPECT_EQ(query("SELECT NAME, ISFOLDER, DATABASEID, PARENT IS NULL FROM FOLDERS WHERE ID = 91"), "Fixed 91|0|1|1");
+    EXPECT_EQ(query("SELECT PAGE, TEMPLATE1 IS NULL, WIDTH, HEIGHT FROM FOLDERS WHERE ID IN (3, 4)"),
+              "1|1|0|0|1|1|0|0");
+    // Converged: what is left is the empty document that has no copy.
+    const Outcome second = run(32);
+    EXPECT_EQ(second.findings, (std::map<long, short>{{2, ResultEmptyDocument}}));
+}
+
+TEST_F(Checks, LinkCheckRelinksAnEmptyDocumentToItsCopy) {
+    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 3");
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (3, x'0A0B')");
+    EXPECT_EQ(run(32).findings, (std::map<long, short>{{3, ResultEmptyFixed}}));
+    EXPECT_EQ(query("SELECT DATABASEID FROM FOLDERS WHERE ID = 3"), "2");
+    const Outcome again = run(32);
+    EXPECT_TRUE(again.findings.empty());
+    EXPECT_TRUE(again.noErrorsBox);
+}
+
+TEST_F(Checks, LinkCheckStopsAtASubDatabaseThatDoesNotOpen) {
+    qx::test::WriteFile(SubDatabaseName(a.main, 1), std::string(20000, 'x'));
+    const Outcome o = run(32);
+    EXPECT_TRUE(o.findings.empty());
+    EXPECT_EQ(o.unkeyed, (std::vector<short>{ResultPdbOpenError}));
+}
+
+TEST_F(Checks, DocumentCheckFindsAndRepairsLinksEmptyDataAndBrokenPaths) {
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (10, 1, 0, 'moved', 1),"
+           " (11, 1, 0, 'lost', 1), (12, 40, 0, 'no folder', 2), (13, 40, 0, 'page', 2), (14, 1, 0, 'zero', 0),"
+           " (15, 1, 0, 'missing file', 3)");
+    a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MC5' WHERE ID = 13");
+    a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, '" + dir.file("Kantoor_3.pdb") + "')");
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (10, x'01'), (12, x'01'), (13, x'01')");
+    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 4");
+    const Outcome first = run(23);
+    EXPECT_EQ(first.findings, (std::map<long, short>{{10, ResultBadLinkFixed},
+                                                      {11, ResultBadLink},
+                                                      {4, ResultEmptyDocument},
+                                                      {12, ResultVirtualPathFixed},
+                                                      {14, ResultPdbDamaged},
+                                                      {15, ResultPdbNotFound}}));
+    EXPECT_EQ(query("SELECT DATABASEID FROM FOLDERS WHERE ID = 10"), "2");
+    EXPECT_EQ(query("SELECT PARENT IS NULL FROM FOLDERS WHERE ID IN (12, 13) ORDER BY ID"), "1|0");  // pages stay
+    const Outcome second = run(23);
+    EXPECT_EQ(second.findings, (std::map<long, short>{{11, ResultBadLink},
+                                                       {4, ResultEmptyDocument},
+                                                       {14, ResultPdbDamaged},
+                                                       {15, ResultPdbNotFound}}));
+}
+
+TEST_F(Checks, EveryDocumentIsVisitedOnceWhileTheirFoldersChange) {
+    a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
+           "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1000 + i % 7, 0, 'd', 1 FROM r");
+    Sub(a, 1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
+              "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'01' FROM r");
+    const Outcome o = run(23);
+    EXPECT_EQ(o.findings.size(), 60u);  // each moved to the top exactly once
+    EXPECT_EQ(query("SELECT COUNT(*) FROM FOLDERS WHERE PARENT IS NULL AND ID >= 100"), "60");
+}
+
+TEST_F(Checks, CancellingKeepsRepairsAndSkipsTheRest) {
+    a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 119) "
+           "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 999, 0, 'd', 1 FROM r");
+    const Outcome o = run(23 | 32, 5);
+    EXPECT_FALSE(o.analysed);
+    EXPECT_LT(o.findings.size(), 20u);
+    EXPECT_FALSE(o.findings.empty());
+}
+
+TEST_F(Checks, SingleChecksRunAloneAndACleanArchiveSaysSo) {
+    const Outcome normal = run(23);
+    EXPECT_TRUE(normal.findings.empty());
+    EXPECT_TRUE(normal.noErrorsBox);
+    EXPECT_TRUE(normal.analysed);
+    const Outcome thorough = run(319);  // its own steps come later; the rest must still run
+    EXPECT_TRUE(thorough.findings.empty());
+}

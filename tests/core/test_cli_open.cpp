@@ -1,0 +1,78 @@
+// quillex-cli open: output, exit code and the files on disk afterwards.
+#include "support/TextResources.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+using qx::test::ArchiveBuilder;
+using qx::test::CliRun;
+using qx::test::RunCli;
+using qx::test::Slurp;
+using qx::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('%')); }
+
+}  // namespace
+
+TEST(CliOpen, AcceptsCurrentGenerationsAndRefusesTheRest) {
+    struct Case { int generation; int exit; int refusalText; } cases[] = {
+        {8, 0, 0}, {7, 0, 0}, {6, 8, 70}, {5, 8, 70}, {4, 8, 70},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ArchiveBuilder a(dir.path(), c.generation);
+        a.sub(1, {2, 3});
+        const CliRun r = RunCli("open '" + a.main + "'", dir);
+        EXPECT_EQ(r.exit, c.exit) << c.generation << "\n" << r.err;
+        if (c.exit == 0) {
+            EXPECT_NE(r.out.find("generation  " + std::to_string(c.generation)), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find(qx::SubDatabaseName(a.main, 1)), std::string::npos) << r.out;
+            EXPECT_NE(Slurp(qx::LogName(a.main)).find("Connected to " + a.main + "\r\n"), std::string::npos);
+        } else {
+            EXPECT_NE(r.err.find(FirstLine(qx::GetResString(c.refusalText, ""))), std::string::npos) << r.err;
+            EXPECT_FALSE(fs::exists(qx::LogName(a.main)));
+        }
+    }
+}
+
+TEST(CliOpen, ReportsOperationalAndUsageErrors) {
+    TempDir dir;
+    qx::test::WriteFile(dir.file("notes.dat"), std::string(3000, 'n'));
+    struct Case { std::string args; int exit; std::string inErr; } cases[] = {
+        {"open '" + dir.file("notes.dat") + "'", 8, FirstLine(qx::GetResString(109, ""))},
+        {"open '" + dir.file("absent.dat") + "'", 8, "no such file"},
+        {"open", 16, "Usage"},
+        {"open a.dat b.dat", 16, "Usage"},
+        {"open --yes --no x.dat", 16, "exclude"},
+        {"frobnicate", 16, "unknown command"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = RunCli(c.args, dir);
+        EXPECT_EQ(r.exit, c.exit) << c.args;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << c.args << "\n" << r.err;
+    }
+}
+
+TEST(CliOpen, ProblemsLeftGiveExitFour) {
+    struct Case { std::string name; std::function<void(ArchiveBuilder&)> damage; } cases[] = {
+        {"sub database missing", [](ArchiveBuilder& a) { fs::remove(qx::SubDatabaseName(a.main, 2)); }},
+        {"OCR database missing", [](ArchiveBuilder& a) { fs::remove(qx::OmdName(a.main)); }},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ArchiveBuilder a(dir.path());
+        a.sub(1, {2}).sub(2, {3});
+        c.damage(a);
+        const CliRun r = RunCli("open '" + a.main + "'", dir);
+        EXPECT_EQ(r.exit, 4) << c.name << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find("warning"), std::string::npos) << c.name;
+    }
+}

@@ -1,0 +1,148 @@
+// Document records: folder paths, the information fields, removal, and the
+// search for a document's data in other sub databases.
+#include "support/Settings.h"
+#include "support/engine/Recordset.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/CDatabaseTestAccess.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace qx;
+using qx::test::ArchiveBuilder;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string LastLogLine() {
+    std::ifstream in(Settings::Get().LogFileName, std::ios::binary);
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    return last.substr(0, last.size() - (last.ends_with('\r') ? 1 : 0));
+}
+
+class Documents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        Settings::Get().DatabasePassword = a.password;
+        Settings::Get().LogFileName = dir.file("Kantoor.log");
+    }
+    void TearDown() override { Settings::Reset(); }
+    void open() {
+        db.m_bShowErrors = false;
+        ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+    }
+    long scalar(const std::string& sql) {
+        engine::Recordset rs;
+        EXPECT_TRUE(rs.open(sql, *db.m_AdoCnMain, engine::CursorMode::Lookup)) << sql;
+        return rs.eof() ? -999 : rs.value(0).toLong();
+    }
+    qx::test::TempDir dir;
+    ArchiveBuilder a{dir.path()};
+    qx::test::ScriptedWindow window;
+    CDatabase db{window};
+};
+
+}  // namespace
+
+TEST_F(Documents, VirtualPathsFollowTheFolderTreeAndStopAtLoops) {
+    // 1 Map (top) > 20 B > 21 C; 22 is its own parent; 30 <-> 31 loop; 40 names a missing folder.
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (20, 1, -1, 'B'), (21, 20, -1, 'C'),"
+           " (22, 22, -1, 'Self'), (30, 31, -1, 'X'), (31, 30, -1, 'Y')");
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (100, 21, 0, 'd'), (101, NULL, 0, 'top'),"
+           " (102, 22, 0, 'in self'), (103, 30, 0, 'looped'), (104, 40, 0, 'lost'), (105, 105, 0, 'own')");
+    open();
+    struct Case { long id; std::string path; short status; } cases[] = {
+        {100, "\\Map\\B\\C\\", 0}, {101, "\\", 0}, {102, "\\Self\\", 0}, {104, "\\", 256}, {105, "\\", 0},
+        {999, "\\", 256},
+    };
+    for (const Case& c : cases) {
+        long id = c.id;
+        std::string path = "unchanged";
+        EXPECT_EQ(db.VirtualDocumentPath(id, path), c.status) << c.id;
+        EXPECT_EQ(path, c.path) << c.id;
+    }
+    long id = 103;
+    std::string path;
+    EXPECT_EQ(db.VirtualDocumentPath(id, path), 256);
+    EXPECT_EQ(std::count(path.begin(), path.end(), '\\'), 130);  // the names of 129 levels
+}
+
+TEST_F(Documents, InformationJoinsKeywordsAndShowsTheDate) {
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, word1, word3, NOTES, DATE, POSTAL) VALUES "
+           "(50, 1, 0, 'Factuur', 'a', 'b', 'n', '20240305', '1234 AB'), (51, 1, 0, NULL, NULL, NULL, NULL, NULL, NULL)");
+    open();
+    std::string name, keywords, notes, date, zip;
+    db.DocumentInfo(50, name, keywords, notes, date, zip);
+    EXPECT_EQ(name, "Factuur");
+    EXPECT_EQ(keywords, "a; b;");
+    EXPECT_EQ(notes, "n");
+    EXPECT_EQ(zip, "1234 AB");
+    EXPECT_NE(date.find("05"), std::string::npos);
+    EXPECT_NE(date.find("24"), std::string::npos);
+    db.DocumentInfo(51, name, keywords, notes, date, zip);
+    EXPECT_EQ(keywords, "");
+    name = "kept";
+    db.DocumentInfo(999, name, keywords, notes, date, zip);
+    EXPECT_EQ(name, "kept");
+}
+
+TEST_F(Documents, RemoveDocDeletesDataOnlyFromTheDocumentsOwnSubDatabase) {
+    a.sub(1, {2, 3}).sub(2, {4});
+    // Document 5 points at sub database 3, which has no file; sub database 1
+    // happens to hold a row under the same number.
+    a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, '/nowhere/Kantoor_3.pdb')");
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (5, 1, 0, 'gone', 3)");
+    {
+        sql::Error err;
+        sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
+                                                sql::OpenMode::ReadWrite, err);
+        pdb.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (5, x'AA'), (6, x'BB')");
+    }
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (7, 1, 0, 'no data', 2)");
+    open();
+    long id = 2;
+    EXPECT_TRUE(db.RemoveDoc(id));
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM FOLDERS WHERE ID = 2"), 0);
+    EXPECT_EQ(db.m_AdoCnPdb->execute("DELETE FROM PICTURES WHERE ID = 2"), 0);  // its data went with it
+
+    id = 5;  // sub database 1 is still open from the last call
+    EXPECT_FALSE(db.RemoveDoc(id));
+    EXPECT_EQ(LastLogLine(), "5 - Error removing (2)!");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM FOLDERS WHERE ID = 5"), 1);
+    engine::Connection sub1;
+    ASSERT_TRUE(sub1.open(CDatabase::ConnectString(SubDatabaseName(a.main, 1), a.password)));
+    EXPECT_EQ(sub1.execute("UPDATE PICTURES SET path = NULL WHERE ID = 5"), 1);  // untouched
+
+    id = 7;
+    EXPECT_TRUE(db.RemoveDoc(id));  // no data row: the record still goes
+}
+
+TEST_F(Documents, AlternativeSearchTakesTheFirstNonEmptyCopy) {
+    a.sub(1, {2}).sub(2, {3}).sub(3, {4});
+    for (const auto& [n, sql] : std::vector<std::pair<long, std::string>>{
+             {2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (9, x'')"},
+             {3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (9, x'0102'), (8, x'01')"},
+         }) {
+        sql::Error err;
+        sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, n), engine::PasswordBytes(a.password),
+                                                sql::OpenMode::ReadWrite, err);
+        EXPECT_TRUE(pdb.exec(sql));
+    }
+    a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (4, '/nowhere/x.pdb')");
+    open();
+    struct Case { long linked, id, found; std::string log; } cases[] = {
+        {1, 9, 3, "9 - alternative sub database found ( 3 - " + SubDatabaseName(a.main, 3) + " )"},
+        {3, 9, 0, "9 - No alternative sub database found"},  // the only copy lies in the one that is skipped
+        {1, 77, 0, "77 - No alternative sub database found"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, c.linked, c.id), c.found) << c.id;
+        EXPECT_EQ(LastLogLine(), c.log);
+    }
+}
