@@ -2,12 +2,16 @@
 
 namespace qx::cli {
 
+std::unique_ptr<Command> MakeCheckCommand();
 std::unique_ptr<Command> MakeOpenCommand();
+std::unique_ptr<Command> MakeRepairMultipageCommand();
 std::unique_ptr<Command> MakeSampleCommand();
 
 std::vector<std::unique_ptr<Command>> AllCommands() {
     std::vector<std::unique_ptr<Command>> all;
     all.push_back(MakeOpenCommand());
+    all.push_back(MakeCheckCommand());
+    all.push_back(MakeRepairMultipageCommand());
     all.push_back(MakeSampleCommand());
     return all;
 }

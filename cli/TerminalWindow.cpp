@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <unistd.h>
@@ -35,6 +36,7 @@ MsgAnswer positive(MsgButtons b) {
 }  // namespace
 
 TerminalWindow::TerminalWindow(Streams io, Answering answering) : m_io(io), m_answering(answering) {
+    m_progressLine = ::isatty(fileno(io.err)) == 1;
     g_interrupted = false;
     std::signal(SIGINT, onInterrupt);
 }
@@ -79,6 +81,32 @@ void TerminalWindow::DoEvents() {
         m_progress = false;
         m_reorganize = false;
     }
+}
+
+void TerminalWindow::ProgressShow(const ProgressView& view) {
+    NullWindow::ProgressShow(view);
+    draw(view, true);
+}
+
+void TerminalWindow::ProgressUpdate(const ProgressView& view) { draw(view, false); }
+
+void TerminalWindow::ProgressHide() {
+    NullWindow::ProgressHide();
+    if (m_drawn) std::fputs("\n", m_io.err);
+    m_drawn = false;
+}
+
+void TerminalWindow::draw(const ProgressView& view, bool force) {
+    if (!m_progressLine) return;
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    if (!force && now - m_lastDraw < 100) return;  // a terminal cannot show more anyway
+    m_lastDraw = now;
+    m_drawn = true;
+    std::fprintf(m_io.err, "\r\033[K%s  %d%%  %s  %s", view.countLine.c_str(), view.value, view.timeElapsed.c_str(),
+                 view.timeLeft.c_str());
+    std::fflush(m_io.err);
 }
 
 bool TerminalWindow::CompactCanceled() const { return g_interrupted; }

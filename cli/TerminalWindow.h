@@ -22,6 +22,9 @@ public:
     std::size_t ListCount(ListId list) const override;
     MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
     void DoEvents() override;
+    void ProgressShow(const ProgressView& view) override;
+    void ProgressUpdate(const ProgressView& view) override;
+    void ProgressHide() override;
     bool CompactCanceled() const override;
 
     const std::vector<ListRow>& rows(ListId list) const { return list == ListId::Documents ? m_documents : m_picbases; }
@@ -33,6 +36,10 @@ private:
     Answering m_answering;
     std::vector<ListRow> m_documents, m_picbases;
     int m_warnings = 0;
+    bool m_progressLine = false;     // stderr is a terminal: show a progress line
+    std::int64_t m_lastDraw = 0;     // milliseconds
+    bool m_drawn = false;
+    void draw(const ProgressView& view, bool force);
 };
 
 // Parses --yes / --no out of the arguments; false on a contradiction.

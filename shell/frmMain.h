@@ -1,14 +1,151 @@
 #pragma once
+// The program's one main window: menus, the sub-database list above the
+// damaged-document list, the status bar, and the window side of opening an
+// archive. It owns the CDatabase object and is the window that object talks
+// to, so it carries the counters and flags the database logic updates.
+//
+// Its member functions live in three files: frmMain.cpp (start-up, menus,
+// layout, exit), frmMainLists.cpp (lists, status bar, the other windows the
+// database logic drives) and frmMainOpen.cpp (data-access check, the offer
+// of the last archive, opening).
+#include "database/CDatabase.h"
+#include "database/MainWindow.h"
+
 #include <QMainWindow>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
 
 namespace qx {
 
-// The main window; it grows its menus, lists and status bar with the
-// archive-opening work.
-class frmMain : public QMainWindow {
+class CReportList;
+class frmCompact;
+class frmProgress;
+class frmReorganize;
+
+class frmMain : public QMainWindow, public MainWindow {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget* parent = nullptr);
+    // `arguments` is the command line without the program name.
+    explicit frmMain(const QStringList& arguments = {}, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // True when start-up found no data access and was not told to go on
+    // without it: the caller must end the program instead of showing this.
+    bool LoadRefused() const { return m_bLoadRefused; }
+
+    // An empty path asks for the file with the open dialog.
+    void OpenDatabaseFile(const std::string& sDatabase);
+    CDatabase& Database();
+
+    // Replaces the data-access probe (tests simulate a machine without it);
+    // an empty function restores the real one. Returns the previous probe.
+    using DataAccessProbe = std::function<bool()>;
+    static DataAccessProbe SetDataAccessProbe(DataAccessProbe probe);
+
+    // -- the window seam
+    MainWindowState& State() override { return m_state; }
+    void UpdateStatusBar() override;
+    void ListClear(ListId list) override;
+    bool ListAdd(ListId list, const ListRow& row) override;
+    std::size_t ListCount(ListId list) const override;
+    void SetTitle(const std::string& title) override;
+    void UpdateMenus() override;
+    void SetEnabled(bool enabled) override;
+    void SetBusy(bool busy) override;
+    MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    void DoEvents() override;
+    void ProgressShow(const ProgressView& view) override;
+    void ProgressUpdate(const ProgressView& view) override;
+    bool ProgressVisible() const override;
+    void ProgressHide() override;
+    void ReorganizeShow() override;
+    void ReorganizeSetCaption(const std::string& caption) override;
+    void ReorganizeSetCancelEnabled(bool enabled) override;
+    bool ReorganizeVisible() const override;
+    void ReorganizeHide() override;
+    void CompactShow() override;
+    void CompactSetStatus(const std::string& text) override;
+    bool CompactCanceled() const override;
+    void CompactClose() override;
+    int LoadImage(const std::vector<std::uint8_t>& data) override;
+
+    // -- controls
+    QMenu* miOptions = nullptr;
+    QAction* miExit = nullptr;
+    QMenu* miDatabase = nullptr;
+    QAction* miOpen = nullptr;
+    QMenu* miAnalyse = nullptr;
+    std::array<QAction*, 6> miCheckSub{};  // item 3 is a separator
+    QAction* miReorganize = nullptr;
+    QMenu* miDocuments = nullptr;
+    QAction* miDocumentInfo = nullptr;
+    QAction* miRemoveDocs = nullptr;
+    QAction* miDocSep = nullptr;
+    QAction* miPrintList = nullptr;
+    QAction* miSaveList = nullptr;
+    QMenu* miHelpMain = nullptr;
+    QAction* miDisplayHelp = nullptr;
+    QAction* miHelpSep = nullptr;
+    QAction* miAbout = nullptr;
+
+    CReportList* lvPicbases = nullptr;
+    QSplitter* imgSplitter = nullptr;
+    CReportList* lvDocuments = nullptr;
+    std::array<QLabel*, 4> StatusBarPanel{};
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void miCheckSub_Click(int Index);
+    void miExit_Click();
+    void miOpen_Click();
+    void miDocuments_AboutToShow();
+    void lvDocuments_SelectionChanged();
+    void lvDocuments_ContextMenu(const QPoint& pos);
+
+private:
+    // frmMain.cpp
+    void CreateControls();
+    void CreateMenus();
+    void CreateStatusBar();
+    void Form_Load(const QStringList& arguments);
+    void SetMenuCaptions();
+    void BuildColumns();
+    void Form_FirstActivate();
+    bool HandleSelectAllKey(QKeyEvent* event);
+    void SelectAllDocuments();
+    // frmMainOpen.cpp
+    bool AdoInstalled() const;
+    void OfferLastDatabase();
+    void ShowWithoutDatabase();
+
+    CReportList* List(ListId list) const;
+
+    MainWindowState m_state;
+    std::unique_ptr<CDatabase> m_Database;
+    bool m_bLoadRefused = false;
+    bool m_bActivated = false;
+    bool m_bEnabled = true;
+    bool m_bBusy = false;
+    std::string m_sLastFolder;  // where the open dialog starts
+    int m_nUsableListWidth = 0;  // pixels, fixed at start-up for the column layout
+
+    frmProgress* m_progress = nullptr;
+    frmReorganize* m_reorganize = nullptr;
+    frmCompact* m_compact = nullptr;
 };
 
 }  // namespace qx

@@ -1,12 +1,30 @@
+#include "shell/Screenshot.h"
 #include "shell/frmMain.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillex");
     QApplication::setApplicationVersion(QUILLEX_VERSION);
-    qx::frmMain window;
+    QStringList arguments = QApplication::arguments().mid(1);
+
+    // Developer option: a picture of the window for the documentation.
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--screenshot")); at >= 0) {
+        if (at + 1 >= arguments.size()) {
+            std::fputs("Usage: quillex --screenshot OUT.png [ARCHIVE.dat]\n", stderr);
+            return 2;
+        }
+        const QString out = arguments.at(at + 1);
+        const QString archive = at + 2 < arguments.size() ? arguments.at(at + 2) : QString();
+        arguments.remove(at, archive.isEmpty() ? 2 : 3);
+        return qx::RunScreenshot(out, archive, arguments);
+    }
+
+    qx::frmMain window(arguments);
+    if (window.LoadRefused()) return 1;
     window.show();
     return app.exec();
 }

@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <optional>
 
 using namespace qx;
@@ -124,4 +127,30 @@ TEST_F(Multipage, NothingHappensWithoutAnOpenDatabase) {
     CDatabase db(window);
     EXPECT_EQ(db.CheckMultipageParentMissing(), 0);
     db.MultipageRenumberPages();
+}
+
+TEST_F(Multipage, CommandLineRepairsAndCountsTheChangedRows) {
+    Row(12, "MP", 5);
+    Row(13, "MC12", 3);
+    Row(14, "MC12", 7);
+    Row(15, "MC12", 3);
+    Row(101, "MC40", 2, 640, 480);
+    Row(102, "MC40", 3, 640, 480);
+    const std::string out = dir.file("out.txt");
+    auto run = [&](const std::string& args) {
+        const std::string cmd = std::string(QX_CLI_PATH) + " repair-multipage " + args + " >'" + out + "' 2>/dev/null";
+        return WEXITSTATUS(std::system(cmd.c_str()));
+    };
+    ASSERT_EQ(run("'" + a.main + "' --no"), 0);
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    // Container 12 and two of its pages get new numbers; one page of 3 keeps it.
+    EXPECT_NE(text.find("5 page rows changed (2 orphaned pages made single pages, 3 renumbered)"), std::string::npos)
+        << text;
+    EXPECT_EQ(Read(101), kSingle);
+    EXPECT_EQ(Read(14).page, 4);
+
+    EXPECT_EQ(run(""), 16);
+    EXPECT_EQ(run("'" + a.main + "' --yes --no"), 16);
+    EXPECT_EQ(run("'" + dir.file("missing.dat") + "' --no"), 8);
 }

@@ -1,0 +1,156 @@
+// quillex-cli check: the check commands of the window's check menu, run on
+// an archive opened the way `open` does.
+#include "cli/Command.h"
+#include "cli/TerminalWindow.h"
+#include "database/CheckCommand.h"
+#include "database/StatusBar.h"
+#include "database/access/OpenArchive.h"
+#include "database/checks/ResultCodes.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <filesystem>
+
+namespace qx::cli {
+
+namespace {
+
+struct Kind {
+    const char* option;
+    int item;
+};
+constexpr Kind kKinds[] = {
+    {"--quick", CheckQuick},
+    {"--normal", CheckNormal},
+    {"--empty-folders", CheckEmptyFolders},
+    {"--large-documents", CheckLargeDocuments},
+};
+
+QJsonDocument Findings(const std::vector<ListRow>& rows, const MainWindowState& state) {
+    QJsonArray findings;
+    for (const ListRow& row : rows) {
+        QJsonObject f;
+        const auto sub = [&](size_t i) { return QString::fromStdString(i < row.subItems.size() ? row.subItems[i] : ""); };
+        f["id"] = row.key.size() > 2 ? QJsonValue(std::stoll(row.key.substr(2))) : QJsonValue(0);
+        f["code"] = static_cast<qint64>(row.tag);
+        f["name"] = ResultCodeName(static_cast<int>(row.tag));
+        f["repaired"] = IsRepaired(static_cast<int>(row.tag));
+        f["sub_database"] = sub(1);
+        f["document"] = QString::fromStdString(row.text);
+        f["virtual_path"] = sub(0);
+        findings.append(f);
+    }
+    QJsonObject root;
+    root["findings"] = findings;
+    root["damaged"] = static_cast<qint64>(state.m_nDamaged);
+    root["fixed"] = static_cast<qint64>(state.m_nFixed);
+    return QJsonDocument(root);
+}
+
+class CheckCommand : public Command {
+public:
+    const char* name() const override { return "check"; }
+    const char* summary() const override { return "check an archive and repair what can be repaired"; }
+    void printHelp(std::FILE* to) const override {
+        std::fputs("Usage: quillex-cli check (--quick|--normal|--empty-folders|--large-documents) ARCHIVE.dat\n"
+                   "                        [--yes|--no] [--report FILE] [--json FILE]\n"
+                   "\n"
+                   "Opens the archive as `open` does, runs the check, repairs what it can and lists\n"
+                   "what it found: state, TAB, folder path and name, one finding per line.\n"
+                   "\n"
+                   "  --quick            links between stored data and documents\n"
+                   "  --normal           every document: its data, its links, its folder path\n"
+                   "  --empty-folders    folders without anything in them\n"
+                   "  --large-documents  size statistics of the stored documents (in the log)\n"
+                   "  --report FILE      save the list as the window's \"save list\" does\n"
+                   "  --json FILE        the findings and counts as JSON\n"
+                   "  --yes / --no       answer questions (default without a terminal: no)\n"
+                   "\n"
+                   "Exit codes: 0 nothing found, 1 everything found was repaired, 4 damage remains,\n"
+                   "8 not opened, 16 usage error, 32 cancelled (Ctrl-C).\n",
+                   to);
+    }
+
+    int execute(const QStringList& argsIn, Streams io) override {
+        QStringList args = argsIn;
+        Answering answering;
+        if (!TakeAnswering(args, answering, io)) return ExitUsage;
+        int item = -1;
+        QString report, json;
+        QStringList rest;
+        for (int i = 0; i < args.size(); ++i) {
+            const QString& a = args[i];
+            bool known = false;
+            for (const Kind& k : kKinds)
+                if (a == k.option) {
+                    if (item != -1) return usage(io, "choose one kind of check");
+                    item = k.item;
+                    known = true;
+                }
+            if (known) continue;
+            if (a == "--report" || a == "--json") {
+                if (i + 1 >= args.size()) return usage(io, a.toStdString() + " needs a file name");
+                (a == "--report" ? report : json) = args[++i];
+            } else if (a.startsWith("-")) {
+                return usage(io, "unknown option " + a.toStdString());
+            } else {
+                rest << a;
+            }
+        }
+        if (item == -1) return usage(io, "choose the kind of check");
+        if (rest.size() != 1) return usage(io, "name one archive");
+
+        std::error_code ec;
+        const std::string file = std::filesystem::absolute(rest.front().toStdString(), ec).lexically_normal().string();
+        if (!std::filesystem::is_regular_file(file, ec)) {
+            std::fprintf(io.err, "quillex-cli: no such file: %s\n", file.c_str());
+            return ExitOperational;
+        }
+        TerminalWindow window(io, answering);
+        CDatabase database(window);
+        if (OpenDatabaseFile(database, file) != OpenOutcome::Opened) {
+            std::fprintf(io.err, "quillex-cli: %s was not opened\n", file.c_str());
+            return window.cancelled() ? ExitCancelled : ExitOperational;
+        }
+        RunCheckCommand(database, item);
+
+        const auto& rows = window.rows(ListId::Documents);
+        for (const ListRow& row : rows) std::fprintf(io.out, "%s\n", ListLine(row).c_str());
+        const MainWindowState& state = window.State();
+        const auto panels = StatusBarTexts(state, rows.size(), 0);
+        std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
+
+        int status = window.cancelled() ? ExitCancelled : ExitOk;
+        if (!report.isEmpty() && !SaveList(rows, report.toStdString())) {
+            std::fprintf(io.err, "quillex-cli: could not write %s\n", report.toLocal8Bit().constData());
+            status = ExitOperational;
+        }
+        if (!json.isEmpty()) {
+            QFile out(json);
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                out.write(Findings(rows, state).toJson()) < 0) {
+                std::fprintf(io.err, "quillex-cli: could not write %s\n", json.toLocal8Bit().constData());
+                status = ExitOperational;
+            }
+        }
+        if (status != ExitOk) return status;
+        if (state.m_nDamaged > 0) return ExitProblemsLeft;
+        return state.m_nFixed > 0 ? ExitRepaired : ExitOk;
+    }
+
+private:
+    int usage(Streams io, const std::string& why) {
+        std::fprintf(io.err, "quillex-cli check: %s\n\n", why.c_str());
+        printHelp(io.err);
+        return ExitUsage;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeCheckCommand() { return std::make_unique<CheckCommand>(); }
+
+}  // namespace qx::cli

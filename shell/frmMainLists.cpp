@@ -1,0 +1,145 @@
+// frmMain: the two lists, the status bar, and the windows and boxes the
+// database logic drives through the window seam.
+#include "shell/frmMain.h"
+
+#include "database/StatusBar.h"
+#include "shell/ReportList.h"
+#include "windows/MessageBoxes.h"
+#include "windows/frmCompact.h"
+#include "windows/frmProgress.h"
+#include "windows/frmReorganize.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
+namespace qx {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
+
+// -- status bar
+
+void frmMain::UpdateStatusBar() {
+    const auto texts = StatusBarTexts(m_state, static_cast<std::size_t>(lvDocuments->RowCount()),
+                                      static_cast<std::size_t>(lvDocuments->SelectedCount()));
+    for (std::size_t i = 0; i < texts.size(); ++i) StatusBarPanel[i]->setText(Q(texts[i]));
+}
+
+// -- lists
+
+CReportList* frmMain::List(ListId list) const { return list == ListId::Documents ? lvDocuments : lvPicbases; }
+
+void frmMain::ListClear(ListId list) { List(list)->ClearRows(); }
+
+bool frmMain::ListAdd(ListId list, const ListRow& row) {
+    CReportList* view = List(list);
+    if (!view->AddRow(row)) return false;
+    view->scrollToItem(view->Row(view->RowCount() - 1));
+    return true;
+}
+
+std::size_t frmMain::ListCount(ListId list) const { return static_cast<std::size_t>(List(list)->RowCount()); }
+
+void frmMain::lvDocuments_SelectionChanged() {
+    const QList<QTreeWidgetItem*> selected = lvDocuments->selectedItems();
+    if (selected.isEmpty()) {
+        miDocumentInfo->setEnabled(false);
+        miRemoveDocs->setEnabled(false);
+    } else {
+        QTreeWidgetItem* row = lvDocuments->currentItem();
+        if (!row || !row->isSelected()) row = selected.front();
+        miDocumentInfo->setEnabled(true);
+        miRemoveDocs->setEnabled(!CReportList::Key(row).isEmpty());
+    }
+    // Panel 4 counts the selection, so it follows it.
+    UpdateStatusBar();
+}
+
+void frmMain::miDocuments_AboutToShow() { miDocumentInfo->setEnabled(lvDocuments->SelectedCount() < 2); }
+
+void frmMain::lvDocuments_ContextMenu(const QPoint& pos) {
+    if (QTreeWidgetItem* row = lvDocuments->itemAt(pos); row && !row->isSelected()) lvDocuments->setCurrentItem(row);
+    DoEvents();
+    miDocumentInfo->setEnabled(lvDocuments->SelectedCount() < 2);
+    miDocuments->popup(lvDocuments->viewport()->mapToGlobal(pos));
+}
+
+// -- message boxes
+
+MsgAnswer frmMain::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) {
+    return ShowMessageBox(this, text, buttons, icon, title);
+}
+
+// -- progress window
+
+void frmMain::ProgressShow(const ProgressView& view) {
+    if (!m_progress) m_progress = new frmProgress(this);
+    m_progress->ShowView(view);
+}
+
+void frmMain::ProgressUpdate(const ProgressView& view) {
+    if (m_progress) m_progress->SetView(view);
+}
+
+bool frmMain::ProgressVisible() const { return m_progress && m_progress->isVisible(); }
+
+void frmMain::ProgressHide() {
+    if (m_progress) m_progress->hide();
+}
+
+int frmMain::LoadImage(const std::vector<std::uint8_t>& data) {
+    if (m_progress) m_progress->ClearImage();
+    QImage image;
+    if (!image.loadFromData(data.data(), static_cast<int>(data.size()))) return 1;
+    if (ProgressVisible()) m_progress->ShowImage(image);
+    return 0;
+}
+
+// -- reorganize window
+
+void frmMain::ReorganizeShow() {
+    if (!m_reorganize) m_reorganize = new frmReorganize(this);
+    m_reorganize->show();
+    m_reorganize->raise();
+}
+
+void frmMain::ReorganizeSetCaption(const std::string& caption) {
+    if (m_reorganize) m_reorganize->Frame->setTitle(Q(caption));
+}
+
+void frmMain::ReorganizeSetCancelEnabled(bool enabled) {
+    if (m_reorganize) m_reorganize->cmdCancel->setEnabled(enabled);
+}
+
+bool frmMain::ReorganizeVisible() const { return m_reorganize && m_reorganize->isVisible(); }
+
+void frmMain::ReorganizeHide() {
+    if (m_reorganize) m_reorganize->hide();
+}
+
+// -- compacting window
+
+void frmMain::CompactShow() {
+    if (!m_compact) m_compact = new frmCompact(this);
+    m_compact->Reset();
+    m_compact->show();
+    m_compact->raise();
+}
+
+void frmMain::CompactSetStatus(const std::string& text) {
+    if (m_compact) m_compact->SetStatus(Q(text));
+}
+
+bool frmMain::CompactCanceled() const { return m_compact && m_compact->Canceled; }
+
+void frmMain::CompactClose() {
+    if (m_compact) m_compact->hide();
+}
+
+}  // namespace qx
