@@ -1,0 +1,132 @@
+// quillex-cli check against generated archives, one per kind of damage:
+// every injected fault is found with its code, repaired where it can be, and
+// a second run finds only what stays damaged. Also the list and JSON files.
+#include "database/checks/ResultCodes.h"
+#include "tests/core/CliRunner.h"
+#include "tools/sample/SampleArchive.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <map>
+#include <set>
+
+using namespace qx;
+using qx::test::CliRun;
+using qx::test::RunCli;
+using qx::test::TempDir;
+
+namespace {
+
+struct Findings {
+    std::map<long, int> codes;  // document id -> code
+    int damaged = 0, fixed = 0;
+};
+
+Findings ReadJson(const std::string& path) {
+    Findings f;
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(qx::test::Slurp(path))).object();
+    for (const QJsonValue v : root["findings"].toArray()) {
+        const QJsonObject o = v.toObject();
+        f.codes[static_cast<long>(o["id"].toInteger())] = static_cast<int>(o["code"].toInteger());
+        EXPECT_EQ(o["name"].toString().toStdString(), ResultCodeName(o["code"].toInt()));
+        EXPECT_EQ(o["repaired"].toBool(), IsRepaired(o["code"].toInt()));
+    }
+    f.damaged = root["damaged"].toInt();
+    f.fixed = root["fixed"].toInt();
+    return f;
+}
+
+SampleManifest Sample(const TempDir& dir, const std::string& fault) {
+    SampleOptions o;
+    o.directory = dir.file("archive");
+    o.documents = 60;
+    o.folders = 6;
+    o.faults = {fault};
+    SampleManifest m;
+    std::string error;
+    EXPECT_TRUE(WriteSampleArchive(o, m, error)) << fault << ": " << error;
+    return m;
+}
+
+}  // namespace
+
+TEST(CliCheck, FindsEachFaultAndConverges) {
+    struct Case {
+        std::string fault, kind;
+        int code;          // reported for every document the fault touched
+        int codeAgain;     // reported for them by a second run; 0 = nothing
+        int exitFirst, exitAgain;
+    } cases[] = {
+        {"no-data-row", "--normal", ResultBadLink, ResultBadLink, 4, 4},
+        {"data-in-other-sub-database", "--normal", ResultBadLinkFixed, 0, 1, 0},
+        {"empty-data-with-copy", "--normal", ResultEmptyFixed, 0, 1, 0},
+        {"empty-data-without-copy", "--normal", ResultEmptyDocument, ResultEmptyDocument, 4, 4},
+        {"parent-missing", "--normal", ResultVirtualPathFixed, 0, 4, 0},
+        {"parent-cycle", "--normal", ResultVirtualPathFixed, 0, 4, 0},
+        {"databaseid-zero", "--normal", ResultPdbDamaged, ResultPdbDamaged, 4, 4},
+        {"sub-database-file-missing", "--normal", ResultPdbNotFound, ResultPdbNotFound, 4, 4},
+        {"unopenable-sub-database", "--normal", ResultPdbOpenError, ResultPdbOpenError, 4, 4},
+        {"unreferenced-data", "--quick", ResultLinkCreated, 0, 1, 0},
+        {"unreferenced-empty-data", "--quick", 0, 0, 0, 0},
+        {"orphan-page-no-container", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
+        {"orphan-page-container-not-mp", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
+        {"empty-data-with-copy", "--quick", ResultEmptyFixed, 0, 1, 0},
+        {"empty-folders", "--empty-folders", ResultEmptyFolder, ResultEmptyFolder, 4, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault + " " + c.kind);
+        TempDir dir;
+        const SampleManifest m = Sample(dir, c.fault);
+        const std::string json = dir.file("f.json");
+        const std::string args = "check " + c.kind + " '" + m.mainDatabase + "' --json '" + json + "'";
+        const CliRun first = RunCli(args, dir);
+        EXPECT_EQ(first.exit, c.exitFirst) << first.out << first.err;
+        const Findings f1 = ReadJson(json);
+        const auto& ids = m.faultIds.at(c.fault);
+        for (long id : ids) {
+            auto it = f1.codes.find(id);
+            if (c.code == 0) EXPECT_TRUE(it == f1.codes.end()) << id;
+            else if (it == f1.codes.end()) ADD_FAILURE() << "not found: " << id;
+            else EXPECT_EQ(it->second, c.code) << id;
+        }
+        // Nothing else in a sample with one fault is damaged.
+        for (const auto& [id, code] : f1.codes)
+            EXPECT_TRUE(std::count(ids.begin(), ids.end(), id) || id == 0) << id << " " << code;
+
+        const CliRun again = RunCli(args, dir);
+        EXPECT_EQ(again.exit, c.exitAgain) << again.out << again.err;
+        const Findings f2 = ReadJson(json);
+        for (long id : ids) {
+            auto it = f2.codes.find(id);
+            if (c.codeAgain == 0) EXPECT_TRUE(it == f2.codes.end()) << id;
+            else if (it != f2.codes.end()) EXPECT_EQ(it->second, c.codeAgain) << id;
+            else ADD_FAILURE() << "no longer reported: " << id;
+        }
+    }
+}
+
+TEST(CliCheck, SavesTheListAndReportsUsageErrors) {
+    TempDir dir;
+    const SampleManifest m = Sample(dir, "no-data-row");
+    const std::string report = dir.file("lijst.txt");
+    const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' --report '" + report + "'", dir);
+    EXPECT_EQ(r.exit, 4);
+    const std::string saved = qx::test::Slurp(report);
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 3);
+    EXPECT_NE(saved.find("\t"), std::string::npos);
+    EXPECT_NE(saved.find("\r\n"), std::string::npos);
+    EXPECT_NE(r.out.find(saved.substr(0, saved.find('\r'))), std::string::npos);  // the same lines on screen
+
+    struct Case { std::string args; int exit; } cases[] = {
+        {"check '" + m.mainDatabase + "'", 16},
+        {"check --quick --normal '" + m.mainDatabase + "'", 16},
+        {"check --quick", 16},
+        {"check --quick --json", 16},
+        {"check --quick '" + dir.file("nothing.dat") + "'", 8},
+        {"check --quick '" + m.mainDatabase + "' --report /nonexistent/dir/x.txt", 8},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RunCli(c.args, dir).exit, c.exit) << c.args;
+}
