@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <filesystem>
 
 namespace qx::cli {
 
@@ -103,18 +102,10 @@ public:
         if (item == -1) return usage(io, "choose the kind of check");
         if (rest.size() != 1) return usage(io, "name one archive");
 
-        std::error_code ec;
-        const std::string file = std::filesystem::absolute(rest.front().toStdString(), ec).lexically_normal().string();
-        if (!std::filesystem::is_regular_file(file, ec)) {
-            std::fprintf(io.err, "quillex-cli: no such file: %s\n", file.c_str());
-            return ExitOperational;
-        }
-        TerminalWindow window(io, answering);
-        CDatabase database(window);
-        if (OpenDatabaseFile(database, file) != OpenOutcome::Opened) {
-            std::fprintf(io.err, "quillex-cli: %s was not opened\n", file.c_str());
-            return window.cancelled() ? ExitCancelled : ExitOperational;
-        }
+        OpenedArchive archive(io, answering);
+        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+        TerminalWindow& window = archive.window;
+        CDatabase& database = archive.database;
         RunCheckCommand(database, item);
 
         const auto& rows = window.rows(ListId::Documents);

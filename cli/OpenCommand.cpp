@@ -6,7 +6,6 @@
 #include "database/access/OpenArchive.h"
 #include "support/Settings.h"
 
-#include <filesystem>
 
 namespace qx::cli {
 
@@ -39,20 +38,9 @@ public:
             printHelp(io.err);
             return ExitUsage;
         }
-        std::error_code ec;
-        const std::string file =
-            std::filesystem::absolute(args.front().toStdString(), ec).lexically_normal().string();
-        if (!std::filesystem::is_regular_file(file, ec)) {
-            std::fprintf(io.err, "quillex-cli: no such file: %s\n", file.c_str());
-            return ExitOperational;
-        }
-        TerminalWindow window(io, answering);
-        CDatabase database(window);
-        const OpenOutcome outcome = OpenDatabaseFile(database, file);
-        if (outcome != OpenOutcome::Opened) {
-            std::fprintf(io.err, "quillex-cli: %s was not opened\n", file.c_str());
-            return window.cancelled() ? ExitCancelled : ExitOperational;
-        }
+        OpenedArchive archive(io, answering);
+        if (const int status = archive.open(args.front()); status != ExitOk) return status;
+        TerminalWindow& window = archive.window;
         const MainWindowState& state = window.State();
         std::fprintf(io.out, "archive     %s\ngeneration  %d\nsub databases:\n", state.m_sDatabaseName.c_str(),
                      Settings::Get().DatabaseVersion);

@@ -8,7 +8,6 @@
 #include "support/engine/Recordset.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -49,18 +48,10 @@ public:
             printHelp(io.err);
             return ExitUsage;
         }
-        std::error_code ec;
-        const std::string file = std::filesystem::absolute(rest.front().toStdString(), ec).lexically_normal().string();
-        if (!std::filesystem::is_regular_file(file, ec)) {
-            std::fprintf(io.err, "quillex-cli: no such file: %s\n", file.c_str());
-            return ExitOperational;
-        }
-        TerminalWindow window(io, answering);
-        CDatabase database(window);
-        if (OpenDatabaseFile(database, file) != OpenOutcome::Opened || !CDatabase::Connected(database.m_AdoCnMain)) {
-            std::fprintf(io.err, "quillex-cli: %s was not opened\n", file.c_str());
-            return ExitOperational;
-        }
+        OpenedArchive archive(io, answering);
+        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+        CDatabase& database = archive.database;
+        const std::string& file = archive.file();
 
         std::map<long, PageState> before;
         if (!snapshot(*database.m_AdoCnMain, before)) {

@@ -1,7 +1,10 @@
 #include "cli/TerminalWindow.h"
 
 #include <algorithm>
+#include "database/access/OpenArchive.h"
+
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -112,6 +115,20 @@ void TerminalWindow::draw(const ProgressView& view, bool force) {
 bool TerminalWindow::CompactCanceled() const { return g_interrupted; }
 
 bool TerminalWindow::cancelled() const { return g_interrupted; }
+
+int OpenedArchive::open(const QString& argument) {
+    std::error_code ec;
+    m_file = std::filesystem::absolute(argument.toStdString(), ec).lexically_normal().string();
+    if (!std::filesystem::is_regular_file(m_file, ec)) {
+        std::fprintf(m_io.err, "quillex-cli: no such file: %s\n", m_file.c_str());
+        return ExitOperational;
+    }
+    if (OpenDatabaseFile(database, m_file) != OpenOutcome::Opened || !CDatabase::Connected(database.m_AdoCnMain)) {
+        std::fprintf(m_io.err, "quillex-cli: %s was not opened\n", m_file.c_str());
+        return window.cancelled() ? ExitCancelled : ExitOperational;
+    }
+    return ExitOk;
+}
 
 bool TakeAnswering(QStringList& args, Answering& answering, Streams io) {
     const bool yes = args.removeAll("--yes") > 0;

@@ -3,6 +3,7 @@
 // on a terminal or answered by --yes / --no (the safe answer otherwise),
 // Ctrl-C cancels the running operation the way the windows' Cancel does.
 #include "cli/Command.h"
+#include "database/CDatabase.h"
 #include "database/MainWindow.h"
 
 #include <string>
@@ -40,6 +41,23 @@ private:
     std::int64_t m_lastDraw = 0;     // milliseconds
     bool m_drawn = false;
     void draw(const ProgressView& view, bool force);
+};
+
+// An archive opened for a command exactly as `open` opens it.
+class OpenedArchive {
+public:
+    OpenedArchive(Streams io, Answering answering) : window(io, answering), database(window), m_io(io) {}
+    // ExitOk when the archive is open; otherwise the exit code, the reason
+    // already printed.
+    int open(const QString& argument);
+    const std::string& file() const { return m_file; }
+
+    TerminalWindow window;
+    CDatabase database;
+
+private:
+    Streams m_io;
+    std::string m_file;
 };
 
 // Parses --yes / --no out of the arguments; false on a contradiction.

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <string>
 #include <vector>
@@ -75,6 +76,7 @@ public:
 
 private:
     bool CreateSubDatabase(const std::string& sFileName);
+    short OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, std::string* sPicbaseName, long* nDatabaseId);
     // The parent's ID; 0 at top level (also for a row that is its own parent), -1 without a row.
     long ParentOf(long& nId);
     // The virtual path of a document whose parent is `parent` (0 = top level).
@@ -82,13 +84,31 @@ private:
     void AnalyseLinkTo();
     void CheckDataRow(engine::Recordset& data, long id, std::int64_t size, long databaseId, const std::string& path,
                       ErrorTrap& trap);
+    // One document row as the document check holds it.
+    struct DocumentRef {
+        std::int64_t rowid;
+        long id, parent, databaseId;  // parent: 0 at top level
+        std::string template1;
+        bool trashed;
+    };
+    // Sizes of the stored data per sub database, read once per check.
+    struct DataSizes {
+        std::unordered_map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> bySubDatabase;
+        // nullopt: no data row for the document.
+        std::optional<std::int64_t> sizeOf(engine::Connection& pdb, long id, ErrorTrap& trap);
+        static std::optional<std::int64_t> find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
+                                                long id);
+        // The sub database asked last; documents come in runs of the same one.
+        const void* lastCore = nullptr;
+        const std::vector<std::pair<std::int64_t, std::int64_t>>* lastRows = nullptr;
+    };
     bool CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap);
-    void CheckDocument(engine::Recordset& rows, short flags, long id, const std::string& name, ErrorTrap& trap,
-                       const std::function<void()>& holdPdb);
+    void CheckDocument(const DocumentRef& doc, short flags, const std::string& name, ErrorTrap& trap,
+                       DataSizes& sizes, const std::function<void()>& holdPdb);
     bool GenerationHasTrashMark();
     bool EnableTrashSupport();
     bool OfferPreCheckCompaction();
-    short CheckDocumentContent(engine::Recordset& rows, long id, const std::string& name, const std::string& picbase,
+    short CheckDocumentContent(const DocumentRef& doc, const std::string& name, const std::string& picbase,
                                const std::string& virtualPath);
     void ShowBackupSummary();
     void AnalyseFolders();

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace qx {
 
@@ -32,6 +33,11 @@ bool InsideFolder(const std::string& path, const std::string& folder) {
 }  // namespace
 
 short CDatabase::OpenPicbase(long& nId, std::string* sPicbaseName, long* nDatabaseId) {
+    return OpenPicbaseOf(nId, std::nullopt, sPicbaseName, nDatabaseId);
+}
+
+short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, std::string* sPicbaseName,
+                               long* nDatabaseId) {
     if (!Connected(m_AdoCnMain)) return 512;
     std::string usePath;
     auto finish = [&](short status) {
@@ -46,12 +52,18 @@ short CDatabase::OpenPicbase(long& nId, std::string* sPicbaseName, long* nDataba
         return cn.errors().empty() ? engine::ProviderError{512, "Unknown error"} : cn.errors().front();
     };
 
-    // Prepared once per main connection: this runs for every document of a check.
-    sql::Statement* find = m_AdoCnMain->prepared(
-        "SELECT DATABASES.ID AS DATABASEID, DATABASES.DATABASE AS DATABASENAME FROM DATABASES, FOLDERS WHERE "
-        "(DATABASES.ID = FOLDERS.DATABASEID) AND (FOLDERS.ID = ?)");
+    // Prepared once per main connection: this runs for every document of a
+    // check. A caller that holds the document row already knows its
+    // DATABASEID; the DATABASES row alone then gives the same answer as the
+    // join, without reading the document row again.
+    sql::Statement* find =
+        knownDatabaseId
+            ? m_AdoCnMain->prepared("SELECT ID AS DATABASEID, DATABASE AS DATABASENAME FROM DATABASES WHERE ID = ?")
+            : m_AdoCnMain->prepared(
+                  "SELECT DATABASES.ID AS DATABASEID, DATABASES.DATABASE AS DATABASENAME FROM DATABASES, FOLDERS "
+                  "WHERE (DATABASES.ID = FOLDERS.DATABASEID) AND (FOLDERS.ID = ?)");
     if (!find) return runtimeError(lastError(*m_AdoCnMain));
-    find->bind(1, static_cast<std::int64_t>(nId));
+    find->bind(1, static_cast<std::int64_t>(knownDatabaseId ? *knownDatabaseId : nId));
     const sql::Step step = find->step();
     if (step == sql::Step::Failed) return runtimeError({find->error().code, find->error().message});
     if (step == sql::Step::Done) return finish(1);

@@ -10,6 +10,8 @@
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace qx {
@@ -24,14 +26,6 @@ enum CheckBits : short {
     BitLinkCheck = 32,
     BitTrash = 256,
 };
-
-// The document rows; DATABASEID and PARENT are written back in place.
-constexpr const char* kDocumentRows =
-    "SELECT ID, PARENT, NAME, TEMPLATE1, NOTES, DATABASEID, TRASHMARK FROM FOLDERS WHERE NOT ISFOLDER ORDER BY PARENT";
-// Generations without trash support have no TRASHMARK column; nothing is in the trash there.
-constexpr const char* kDocumentRowsWithoutTrash =
-    "SELECT ID, PARENT, NAME, TEMPLATE1, NOTES, DATABASEID, 0 AS TRASHMARK FROM FOLDERS WHERE NOT ISFOLDER "
-    "ORDER BY PARENT";
 
 }  // namespace
 
@@ -85,6 +79,36 @@ void CDatabase::Analyse(short& Flags) {
     }
 }
 
+namespace {
+
+// The document rows of a check, read in one pass. Names live in one shared
+// buffer: a million documents must not cost a million allocations.
+struct DocumentRows {
+    struct Row {
+        std::int64_t rowid;
+        long id, parent, databaseId;
+        std::uint32_t name, template1;  // offsets into text
+        std::uint16_t nameLength, templateLength;
+        bool parentNull, trashed;
+    };
+    std::vector<Row> rows;
+    std::string text;
+
+    std::string_view name(const Row& r) const { return std::string_view(text).substr(r.name, r.nameLength); }
+    std::string_view template1(const Row& r) const {
+        return std::string_view(text).substr(r.template1, r.templateLength);
+    }
+    std::uint32_t keep(const sql::Statement& st, int col, std::uint16_t& length) {
+        const std::string value = st.isNull(col) ? std::string() : st.getText(col);
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        length = static_cast<std::uint16_t>(std::min<size_t>(value.size(), 65535));
+        text.append(value, 0, length);
+        return offset;
+    }
+};
+
+}  // namespace
+
 bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap) {
     const long total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) AS CNT FROM FOLDERS WHERE NOT ISFOLDER", trap);
     const double step = total > 0 ? 100.0 / total : 0.0;
@@ -95,25 +119,53 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     progress.m_sLblProgress2 = GetResString(63, "Resources not found");
     progress.Show();
 
+    // The rows are read once, in folder order, before the walk: the walk
+    // changes PARENT and DATABASEID of the rows it has visited, and every row
+    // must be visited exactly once. Sorting the scanned table ("+PARENT")
+    // reads it in file order instead of jumping through it row by row.
+    DocumentRows docs;
+    {
+        const bool trashMark = GenerationHasTrashMark();
+        sql::Statement st(m_AdoCnMain->database(),
+                          std::string("SELECT rowid, ID, PARENT, NAME, TEMPLATE1, DATABASEID, ") +
+                              (trashMark ? "TRASHMARK" : "0") +
+                              " FROM FOLDERS WHERE NOT ISFOLDER ORDER BY +PARENT, ID");
+        if (!st.ok()) trap(st.error());
+        sql::Step s;
+        docs.rows.reserve(static_cast<size_t>(std::max(total, 0L)));
+        while (st.ok() && (s = st.step()) == sql::Step::Row) {
+            DocumentRows::Row r{};
+            r.rowid = st.getInt64(0);
+            r.id = static_cast<long>(st.getInt64(1));
+            r.parentNull = st.isNull(2);
+            r.parent = static_cast<long>(st.getInt64(2));
+            r.name = docs.keep(st, 3, r.nameLength);
+            r.template1 = docs.keep(st, 4, r.templateLength);
+            r.databaseId = static_cast<long>(st.getInt64(5));
+            r.trashed = st.getInt64(6) != 0;
+            docs.rows.push_back(r);
+        }
+        if (st.ok() && s == sql::Step::Failed) trap(st.error());
+    }
+
     // One read transaction per file for the whole walk: a lookup outside a
     // transaction costs several times the lookup itself. Repairs are
-    // committed right after the document that needed them.
+    // committed a few times a second and at the end.
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     std::unique_ptr<engine::HeldTransaction> pdbHold;
-
-    engine::Recordset rows;
-    if (!rows.open(GenerationHasTrashMark() ? kDocumentRows : kDocumentRowsWithoutTrash, *m_AdoCnMain,
-                   engine::CursorMode::Edit))
-        trap(*m_AdoCnMain);
-    for (; rows.isOpen() && !rows.eof() && progress.Visible(); rows.moveNext()) {
-        currentId = rows.value("ID").toLong();
-        const std::string name = NullToStr(rows.value("NAME"));
+    DataSizes sizes;
+    for (const DocumentRows::Row& row : docs.rows) {
+        if (!progress.Visible()) break;
+        currentId = row.id;
+        const std::string name(docs.name(row));
         ++index;
         position += step;
         progress.SetProgress(static_cast<int>(std::nearbyint(position)), index, name);
         progress.SetTimedUpdate(true);
-
-        CheckDocument(rows, flags, currentId, name, trap, [&] {
+        DocumentRef doc{row.rowid, row.id, row.parentNull ? 0 : row.parent, row.databaseId,
+                        std::string(docs.template1(row)), row.trashed};
+        if (doc.parent == doc.id) doc.parent = 0;
+        CheckDocument(doc, flags, name, trap, sizes, [&] {
             if (!pdbHold || !pdbHold->holds(m_AdoCnPdb.get())) {
                 pdbHold.reset();
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
@@ -128,71 +180,84 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     return progress.Visible();
 }
 
-void CDatabase::CheckDocument(engine::Recordset& rows, short flags, long id, const std::string& name, ErrorTrap& trap,
-                              const std::function<void()>& holdPdb) {
+std::optional<std::int64_t> CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id, ErrorTrap& trap) {
+    // The sizes of a sub database are read in one sequential pass the first
+    // time it is needed: looking them up one document at a time, in folder
+    // order, would read every page of the file again and again.
+    if (lastCore == pdb.core().get() && lastRows) return find(*lastRows, id);
+    const std::string key = pdb.dataSource();
+    auto it = bySubDatabase.find(key);
+    if (it == bySubDatabase.end()) {
+        std::vector<std::pair<std::int64_t, std::int64_t>> rows;
+        sql::Statement st(pdb.database(), "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+        sql::Step s = sql::Step::Failed;
+        while (st.ok() && (s = st.step()) == sql::Step::Row)
+            rows.emplace_back(st.getInt64(0), st.isNull(1) ? 0 : st.getInt64(1));
+        if (!st.ok() || s == sql::Step::Failed) {
+            trap(st.error());
+            return std::nullopt;
+        }
+        it = bySubDatabase.emplace(key, std::move(rows)).first;
+    }
+    lastCore = pdb.core().get();
+    lastRows = &it->second;
+    return find(it->second, id);
+}
+
+std::optional<std::int64_t> CDatabase::DataSizes::find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
+                                                       long id) {
+    auto found = std::lower_bound(rows.begin(), rows.end(), std::make_pair(static_cast<std::int64_t>(id), INT64_MIN));
+    if (found == rows.end() || found->first != id) return std::nullopt;
+    return found->second;
+}
+
+void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::string& name, ErrorTrap& trap,
+                              DataSizes& sizes, const std::function<void()>& holdPdb) {
+    const long id = doc.id;
     short code = 0;
     std::string virtualPath;
     std::string picbase;
-    long databaseId = rows.value("DATABASEID").toLong();
-    long docId = id;
-    const short status = OpenPicbase(docId, &picbase, &databaseId);
+    long databaseId = doc.databaseId;
+    const short status = OpenPicbaseOf(id, doc.databaseId, &picbase, &databaseId);
     if (status != 0) return ReportResult(id, status, picbase, name, "");
     holdPdb();
 
-    // The row's own PARENT is what the parent lookup would read again.
-    const Variant parentValue = rows.value("PARENT");
-    long parent = parentValue.isNull() ? 0 : parentValue.toLong();
-    if (parent == id) parent = 0;
-    const short pathStatus = PathBelow(parent, virtualPath);
+    const short pathStatus = PathBelow(doc.parent, virtualPath);
+    auto write = [&](const char* sql, const Variant& value) {
+        sql::Statement* st = m_AdoCnMain->prepared(sql);
+        if (!st) return trap(*m_AdoCnMain), false;
+        st->bind(1, value);
+        st->bind(2, doc.rowid);
+        if (!st->run()) return trap(st->error()), false;
+        return true;
+    };
+    auto relink = [&](long alt) {
+        return write("UPDATE FOLDERS SET DATABASEID = ? WHERE rowid = ?", Variant(alt));
+    };
 
-    sql::Statement* data = m_AdoCnPdb->prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
-    if (!data) {
-        trap(*m_AdoCnPdb);
-    } else {
-        data->bind(1, static_cast<std::int64_t>(id));
-        const sql::Step found = data->step();
-        const bool hasRow = found == sql::Step::Row;
-        const std::int64_t size = hasRow && !data->isNull(0) ? data->getInt64(0) : 0;
-        if (found == sql::Step::Failed) trap(data->error());
-        data->reset();
-        auto relink = [&](long alt) {
-            if (!rows.setValue("DATABASEID", alt) || !rows.update()) {
-                trap(rows.lastError());
-                rows.cancelUpdate();
-                return false;
-            }
-            return true;
-        };
-        if (found == sql::Step::Done) {
-            if (flags & BitSearchMissing) {
-                const long alt = FindAlternativePicbase(databaseId, id);
-                if (alt < 1) code = ResultBadLink;
-                else if (relink(alt)) ReportResult(id, ResultBadLinkFixed, picbase, name, "");
-            }
-        } else if (hasRow && size == 0) {
-            WriteLog(std::to_string(id) + " - Empty document found searching alternative");
-            if (flags & BitSearchEmpty) {
-                const long alt = FindAlternativePicbase(databaseId, id);
-                if (alt < 1) code = ResultEmptyDocument;
-                else if (relink(alt)) ReportResult(id, ResultEmptyFixed, picbase, name, virtualPath);
-            }
-        } else if (hasRow && (flags & BitThorough)) {
-            code = CheckDocumentContent(rows, id, name, picbase, virtualPath);
+    sql::Error failed;
+    const std::optional<std::int64_t> size = sizes.sizeOf(*m_AdoCnPdb, id, trap);
+    if (!size) {
+        if (flags & BitSearchMissing) {
+            const long alt = FindAlternativePicbase(databaseId, id);
+            if (alt < 1) code = ResultBadLink;
+            else if (relink(alt)) ReportResult(id, ResultBadLinkFixed, picbase, name, "");
         }
+    } else if (*size == 0) {
+        WriteLog(std::to_string(id) + " - Empty document found searching alternative");
+        if (flags & BitSearchEmpty) {
+            const long alt = FindAlternativePicbase(databaseId, id);
+            if (alt < 1) code = ResultEmptyDocument;
+            else if (relink(alt)) ReportResult(id, ResultEmptyFixed, picbase, name, virtualPath);
+        }
+    } else if (flags & BitThorough) {
+        code = CheckDocumentContent(doc, name, picbase, virtualPath);
     }
 
-    if ((flags & BitMoveBrokenPaths) && pathStatus != 0) {
-        const std::string template1 = NullToStr(rows.value("TEMPLATE1"));
-        // A page stays with its document; only the document is moved.
-        if (template1.rfind("MC", 0) != 0) {
-            if (!rows.setValue("PARENT", Variant()) || !rows.update()) {
-                trap(rows.lastError());
-                rows.cancelUpdate();
-            } else {
-                ReportResult(id, ResultVirtualPathFixed, picbase, name, "\\");
-            }
-        }
-    }
+    // A page stays with its document; only the document is moved.
+    if ((flags & BitMoveBrokenPaths) && pathStatus != 0 && doc.template1.rfind("MC", 0) != 0 &&
+        write("UPDATE FOLDERS SET PARENT = ? WHERE rowid = ?", Variant()))
+        ReportResult(id, ResultVirtualPathFixed, picbase, name, "\\");
     if (code != 0) ReportResult(id, code, picbase, name, virtualPath);
 }
 
@@ -206,7 +271,7 @@ bool CDatabase::GenerationHasTrashMark() {
 // and repairing storage formats, and the summary of the backups written.
 bool CDatabase::EnableTrashSupport() { return false; }
 bool CDatabase::OfferPreCheckCompaction() { return true; }
-short CDatabase::CheckDocumentContent(engine::Recordset&, long, const std::string&, const std::string&,
+short CDatabase::CheckDocumentContent(const DocumentRef&, const std::string&, const std::string&,
                                       const std::string&) {
     return 0;
 }

@@ -1,0 +1,115 @@
+// Speed of the checks on generated archives without damage:
+//   the normal check at 100,000 and 1,000,000 documents (documents per
+//   second, and how the time grows with the archive),
+//   the quick check with small and with large documents (it must not read
+//   the document bytes, so the size must not matter).
+// Usage: bench_check [work-folder] [--quick]   (--quick: 10x fewer documents)
+#include "database/CDatabase.h"
+#include "database/access/OpenArchive.h"
+#include "support/Settings.h"
+#include "tools/sample/SampleArchive.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+using namespace qx;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+SampleManifest Generate(const std::string& dir, long documents, long size) {
+    std::filesystem::remove_all(dir);
+    SampleOptions o;
+    o.directory = dir;
+    o.documents = documents;
+    o.folders = std::max<long>(20, documents / 500);
+    o.subDatabases = std::max<int>(1, static_cast<int>(documents / 200000));
+    o.documentSize = size;
+    SampleManifest m;
+    std::string error;
+    const auto t0 = Clock::now();
+    if (!WriteSampleArchive(o, m, error)) {
+        std::fprintf(stderr, "sample failed: %s\n", error.c_str());
+        std::exit(8);
+    }
+    std::printf("  (archive of %ld document rows, %ld sub databases, %.0f MB written in %.1f s)\n", m.documentRows,
+                static_cast<long>(m.subDatabases.size()), m.dataBytes / 1048576.0,
+                std::chrono::duration<double>(Clock::now() - t0).count());
+    return m;
+}
+
+// Seconds for one check command on an archive opened the usual way.
+double Check(const SampleManifest& m, short flags) {
+    NullWindow window;
+    CDatabase db(window);
+    if (OpenDatabaseFile(db, m.mainDatabase) != OpenOutcome::Opened) {
+        std::fprintf(stderr, "could not open %s\n", m.mainDatabase.c_str());
+        std::exit(8);
+    }
+    Settings::Get().LogFileName.clear();  // the log is not what is measured
+    window.state.m_nDamaged = 0;
+    window.state.m_nFixed = 0;
+    const auto t0 = Clock::now();
+    db.Analyse(flags);
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (window.state.m_nDamaged > 0) std::printf("  unexpected findings: %ld\n", window.state.m_nDamaged);
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (const char* only = std::getenv("QX_BENCH_ONLY")) {  // profiling one check: QX_BENCH_ONLY=docs,flags
+        long docs = std::atol(only);
+        const short flags = static_cast<short>(std::atoi(std::strchr(only, ',') + 1));
+        SampleManifest m;
+        m.mainDatabase = "/var/tmp/quillex-bench/profile/Archief.dat";
+        m.documentRows = docs;
+        const char* size = std::getenv("QX_BENCH_SIZE");
+        if (!std::filesystem::exists(m.mainDatabase))
+            m = Generate("/var/tmp/quillex-bench/profile", docs, size ? std::atol(size) : 1024);
+        const double t = Check(m, flags);
+        std::printf("%ld documents: %.2f s, %.0f documents/s\n", m.documentRows, t, m.documentRows / t);
+        return 0;
+    }
+    std::string work = "/var/tmp/quillex-bench";
+    long scale = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) scale = 10;
+        else work = argv[i];
+    }
+    std::printf("Check benchmark, work folder %s\n\n", work.c_str());
+
+    const long small = 100000 / scale, large = 1000000 / scale;
+    std::printf("normal check, documents of 1 KB\n");
+    const SampleManifest a = Generate(work + "/check-small", small, 1024);
+    const double ta = Check(a, 23);
+    std::printf("  %8ld documents: %7.2f s  %9.0f documents/s\n", a.documentRows, ta, a.documentRows / ta);
+    std::filesystem::remove_all(work + "/check-small");
+    const SampleManifest b = Generate(work + "/check-large", large, 1024);
+    const double tb = Check(b, 23);
+    std::printf("  %8ld documents: %7.2f s  %9.0f documents/s\n", b.documentRows, tb, b.documentRows / tb);
+    std::printf("  time ratio %.1fx for %.1fx the documents (goal: at most 11x for 10x)\n\n", tb / ta,
+                double(b.documentRows) / a.documentRows);
+    std::filesystem::remove_all(work + "/check-large");
+
+    std::printf("quick check, the same number of documents of 1 KB and of 64 KB\n");
+    const long docs = 20000 / scale * 2;
+    const SampleManifest c = Generate(work + "/quick-1k", docs, 1024);
+    const double tc = Check(c, 32);
+    const SampleManifest d = Generate(work + "/quick-64k", docs, 65536);
+    const double td = Check(d, 32);
+    std::printf("  1 KB: %.2f s   64 KB: %.2f s   ratio %.2f (goal: about 1)\n", tc, td, td / tc);
+    std::filesystem::remove_all(work + "/quick-1k");
+    std::filesystem::remove_all(work + "/quick-64k");
+
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("\npeak RSS of the benchmark: %ld MB\n", ru.ru_maxrss / 1024);
+    return 0;
+}

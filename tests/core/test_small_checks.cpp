@@ -1,0 +1,267 @@
+// The small checks: the large-document statistics, the multipage repairs (also
+// through quillex-cli repair-multipage) and the empty-folder check.
+#include "database/CDatabase.h"
+#include "database/checks/ResultCodes.h"
+#include "support/Settings.h"
+#include "support/TextResources.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/CDatabaseTestAccess.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/ScriptedWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+using namespace qx;
+using namespace qx::test;
+
+namespace {
+
+std::string Stats(long pages, long average, long exceeded) {
+    return "Size check: " + std::to_string(pages) + " pages analysed, average size: " + std::to_string(average) +
+           " bytes, size limit exceeded: " + std::to_string(exceeded) + " times";
+}
+
+// A page row as "TEMPLATE1 PAGE WIDTH HEIGHT", the way a row that became a single page reads.
+const std::string kSingle = "Null 1 0 0";
+
+class SmallChecks : public ::testing::Test {
+protected:
+    void SetUp() override { Settings::Get().DatabasePassword = a.password; }
+    void TearDown() override { Settings::Reset(); }
+
+    // Opens archive b (default: a) and runs f on it; returns the lines of b's log.
+    template <typename F>
+    std::vector<std::string> With(F f, ArchiveBuilder* b = nullptr) {
+        b = b ? b : &a;
+        Settings::Get().LogFileName = LogName(b->main);
+        {
+            CDatabase db(window);
+            EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(b->main, b->password)));
+            f(db);
+        }
+        std::istringstream in(Slurp(LogName(b->main)));
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - (l.ends_with('\r') ? 1 : 0)));
+        return lines;
+    }
+    std::vector<std::string> Large(ArchiveBuilder& b, bool showErrors = false) {
+        return With([&](CDatabase& db) {
+            db.m_bShowErrors = showErrors;
+            CDatabaseTestAccess::AnalyseLargeDocs(db);
+        }, &b);
+    }
+    // Document id in sub database n with data of `size` bytes (-1: Null).
+    static void Doc(ArchiveBuilder& b, long n, long id, long size) {
+        b.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (" + std::to_string(id) +
+               ", 1, 0, 'd', " + std::to_string(n) + ")");
+        sql::Error err;
+        sql::Database pdb = sql::Database::open(SubDatabaseName(b.main, n), engine::PasswordBytes(b.password),
+                                                sql::OpenMode::ReadWrite, err);
+        EXPECT_TRUE(pdb.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(id) + ", " +
+                             (size < 0 ? "NULL" : "zeroblob(" + std::to_string(size) + ")") + ")"));
+    }
+    void Row(long id, const char* marker, long page, long width = 0, long height = 0) {
+        a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, TEMPLATE1, PAGE, WIDTH, HEIGHT) VALUES (" +
+               std::to_string(id) + ", 1, 0, 'p', " + (marker ? "'" + std::string(marker) + "'" : "NULL") + ", " +
+               std::to_string(page) + ", " + std::to_string(width) + ", " + std::to_string(height) + ")");
+    }
+    std::string Read(long id, const std::string& what = "ifnull(TEMPLATE1, 'Null') || ' ' || PAGE || ' ' || WIDTH || "
+                                                      "' ' || HEIGHT") {
+        sql::Error err;
+        sql::Database db = sql::Database::open(a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
+        sql::Statement st(db, "SELECT " + what + " FROM FOLDERS WHERE ID = " + std::to_string(id));
+        EXPECT_EQ(st.step(), sql::Step::Row) << id;
+        return st.getText(0);
+    }
+    const std::vector<ListRow>& Rows() { return window.lists[ListId::Documents]; }
+    bool Called(const std::string& call) { return std::count(window.calls.begin(), window.calls.end(), call) > 0; }
+
+    TempDir dir;
+    ArchiveBuilder a{dir.path()};
+    ScriptedWindow window;
+};
+
+}  // namespace
+
+TEST_F(SmallChecks, LargeDocumentsRunningAverageAndLimit) {
+    struct Case {
+        const char* name;
+        std::vector<long> sizes;  // -1 = Null data
+        long average, exceeded;
+    } cases[] = {
+        {"average kept whole after every row (100, 150, 233)", {100, 200, 400}, 233, 0},
+        {"exactly the limit is not over it", {204800, 204800}, 204800, 0},
+        {"halves go to the even neighbour", {204800, 204801}, 204800, 1},
+        {"halves go to the even neighbour, upwards", {3, 4}, 4, 0},
+        {"empty and Null data count as pages of size 0", {0, -1, 300}, 100, 0},
+        {"no stored documents", {}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        TempDir d;
+        ArchiveBuilder b(d.path());
+        b.sub(1, {}).sub(2, {});
+        // Spread over two sub databases: the average runs on across them.
+        for (size_t i = 0; i < c.sizes.size(); ++i) Doc(b, i < c.sizes.size() / 2 ? 1 : 2, 10 + i, c.sizes[i]);
+        const auto log = Large(b);
+        ASSERT_FALSE(log.empty()) << c.name;
+        EXPECT_EQ(log.back(), Stats(c.sizes.size(), c.average, c.exceeded)) << c.name;
+    }
+}
+
+TEST_F(SmallChecks, LargeDocumentsSkipMissingUnreadableAndUnreferencedSubDatabases) {
+    a.sub(1, {}).sub(3, {}).sub(5, {}).sub(7, {}).sub(8, {});
+    Doc(a, 1, 2, 250000);
+    Doc(a, 3, 4, 100);
+    Doc(a, 5, 5, 1);
+    WriteFile(SubDatabaseName(a.main, 5), std::string(4096, 'x'));  // does not open
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (6, 1, 0, 'weg', 6)");  // no file
+    // Sub database 7 is found only under its stored path: the standard name counts.
+    Doc(a, 7, 7, 1);
+    const std::string moved = dir.file("elders.pdb");
+    std::filesystem::rename(SubDatabaseName(a.main, 7), moved);
+    a.exec("UPDATE DATABASES SET DATABASE = '" + moved + "' WHERE ID = 7");
+    Doc(a, 8, 8, 300000);
+    a.exec("UPDATE FOLDERS SET DATABASEID = 0 WHERE ID = 8");  // nothing refers to sub database 8 any more
+
+    const std::string tmpl = GetResString(127, "De subdatabase '%s' is niet gevonden!");
+    const std::vector<std::string> expected{FormatMsg(tmpl, {SubDatabaseName(a.main, 6)}),
+                                            FormatMsg(tmpl, {SubDatabaseName(a.main, 7)})};
+    for (bool showErrors : {false, true}) {
+        window.boxes.clear();
+        const auto log = Large(a, showErrors);
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log.back(), Stats(2, 125050, 1));
+        EXPECT_EQ(std::count_if(log.begin(), log.end(), [&](const std::string& l) {
+                      return l.starts_with("Size check: sub database '" + SubDatabaseName(a.main, 5) +
+                                           "' could not be read: ");
+                  }), 1 + showErrors);  // one line per run, the log is kept
+        std::vector<std::string> missing;
+        for (const auto& box : window.boxes)
+            if (std::count(expected.begin(), expected.end(), box.text)) {
+                EXPECT_TRUE(box.icon == MsgIcon::Exclamation && box.title.empty()) << box.text;
+                missing.push_back(box.text);
+            }
+        EXPECT_EQ(missing, expected) << "showErrors " << showErrors;
+        if (!showErrors) {
+            EXPECT_EQ(window.boxes.size(), 2u) << "missing files are shown even with errors off";
+        }
+    }
+}
+
+TEST_F(SmallChecks, MultipageOnlyPagesWithoutAContainerRowBecomeSinglePages) {
+    Row(41, nullptr, 1);  // a plain document: its pages still have a container row
+    Row(60, "MP", 1);
+    struct Case {
+        long id;
+        const char* marker;
+        bool becomesSingle;
+    } cases[] = {
+        {101, "MC40", true}, {102, "MC40", true},  // row 40 does not exist
+        {111, "MC41", false}, {121, "MC60", false},
+        {131, "mc50", true},  // markers are compared without regard to case
+        {141, "MC", false}, {142, "MCX7", false}, {143, "MC040", false}, {144, "MC4.0", false},
+        {146, "MC99999999999", false},  // no container number: left alone
+        {151, "MC-5", true},
+    };
+    for (const Case& c : cases) Row(c.id, c.marker, 3, 640, 480);
+    long result = -1;
+    With([&](CDatabase& db) { result = db.CheckMultipageParentMissing(); });
+    EXPECT_EQ(result, 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(Read(c.id), c.becomesSingle ? kSingle : c.marker + std::string(" 3 640 480")) << c.id;
+    EXPECT_EQ(Read(41), kSingle);
+    EXPECT_TRUE(window.boxes.empty());  // quietly
+    EXPECT_TRUE(std::none_of(window.calls.begin(), window.calls.end(),
+                             [](auto& l) { return l.starts_with("ListAdd"); }));
+
+    CDatabase closed(window);  // nothing happens without an open database
+    EXPECT_EQ(closed.CheckMultipageParentMissing(), 0);
+    closed.MultipageRenumberPages();
+}
+
+TEST_F(SmallChecks, MultipagePagesAreNumberedFromTwoInTheirOldOrder) {
+    Row(12, "MP", 5);
+    Row(13, "MC12", 3);
+    Row(14, "MC12", 7);
+    Row(15, "MC12", 3);
+    Row(20, "MP", 0);   // no pages
+    Row(30, "MPX", 9);  // not exactly "MP": left alone, pages too
+    Row(31, "MC30", 5);
+    Row(40, "mp", 4);  // matched like the product's engine matches it
+    Row(41, "mc40", 6);
+    Row(51, "MC5", 9);  // pages of another container number are not touched
+    With([](CDatabase& db) { db.MultipageRenumberPages(); });
+    EXPECT_EQ(Read(12, "(SELECT group_concat(PAGE) FROM (SELECT PAGE FROM FOLDERS WHERE TEMPLATE1 = 'MC12' ORDER BY 1))"
+                       " || ' / ' || PAGE"), "2,3,4 / 1");  // pages 3, 3, 7 become 2, 3, 4; the container is page 1
+    EXPECT_EQ(Read(14, "PAGE || TEMPLATE1"), "4MC12");
+    const struct { long id, page; } expected[] = {{20, 1}, {30, 9}, {31, 5}, {40, 1}, {41, 2}, {51, 9}};
+    for (const auto& e : expected) EXPECT_EQ(Read(e.id, "PAGE"), std::to_string(e.page)) << e.id;
+}
+
+TEST_F(SmallChecks, RepairMultipageCommandLine) {
+    Row(12, "MP", 5);
+    Row(13, "MC12", 3);
+    Row(14, "MC12", 7);
+    Row(15, "MC12", 3);
+    Row(101, "MC40", 2, 640, 480);
+    Row(102, "MC40", 3, 640, 480);
+    const CliRun run = RunCli("repair-multipage '" + a.main + "' --no", dir);
+    ASSERT_EQ(run.exit, 0) << run.err;
+    // Container 12 and two of its pages get new numbers; one page of 3 keeps it.
+    EXPECT_NE(run.out.find(": 5 page rows changed (2 orphaned pages made single pages, 3 renumbered).\n"),
+              std::string::npos) << run.out;
+    EXPECT_EQ(Read(101), kSingle);
+    EXPECT_EQ(Read(14, "PAGE"), "4");
+    EXPECT_EQ(RunCli("repair-multipage", dir).exit, 16);
+    EXPECT_EQ(RunCli("repair-multipage '" + a.main + "' --yes --no", dir).exit, 16);
+    EXPECT_EQ(RunCli("repair-multipage '" + dir.file("missing.dat") + "' --no", dir).exit, 8);
+}
+
+TEST_F(SmallChecks, FolderCheckReportsExactlyTheFoldersThatNothingNamesAsParent) {
+    // Folder 1 "Map" holds a document; A holds only the empty folder B, so A is not empty but B is.
+    for (const char* values : {"2, 1, 0, 'doc'", "10, 0, -1, 'A'", "11, 10, -1, 'B'", "20, 20, -1, 'Self'",
+                               "30, 0, -1, 'Leeg'", "40, 0, -1, 'Prullenbak'", "50, NULL, -1, NULL"})
+        a.exec(std::string("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (") + values + ")");
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, TRASHMARK) VALUES (41, 40, 0, 'weg', -1)");
+    const auto log = With([](CDatabase& db) { CDatabaseTestAccess::AnalyseFolders(db); });
+
+    // Own parent (20) is never empty; Null name and parent (50) are reported.
+    const struct { std::string key, name, path; } expected[] = {
+        {"ID11", "B", "\\A\\"}, {"ID30", "Leeg", "\\"}, {"ID50", "", "\\"}};
+    ASSERT_EQ(Rows().size(), std::size(expected));
+    for (const auto& e : expected) {
+        auto row = std::find_if(Rows().begin(), Rows().end(), [&](const ListRow& r) { return r.key == e.key; });
+        ASSERT_NE(row, Rows().end()) << e.key;
+        EXPECT_EQ(row->text, e.name) << e.key;
+        EXPECT_EQ(row->tag, ResultEmptyFolder) << e.key;
+        ASSERT_EQ(row->subItems.size(), 3u) << e.key;
+        EXPECT_EQ(row->subItems[0] + "|" + row->subItems[1], e.path + "|") << e.key;  // no sub database
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), "11 [\\A\\B] - This is an empty folder"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "30 [\\Leeg] - This is an empty folder"), 1);
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](auto& l) { return l.starts_with("Folder Check"); }));
+    EXPECT_TRUE(Called("ProgressShow") && Called("ProgressHide") && !window.progressVisible);
+    EXPECT_EQ(window.progressUpdates, 7);  // one per folder
+    EXPECT_EQ(window.lastProgress.value, 100);
+}
+
+TEST_F(SmallChecks, FolderCheckWithoutFoldersShowsNoProgressAndCancelStops) {
+    a.exec("DELETE FROM FOLDERS");
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (5, 0, 0, 'doc')");
+    With([](CDatabase& db) { CDatabaseTestAccess::AnalyseFolders(db); });
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_FALSE(Called("ProgressShow") || Called("ProgressHide") || window.progressUpdates);
+
+    // Cancel stops after the current folder and keeps what was reported.
+    for (int id = 11; id <= 16; ++id)
+        a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (" + std::to_string(id) + ", 0, -1, 'F')");
+    window.cancelAfterUpdates = 2;
+    With([](CDatabase& db) { CDatabaseTestAccess::AnalyseFolders(db); });
+    EXPECT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(window.progressUpdates, 2);
+    EXPECT_EQ(window.state.m_nDamaged, -1 + 2);
+}
