@@ -145,6 +145,13 @@ private:
     // Folder paths remembered while a check runs (folders do not change then).
     std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;
     bool m_bLinkCheckCancelled = false;  // the link check ended by Cancel
+    // Sub databases kept open while the document check runs (most recent first).
+    std::vector<ConnectionPtr>* m_pdbPool = nullptr;
+    struct LastPicbase {
+        long databaseId = 0;
+        std::string path;
+        const engine::Connection* connection = nullptr;
+    } m_lastPicbase;
 };
 
 }  // namespace qx

@@ -52,6 +52,21 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         return cn.errors().empty() ? engine::ProviderError{512, "Unknown error"} : cn.errors().front();
     };
 
+    // The document check asks for the same sub database for document after
+    // document; while it runs, a repeat of the last successful answer is
+    // given again without looking up the row and the files once more.
+    if (m_pdbPool && knownDatabaseId && m_lastPicbase.connection && *knownDatabaseId == m_lastPicbase.databaseId &&
+        m_AdoCnPdb.get() == m_lastPicbase.connection && Connected(m_AdoCnPdb) &&
+        m_AdoCnPdb->dataSource() == m_lastPicbase.path) {
+        usePath = m_lastPicbase.path;
+        if (nDatabaseId) *nDatabaseId = m_lastPicbase.databaseId;
+        return finish(0);
+    }
+    auto remember = [&](long databaseId) {
+        if (m_pdbPool && knownDatabaseId) m_lastPicbase = {databaseId, usePath, m_AdoCnPdb.get()};
+        return finish(0);
+    };
+
     // Prepared once per main connection: this runs for every document of a
     // check. A caller that holds the document row already knows its
     // DATABASEID; the DATABASES row alone then gives the same answer as the
@@ -92,7 +107,23 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         if (!FileExists(usePath)) return finish(2);
     }
 
-    if (Connected(m_AdoCnPdb) && m_AdoCnPdb->property("Data Source").value_or("") == usePath) return finish(0);
+    if (Connected(m_AdoCnPdb) && m_AdoCnPdb->property("Data Source").value_or("") == usePath)
+        return remember(databaseId);
+    if (m_pdbPool) {
+        // During the document check the folders' documents lie in several
+        // sub databases in turn: keep the last few open instead of reopening.
+        if (Connected(m_AdoCnPdb)) {
+            m_pdbPool->insert(m_pdbPool->begin(), std::move(m_AdoCnPdb));
+            constexpr size_t kKeptOpen = 8;
+            if (m_pdbPool->size() > kKeptOpen) m_pdbPool->pop_back();
+        }
+        for (auto it = m_pdbPool->begin(); it != m_pdbPool->end(); ++it)
+            if (Connected(*it) && (*it)->property("Data Source").value_or("") == usePath) {
+                m_AdoCnPdb = std::move(*it);
+                m_pdbPool->erase(it);
+                return remember(databaseId);
+            }
+    }
     Disconnect(m_AdoCnPdb);
 
     // Only files of this archive's folder have their attributes changed; a
@@ -103,7 +134,8 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     // Any failure of the probe means the file is no usable sub database,
     // whatever sign its error number has.
     engine::Recordset probe;
-    return finish(probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", *m_AdoCnPdb, engine::CursorMode::Lookup) ? 0 : 512);
+    if (!probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", *m_AdoCnPdb, engine::CursorMode::Lookup)) return finish(512);
+    return remember(databaseId);
 }
 
 bool CDatabase::CreateSubDatabase(const std::string& sFileName) {

@@ -154,6 +154,15 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     std::unique_ptr<engine::HeldTransaction> pdbHold;
     DataSizes sizes;
+    std::vector<ConnectionPtr> keptOpen;
+    m_pdbPool = &keptOpen;
+    struct EndPool {
+        CDatabase& db;
+        ~EndPool() {
+            db.m_pdbPool = nullptr;
+            db.m_lastPicbase = {};
+        }
+    } endPool{*this};
     for (const DocumentRows::Row& row : docs.rows) {
         if (!progress.Visible()) break;
         currentId = row.id;

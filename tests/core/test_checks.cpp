@@ -152,6 +152,18 @@ TEST_F(Checks, EveryDocumentIsVisitedOnceWhileTheirFoldersChange) {
     EXPECT_EQ(query("SELECT COUNT(*) FROM FOLDERS WHERE PARENT IS NULL AND ID >= 100"), "60");
 }
 
+TEST_F(Checks, DocumentsAlternatingBetweenSubDatabasesAreEachCheckedInTheirOwn) {
+    // In folder order the documents go 1, 2, 1, 2, ...: every document must
+    // be looked up in its own sub database, also when it was opened before.
+    a.exec("WITH RECURSIVE r(i) AS (SELECT 200 UNION ALL SELECT i + 1 FROM r WHERE i < 219) "
+           "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1, 0, 'd', 1 + i % 2 FROM r");
+    Sub(a, 1, "WITH RECURSIVE r(i) AS (SELECT 200 UNION ALL SELECT i + 2 FROM r WHERE i < 218) "
+              "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'01' FROM r WHERE i <> 210");
+    Sub(a, 2, "WITH RECURSIVE r(i) AS (SELECT 201 UNION ALL SELECT i + 2 FROM r WHERE i < 219) "
+              "INSERT INTO PICTURES (ID, PICTURE) SELECT i, CASE i WHEN 215 THEN x'' ELSE x'01' END FROM r");
+    EXPECT_EQ(run(23).findings, (std::map<long, short>{{210, ResultBadLink}, {215, ResultEmptyDocument}}));
+}
+
 TEST_F(Checks, CancellingKeepsRepairsAndSkipsTheRest) {
     a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 119) "
            "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 999, 0, 'd', 1 FROM r");
