@@ -121,15 +121,15 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
 
     // The rows are read once, in folder order, before the walk: the walk
     // changes PARENT and DATABASEID of the rows it has visited, and every row
-    // must be visited exactly once. Sorting the scanned table ("+PARENT")
-    // reads it in file order instead of jumping through it row by row.
+    // must be visited exactly once. The table is scanned in file order and
+    // sorted here, instead of being read row by row in folder order.
     DocumentRows docs;
     {
         const bool trashMark = GenerationHasTrashMark();
         sql::Statement st(m_AdoCnMain->database(),
                           std::string("SELECT rowid, ID, PARENT, NAME, TEMPLATE1, DATABASEID, ") +
                               (trashMark ? "TRASHMARK" : "0") +
-                              " FROM FOLDERS WHERE NOT ISFOLDER ORDER BY +PARENT, ID");
+                              " FROM FOLDERS WHERE NOT ISFOLDER");
         if (!st.ok()) trap(st.error());
         sql::Step s;
         docs.rows.reserve(static_cast<size_t>(std::max(total, 0L)));
@@ -146,6 +146,13 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             docs.rows.push_back(r);
         }
         if (st.ok() && s == sql::Step::Failed) trap(st.error());
+        // Folder order as the engine gives it for ORDER BY PARENT: top level
+        // (Null) first, then by parent, documents of a folder by number.
+        std::stable_sort(docs.rows.begin(), docs.rows.end(), [](const DocumentRows::Row& a, const DocumentRows::Row& b) {
+            if (a.parentNull != b.parentNull) return a.parentNull;
+            if (!a.parentNull && a.parent != b.parent) return a.parent < b.parent;
+            return a.id < b.id;
+        });
     }
 
     // One read transaction per file for the whole walk: a lookup outside a
