@@ -50,6 +50,13 @@ void ProgressWindow::Show() {
     m_window.ProgressShow(m_view);
 }
 
+void ProgressWindow::Start(long total, long currentItemTextId, long countLineTextId) {
+    m_sLblProgress1 = GetResString(currentItemTextId, "Resources not found");
+    m_sLblProgress2 = GetResString(countLineTextId, "Resources not found");
+    SetInitial(total, 100, false, Now());
+    Show();
+}
+
 void ProgressWindow::SetProgress(int nProgress, long nDocumentIndex, const std::string& sDocumentName) {
     m_index = nDocumentIndex;
     m_view.currentItem = FormatMsg(m_sLblProgress1, {sDocumentName});

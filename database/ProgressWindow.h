@@ -21,6 +21,9 @@ public:
 
     void SetInitial(long nTotalDocuments, int nMaxProgress, bool bShowDocument, double nStartTime);
     void Show();
+    // The usual start of a walk without thumbnails: the two line formats from
+    // the string table by number, the total, and the window shown.
+    void Start(long total, long currentItemTextId, long countLineTextId);
     void SetProgress(int nProgress, long nDocumentIndex, const std::string& sDocumentName);
     // The once-a-second timer: refreshes the times while a long item runs.
     void SetTimedUpdate(bool enabled) { m_timed = enabled; }

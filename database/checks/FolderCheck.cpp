@@ -48,10 +48,7 @@ void CDatabase::AnalyseFolders() {
     double position = 0;
     long counter = 0;
     ProgressWindow progress(m_window);
-    progress.m_sLblProgress1 = GetResString(96, "Resources not found");
-    progress.m_sLblProgress2 = GetResString(97, "Resources not found");
-    progress.SetInitial(total, 100, false, progress.Now());
-    progress.Show();
+    progress.Start(total, 96, 97);
 
     engine::Recordset folders;
     if (!folders.open("SELECT ID, NAME FROM FOLDERS WHERE ISFOLDER", cn, engine::CursorMode::Scan)) {

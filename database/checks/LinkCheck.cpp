@@ -28,10 +28,7 @@ void CDatabase::AnalyseLinkTo() {
     double position = 0;
     long counter = 0;
     ProgressWindow progress(m_window);
-    progress.m_sLblProgress1 = GetResString(98, "Resources not found");
-    progress.m_sLblProgress2 = GetResString(99, "Resources not found");
-    progress.SetInitial(total, 100, false, progress.Now());
-    progress.Show();
+    progress.Start(total, 98, 99);
     const std::string rowLabel = GetResString(100, "Resources not found");
 
     engine::HeldTransaction mainHold(*m_AdoCnMain);

@@ -3,6 +3,7 @@
 // list maintenance from touching files outside the archive.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/maintenance/References.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -149,13 +150,11 @@ bool CDatabase::ManagePdbList(ListId list) {
 
     // Every sub database that documents refer to gets a row.
     {
-        engine::Recordset distinct;
-        if (!distinct.open("SELECT DISTINCT DATABASEID FROM FOLDERS WHERE NOT ISFOLDER AND DATABASEID > 0 "
-                           "ORDER BY DATABASEID",
-                           cn, engine::CursorMode::Lookup))
-            return failed("listing referenced sub databases", distinct.lastError());
-        for (; !distinct.eof(); distinct.moveNext()) {
-            const long n = distinct.value(0).toLong();
+        std::vector<long> referenced;
+        sql::Error listError;
+        if (!ReferencedSubDatabases(cn, referenced, listError))
+            return failed("listing referenced sub databases", listError);
+        for (const long n : referenced) {
             WriteLog("Distinct database reference found (" + std::to_string(n) + ")");
             sql::Statement* find = cn.prepared("SELECT ID FROM DATABASES WHERE ID = ?");
             if (!find) return failedOn("looking up sub database " + std::to_string(n));

@@ -1,6 +1,7 @@
 // CDatabase: renumbering the sub databases that documents refer to as
 // 1, 2, 3 ... under their standard names and setting the others aside.
 #include "database/CDatabase.h"
+#include "database/maintenance/References.h"
 #include "database/access/FileNames.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -73,14 +74,13 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
     // Every referenced file must be usable before anything is changed.
     std::vector<Reference> refs;
     {
-        engine::Recordset distinct;
-        if (!distinct.open("SELECT DISTINCT DATABASEID FROM FOLDERS WHERE NOT ISFOLDER AND DATABASEID > 0 "
-                           "ORDER BY DATABASEID",
-                           cn, engine::CursorMode::Lookup))
-            return failed("listing referenced sub databases", distinct.lastError());
-        for (; !distinct.eof(); distinct.moveNext()) {
+        std::vector<long> referenced;
+        sql::Error listError;
+        if (!ReferencedSubDatabases(cn, referenced, listError))
+            return failed("listing referenced sub databases", listError);
+        for (const long referencedId : referenced) {
             Reference ref;
-            ref.oldId = distinct.value(0).toLong();
+            ref.oldId = referencedId;
             const std::string number = std::to_string(ref.oldId);
             WriteLog("Distinct database reference found ( " + number + " )");
             sql::Statement* find = cn.prepared("SELECT DATABASE FROM DATABASES WHERE ID = ?");

@@ -1,4 +1,5 @@
 #include "tools/sample/SampleArchive.h"
+#include "tools/sample/SampleWriter.h"
 
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
@@ -14,18 +15,9 @@
 #include <memory>
 #include <set>
 
-namespace qx {
-
-using sample::ContentKind;
-using sample::Plan;
-using sample::Rng;
-using sample::Template;
+namespace qx::sample {
 
 namespace {
-
-// Rows per transaction: large enough that commits cost nothing, small
-// enough that the rollback journal of a batch stays small.
-constexpr long kBatchRows = 10000;
 
 const char* kDocumentNames[] = {"Factuur", "Offerte", "Brief", "Contract", "Notulen", "Rapport",
                                 "Bon", "Aanvraag", "Verklaring", "Polis", "Loonstrook", "Memo"};
@@ -39,125 +31,11 @@ bool Exists(const std::string& path) {
     return !ec && st.type() != std::filesystem::file_type::not_found;
 }
 
-// One database file being filled: its insert statement and the open batch.
-struct BulkFile {
-    sql::Database db;
-    sql::Statement insert;
-    std::unique_ptr<sql::Transaction> tx;
-    long pending = 0;
-
-    bool open(const std::string& path, const std::string& password, sql::Error& err) {
-        db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
-        if (!db.isOpen()) return false;
-        // A half-written sample is deleted anyway, so waiting for the disk
-        // after every batch buys nothing.
-        db.exec("PRAGMA synchronous = OFF;");
-        return begin(err);
-    }
-    bool prepare(std::string_view text, sql::Error& err) {
-        insert = sql::Statement(db, text);
-        if (!insert.ok()) err = insert.error();
-        return insert.ok();
-    }
-    bool begin(sql::Error& err) {
-        tx = std::make_unique<sql::Transaction>(db);
-        if (!tx->ok()) err = db.lastError();
-        pending = 0;
-        return tx->ok();
-    }
-    // Runs the bound insert and commits every kBatchRows rows.
-    bool run(sql::Error& err) {
-        const bool ok = insert.run();
-        if (!ok) err = insert.error();
-        insert.reset();
-        return ok && tick(err);
-    }
-    // Counts a row written by another statement on the same file.
-    bool tick(sql::Error& err) {
-        if (++pending < kBatchRows) return true;
-        return commit(err) && begin(err);
-    }
-    bool commit(sql::Error& err) {
-        if (!tx) return true;
-        const bool ok = tx->commit(&err);
-        tx.reset();
-        return ok;
-    }
-    void close() {
-        tx.reset();
-        insert = sql::Statement();
-        db.close();
-    }
-};
-
-struct DocRow {
-    long id = 0;
-    long parent = 0;
-    std::string name;
-    std::string words[5];
-    std::string postal;
-    std::string date;
-    long databaseId = 0;
-    std::string template1;  // "" = Null
-    int page = 1;
-    int width = 0, height = 0;
-    bool trashed = false;
-};
-
-class Writer {
-public:
-    Writer(const SampleOptions& o, const Plan& plan, SampleManifest& m)
-        : m_opt(o), m_plan(plan), m_man(m), m_docRng(o.seed ^ 0x5bd1e995u), m_byteRng(o.seed ^ 0x27d4eb2fu) {}
-
-    bool run(std::string& error);
-    const std::vector<std::string>& created() const { return m_created; }
-
-private:
-    bool renderTemplates(std::string& error);
-    bool createFiles(std::string& error);
-    bool writeFolders();
-    bool writeItems();
-    bool writeHealthy(std::size_t slot);
-    bool writeSpecial(const sample::Special& sp, std::size_t slot);
-    bool finish(std::string& error);
-    bool plainDoc(const std::string& fault, long parent, std::size_t slot, long databaseId, bool withData);
-
-    bool folderRow(long id, long parent, const std::string& name);
-    bool docRow(const DocRow& r);
-    bool data(std::size_t slot, long id, std::span<const std::uint8_t> bytes, bool empty = false);
-    bool trashRow(long id, long parent, const std::string& date);
-    DocRow newDoc(long parent, long databaseId);
-    Template& pick(ContentKind kind);
-    long parentForHealthy();
-    long randomFolder();
-    void record(const std::string& fault, long id) { m_man.faultIds[fault].push_back(id); }
-    bool failed(const sql::Error& e) {
-        m_err = e;
-        return false;
-    }
-
-    const SampleOptions& m_opt;
-    const Plan& m_plan;
-    SampleManifest& m_man;
-    Rng m_docRng;
-    Rng m_byteRng;
-    std::string m_password;
-    std::vector<std::string> m_created;
-
-    BulkFile m_main;
-    sql::Statement m_trashInsert;  // on m_main's file and batch
-    std::vector<std::unique_ptr<BulkFile>> m_sub;  // per slot; null where no file is filled
-
-    std::vector<Template> m_templates[5];
-    Template m_large, m_alternative;
-    long m_nextId = 0;
-    std::size_t m_healthySeen = 0;
-    sql::Error m_err;
-};
-
 std::string SlotPath(const SampleOptions& o, long number) {
     return SubDatabaseName(sample::MainPath(o), number);
 }
+
+}  // namespace
 
 bool Writer::renderTemplates(std::string& error) {
     static const int percent[3] = {100, 90, 110};
@@ -418,121 +296,6 @@ bool Writer::writeHealthy(std::size_t slot) {
     return !d.trashed || trashRow(d.id, parent, d.date);
 }
 
-bool Writer::plainDoc(const std::string& fault, long parent, std::size_t slot, long databaseId, bool withData) {
-    DocRow d = newDoc(parent, databaseId);
-    Template& t = pick(ContentKind::Scan);
-    d.width = t.width, d.height = t.height;
-    record(fault, d.id);
-    return docRow(d) && (!withData || data(slot, d.id, t.stamp(d.id)));
-}
-
-bool Writer::writeSpecial(const sample::Special& sp, std::size_t home) {
-    const std::string& f = sp.fault;
-    const std::size_t other = (home + 1) % m_plan.regularSubs;
-    const long homeNo = m_plan.subs[home].number;
-    const long parent = randomFolder();
-    m_man.documents += f.rfind("unreferenced-", 0) == 0 ? 0 : f == "orphan-page-container-not-mp" ? 2 : 1;
-
-    if (f == "no-data-row") return plainDoc(f, parent, home, homeNo, false);
-    if (f == "parent-missing") return plainDoc(f, m_plan.deletedFolder, home, homeNo, true);
-    if (f == "parent-cycle") return plainDoc(f, sp.k % 2 ? m_plan.cycleB : m_plan.cycleA, home, homeNo, true);
-    // At the top level: opening the archive deletes these rows, and a folder
-    // must not turn empty because of it.
-    if (f == "databaseid-zero") return plainDoc(f, 0, home, 0, false);
-    if (f == "databases-row-missing" || f == "sub-database-file-missing" || f == "unopenable-sub-database") {
-        const sample::SlotRole role = f == "databases-row-missing" ? sample::SlotRole::RowMissing
-                                      : f == "sub-database-file-missing" ? sample::SlotRole::FileMissing
-                                                                          : sample::SlotRole::Unopenable;
-        const std::size_t slot = static_cast<std::size_t>(m_plan.slotOf(role));
-        if (sp.k == 0) m_man.faultFiles[f].push_back(m_man.subDatabases[slot].path);
-        return plainDoc(f, parent, slot, m_plan.subs[slot].number, role == sample::SlotRole::RowMissing);
-    }
-    if (f == "data-in-other-sub-database" || f == "empty-data-with-copy" || f == "empty-data-without-copy" ||
-        f == "same-id-different-data") {
-        DocRow d = newDoc(parent, homeNo);
-        Template& t = pick(ContentKind::Scan);
-        d.width = t.width, d.height = t.height;
-        record(f, d.id);
-        if (!docRow(d)) return false;
-        if (f == "data-in-other-sub-database") return data(other, d.id, t.stamp(d.id));
-        if (f == "empty-data-without-copy") return data(home, d.id, {}, true);
-        if (f == "empty-data-with-copy") return data(home, d.id, {}, true) && data(other, d.id, t.stamp(d.id));
-        // Different sizes: copies of equal size count as the same document.
-        const auto& mine = t.stamp(d.id);
-        if (!data(home, d.id, mine)) return false;
-        std::vector<std::uint8_t> theirs = m_alternative.stamp(d.id);
-        if (theirs.size() == mine.size()) theirs.push_back('\n');
-        return data(other, d.id, theirs);
-    }
-    if (f == "unreferenced-empty-data" || f == "unreferenced-data") {
-        // The document row was deleted; its number is never handed out again.
-        const long id = m_nextId++;
-        record(f, id);
-        if (f == "unreferenced-empty-data") return data(home, id, {}, true);
-        return data(home, id, pick(ContentKind::Photo).stamp(id));
-    }
-    if (f == "orphan-page-no-container" || f == "orphan-page-container-not-mp") {
-        long container = m_nextId++;  // deleted, unless it becomes a plain document below
-        DocRow base = newDoc(parent, homeNo);
-        base.id = container;
-        if (f == "orphan-page-container-not-mp") {
-            Template& t = pick(ContentKind::Photo);
-            base.width = t.width, base.height = t.height;
-            if (!docRow(base) || !data(home, base.id, t.stamp(base.id))) return false;
-        }
-        for (int p = 2; p <= 4; ++p) {
-            DocRow page = base;
-            page.id = m_nextId++;
-            page.template1 = "MC" + std::to_string(container);
-            page.page = p;
-            Template& t = pick(ContentKind::Scan);
-            page.width = t.width, page.height = t.height;
-            record(f, page.id);
-            if (!docRow(page) || !data(home, page.id, t.stamp(page.id))) return false;
-        }
-        return true;
-    }
-    DocRow d = newDoc(parent, homeNo);
-    record(f, d.id);
-    if (f == "double-byte-pdf" || f == "zero-upper-half") {
-        d.template1 = "PDF";
-        const auto& pdf = pick(ContentKind::Pdf).stamp(d.id);
-        const auto bytes = f == "double-byte-pdf" ? sample::Widened(pdf) : sample::ZeroUpperHalf(pdf);
-        return docRow(d) && data(home, d.id, bytes);
-    }
-    if (f == "undecodable-image") {
-        const auto bytes = sample::UndecodableImage(m_opt.documentSize, m_byteRng);
-        return docRow(d) && data(home, d.id, bytes);
-    }
-    if (f == "trashed-without-trash-rows") {
-        Template& t = pick(ContentKind::Scan);
-        d.width = t.width, d.height = t.height;
-        d.trashed = true;
-        return docRow(d) && data(home, d.id, t.stamp(d.id));
-    }
-    if (f == "large-documents") {
-        d.width = m_large.width, d.height = m_large.height;
-        return docRow(d) && data(home, d.id, m_large.stamp(d.id));
-    }
-    m_err = {sql::kMisuse, "No document shape for the fault '" + f + "'."};
-    return false;
-}
-
-bool Writer::writeItems() {
-    m_nextId = m_plan.firstItemId;
-    auto next = m_plan.schedule.begin();
-    const std::uint64_t total = m_plan.totalItems;
-    const std::uint64_t regular = m_plan.regularSubs;
-    for (std::uint64_t pos = 0; pos < total; ++pos) {
-        // Sub databases fill one after the other, as the product fills them.
-        const std::size_t slot = static_cast<std::size_t>(pos * regular / total);
-        const bool ok = next != m_plan.schedule.end() && next->first == pos ? writeSpecial((next++)->second, slot)
-                                                                             : writeHealthy(slot);
-        if (!ok) return false;
-    }
-    return true;
-}
-
 bool Writer::finish(std::string& error) {
     sql::Error err;
     // AutoNumber never hands out a number twice, also not those of deleted rows.
@@ -585,7 +348,11 @@ bool Writer::run(std::string& error) {
     return finish(error);
 }
 
-}  // namespace
+}  // namespace qx::sample
+
+namespace qx {
+
+using namespace sample;
 
 const std::vector<std::string>& SampleFaultNames() {
     static const std::vector<std::string> names = [] {
