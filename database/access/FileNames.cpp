@@ -40,6 +40,16 @@ std::string LogName(std::string_view mainPath) {
     return LogFileNameFor(mainPath);
 }
 
+std::string LockName(std::string_view mainPath) {
+    if (mainPath.empty()) return {};
+    return std::string(WithoutExtension(mainPath)) + ".lock";
+}
+
+std::string IntentName(std::string_view mainPath) {
+    if (mainPath.empty()) return {};
+    return std::string(WithoutExtension(mainPath)) + ".intent";
+}
+
 std::string DeletedName(std::string_view path) {
     if (path.empty()) return {};
     return UniqueFileName(std::string(path) + ".deleted");

@@ -21,6 +21,12 @@ std::string OmdName(std::string_view mainPath);
 // The log beside the main database: its extension replaced by ".log".
 std::string LogName(std::string_view mainPath);
 
+// The lock file held by the one Quillex that may change the archive, and the
+// intent record of a change to several files that is under way
+// ("/a/Kantoor.dat" -> "/a/Kantoor.lock", "/a/Kantoor.intent").
+std::string LockName(std::string_view mainPath);
+std::string IntentName(std::string_view mainPath);
+
 // The names under which a file is set aside. Each is path + ".deleted" (or
 // ".obsolete") when nothing of that name exists, else the first free name
 // with "_001", "_002", ... put before that last extension

@@ -2,6 +2,9 @@
 
 #include "support/engine/Cipher.h"
 #include "support/engine/SqliteApi.h"
+#include "support/Failpoint.h"
+
+#include <cerrno>
 
 #include <chrono>
 #include <filesystem>
@@ -12,11 +15,28 @@ namespace qx::sql {
 
 namespace {
 
+// A commit refused at a failpoint reaches the caller as the disk error it
+// stands for, not as the constraint error the library reports for it.
+thread_local int g_injectedCommitError = 0;
+
+int CommitFailpoint(void*) {
+    g_injectedCommitError = Failpoint("engine.commit");
+    return g_injectedCommitError != 0 ? 1 : 0;
+}
+
+void TranslateInjected(Error& e) {
+    if (g_injectedCommitError == 0 || (e.code & 0xff) != SQLITE_CONSTRAINT) return;
+    e.code = g_injectedCommitError == ENOSPC ? SQLITE_FULL : SQLITE_IOERR;
+    e.message = sqlite3_errstr(e.code);
+    g_injectedCommitError = 0;
+}
+
 Error errorOf(sqlite3* db, int rc) {
     Error e;
     e.code = rc;
     e.message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     if (e.message.empty() || e.message == "not an error") e.message = sqlite3_errstr(rc);
+    TranslateInjected(e);
     return e;
 }
 
@@ -93,6 +113,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     d.m_path = path;
     sqlite3_extended_result_codes(db, 0);
     sqlite3_busy_timeout(db, 5000);
+    sqlite3_commit_hook(db, CommitFailpoint, nullptr);
     if (!passwordBytes.empty()) {
         rc = ApplyKey(db, passwordBytes);
         if (rc != SQLITE_OK) {
@@ -127,7 +148,10 @@ bool Database::exec(std::string_view sql, Error* err) {
     char* msg = nullptr;
     int rc = sqlite3_exec(m_db, text.c_str(), nullptr, nullptr, &msg);
     if (rc != SQLITE_OK) {
-        if (err) *err = makeError(rc, msg ? msg : sqlite3_errstr(rc));
+        if (err) {
+            *err = makeError(rc, msg ? msg : sqlite3_errstr(rc));
+            TranslateInjected(*err);
+        }
         sqlite3_free(msg);
         return false;
     }
