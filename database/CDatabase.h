@@ -3,6 +3,7 @@
 // are spread over files by concern: access/ (connections, sub databases,
 // documents), checks/ and maintenance/.
 #include "database/MainWindow.h"
+#include "database/maintenance/References.h"
 #include "support/engine/Connection.h"
 
 #include <functional>
@@ -18,6 +19,8 @@ class Recordset;
 
 namespace qx {
 
+class ArchiveLock;
+struct IntentRecord;
 class ErrorTrap;
 class ProgressWindow;
 using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
@@ -73,6 +76,33 @@ public:
     bool RemoveDoc(long& nId);
 
     MainWindow& Window() { return m_window; }
+
+    // -- changes to several files as one (maintenance/ArchiveChange.cpp)
+    // Takes the archive's lock for as long as this object has it open; false
+    // (after telling the user who has it) when another Quillex holds it.
+    bool LockArchive(const std::string& sMainPath);
+    void UnlockArchive();
+    // Finishes or undoes a change that an earlier run left unfinished; false
+    // when it can be neither (the user is told; the archive must not be used).
+    bool FinishInterruptedChange();
+    // An intent record is still beside the main database.
+    bool ChangePending() const;
+    // The main database answers the engine's integrity check.
+    bool MainDatabaseReadsCleanly(std::string& why);
+
+    struct PlannedRename {
+        std::string from, to;  // full paths, both in the archive folder
+    };
+    enum class ChangeOutcome {
+        Done,            // tables committed, every file renamed
+        NothingChanged,  // refused or rolled back; `why` says why
+        Pending          // committed, but renames remain: the intent record stays for the next open
+    };
+    // Changes the tables of the main database (one transaction) and renames
+    // files, as one change: the intent record is durable before the commit,
+    // the renames follow it, the record goes last.
+    ChangeOutcome ChangeArchive(const std::string& sOperation, const std::vector<PlannedRename>& renames,
+                                const std::function<bool(sql::Error&)>& changeTables, std::string& why);
 
 private:
     bool CreateSubDatabase(const std::string& sFileName);
@@ -136,12 +166,25 @@ private:
     bool IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly = nullptr) const;
     // Renames without ever replacing what stands under the new name; logs
     // why when it cannot.
-    static bool RenameArchiveFile(const std::string& sFrom, const std::string& sTo);
+    static bool RenameArchiveFile(const std::string& sFrom, const std::string& sTo, std::string_view point);
+    bool RetiredFileBelongsTo(const std::string& sRetired, long nNumber);
     static void LogMaintenanceError(const std::string& sDuring, long nNumber, const std::string& sDescription);
     friend struct PdbListTestAccess;
     // ---- end of sub-database list maintenance helpers ----
 
+    bool RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed, std::string& why);
+    bool ReadMarker(std::uint32_t& marker, std::string& why);
+
     MainWindow& m_window;
+    std::unique_ptr<ArchiveLock> m_lock;
+    FolderScanCache m_folderScan;
+    // The main database passed its integrity check while the engine reported
+    // this data version (nullopt: not checked since it was opened).
+    std::optional<std::pair<const void*, std::int64_t>> m_verified;
+    // Checks once per state of the main database, and only when a change is
+    // about to be made: a healthy open reads the file once.
+    bool VerifyBeforeChange(std::string& why);
+    std::string m_lockProblem;  // why no lock could be taken ("" when held or not tried)
     // Folder paths remembered while a check runs (folders do not change then).
     std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;
     bool m_bLinkCheckCancelled = false;  // the link check ended by Cancel

@@ -1,6 +1,7 @@
 // CDatabase: connect strings, connections and opening the main database.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "support/ArchiveLock.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
@@ -48,6 +49,8 @@ void CDatabase::Disconnect(ConnectionPtr& connection) {
 
 void CDatabase::SetDatabase(ConnectionPtr connection) {
     Disconnect(m_AdoCnMain);
+    m_folderScan.clear();
+    m_verified.reset();
     m_AdoCnMain = std::move(connection);
 }
 
@@ -131,6 +134,8 @@ void CDatabase::TestOmdDatabase(const std::string& mainPath) {
 
 bool CDatabase::OpenDatabase(std::string sConnectString, bool bAllowReadOnly) {
     Disconnect(m_AdoCnMain);
+    m_folderScan.clear();
+    m_verified.reset();
     m_AdoCnMain = OpenConnection(sConnectString);
     std::string path = MainDatabaseName();
     // Without a connection there is no reported path; test the named file,

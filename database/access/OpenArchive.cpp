@@ -42,6 +42,14 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     MainWindow& window = database.Window();
     MainWindowState& state = window.State();
     OpenOutcome outcome = OpenOutcome::Opened;
+    // Even probing changes the file (its read-only attribute), so the lock
+    // comes first; a second Quillex is turned away before it touches anything.
+    if (!database.LockArchive(sDatabase)) {
+        window.UpdateMenus();
+        window.UpdateStatusBar();
+        window.SetBusy(false);
+        return OpenOutcome::InUse;
+    }
     std::string password;
     Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password);
     const int version = Settings::Get().DatabaseVersion;
@@ -64,6 +72,13 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             state.m_sDatabaseName = sDatabase;
             Settings::Get().LogFileName = LogFileNameFor(sDatabase);
             WriteLog("Connected to " + sDatabase);
+            // A change an earlier run left half done comes first: until it is
+            // finished or undone, the tables and the files disagree.
+            if (!database.FinishInterruptedChange()) {
+                state.m_sDatabaseName.clear();
+                WriteLog("Could not finish the interrupted change of " + sDatabase);
+                outcome = OpenOutcome::NotConnected;
+            }
         } else {
             state.m_sDatabaseName.clear();
             WriteLog("Could not connect to " + sDatabase);
@@ -81,7 +96,15 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             window.SetTitle(title + " - [" + state.m_sDatabaseName + "]");
             database.ManagePdbList(ListId::Picbases);
             database.UnlinkUnused(false);
-            state.m_bMissingPdbs = !database.ManagePdbList(ListId::Picbases);
+            // Renames that failed after the tables were committed are tried
+            // once more; an archive whose tables and files disagree is not used.
+            if (database.ChangePending() && !database.FinishInterruptedChange()) {
+                state.m_sDatabaseName.clear();
+                window.SetTitle(title);
+                outcome = OpenOutcome::NotConnected;
+            } else {
+                state.m_bMissingPdbs = !database.ManagePdbList(ListId::Picbases);
+            }
         }
     }
     window.UpdateMenus();

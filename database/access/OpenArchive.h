@@ -15,7 +15,7 @@ namespace qx {
 // read-only attribute first, as opening will need it writable.
 int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword);
 
-enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected };
+enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected, InUse };
 
 // Everything after the file is known: probing, connecting, the log, the
 // sub-database list, the window's state, title, menus and status bar.

@@ -4,6 +4,7 @@
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/maintenance/References.h"
+#include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -13,6 +14,7 @@
 
 #include <QLocale>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -94,21 +96,71 @@ bool CDatabase::IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly)
     return ok;
 }
 
-bool CDatabase::RenameArchiveFile(const std::string& sFrom, const std::string& sTo) {
-    std::error_code ec;
-    const fs::path to = PathFromUtf8(sTo);
-    // A plain rename would silently replace a file standing under the new name.
-    const fs::file_type existing = fs::symlink_status(to, ec).type();
-    if (existing != fs::file_type::not_found && existing != fs::file_type::none) {
-        WriteLog("Could not rename '" + sFrom + "' to '" + sTo + "': that name is taken");
-        return false;
-    }
-    fs::rename(PathFromUtf8(sFrom), to, ec);
-    if (ec) {
-        LogMaintenanceError("renaming '" + sFrom + "' to '" + sTo + "'", ec.value(), ec.message());
+bool CDatabase::RenameArchiveFile(const std::string& sFrom, const std::string& sTo, std::string_view point) {
+    if (const int rc = RenameNoReplace(sFrom, sTo, point)) {
+        if (rc == EEXIST)
+            WriteLog("Could not rename '" + sFrom + "' to '" + sTo + "': that name is taken");
+        else
+            LogMaintenanceError("renaming '" + sFrom + "' to '" + sTo + "'", rc, ErrorText(rc));
         return false;
     }
     return true;
+}
+
+bool CDatabase::VerifyBeforeChange(std::string& why) {
+    std::int64_t version = 0;
+    {
+        sql::Statement st(m_AdoCnMain->database(), "PRAGMA data_version");
+        if (st.step() != sql::Step::Row) {
+            why = st.error().message;
+            return false;
+        }
+        version = st.getInt64(0);
+    }
+    const std::pair<const void*, std::int64_t> state{m_AdoCnMain->core().get(), version};
+    if (m_verified && *m_verified == state) return true;
+    if (!MainDatabaseReadsCleanly(why)) return false;
+    m_verified = state;
+    return true;
+}
+
+// A retired file is the sub database of number n only when it holds the
+// data of the documents that refer to n: after a renumbering, the retired
+// file of an old number holds other documents entirely.
+bool CDatabase::RetiredFileBelongsTo(const std::string& sRetired, long nNumber) {
+    std::vector<long> ids;
+    {
+        sql::Statement st(m_AdoCnMain->database(),
+                          "SELECT ID FROM FOLDERS WHERE NOT ISFOLDER AND DATABASEID = ? ORDER BY ID LIMIT 64");
+        st.bind(1, static_cast<std::int64_t>(nNumber));
+        for (sql::Step step; (step = st.step()) != sql::Step::Done;) {
+            if (step == sql::Step::Failed) {
+                WriteLog("'" + sRetired + "' stays where it is: the documents of sub database " +
+                         std::to_string(nNumber) + " cannot be read (" + st.error().message + ")");
+                return false;
+            }
+            ids.push_back(static_cast<long>(st.getInt64(0)));
+        }
+    }
+    if (ids.empty()) return false;
+    engine::Connection cn;
+    if (!cn.open(ConnectString(sRetired, Settings::Get().DatabasePassword))) return false;
+    std::size_t found = 0;
+    {
+        sql::Statement st(cn.database(), "SELECT 1 FROM PICTURES WHERE ID = ?");
+        for (const long id : ids) {
+            st.bind(1, static_cast<std::int64_t>(id));
+            const sql::Step step = st.step();
+            st.reset();
+            if (step == sql::Step::Failed) {
+                WriteLog("'" + sRetired + "' stays where it is: it cannot be read (" + st.error().message + ")");
+                return false;
+            }
+            if (step == sql::Step::Row) ++found;
+        }
+    }
+    cn.close();
+    return found * 2 > ids.size();
 }
 
 bool CDatabase::ManagePdbList(ListId list) {
@@ -135,54 +187,71 @@ bool CDatabase::ManagePdbList(ListId list) {
         return failed(during, {static_cast<int>(e.number), e.description});
     };
 
+    // One pass over FOLDERS answers the three questions below.
+    sql::Error scanError;
+    const FolderScan* scan = m_folderScan.get(cn, scanError);
+    if (!scan) return failed("reading the documents", scanError);
+    const FolderScan figures = *scan;
+
+    // Nothing is written to a main database that does not read cleanly:
+    // what is read from it may be wrong.
+    bool verified = false;
+    auto mayChange = [&] {
+        if (verified) return true;
+        std::string why;
+        if (!VerifyBeforeChange(why)) {
+            WriteLog("The sub database list is left as it is: the main database '" + mainPath +
+                     "' fails its integrity check (" + why + ")");
+            m_window.MsgBox(FormatMsg(GetResString(207, "Resources not found"), {mainPath}), MsgButtons::OK,
+                            MsgIcon::Exclamation, GetResString(86, "Resources not found"));
+            return false;
+        }
+        return verified = true;
+    };
+
     // Documents without stored data are legitimate and keep their names,
     // keywords and notes: they are counted, never deleted. A DATABASES row 0
     // can belong to no document and goes.
+    WriteLog("There were " + std::to_string(figures.documentsWithoutSub) +
+             " document links found that referenced invalid sub 0");
     {
-        engine::Recordset rs;
-        if (!rs.open("SELECT COUNT(ID) AS CNT FROM FOLDERS WHERE (NOT ISFOLDER) AND (DATABASEID = 0)", cn,
-                     engine::CursorMode::Lookup))
-            return failed("counting documents without sub database", rs.lastError());
-        const long withoutData = rs.eof() ? 0 : rs.value(0).toLong();
-        WriteLog("There were " + std::to_string(withoutData) + " document links found that referenced invalid sub 0");
-    }
-    if (!cn.execute("DELETE FROM DATABASES WHERE ID = 0")) return failedOn("removing sub database 0");
-
-    // Every sub database that documents refer to gets a row.
-    {
-        std::vector<long> referenced;
-        sql::Error listError;
-        if (!ReferencedSubDatabases(cn, referenced, listError))
-            return failed("listing referenced sub databases", listError);
-        for (const long n : referenced) {
-            WriteLog("Distinct database reference found (" + std::to_string(n) + ")");
-            sql::Statement* find = cn.prepared("SELECT ID FROM DATABASES WHERE ID = ?");
-            if (!find) return failedOn("looking up sub database " + std::to_string(n));
-            find->bind(1, static_cast<std::int64_t>(n));
-            const sql::Step step = find->step();
-            find->reset();
-            if (step == sql::Step::Failed) return failed("looking up sub database " + std::to_string(n), find->error());
-            if (step == sql::Step::Row) continue;
-            sql::Statement* add = cn.prepared("INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
-            if (!add) return failedOn("adding sub database " + std::to_string(n));
-            add->bind(1, static_cast<std::int64_t>(n));
-            add->bind(2, std::string_view(SubDatabaseName(mainPath, n)));
-            if (!add->run()) return failed("adding sub database " + std::to_string(n), add->error());
+        sql::Statement* row0 = cn.prepared("SELECT 1 FROM DATABASES WHERE ID = 0");
+        if (!row0) return failedOn("looking up sub database 0");
+        const sql::Step step = row0->step();
+        row0->reset();
+        if (step == sql::Step::Failed) return failed("looking up sub database 0", row0->error());
+        if (step == sql::Step::Row) {
+            if (!mayChange()) return false;
+            if (!cn.execute("DELETE FROM DATABASES WHERE ID = 0")) return failedOn("removing sub database 0");
         }
     }
 
-    {
-        engine::Recordset count;
-        if (!count.open("SELECT COUNT(ID) AS CNT FROM FOLDERS", cn, engine::CursorMode::Lookup))
-            return failed("counting items", count.lastError());
-        state.m_nItemCount = count.eof() ? 0 : count.value("CNT").toLong();
+    // Every sub database that documents refer to gets a row.
+    for (const long n : figures.referenced) {
+        WriteLog("Distinct database reference found (" + std::to_string(n) + ")");
+        sql::Statement* find = cn.prepared("SELECT ID FROM DATABASES WHERE ID = ?");
+        if (!find) return failedOn("looking up sub database " + std::to_string(n));
+        find->bind(1, static_cast<std::int64_t>(n));
+        const sql::Step step = find->step();
+        find->reset();
+        if (step == sql::Step::Failed) return failed("looking up sub database " + std::to_string(n), find->error());
+        if (step == sql::Step::Row) continue;
+        if (!mayChange()) return false;
+        sql::Statement* add = cn.prepared("INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
+        if (!add) return failedOn("adding sub database " + std::to_string(n));
+        add->bind(1, static_cast<std::int64_t>(n));
+        add->bind(2, std::string_view(SubDatabaseName(mainPath, n)));
+        if (!add->run()) return failed("adding sub database " + std::to_string(n), add->error());
     }
+
+    state.m_nItemCount = figures.items;
 
     engine::Recordset rows;
     if (!rows.open("SELECT * FROM DATABASES", cn, engine::CursorMode::Lookup))
         return failed("reading the sub databases", rows.lastError());
     bool result = !rows.eof();
     auto storePath = [&](long id, const std::string& path) {
+        if (!mayChange()) return false;
         sql::Statement* set = cn.prepared("UPDATE DATABASES SET DATABASE = ? WHERE ID = ?");
         if (!set) return failedOn("updating sub database " + std::to_string(id));
         set->bind(1, std::string_view(path));
@@ -198,11 +267,14 @@ bool CDatabase::ManagePdbList(ListId list) {
         // A retired file comes back under its standard name, but only a sub
         // database of this archive: the name says nothing about the contents.
         const std::string retired = p + ".obsolete";
-        if (!FileExists(p) && FileExists(retired)) {
-            if (IsArchiveSubDatabase(retired))
-                RenameArchiveFile(retired, p);
-            else
+        if (KindOf(p) == EntryKind::None && FileExists(retired)) {
+            if (!IsArchiveSubDatabase(retired))
                 WriteLog("'" + retired + "' is not a sub database of this archive and stays where it is");
+            else if (!RetiredFileBelongsTo(retired, id))
+                WriteLog("'" + retired + "' does not hold the documents of sub database " + std::to_string(id) +
+                         " and stays where it is");
+            else if (mayChange())
+                RenameArchiveFile(retired, p, "pdblist.restore");
         }
 
         // A standard name that leads out of the archive (a link) is not the

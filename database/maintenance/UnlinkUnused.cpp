@@ -1,18 +1,23 @@
 // CDatabase: renumbering the sub databases that documents refer to as
 // 1, 2, 3 ... under their standard names and setting the others aside.
+//
+// The whole renumbering is planned before anything changes, and only a
+// plan that changes something is carried out: an archive already in order
+// is read and left alone. The table changes and the renames are one change
+// through the intent record (ArchiveChange.cpp), so a crash at any moment
+// leaves an archive that the next open brings to one side or the other.
 #include "database/CDatabase.h"
-#include "database/maintenance/References.h"
 #include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
 
-#include <QString>
-
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 namespace qx {
 
@@ -22,25 +27,38 @@ namespace {
 
 struct Reference {
     long oldId = 0;
-    std::string stored;    // the path DATABASES held for it
-    std::string path;      // where its file is now
-    int sameFileAs = -1;   // an earlier reference stored with the very same path
+    std::string path;      // the file as it is now (links resolved)
+    FileId file;
+    int sameFileAs = -1;   // an earlier reference to the very same file
+    std::string via;       // where it waits between the two rename phases ("" when it does not move)
+    std::string finalPath; // where it is when the renumbering is done
 };
 
-// Names that differ only in case are one file on some systems and two on
-// others; only the file system can tell.
-bool SamePath(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    if (QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) != 0) return false;
-    std::error_code ec;
-    return fs::equivalent(PathFromUtf8(a), PathFromUtf8(b), ec) && !ec;
-}
+struct Row {
+    long id;
+    std::string path;
+};
 
-bool NameTaken(const std::string& path) {
-    std::error_code ec;
-    const fs::file_type type = fs::symlink_status(PathFromUtf8(path), ec).type();
-    return type != fs::file_type::not_found && type != fs::file_type::none;
-}
+// Free names for the plan: taken is what exists, or what an earlier step
+// of the plan will put there.
+class NamePlanner {
+public:
+    std::string free(const std::string& path, const char* suffix) {
+        std::string base = path + suffix;
+        std::string candidate = base;
+        for (int n = 1; taken(candidate); ++n) {
+            char counter[16];
+            std::snprintf(counter, sizeof counter, "_%03d", n);
+            candidate = path + counter + suffix;
+        }
+        m_reserved.insert(candidate);
+        return candidate;
+    }
+
+private:
+    bool taken(const std::string& p) const { return m_reserved.count(p) > 0 || KindOf(p) != EntryKind::None; }
+    std::set<std::string> m_reserved;
+};
 
 }  // namespace
 
@@ -49,200 +67,243 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
     Disconnect(m_AdoCnPdb);
     engine::Connection& cn = *m_AdoCnMain;
     const std::string mainPath = MainDatabaseName();
+    const std::string folder = GetFolderPart(mainPath);
 
     auto finish = [&] {
         if (bUpdate) ManagePdbList(ListId::Picbases);
         return false;
     };
-    auto abort = [&](const std::string& line, long textId, const std::string& path) {
+    auto abort = [&](const std::string& line, long textId, const std::string& arg) {
         WriteLog(line);
         if (m_bShowErrors)
-            m_window.MsgBox(FormatMsg(GetResString(textId, "Resources not found"), {path}), MsgButtons::OK,
+            m_window.MsgBox(FormatMsg(GetResString(textId, "Resources not found"), {arg}), MsgButtons::OK,
                             MsgIcon::Exclamation, "");
         return finish();
     };
     auto failed = [&](const std::string& during, const sql::Error& e) {
         LogMaintenanceError(during + " (unlinking unused sub databases)", e.code, e.message);
+        WriteLog("The sub databases and their files were left as they were");
+        if (m_bShowErrors)
+            m_window.MsgBox(FormatMsg(GetResString(208, "Resources not found"), {e.message}), MsgButtons::OK,
+                            MsgIcon::Exclamation, "");
         return false;
     };
-    auto lastError = [&] {
-        const engine::ProviderError e = cn.errors().empty() ? engine::ProviderError{512, "Unknown error"}
-                                                            : cn.errors().front();
-        return sql::Error{static_cast<int>(e.number), e.description};
-    };
 
-    // Every referenced file must be usable before anything is changed.
+    // -- What documents refer to, and where those files are. Every one must
+    // be a usable file of this archive before anything is planned.
+    sql::Error scanError;
+    const FolderScan* scan = m_folderScan.get(cn, scanError);
+    if (!scan) return failed("listing referenced sub databases", scanError);
+    const std::vector<long> referenced = scan->referenced;
+
     std::vector<Reference> refs;
-    {
-        std::vector<long> referenced;
-        sql::Error listError;
-        if (!ReferencedSubDatabases(cn, referenced, listError))
-            return failed("listing referenced sub databases", listError);
-        for (const long referencedId : referenced) {
-            Reference ref;
-            ref.oldId = referencedId;
-            const std::string number = std::to_string(ref.oldId);
-            WriteLog("Distinct database reference found ( " + number + " )");
-            sql::Statement* find = cn.prepared("SELECT DATABASE FROM DATABASES WHERE ID = ?");
-            if (!find) return failed("looking up sub database " + number, lastError());
-            find->bind(1, static_cast<std::int64_t>(ref.oldId));
-            const sql::Step step = find->step();
-            if (step == sql::Step::Failed) return failed("looking up sub database " + number, find->error());
-            if (step == sql::Step::Done) {
-                find->reset();
-                return abort("Sub database " + number + " is referenced by documents but not listed... Aborting!", 73,
-                             SubDatabaseName(mainPath, ref.oldId));
-            }
-            ref.stored = find->isNull(0) ? std::string() : find->getText(0);
+    for (const long referencedId : referenced) {
+        Reference ref;
+        ref.oldId = referencedId;
+        const std::string number = std::to_string(ref.oldId);
+        WriteLog("Distinct database reference found ( " + number + " )");
+        sql::Statement* find = cn.prepared("SELECT DATABASE FROM DATABASES WHERE ID = ?");
+        if (!find) return failed("looking up sub database " + number, cn.database().lastError());
+        find->bind(1, static_cast<std::int64_t>(ref.oldId));
+        const sql::Step step = find->step();
+        if (step == sql::Step::Failed) {
+            const sql::Error e = find->error();
             find->reset();
-            ref.path = ref.stored;
-            const std::string& path = ref.path;
-
-            if (!FileExists(path)) return abort(FormatMsg("Sub database '%s' was not found!", {path}), 73, path);
-            if (!IsArchiveFile(path))
-                return abort("Sub database '" + path +
-                                 "' is not a file in the folder of the main database and may not be renamed... "
-                                 "Aborting!",
-                             73, path);
-            SetFileReadOnly(path, false);
-            bool readOnly = false;
-            if (!IsArchiveSubDatabase(path, &readOnly))
-                return abort("Sub database '" + path + "' does not open as a sub database of this archive... Aborting!",
-                             73, path);
-            if (readOnly)
-                return abort(FormatMsg("The file '%s' is probabely located on a read-only medium... Aborting!", {path}),
-                             74, path);
-            for (std::size_t j = 0; j < refs.size(); ++j)
-                if (refs[j].stored == ref.stored) {
-                    ref.sameFileAs = static_cast<int>(j);
-                    break;
-                }
-            refs.push_back(std::move(ref));
+            return failed("looking up sub database " + number, e);
         }
+        if (step == sql::Step::Done) {
+            find->reset();
+            return abort("Sub database " + number + " is referenced by documents but not listed... Aborting!", 73,
+                         SubDatabaseName(mainPath, ref.oldId));
+        }
+        const std::string stored = find->isNull(0) ? std::string() : find->getText(0);
+        find->reset();
+
+        if (!FileExists(stored)) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
+        if (!IsArchiveFile(stored))
+            return abort("Sub database '" + stored +
+                             "' is not a file in the folder of the main database and may not be renamed... Aborting!",
+                         73, stored);
+        SetFileReadOnly(stored, false);
+        bool readOnly = false;
+        if (!IsArchiveSubDatabase(stored, &readOnly))
+            return abort("Sub database '" + stored + "' does not open as a sub database of this archive... Aborting!",
+                         73, stored);
+        if (readOnly)
+            return abort(FormatMsg("The file '%s' is probabely located on a read-only medium... Aborting!", {stored}),
+                         74, stored);
+        std::error_code ec;
+        ref.path = PathToUtf8(fs::canonical(PathFromUtf8(stored), ec));
+        const auto id = IdentityOf(ref.path);
+        if (ec || !id) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
+        ref.file = *id;
+        for (std::size_t j = 0; j < refs.size(); ++j)
+            if (refs[j].file == ref.file) {
+                ref.sameFileAs = static_cast<int>(j);
+                break;
+            }
+        refs.push_back(std::move(ref));
     }
 
-    // From here the table is rebuilt as one change. Should the engine fail
-    // halfway, the change is rolled back and the files already renamed get
-    // their names back, so documents never point at the wrong file.
-    sql::Savepoint savepoint(cn.database());
-    if (!savepoint.ok()) return failed("starting the renumbering", cn.database().lastError());
-    std::vector<std::pair<std::string, std::string>> renamed;
-    auto rename = [&](const std::string& from, const std::string& to) {
-        if (!RenameArchiveFile(from, to)) return false;
-        renamed.emplace_back(from, to);
-        return true;
-    };
-    auto failedChange = [&](const std::string& during, const sql::Error& e) {
-        failed(during, e);
-        for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) RenameArchiveFile(it->second, it->first);
-        WriteLog("The sub databases and their files were left as they were");
-        return false;
-    };
-    auto storePath = [&](long id, const std::string& path) {
-        sql::Statement* set = cn.prepared("UPDATE DATABASES SET DATABASE = ? WHERE ID = ?");
-        if (!set) return failedChange("updating sub database " + std::to_string(id), lastError());
-        set->bind(1, std::string_view(path));
-        set->bind(2, static_cast<std::int64_t>(id));
-        return set->run() || failedChange("updating sub database " + std::to_string(id), set->error());
-    };
-
-    WriteLog("Deleting all references");
-    struct Row {
-        long id;
-        std::string path;
-    };
+    // -- The rows as they are, in the order they are taken down: the last
+    // one first, then the others from the top (the counters of colliding
+    // ".obsolete" names follow that order).
     std::vector<Row> rows;
     {
         engine::Recordset all;
         if (!all.open("SELECT * FROM DATABASES", cn, engine::CursorMode::Lookup))
-            return failedChange("reading the sub databases", all.lastError());
+            return failed("reading the sub databases", all.lastError());
         for (; !all.eof(); all.moveNext()) rows.push_back({all.value("ID").toLong(), NullToStr(all.value("DATABASE"))});
+        if (all.lastError()) return failed("reading the sub databases", all.lastError());
     }
-    // The last row goes first, then the others from the top; the counters
-    // of colliding ".obsolete" names follow that order.
     if (!rows.empty()) std::rotate(rows.begin(), rows.end() - 1, rows.end());
-    for (const Row& row : rows) {
-        if (FileExists(row.path)) {
-            const std::string obsolete = ObsoleteName(row.path);
-            auto ref = std::find_if(refs.begin(), refs.end(), [&](const Reference& r) { return r.path == row.path; });
-            bool readOnly = false;
-            if (ref != refs.end()) {
-                // Checked above; should the rename fail, the file goes
-                // straight from its old name to its new one below.
-                if (rename(row.path, obsolete)) ref->path = obsolete;
-            } else if (!IsArchiveSubDatabase(row.path, &readOnly)) {
-                WriteLog("Sub database '" + row.path + "' is not a sub database of this archive and stays where it is");
-            } else if (readOnly || IsFileReadOnly(row.path)) {
-                WriteLog("Sub database '" + row.path + "' is read-only and stays where it is");
-            } else {
-                rename(row.path, obsolete);
-            }
-        }
-        WriteLog(std::to_string(row.id) + " - Deleting reference ");
-        sql::Statement* del = cn.prepared("DELETE FROM DATABASES WHERE ID = ?");
-        if (!del) return failedChange("deleting sub database " + std::to_string(row.id), lastError());
-        del->bind(1, static_cast<std::int64_t>(row.id));
-        if (!del->run()) return failedChange("deleting sub database " + std::to_string(row.id), del->error());
-    }
 
-    WriteLog("Updating references");
+    // -- The plan. A standard name must be free, or a regular file that
+    // the plan moves away; anything else stops the renumbering unchanged.
+    NamePlanner names;
+    std::vector<PlannedRename> setAside, intoPlace;
+    std::vector<FileId> movedAway;  // files that leave their names in the first phase
+    auto refOf = [&](const FileId& f) {
+        return std::find_if(refs.begin(), refs.end(), [&](const Reference& r) { return r.file == f; });
+    };
     for (std::size_t k = 0; k < refs.size(); ++k) {
-        const long i = static_cast<long>(k + 1);
-        sql::Statement* add = cn.prepared("INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
-        if (!add) return failedChange("adding sub database " + std::to_string(i), lastError());
-        add->bind(1, static_cast<std::int64_t>(i));
-        add->bind(2, std::string_view(SubDatabaseName(mainPath, i)));
-        if (!add->run()) return failedChange("adding sub database " + std::to_string(i), add->error());
-    }
-
-    // Entry k has an old number of at least k + 1, so documents already moved
-    // to a lower number are never matched again.
-    for (std::size_t k = 0; k < refs.size(); ++k) {
-        const long i = static_cast<long>(k + 1);
         Reference& ref = refs[k];
-        const std::string standard = SubDatabaseName(mainPath, i);
-        sql::Statement* repoint = cn.prepared("UPDATE FOLDERS SET DATABASEID = ? WHERE DATABASEID = ?");
-        if (!repoint) return failedChange("renumbering sub database " + std::to_string(ref.oldId), lastError());
-        repoint->bind(1, static_cast<std::int64_t>(i));
-        repoint->bind(2, static_cast<std::int64_t>(ref.oldId));
-        if (!repoint->run())
-            return failedChange("renumbering sub database " + std::to_string(ref.oldId), repoint->error());
-
-        if (ref.sameFileAs >= 0) ref.path = refs[static_cast<std::size_t>(ref.sameFileAs)].path;
-        WriteLog("\t" + ref.path + "( " + std::to_string(ref.oldId) + " ) -> " + standard + "( " + std::to_string(i) +
-                 " )");
-        if (ref.sameFileAs >= 0) {
-            // Two numbers were stored with one file: both lead to it now.
-            if (ref.path != standard && !storePath(i, ref.path)) return false;
-            continue;
-        }
-        if (SamePath(standard, ref.path)) continue;
-
-        if (NameTaken(standard)) {
-            if (IsArchiveFile(standard)) {
-                const std::string aside = DeletedName(standard);
-                if (rename(standard, aside)) {
-                    // A referenced file standing there (its own rename failed
-                    // earlier) is followed, and so is the row that names it.
-                    for (std::size_t m = 0; m < refs.size(); ++m) {
-                        if (refs[m].path != standard) continue;
-                        refs[m].path = aside;
-                        if (m < k && !storePath(static_cast<long>(m + 1), aside)) return false;
-                    }
-                }
-            } else {
-                WriteLog("'" + standard + "' is not a file of this archive and stays where it is");
-            }
-        }
-        if (rename(ref.path, standard)) {
-            ref.path = standard;
-        } else if (!storePath(i, ref.path)) {  // the row follows the file, so its documents stay linked
-            return false;
+        if (ref.sameFileAs >= 0) continue;
+        const std::string standard = SubDatabaseName(mainPath, static_cast<long>(k + 1));
+        ref.finalPath = standard;
+        const EntryKind kind = KindOf(standard);
+        if (kind != EntryKind::None && kind != EntryKind::RegularFile)
+            return abort("'" + standard + "' is not a regular file: the sub databases are not renumbered", 206,
+                         standard);
+        if (kind == EntryKind::RegularFile && IdentityOf(standard) == ref.file) continue;
+        ref.via = names.free(ref.path, ".obsolete");
+        setAside.push_back({ref.path, ref.via});
+        movedAway.push_back(ref.file);
+        intoPlace.push_back({ref.via, standard});
+    }
+    std::set<std::string> setAsideRows;
+    for (const Row& row : rows) {
+        if (!FileExists(row.path)) continue;
+        const auto id = IdentityOf(row.path);
+        if (!id || refOf(*id) != refs.end()) continue;  // a referenced file, under another name
+        if (std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
+        bool readOnly = false;
+        if (!IsArchiveSubDatabase(row.path, &readOnly)) {
+            WriteLog("Sub database '" + row.path + "' is not a sub database of this archive and stays where it is");
+        } else if (readOnly || IsFileReadOnly(row.path)) {
+            WriteLog("Sub database '" + row.path + "' is read-only and stays where it is");
+        } else {
+            const std::string path = PathToUtf8(fs::canonical(PathFromUtf8(row.path)));
+            setAside.push_back({path, names.free(path, ".obsolete")});
+            movedAway.push_back(*id);
         }
     }
+    // What still stands on a standard name that a file must take is
+    // nobody's sub database: it goes aside as ".deleted".
+    for (const PlannedRename& r : intoPlace) {
+        if (KindOf(r.to) != EntryKind::RegularFile) continue;
+        const auto id = IdentityOf(r.to);
+        if (id && std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
+        if (!IsArchiveFile(r.to))
+            return abort("'" + r.to + "' is not a file of this archive: the sub databases are not renumbered", 206,
+                         r.to);
+        setAside.push_back({r.to, names.free(r.to, ".deleted")});
+        if (id) movedAway.push_back(*id);
+    }
 
-    sql::Error err;
-    if (!savepoint.release(&err)) return failedChange("saving the renumbering", err);
+    // The rows the table must hold afterwards.
+    std::vector<Row> wanted;
+    for (std::size_t k = 0; k < refs.size(); ++k) {
+        const Reference& ref = refs[k];
+        const Reference& owner = ref.sameFileAs >= 0 ? refs[static_cast<std::size_t>(ref.sameFileAs)] : ref;
+        wanted.push_back({static_cast<long>(k + 1), owner.finalPath});
+    }
+    const bool renumbered = std::any_of(refs.begin(), refs.end(), [&](const Reference& r) {
+        return r.oldId != static_cast<long>(&r - refs.data() + 1);
+    });
+    std::vector<Row> current = rows;
+    auto byId = [](const Row& a, const Row& b) { return a.id < b.id; };
+    std::sort(current.begin(), current.end(), byId);
+    const bool sameRows = current.size() == wanted.size() &&
+                          std::equal(current.begin(), current.end(), wanted.begin(),
+                                     [](const Row& a, const Row& b) { return a.id == b.id && a.path == b.path; });
+    if (!renumbered && sameRows && setAside.empty()) {
+        WriteLog("The sub databases are numbered 1 to " + std::to_string(refs.size()) +
+                 " under their standard names: nothing to change");
+        return finish();
+    }
+
+    std::string why;
+    if (!VerifyBeforeChange(why)) {
+        WriteLog("The sub databases are not renumbered: the main database '" + mainPath +
+                 "' fails its integrity check (" + why + ")");
+        if (m_bShowErrors)
+            m_window.MsgBox(FormatMsg(GetResString(207, "Resources not found"), {mainPath}), MsgButtons::OK,
+                            MsgIcon::Exclamation, "");
+        return finish();
+    }
+
+    // -- The change: the table in one transaction, then the renames.
+    auto changeTablesOnce = [&](sql::Error& err) {
+        WriteLog("Deleting all references");
+        for (const Row& row : rows) {
+            WriteLog(std::to_string(row.id) + " - Deleting reference ");
+            sql::Statement* del = cn.prepared("DELETE FROM DATABASES WHERE ID = ?");
+            if (!del) return err = cn.database().lastError(), false;
+            del->bind(1, static_cast<std::int64_t>(row.id));
+            if (!del->run()) return err = del->error(), false;
+        }
+        WriteLog("Updating references");
+        for (const Row& row : wanted) {
+            sql::Statement* add = cn.prepared("INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
+            if (!add) return err = cn.database().lastError(), false;
+            add->bind(1, static_cast<std::int64_t>(row.id));
+            add->bind(2, std::string_view(row.path));
+            if (!add->run()) return err = add->error(), false;
+        }
+        // Entry k has an old number of at least k + 1, so documents already
+        // moved to a lower number are never matched again.
+        for (std::size_t k = 0; k < refs.size(); ++k) {
+            const long i = static_cast<long>(k + 1);
+            const Reference& ref = refs[k];
+            const Reference& owner = ref.sameFileAs >= 0 ? refs[static_cast<std::size_t>(ref.sameFileAs)] : ref;
+            if (ref.oldId != i) {
+                sql::Statement* repoint = cn.prepared("UPDATE FOLDERS SET DATABASEID = ? WHERE DATABASEID = ?");
+                if (!repoint) return err = cn.database().lastError(), false;
+                repoint->bind(1, static_cast<std::int64_t>(i));
+                repoint->bind(2, static_cast<std::int64_t>(ref.oldId));
+                if (!repoint->run()) return err = repoint->error(), false;
+            }
+            WriteLog("\t" + (owner.via.empty() ? owner.path : owner.via) + "( " + std::to_string(ref.oldId) +
+                     " ) -> " + wanted[k].path + "( " + std::to_string(i) + " )");
+        }
+        return true;
+    };
+    auto changeTables = [&](sql::Error& err) {
+        if (changeTablesOnce(err)) return true;
+        LogMaintenanceError("renumbering the sub databases (unlinking unused sub databases)", err.code, err.message);
+        return false;
+    };
+    std::vector<PlannedRename> renames = setAside;
+    renames.insert(renames.end(), intoPlace.begin(), intoPlace.end());
+    switch (ChangeArchive("renumber sub databases", renames, changeTables, why)) {
+    case ChangeOutcome::Done:
+        for (const PlannedRename& r : renames) WriteLog("Renamed '" + r.from + "' to '" + r.to + "'");
+        break;
+    case ChangeOutcome::NothingChanged:
+        // As with any failure of the engine, the list is not refreshed.
+        WriteLog("The renumbering was not carried out: " + why);
+        WriteLog("The sub databases and their files were left as they were");
+        if (m_bShowErrors)
+            m_window.MsgBox(FormatMsg(GetResString(208, "Resources not found"), {why}), MsgButtons::OK,
+                            MsgIcon::Exclamation, "");
+        return false;
+    case ChangeOutcome::Pending:
+        // The tables already name the new files; nothing may use the archive
+        // until an open has finished the renames (the opening refuses it).
+        WriteLog("The renumbering is committed but not finished: " + why);
+        break;
+    }
     return finish();
 }
 

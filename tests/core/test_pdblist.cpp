@@ -1,6 +1,7 @@
 // The sub-database table and list: ManagePdbList and UnlinkUnused, and the
 // checks that keep both away from files that are not the archive's own.
 #include "database/CDatabase.h"
+#include "database/access/FileNames.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <numeric>
@@ -180,11 +182,12 @@ TEST_F(PdbList, RowsFollowTheFilesFoundAndWhatIsMissingIsReported) {
     WriteFile(a.at(10) + ".obsolete", "notes");
     fs::create_symlink(other.file("x.pdb"), a.at(11) + ".obsolete");
     for (long n : {9, 10, 11}) a.list(n, a.at(n));
+    a.doc(109, 9);  // the retired file of 9 holds the data of 9's document
     auto db = Open(a);
     EXPECT_FALSE(db->ManagePdbList());
     EXPECT_EQ(window.State().m_nDBSizeMB, FileLength(a.main) / 1048576 + 1 + 5120) << "files elsewhere do not count";
-    EXPECT_EQ(window.State().m_nItemCount, 4);
-    EXPECT_EQ(a.links(), "10:0 11:0 12:5");
+    EXPECT_EQ(window.State().m_nItemCount, 5);
+    EXPECT_EQ(a.links(), "10:0 11:0 12:5 109:9");
     EXPECT_TRUE(Logged("There were 2 document links found that referenced invalid sub 0"));
     EXPECT_TRUE(Logged("Distinct database reference found (5)"));
     std::map<long, std::string> rows;
@@ -312,29 +315,58 @@ TEST_F(PdbList, UnlinkNeverTouchesFilesThatAreNotTheArchivesOwn) {
     }
 }
 
-// Whatever stands on a new standard name goes to ".deleted" when it is a file
-// of the archive, and otherwise stays: the sub database keeps its ".obsolete"
-// name and its row follows it, so that its documents stay linked. Two numbers
-// stored with one file both lead to it afterwards.
-TEST_F(PdbList, UnlinkMovesOnlyTheArchivesOwnFilesOffAStandardName) {
+// A file of the archive standing on a new standard name goes to ".deleted"
+// (an older ".deleted" is never overwritten). Two numbers stored with one
+// file both lead to it afterwards, and the file is not set aside as unused.
+TEST_F(PdbList, UnlinkMovesLeftoversOffStandardNamesAndKeepsSharedFiles) {
     Archive a(dir.path());
-    for (long n : {11, 12, 13, 14, 15}) a.standardSub(n), a.doc(n, n);
-    a.list(16, a.at(15)), a.doc(16, 16);  // a second number stored with the file of 15
+    for (long n : {11, 12, 13}) a.standardSub(n), a.doc(n, n);
+    a.list(14, dir.path() + "/./" + fs::path(a.at(13)).filename().string()), a.doc(14, 14);  // 13's file, written otherwise
     for (long n : {1, 2}) WriteFile(a.at(n), "leftover");
-    WriteFile(a.at(2) + ".deleted", "older leftover");  // never overwritten
-    WriteFile(other.file("keep.txt"), "keep");
-    fs::create_symlink(other.file("keep.txt"), a.at(3));
-    fs::create_directory(a.at(4));
+    WriteFile(a.at(2) + ".deleted", "older leftover");
     auto db = Open(a);
     db->UnlinkUnused();
-    EXPECT_EQ(a.links(), "11:1 12:2 13:3 14:4 15:5 16:6");
-    EXPECT_EQ(a.databases(), (std::map<long, std::string>{{1, a.at(1)}, {2, a.at(2)}, {3, a.at(13) + ".obsolete"},
-                                                          {4, a.at(14) + ".obsolete"}, {5, a.at(5)}, {6, a.at(5)}}));
-    EXPECT_EQ(std::vector({MarkerOf(a.at(1)), MarkerOf(a.at(2)), MarkerOf(a.at(13) + ".obsolete"),
-                           MarkerOf(a.at(14) + ".obsolete"), MarkerOf(a.at(5))}),
-              (std::vector<long>{111, 112, 113, 114, 115}));
+    EXPECT_EQ(a.links(), "11:1 12:2 13:3 14:4");
+    EXPECT_EQ(a.databases(),
+              (std::map<long, std::string>{{1, a.at(1)}, {2, a.at(2)}, {3, a.at(3)}, {4, a.at(3)}}));
+    EXPECT_EQ(std::vector({MarkerOf(a.at(1)), MarkerOf(a.at(2)), MarkerOf(a.at(3))}),
+              (std::vector<long>{111, 112, 113}));
     EXPECT_EQ(Text(a.at(1) + ".deleted") + "|" + Text(a.at(2) + "_001.deleted") + "|" + Text(a.at(2) + ".deleted"),
               "leftover|leftover|older leftover");
-    EXPECT_TRUE(fs::is_symlink(a.at(3)) && fs::is_directory(a.at(4)) && Text(other.file("keep.txt")) == "keep");
     for (long id : {13L, 14L}) EXPECT_EQ(db->OpenPicbase(id), 0) << id;
+    EXPECT_FALSE(fs::exists(IntentName(a.main)));
+}
+
+// Something that is not a regular file on a standard name is never taken
+// for a sub database and never makes a live file move: the renumbering
+// stops with nothing changed, and stays stopped on every later open.
+TEST_F(PdbList, UnlinkStopsUnchangedWhenAStandardNameIsNoRegularFile) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& standard, const std::string& outside)> make;
+    } cases[] = {
+        {"folder", [](const std::string& p, const std::string&) { fs::create_directory(p); }},
+        {"link out of the archive", [](const std::string& p, const std::string& o) { fs::create_symlink(o, p); }},
+        {"dangling link", [](const std::string& p, const std::string&) { fs::create_symlink("/nowhere/x.pdb", p); }},
+    };
+    for (const Case& c : cases) {
+        TempDir here, elsewhere;
+        Settings::Get().LogFileName = here.file("Kantoor.log");
+        Archive a(here.path());
+        for (long n : {2, 3}) a.standardSub(n), a.doc(n, n);
+        WriteFile(elsewhere.file("keep.txt"), "keep");
+        c.make(a.at(1), elsewhere.file("keep.txt"));
+        const auto rows = a.databases();
+        const std::string names = Names(here.path());
+        for (int open = 0; open < 2; ++open) {
+            auto db = Open(a);
+            db->UnlinkUnused();
+            EXPECT_EQ(a.links(), "2:2 3:3") << c.name;
+            EXPECT_EQ(a.databases(), rows) << c.name;
+            EXPECT_EQ(Names(here.path()), names) << c.name << ", open " << open;
+            ASSERT_EQ(window.boxes.size(), 1u) << c.name;
+            EXPECT_EQ(window.boxes[0].text, FormatMsg(GetResString(206, kNotFound), {a.at(1)})) << c.name;
+        }
+        EXPECT_EQ(Text(elsewhere.file("keep.txt")), "keep");
+    }
 }

@@ -1,0 +1,260 @@
+// CDatabase: changes to several files of an archive made as one, through
+// the intent record, and finished or undone when an open finds one
+// interrupted; the lock that keeps a second Quillex out meanwhile.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/maintenance/IntentRecord.h"
+#include "support/ArchiveLock.h"
+#include "support/DurableFiles.h"
+#include "support/FileOperations.h"
+#include "support/Log.h"
+#include "support/TextResources.h"
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace qx {
+
+namespace {
+
+std::string Folder(const std::string& mainPath) { return GetFolderPart(mainPath); }
+std::string InFolder(const std::string& mainPath, const std::string& name) {
+    return Folder(mainPath) + PathSeparator() + name;
+}
+
+std::uint32_t NewMarker() {
+    std::random_device rd;
+    std::uniform_int_distribution<std::uint32_t> pick(1, 0x7FFFFFFF);  // user_version is a signed 32-bit value
+    return pick(rd);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return !in.bad();
+}
+
+}  // namespace
+
+bool CDatabase::LockArchive(const std::string& sMainPath) {
+    const std::string lockPath = LockName(sMainPath);
+    if (m_lock && SameFile(m_lock->path(), lockPath)) return true;
+    ArchiveLock::Outcome outcome;
+    std::string holder;
+    std::unique_ptr<ArchiveLock> fresh = ArchiveLock::Acquire(lockPath, outcome, holder);
+    if (outcome == ArchiveLock::Outcome::InUse) {
+        m_window.MsgBox(FormatMsg(GetResString(200, "De database '%s' is in gebruik door een ander Vellumo Quillex "
+                                                    "(%s). Sluit dat programma en probeer het opnieuw; er is niets "
+                                                    "gewijzigd."),
+                                  {sMainPath, holder}),
+                        MsgButtons::OK, MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
+        return false;
+    }
+    // A folder Quillex cannot create a file in is one it cannot change
+    // either: the engine needs its journal there. Opening goes on and the
+    // write probe refuses what cannot be written.
+    m_lock = std::move(fresh);
+    m_lockProblem = outcome == ArchiveLock::Outcome::Unavailable ? holder : std::string();
+    return true;
+}
+
+void CDatabase::UnlockArchive() { m_lock.reset(); }
+
+bool CDatabase::ReadMarker(std::uint32_t& marker, std::string& why) {
+    sql::Statement st(m_AdoCnMain->database(), "PRAGMA user_version");
+    const sql::Step step = st.step();
+    if (step != sql::Step::Row) {
+        why = st.error().message.empty() ? "the main database cannot be read" : st.error().message;
+        return false;
+    }
+    marker = static_cast<std::uint32_t>(st.getInt64(0));
+    return true;
+}
+
+bool CDatabase::MainDatabaseReadsCleanly(std::string& why) {
+    sql::Statement st(m_AdoCnMain->database(), "PRAGMA quick_check(1)");
+    if (st.step() != sql::Step::Row) {
+        why = st.error().message.empty() ? "the integrity check could not run" : st.error().message;
+        return false;
+    }
+    const std::string verdict = st.getText(0);
+    if (verdict == "ok") return true;
+    why = verdict;
+    return false;
+}
+
+bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed,
+                            std::string& why) {
+    renamed = 0;
+    for (const IntentRename& step : record.renames) {
+        const std::string from = InFolder(sMainPath, step.from), to = InFolder(sMainPath, step.to);
+        std::optional<FileId> fromId, toId;
+        if (KindOf(from) == EntryKind::RegularFile) fromId = IdentityOf(from);
+        if (KindOf(to) == EntryKind::RegularFile) toId = IdentityOf(to);
+        if (toId && *toId == step.file) {
+            // Done before; a second name left by a rename that had to link
+            // and unlink goes, now that the file is safe under its new one.
+            if (fromId && *fromId == step.file) {
+                if (const int rc = RemoveDurably(from, "intent.remove-second-name")) {
+                    why = "'" + from + "': " + ErrorText(rc);
+                    return false;
+                }
+            }
+            continue;
+        }
+        if (!fromId || *fromId != step.file) {
+            why = "'" + step.from + "' is no longer the file that was to be renamed to '" + step.to + "'";
+            return false;
+        }
+        if (KindOf(to) != EntryKind::None) {
+            why = "'" + step.to + "' is taken by another file";
+            return false;
+        }
+        if (const int rc = RenameNoReplace(from, to, "intent.rename")) {
+            why = "renaming '" + from + "' to '" + to + "': " + ErrorText(rc);
+            return false;
+        }
+        ++renamed;
+    }
+    return true;
+}
+
+CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
+                                                  const std::vector<PlannedRename>& renames,
+                                                  const std::function<bool(sql::Error&)>& changeTables,
+                                                  std::string& why) {
+    const std::string mainPath = MainDatabaseName();
+    sql::Database& db = m_AdoCnMain->database();
+    if (db.inTransaction()) {
+        why = "another change of the main database is under way";
+        return ChangeOutcome::NothingChanged;
+    }
+    IntentRecord record;
+    record.operation = sOperation;
+    for (const PlannedRename& r : renames) {
+        // A step may take on a file that an earlier step moves first.
+        std::optional<FileId> id;
+        for (auto it = record.renames.rbegin(); it != record.renames.rend() && !id; ++it)
+            if (it->to == GetFileNamePart(r.from)) id = it->file;
+        if (!id) id = IdentityOf(r.from);
+        if (!id || !SameFile(GetFolderPart(r.from), GetFolderPart(mainPath)) ||
+            !SameFile(GetFolderPart(r.to), GetFolderPart(mainPath))) {
+            why = "'" + r.from + "' cannot be renamed as planned";
+            return ChangeOutcome::NothingChanged;
+        }
+        record.renames.push_back({GetFileNamePart(r.from), GetFileNamePart(r.to), *id});
+    }
+    const std::string intent = IntentName(mainPath);
+    if (!record.renames.empty() && KindOf(intent) != EntryKind::None) {
+        why = "an earlier change is not finished ('" + intent + "' exists)";
+        return ChangeOutcome::NothingChanged;
+    }
+
+    sql::Transaction tx(db);
+    if (!tx.ok()) {
+        why = db.lastError().message;
+        return ChangeOutcome::NothingChanged;
+    }
+    sql::Error err;
+    if (!changeTables(err)) {
+        why = err.message.empty() ? std::string("the change of the tables failed") : err.message;
+        return ChangeOutcome::NothingChanged;
+    }
+    if (record.renames.empty()) {
+        if (!tx.commit(&err)) {
+            why = err.message;
+            return ChangeOutcome::NothingChanged;
+        }
+        return ChangeOutcome::Done;
+    }
+
+    record.marker = NewMarker();
+    if (!db.exec("PRAGMA user_version = " + std::to_string(*record.marker), &err)) {
+        why = err.message;
+        return ChangeOutcome::NothingChanged;
+    }
+    if (const int rc = CreateDurableFile(intent, record.serialize(), "intent.write")) {
+        why = "writing '" + intent + "': " + ErrorText(rc);
+        return ChangeOutcome::NothingChanged;
+    }
+    if (!tx.commit(&err)) {
+        why = err.message;
+        // The record names a marker the database never got: an open would
+        // undo it anyway, but there is nothing to undo now.
+        if (RemoveDurably(intent, "intent.remove") != 0)
+            WriteLog("The intent record '" + intent + "' stays; the next open removes it");
+        return ChangeOutcome::NothingChanged;
+    }
+    int renamed = 0;
+    if (!RollForward(mainPath, record, renamed, why)) {
+        WriteLog("The change '" + sOperation + "' was committed but its files could not all be renamed: " + why);
+        return ChangeOutcome::Pending;
+    }
+    if (const int rc = RemoveDurably(intent, "intent.remove"))
+        WriteLog("The intent record '" + intent + "' could not be removed (" + ErrorText(rc) +
+                 "); the next open removes it");
+    return ChangeOutcome::Done;
+}
+
+bool CDatabase::FinishInterruptedChange() {
+    const std::string mainPath = MainDatabaseName();
+    const std::string intent = IntentName(mainPath);
+    const EntryKind kind = KindOf(intent);
+    if (kind == EntryKind::None) return true;
+    const std::string title = GetResString(205, "Onderbroken bewerking...");
+    auto cannot = [&](const std::string& why) {
+        WriteLog("The interrupted change recorded in '" + intent + "' cannot be finished: " + why);
+        m_window.MsgBox(FormatMsg(GetResString(204, "Een eerdere bewerking van de subdatabases van deze database is "
+                                                    "onderbroken en kan niet worden afgerond:%n%n%s%n%nDe database "
+                                                    "wordt niet geopend. Er is niets verwijderd; neem contact op met "
+                                                    "Tarnwick."),
+                                  {why}),
+                        MsgButtons::OK, MsgIcon::Critical, title);
+        return false;
+    };
+    if (kind != EntryKind::RegularFile) return cannot("'" + intent + "' is not a regular file");
+    std::string text;
+    if (!ReadWholeFile(intent, text)) return cannot("'" + intent + "' cannot be read");
+    std::string why;
+    const std::optional<IntentRecord> record = IntentRecord::Parse(text, why);
+    if (!record) {
+        // The record is complete on disk before the first change, so a torn
+        // one means the change never started. It is kept aside all the same.
+        const std::string aside = UniqueFileName(intent + ".damaged");
+        if (const int rc = RenameNoReplace(intent, aside, "intent.set-aside"))
+            return cannot("'" + intent + "': " + why + "; " + ErrorText(rc));
+        WriteLog("An unreadable intent record was set aside as '" + aside + "' (" + why + ")");
+        return true;
+    }
+    WriteLog("An interrupted change was found (" + record->operation + ")");
+    std::uint32_t marker = 0;
+    if (record->marker && !ReadMarker(marker, why)) return cannot(why);
+    if (record->marker && marker != *record->marker) {
+        if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
+        WriteLog("The interrupted change was undone: it had not changed anything yet");
+        m_window.MsgBox(GetResString(203, "Een eerdere bewerking van de subdatabases van deze database is onderbroken "
+                                          "voordat er iets was gewijzigd. De bewerking is ongedaan gemaakt."),
+                        MsgButtons::OK, MsgIcon::Information, title);
+        return true;
+    }
+    int renamed = 0;
+    if (!RollForward(mainPath, *record, renamed, why)) return cannot(why);
+    if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
+    WriteLog("The interrupted change was finished: " + std::to_string(renamed) + " of " +
+             std::to_string(record->renames.size()) + " renames were still to do");
+    m_window.MsgBox(GetResString(202, "Een eerdere bewerking van de subdatabases van deze database is onderbroken. De "
+                                      "bewerking is nu alsnog voltooid."),
+                    MsgButtons::OK, MsgIcon::Information, title);
+    return true;
+}
+
+bool CDatabase::ChangePending() const {
+    const std::string mainPath = MainDatabaseName();
+    return !mainPath.empty() && KindOf(IntentName(mainPath)) != EntryKind::None;
+}
+
+}  // namespace qx

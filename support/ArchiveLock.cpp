@@ -1,0 +1,117 @@
+#include "support/ArchiveLock.h"
+
+#include "support/DurableFiles.h"
+#include "support/FileOperations.h"
+
+#include <QString>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <cstdint>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace qx {
+
+namespace {
+
+std::string Describe() {
+#ifdef _WIN32
+    const unsigned long pid = GetCurrentProcessId();
+#else
+    const unsigned long pid = static_cast<unsigned long>(::getpid());
+#endif
+    return "proces " + std::to_string(pid) + " op " + QSysInfo::machineHostName().toStdString();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::string& lockPath, Outcome& outcome, std::string& holder) {
+    HANDLE h = CreateFileW(PathFromUtf8(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        outcome = GetLastError() == ERROR_SHARING_VIOLATION ? Outcome::InUse : Outcome::Unavailable;
+        holder = outcome == Outcome::InUse ? "een ander proces" : "the lock file cannot be created";
+        return nullptr;
+    }
+    const std::string me = Describe() + "\n";
+    DWORD written = 0;
+    WriteFile(h, me.data(), static_cast<DWORD>(me.size()), &written, nullptr);
+    outcome = Outcome::Held;
+    return std::unique_ptr<ArchiveLock>(new ArchiveLock(lockPath, reinterpret_cast<std::intptr_t>(h)));
+}
+
+ArchiveLock::~ArchiveLock() { CloseHandle(reinterpret_cast<HANDLE>(m_handle)); }
+
+#else
+
+std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::string& lockPath, Outcome& outcome, std::string& holder) {
+    // The holder removes the file when it lets go. A process that opened
+    // the old file just before that holds a lock on a name that no longer
+    // exists, so after locking, the file must still be the one on the name.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0 && errno == EACCES) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) {
+            outcome = Outcome::Unavailable;
+            holder = ErrorText(errno);
+            return nullptr;
+        }
+        struct stat opened {};
+        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            ::close(fd);
+            outcome = Outcome::Unavailable;
+            holder = "'" + lockPath + "' is not a regular file";
+            return nullptr;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            char buf[256] = {};
+            const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+            ::close(fd);
+            if (err != EWOULDBLOCK) {
+                outcome = Outcome::Unavailable;
+                holder = ErrorText(err);
+                return nullptr;
+            }
+            std::string who(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+            while (!who.empty() && (who.back() == '\n' || who.back() == '\r')) who.pop_back();
+            outcome = Outcome::InUse;
+            holder = who.empty() ? std::string("een ander proces") : who;
+            return nullptr;
+        }
+        struct stat named {};
+        if (::stat(lockPath.c_str(), &named) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        const std::string me = Describe() + "\n";
+        if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, me.data(), me.size(), 0);
+        outcome = Outcome::Held;
+        return std::unique_ptr<ArchiveLock>(new ArchiveLock(lockPath, fd));
+    }
+    outcome = Outcome::Unavailable;
+    holder = "the lock file keeps changing";
+    return nullptr;
+}
+
+ArchiveLock::~ArchiveLock() {
+    ::unlink(m_path.c_str());
+    ::close(static_cast<int>(m_handle));
+}
+
+#endif
+
+}  // namespace qx
