@@ -100,7 +100,11 @@ int CreateDurableFile(const std::string& path, std::string_view bytes, std::stri
         ::unlink(path.c_str());  // a half-written file of ours helps nobody
         return rc;
     }
-    return SyncFolder(FolderOf(path), std::string(point) + ".sync-folder");
+    if (const int rc2 = SyncFolder(FolderOf(path), std::string(point) + ".sync-folder")) {
+        ::unlink(path.c_str());  // the caller is told it failed: nothing of it may stay
+        return rc2;
+    }
+    return 0;
 #endif
 }
 

@@ -90,15 +90,24 @@ bool CDatabase::MainDatabaseReadsCleanly(std::string& why) {
 bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed,
                             std::string& why) {
     renamed = 0;
-    for (const IntentRename& step : record.renames) {
+    auto holds = [&](const std::string& name, const FileId& file) {
+        const std::string path = InFolder(sMainPath, name);
+        return KindOf(path) == EntryKind::RegularFile && IdentityOf(path) == file;
+    };
+    for (std::size_t i = 0; i < record.renames.size(); ++i) {
+        const IntentRename& step = record.renames[i];
         const std::string from = InFolder(sMainPath, step.from), to = InFolder(sMainPath, step.to);
-        std::optional<FileId> fromId, toId;
+        std::optional<FileId> fromId;
         if (KindOf(from) == EntryKind::RegularFile) fromId = IdentityOf(from);
-        if (KindOf(to) == EntryKind::RegularFile) toId = IdentityOf(to);
-        if (toId && *toId == step.file) {
-            // Done before; a second name left by a rename that had to link
-            // and unlink goes, now that the file is safe under its new one.
-            if (fromId && *fromId == step.file) {
+        // Done before: the file stands where this step or a later step of
+        // the same file put it.
+        bool done = holds(step.to, step.file);
+        for (std::size_t j = i + 1; j < record.renames.size() && !done; ++j)
+            done = record.renames[j].file == step.file && holds(record.renames[j].to, step.file);
+        if (done) {
+            // A second name left by a rename that had to link and unlink
+            // goes, now that the file is safe under its new one.
+            if (fromId && *fromId == step.file && holds(step.to, step.file)) {
                 if (const int rc = RemoveDurably(from, "intent.remove-second-name")) {
                     why = "'" + from + "': " + ErrorText(rc);
                     return false;

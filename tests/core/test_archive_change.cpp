@@ -1,0 +1,368 @@
+// Changes to several files as one: the intent record, finishing or undoing an
+// interrupted change when an archive is opened, errors at every step of a
+// renumbering, the archive lock, and the open of an archive in order that
+// writes nothing.
+#include "database/CDatabase.h"
+#include "database/maintenance/IntentRecord.h"
+#include "support/ArchiveLock.h"
+#include "support/DurableFiles.h"
+#include "support/Failpoint.h"
+#include "support/FileOperations.h"
+#include "support/TextResources.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/SubDatabaseArchive.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace qx;
+using namespace qx::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Everything a renumbering decides: where documents point, what the table
+// says, which marker each listed file holds, and the names in the folder.
+std::string StateOf(const Archive& a) {
+    std::string s = a.links() + " |";
+    for (const auto& [id, path] : a.databases())
+        s += " " + std::to_string(id) + "=" + fs::path(path).filename().string() + ":" + std::to_string(MarkerOf(path));
+    return s + " | " + Names(fs::path(a.main).parent_path().string());
+}
+
+// Documents of 3 and 7, an unused 1 and 5: the renumbering moves every file.
+void NeedsRenumbering(Archive& a) {
+    for (long n : {1, 3, 5, 7}) a.standardSub(n);
+    for (auto [id, n] : {std::pair{103, 3}, {107, 7}, {13, 0}}) a.doc(id, n);
+}
+
+class ArchiveChange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        Settings::Get().DatabasePassword = kPwd;
+        Settings::Get().LogFileName = dir.file("Kantoor.log");
+        failpoints::Reset();
+    }
+    void TearDown() override {
+        failpoints::Reset();
+        Settings::Reset();
+    }
+    std::unique_ptr<CDatabase> Open(const Archive& a) {
+        auto db = std::make_unique<CDatabase>(window);
+        EXPECT_TRUE(db->OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
+        window.boxes.clear();
+        return db;
+    }
+    TempDir dir;
+    ScriptedWindow window;
+};
+
+}  // namespace
+
+TEST(IntentRecordFormat, ReadsBackWhatItWroteAndRefusesAnythingElse) {
+    IntentRecord r;
+    r.operation = "renumber sub databases";
+    r.marker = 123456789;
+    r.renames = {{"Kantoor_3.pdb", "Kantoor_3.pdb.obsolete", {2049, 77}},
+                 {"odd\tname%\n.pdb", "Kantoor_1.pdb", {2049, 78}}};
+    const std::string text = r.serialize();
+    std::string why;
+    EXPECT_EQ(IntentRecord::Parse(text, why), r) << why;
+    IntentRecord none = r;
+    none.marker.reset();
+    EXPECT_EQ(IntentRecord::Parse(none.serialize(), why), none) << why;
+
+    struct Case {
+        const char* name;
+        std::string text;
+    } damaged[] = {
+        {"empty", ""},
+        {"cut in the middle", text.substr(0, text.size() / 2)},
+        {"cut before the checksum", text.substr(0, text.find("checksum"))},
+        {"a changed letter", [&] { std::string t = text; t[t.find("Kantoor_1")] = 'X'; return t; }()},
+        {"something else", "hello\n"},
+    };
+    for (const Case& c : damaged) EXPECT_FALSE(IntentRecord::Parse(c.text, why)) << c.name;
+
+    // A record that names a file outside the folder is refused however it
+    // was made: its checksum is right, its names are not.
+    IntentRecord outside = r;
+    outside.renames[0].to = "../elsewhere.pdb";
+    EXPECT_FALSE(IntentRecord::Parse(outside.serialize(), why));
+}
+
+// An error at any step of the renumbering leaves the archive wholly as it
+// was (before the commit) or, once the next open has finished the change,
+// wholly renumbered (after it). Never anything in between.
+TEST_F(ArchiveChange, AnErrorAtAnyStepLeavesTheArchiveBeforeOrAfterTheRenumbering) {
+    std::string before, after;
+    {
+        TempDir ref;
+        Settings::Get().LogFileName = ref.file("Kantoor.log");
+        Archive a(ref.path());
+        NeedsRenumbering(a);
+        before = StateOf(a);
+        Open(a)->UnlinkUnused();
+        after = StateOf(a);
+        ASSERT_NE(before, after);
+    }
+    struct Case {
+        const char* point;
+        int hit;
+        bool committed;
+    } cases[] = {
+        {"intent.write", 1, false},           {"intent.write.sync", 1, false},
+        {"intent.write.sync-folder", 1, false}, {"engine.commit", 1, false},
+        {"intent.rename", 1, true},           {"intent.rename", 3, true},
+        {"intent.rename", 5, true},           {"intent.rename.sync-folder", 2, true},
+        {"intent.remove", 1, true},
+    };
+    for (const Case& c : cases) {
+        for (FailAction action : {FailAction::NoSpace, FailAction::IoError}) {
+            const std::string name = std::string(c.point) + "@" + std::to_string(c.hit) +
+                                     (action == FailAction::NoSpace ? " ENOSPC" : " EIO");
+            TempDir here;
+            Settings::Get().LogFileName = here.file("Kantoor.log");
+            Archive a(here.path());
+            NeedsRenumbering(a);
+            failpoints::Reset();
+            failpoints::Arm(c.point, c.hit, action);
+            Open(a)->UnlinkUnused();
+            failpoints::Reset();
+            const std::string words = action == FailAction::NoSpace ? "No space left on device" : "Input/output error";
+            const auto log = LogLines();
+            const bool named = std::ranges::any_of(log, [&](const std::string& l) {
+                return l.find(words) != std::string::npos || l.find("disk") != std::string::npos;
+            });
+            EXPECT_TRUE(named) << name << ": the log does not say what went wrong";
+            if (!c.committed) EXPECT_EQ(StateOf(a), before) << name;
+
+            window.boxes.clear();
+            auto db = Open(a);
+            EXPECT_TRUE(db->FinishInterruptedChange()) << name;
+            EXPECT_FALSE(fs::exists(IntentName(a.main))) << name;
+            EXPECT_EQ(StateOf(a), c.committed ? after : before) << name;
+        }
+    }
+}
+
+TEST_F(ArchiveChange, AnOpenFinishesOrUndoesWhatItFindsAndRefusesWhatItCannotTell) {
+    struct Case {
+        const char* name;
+        // Leaves the archive as an interrupted run would; returns the text
+        // the user must be shown (0: nothing).
+        std::function<int(Archive&, CDatabase&)> interrupt;
+        bool opens;
+        bool renumbered;
+    } cases[] = {
+        {"renames half done after the commit",
+         [](Archive&, CDatabase& db) {
+             failpoints::Arm("intent.rename", 3, FailAction::IoError);
+             db.UnlinkUnused();
+             return 202;
+         },
+         true, true},
+        {"crash before the commit",
+         [](Archive& a, CDatabase&) {
+             IntentRecord r{"renumber sub databases", 4242, {{"Kantoor_3.pdb", "Kantoor_3.pdb.obsolete",
+                                                              *IdentityOf(a.at(3))}}};
+             WriteFile(IntentName(a.main), r.serialize());
+             return 203;
+         },
+         true, false},
+        {"torn record",
+         [](Archive& a, CDatabase&) {
+             WriteFile(IntentName(a.main), "quillex-intent\t1\noperation\trenum");
+             return 0;
+         },
+         true, false},
+        {"a step's file was replaced",
+         [](Archive& a, CDatabase&) {
+             IntentRecord r{"renumber sub databases", std::nullopt, {{"Kantoor_3.pdb", "Kantoor_2.pdb", {1, 1}}}};
+             WriteFile(IntentName(a.main), r.serialize());
+             return 204;
+         },
+         false, false},
+        {"a folder on the record's name",
+         [](Archive& a, CDatabase&) {
+             fs::create_directory(IntentName(a.main));
+             return 204;
+         },
+         false, false},
+    };
+    for (const Case& c : cases) {
+        TempDir here;
+        Settings::Get().LogFileName = here.file("Kantoor.log");
+        Archive a(here.path());
+        NeedsRenumbering(a);
+        const std::string before = StateOf(a);
+        failpoints::Reset();
+        const int text = c.interrupt(a, *Open(a));
+        failpoints::Reset();
+        window.boxes.clear();
+        auto db = Open(a);
+        EXPECT_EQ(db->FinishInterruptedChange(), c.opens) << c.name;
+        if (text == 0) {
+            EXPECT_TRUE(window.boxes.empty()) << c.name;
+        } else {
+            ASSERT_EQ(window.boxes.size(), 1u) << c.name;
+            EXPECT_TRUE(window.boxes[0].text.starts_with(GetResString(text, kNotFound).substr(0, 40))) << c.name;
+        }
+        if (!c.opens) continue;
+        EXPECT_FALSE(fs::exists(IntentName(a.main))) << c.name;
+        if (!c.renumbered) EXPECT_EQ(StateOf(a).substr(0, before.find('|')), before.substr(0, before.find('|')));
+        else EXPECT_EQ(a.links(), "13:0 103:1 107:2") << c.name;
+    }
+}
+
+// Renumbering leaves the retired file of an old number behind; it holds other
+// documents and must never stand in for a sub database that went missing.
+TEST_F(ArchiveChange, ARetiredFileOfAnotherNumberingDoesNotReplaceAMissingSubDatabase) {
+    Archive a(dir.path());
+    NeedsRenumbering(a);
+    Open(a)->UnlinkUnused();
+    ASSERT_EQ(MarkerOf(a.at(1) + ".obsolete"), 101);
+    fs::remove(a.at(1));  // sub database 1 (document 103) is lost
+    auto db = Open(a);
+    EXPECT_FALSE(db->ManagePdbList());
+    EXPECT_FALSE(fs::exists(a.at(1)));
+    EXPECT_EQ(MarkerOf(a.at(1) + ".obsolete"), 101);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, FormatMsg(GetResString(80, kNotFound), {"Kantoor", a.at(1), a.at(1)}));
+}
+
+TEST_F(ArchiveChange, ADamagedMainDatabaseIsNeverRenumbered) {
+    Archive a(dir.path());
+    NeedsRenumbering(a);
+    // The FOLDERS table's tree is made to start at DATABASES' root page: the
+    // file fails the engine's integrity check, and what it reads as
+    // documents is nonsense.
+    a.exec("PRAGMA writable_schema = ON; UPDATE sqlite_master SET rootpage = (SELECT rootpage FROM sqlite_master "
+           "WHERE name = 'DATABASES') WHERE name = 'FOLDERS'; PRAGMA writable_schema = OFF;");
+    const std::string names = Names(dir.path());
+    const auto rows = a.databases();
+    auto db = Open(a);
+    db->ManagePdbList();
+    db->UnlinkUnused();
+    EXPECT_EQ(Names(dir.path()), names);
+    EXPECT_EQ(a.databases(), rows);
+    EXPECT_TRUE(std::ranges::any_of(window.boxes, [&](const auto& b) {
+        return b.text == FormatMsg(GetResString(207, kNotFound), {a.main});
+    }));
+}
+
+TEST(ArchiveLockTest, OneHolderAtATimeAndTheKernelReleasesADeadOne) {
+    TempDir dir;
+    const std::string path = dir.file("Kantoor.lock");
+    ArchiveLock::Outcome outcome;
+    std::string holder;
+    auto first = ArchiveLock::Acquire(path, outcome, holder);
+    ASSERT_TRUE(first && outcome == ArchiveLock::Outcome::Held) << holder;
+
+    // Another process is turned away and told who holds the lock.
+    const pid_t child = fork();
+    if (child == 0) {
+        ArchiveLock::Outcome o;
+        std::string h;
+        auto second = ArchiveLock::Acquire(path, o, h);
+        _exit(o == ArchiveLock::Outcome::InUse && h.find("proces " + std::to_string(getppid())) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    first.reset();
+    EXPECT_FALSE(fs::exists(path)) << "the holder removes the file when it lets go";
+
+    // A holder killed on the spot leaves no lock behind.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holderPid = fork();
+    if (holderPid == 0) {
+        ArchiveLock::Outcome o;
+        std::string h;
+        auto lock = ArchiveLock::Acquire(path, o, h);
+        (void)!write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_FALSE(ArchiveLock::Acquire(path, outcome, holder));
+    EXPECT_EQ(outcome, ArchiveLock::Outcome::InUse);
+    kill(holderPid, SIGKILL);
+    waitpid(holderPid, &status, 0);
+    auto again = ArchiveLock::Acquire(path, outcome, holder);
+    EXPECT_TRUE(again && outcome == ArchiveLock::Outcome::Held) << holder;
+    close(ready[0]);
+    close(ready[1]);
+}
+
+// Two runs at once: the second is told the archive is in use and changes
+// nothing; the archive ends as one run alone would leave it.
+TEST(ArchiveLockCli, ASecondQuillexIsTurnedAwayAndChangesNothing) {
+    TempDir dir, scratch;
+    Settings::Reset();
+    Archive a(dir.path());
+    NeedsRenumbering(a);
+    {
+        ArchiveLock::Outcome outcome;
+        std::string holder;
+        auto held = ArchiveLock::Acquire(LockName(a.main), outcome, holder);
+        ASSERT_TRUE(held);
+        const std::string before = StateOf(a);
+        for (const char* command : {"open --yes", "check --normal --yes", "repair-multipage --yes"}) {
+            const CliRun r = RunCli(std::string(command) + " '" + a.main + "'", scratch);
+            EXPECT_EQ(r.exit, 8) << command << "\n" << r.err;
+            EXPECT_NE(r.err.find("proces " + std::to_string(getpid())), std::string::npos) << command << r.err;
+            EXPECT_EQ(StateOf(a), before) << command;
+            EXPECT_FALSE(fs::exists(LogName(a.main))) << command;
+        }
+    }
+    // Started together, they take turns or one is turned away.
+    const std::string cmd = std::string("'") + QX_CLI_PATH + "' check --normal --yes '" + a.main + "' >/dev/null 2>&1";
+    const std::string both = "(" + cmd + "; echo $? > '" + scratch.file("one") + "') & (" + cmd + "; echo $? > '" +
+                             scratch.file("two") + "') & wait";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    const std::string exits = Slurp(scratch.file("one")) + Slurp(scratch.file("two"));
+    EXPECT_TRUE(exits.find('8') == std::string::npos || exits.find_first_of("014") != std::string::npos) << exits;
+    EXPECT_EQ(a.links(), "13:0 103:1 107:2");
+    EXPECT_EQ(MarkerOf(a.at(1)), 103);
+    EXPECT_EQ(MarkerOf(a.at(2)), 107);
+}
+
+// An archive already in order is read, not written: no rename, no update,
+// not even a changed time stamp on any of its files.
+TEST(HealthyOpen, WritesNothing) {
+    TempDir dir;
+    Settings::Reset();
+    const std::string folder = dir.file("archive");
+    ASSERT_EQ(RunCli("sample '" + folder + "' --documents 30 --faults none", dir).exit, 0);
+    const std::string main = folder + "/Archief.dat";
+    ASSERT_EQ(RunCli("open --no '" + main + "'", dir).exit, 0);  // whatever a first open settles
+    auto stamps = [&] {
+        std::map<std::string, std::string> out;
+        for (const auto& e : fs::directory_iterator(folder)) {
+            if (e.path().extension() == ".log") continue;
+            struct stat st {};
+            ::lstat(e.path().c_str(), &st);
+            out[e.path().filename().string()] = std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+                                                std::to_string(st.st_mtim.tv_sec) + "." +
+                                                std::to_string(st.st_mtim.tv_nsec) + " " +
+                                                std::to_string(st.st_ctim.tv_sec) + "." +
+                                                std::to_string(st.st_ctim.tv_nsec);
+        }
+        return out;
+    };
+    const auto before = stamps();
+    const CliRun r = RunCli("open --no '" + main + "'", dir);
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(stamps(), before);
+    EXPECT_NE(Slurp(LogName(main)).find("under their standard names: nothing to change"), std::string::npos);
+}
