@@ -25,8 +25,12 @@ public:
                    "  --yes   agree to every question     --no   refuse every question (default\n"
                    "          without a terminal)\n"
                    "\n"
+                   "A change that an earlier run left unfinished (after a crash) is finished or\n"
+                   "undone first. Only one Quillex at a time may have an archive open.\n"
+                   "\n"
                    "Exit codes: 0 opened, 4 opened with problems (sub databases missing,\n"
-                   "warnings), 8 not opened, 16 usage error, 32 cancelled.\n",
+                   "warnings), 8 not opened (also: in use by another Quillex), 16 usage error,\n"
+                   "32 cancelled.\n",
                    to);
     }
 
