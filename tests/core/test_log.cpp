@@ -63,6 +63,8 @@ struct CodeCase {
     std::string cp1252;
 };
 
+void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.name; }
+
 class Cp1252Test : public ::testing::TestWithParam<CodeCase> {};
 
 TEST_P(Cp1252Test, Converts) { EXPECT_EQ(Utf8ToCp1252(GetParam().utf8), GetParam().cp1252); }
