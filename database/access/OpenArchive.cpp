@@ -5,6 +5,7 @@
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
+#include "support/engine/ConnectString.h"
 #include "support/engine/Dao.h"
 
 namespace qx {
@@ -12,7 +13,7 @@ namespace qx {
 int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword) {
     SetFileReadOnly(sDatabaseName, false);
     auto opens = [&](const std::string& password, engine::DaoDatabase& dao) {
-        return dao.open(sDatabaseName, ";PWD=" + password);
+        return dao.open(sDatabaseName, ";PWD=" + engine::ConnectString::Value(password));
     };
     const std::string current = PasswordForGeneration(8);
     const std::string sixth = PasswordForGeneration(6);

@@ -3,6 +3,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
 #include "support/Settings.h"
+#include "support/engine/ConnectString.h"
 #include "support/engine/Recordset.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CDatabaseTestAccess.h"
@@ -60,9 +61,11 @@ protected:
 
 }  // namespace
 
-TEST_F(CDatabaseAccess, ConnectStringsReplaceTheFileNameFirst) {
-    EXPECT_EQ(CDatabase::ConnectString("/a/%PWD%.dat", "pw"),
-              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/pw.dat;Jet OLEDB:Database Password=pw");
+TEST_F(CDatabaseAccess, ConnectStringsKeepThePasswordOutOfThePath) {
+    const std::string cs = CDatabase::ConnectString("/a/%PWD%.dat", "pw");
+    EXPECT_EQ(cs, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/%PWD%.dat;Jet OLEDB:Database Password=pw");
+    EXPECT_EQ(engine::ConnectString::Parse(CDatabase::ConnectString("/x;Data Source=y/a.dat", "pw")).dataSource(),
+              "/x;Data Source=y/a.dat");
     EXPECT_EQ(CDatabase::ConnectStringOMD("/a/b.omd"), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.omd;");
     CDatabase db(window);
     EXPECT_EQ(db.MainDatabaseName(), "");
