@@ -1,7 +1,9 @@
 // Opening an archive through CDatabase, and finding its sub databases.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/access/OpenArchive.h"
 #include "database/access/Schema.h"
+#include "support/FileOperations.h"
 #include "support/Settings.h"
 #include "support/engine/ConnectString.h"
 #include "support/engine/Recordset.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 using namespace qx;
@@ -209,4 +212,34 @@ TEST_F(CDatabaseAccess, CreateSubDatabaseSetsTheOldFileAside) {
     EXPECT_TRUE(cn.open(CDatabase::ConnectString(path, kPwd)));
     const auto lines = LogLines(Settings::Get().LogFileName);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Creating '" + path + "'..."), 3);
+}
+
+TEST_F(CDatabaseAccess, ARefusedFileGetsItsReadOnlyAttributeBack) {
+    struct Case {
+        std::string name;
+        std::function<std::string(const std::string& folder)> make;
+        OpenOutcome outcome;
+        bool readOnlyAfter;
+    } cases[] = {
+        {"outdated generation 6",
+         [](const std::string& folder) { return qx::test::ArchiveBuilder(folder, 6).main; }, OpenOutcome::Outdated,
+         true},
+        {"not a database",
+         [](const std::string& folder) {
+             qx::test::WriteFile(folder + "/notes.dat", std::string(3000, 'n'));
+             return folder + "/notes.dat";
+         },
+         OpenOutcome::UnknownFormat, true},
+        {"accepted generation 8",
+         [](const std::string& folder) { return qx::test::ArchiveBuilder(folder, 8).main; }, OpenOutcome::Opened,
+         false},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        const std::string file = c.make(folder.path());
+        SetFileReadOnly(file, true);
+        CDatabase db(window);
+        EXPECT_EQ(OpenDatabaseFile(db, file), c.outcome) << c.name;
+        EXPECT_EQ(IsFileReadOnly(file), c.readOnlyAfter) << c.name;
+    }
 }
