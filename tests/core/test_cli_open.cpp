@@ -105,3 +105,19 @@ TEST(CliOpen, ArchivesInFoldersWithOddNamesOpenAndCheck) {
             EXPECT_EQ(entry.path().string().find(a.password), std::string::npos) << entry.path();
     }
 }
+
+TEST(CliOpen, ALogThatIsALinkIsLeftAloneAndTheArchiveStillOpens) {
+    TempDir dir, outside;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3});
+    const std::string theirs = outside.file("theirs.txt");
+    qx::test::WriteFile(theirs, "not a log\n");
+    fs::create_symlink(theirs, qx::LogName(a.main));
+    const CliRun r = RunCli("open " + ShellQuote(a.main), dir);
+    EXPECT_EQ(r.exit, 0) << r.out << r.err;
+    EXPECT_EQ(Slurp(theirs), "not a log\n");
+    const std::string told = "The log '" + qx::LogName(a.main) + "' cannot be used";
+    const auto first = r.err.find(told);
+    EXPECT_NE(first, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(told, first + 1), std::string::npos) << "told more than once:\n" << r.err;
+}
