@@ -2,6 +2,7 @@
 // an archive opened the way `open` does.
 #include "cli/Command.h"
 #include "cli/TerminalWindow.h"
+#include "database/ArchiveFiles.h"
 #include "database/CheckCommand.h"
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
@@ -65,11 +66,15 @@ public:
                    "  --empty-folders    folders without anything in them\n"
                    "  --large-documents  size statistics of the stored documents (in the log)\n"
                    "  --report FILE      save the list as the window's \"save list\" does\n"
-                   "  --json FILE        the findings and counts as JSON\n"
+                   "  --json FILE        the findings and counts as JSON; \"-\" writes them to standard\n"
+                   "                     output and the list to standard error\n"
                    "  --yes / --no       answer questions (default without a terminal: no)\n"
                    "\n"
+                   "A FILE that is one of the archive's own files (its databases, log, lock, a\n"
+                   "sub database under any name or link) is refused before the check runs.\n"
+                   "\n"
                    "Exit codes: 0 nothing found, 1 everything found was repaired, 4 damage remains,\n"
-                   "8 not opened, 16 usage error, 32 cancelled (Ctrl-C).\n",
+                   "8 not opened, 16 usage error (also a refused FILE), 32 cancelled (Ctrl-C).\n",
                    to);
     }
 
@@ -106,23 +111,57 @@ public:
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         CDatabase& database = archive.database;
+        // Judged once the archive is open (its sub-database table names
+        // files too) and before the check can change anything.
+        const bool jsonToOutput = json == "-";
+        const QString jsonFile = jsonToOutput ? QString() : json;
+        for (const auto& [option, target] : {std::pair{"--report", report}, std::pair{"--json", jsonFile}}) {
+            if (target.isEmpty()) continue;
+            const std::string role = ArchiveFileRole(database, target.toStdString());
+            if (role.empty()) continue;
+            std::fprintf(io.err, "quillex-cli check: %s %s: refused, it belongs to the archive: %s\n", option,
+                         target.toLocal8Bit().constData(), role.c_str());
+            return ExitUsage;
+        }
         RunCheckCommand(database, item);
 
+        std::FILE* human = jsonToOutput ? io.err : io.out;
         const auto& rows = window.rows(ListId::Documents);
-        for (const ListRow& row : rows) std::fprintf(io.out, "%s\n", ListLine(row).c_str());
+        for (const ListRow& row : rows) std::fprintf(human, "%s\n", ListLine(row).c_str());
         const MainWindowState& state = window.State();
         const auto panels = StatusBarTexts(state, rows.size(), 0);
-        std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
+        std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
 
         int status = window.cancelled() ? ExitCancelled : ExitOk;
-        if (!report.isEmpty() && !SaveList(rows, report.toStdString())) {
-            std::fprintf(io.err, "quillex-cli: could not write %s\n", report.toLocal8Bit().constData());
-            status = ExitOperational;
+        if (!report.isEmpty()) {
+            const SaveListOutcome saved = SaveList(database, rows, report.toStdString());
+            if (saved == SaveListOutcome::ArchiveFile) {
+                std::fprintf(io.err, "quillex-cli check: --report %s: refused, it belongs to the archive\n",
+                             report.toLocal8Bit().constData());
+                status = ExitUsage;
+            } else if (saved != SaveListOutcome::Saved) {
+                std::fprintf(io.err, "quillex-cli: could not write %s\n", report.toLocal8Bit().constData());
+                status = ExitOperational;
+            }
         }
-        if (!json.isEmpty()) {
+        if (jsonToOutput) {
+            const QByteArray bytes = Findings(rows, state).toJson();
+            if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), io.out) !=
+                    static_cast<size_t>(bytes.size()) ||
+                std::fflush(io.out) != 0) {
+                std::fputs("quillex-cli: could not write the JSON to standard output\n", io.err);
+                status = ExitOperational;
+            }
+        } else if (!json.isEmpty()) {
             QFile out(json);
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                out.write(Findings(rows, state).toJson()) < 0) {
+            // Judged again right before writing: the check may have renamed
+            // or created files of the archive.
+            if (IsArchiveOwnFile(database, json.toStdString())) {
+                std::fprintf(io.err, "quillex-cli check: --json %s: refused, it belongs to the archive\n",
+                             json.toLocal8Bit().constData());
+                status = ExitUsage;
+            } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                       out.write(Findings(rows, state).toJson()) < 0) {
                 std::fprintf(io.err, "quillex-cli: could not write %s\n", json.toLocal8Bit().constData());
                 status = ExitOperational;
             }

@@ -1,5 +1,6 @@
 #include "database/CheckCommand.h"
 
+#include "database/ArchiveFiles.h"
 #include "support/Log.h"
 
 #include <QDate>
@@ -72,15 +73,16 @@ std::string ListLine(const ListRow& row) {
     return sub(2) + "\t" + sub(0) + row.text;
 }
 
-bool SaveList(const std::vector<ListRow>& rows, const std::string& path) {
+SaveListOutcome SaveList(const CDatabase& database, const std::vector<ListRow>& rows, const std::string& path) {
+    if (IsArchiveOwnFile(database, path)) return SaveListOutcome::ArchiveFile;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f) return SaveListOutcome::NotWritten;
     bool ok = true;
     for (const ListRow& row : rows) {
         const std::string line = Utf8ToCp1252(ListLine(row)) + "\r\n";
         ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
     }
-    return std::fclose(f) == 0 && ok;
+    return std::fclose(f) == 0 && ok ? SaveListOutcome::Saved : SaveListOutcome::NotWritten;
 }
 
 }  // namespace qx

@@ -17,7 +17,10 @@ void RunCheckCommand(CDatabase& database, int index, const std::string& caption 
 // One line of the damaged-document list as it is printed and saved:
 // state, TAB, virtual path followed by the name.
 std::string ListLine(const ListRow& row);
-// Writes the lines with CR LF in the log's 8-bit code page; false on failure.
-bool SaveList(const std::vector<ListRow>& rows, const std::string& path);
+enum class SaveListOutcome { Saved, ArchiveFile, NotWritten };
+// Writes the lines with CR LF in the log's 8-bit code page. A path that
+// names a file of the open archive (database/ArchiveFiles.h) is refused
+// and nothing is written.
+SaveListOutcome SaveList(const CDatabase& database, const std::vector<ListRow>& rows, const std::string& path);
 
 }  // namespace qx

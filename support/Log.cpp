@@ -1,10 +1,20 @@
 #include "support/Log.h"
 
+#include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
 #include "support/Tools.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <mutex>
+#include <set>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace qx {
 
@@ -27,15 +37,74 @@ char ToCp1252(char32_t cp) {
     return '?';
 }
 
-std::FILE* OpenForAppend(const std::string& path) {
+std::mutex g_problemMutex;
+LogProblemHandler g_problemHandler;    // empty: stderr
+std::set<std::string> g_reportedLogs;  // told once each
+
+void TellLogProblem(const std::string& path, const std::string& why) {
+    LogProblemHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(g_problemMutex);
+        if (!g_reportedLogs.insert(path).second) return;
+        handler = g_problemHandler;
+    }
+    const std::string line = "The log '" + path + "' cannot be used (" + why + "); going on without it";
+    if (handler) handler(line);
+    else std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// Appends to a regular file only, never through a link: a log name may
+// have been replaced by a link to a file that is not ours to write, or by a
+// pipe that would hold the program up. Returns the reason when it cannot.
+std::string AppendToLog(const std::string& path, const std::string& bytes) {
 #ifdef _WIN32
-    return ::_wfopen(PathFromUtf8(path).c_str(), L"ab");
+    switch (KindOf(path)) {
+    case EntryKind::None:
+    case EntryKind::RegularFile: break;
+    case EntryKind::Link: return "it is a link";
+    default: return "it is not a regular file";
+    }
+    std::FILE* f = ::_wfopen(PathFromUtf8(path).c_str(), L"ab");
+    if (!f) return ErrorText(errno);
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok ? std::string() : std::string("it could not be written");
 #else
-    return std::fopen(path.c_str(), "ab");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                          0644);
+    if (fd < 0) {
+        const int err = errno;
+        const EntryKind kind = KindOf(path);
+        if (kind == EntryKind::Link) return "it is a symbolic link";
+        if (kind != EntryKind::None && kind != EntryKind::RegularFile) return "it is not a regular file";
+        return ErrorText(err);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return "it is not a regular file";
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = errno;
+            ::close(fd);
+            return ErrorText(err);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return ::close(fd) == 0 ? std::string() : ErrorText(errno);
 #endif
 }
 
 }  // namespace
+
+LogProblemHandler SetLogProblemHandler(LogProblemHandler handler) {
+    std::lock_guard<std::mutex> lock(g_problemMutex);
+    std::swap(handler, g_problemHandler);
+    return handler;
+}
 
 std::string Utf8ToCp1252(std::string_view utf8) {
     std::string out;
@@ -62,10 +131,7 @@ void WriteLog(std::string_view line) {
     if (path.empty()) return;
     std::string bytes = Utf8ToCp1252(line);
     bytes += "\r\n";
-    std::FILE* f = OpenForAppend(path);
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    if (const std::string why = AppendToLog(path, bytes); !why.empty()) TellLogProblem(path, why);
 }
 
 std::string LogFileNameFor(std::string_view mainDatabasePath) {

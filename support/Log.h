@@ -1,14 +1,22 @@
 #pragma once
 // The log beside the open database: English lines, appended one at a time.
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace qx {
 
 // Appends `line` and CR LF to Settings::Get().LogFileName, opening and closing
-// the file for this one line. Does nothing while the name is empty; every
-// failure is swallowed (the line is lost).
+// the file for this one line. Does nothing while the name is empty. Only a
+// regular file is written, never through a link; when the log cannot be
+// used the line is lost, the problem is told once per log path to the
+// problem handler, and the work goes on.
 void WriteLog(std::string_view line);
+
+// Receives one English line per log that cannot be used (the default prints
+// it on stderr). Returns the handler it replaces.
+using LogProblemHandler = std::function<void(const std::string&)>;
+LogProblemHandler SetLogProblemHandler(LogProblemHandler handler);
 
 // The log file of a main database: the path with the extension of its file
 // name replaced by ".log" ("/data/Data.dat" -> "/data/Data.log"), or with

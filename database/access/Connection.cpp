@@ -10,16 +10,6 @@
 
 namespace qx {
 
-namespace {
-
-std::string ReplaceEvery(std::string text, const std::string& from, const std::string& to) {
-    for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
-        text.replace(pos, from.size(), to);
-    return text;
-}
-
-}  // namespace
-
 CDatabase::CDatabase(MainWindow& window) : m_window(window) {}
 
 CDatabase::~CDatabase() {
@@ -28,14 +18,17 @@ CDatabase::~CDatabase() {
 }
 
 std::string CDatabase::ConnectString(const std::string& sFileName, const std::string& sPwd) {
-    // The file name goes in first, so a "%PWD%" inside it is replaced too.
-    std::string cs = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;Jet OLEDB:Database Password=%PWD%";
-    cs = ReplaceEvery(cs, "%DBNAME%", sFileName);
-    return ReplaceEvery(cs, "%PWD%", sPwd);
+    // Filled in one pass and quoted where needed: a folder may be named
+    // "%PWD%" or "x;Data Source=y", and neither may change what the engine
+    // reads, nor may the password ever end up inside a path.
+    return engine::ConnectString::Fill(
+        "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;Jet OLEDB:Database Password=%PWD%",
+        {{"%DBNAME%", sFileName}, {"%PWD%", sPwd}});
 }
 
 std::string CDatabase::ConnectStringOMD(const std::string& sFileName) {
-    return ReplaceEvery("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;", "%DBNAME%", sFileName);
+    return engine::ConnectString::Fill("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;",
+                                       {{"%DBNAME%", sFileName}});
 }
 
 bool CDatabase::Connected(const ConnectionPtr& connection) {

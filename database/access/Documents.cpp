@@ -2,6 +2,8 @@
 // information window shows, and removal of a damaged document.
 #include "database/CDatabase.h"
 #include "support/CustomDate.h"
+#include "support/FileOperations.h"
+#include "support/Settings.h"
 #include "support/engine/Recordset.h"
 #include "support/Log.h"
 #include "support/Tools.h"
@@ -13,6 +15,25 @@ namespace {
 // The walk up the folder tree gives up after this many levels: a loop in
 // the tree must not hang the check.
 constexpr int kMaxFolderDepth = 128;
+
+bool IsLockError(long number) { return number == sql::kBusy || number == sql::kLocked; }
+
+long FirstError(const engine::Connection& cn) { return cn.errors().empty() ? 0 : cn.errors().front().number; }
+
+// Why a sub database did not open, asked again on the file itself: a lock
+// held by another program must not be taken for damage, since a document
+// removed for damage loses its record for good.
+enum class Reopened { Locked, Damaged, Opens };
+
+Reopened ReopenSubDatabase(const std::string& path) {
+    if (path.empty() || !FileExists(path)) return Reopened::Damaged;
+    engine::Connection cn;
+    if (!cn.open(CDatabase::ConnectString(path, Settings::Get().DatabasePassword)))
+        return IsLockError(FirstError(cn)) ? Reopened::Locked : Reopened::Damaged;
+    engine::Recordset probe;
+    if (probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", cn, engine::CursorMode::Lookup)) return Reopened::Opens;
+    return IsLockError(probe.lastError().code) ? Reopened::Locked : Reopened::Damaged;
+}
 
 }  // namespace
 
@@ -82,20 +103,85 @@ void CDatabase::DocumentInfo(long nId, std::string& sName, std::string& sKeyword
 
 bool CDatabase::RemoveDoc(long& nId) {
     if (!Connected(m_AdoCnMain)) return false;
+    const std::string id = std::to_string(nId);
     auto failed = [&](long number) {
-        WriteLog(std::to_string(nId) + " - Error removing (" + std::to_string(number) + ")!");
+        WriteLog(id + " - Error removing (" + std::to_string(number) + ")!");
+        return false;
+    };
+    auto locked = [&](const std::string& picbase) {
+        WriteLog(id + " - Not removed: sub database '" + picbase + "' is locked by another program");
         return false;
     };
     // Only the document's own sub database may lose the row: whatever else
     // happens to be open can hold another document under the same number.
-    const short status = OpenPicbase(nId);
-    if (status != 0 || !Connected(m_AdoCnPdb)) return failed(status != 0 ? status : 3704);
-    const std::string id = std::to_string(nId);
-    if (!m_AdoCnPdb->execute("DELETE FROM PICTURES WHERE ID = " + id))
-        return failed(m_AdoCnPdb->errors().empty() ? 0 : m_AdoCnPdb->errors().front().number);
-    const auto deleted = m_AdoCnMain->execute("DELETE FROM FOLDERS WHERE ID = " + id);
-    if (!deleted) return failed(m_AdoCnMain->errors().empty() ? 0 : m_AdoCnMain->errors().front().number);
-    return *deleted == 1;
+    std::string picbase;
+    long databaseId = 0;
+    const short status = OpenPicbase(nId, &picbase, &databaseId);
+    std::string note;  // logged once the record is gone
+    switch (status) {
+    case 0:
+        if (!Connected(m_AdoCnPdb)) return failed(3704);
+        if (m_AdoCnPdb->isReadOnly()) {
+            note = id + " - Data row left in '" + m_AdoCnPdb->dataSource() + "': the file cannot be written";
+            break;
+        }
+        if (!m_AdoCnPdb->execute("DELETE FROM PICTURES WHERE ID = " + id)) {
+            const long number = FirstError(*m_AdoCnPdb);
+            return IsLockError(number) ? locked(picbase) : failed(number);
+        }
+        break;
+    case 1:
+    case 2:
+    case 512: {
+        if (status == 512) {
+            std::string path;
+            sql::Statement* row = m_AdoCnMain->prepared("SELECT DATABASE FROM DATABASES WHERE ID = ?");
+            if (!row) return failed(FirstError(*m_AdoCnMain));
+            row->bind(1, static_cast<std::int64_t>(databaseId));
+            const sql::Step step = row->step();
+            if (step == sql::Step::Failed) return failed(row->error().code);
+            if (step == sql::Step::Row && !row->isNull(0)) path = row->getText(0);
+            row->reset();
+            // The copy beside the main database is the one that was opened.
+            const std::string beside = GetFolderPart(MainDatabaseName()) + PathSeparator() + picbase;
+            if (!picbase.empty() && FileExists(beside)) path = beside;
+            switch (ReopenSubDatabase(path)) {
+            case Reopened::Locked: return locked(picbase);
+            case Reopened::Opens:
+                WriteLog(id + " - Not removed: sub database '" + picbase + "' did not open at first; try again");
+                return false;
+            case Reopened::Damaged: break;
+            }
+        }
+        const std::string why = status == 1   ? "no sub database is registered for it"
+                                : status == 2 ? "sub database '" + picbase + "' not found"
+                                              : "sub database '" + picbase + "' could not be opened";
+        note = id + " - Data row not removed: " + why + " (" + std::to_string(status) + ")";
+        break;
+    }
+    default: return failed(status);
+    }
+
+    // Pages refer to their container alone; when its data is lost with its
+    // sub database, pages left behind would turn into single documents.
+    bool container = false;
+    if (status != 0) {
+        sql::Statement* kind =
+            m_AdoCnMain->prepared("SELECT COUNT(*) FROM FOLDERS WHERE ID = ? AND TEMPLATE1 LIKE 'MP'");
+        if (!kind) return failed(FirstError(*m_AdoCnMain));
+        kind->bind(1, static_cast<std::int64_t>(nId));
+        if (kind->step() != sql::Step::Row) return failed(kind->error().code);
+        container = kind->getInt64(0) > 0;
+        kind->reset();
+    }
+    const std::string where =
+        container ? "(ID = " + id + ") OR (TEMPLATE1 = 'MC" + id + "' COLLATE NOCASE)" : "ID = " + id;
+    const auto deleted = m_AdoCnMain->execute("DELETE FROM FOLDERS WHERE " + where);
+    if (!deleted) return failed(FirstError(*m_AdoCnMain));
+    if (*deleted == 0) return false;
+    if (!note.empty()) WriteLog(note);
+    if (container && *deleted > 1) WriteLog(id + " - " + std::to_string(*deleted - 1) + " page(s) removed with it");
+    return true;
 }
 
 }  // namespace qx

@@ -5,14 +5,16 @@
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
+#include "support/engine/ConnectString.h"
 #include "support/engine/Dao.h"
 
 namespace qx {
 
-int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword) {
-    SetFileReadOnly(sDatabaseName, false);
+namespace {
+
+int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword) {
     auto opens = [&](const std::string& password, engine::DaoDatabase& dao) {
-        return dao.open(sDatabaseName, ";PWD=" + password);
+        return dao.open(sDatabaseName, ";PWD=" + engine::ConnectString::Value(password));
     };
     const std::string current = PasswordForGeneration(8);
     const std::string sixth = PasswordForGeneration(6);
@@ -38,6 +40,17 @@ int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword)
     return 0;
 }
 
+}  // namespace
+
+int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly) {
+    const bool wasReadOnly = IsFileReadOnly(sDatabaseName);
+    if (pbWasReadOnly) *pbWasReadOnly = wasReadOnly;
+    SetFileReadOnly(sDatabaseName, false);
+    const int generation = ProbeGeneration(sDatabaseName, sPassword);
+    if (generation == 0 && wasReadOnly) SetFileReadOnly(sDatabaseName, true);
+    return generation;
+}
+
 OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) {
     MainWindow& window = database.Window();
     MainWindowState& state = window.State();
@@ -51,19 +64,26 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         return OpenOutcome::InUse;
     }
     std::string password;
-    Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password);
+    bool wasReadOnly = false;
+    Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password, &wasReadOnly);
+    // A refused file is left as it was found.
+    const auto putBackReadOnly = [&] {
+        if (wasReadOnly) SetFileReadOnly(sDatabase, true);
+    };
     const int version = Settings::Get().DatabaseVersion;
     if (version >= 4 && version <= 6) {
         window.MsgBox(GetResString(70, "Deze database is van een verouderde versie. Update uw Vellumo versie of neem "
                                        "contact op met Tarnwick voor meer informatie."),
                       MsgButtons::OK, MsgIcon::Exclamation, GetResString(108, "Versieconflict..."));
         outcome = OpenOutcome::Outdated;
+        putBackReadOnly();
     } else if (version != 7 && version != 8) {
         window.MsgBox(GetResString(109, "Deze database is van een ongeldig formaat of is in zijn geheel corrupt. Herstel "
                                         "deze database met een back-up of neem contact op met Tarnwick voor meer "
                                         "informatie."),
                       MsgButtons::OK, MsgIcon::Exclamation, GetResString(110, "Ongeldig formaat..."));
         outcome = OpenOutcome::UnknownFormat;
+        putBackReadOnly();
     } else {
         SetFileReadOnly(sDatabase, false);
         database.m_bShowErrors = true;
@@ -83,6 +103,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             state.m_sDatabaseName.clear();
             WriteLog("Could not connect to " + sDatabase);
             outcome = OpenOutcome::NotConnected;
+            putBackReadOnly();
         }
         state.m_nDamaged = -1;
         state.m_nFixed = -1;

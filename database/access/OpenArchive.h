@@ -12,8 +12,10 @@ namespace qx {
 // The generation of a main database file, found by its password: 8 and 7
 // are accepted, 6, 5 and 4 are outdated, 0 is no known format. sPassword
 // receives the password that opened it (unchanged for 0). Clears the file's
-// read-only attribute first, as opening will need it writable.
-int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword);
+// read-only attribute first, as opening will need it writable, and puts it
+// back when the answer is 0; *pbWasReadOnly tells whether it was set, so
+// that a caller refusing the file for another reason can put it back too.
+int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr);
 
 enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected, InUse };
 

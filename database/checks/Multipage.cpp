@@ -32,8 +32,9 @@ bool ContainerOf(std::string_view marker, long& nId) {
     return true;
 }
 
-// The page rows of a container. The marker is compared without regard to
-// case, as text always was in the archive's original engine.
+// The page rows of a container. Page markers match case-insensitively:
+// archives hold markers in either case ("MC12", "mc12"), and a page whose
+// marker differs only in case still belongs to its container.
 std::string PagesOf(long nContainerId) {
     return "FROM FOLDERS WHERE TEMPLATE1 = 'MC" + std::to_string(nContainerId) + "' COLLATE NOCASE";
 }

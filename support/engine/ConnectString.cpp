@@ -103,6 +103,37 @@ ConnectString ConnectString::Parse(std::string_view text) {
     return cs;
 }
 
+std::string ConnectString::Value(std::string_view value) {
+    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    const bool quote = value.find_first_of(";=") != std::string_view::npos ||
+                       (!value.empty() && (space(value.front()) || space(value.back()) || value.front() == '"' ||
+                                           value.front() == '\''));
+    if (!quote) return std::string(value);
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+std::string ConnectString::Fill(std::string_view pattern,
+                                const std::vector<std::pair<std::string_view, std::string_view>>& values) {
+    std::string out;
+    for (size_t pos = 0; pos < pattern.size();) {
+        bool filled = false;
+        for (const auto& [placeholder, value] : values)
+            if (!placeholder.empty() && pattern.substr(pos, placeholder.size()) == placeholder) {
+                out += Value(value);
+                pos += placeholder.size();
+                filled = true;
+                break;
+            }
+        if (!filled) out += pattern[pos++];
+    }
+    return out;
+}
+
 std::optional<std::string> ConnectString::get(std::string_view keyword) const {
     for (const auto& [k, v] : items)
         if (iequals(k, keyword)) return v;

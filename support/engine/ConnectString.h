@@ -5,7 +5,9 @@
 //   ";PWD=<pwd>"  (the short form used when probing a file's password)
 // Values are taken verbatim, so a path or password may itself contain ";" or
 // "=": a ";" only ends a value when a known keyword follows it. A value may
-// also be quoted with '"' or "'" (a doubled quote stands for itself).
+// also be quoted with '"' or "'" (a doubled quote stands for itself); Value()
+// quotes whatever the verbatim reading could take apart, so that every text
+// reads back exactly.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +20,17 @@ struct ConnectString {
     std::vector<std::pair<std::string, std::string>> items;  // keyword as written, value
 
     static ConnectString Parse(std::string_view text);
+
+    // `value` as it must be written after "keyword=" to read back unchanged:
+    // wrapped in '"' (inner '"' doubled) when it holds ";" or "=", starts or
+    // ends with white space, or starts with a quote; else as it is.
+    static std::string Value(std::string_view value);
+
+    // Fills each placeholder of `pattern` ("%DBNAME%") with its value, written
+    // by Value(). One pass from left to right: an inserted value is never
+    // searched for placeholders, so a folder named "%PWD%" stays a folder name.
+    static std::string Fill(std::string_view pattern,
+                            const std::vector<std::pair<std::string_view, std::string_view>>& values);
 
     // Case-insensitive keyword lookup; nullopt when absent.
     std::optional<std::string> get(std::string_view keyword) const;

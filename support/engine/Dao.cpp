@@ -60,8 +60,9 @@ std::vector<std::string> CreateTableSql(const TableDef& def) {
     std::vector<std::string> out{"CREATE TABLE " + qt + " (" + cols + ")"};
     for (const IndexDef& ix : def.indexes) {
         if (ix.primary) continue;
-        // Index names are per database here, per table in the original
-        // engine: prefix them with the table.
+        // The archive names indexes per table, so two tables may each have
+        // one of the same name; SQLite names them per file. The table name
+        // in front keeps them apart.
         std::string s = std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " +
                         sql::QuoteIdentifier(def.name + "." + ix.name) + " ON " + qt + " (";
         for (size_t i = 0; i < ix.fields.size(); ++i) s += (i ? ", " : "") + sql::QuoteIdentifier(ix.fields[i]);

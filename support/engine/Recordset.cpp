@@ -435,8 +435,9 @@ bool Recordset::setValueFromStream(std::string_view field, std::int64_t size, Ch
 }
 
 std::int64_t Recordset::reserveAutoNumber() {
-    // The number is taken at once, as the original engine does: a cancelled
-    // row leaves a gap, and no number is ever handed out twice.
+    // The number is taken as soon as a new row is started, so that the row
+    // can be told its ID before it is written; a cancelled row leaves a gap,
+    // and no number is ever handed out twice (another row may refer to it).
     sql::Database& db = m_core->db;
     sql::Statement seq(db, "SELECT seq FROM sqlite_sequence WHERE name = ?");
     seq.bind(1, std::string_view(m_table));

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -53,7 +54,12 @@ bool folderWritable(const std::string& path) {
     return ::access(folder.c_str(), W_OK) == 0;
 }
 
+std::atomic<int> g_busyTimeout{5000};
+
 }  // namespace
+
+void SetBusyTimeout(int milliseconds) { g_busyTimeout = milliseconds < 0 ? 0 : milliseconds; }
+int BusyTimeout() { return g_busyTimeout; }
 
 // ---------------------------------------------------------------- Database
 
@@ -112,7 +118,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     d.m_db = db;
     d.m_path = path;
     sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_timeout(db, g_busyTimeout);
     sqlite3_commit_hook(db, CommitFailpoint, nullptr);
     if (!passwordBytes.empty()) {
         rc = ApplyKey(db, passwordBytes);

@@ -21,6 +21,8 @@ enum EngineCode : int {
     kNotADatabase = 26,        // same value as the library's "file is not a database"
     kCantOpen = 14,            // same value as the library's "unable to open database file"
     kReadOnly = 8,             // same value as the library's "attempt to write a readonly database"
+    kBusy = 5,                 // same value as the library's "database is locked" (another connection writes)
+    kLocked = 6,               // same value as the library's "database table is locked"
     kMisuse = 21,
     kNotUpdatable = 1001,      // recordset cannot be changed (no single base table)
     kNoCurrentRow = 1002,      // BOF or EOF, or the row was deleted
@@ -36,6 +38,12 @@ struct Error {
 };
 
 enum class OpenMode { ReadWrite, Create };
+
+// How long a connection waits for another connection's lock before its
+// statement fails as busy ("database is locked"). Applies to connections
+// opened afterwards; 5000 ms unless changed.
+void SetBusyTimeout(int milliseconds);
+int BusyTimeout();
 
 class Database {
 public:

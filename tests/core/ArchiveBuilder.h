@@ -28,8 +28,8 @@ public:
         const std::string path = SubDatabaseName(main, n);
         sql::Error err;
         EXPECT_TRUE(CreateSubDatabaseFile(path, password, err)) << err.message;
-        exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (" + std::to_string(n) + ", '" +
-             (stored.empty() ? path : stored) + "')");
+        exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (" + std::to_string(n) + ", " +
+             SqlText(stored.empty() ? path : stored) + ")");
         sql::Database pdb = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         for (long id : ids) {
             exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (" + std::to_string(id) +
@@ -43,6 +43,13 @@ public:
         sql::Error err;
         sql::Database db = sql::Database::open(main, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         EXPECT_TRUE(db.exec(sql, &err)) << sql << ": " << err.message;
+    }
+
+    // A quoted SQL text literal, for paths that may hold quotes.
+    static std::string SqlText(const std::string& text) {
+        std::string out = "'";
+        for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+        return out + "'";
     }
 
     std::string main, password;

@@ -22,7 +22,14 @@ inline std::string Slurp(const std::string& path) {
     return s.str();
 }
 
-// args are passed to the shell as written (quote paths yourself).
+// One word for the shell, whatever the text holds (quotes included).
+inline std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// args are passed to the shell as written (quote paths yourself, ShellQuote).
 inline CliRun RunCli(const std::string& args, const TempDir& scratch) {
     const std::string out = scratch.file("cli.out"), err = scratch.file("cli.err");
     const std::string cmd = std::string("'") + QX_CLI_PATH + "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";

@@ -1,8 +1,11 @@
 // Opening an archive through CDatabase, and finding its sub databases.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/access/OpenArchive.h"
 #include "database/access/Schema.h"
+#include "support/FileOperations.h"
 #include "support/Settings.h"
+#include "support/engine/ConnectString.h"
 #include "support/engine/Recordset.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CDatabaseTestAccess.h"
@@ -12,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 using namespace qx;
@@ -60,9 +64,11 @@ protected:
 
 }  // namespace
 
-TEST_F(CDatabaseAccess, ConnectStringsReplaceTheFileNameFirst) {
-    EXPECT_EQ(CDatabase::ConnectString("/a/%PWD%.dat", "pw"),
-              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/pw.dat;Jet OLEDB:Database Password=pw");
+TEST_F(CDatabaseAccess, ConnectStringsKeepThePasswordOutOfThePath) {
+    const std::string cs = CDatabase::ConnectString("/a/%PWD%.dat", "pw");
+    EXPECT_EQ(cs, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/%PWD%.dat;Jet OLEDB:Database Password=pw");
+    EXPECT_EQ(engine::ConnectString::Parse(CDatabase::ConnectString("/x;Data Source=y/a.dat", "pw")).dataSource(),
+              "/x;Data Source=y/a.dat");
     EXPECT_EQ(CDatabase::ConnectStringOMD("/a/b.omd"), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.omd;");
     CDatabase db(window);
     EXPECT_EQ(db.MainDatabaseName(), "");
@@ -206,4 +212,34 @@ TEST_F(CDatabaseAccess, CreateSubDatabaseSetsTheOldFileAside) {
     EXPECT_TRUE(cn.open(CDatabase::ConnectString(path, kPwd)));
     const auto lines = LogLines(Settings::Get().LogFileName);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Creating '" + path + "'..."), 3);
+}
+
+TEST_F(CDatabaseAccess, ARefusedFileGetsItsReadOnlyAttributeBack) {
+    struct Case {
+        std::string name;
+        std::function<std::string(const std::string& folder)> make;
+        OpenOutcome outcome;
+        bool readOnlyAfter;
+    } cases[] = {
+        {"outdated generation 6",
+         [](const std::string& folder) { return qx::test::ArchiveBuilder(folder, 6).main; }, OpenOutcome::Outdated,
+         true},
+        {"not a database",
+         [](const std::string& folder) {
+             qx::test::WriteFile(folder + "/notes.dat", std::string(3000, 'n'));
+             return folder + "/notes.dat";
+         },
+         OpenOutcome::UnknownFormat, true},
+        {"accepted generation 8",
+         [](const std::string& folder) { return qx::test::ArchiveBuilder(folder, 8).main; }, OpenOutcome::Opened,
+         false},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        const std::string file = c.make(folder.path());
+        SetFileReadOnly(file, true);
+        CDatabase db(window);
+        EXPECT_EQ(OpenDatabaseFile(db, file), c.outcome) << c.name;
+        EXPECT_EQ(IsFileReadOnly(file), c.readOnlyAfter) << c.name;
+    }
 }

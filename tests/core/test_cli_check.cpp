@@ -1,6 +1,7 @@
 // quillex-cli check against generated archives, one per kind of damage:
 // every injected fault is found with its code, repaired where it can be, and
 // a second run finds only what stays damaged. Also the list and JSON files.
+#include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
 #include "tests/core/CliRunner.h"
 #include "tools/sample/SampleArchive.h"
@@ -10,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -17,6 +19,7 @@ using namespace qx;
 using qx::test::CliRun;
 using qx::test::RunCli;
 using qx::test::TempDir;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -129,4 +132,48 @@ TEST(CliCheck, SavesTheListAndReportsUsageErrors) {
         {"check --quick '" + m.mainDatabase + "' --report /nonexistent/dir/x.txt", 8},
     };
     for (const Case& c : cases) EXPECT_EQ(RunCli(c.args, dir).exit, c.exit) << c.args;
+}
+
+TEST(CliCheck, RefusesToWriteTheListOrJsonOntoAFileOfTheArchive) {
+    TempDir dir;
+    const SampleManifest m = Sample(dir, "no-data-row");
+    const std::string sub1 = SubDatabaseName(m.mainDatabase, 1);
+    const std::string mainLink = dir.file("main-link.dat"), hardLink = dir.file("hard-link.bin");
+    fs::create_symlink(m.mainDatabase, mainLink);
+    fs::create_hard_link(SubDatabaseName(m.mainDatabase, 2), hardLink);
+    // Opening the archive writes to the main database itself (sub-database
+    // list upkeep, fresh cipher pages), so that one is proven whole by
+    // opening it again; the others stay byte for byte the same.
+    struct Case { std::string name, option, target; bool opensAfter; } cases[] = {
+        {"report onto a sub database", "--report", sub1, false},
+        {"report onto the OCR database", "--report", m.omdDatabase, false},
+        {"report onto the main database through a symlink", "--report", mainLink, true},
+        {"report onto a hard link to a sub database", "--report", hardLink, false},
+        {"JSON onto the OCR database", "--json", m.omdDatabase, false},
+        {"JSON onto a sub database", "--json", sub1, false},
+    };
+    for (const Case& c : cases) {
+        const std::string before = qx::test::Slurp(c.target);
+        fs::remove(LogName(m.mainDatabase));
+        const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' " + c.option + " '" + c.target + "'", dir);
+        EXPECT_EQ(r.exit, 16) << c.name << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find("belongs to the archive"), std::string::npos) << c.name << "\n" << r.err;
+        if (c.opensAfter) EXPECT_EQ(RunCli("open '" + m.mainDatabase + "'", dir).exit, 0) << c.name;
+        else EXPECT_TRUE(qx::test::Slurp(c.target) == before) << c.name << ": the file changed";
+        // Refused before the check ran.
+        EXPECT_EQ(qx::test::Slurp(LogName(m.mainDatabase)).find("check started"), std::string::npos) << c.name;
+    }
+}
+
+TEST(CliCheck, JsonToStandardOutputLeavesTheListOnStandardError) {
+    TempDir dir;
+    const SampleManifest m = Sample(dir, "no-data-row");
+    const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' --json -", dir);
+    EXPECT_EQ(r.exit, 4) << r.err;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << r.out;
+    EXPECT_EQ(doc.object()["findings"].toArray().size(), 3) << r.out;
+    EXPECT_FALSE(fs::exists(dir.file("-")));
+    EXPECT_NE(r.err.find("\t"), std::string::npos) << r.err;  // the list lines
 }

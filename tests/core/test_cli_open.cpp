@@ -12,6 +12,7 @@
 using qx::test::ArchiveBuilder;
 using qx::test::CliRun;
 using qx::test::RunCli;
+using qx::test::ShellQuote;
 using qx::test::Slurp;
 using qx::test::TempDir;
 namespace fs = std::filesystem;
@@ -75,4 +76,48 @@ TEST(CliOpen, ProblemsLeftGiveExitFour) {
         EXPECT_EQ(r.exit, 4) << c.name << "\n" << r.out << r.err;
         EXPECT_NE(r.err.find("warning"), std::string::npos) << c.name;
     }
+}
+
+TEST(CliOpen, ArchivesInFoldersWithOddNamesOpenAndCheck) {
+    const std::string folders[] = {
+        "semi;colon", "equals=sign", "x;Data Source=y", "x;Jet OLEDB:Database Password=y", "%PWD%",
+        "it's", "say \"hi\"", "\"quoted\"", "\u00c9\u00e9n \u00fc", " padded ",
+    };
+    for (const std::string& name : folders) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        const std::string folder = dir.file(name);
+        ASSERT_TRUE(fs::create_directory(folder));
+        ArchiveBuilder a(folder);
+        a.sub(1, {2, 3}).sub(2, {4});
+        const CliRun opened = RunCli("open " + ShellQuote(a.main), dir);
+        EXPECT_EQ(opened.exit, 0) << opened.out << opened.err;
+        EXPECT_NE(opened.out.find(qx::SubDatabaseName(a.main, 2)), std::string::npos) << opened.out;
+        const CliRun checked = RunCli("check --normal " + ShellQuote(a.main), dir);
+        EXPECT_EQ(checked.exit, 0) << checked.out << checked.err;
+        // Nothing was created outside the archive's folder, and the password
+        // went into no file name.
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const std::string n = entry.path().filename().string();
+            EXPECT_TRUE(n == name || n == "cli.out" || n == "cli.err") << n;
+        }
+        for (const auto& entry : fs::directory_iterator(folder))
+            EXPECT_EQ(entry.path().string().find(a.password), std::string::npos) << entry.path();
+    }
+}
+
+TEST(CliOpen, ALogThatIsALinkIsLeftAloneAndTheArchiveStillOpens) {
+    TempDir dir, outside;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3});
+    const std::string theirs = outside.file("theirs.txt");
+    qx::test::WriteFile(theirs, "not a log\n");
+    fs::create_symlink(theirs, qx::LogName(a.main));
+    const CliRun r = RunCli("open " + ShellQuote(a.main), dir);
+    EXPECT_EQ(r.exit, 0) << r.out << r.err;
+    EXPECT_EQ(Slurp(theirs), "not a log\n");
+    const std::string told = "The log '" + qx::LogName(a.main) + "' cannot be used";
+    const auto first = r.err.find(told);
+    EXPECT_NE(first, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(told, first + 1), std::string::npos) << "told more than once:\n" << r.err;
 }

@@ -63,6 +63,36 @@ TEST(ConnectString, ParsesTheFormsTheArchiveCodeBuilds) {
     }
 }
 
+TEST(ConnectString, EveryPathAndPasswordReadsBackExactly) {
+    struct Case { std::string name, path, password; } cases[] = {
+        {"plain", "/a/b.dat", kPwd},
+        {"semicolon in folder", "/a;b/c.dat", kPwd},
+        {"equals sign in folder", "/a=b/c.dat", kPwd},
+        {"keyword after semicolon", "/x;Data Source=y/c.dat", kPwd},
+        {"password keyword in folder", "/x;Jet OLEDB:Database Password=z/c.dat", kPwd},
+        {"placeholder in folder", "/%PWD%/%DBNAME%.dat", kPwd},
+        {"double quotes", "/\"q\"/a\"\"b.dat", kPwd},
+        {"starts with double quote", "\"/a.dat", kPwd},
+        {"starts with single quote", "'/a.dat'", kPwd},
+        {"single quotes inside", "/it's/o'k.dat", kPwd},
+        {"leading and trailing space", " /a/b.dat ", kPwd},
+        {"non-ASCII", "/\u00c9\u00e9n \u00fc/b.dat", kPwd},
+        {"empty path and password", "", ""},
+        {"password with separators", "/a.dat", "p;w=\"d' "},
+        {"password is a placeholder", "/a.dat", "%DBNAME%"},
+    };
+    for (const Case& c : cases) {
+        const std::string text =
+            ConnectString::Fill("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%DBNAME%;Jet OLEDB:Database Password=%PWD%",
+                                {{"%DBNAME%", c.path}, {"%PWD%", c.password}});
+        const ConnectString cs = ConnectString::Parse(text);
+        EXPECT_EQ(cs.dataSource(), c.path) << c.name << ": " << text;
+        EXPECT_EQ(cs.password(), c.password) << c.name << ": " << text;
+        EXPECT_EQ(cs.get("Provider"), "Microsoft.Jet.OLEDB.4.0") << c.name << ": " << text;
+        EXPECT_EQ(ConnectString::Parse(";PWD=" + ConnectString::Value(c.password)).password(), c.password) << c.name;
+    }
+}
+
 TEST(ConnectString, PasswordBytesTakeTheLowByteOfEachCharacter) {
     EXPECT_EQ(PasswordBytes(kPwd), "\xA9Pendrawix8");
     EXPECT_EQ(PasswordBytes("\u00a9Lomadriq").size(), 9u);

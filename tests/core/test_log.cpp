@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>  // mkfifo
 
 namespace qx {
 namespace {
@@ -15,6 +19,16 @@ std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// Collects the lines told about unusable logs while it lives.
+struct ToldProblems {
+    ToldProblems() = default;
+    ToldProblems(const ToldProblems&) = delete;
+    ToldProblems& operator=(const ToldProblems&) = delete;
+    ~ToldProblems() { SetLogProblemHandler(previous); }
+    std::vector<std::string> lines;
+    LogProblemHandler previous = SetLogProblemHandler([this](const std::string& p) { lines.push_back(p); });
+};
 
 class WriteLogTest : public ::testing::Test {
 protected:
@@ -42,19 +56,47 @@ TEST_F(WriteLogTest, AppendsLinesInWindows1252WithCrLf) {
               "earlier\r\nConnected to /data/caf\xE9.dat\r\nPrijs \x80 5 \x96 ?\r\n\r\n");
 }
 
-TEST_F(WriteLogTest, UnwritableTargetIsSwallowed) {
+TEST_F(WriteLogTest, UnwritableTargetIsToldOnceAndTheWorkGoesOn) {
+    ToldProblems told;
+    const std::vector<std::string>& problems = told.lines;
     Settings::Get().LogFileName = Path("missing/Data.log");
     WriteLog("lost");
+    WriteLog("lost again");
     EXPECT_FALSE(std::filesystem::exists(Path("missing")));
-    Settings::Get().LogFileName = dir.path();  // a folder, not a file
+    EXPECT_EQ(problems.size(), 1u);
+    std::filesystem::create_directory(Path("folder.log"));
+    Settings::Get().LogFileName = Path("folder.log");  // a folder, not a file
     WriteLog("lost too");
+    EXPECT_EQ(problems.size(), 2u);
+    ASSERT_FALSE(problems.empty());
+    EXPECT_NE(problems.back().find(Path("folder.log")), std::string::npos) << problems.back();
 
     test::WriteFile(Path("locked.log"), "kept\r\n");
     test::Immutable lock(Path("locked.log"));
-    if (!lock.ok()) GTEST_SKIP() << "no immutable files here";
-    Settings::Get().LogFileName = Path("locked.log");
-    WriteLog("lost as well");
-    EXPECT_EQ(ReadAll(Path("locked.log")), "kept\r\n");
+    if (lock.ok()) {
+        Settings::Get().LogFileName = Path("locked.log");
+        WriteLog("lost as well");
+        EXPECT_EQ(ReadAll(Path("locked.log")), "kept\r\n");
+    }
+}
+
+TEST_F(WriteLogTest, NeverWritesThroughALinkOrIntoAnythingButAFile) {
+    test::TempDir outside;
+    const std::string target = outside.file("elsewhere.txt");
+    test::WriteFile(target, "theirs\n");
+    std::filesystem::create_symlink(target, Path("Data.log"));
+    std::filesystem::create_symlink(Path("nothing-yet.txt"), Path("Dangling.log"));
+    ASSERT_EQ(::mkfifo(Path("Pipe.log").c_str(), 0644), 0);
+    ToldProblems told;
+    for (const char* log : {"Data.log", "Dangling.log", "Pipe.log"}) {
+        Settings::Get().LogFileName = Path(log);
+        WriteLog("not here");
+        WriteLog("nor here");
+    }
+    EXPECT_EQ(ReadAll(target), "theirs\n");
+    EXPECT_FALSE(std::filesystem::exists(Path("nothing-yet.txt")));
+    EXPECT_EQ(told.lines.size(), 3u);  // once per log
+    for (const std::string& p : told.lines) EXPECT_EQ(p.find('\n'), std::string::npos) << p;
 }
 
 struct CodeCase {
@@ -62,6 +104,8 @@ struct CodeCase {
     std::string utf8;
     std::string cp1252;
 };
+
+void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.name; }
 
 class Cp1252Test : public ::testing::TestWithParam<CodeCase> {};
 

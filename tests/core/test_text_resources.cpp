@@ -62,6 +62,8 @@ struct FormatCase {
     const char* expected;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
+
 class FormatMsgTest : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(FormatMsgTest, FillsPlaceholders) {

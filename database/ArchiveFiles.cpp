@@ -1,0 +1,174 @@
+#include "database/ArchiveFiles.h"
+
+#include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
+#include "support/FileOperations.h"
+#include "support/Settings.h"
+#include "support/engine/Recordset.h"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace qx {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names are compared without regard to ASCII case: on a medium that ignores
+// case "KANTOOR_1.PDB" is the sub database itself.
+bool TakePrefix(std::string_view& text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (Lower(text[i]) != Lower(prefix[i])) return false;
+    text.remove_prefix(prefix.size());
+    return true;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return a.size() == b.size() && TakePrefix(a, b); }
+
+bool TakeDigits(std::string_view& text) {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
+    text.remove_prefix(n);
+    return n > 0;
+}
+
+// The files SQLite keeps beside a database while it writes; text written
+// under such a name could be taken for a half-finished change.
+struct Companion {
+    std::string_view suffix, what;
+};
+constexpr Companion kCompanions[] = {
+    {"-journal", "journal"}, {"-wal", "write-ahead log"}, {"-shm", "shared-memory file"}};
+
+std::string_view WithoutCompanion(std::string_view name) {
+    for (const Companion& c : kCompanions)
+        if (name.size() > c.suffix.size() && SameName(name.substr(name.size() - c.suffix.size()), c.suffix))
+            return name.substr(0, name.size() - c.suffix.size());
+    return name;
+}
+
+// "<stem>_<n>.pdb", and the names it is set aside under: any run of
+// ".obsolete", ".deleted", ".compacted" and "_<counter>" after it.
+bool IsSubDatabaseName(std::string_view name, std::string_view stem) {
+    name = WithoutCompanion(name);
+    if (!TakePrefix(name, stem) || !TakePrefix(name, "_") || !TakeDigits(name) || !TakePrefix(name, ".pdb"))
+        return false;
+    while (!name.empty())
+        if (!(TakePrefix(name, "_") ? TakeDigits(name)
+                                    : TakePrefix(name, ".obsolete") || TakePrefix(name, ".deleted") ||
+                                          TakePrefix(name, ".compacted")))
+            return false;
+    return true;
+}
+
+std::string FileName(std::string_view path) { return PathToUtf8(PathFromUtf8(path).filename()); }
+
+std::string Absolute(std::string_view path) {
+    std::error_code ec;
+    const fs::path p = fs::absolute(PathFromUtf8(path), ec);
+    return ec ? std::string(path) : PathToUtf8(p.lexically_normal());
+}
+
+// Where a chain of links ends (the path itself when it is no link), so that
+// a link to a name that does not exist yet is judged by that name: writing
+// through it would create the file there.
+std::string LinkTarget(std::string path) {
+    for (int hops = 0; hops < 40 && KindOf(path) == EntryKind::Link; ++hops) {
+        std::error_code ec;
+        fs::path target = fs::read_symlink(PathFromUtf8(path), ec);
+        if (ec) break;
+        if (target.is_relative()) target = PathFromUtf8(path).parent_path() / target;
+        path = PathToUtf8(target);
+    }
+    return path;
+}
+
+struct OwnFile {
+    std::string path, role;
+};
+
+bool OpensAsSubDatabase(const std::string& path) {
+    if (KindOf(LinkTarget(path)) != EntryKind::RegularFile) return false;
+    engine::Connection cn;
+    if (!cn.open(CDatabase::ConnectString(path, Settings::Get().DatabasePassword))) return false;
+    engine::Recordset probe;
+    return probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", cn, engine::CursorMode::Lookup);
+}
+
+}  // namespace
+
+std::string ArchiveFileRole(const CDatabase& database, const std::string& path) {
+    const std::string mainPath = database.MainDatabaseName();
+    if (mainPath.empty() || path.empty() || !CDatabase::Connected(database.m_AdoCnMain)) return {};
+    const std::string folder = GetFolderPart(mainPath);
+    const std::string sub0 = FileName(SubDatabaseName(mainPath, 0));
+    const std::string stem = sub0.substr(0, sub0.size() - std::string_view("_0.pdb").size());
+
+    std::vector<OwnFile> own = {{mainPath, "the main database"},
+                                {OmdName(mainPath), "the OCR database"},
+                                {LogName(mainPath), "the log"},
+                                {LockName(mainPath), "the lock file"},
+                                {IntentName(mainPath), "the intent record"}};
+    for (std::size_t i = 0, n = own.size(); i < n; ++i)
+        for (const Companion& c : kCompanions)
+            own.push_back({own[i].path + std::string(c.suffix), "the " + std::string(c.what) + " of " + own[i].role});
+
+    // The names themselves: what the path names, and where a link in it
+    // leads, may not exist yet and would be created by writing.
+    const std::string target = LinkTarget(path);
+    for (const std::string& entry : {path, target}) {
+        if (!EntryLiesIn(entry, folder)) continue;
+        const std::string name = FileName(entry);
+        for (const OwnFile& f : own)
+            if (SameName(name, FileName(f.path))) return f.role;
+        if (IsSubDatabaseName(name, stem)) return "the sub database name " + name;
+    }
+
+    const std::optional<FileId> id = IdentityOf(path);
+    if (id)
+        for (const OwnFile& f : own)
+            if (IdentityOf(f.path) == id) return f.role;
+
+    // Every file the sub-database table names, wherever it lies. A table
+    // that cannot be read rules nothing out.
+    {
+        sql::Statement rows(database.m_AdoCnMain->database(), "SELECT ID, DATABASE FROM DATABASES");
+        const auto unreadable = [&] {
+            return "nothing can be ruled out, the sub-database list could not be read (" + rows.error().message + ")";
+        };
+        if (!rows.ok()) return unreadable();
+        for (;;) {
+            const sql::Step step = rows.step();
+            if (step == sql::Step::Done) break;
+            if (step == sql::Step::Failed) return unreadable();
+            if (rows.isNull(1)) continue;
+            const std::string stored = rows.getText(1);
+            const std::string role = "sub database " + std::to_string(rows.getInt64(0));
+            if (id && IdentityOf(stored) == id) return role;
+            if (Absolute(stored) == Absolute(path) || Absolute(stored) == Absolute(target)) return role;
+        }
+    }
+
+    // Any other name in the archive folder for the same file, and files
+    // there that open as sub databases of this archive (backups, copies).
+    if (!id) return {};
+    std::error_code ec;
+    for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string entry = PathToUtf8(it->path());
+        if (IdentityOf(entry) != id) continue;
+        const std::string name = FileName(entry);
+        for (const OwnFile& f : own)
+            if (SameName(name, FileName(f.path))) return f.role;
+        if (IsSubDatabaseName(name, stem)) return "the sub database file " + name;
+        if (OpensAsSubDatabase(entry)) return "the sub database copy " + name;
+    }
+    return {};
+}
+
+}  // namespace qx
