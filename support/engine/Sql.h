@@ -35,7 +35,9 @@ struct Error {
     void clear() { code = 0; message.clear(); }
 };
 
-enum class OpenMode { ReadWrite, Create };
+// ReadOnly opens the file for reading only: nothing can be written through
+// the connection, and the file itself is never opened for writing.
+enum class OpenMode { ReadWrite, Create, ReadOnly };
 
 class Database {
 public:
