@@ -32,8 +32,8 @@ bool ContainerOf(std::string_view marker, long& nId) {
     return true;
 }
 
-// The page rows of a container. The marker is compared without regard to
-// case, as text always was in the archive's original engine.
+// The page rows of a container. Page markers match case-insensitively: a
+// marker may have been written in either case.
 std::string PagesOf(long nContainerId) {
     return "FROM FOLDERS WHERE TEMPLATE1 = 'MC" + std::to_string(nContainerId) + "' COLLATE NOCASE";
 }
