@@ -112,8 +112,10 @@ private:
     // The virtual path of a document whose parent is `parent` (0 = top level).
     short PathBelow(long parent, std::string& sPath);
     void AnalyseLinkTo();
+    // `outside`: the sub database lies outside the archive folder and is
+    // only read; what would be repaired there is reported instead.
     void CheckDataRow(engine::Recordset& data, long id, std::int64_t size, long databaseId, const std::string& path,
-                      ErrorTrap& trap);
+                      bool outside, ErrorTrap& trap);
     // One document row as the document check holds it.
     struct DocumentRef {
         std::int64_t rowid;

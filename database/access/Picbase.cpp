@@ -3,6 +3,7 @@
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
+#include "database/access/SubDatabasePlace.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -21,13 +22,6 @@ namespace {
 std::string StoredFileName(const std::string& stored) {
     const size_t cut = stored.find_last_of("\\/");
     return cut == std::string::npos ? stored : stored.substr(cut + 1);
-}
-
-bool InsideFolder(const std::string& path, const std::string& folder) {
-    std::error_code ec;
-    const auto file = std::filesystem::weakly_canonical(path, ec);
-    const auto dir = std::filesystem::weakly_canonical(folder, ec);
-    return !ec && file.parent_path() == dir;
 }
 
 }  // namespace
@@ -90,10 +84,28 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     const std::string mainPath = MainDatabaseName();
     if (!FileExists(mainPath)) return finish(32);
 
+    // An open writable connection was judged a file of the archive folder
+    // when it was opened; only a file not open yet is judged here.
+    auto openWritable = [&](const std::string& path) {
+        if (Connected(m_AdoCnPdb) && m_AdoCnPdb->dataSource() == path) return !m_AdoCnPdb->isReadOnly();
+        if (m_pdbPool)
+            for (const ConnectionPtr& cn : *m_pdbPool)
+                if (Connected(cn) && cn->dataSource() == path) return !cn->isReadOnly();
+        return false;
+    };
+    std::optional<SubDatabaseLocation> location;
+
     // A sub database lying beside the main database wins, so an archive
-    // moved as a whole keeps working; its row is pointed there.
+    // moved as a whole keeps working; its row is pointed there. Only a file
+    // of the archive folder counts: a folder of that name, a link leading
+    // out or one of the archive's own files would send the row elsewhere.
     const std::string candidate = GetFolderPart(mainPath) + PathSeparator() + StoredFileName(stored);
+    bool besideMain = false;
     if (!StoredFileName(stored).empty() && FileExists(candidate)) {
+        if (!openWritable(candidate)) location = LocateSubDatabase(candidate, mainPath);
+        besideMain = !location || location->place == SubDatabasePlace::Archive;
+    }
+    if (besideMain) {
         usePath = candidate;
         if (stored != candidate) {  // the same path again would change nothing
             sql::Statement* relocate = m_AdoCnMain->prepared("UPDATE DATABASES SET DATABASE = ? WHERE ID = ?");
@@ -104,6 +116,7 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         }
     } else {
         usePath = stored;
+        location.reset();
         if (!FileExists(usePath)) return finish(2);
     }
 
@@ -126,10 +139,23 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     }
     Disconnect(m_AdoCnPdb);
 
-    // Only files of this archive's folder have their attributes changed; a
-    // stored path may point anywhere.
-    if (InsideFolder(usePath, GetFolderPart(mainPath))) SetFileReadOnly(usePath, false);
-    m_AdoCnPdb = OpenConnection(ConnectString(usePath, Settings::Get().DatabasePassword));
+    // A stored path may point anywhere. The archive's own files are no sub
+    // databases: opened a second time, the main database would hold every
+    // commit of the check waiting. A file elsewhere (the rows of a copied
+    // archive still name the files it was copied from) is read, never
+    // changed, its attributes included.
+    if (!location) location = LocateSubDatabase(usePath, mainPath);
+    if (location->place == SubDatabasePlace::OwnFile) {
+        WriteLog(NamesOwnFileLine(databaseId, usePath, *location));
+        return finish(512);
+    }
+    const std::string connectString = ConnectString(usePath, Settings::Get().DatabasePassword);
+    if (location->place == SubDatabasePlace::Archive) {
+        SetFileReadOnly(usePath, false);
+        m_AdoCnPdb = OpenConnection(connectString);
+    } else {
+        m_AdoCnPdb = OpenConnection(ReadOnlyConnectString(connectString));
+    }
     if (!Connected(m_AdoCnPdb)) return finish(512);
     // Any failure of the probe means the file is no usable sub database,
     // whatever sign its error number has.

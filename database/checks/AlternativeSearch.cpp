@@ -1,5 +1,6 @@
 // CDatabase: looking for a document's data in the other sub databases.
 #include "database/CDatabase.h"
+#include "database/access/SubDatabasePlace.h"
 #include "support/Log.h"
 #include "support/engine/Recordset.h"
 #include "support/Settings.h"
@@ -11,12 +12,18 @@ long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId) {
     long found = 0;
     std::string foundPath;
     if (!Connected(m_AdoCnMain)) return 0;
+    const std::string mainPath = MainDatabaseName();
     engine::Recordset list;
     if (list.open("SELECT * FROM DATABASES WHERE ID <> " + std::to_string(nDatabaseId), *m_AdoCnMain,
                   engine::CursorMode::Lookup)) {
         for (; !list.eof() && found == 0; list.moveNext()) {
             const std::string path = NullToStr(list.value("DATABASE"));
-            ConnectionPtr candidate = OpenConnection(ConnectString(path, Settings::Get().DatabasePassword));
+            const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
+            if (location.place == SubDatabasePlace::OwnFile) continue;
+            const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
+            ConnectionPtr candidate = OpenConnection(location.place == SubDatabasePlace::Archive
+                                                         ? connectString
+                                                         : ReadOnlyConnectString(connectString));
             if (!Connected(candidate)) continue;
             sql::Statement* row = candidate->prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
             if (!row) continue;

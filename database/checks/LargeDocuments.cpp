@@ -2,6 +2,7 @@
 // sub database that documents refer to and logs one line of statistics.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -56,10 +57,21 @@ void CDatabase::AnalyseLargeDocs() {
     for (const long id : ids) {
         const std::string path = SubDatabaseName(mainPath, id);
         Disconnect(m_AdoCnPdb);
-        m_AdoCnPdb = OpenConnection(ConnectString(path, Settings::Get().DatabasePassword));
+        // Only read here; a standard name may still be a link leading out
+        // of the archive folder or to the main database.
+        const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
+        const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
+        if (location.place != SubDatabasePlace::OwnFile)
+            m_AdoCnPdb = OpenConnection(location.place == SubDatabasePlace::Archive
+                                            ? connectString
+                                            : ReadOnlyConnectString(connectString));
         if (!FileExists(path)) {
             m_window.MsgBox(FormatMsg(GetResString(127, "De subdatabase '%s' is niet gevonden!"), {path}),
                             MsgButtons::OK, MsgIcon::Exclamation, "");
+            continue;
+        }
+        if (location.place == SubDatabasePlace::OwnFile) {
+            WriteLog(NamesOwnFileLine(id, path, location));
             continue;
         }
         if (!Connected(m_AdoCnPdb)) {

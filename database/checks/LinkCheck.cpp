@@ -2,6 +2,7 @@
 // makes sure each data row belongs to a document record.
 #include "database/CDatabase.h"
 #include "database/ProgressWindow.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
@@ -31,6 +32,7 @@ void CDatabase::AnalyseLinkTo() {
     progress.Start(total, 98, 99);
     const std::string rowLabel = GetResString(100, "Resources not found");
 
+    const std::string mainPath = MainDatabaseName();
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     engine::Recordset databases;
     if (!databases.open("SELECT * FROM DATABASES", *m_AdoCnMain, engine::CursorMode::Lookup)) trap(*m_AdoCnMain);
@@ -38,7 +40,17 @@ void CDatabase::AnalyseLinkTo() {
         Disconnect(m_AdoCnPdb);
         const std::string path = NullToStr(databases.value("DATABASE"));
         const long databaseId = databases.value("ID").toLong();
-        m_AdoCnPdb = OpenConnection(ConnectString(path, Settings::Get().DatabasePassword));
+        // Only the archive's own sub databases are changed: a row may name a
+        // file elsewhere (it is read only) or the main database itself.
+        const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
+        if (location.place == SubDatabasePlace::OwnFile) {
+            WriteLog(NamesOwnFileLine(databaseId, path, location));
+            ReportResult(0, ResultPdbOpenError, path, "", "");
+            break;
+        }
+        const bool outside = location.place == SubDatabasePlace::Outside;
+        const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
+        m_AdoCnPdb = OpenConnection(outside ? ReadOnlyConnectString(connectString) : connectString);
         if (!Connected(m_AdoCnPdb)) {
             // One unreadable sub database ends the walk: the rest are not examined.
             ReportResult(0, FileExists(path) ? ResultPdbOpenError : ResultPdbNotFound, path, "", "");
@@ -53,7 +65,7 @@ void CDatabase::AnalyseLinkTo() {
             for (; data.isOpen() && !data.eof() && progress.Visible(); data.moveNext()) {
                 currentId = data.value("ID").toLong();
                 const std::int64_t size = data.actualSize("PICTURE");
-                CheckDataRow(data, currentId, size, databaseId, path, trap);
+                CheckDataRow(data, currentId, size, databaseId, path, outside, trap);
                 position += step;
                 ++counter;
                 progress.SetProgress(static_cast<int>(std::nearbyint(position)), counter,
@@ -72,7 +84,7 @@ void CDatabase::AnalyseLinkTo() {
 }
 
 void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size, long databaseId,
-                             const std::string& path, ErrorTrap& trap) {
+                             const std::string& path, bool outside, ErrorTrap& trap) {
     sql::Statement* doc = m_AdoCnMain->prepared(
         "SELECT ID, NAME, PARENT, DATE, DATABASEID, PAGE, TEMPLATE1, WIDTH, HEIGHT FROM FOLDERS WHERE ID = ?");
     if (!doc) return trap(*m_AdoCnMain);
@@ -80,6 +92,11 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
     const sql::Step found = doc->step();
     if (found == sql::Step::Failed) return trap(doc->error());
     if (found == sql::Step::Done) {
+        if (size == 0 && outside) {
+            WriteLog(NotRepairedOutsideLine(id, "Empty unreferenced document detected,", path));
+            ReportResult(id, ResultEmptyDocument, path, "", "");
+            return;
+        }
         if (size == 0) {
             WriteLog(std::to_string(id) + " - Empty unreferenced document detected: deleting");
             if (!data.deleteCurrent()) trap(data.lastError());
@@ -140,7 +157,11 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
 
     if (size == 0) {
         const long alt = FindAlternativePicbase(linkedTo, id);
-        if (alt != 0) {
+        if (alt != 0 && outside) {
+            // The relink and the removal of the empty row go together.
+            WriteLog(NotRepairedOutsideLine(id, "Empty document", path));
+            ReportResult(id, ResultEmptyDocument, path, name, virtualPath);
+        } else if (alt != 0) {
             ReportResult(id, ResultEmptyFixed, path, name, virtualPath);
             sql::Statement* relink = m_AdoCnMain->prepared("UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?");
             if (!relink) return trap(*m_AdoCnMain);

@@ -152,4 +152,20 @@ std::string ConnectString::password() const {
     return {};
 }
 
+bool ConnectString::readOnly() const {
+    const std::optional<std::string> mode = get("Mode");
+    if (!mode) return false;
+    bool read = false;
+    std::string_view rest = *mode;
+    for (;;) {
+        const size_t bar = rest.find('|');
+        const std::string_view part = trim(rest.substr(0, bar));
+        // A mode that also writes asks for writing, whatever else it says.
+        if (iequals(part, "Write") || iequals(part, "ReadWrite")) return false;
+        read = read || iequals(part, "Read");
+        if (bar == std::string_view::npos) return read;
+        rest.remove_prefix(bar + 1);
+    }
+}
+
 }  // namespace qx::engine

@@ -37,6 +37,9 @@ struct ConnectString {
 
     std::string dataSource() const;  // "Data Source" (or "DBQ"/"Database")
     std::string password() const;    // "Jet OLEDB:Database Password" or "PWD"
+    // "Mode=Read", alone or with a sharing mode ("Read|Share Deny None"):
+    // the file is to be opened for reading only.
+    bool readOnly() const;
 };
 
 }  // namespace qx::engine

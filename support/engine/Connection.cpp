@@ -56,7 +56,8 @@ bool Connection::open() {
     std::filesystem::path abs = std::filesystem::absolute(path, ec);
     if (!ec) path = abs.lexically_normal().string();
     sql::Error err;
-    core->db = sql::Database::open(path, PasswordBytes(cs.password()), sql::OpenMode::ReadWrite, err);
+    const sql::OpenMode mode = cs.readOnly() ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite;
+    core->db = sql::Database::open(path, PasswordBytes(cs.password()), mode, err);
     if (err) core->fail(err);
     m_dataSource = path;
     m_core = std::move(core);

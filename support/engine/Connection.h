@@ -48,8 +48,9 @@ public:
     void setConnectionString(std::string cs) { m_connectString = std::move(cs); }
     const std::string& connectionString() const { return m_connectString; }
 
-    // Opens the file the connect string names. On failure the error list
-    // holds the reason and the connection stays closed.
+    // Opens the file the connect string names; "Mode=Read" opens it for
+    // reading only (see isReadOnly()). On failure the error list holds the
+    // reason and the connection stays closed.
     bool open();
     bool open(std::string connectString);
     void close();
@@ -72,6 +73,8 @@ public:
     // sorted by name without regard to case: stable between runs.
     std::vector<CatalogTable> tables() const;
 
+    // True when nothing can be written: opened with "Mode=Read", or a
+    // read-only file, medium or folder.
     bool isReadOnly() const;
 
     // A statement prepared once per connection and kept for reuse, reset and

@@ -91,7 +91,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     Database d;
     std::error_code ec;
     const bool exists = std::filesystem::exists(path, ec);
-    if (mode == OpenMode::ReadWrite) {
+    if (mode != OpenMode::Create) {
         if (!exists) {
             err = makeError(kCantOpen, "Could not find file '" + path + "'.");
             return d;
@@ -106,7 +106,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
             return d;
         }
     }
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    int flags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (mode == OpenMode::Create) flags |= SQLITE_OPEN_CREATE;
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);

@@ -37,7 +37,9 @@ struct Error {
     void clear() { code = 0; message.clear(); }
 };
 
-enum class OpenMode { ReadWrite, Create };
+// ReadOnly opens the file for reading only: nothing can be written through
+// the connection, and the file itself is never opened for writing.
+enum class OpenMode { ReadWrite, Create, ReadOnly };
 
 // How long a connection waits for another connection's lock before its
 // statement fails as busy ("database is locked"). Applies to connections

@@ -4,6 +4,7 @@
 #include "support/engine/Dao.h"
 #include "support/engine/Recordset.h"
 #include "tests/core/TestUtil.h"
+#include "tests/core/WriteWatch.h"
 
 #include <gtest/gtest.h>
 
@@ -367,6 +368,87 @@ TEST(Connection, DetectsAReadOnlyFileOrFolder) {
         EXPECT_EQ(rs.lastError().code, sql::kReadOnly);
         EXPECT_FALSE(cn.execute("DELETE FROM FOLDERS").has_value());
     }
+}
+
+TEST(Connection, ModeReadOpensTheFileForReadingOnly) {
+    struct Case {
+        std::string name, before, after;  // around the usual connect string
+        bool readOnly;
+    } cases[] = {
+        {"no mode", "", "", false},
+        {"Read first", "Mode=Read;", "", true},
+        {"Read last", "", ";Mode=Read", true},
+        {"read in lower case", "mode=read;", "", true},
+        {"Read with a sharing mode", "Mode=Read|Share Deny None;", "", true},
+        {"ReadWrite", "Mode=ReadWrite;", "", false},
+        {"sharing mode only", "Mode=Share Deny None;", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("sub.pdb");
+        MakeArchiveFile(path, kPwd);
+        const auto before = qx::test::FolderBytes(dir.path());
+        {
+            Connection cn;
+            ASSERT_TRUE(cn.open(c.before + Cs(path, kPwd) + c.after));
+            EXPECT_EQ(cn.dataSource(), path);
+            EXPECT_EQ(cn.isReadOnly(), c.readOnly);
+            EXPECT_EQ(qx::test::HeldOpenAs(path), c.readOnly ? "read" : "read-write");
+            Recordset rs;
+            ASSERT_TRUE(rs.open("SELECT ID, PICTURE FROM PICTURES ORDER BY ID", cn, CursorMode::Edit));
+            EXPECT_EQ(rs.actualSize("PICTURE"), 5);
+            if (!c.readOnly) continue;
+            EXPECT_FALSE(rs.deleteCurrent());
+            EXPECT_EQ(rs.lastError().code, sql::kReadOnly);
+            EXPECT_FALSE(cn.execute("DELETE FROM FOLDERS").has_value());
+            ASSERT_FALSE(cn.errors().empty());
+            EXPECT_EQ(cn.errors().front().number, sql::kReadOnly);
+        }
+        if (c.readOnly) {
+            EXPECT_TRUE(qx::test::ChangedFiles(before, qx::test::FolderBytes(dir.path())).empty());
+        }
+    }
+
+    // The engine's own mode, without a connect string.
+    TempDir dir;
+    const std::string path = dir.file("direct.pdb");
+    MakeArchiveFile(path, kPwd);
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, PasswordBytes(kPwd), sql::OpenMode::ReadOnly, err);
+    ASSERT_TRUE(db.isOpen()) << err.message;
+    EXPECT_TRUE(db.readOnly());
+    EXPECT_FALSE(db.exec("DELETE FROM PICTURES", &err));
+    EXPECT_EQ(err.code, sql::kReadOnly);
+}
+
+TEST(Connection, ModeReadNeverOpensAForeignFileForWriting) {
+    // As root a plain open takes any file for writing; the watch proves
+    // that it would have been seen.
+    TempDir dir;
+    const std::string text = dir.file("passwd");
+    qx::test::WriteFile(text, "root:x:0:0:root:/root:/bin/bash\n" + std::string(5000, '#'));
+    const std::string empty = dir.file("empty.pdb");
+    qx::test::WriteFile(empty, "");
+    struct Case { std::string name, mode; bool seen; } cases[] = {
+        {"read-write", "", ::geteuid() == 0},
+        {"Mode=Read", "Mode=Read;", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qx::test::WriteWatch watch;
+        watch.add(dir.path());
+        for (const std::string& path : {text, empty}) {
+            Connection cn;
+            EXPECT_FALSE(cn.open(c.mode + Cs(path, kPwd)));
+            ASSERT_FALSE(cn.errors().empty());
+            EXPECT_EQ(cn.errors().front().number, sql::kNotADatabase) << path;
+        }
+        const auto changes = watch.changes();
+        if (c.seen) EXPECT_FALSE(changes.empty());
+        else EXPECT_TRUE(changes.empty()) << ::testing::PrintToString(changes);
+    }
+    EXPECT_EQ(std::filesystem::file_size(empty), 0u);
 }
 
 TEST(Connection, PlainFilesAreOrdinarySqliteFiles) {

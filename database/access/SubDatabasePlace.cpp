@@ -1,0 +1,46 @@
+#include "database/access/SubDatabasePlace.h"
+
+#include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
+#include "support/FileOperations.h"
+
+#include <filesystem>
+#include <utility>
+
+namespace qx {
+
+SubDatabaseLocation LocateSubDatabase(const std::string& path, const std::string& mainPath) {
+    const std::optional<FileId> id = IdentityOf(path);
+    if (!id) return {};
+    const std::pair<std::string, const char*> own[] = {
+        {mainPath, "main database"}, {OmdName(mainPath), "OCR database"}, {LogName(mainPath), "log"},
+        {LockName(mainPath), "lock file"}, {IntentName(mainPath), "intent file"},
+    };
+    for (const auto& [file, what] : own)
+        if (IdentityOf(file) == id) return {SubDatabasePlace::OwnFile, what};
+
+    // What is written is the file the links lead to; it must lie in the
+    // archive folder itself, whatever path led there.
+    std::error_code ec;
+    const std::string target = PathToUtf8(std::filesystem::canonical(PathFromUtf8(path), ec));
+    if (!ec && KindOf(target) == EntryKind::RegularFile && EntryLiesIn(target, GetFolderPart(mainPath)))
+        return {SubDatabasePlace::Archive};
+    return {};
+}
+
+std::string ReadOnlyConnectString(const std::string& connectString) {
+    // In front: a path or password that itself holds "Mode=" cannot undo it.
+    return "Mode=Read;" + connectString;
+}
+
+std::string NamesOwnFileLine(long databaseId, const std::string& path, const SubDatabaseLocation& location) {
+    return "Sub database " + std::to_string(databaseId) + ": '" + path + "' names the " + location.ownFile +
+           " of this archive, not a sub database; it is not opened";
+}
+
+std::string NotRepairedOutsideLine(long id, const std::string& finding, const std::string& path) {
+    return std::to_string(id) + " - " + finding + " not repaired: sub database '" + path +
+           "' lies outside the archive folder";
+}
+
+}  // namespace qx
