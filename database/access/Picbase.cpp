@@ -4,6 +4,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
 #include "database/access/SubDatabasePlace.h"
+#include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -175,9 +176,9 @@ bool CDatabase::CreateSubDatabase(const std::string& sFileName) {
     if (FileExists(sFileName)) {
         SetFileReadOnly(sFileName, false);
         const std::string aside = DeletedName(sFileName);
-        std::error_code ec;
-        std::filesystem::rename(sFileName, aside, ec);
-        if (ec) return failed(ec.value(), ec.message());
+        // Never over a name that appeared since it was found free.
+        if (const int rc = RenameNoReplace(sFileName, aside, "create-sub-database.set-aside"))
+            return failed(rc, ErrorText(rc));
     }
     sql::Error err;
     if (!CreateSubDatabaseFile(sFileName, Settings::Get().DatabasePassword, err)) return failed(err.code, err.message);
