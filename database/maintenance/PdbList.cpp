@@ -3,6 +3,7 @@
 // list maintenance from touching files outside the archive.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/References.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
@@ -59,26 +60,10 @@ void CDatabase::LogMaintenanceError(const std::string& sDuring, long nNumber, co
 bool CDatabase::IsArchiveFile(const std::string& sPath) const {
     const std::string mainPath = MainDatabaseName();
     if (mainPath.empty() || sPath.empty()) return false;
-    std::error_code ec;
-    const fs::path folder = fs::canonical(PathFromUtf8(GetFolderPart(mainPath)), ec);
-    if (ec) return false;
-    // The entry that a rename acts on must lie in the folder itself; its
-    // parent is resolved by the system, so "link/.." goes where the system
-    // would take it.
-    const fs::path raw = PathFromUtf8(sPath);
-    const fs::path name = raw.filename();
-    if (name.empty() || name == "." || name == "..") return false;
-    const fs::path parent = fs::canonical(raw.has_parent_path() ? raw.parent_path() : fs::path("."), ec);
-    if (ec || parent != folder) return false;
-    // And so must the file it names, when it is a link.
-    const fs::path target = fs::canonical(raw, ec);
-    if (ec || target.parent_path() != folder || !fs::is_regular_file(target, ec)) return false;
-    for (const std::string& own : {mainPath, OmdName(mainPath), LogName(mainPath)}) {
-        const fs::path p = fs::weakly_canonical(PathFromUtf8(own), ec);
-        if (!ec && p == target) return false;
-        if (PathFromUtf8(own).filename() == name) return false;
-    }
-    return true;
+    // The entry a rename acts on must lie in the folder itself, and so must
+    // the file it leads to.
+    return EntryLiesIn(sPath, GetFolderPart(mainPath)) &&
+           LocateSubDatabase(sPath, mainPath).place == SubDatabasePlace::Archive;
 }
 
 bool CDatabase::IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly) const {
