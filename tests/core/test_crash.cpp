@@ -9,7 +9,9 @@
 // For tools/crash-sweep.sh: QUILLEX_CRASH_DOCUMENTS=N writes samples of N
 // documents instead of tens, QUILLEX_CRASH_ALL_FAULTS=1 puts every fault in
 // every sample, QUILLEX_CRASH_KNOWN_FAULTS=1 also runs the cases skipped for
-// a fault that is known and being worked on.
+// a fault that is known and being worked on, QUILLEX_CRASH_MAX_POINTS=n
+// tries at most about n points per case, spread evenly, where trying every
+// one would take too long.
 #include "database/access/FileNames.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/ArchiveSnapshot.h"
@@ -222,6 +224,15 @@ std::string CrashName(const ::testing::TestParamInfo<CrashParam>& info) {
     return std::string(std::get<0>(info.param).name) + "_" + FaultWord(std::get<1>(info.param));
 }
 
+// The point after k to try: the next one, or, when the sweep limits the
+// points per case, one spread evenly so that the last is always tried.
+int NextPoint(int k, int last) {
+    const char* limit = std::getenv("QUILLEX_CRASH_MAX_POINTS");
+    const int most = limit ? std::atoi(limit) : 0;
+    const int step = most > 0 && last > most ? (last + most - 1) / most : 1;
+    return k < last && k + step > last ? last : k + step;
+}
+
 long SampleDocuments(long wanted) {
     const char* n = std::getenv("QUILLEX_CRASH_DOCUMENTS");
     return n && std::atol(n) > wanted ? std::atol(n) : wanted;
@@ -316,7 +327,7 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
     RecordProperty("points", T);
 
     long lostHere = 0;
-    for (int k = 1; k <= T; ++k) {
+    for (int k = 1; k <= T; k = NextPoint(k, T)) {
         // The document check commits as the clock allows, so a run may pass
         // fewer points than the first one; such a run is tried again.
         const std::string traceK = root.file("trace-" + std::to_string(k));
