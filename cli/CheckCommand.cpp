@@ -133,6 +133,10 @@ public:
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
 
         int status = window.cancelled() ? ExitCancelled : ExitOk;
+        if (!state.m_sSaveError.empty()) {
+            std::fprintf(io.err, "quillex-cli: repairs could not all be saved: %s\n", state.m_sSaveError.c_str());
+            status = ExitOperational;
+        }
         if (!report.isEmpty()) {
             const SaveListOutcome saved = SaveList(database, rows, report.toStdString());
             if (saved == SaveListOutcome::ArchiveFile) {

@@ -58,8 +58,10 @@ public:
             std::fprintf(io.err, "quillex-cli: %s: the pages could not be read\n", file.c_str());
             return ExitOperational;
         }
+        database.Window().State().m_sSaveError.clear();
         database.CheckMultipageParentMissing();
         database.MultipageRenumberPages();
+        const std::string saveError = database.Window().State().m_sSaveError;
 
         sql::Statement* now = database.m_AdoCnMain->prepared("SELECT TEMPLATE1, PAGE FROM FOLDERS WHERE ID = ?");
         if (!now) {
@@ -81,6 +83,11 @@ public:
         }
         std::fprintf(io.out, "%s: %ld page rows changed (%ld orphaned pages made single pages, %ld renumbered).\n",
                      file.c_str(), single + renumbered, single, renumbered);
+        if (!saveError.empty()) {
+            std::fprintf(io.err, "quillex-cli: %s: the pages could not all be changed: %s\n", file.c_str(),
+                         saveError.c_str());
+            return ExitOperational;
+        }
         return ExitOk;
     }
 

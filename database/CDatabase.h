@@ -169,6 +169,9 @@ private:
     // Renames without ever replacing what stands under the new name; logs
     // why when it cannot.
     static bool RenameArchiveFile(const std::string& sFrom, const std::string& sTo, std::string_view point);
+    // Logs that repairs made in `sFile` since its last commit were undone by
+    // a failed commit and keeps the first such error for the caller.
+    void NoteSaveFailure(const std::string& sFile, const sql::Error& e);
     bool RetiredFileBelongsTo(const std::string& sRetired, long nNumber);
     static void LogMaintenanceError(const std::string& sDuring, long nNumber, const std::string& sDescription);
     friend struct PdbListTestAccess;

@@ -1,4 +1,5 @@
 #include "database/CheckCommand.h"
+#include "support/TextResources.h"
 
 #include "database/ArchiveFiles.h"
 #include "support/Log.h"
@@ -49,6 +50,7 @@ void RunCheckCommand(CDatabase& database, int index, const std::string& caption)
     }
     window.State().m_nFixed = 0;
     window.State().m_nDamaged = 0;
+    window.State().m_sSaveError.clear();
     window.UpdateStatusBar();
     WriteLog("");
     if (index == CheckEmptyFolders || index == CheckLargeDocuments) WriteLog("");
@@ -60,6 +62,10 @@ void RunCheckCommand(CDatabase& database, int index, const std::string& caption)
     window.DoEvents();
     short flags = command->flags;
     database.Analyse(flags);
+    // Repairs that the disk refused must not pass for repairs made.
+    if (!window.State().m_sSaveError.empty())
+        window.MsgBox(FormatMsg(GetResString(209, "Resources not found"), {window.State().m_sSaveError}),
+                      MsgButtons::OK, MsgIcon::Critical, GetResString(210, "Resources not found"));
     // The list shows what the check left behind; a failure here is logged
     // by the list itself and must not end the program.
     database.ManagePdbList(ListId::Picbases);

@@ -24,6 +24,9 @@ struct MainWindowState {
     long m_nOleDbErr = 0;
     long m_nDBSizeMB = 0;
     long m_nItemCount = 0;
+    // Why changes of the last check or repair could not all be saved (disk
+    // full, I/O error); "" when everything found repaired was saved.
+    std::string m_sSaveError;
 };
 
 enum class ListId { Documents, Picbases };  // lvDocuments, lvPicbases

@@ -66,8 +66,12 @@ int RenameNoReplace(const std::string& from, const std::string& to, std::string_
 #else
     if (const int rc = RenameWithoutReplacing(from.c_str(), to.c_str())) return rc;
     const std::string a = FolderOf(from), b = FolderOf(to);
-    if (const int rc = SyncFolder(a, std::string(point) + ".sync-folder")) return rc;
-    return SameFile(a, b) ? 0 : SyncFolder(b, std::string(point) + ".sync-folder");
+    int rc = SyncFolder(a, std::string(point) + ".sync-folder");
+    if (rc == 0 && !SameFile(a, b)) rc = SyncFolder(b, std::string(point) + ".sync-folder");
+    // Not durable means not done: the name goes back, so the caller's
+    // picture (it failed) is the truth.
+    if (rc != 0) RenameWithoutReplacing(to.c_str(), from.c_str());
+    return rc;
 #endif
 }
 

@@ -20,8 +20,9 @@ namespace {
 
 struct Armed {
     std::string name;
-    int nth = 0;
+    int nth = 0;  // counted from `base`, the hits before it was armed
     FailAction action = FailAction::Kill;
+    int base = 0;
 };
 
 struct State {
@@ -67,7 +68,15 @@ void ReadEnvironment(State& s) {
             continue;
         }
         a.name = std::string(item.substr(0, at));
-        a.nth = std::atoi(std::string(item.substr(at + 1, eq - at - 1)).c_str());
+        const std::string nth(item.substr(at + 1, eq - at - 1));
+        char* end = nullptr;
+        const long n = std::strtol(nth.c_str(), &end, 10);
+        if (a.name.empty() || nth.empty() || *end != '\0' || n < 1) {
+            std::fprintf(stderr, "QUILLEX_FAILPOINTS: cannot read '%.*s'\n", static_cast<int>(item.size()),
+                         item.data());
+            continue;
+        }
+        a.nth = static_cast<int>(n);
         s.armed.push_back(std::move(a));
     }
 }
@@ -93,13 +102,12 @@ int Failpoint(std::string_view name) {
             std::fclose(f);
         }
     }
-    if (s.armed.empty() && s.traceFile.empty()) return 0;
     auto it = s.hits.find(name);
     if (it == s.hits.end()) it = s.hits.emplace(std::string(name), 0).first;
     const int hit = ++it->second;
     const int any = ++s.anyHits;
     for (const Armed& a : s.armed) {
-        const bool matches = a.name == "*" ? a.nth == any : (a.name == name && a.nth == hit);
+        const bool matches = a.name == "*" ? a.nth == any - a.base : (a.name == name && a.nth == hit - a.base);
         if (!matches) continue;
         switch (a.action) {
         case FailAction::Kill: KillNow();
@@ -116,7 +124,12 @@ void Arm(std::string_view name, int nth, FailAction action) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     if (!s.environmentRead) ReadEnvironment(s);
-    s.armed.push_back({std::string(name), nth, action});
+    int base = s.anyHits;
+    if (name != "*") {
+        const auto it = s.hits.find(name);
+        base = it == s.hits.end() ? 0 : it->second;
+    }
+    s.armed.push_back({std::string(name), nth, action, base});
 }
 
 void Reset() {

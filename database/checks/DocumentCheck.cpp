@@ -72,7 +72,7 @@ void CDatabase::Analyse(short& Flags) {
     m_window.State().m_bAnalysed = !cancelled;
     m_bShowErrors = savedShowErrors;
     if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8) ShowBackupSummary();
-    if (m_window.ListCount(ListId::Documents) == 0) {
+    if (m_window.ListCount(ListId::Documents) == 0 && m_window.State().m_sSaveError.empty()) {
         WriteLog("No errors found in this database");
         m_window.MsgBox(GetResString(101, "Resources not found"), MsgButtons::OK, MsgIcon::Information,
                         GetResString(1, "Resources not found"));
@@ -191,9 +191,14 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         if (pdbHold) pdbHold->checkpoint();
         m_window.DoEvents();
         progress.SetTimedUpdate(false);
+        // A commit the disk refused ends the walk: every later repair would
+        // be refused as well, and would be reported as made.
+        if (mainHold.error() || (pdbHold && pdbHold->error())) break;
     }
+    if (!mainHold.finish()) NoteSaveFailure(MainDatabaseName(), mainHold.error());
+    if (pdbHold && !pdbHold->finish() && Connected(m_AdoCnPdb)) NoteSaveFailure(m_AdoCnPdb->dataSource(), pdbHold->error());
     pdbHold.reset();
-    return progress.Visible();
+    return progress.Visible() && m_window.State().m_sSaveError.empty();
 }
 
 std::optional<std::int64_t> CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id, ErrorTrap& trap) {

@@ -73,11 +73,15 @@ void CDatabase::AnalyseLinkTo() {
                 mainHold.checkpoint();
                 pdbHold.checkpoint();
                 m_window.DoEvents();
+                if (mainHold.error() || pdbHold.error()) break;  // later repairs would be refused too
             }
+            if (!pdbHold.finish()) NoteSaveFailure(path, pdbHold.error());
         }
+        if (mainHold.error() || !m_window.State().m_sSaveError.empty()) break;
         Disconnect(m_AdoCnPdb);
         m_window.DoEvents();
     }
+    if (!mainHold.finish()) NoteSaveFailure(mainPath, mainHold.error());
     m_bLinkCheckCancelled = !progress.Visible();
     Disconnect(m_AdoCnPdb);
     progress.Hide();

@@ -64,8 +64,10 @@ long CDatabase::CheckMultipageParentMissing() {
             return 0;
         for (; !pages.eof(); pages.moveNext()) {
             if (!pages.setValue("TEMPLATE1", Variant()) || !pages.setValue("PAGE", 1) || !pages.setValue("WIDTH", 0) ||
-                !pages.setValue("HEIGHT", 0) || !pages.update())
+                !pages.setValue("HEIGHT", 0) || !pages.update()) {
+                NoteSaveFailure(MainDatabaseName(), pages.lastError());
                 return 0;
+            }
         }
     }
     return 0;
@@ -84,11 +86,12 @@ void CDatabase::MultipageRenumberPages() {
         if (!pages.open("SELECT PAGE " + PagesOf(nId) + " ORDER BY PAGE ASC", cn, engine::CursorMode::Edit)) return;
         long number = 2;
         for (; !pages.eof(); pages.moveNext()) {
-            if (number > kMaxPage || !pages.setValue("PAGE", number) || !pages.update()) return;
+            if (number > kMaxPage) return;
+            if (!pages.setValue("PAGE", number) || !pages.update()) return NoteSaveFailure(MainDatabaseName(), pages.lastError());
             ++number;
         }
         pages.close();
-        if (!containers.update()) return;
+        if (!containers.update()) return NoteSaveFailure(MainDatabaseName(), containers.lastError());
     }
 }
 

@@ -92,6 +92,13 @@ bool CDatabase::RenameArchiveFile(const std::string& sFrom, const std::string& s
     return true;
 }
 
+void CDatabase::NoteSaveFailure(const std::string& sFile, const sql::Error& e) {
+    LogMaintenanceError("saving the changes in '" + sFile + "'", e.code,
+                        e.message + "; the changes since the last save were undone");
+    std::string& first = m_window.State().m_sSaveError;
+    if (first.empty()) first = "'" + sFile + "': " + e.message;
+}
+
 bool CDatabase::VerifyBeforeChange(std::string& why) {
     std::int64_t version = 0;
     {

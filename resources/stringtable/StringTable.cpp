@@ -329,6 +329,10 @@ constexpr const char* TextFor(int id) {
                "recente back-up. Er is niets gewijzigd.";
     case 208:
         return "De subdatabases konden niet worden hernummerd:%n%n%s%n%nEr is niets gewijzigd.";
+    case 209:
+        return "Niet alle reparaties konden worden opgeslagen:%n%n%s%n%nDe reparaties sinds het laatste opslaan zijn "
+               "ongedaan gemaakt. Zorg voor voldoende vrije schijfruimte en voer de controle opnieuw uit.";
+    case 210: return "Opslaan mislukt...";
     default: return nullptr;
     }
 }
@@ -350,7 +354,7 @@ constexpr int ArgumentsFor(int id) {
     case 76: case 78: case 79: case 96: case 98: case 113: case 114: case 115:
     case 116: case 118: case 120: case 127: case 130: case 132:
         return 1;
-    case 204: case 206: case 207: case 208:
+    case 204: case 206: case 207: case 208: case 209:
         return 1;
     case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200:
         return 2;
@@ -363,7 +367,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 208;
+constexpr int kHighestId = 210;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -407,7 +411,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 143, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 145, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -103,6 +103,12 @@ public:
     void checkpoint() {
         if (m_hold) m_hold->checkpoint();
     }
+    // The first commit that failed; its changes since the commit before are gone.
+    const sql::Error& error() const {
+        static const sql::Error none;
+        return m_hold ? m_hold->error() : none;
+    }
+    bool finish() { return !m_hold || m_hold->finish(); }
     bool holds(const Connection* cn) const { return cn && cn->core() == m_core; }
 
 private:

@@ -232,10 +232,11 @@ Step Statement::step() {
     int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return Step::Row;
     if (rc == SQLITE_DONE) return Step::Done;
-    m_err = errorOf(m_db, rc);
-    // The legacy step interface reports the generic error; reset gives the real one.
-    int rc2 = sqlite3_reset(m_stmt);
-    if (rc2 != SQLITE_OK) m_err = errorOf(m_db, rc2);
+    // The legacy step interface reports the generic error; reset gives the
+    // real one. The error is read once: reading it turns an injected commit
+    // failure into the disk error it stands for, and only the first reading can.
+    const int rc2 = sqlite3_reset(m_stmt);
+    m_err = errorOf(m_db, rc2 != SQLITE_OK ? rc2 : rc);
     return Step::Failed;
 }
 
@@ -315,8 +316,22 @@ HeldTransaction::HeldTransaction(Database& db) : m_db(db) {
     m_changes = m_db.totalChanges();
 }
 
-HeldTransaction::~HeldTransaction() {
-    if (m_active && m_db.isOpen() && m_db.inTransaction() && !m_db.exec("COMMIT;")) m_db.exec("ROLLBACK;");
+HeldTransaction::~HeldTransaction() { finish(); }
+
+bool HeldTransaction::commitNow() {
+    if (!m_active || !m_db.isOpen() || !m_db.inTransaction()) return true;
+    Error err;
+    if (m_db.exec("COMMIT;", &err)) return true;
+    if (!m_err) m_err = err;
+    m_db.exec("ROLLBACK;");
+    m_active = false;
+    return false;
+}
+
+bool HeldTransaction::finish() {
+    commitNow();
+    m_active = false;
+    return !m_err;
 }
 
 namespace {
@@ -332,7 +347,7 @@ void HeldTransaction::checkpoint() {
     const std::int64_t now = NowMs();
     if (now - m_lastCommit < kCommitIntervalMs) return;
     m_lastCommit = now;
-    if (m_db.inTransaction()) m_db.exec("COMMIT;");
+    if (!commitNow()) return;
     m_db.exec("BEGIN;");
     m_changes = m_db.totalChanges();
 }

@@ -164,10 +164,18 @@ public:
     HeldTransaction(const HeldTransaction&) = delete;
     HeldTransaction& operator=(const HeldTransaction&) = delete;
     // Commits and begins anew when anything was written since the last time.
+    // A commit that fails (disk full, I/O error) is rolled back, ends the
+    // holding and is kept in error(): what was written since the last
+    // commit is gone, and the caller must say so.
     void checkpoint();
+    // Commits now and stops holding; false when that or an earlier commit failed.
+    bool finish();
+    const Error& error() const { return m_err; }
 
 private:
+    bool commitNow();
     Database& m_db;
+    Error m_err;
     bool m_active = false;
     std::int64_t m_changes = 0;
     std::int64_t m_lastCommit = 0;  // steady clock, milliseconds

@@ -208,12 +208,9 @@ struct KnownFault {
     Fault fault;
     const char* reason;
 };
-const KnownFault kKnownFaults[] = {
-    {"Open", Fault::Kill,
-     "renumbering sub databases on open renames their files before the one commit that repoints the documents, "
-     "with no intent record to finish or undo it: killed at that commit, the documents point at names no file "
-     "has any more"},
-};
+// Faults the driver knows of and that are not repaired yet: listed here with
+// the reason, skipped unless QUILLEX_CRASH_KNOWN_FAULTS is set.
+const std::vector<KnownFault> kKnownFaults = {};
 
 void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 void PrintTo(Fault f, std::ostream* os) { *os << FaultWord(f); }
