@@ -183,12 +183,22 @@ private:
     MainWindow& m_window;
     std::unique_ptr<ArchiveLock> m_lock;
     FolderScanCache m_folderScan;
-    // The main database passed its integrity check while the engine reported
-    // this data version (nullopt: not checked since it was opened).
-    std::optional<std::pair<const void*, std::int64_t>> m_verified;
+    // The integrity check of the main database, kept for the state the
+    // engine reported (connection, data version) when it ran.
+    struct Verdict {
+        const void* core = nullptr;
+        std::int64_t version = 0;
+        bool ok = false;
+        std::string why;
+    };
+    std::optional<Verdict> m_verified;
+    bool m_bDamageTold = false;  // the user has been told the main database is damaged
     // Checks once per state of the main database, and only when a change is
     // about to be made: a healthy open reads the file once.
     bool VerifyBeforeChange(std::string& why);
+    // VerifyBeforeChange, and when it fails: the log line (`sRefusal` and
+    // why) every time, the message once per opened archive.
+    bool MayChangeMain(const std::string& sRefusal);
     std::string m_lockProblem;  // why no lock could be taken ("" when held or not tried)
     // Folder paths remembered while a check runs (folders do not change then).
     std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;

@@ -44,6 +44,7 @@ void CDatabase::SetDatabase(ConnectionPtr connection) {
     Disconnect(m_AdoCnMain);
     m_folderScan.clear();
     m_verified.reset();
+    m_bDamageTold = false;
     m_AdoCnMain = std::move(connection);
 }
 
@@ -129,6 +130,7 @@ bool CDatabase::OpenDatabase(std::string sConnectString, bool bAllowReadOnly) {
     Disconnect(m_AdoCnMain);
     m_folderScan.clear();
     m_verified.reset();
+    m_bDamageTold = false;
     m_AdoCnMain = OpenConnection(sConnectString);
     std::string path = MainDatabaseName();
     // Without a connection there is no reported path; test the named file,

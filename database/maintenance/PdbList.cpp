@@ -109,11 +109,27 @@ bool CDatabase::VerifyBeforeChange(std::string& why) {
         }
         version = st.getInt64(0);
     }
-    const std::pair<const void*, std::int64_t> state{m_AdoCnMain->core().get(), version};
-    if (m_verified && *m_verified == state) return true;
-    if (!MainDatabaseReadsCleanly(why)) return false;
-    m_verified = state;
-    return true;
+    const void* core = m_AdoCnMain->core().get();
+    if (!m_verified || m_verified->core != core || m_verified->version != version) {
+        Verdict v{core, version, false, {}};
+        v.ok = MainDatabaseReadsCleanly(v.why);
+        m_verified = v;
+    }
+    why = m_verified->why;
+    return m_verified->ok;
+}
+
+bool CDatabase::MayChangeMain(const std::string& sRefusal) {
+    std::string why;
+    if (VerifyBeforeChange(why)) return true;
+    const std::string mainPath = MainDatabaseName();
+    WriteLog(sRefusal + ": the main database '" + mainPath + "' fails its integrity check (" + why + ")");
+    if (!m_bDamageTold && m_bShowErrors) {
+        m_bDamageTold = true;
+        m_window.MsgBox(FormatMsg(GetResString(207, "Resources not found"), {mainPath}), MsgButtons::OK,
+                        MsgIcon::Exclamation, GetResString(86, "Resources not found"));
+    }
+    return false;
 }
 
 // A retired file is the sub database of number n only when it holds the
@@ -188,18 +204,7 @@ bool CDatabase::ManagePdbList(ListId list) {
     // Nothing is written to a main database that does not read cleanly:
     // what is read from it may be wrong.
     bool verified = false;
-    auto mayChange = [&] {
-        if (verified) return true;
-        std::string why;
-        if (!VerifyBeforeChange(why)) {
-            WriteLog("The sub database list is left as it is: the main database '" + mainPath +
-                     "' fails its integrity check (" + why + ")");
-            m_window.MsgBox(FormatMsg(GetResString(207, "Resources not found"), {mainPath}), MsgButtons::OK,
-                            MsgIcon::Exclamation, GetResString(86, "Resources not found"));
-            return false;
-        }
-        return verified = true;
-    };
+    auto mayChange = [&] { return verified || (verified = MayChangeMain("The sub database list is left as it is")); };
 
     // Documents without stored data are legitimate and keep their names,
     // keywords and notes: they are counted, never deleted. A DATABASES row 0

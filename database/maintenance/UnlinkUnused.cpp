@@ -234,14 +234,7 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
     }
 
     std::string why;
-    if (!VerifyBeforeChange(why)) {
-        WriteLog("The sub databases are not renumbered: the main database '" + mainPath +
-                 "' fails its integrity check (" + why + ")");
-        if (m_bShowErrors)
-            m_window.MsgBox(FormatMsg(GetResString(207, "Resources not found"), {mainPath}), MsgButtons::OK,
-                            MsgIcon::Exclamation, "");
-        return finish();
-    }
+    if (!MayChangeMain("The sub databases are not renumbered")) return finish();
 
     // -- The change: the table in one transaction, then the renames.
     auto changeTablesOnce = [&](sql::Error& err) {

@@ -325,8 +325,8 @@ constexpr const char* TextFor(int id) {
         return "De subdatabases zijn niet hernummerd: '%s' is geen gewoon bestand. Verplaats of hernoem dit item "
                "en open de database opnieuw. Er is niets gewijzigd.";
     case 207:
-        return "De subdatabases zijn niet hernummerd: de database '%s' is beschadigd. Herstel de database met een "
-               "recente back-up. Er is niets gewijzigd.";
+        return "De database '%s' is beschadigd. Vellumo Quillex wijzigt er niets aan; herstel de database met een "
+               "recente back-up.";
     case 208:
         return "De subdatabases konden niet worden hernummerd:%n%n%s%n%nEr is niets gewijzigd.";
     case 209:
