@@ -128,6 +128,8 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             }
         }
     }
+    // An archive that is not open is not held either.
+    if (outcome != OpenOutcome::Opened) database.UnlockArchive();
     window.UpdateMenus();
     window.UpdateStatusBar();
     window.SetBusy(false);

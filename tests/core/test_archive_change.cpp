@@ -3,6 +3,7 @@
 // renumbering, the archive lock, and the open of an archive in order that
 // writes nothing.
 #include "database/CDatabase.h"
+#include "database/access/OpenArchive.h"
 #include "database/maintenance/IntentRecord.h"
 #include "support/ArchiveLock.h"
 #include "support/DurableFiles.h"
@@ -367,4 +368,28 @@ TEST(HealthyOpen, WritesNothing) {
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(stamps(), before);
     EXPECT_NE(Slurp(LogName(main)).find("under their standard names: nothing to change"), std::string::npos);
+}
+
+// Only an archive that is open is held: one that was refused is free for
+// the next Quillex at once, and one that is open is not.
+TEST(ArchiveLockTest, HeldExactlyWhileTheArchiveIsOpen) {
+    struct Case {
+        const char* name;
+        int generation;
+        bool opens;
+    } cases[] = {{"current generation", 8, true}, {"outdated generation", 6, false}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        Settings::Reset();
+        Archive a(dir.path(), c.generation);
+        a.standardSub(1), a.doc(101, 1);
+        ScriptedWindow window;
+        CDatabase db(window);
+        EXPECT_EQ(OpenDatabaseFile(db, a.main) == OpenOutcome::Opened, c.opens) << c.name;
+        ArchiveLock::Outcome outcome;
+        std::string holder;
+        auto other = ArchiveLock::Acquire(LockName(a.main), outcome, holder);
+        EXPECT_EQ(outcome, c.opens ? ArchiveLock::Outcome::InUse : ArchiveLock::Outcome::Held) << c.name;
+    }
+    Settings::Reset();
 }
