@@ -125,14 +125,27 @@ private:
     };
     // Sizes of the stored data per sub database, read once per check.
     struct DataSizes {
-        std::unordered_map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> bySubDatabase;
-        // nullopt: no data row for the document.
-        std::optional<std::int64_t> sizeOf(engine::Connection& pdb, long id, ErrorTrap& trap);
+        // The sizes of one sub database, read in one pass; when that pass
+        // fails (a damaged page), each document's row is asked for alone,
+        // so that what still reads is judged by what it holds.
+        struct Sizes {
+            std::vector<std::pair<std::int64_t, std::int64_t>> rows;
+            bool bulkFailed = false;
+        };
+        std::unordered_map<std::string, Sizes> bySubDatabase;
+        enum class Kind { Found, Absent, Unreadable };
+        struct Answer {
+            Kind kind = Kind::Absent;
+            std::int64_t size = 0;
+            sql::Error error;
+            bool firstFailure = false;  // the bulk pass of this sub database just failed
+        };
+        Answer sizeOf(engine::Connection& pdb, long id);
         static std::optional<std::int64_t> find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
                                                 long id);
         // The sub database asked last; documents come in runs of the same one.
         const void* lastCore = nullptr;
-        const std::vector<std::pair<std::int64_t, std::int64_t>>* lastRows = nullptr;
+        Sizes* lastSizes = nullptr;
     };
     bool CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap);
     void CheckDocument(const DocumentRef& doc, short flags, const std::string& name, ErrorTrap& trap,
@@ -150,6 +163,14 @@ private:
     // Counts a finding, refreshes the status bar, logs it and lists it.
     void ReportResult(long nId, short nCode, const std::string& sPicbase, const std::string& sName,
                       const std::string& sVirtualPath);
+    // Errors a check logged without a finding of their own become one
+    // finding (ResultDatabaseError): a run with errors is never clean.
+    void ReportTrappedErrors(const ErrorTrap& trap);
+    struct TrappedErrorsAtEnd {
+        CDatabase& db;
+        const ErrorTrap& trap;
+        ~TrappedErrorsAtEnd() { db.ReportTrappedErrors(trap); }
+    };
     friend struct CDatabaseTestAccess;
 
     ConnectionPtr OpenConnection(const std::string& sConnectString);

@@ -9,6 +9,11 @@
 namespace qx {
 
 void ErrorTrap::operator()(const sql::Error& e) const {
+    logReported(e);
+    if (m_unreported++ == 0) m_first = e.message;
+}
+
+void ErrorTrap::logReported(const sql::Error& e) const {
     WriteLog(m_name + " [" + std::to_string(m_id) + "]: " + e.message + " (" + std::to_string(e.code) + ")");
 }
 

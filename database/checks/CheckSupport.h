@@ -14,10 +14,18 @@ public:
     ErrorTrap(std::string name, const long& currentId) : m_name(std::move(name)), m_id(currentId) {}
     void operator()(const sql::Error& e) const;
     void operator()(const engine::Connection& cn) const;  // its last error
+    // Logs an error that the caller reports as a finding of its own.
+    void logReported(const sql::Error& e) const;
+    // Errors logged that no finding reports: the check must not end clean.
+    long unreported() const { return m_unreported; }
+    const std::string& firstUnreported() const { return m_first; }
+    void settle() const { m_unreported = 0; }  // they have been reported now
 
 private:
     std::string m_name;
     const long& m_id;
+    mutable long m_unreported = 0;
+    mutable std::string m_first;
 };
 
 // The first column of the first row as a number; 0 (and the trap told) on failure.

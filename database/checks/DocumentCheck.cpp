@@ -33,6 +33,7 @@ void CDatabase::Analyse(short& Flags) {
     if (!Connected(m_AdoCnMain)) return;
     long currentId = 0;
     ErrorTrap trap("Level 2 Check", currentId);
+    const TrappedErrorsAtEnd reportTrapped{*this, trap};
     m_window.ListClear(ListId::Documents);
     const bool savedShowErrors = m_bShowErrors;
     m_bShowErrors = false;
@@ -72,6 +73,7 @@ void CDatabase::Analyse(short& Flags) {
     m_window.State().m_bAnalysed = !cancelled;
     m_bShowErrors = savedShowErrors;
     if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8) ShowBackupSummary();
+    ReportTrappedErrors(trap);
     if (m_window.ListCount(ListId::Documents) == 0 && m_window.State().m_sSaveError.empty()) {
         WriteLog("No errors found in this database");
         m_window.MsgBox(GetResString(101, "Resources not found"), MsgButtons::OK, MsgIcon::Information,
@@ -201,28 +203,56 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     return progress.Visible() && m_window.State().m_sSaveError.empty();
 }
 
-std::optional<std::int64_t> CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id, ErrorTrap& trap) {
+CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id) {
     // The sizes of a sub database are read in one sequential pass the first
     // time it is needed: looking them up one document at a time, in folder
     // order, would read every page of the file again and again.
-    if (lastCore == pdb.core().get() && lastRows) return find(*lastRows, id);
-    const std::string key = pdb.dataSource();
-    auto it = bySubDatabase.find(key);
-    if (it == bySubDatabase.end()) {
-        std::vector<std::pair<std::int64_t, std::int64_t>> rows;
-        sql::Statement st(pdb.database(), "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
-        sql::Step s = sql::Step::Failed;
-        while (st.ok() && (s = st.step()) == sql::Step::Row)
-            rows.emplace_back(st.getInt64(0), st.isNull(1) ? 0 : st.getInt64(1));
-        if (!st.ok() || s == sql::Step::Failed) {
-            trap(st.error());
-            return std::nullopt;
+    Answer answer;
+    if (lastCore != pdb.core().get() || !lastSizes) {
+        const std::string key = pdb.dataSource();
+        auto it = bySubDatabase.find(key);
+        if (it == bySubDatabase.end()) {
+            Sizes sizes;
+            sql::Statement st(pdb.database(), "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+            sql::Step s = sql::Step::Failed;
+            while (st.ok() && (s = st.step()) == sql::Step::Row)
+                sizes.rows.emplace_back(st.getInt64(0), st.isNull(1) ? 0 : st.getInt64(1));
+            if (!st.ok() || s == sql::Step::Failed) {
+                sizes.rows.clear();
+                sizes.bulkFailed = true;
+                answer.error = st.error();
+                answer.firstFailure = true;
+            }
+            it = bySubDatabase.emplace(key, std::move(sizes)).first;
         }
-        it = bySubDatabase.emplace(key, std::move(rows)).first;
+        lastCore = pdb.core().get();
+        lastSizes = &it->second;
     }
-    lastCore = pdb.core().get();
-    lastRows = &it->second;
-    return find(it->second, id);
+    if (!lastSizes->bulkFailed) {
+        const auto size = find(lastSizes->rows, id);
+        answer.kind = size ? Kind::Found : Kind::Absent;
+        answer.size = size.value_or(0);
+        return answer;
+    }
+    sql::Statement* one = pdb.prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
+    if (!one) {
+        answer.kind = Kind::Unreadable;
+        answer.error = pdb.database().lastError();
+        return answer;
+    }
+    one->bind(1, static_cast<std::int64_t>(id));
+    const sql::Step step = one->step();
+    if (step == sql::Step::Row) {
+        answer.kind = Kind::Found;
+        answer.size = one->isNull(0) ? 0 : one->getInt64(0);
+    } else if (step == sql::Step::Done) {
+        answer.kind = Kind::Absent;
+    } else {
+        answer.kind = Kind::Unreadable;
+        answer.error = one->error();
+    }
+    one->reset();
+    return answer;
 }
 
 std::optional<std::int64_t> CDatabase::DataSizes::find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
@@ -256,9 +286,20 @@ void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::st
         return write("UPDATE FOLDERS SET DATABASEID = ? WHERE rowid = ?", Variant(alt));
     };
 
-    sql::Error failed;
-    const std::optional<std::int64_t> size = sizes.sizeOf(*m_AdoCnPdb, id, trap);
-    if (!size) {
+    const DataSizes::Answer answer = sizes.sizeOf(*m_AdoCnPdb, id);
+    if (answer.firstFailure) {
+        // The sub database is damaged somewhere; its documents are judged
+        // one by one from here, and the damage is a finding of its own.
+        trap.logReported(answer.error);
+        ReportResult(0, ResultPdbDamaged, picbase, "", "");
+    }
+    const std::optional<std::int64_t> size =
+        answer.kind == DataSizes::Kind::Found ? std::optional<std::int64_t>(answer.size) : std::nullopt;
+    if (answer.kind == DataSizes::Kind::Unreadable) {
+        // Nothing is known of this document's data: no search, no relink.
+        trap.logReported(answer.error);
+        ReportResult(id, ResultPdbDamaged, picbase, name, virtualPath);
+    } else if (!size) {
         if (flags & BitSearchMissing) {
             const long alt = FindAlternativePicbase(databaseId, id);
             if (alt < 1) code = ResultBadLink;

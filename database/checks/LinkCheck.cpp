@@ -22,6 +22,7 @@ void CDatabase::AnalyseLinkTo() {
     if (!Connected(m_AdoCnMain)) return;
     long currentId = 0;
     ErrorTrap trap("Level 1 Check", currentId);
+    const TrappedErrorsAtEnd reportTrapped{*this, trap};
 
     const long total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) AS CNT FROM FOLDERS WHERE NOT ISFOLDER", trap);
     if (total <= 0) return;
@@ -60,8 +61,11 @@ void CDatabase::AnalyseLinkTo() {
         {
             engine::HeldTransaction pdbHold(*m_AdoCnPdb);
             engine::Recordset data;
-            if (!data.open("SELECT ID, PICTURE FROM PICTURES", *m_AdoCnPdb, engine::CursorMode::Edit))
-                trap(*m_AdoCnPdb);
+            if (!data.open("SELECT ID, PICTURE FROM PICTURES", *m_AdoCnPdb, engine::CursorMode::Edit)) {
+                // A sub database whose rows cannot be read is damaged, not empty.
+                trap.logReported(data.lastError());
+                ReportResult(0, ResultPdbDamaged, path, "", "");
+            }
             for (; data.isOpen() && !data.eof() && progress.Visible(); data.moveNext()) {
                 currentId = data.value("ID").toLong();
                 const std::int64_t size = data.actualSize("PICTURE");
@@ -74,6 +78,10 @@ void CDatabase::AnalyseLinkTo() {
                 pdbHold.checkpoint();
                 m_window.DoEvents();
                 if (mainHold.error() || pdbHold.error()) break;  // later repairs would be refused too
+            }
+            if (data.readFailed()) {
+                trap.logReported(data.lastError());
+                ReportResult(0, ResultPdbDamaged, path, "", "");
             }
             if (!pdbHold.finish()) NoteSaveFailure(path, pdbHold.error());
         }
@@ -159,6 +167,19 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
         }
     }
 
+    // An empty row in a sub database the document is not linked to is a
+    // leftover of that sub database, whatever becomes of the document: it
+    // is never a reason to move the document.
+    if (size == 0 && linkedTo != databaseId) {
+        if (outside) {
+            WriteLog(NotRepairedOutsideLine(id, "Empty unreferenced document detected,", path));
+            ReportResult(id, ResultEmptyDocument, path, "", "");
+            return;
+        }
+        WriteLog(std::to_string(id) + " - Empty unreferenced document detected: deleting");
+        if (!data.deleteCurrent()) trap(data.lastError());
+        return;
+    }
     if (size == 0) {
         const long alt = FindAlternativePicbase(linkedTo, id);
         if (alt != 0 && outside) {

@@ -1,6 +1,7 @@
 // CDatabase: the one report every check finding goes through: counter and
 // status bar, log line, row of the damaged-document list.
 #include "database/CDatabase.h"
+#include "database/checks/CheckSupport.h"
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -56,6 +57,15 @@ const CodeText* find(int code) {
 const char* ResultCodeName(int code) {
     const CodeText* c = find(code);
     return c ? c->name : "";
+}
+
+void CDatabase::ReportTrappedErrors(const ErrorTrap& trap) {
+    if (trap.unreported() == 0) return;
+    WriteLog(std::to_string(trap.unreported()) + " error(s) met during the check; the first: " +
+             trap.firstUnreported());
+    const std::string first = trap.firstUnreported();
+    trap.settle();
+    ReportResult(0, ResultDatabaseError, "", first, "");
 }
 
 void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase, const std::string& sName,

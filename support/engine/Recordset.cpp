@@ -86,6 +86,7 @@ bool Recordset::fail(const sql::Error& e) {
 bool Recordset::open(std::string_view sql, Connection& cn, CursorMode mode) {
     close();
     m_err.clear();
+    m_readFailed = false;
     m_core = cn.core();
     if (!cn.isOpen()) return fail(sql::kMisuse, "Operation is not allowed when the object is closed.");
     m_sql = std::string(sql);
@@ -227,10 +228,20 @@ bool Recordset::fetchCurrent() {
         while (m_pos >= 0 && m_pos < static_cast<std::int64_t>(m_rowids.size())) {
             m_fetch.reset();
             m_fetch.bind(1, m_rowids[static_cast<size_t>(m_pos)]);
-            if (m_fetch.step() == sql::Step::Row) {
+            const sql::Step step = m_fetch.step();
+            if (step == sql::Step::Row) {
                 loadRow(m_fetch, m_current, &m_currentRowid);
                 m_fetch.reset();
                 return true;
+            }
+            if (step == sql::Step::Failed) {
+                // Unreadable is not deleted: the walk ends here, and says why.
+                const sql::Error e = m_fetch.error();
+                m_fetch.reset();
+                m_readFailed = true;
+                m_pos = static_cast<std::int64_t>(m_rowids.size());
+                fail(e);
+                return false;
             }
             m_rowids.erase(m_rowids.begin() + m_pos);
         }
@@ -273,6 +284,7 @@ bool Recordset::moveNext() {
             return true;
         case sql::Step::Failed:
             m_scanEof = true;
+            m_readFailed = true;
             m_current.clear();
             return fail(m_scan.error());
         }

@@ -77,8 +77,12 @@ public:
     EditMode editMode() const { return m_editMode; }
 
     const sql::Error& lastError() const { return m_err; }
+    // A row could not be read (damaged page, I/O error): the walk ended
+    // there, and what follows it is unknown, not absent. lastError() says why.
+    bool readFailed() const { return m_readFailed; }
 
 private:
+    bool m_readFailed = false;
     struct Column {
         std::string name;      // as the statement names it
         std::string origin;    // base-table column, when updatable

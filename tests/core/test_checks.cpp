@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -180,4 +182,90 @@ TEST_F(Checks, SingleChecksRunAloneAndACleanArchiveSaysSo) {
     EXPECT_TRUE(normal.analysed);
     const Outcome thorough = run(319);  // its own steps come later; the rest must still run
     EXPECT_TRUE(thorough.findings.empty());
+}
+
+namespace {
+
+// Overwrites bytes inside page `page` (0-based) of a file: the page then
+// fails its authentication and every read of it fails.
+void DamagePage(const std::string& path, long page) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(page * 16384 + 200);
+    f.write("\xde\xad\xbe\xef\xde\xad\xbe\xef", 8);
+}
+
+}  // namespace
+
+// A damaged page of a sub database: the documents whose rows still read are
+// judged by what they hold; those that cannot be read are reported as
+// damaged, and none is moved to the copies another sub database holds.
+TEST_F(Checks, ADamagedPageIsDamageNeverAMissingRow) {
+    a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
+           "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1, 0, 'd', 1 FROM r");
+    Sub(a, 1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
+              "INSERT INTO PICTURES (ID, PICTURE) SELECT i, randomblob(1500) FROM r");
+    Sub(a, 2, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
+              "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'0102' FROM r");  // other data under the same IDs
+    DamagePage(SubDatabaseName(a.main, 1), 12);
+    for (short flags : {short(23), short(32)}) {
+        const Outcome o = run(flags);
+        EXPECT_EQ(query("SELECT COUNT(*) FROM FOLDERS WHERE DATABASEID <> 1 AND ID >= 100"), "0") << flags;
+        bool damage = std::ranges::count(o.unkeyed, short(ResultPdbDamaged)) > 0;
+        for (const auto& [id, code] : o.findings) {
+            EXPECT_EQ(code, ResultPdbDamaged) << flags << ": document " << id;
+            damage = true;
+        }
+        EXPECT_TRUE(damage) << flags;
+        EXPECT_FALSE(o.noErrorsBox) << flags;
+    }
+}
+
+// An empty row in a sub database a document is not linked to is a leftover
+// of that sub database: removed, and never a reason to move the document
+// or to report it damaged.
+class EmptyRowElsewhere : public Checks {
+protected:
+    void expectUntouched(short flags) {
+        const std::string links = query("SELECT ID, DATABASEID FROM FOLDERS WHERE NOT ISFOLDER ORDER BY ID");
+        EXPECT_TRUE(run(flags).findings.empty());
+        EXPECT_EQ(query("SELECT ID, DATABASEID FROM FOLDERS WHERE NOT ISFOLDER ORDER BY ID"), links);
+        EXPECT_TRUE(run(flags).findings.empty()) << "converged";
+    }
+};
+
+TEST_F(EmptyRowElsewhere, LeftBehindByARelinkIsNoFindingOfTheQuickCheck) {
+    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 3");
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (3, x'0A0B')");
+    EXPECT_EQ(run(23).findings, (std::map<long, short>{{3, ResultEmptyFixed}}));
+    expectUntouched(32);
+}
+
+TEST_F(EmptyRowElsewhere, BesideForeignDataNeverMovesAHealthyDocument) {
+    a.sub(3, {});
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'')");
+    Sub(a, 3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'0909')");
+    expectUntouched(32);
+}
+
+// What cannot be read is a finding: the run never ends "no errors".
+class Unreadable : public Checks {
+protected:
+    void expectFinding(short flags, short code) {
+        const Outcome o = run(flags);
+        EXPECT_FALSE(o.noErrorsBox);
+        std::vector<short> codes = o.unkeyed;
+        for (const auto& [id, c] : o.findings) codes.push_back(c);
+        EXPECT_NE(std::ranges::count(codes, code), 0);
+    }
+};
+
+TEST_F(Unreadable, PicturesTableInTheQuickCheck) {
+    Sub(a, 2, "DROP TABLE PICTURES");
+    expectFinding(32, ResultPdbDamaged);
+}
+
+TEST_F(Unreadable, FoldersTableInTheNormalAndQuickChecks) {
+    a.exec("DROP TABLE FOLDERS");
+    expectFinding(23, ResultDatabaseError);
+    expectFinding(32, ResultDatabaseError);
 }
