@@ -2,6 +2,8 @@
 
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
+
+#include <unistd.h>
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -12,9 +14,25 @@ namespace qx {
 
 namespace {
 
-int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword) {
+bool FileIsReadable(const std::string& path) {
+#ifdef _WIN32
+    return true;
+#else
+    return ::access(path.c_str(), R_OK) == 0;
+#endif
+}
+
+int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword, ProbeProblem& problem) {
+    problem = ProbeProblem::None;
+    // A file another program holds locked fails every password the same
+    // way: it is asked once (one wait for the lock), not once per password.
     auto opens = [&](const std::string& password, engine::DaoDatabase& dao) {
-        return dao.open(sDatabaseName, ";PWD=" + engine::ConnectString::Value(password));
+        if (problem != ProbeProblem::None) return false;
+        if (dao.open(sDatabaseName, ";PWD=" + engine::ConnectString::Value(password))) return true;
+        const int code = dao.error().code & 0xff;
+        if (code == sql::kBusy || code == sql::kLocked) problem = ProbeProblem::InUse;
+        else if (code == 10 /* I/O error */) problem = ProbeProblem::Unreadable;
+        return false;
     };
     const std::string current = PasswordForGeneration(8);
     const std::string sixth = PasswordForGeneration(6);
@@ -37,16 +55,20 @@ int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword) {
             return generation;
         }
     }
+    if (problem == ProbeProblem::None && !FileIsReadable(sDatabaseName)) problem = ProbeProblem::NoPermission;
     return 0;
 }
 
 }  // namespace
 
-int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly) {
+int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly,
+                       ProbeProblem* pProblem) {
     const bool wasReadOnly = IsFileReadOnly(sDatabaseName);
     if (pbWasReadOnly) *pbWasReadOnly = wasReadOnly;
     SetFileReadOnly(sDatabaseName, false);
-    const int generation = ProbeGeneration(sDatabaseName, sPassword);
+    ProbeProblem problem = ProbeProblem::None;
+    const int generation = ProbeGeneration(sDatabaseName, sPassword, problem);
+    if (pProblem) *pProblem = problem;
     if (generation == 0 && wasReadOnly) SetFileReadOnly(sDatabaseName, true);
     return generation;
 }
@@ -65,7 +87,8 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     }
     std::string password;
     bool wasReadOnly = false;
-    Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password, &wasReadOnly);
+    ProbeProblem problem = ProbeProblem::None;
+    Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password, &wasReadOnly, &problem);
     // A refused file is left as it was found.
     const auto putBackReadOnly = [&] {
         if (wasReadOnly) SetFileReadOnly(sDatabase, true);
@@ -76,6 +99,23 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
                                        "contact op met Tarnwick voor meer informatie."),
                       MsgButtons::OK, MsgIcon::Exclamation, GetResString(108, "Versieconflict..."));
         outcome = OpenOutcome::Outdated;
+        putBackReadOnly();
+    } else if (version == 0 && problem != ProbeProblem::None) {
+        // Not judged at all: saying the file is corrupt would send the user
+        // to a backup and throw away recent work.
+        const int text = problem == ProbeProblem::InUse ? 211 : problem == ProbeProblem::NoPermission ? 212 : 213;
+        const char* fallback = problem == ProbeProblem::InUse
+                                   ? "De database '%s' is in gebruik door een ander programma."
+                               : problem == ProbeProblem::NoPermission ? "U hebt geen leesrechten voor '%s'."
+                                                                       : "Het bestand '%s' kon niet worden gelezen.";
+        WriteLog(std::string("Could not probe ") + sDatabase + ": " +
+                 (problem == ProbeProblem::InUse ? "locked by another program"
+                  : problem == ProbeProblem::NoPermission ? "no permission to read it"
+                                                          : "read error"));
+        window.MsgBox(FormatMsg(GetResString(text, fallback), {sDatabase}), MsgButtons::OK, MsgIcon::Exclamation,
+                      problem == ProbeProblem::InUse ? GetResString(201, "Database in gebruik...")
+                                                     : GetResString(214, "Database niet toegankelijk..."));
+        outcome = problem == ProbeProblem::InUse ? OpenOutcome::InUse : OpenOutcome::NotConnected;
         putBackReadOnly();
     } else if (version != 7 && version != 8) {
         window.MsgBox(GetResString(109, "Deze database is van een ongeldig formaat of is in zijn geheel corrupt. Herstel "

@@ -15,7 +15,12 @@ namespace qx {
 // read-only attribute first, as opening will need it writable, and puts it
 // back when the answer is 0; *pbWasReadOnly tells whether it was set, so
 // that a caller refusing the file for another reason can put it back too.
-int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr);
+// Why no password opened the file, when the file itself was never judged:
+// it is locked by another program, may not be read, or could not be read.
+enum class ProbeProblem { None, InUse, NoPermission, Unreadable };
+
+int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr,
+                       ProbeProblem* pProblem = nullptr);
 
 enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected, InUse };
 

@@ -333,6 +333,16 @@ constexpr const char* TextFor(int id) {
         return "Niet alle reparaties konden worden opgeslagen:%n%n%s%n%nDe reparaties sinds het laatste opslaan zijn "
                "ongedaan gemaakt. Zorg voor voldoende vrije schijfruimte en voer de controle opnieuw uit.";
     case 210: return "Opslaan mislukt...";
+    case 211:
+        return "De database '%s' is in gebruik door een ander programma en kon daarom niet worden geopend. Sluit "
+               "alle Vellumo programma's en probeer het opnieuw. De database is niet beschadigd.";
+    case 214: return "Database niet toegankelijk...";
+    case 212:
+        return "U hebt geen leesrechten voor de database '%s'. Vraag uw beheerder om toegang. De database is niet "
+               "beschadigd.";
+    case 213:
+        return "De database '%s' kon niet worden gelezen door een lees- of schijffout. Controleer de schijf of "
+               "de netwerkverbinding en probeer het opnieuw.";
     default: return nullptr;
     }
 }
@@ -354,7 +364,7 @@ constexpr int ArgumentsFor(int id) {
     case 76: case 78: case 79: case 96: case 98: case 113: case 114: case 115:
     case 116: case 118: case 120: case 127: case 130: case 132:
         return 1;
-    case 204: case 206: case 207: case 208: case 209:
+    case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213:
         return 1;
     case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200:
         return 2;
@@ -367,7 +377,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 210;
+constexpr int kHighestId = 214;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -411,7 +421,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 145, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 149, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -393,3 +393,37 @@ TEST(ArchiveLockTest, HeldExactlyWhileTheArchiveIsOpen) {
     }
     Settings::Reset();
 }
+
+// A main database another program holds locked, or that may not be read,
+// is said to be so: never called corrupt (that advice sends the user to a
+// backup), asked once rather than once per password, and nothing changes.
+TEST(ProbingTest, ALockedOrUnreadableArchiveIsNeverCalledCorrupt) {
+    struct Case {
+        const char* name;
+        int text;
+        OpenOutcome outcome;
+    } cases[] = {{"held in an exclusive transaction", 211, OpenOutcome::InUse},
+                 {"no permission to read", 212, OpenOutcome::NotConnected}};
+    for (const Case& c : cases) {
+        if (c.text == 212 && ::geteuid() == 0) continue;  // root reads everything
+        TempDir dir;
+        Settings::Reset();
+        Archive a(dir.path());
+        a.standardSub(1), a.doc(101, 1);
+        sql::Error err;
+        sql::Database other;
+        if (c.text == 211) {
+            other = sql::Database::open(a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
+            ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE; UPDATE FOLDERS SET NAME = NAME;", &err)) << err.message;
+        } else {
+            fs::permissions(a.main, fs::perms::none);
+        }
+        ScriptedWindow window;
+        CDatabase db(window);
+        EXPECT_EQ(OpenDatabaseFile(db, a.main), c.outcome) << c.name;
+        ASSERT_EQ(window.boxes.size(), 1u) << c.name;
+        EXPECT_EQ(window.boxes[0].text, FormatMsg(GetResString(c.text, kNotFound), {a.main})) << c.name;
+        fs::permissions(a.main, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    Settings::Reset();
+}
