@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <unordered_map>
 #include <string>
 #include <vector>
@@ -224,6 +225,10 @@ private:
     // Folder paths remembered while a check runs (folders do not change then).
     std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;
     bool m_bLinkCheckCancelled = false;  // the link check ended by Cancel
+    // While a check runs: the sub databases it found only outside the
+    // archive folder (each is reported once: it may be another archive's).
+    std::set<std::string>* m_outsideSubDatabases = nullptr;
+    void ReportOutsideSubDatabase(const std::string& sPath);
     // Sub databases kept open while the document check runs (most recent first).
     std::vector<ConnectionPtr>* m_pdbPool = nullptr;
     struct LastPicbase {

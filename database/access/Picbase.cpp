@@ -155,6 +155,7 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         SetFileReadOnly(usePath, false);
         m_AdoCnPdb = OpenConnection(connectString);
     } else {
+        ReportOutsideSubDatabase(usePath);
         m_AdoCnPdb = OpenConnection(ReadOnlyConnectString(connectString));
     }
     if (!Connected(m_AdoCnPdb)) return finish(512);

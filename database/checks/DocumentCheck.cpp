@@ -43,8 +43,11 @@ void CDatabase::Analyse(short& Flags) {
         ~Restore() {
             db.m_bShowErrors = saved;
             db.m_folderPaths = nullptr;
+            db.m_outsideSubDatabases = nullptr;
         }
     } restore{*this, savedShowErrors};
+    std::set<std::string> outside;
+    m_outsideSubDatabases = &outside;
     // Folders do not change during a check; their paths are looked up once.
     std::unordered_map<long, std::pair<std::string, short>> folderPaths;
     m_folderPaths = &folderPaths;

@@ -50,6 +50,7 @@ void CDatabase::AnalyseLinkTo() {
             break;
         }
         const bool outside = location.place == SubDatabasePlace::Outside;
+        if (outside) ReportOutsideSubDatabase(path);
         const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
         m_AdoCnPdb = OpenConnection(outside ? ReadOnlyConnectString(connectString) : connectString);
         if (!Connected(m_AdoCnPdb)) {

@@ -59,6 +59,12 @@ const char* ResultCodeName(int code) {
     return c ? c->name : "";
 }
 
+void CDatabase::ReportOutsideSubDatabase(const std::string& sPath) {
+    if (!m_outsideSubDatabases || !m_outsideSubDatabases->insert(sPath).second) return;
+    WriteLog("Sub database '" + sPath + "' was found only outside the archive folder; it is read, never changed");
+    ReportResult(0, ResultPdbNotFound, sPath, "", "");
+}
+
 void CDatabase::ReportTrappedErrors(const ErrorTrap& trap) {
     if (trap.unreported() == 0) return;
     WriteLog(std::to_string(trap.unreported()) + " error(s) met during the check; the first: " +

@@ -269,3 +269,18 @@ TEST_F(Unreadable, FoldersTableInTheNormalAndQuickChecks) {
     expectFinding(23, ResultDatabaseError);
     expectFinding(32, ResultDatabaseError);
 }
+
+// An archive copied without one of its sub databases still names the
+// original's file: it is read (never changed), and the user is told.
+TEST_F(Checks, ASubDatabaseFoundOnlyOutsideTheArchiveIsAFinding) {
+    qx::test::TempDir original;
+    const std::string elsewhere = original.file("Kantoor_2.pdb");
+    fs::copy_file(SubDatabaseName(a.main, 2), elsewhere);
+    fs::remove(SubDatabaseName(a.main, 2));
+    a.exec("UPDATE DATABASES SET DATABASE = '" + elsewhere + "' WHERE ID = 2");
+    for (short flags : {short(23), short(32)}) {
+        const Outcome o = run(flags);
+        EXPECT_EQ(std::ranges::count(o.unkeyed, short(ResultPdbNotFound)), 1) << flags;
+        EXPECT_FALSE(o.noErrorsBox) << flags;
+    }
+}
