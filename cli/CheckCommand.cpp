@@ -7,6 +7,7 @@
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
 #include "database/checks/ResultCodes.h"
+#include "support/Settings.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -29,27 +30,6 @@ constexpr Kind kKinds[] = {
     {"--large-documents", CheckLargeDocuments},
 };
 
-QJsonDocument Findings(const std::vector<ListRow>& rows, const MainWindowState& state) {
-    QJsonArray findings;
-    for (const ListRow& row : rows) {
-        QJsonObject f;
-        const auto sub = [&](size_t i) { return QString::fromStdString(i < row.subItems.size() ? row.subItems[i] : ""); };
-        f["id"] = row.key.size() > 2 ? QJsonValue(std::stoll(row.key.substr(2))) : QJsonValue(0);
-        f["code"] = static_cast<qint64>(row.tag);
-        f["name"] = ResultCodeName(static_cast<int>(row.tag));
-        f["repaired"] = IsRepaired(static_cast<int>(row.tag));
-        f["sub_database"] = sub(1);
-        f["document"] = QString::fromStdString(row.text);
-        f["virtual_path"] = sub(0);
-        findings.append(f);
-    }
-    QJsonObject root;
-    root["findings"] = findings;
-    root["damaged"] = static_cast<qint64>(state.m_nDamaged);
-    root["fixed"] = static_cast<qint64>(state.m_nFixed);
-    return QJsonDocument(root);
-}
-
 class CheckCommand : public Command {
 public:
     const char* name() const override { return "check"; }
@@ -66,14 +46,16 @@ public:
                    "  --empty-folders    folders without anything in them\n"
                    "  --large-documents  size statistics of the stored documents (in the log)\n"
                    "  --report FILE      save the list as the window's \"save list\" does\n"
-                   "  --json FILE        the findings and counts as JSON; \"-\" writes them to standard\n"
-                   "                     output and the list to standard error\n"
+                   "  --json FILE        the findings, counts, notices and sub databases as JSON\n"
+                   "                     (keys: docs/json.md); \"-\" writes them to standard output\n"
+                   "                     and the list to standard error\n"
                    "  --yes / --no       answer questions (default without a terminal: no)\n"
                    "\n"
                    "A FILE that is one of the archive's own files (its databases, log, lock, a\n"
                    "sub database under any name or link) is refused before the check runs.\n"
                    "\n"
-                   "Exit codes: 0 nothing found, 1 everything found was repaired, 4 damage remains,\n"
+                   "Exit codes: 0 nothing found, 1 everything found was repaired (documents moved\n"
+                   "to the root included), 4 damage remains,\n"
                    "8 not opened, 16 usage error (also a refused FILE), 32 cancelled (Ctrl-C).\n",
                    to);
     }
@@ -83,7 +65,7 @@ public:
         Answering answering;
         if (!TakeAnswering(args, answering, io)) return ExitUsage;
         int item = -1;
-        QString report, json;
+        QString report, jsonTarget;
         QStringList rest;
         for (int i = 0; i < args.size(); ++i) {
             const QString& a = args[i];
@@ -97,7 +79,7 @@ public:
             if (known) continue;
             if (a == "--report" || a == "--json") {
                 if (i + 1 >= args.size()) return usage(io, a.toStdString() + " needs a file name");
-                (a == "--report" ? report : json) = args[++i];
+                (a == "--report" ? report : jsonTarget) = args[++i];
             } else if (a.startsWith("-")) {
                 return usage(io, "unknown option " + a.toStdString());
             } else {
@@ -113,8 +95,8 @@ public:
         CDatabase& database = archive.database;
         // Judged once the archive is open (its sub-database table names
         // files too) and before the check can change anything.
-        const bool jsonToOutput = json == "-";
-        const QString jsonFile = jsonToOutput ? QString() : json;
+        const bool jsonToOutput = jsonTarget == "-";
+        const QString jsonFile = jsonToOutput ? QString() : jsonTarget;
         for (const auto& [option, target] : {std::pair{"--report", report}, std::pair{"--json", jsonFile}}) {
             if (target.isEmpty()) continue;
             const std::string role = ArchiveFileRole(database, target.toStdString());
@@ -123,7 +105,13 @@ public:
                          target.toLocal8Bit().constData(), role.c_str());
             return ExitUsage;
         }
+        CheckRunFacts facts;
+        facts.archive = archive.file();
+        facts.generation = Settings::Get().DatabaseVersion;
+        facts.check = CheckItemName(item);
+        facts.started = IsoNow();
         RunCheckCommand(database, item);
+        facts.finished = IsoNow();
 
         std::FILE* human = jsonToOutput ? io.err : io.out;
         const auto& rows = window.rows(ListId::Documents);
@@ -131,6 +119,8 @@ public:
         const MainWindowState& state = window.State();
         const auto panels = StatusBarTexts(state, rows.size(), 0);
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
+        if (window.cancelled()) std::fputs("cancelled\n", human);
+        window.EndRun();
 
         int status = window.cancelled() ? ExitCancelled : ExitOk;
         if (!state.m_sSaveError.empty()) {
@@ -148,25 +138,37 @@ public:
                 status = ExitOperational;
             }
         }
+        const auto json = [&] {
+            facts.cancelled = window.cancelled();
+            facts.failed = status != ExitOk && status != ExitCancelled;
+            facts.damaged = state.m_nDamaged;
+            facts.fixed = state.m_nFixed;
+            facts.warnings = window.notices();
+            for (ShownNotice& n : facts.warnings) n.textId = TextIdOf(n.text);
+            std::string error;
+            facts.subDatabasesKnown = SubDatabaseUses(database, facts.subDatabases, error);
+            if (!facts.subDatabasesKnown) std::fprintf(io.err, "quillex-cli: %s\n", error.c_str());
+            return CheckJson(facts, rows).toJson();
+        };
         if (jsonToOutput) {
-            const QByteArray bytes = Findings(rows, state).toJson();
+            const QByteArray bytes = json();
             if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), io.out) !=
                     static_cast<size_t>(bytes.size()) ||
                 std::fflush(io.out) != 0) {
                 std::fputs("quillex-cli: could not write the JSON to standard output\n", io.err);
                 status = ExitOperational;
             }
-        } else if (!json.isEmpty()) {
-            QFile out(json);
+        } else if (!jsonTarget.isEmpty()) {
+            QFile out(jsonTarget);
             // Judged again right before writing: the check may have renamed
             // or created files of the archive.
-            if (IsArchiveOwnFile(database, json.toStdString())) {
+            if (IsArchiveOwnFile(database, jsonTarget.toStdString())) {
                 std::fprintf(io.err, "quillex-cli check: --json %s: refused, it belongs to the archive\n",
-                             json.toLocal8Bit().constData());
+                             jsonTarget.toLocal8Bit().constData());
                 status = ExitUsage;
             } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                       out.write(Findings(rows, state).toJson()) < 0) {
-                std::fprintf(io.err, "quillex-cli: could not write %s\n", json.toLocal8Bit().constData());
+                       out.write(json()) < 0) {
+                std::fprintf(io.err, "quillex-cli: could not write %s\n", jsonTarget.toLocal8Bit().constData());
                 status = ExitOperational;
             }
         }

@@ -57,6 +57,7 @@ public:
         if (window.rows(ListId::Picbases).empty()) std::fputs("  (none)\n", io.out);
         const auto panels = StatusBarTexts(state, window.ListCount(ListId::Documents), 0);
         std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
+        window.EndRun();
         if (window.cancelled()) return ExitCancelled;
         return (red || window.warnings() > 0) ? ExitProblemsLeft : ExitOk;
     }

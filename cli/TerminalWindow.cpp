@@ -1,6 +1,7 @@
 #include "cli/TerminalWindow.h"
 
 #include <algorithm>
+#include "database/ProgressWindow.h"
 #include "database/access/OpenArchive.h"
 
 #include <atomic>
@@ -25,6 +26,15 @@ std::string terminalText(std::string text) {
 }
 
 bool isQuestion(MsgButtons b) { return b != MsgButtons::OK; }
+
+const char* kindOf(MsgIcon icon) {
+    return icon == MsgIcon::Critical ? "error" : icon == MsgIcon::Exclamation ? "warning" : "note";
+}
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 MsgAnswer positive(MsgButtons b) {
     switch (b) {
@@ -61,8 +71,22 @@ std::size_t TerminalWindow::ListCount(ListId list) const { return rows(list).siz
 
 MsgAnswer TerminalWindow::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) {
     if (icon == MsgIcon::Exclamation || icon == MsgIcon::Critical) ++m_warnings;
-    const char* kind = icon == MsgIcon::Critical ? "error" : icon == MsgIcon::Exclamation ? "warning" : "note";
-    std::fprintf(m_io.err, "%s%s%s: %s\n", kind, title.empty() ? "" : " - ", title.c_str(), terminalText(text).c_str());
+    if (!isQuestion(buttons)) {
+        // The same notice again (one missing sub database is met by every
+        // step of a run) tells nothing new: it is counted, not repeated.
+        for (ShownNotice& n : m_notices)
+            if (n.text == text && n.title == title && n.icon == icon) {
+                ++n.count;
+                return MsgAnswer::OK;
+            }
+    }
+    m_notices.push_back(ShownNotice{text, title, icon, 0, 1});
+    if (m_drawn) {
+        std::fputs("\n", m_io.err);  // the notice does not belong on the progress line
+        m_drawn = false;
+    }
+    std::fprintf(m_io.err, "%s%s%s: %s\n", kindOf(icon), title.empty() ? "" : " - ", title.c_str(),
+                 terminalText(text).c_str());
     if (!isQuestion(buttons)) return MsgAnswer::OK;
     if (m_answering == Answering::Yes) return positive(buttons);
     if (m_answering == Answering::No || !::isatty(STDIN_FILENO)) {
@@ -84,6 +108,20 @@ void TerminalWindow::DoEvents() {
         m_progress = false;
         m_reorganize = false;
     }
+    // The once-a-second timer of the progress window: the clock moves on
+    // while one long item keeps the walk from reporting.
+    if (m_progress && m_progressLine && nowMs() - m_lastDraw >= 1000)
+        if (ProgressWindow* active = ProgressWindow::Active()) active->Tick();
+}
+
+void TerminalWindow::EndRun() {
+    for (const ShownNotice& n : m_notices) {
+        if (n.count < 2) continue;
+        std::string first = terminalText(n.text);
+        first = first.substr(0, first.find('\n'));
+        std::fprintf(m_io.err, "%s%s%s: %s (shown %d times)\n", kindOf(n.icon), n.title.empty() ? "" : " - ",
+                     n.title.c_str(), first.c_str(), n.count);
+    }
 }
 
 void TerminalWindow::ProgressShow(const ProgressView& view) {
@@ -95,20 +133,30 @@ void TerminalWindow::ProgressUpdate(const ProgressView& view) { draw(view, false
 
 void TerminalWindow::ProgressHide() {
     NullWindow::ProgressHide();
-    if (m_drawn) std::fputs("\n", m_io.err);
+    // The last state (the full bar of a finished walk) may have come too
+    // soon after the previous drawing to be shown.
+    if (m_pending) draw(m_view, true);
+    if (m_drawn) std::fputs(g_interrupted ? "  cancelled\n" : "\n", m_io.err);
+    else if (g_interrupted && m_progressLine) std::fputs("cancelled\n", m_io.err);
     m_drawn = false;
+    m_pending = false;
 }
 
 void TerminalWindow::draw(const ProgressView& view, bool force) {
     if (!m_progressLine) return;
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
-    if (!force && now - m_lastDraw < 100) return;  // a terminal cannot show more anyway
+    m_view = view;
+    const std::int64_t now = nowMs();
+    if (!force && now - m_lastDraw < 100) {  // a terminal cannot show more anyway
+        m_pending = true;
+        return;
+    }
     m_lastDraw = now;
     m_drawn = true;
-    std::fprintf(m_io.err, "\r\033[K%s  %d%%  %s  %s", view.countLine.c_str(), view.value, view.timeElapsed.c_str(),
-                 view.timeLeft.c_str());
+    m_pending = false;
+    char rate[32] = "";
+    if (view.rate > 0) std::snprintf(rate, sizeof rate, "  %.1f/s", view.rate);
+    std::fprintf(m_io.err, "\r\033[K%s  %d%%%s  %s  %s", view.countLine.c_str(), view.value, rate,
+                 view.timeElapsed.c_str(), view.timeLeft.c_str());
     std::fflush(m_io.err);
 }
 

@@ -4,6 +4,7 @@
 // Ctrl-C cancels the running operation the way the windows' Cancel does.
 #include "cli/Command.h"
 #include "database/CDatabase.h"
+#include "database/CheckCommand.h"
 #include "database/MainWindow.h"
 
 #include <string>
@@ -31,15 +32,23 @@ public:
     const std::vector<ListRow>& rows(ListId list) const { return list == ListId::Documents ? m_documents : m_picbases; }
     int warnings() const { return m_warnings; }
     bool cancelled() const;
+    // Every distinct notice of the command so far: a plain notice that comes
+    // again with the same text, title and icon is counted, not printed again.
+    const std::vector<ShownNotice>& notices() const { return m_notices; }
+    // Ends the command's run: names the notices that came more than once.
+    void EndRun();
 
 private:
     Streams m_io;
     Answering m_answering;
     std::vector<ListRow> m_documents, m_picbases;
     int m_warnings = 0;
+    std::vector<ShownNotice> m_notices;
     bool m_progressLine = false;     // stderr is a terminal: show a progress line
     std::int64_t m_lastDraw = 0;     // milliseconds
     bool m_drawn = false;
+    bool m_pending = false;          // m_view holds more than the line shows
+    ProgressView m_view;
     void draw(const ProgressView& view, bool force);
 };
 

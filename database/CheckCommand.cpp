@@ -2,11 +2,23 @@
 #include "support/TextResources.h"
 
 #include "database/ArchiveFiles.h"
+#include "database/access/FileNames.h"
+#include "database/checks/ResultCodes.h"
+#include "support/FileOperations.h"
 #include "support/Log.h"
+#include "support/Tools.h"
+#include "support/engine/Recordset.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLocale>
 #include <QTime>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
 
 #include <cstdio>
 
@@ -89,6 +101,183 @@ SaveListOutcome SaveList(const CDatabase& database, const std::vector<ListRow>& 
         ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
     }
     return std::fclose(f) == 0 && ok ? SaveListOutcome::Saved : SaveListOutcome::NotWritten;
+}
+
+namespace {
+
+// Whether `text` is `tmpl` with its placeholders filled by any text.
+bool FitsTemplate(std::string_view text, const std::string& tmpl) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < tmpl.size(); ++i) {
+        if (tmpl[i] == '%' && i + 1 < tmpl.size()) {
+            const char c = tmpl[i + 1];
+            if (c == 's' || c == 'S' || c == 'i') {
+                parts.emplace_back();
+                ++i;
+                continue;
+            }
+            if (c == 'n') {
+                parts.back() += "\r\n";
+                ++i;
+                continue;
+            }
+        }
+        parts.back() += tmpl[i];
+    }
+    if (parts.size() == 1) return text == parts.front();
+    if (!text.starts_with(parts.front()) || !text.ends_with(parts.back()) ||
+        text.size() < parts.front().size() + parts.back().size())
+        return false;
+    size_t at = parts.front().size();
+    const size_t end = text.size() - parts.back().size();
+    for (size_t i = 1; i + 1 < parts.size(); ++i) {
+        const size_t found = text.substr(0, end).find(parts[i], at);
+        if (found == std::string_view::npos) return false;
+        at = found + parts[i].size();
+    }
+    return at <= end;
+}
+
+// The string table's numbers in use stay below this.
+constexpr long kTextIdsScanned = 400;
+
+const char* CheckName(int item) {
+    switch (item) {
+    case CheckQuick: return "quick";
+    case CheckNormal: return "normal";
+    case CheckThorough: return "thorough";
+    case CheckEmptyFolders: return "empty-folders";
+    case CheckLargeDocuments: return "large-documents";
+    default: return "";
+    }
+}
+
+}  // namespace
+
+std::string CheckItemName(int item) { return CheckName(item); }
+
+long TextIdOf(const std::string& text) {
+    long best = 0;
+    size_t bestFixed = 0;
+    // The text with the most fixed characters wins: "%s" alone fits anything.
+    for (long id = 1; id < kTextIdsScanned; ++id) {
+        std::string tmpl = GetResString(id, "");
+        if (tmpl.empty()) continue;
+        const size_t percents = static_cast<size_t>(std::count(tmpl.begin(), tmpl.end(), '%'));
+        const size_t fixed = tmpl.size() - std::min(tmpl.size(), 2 * percents);
+        if (fixed > bestFixed && FitsTemplate(text, tmpl)) {
+            best = id;
+            bestFixed = fixed;
+        }
+    }
+    return best;
+}
+
+bool SubDatabaseUses(CDatabase& database, std::vector<SubDatabaseUse>& out, std::string& error) {
+    out.clear();
+    if (!CDatabase::Connected(database.m_AdoCnMain)) return error = "the archive is not open", false;
+    engine::Connection& cn = *database.m_AdoCnMain;
+    std::map<long, long> documents;
+    {
+        engine::Recordset counts;
+        if (!counts.open("SELECT DATABASEID, COUNT(*) AS CNT FROM FOLDERS WHERE NOT ISFOLDER GROUP BY DATABASEID", cn,
+                         engine::CursorMode::Lookup))
+            return error = "counting the documents per sub database: " + counts.lastError().message, false;
+        for (; !counts.eof(); counts.moveNext())
+            documents[counts.value("DATABASEID").toLong()] = counts.value("CNT").toLong();
+    }
+    engine::Recordset rows;
+    if (!rows.open("SELECT ID, DATABASE FROM DATABASES ORDER BY ID", cn, engine::CursorMode::Lookup))
+        return error = "reading the sub databases: " + rows.lastError().message, false;
+    const std::string mainPath = database.MainDatabaseName();
+    for (; !rows.eof(); rows.moveNext()) {
+        SubDatabaseUse use;
+        use.id = rows.value("ID").toLong();
+        // The list shows the file under its standard name when it is there,
+        // else the path the row stores.
+        use.path = SubDatabaseName(mainPath, use.id);
+        if (!FileExists(use.path)) {
+            const std::string stored = NullToStr(rows.value("DATABASE"));
+            if (!stored.empty()) use.path = stored;
+        }
+        use.size = FileExists(use.path) ? FileLength(use.path) : -1;
+        if (auto it = documents.find(use.id); it != documents.end()) use.documents = it->second;
+        out.push_back(use);
+    }
+    return true;
+}
+
+std::string CheckOutcome(const CheckRunFacts& facts) {
+    if (facts.cancelled) return "cancelled";
+    if (facts.failed) return "error";
+    if (facts.damaged > 0) return "damaged";
+    return facts.fixed > 0 ? "repaired" : "clean";
+}
+
+std::string IsoNow() {
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return now.toString("yyyy-MM-ddTHH:mm:ss").toStdString() + zone;
+}
+
+QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& rows) {
+    const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+    QJsonArray findings;
+    for (const ListRow& row : rows) {
+        QJsonObject f;
+        const auto sub = [&](size_t i) { return text(i < row.subItems.size() ? row.subItems[i] : ""); };
+        f["id"] = row.key.size() > 2 ? QJsonValue(std::stoll(row.key.substr(2))) : QJsonValue(0);
+        f["code"] = static_cast<qint64>(row.tag);
+        f["code_name"] = ResultCodeName(static_cast<int>(row.tag));
+        f["repaired"] = IsRepaired(static_cast<int>(row.tag));
+        f["name"] = text(row.text);
+        f["virtual_path"] = sub(0);
+        f["sub_database"] = sub(1);
+        f["state"] = sub(2);
+        findings.append(f);
+    }
+    QJsonArray warnings;
+    for (const ShownNotice& n : facts.warnings) {
+        QJsonObject w;
+        w["text"] = text(n.text);
+        w["title"] = text(n.title);
+        w["kind"] = n.icon == MsgIcon::Critical ? "error" : n.icon == MsgIcon::Exclamation ? "warning" : "note";
+        w["text_id"] = n.textId > 0 ? QJsonValue(static_cast<qint64>(n.textId)) : QJsonValue();
+        w["count"] = n.count;
+        warnings.append(w);
+    }
+    QJsonValue subs;
+    if (facts.subDatabasesKnown) {
+        QJsonArray list;
+        for (const SubDatabaseUse& u : facts.subDatabases) {
+            QJsonObject o;
+            o["id"] = static_cast<qint64>(u.id);
+            o["path"] = text(u.path);
+            o["size"] = u.size >= 0 ? QJsonValue(static_cast<qint64>(u.size)) : QJsonValue();
+            o["documents"] = static_cast<qint64>(u.documents);
+            list.append(o);
+        }
+        subs = list;
+    }
+    QJsonObject root;
+    root["version"] = QUILLEX_VERSION;
+    root["archive"] = text(facts.archive);
+    root["generation"] = facts.generation;
+    root["check"] = text(facts.check);
+    root["dry_run"] = facts.dryRun;
+    root["outcome"] = text(CheckOutcome(facts));
+    root["cancelled"] = facts.cancelled;
+    root["started"] = text(facts.started);
+    root["finished"] = text(facts.finished);
+    root["damaged"] = static_cast<qint64>(facts.damaged);
+    root["fixed"] = static_cast<qint64>(facts.fixed);
+    root["warnings"] = warnings;
+    root["sub_databases"] = subs;
+    root["findings"] = findings;
+    return QJsonDocument(root);
 }
 
 }  // namespace qx

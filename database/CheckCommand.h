@@ -4,6 +4,9 @@
 // while the check runs, and the sub-database list brought up to date after.
 #include "database/CDatabase.h"
 
+#include <QJsonDocument>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,5 +25,54 @@ enum class SaveListOutcome { Saved, ArchiveFile, NotWritten };
 // names a file of the open archive (database/ArchiveFiles.h) is refused
 // and nothing is written.
 SaveListOutcome SaveList(const CDatabase& database, const std::vector<ListRow>& rows, const std::string& path);
+
+// A notice the run showed, once per distinct text, title and icon.
+struct ShownNotice {
+    std::string text;   // as composed (CR LF line breaks kept)
+    std::string title;
+    MsgIcon icon = MsgIcon::None;
+    long textId = 0;    // its number in the string table; 0 when not known
+    int count = 1;      // how often the run showed it
+};
+
+// The number of the string-table text that `text` was composed from (its
+// placeholders filled by anything); 0 when none fits.
+long TextIdOf(const std::string& text);
+
+// A sub database named in the archive's list, after the run.
+struct SubDatabaseUse {
+    long id = 0;
+    std::string path;
+    std::int64_t size = -1;  // bytes; -1 when the file is not there
+    long documents = 0;      // documents whose data it holds
+};
+// False (and `error` set) when the list or the counts could not be read.
+bool SubDatabaseUses(CDatabase& database, std::vector<SubDatabaseUse>& out, std::string& error);
+
+// Everything the JSON of a check holds beside the findings.
+struct CheckRunFacts {
+    std::string archive;
+    int generation = 0;
+    std::string check;           // quick, normal, empty-folders, large-documents
+    bool dryRun = false;
+    bool cancelled = false;
+    bool failed = false;         // repairs not saved or output not written
+    std::string started, finished;
+    std::vector<ShownNotice> warnings;
+    bool subDatabasesKnown = true;
+    std::vector<SubDatabaseUse> subDatabases;
+    long damaged = 0, fixed = 0;
+};
+
+// The check's name in the JSON and on the command line without "--".
+std::string CheckItemName(int item);
+
+// clean, repaired, damaged, cancelled or error: cancelled and error win
+// over what was found.
+std::string CheckOutcome(const CheckRunFacts& facts);
+// This moment in ISO 8601 with the local offset ("2026-12-06T23:10:04+01:00").
+std::string IsoNow();
+// The JSON of a check (keys described in docs/json.md).
+QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& rows);
 
 }  // namespace qx

@@ -50,6 +50,7 @@ struct ProgressView {
     int value = 0;             // ProgressBar2
     int maximum = 100;
     bool wide = false;         // room for a document thumbnail
+    double rate = 0;           // items done per second; 0 while not yet known
 };
 
 class MainWindow {

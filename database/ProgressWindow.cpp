@@ -17,7 +17,15 @@ double SteadySeconds() {
 // Whole seconds, halves to the even neighbour as the estimates always did.
 long RoundSeconds(double s) { return static_cast<long>(std::nearbyint(s)); }
 
+ProgressWindow* g_active = nullptr;
+
 }  // namespace
+
+ProgressWindow::~ProgressWindow() {
+    if (g_active == this) g_active = nullptr;
+}
+
+ProgressWindow* ProgressWindow::Active() { return g_active; }
 
 ProgressWindow::ProgressWindow(MainWindow& window, std::function<double()> clock)
     : m_window(window), m_clock(clock ? std::move(clock) : SteadySeconds) {
@@ -33,6 +41,7 @@ void ProgressWindow::SetInitial(long nTotalDocuments, int nMaxProgress, bool bSh
     m_start = nStartTime;
     m_total = nTotalDocuments;
     m_index = 0;
+    m_finished = false;
     m_view.timeLeft = FormatMsg(m_timeLeftFormat, {""});
     m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {"0:00"});
     m_view.currentItem = FormatMsg(m_sLblProgress1, {""});
@@ -47,6 +56,7 @@ void ProgressWindow::SetInitial(long nTotalDocuments, int nMaxProgress, bool bSh
 
 void ProgressWindow::Show() {
     m_shown = true;
+    g_active = this;
     m_window.ProgressShow(m_view);
 }
 
@@ -67,20 +77,40 @@ void ProgressWindow::SetProgress(int nProgress, long nDocumentIndex, const std::
 }
 
 void ProgressWindow::Tick() {
-    if (!m_timed) return;
+    if (!m_shown || g_active != this) return;
     UpdateTimes();
 }
 
+void ProgressWindow::Hide() {
+    if (m_shown && m_window.ProgressVisible() && m_total > 0 && m_index >= m_total) {
+        m_view.value = m_view.maximum;
+        m_view.countLine = FormatMsg(m_sLblProgress2, {m_index, std::max(m_total, m_index)});
+        m_finished = true;
+        UpdateTimes();
+    }
+    m_shown = false;
+    if (g_active == this) g_active = nullptr;
+    m_window.ProgressHide();
+}
+
 void ProgressWindow::UpdateTimes() {
-    const long elapsed = RoundSeconds(m_clock() - m_start);
-    if (m_index < 5 && (m_index < 4 || elapsed < 4)) {
+    // Unrounded: a quick walk takes less than a second, and rounding that to
+    // 0 s would promise "00:00" from the first items on.
+    const double seconds = std::max(0.0, m_clock() - m_start);
+    const long elapsed = RoundSeconds(seconds);
+    // SetProgress names the item about to start: the one before it is done.
+    const long done = m_finished ? m_index : std::max(0L, m_index - 1);
+    m_view.rate = done > 0 && seconds > 0 ? done / seconds : 0;
+    if (m_finished) {
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatDuration(0)});
+    } else if (m_index < 5 && (m_index < 4 || elapsed < 4)) {
         m_view.timeLeft = FormatMsg(m_timeLeftFormat, {"???"});
     } else if (m_index % 3 == 0 || m_timed) {
-        const double remaining = static_cast<double>(m_total) * elapsed / static_cast<double>(m_index) - elapsed;
-        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatDuration(RoundSeconds(remaining))});
+        const double remaining = static_cast<double>(m_total) * seconds / static_cast<double>(m_index) - seconds;
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatDuration(RoundSeconds(std::max(0.0, remaining)))});
     }
     m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {FormatDuration(elapsed)});
-    if (m_shown) m_window.ProgressUpdate(m_view);
+    if (m_shown || m_finished) m_window.ProgressUpdate(m_view);
 }
 
 }  // namespace qx

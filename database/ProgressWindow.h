@@ -13,6 +13,14 @@ class ProgressWindow {
 public:
     // clock: seconds since some fixed moment (tests pass their own).
     explicit ProgressWindow(MainWindow& window, std::function<double()> clock = {});
+    ~ProgressWindow();
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    // The progress window on screen now (the last one shown and not yet
+    // hidden or gone), or null: whatever drives the once-a-second timer of
+    // a window (its QTimer, the terminal's event pump) ticks this one.
+    static ProgressWindow* Active();
 
     // Formats of the current-item line (one placeholder) and the count line
     // (index and total); loaded from the string table, callers may replace them.
@@ -25,12 +33,17 @@ public:
     // the string table by number, the total, and the window shown.
     void Start(long total, long currentItemTextId, long countLineTextId);
     void SetProgress(int nProgress, long nDocumentIndex, const std::string& sDocumentName);
-    // The once-a-second timer: refreshes the times while a long item runs.
+    // Marks the time inside one item (the estimate may then be refreshed on
+    // every tick instead of every third item).
     void SetTimedUpdate(bool enabled) { m_timed = enabled; }
+    // The once-a-second timer: the elapsed clock and the estimate move on
+    // even while one long item runs.
     void Tick();
     // The user cancels by hiding the window.
     bool Visible() const { return m_window.ProgressVisible(); }
-    void Hide() { m_window.ProgressHide(); }
+    // A walk that went through every item shows its full bar and final
+    // times before the window goes; a cancelled one is left as it stood.
+    void Hide();
 
     double Now() const { return m_clock(); }
     const ProgressView& View() const { return m_view; }
@@ -48,6 +61,7 @@ private:
     bool m_wideShown = false;
     bool m_timed = false;
     bool m_shown = false;
+    bool m_finished = false;  // every item went through; shown at Hide
 };
 
 }  // namespace qx

@@ -7,6 +7,7 @@
 #include "support/TextResources.h"
 #include "windows/frmCompact.h"
 #include "windows/frmProgress.h"
+#include "windows/MessageBoxes.h"
 #include "windows/frmReorganize.h"
 
 #include <QAction>
@@ -251,6 +252,7 @@ void frmMain::UpdateMenus() {
 
 void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
+    const MessageBoxRun run;
     RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
 }
 

@@ -8,6 +8,7 @@
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "support/engine/Sql.h"
+#include "windows/MessageBoxes.h"
 #include "windows/CFileDlg.h"
 
 #include <utility>
@@ -54,6 +55,7 @@ void frmMain::OfferLastDatabase() {
 }
 
 void frmMain::OpenDatabaseFile(const std::string& sDatabase) {
+    const MessageBoxRun run;
     std::string file = sDatabase;
     if (file.empty()) {
         CFileDlg dialog;

@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,13 @@ namespace {
 MessageBoxAnswerer& Answerer() {
     static MessageBoxAnswerer answerer;
     return answerer;
+}
+
+// The notices shown in the current run; null outside a run.
+using NoticeKey = std::tuple<std::string, std::string, MsgIcon>;
+std::set<NoticeKey>*& RunNotices() {
+    static std::set<NoticeKey>* notices = nullptr;
+    return notices;
 }
 
 struct ButtonMap {
@@ -58,6 +67,8 @@ MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer) {
 
 MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
                          const std::string& title) {
+    if (buttons == MsgButtons::OK && RunNotices() && !RunNotices()->emplace(text, title, icon).second)
+        return MsgAnswer::OK;
     if (Answerer()) return Answerer()(MessageBoxRequest{text, title, buttons, icon});
 
     QMessageBox box(IconOf(icon), Displayed(title), Displayed(text), QMessageBox::NoButton, parent);
@@ -69,6 +80,16 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
     for (const ButtonMap& m : map)
         if (m.button == pressed) return m.answer;
     return NullWindow::SafeAnswer(buttons);
+}
+
+MessageBoxRun::MessageBoxRun() : m_outer(RunNotices() == nullptr) {
+    if (m_outer) RunNotices() = new std::set<NoticeKey>;
+}
+
+MessageBoxRun::~MessageBoxRun() {
+    if (!m_outer) return;
+    delete RunNotices();
+    RunNotices() = nullptr;
 }
 
 }  // namespace qx

@@ -31,4 +31,20 @@ MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
 MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
                          const std::string& title);
 
+// One command of the user (opening an archive, one check): while it lives,
+// a notice (OK only) with the text, title and icon of one shown before in
+// the same run is not shown again; ShowMessageBox answers OK at once.
+// Questions are always asked. Runs do not nest: an inner one joins the
+// outer.
+class MessageBoxRun {
+public:
+    MessageBoxRun();
+    ~MessageBoxRun();
+    MessageBoxRun(const MessageBoxRun&) = delete;
+    MessageBoxRun& operator=(const MessageBoxRun&) = delete;
+
+private:
+    bool m_outer;
+};
+
 }  // namespace qx

@@ -1,11 +1,15 @@
 #include "windows/frmProgress.h"
 
+#include "database/ProgressWindow.h"
+
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qx {
@@ -42,6 +46,11 @@ frmProgress::frmProgress(QWidget* parent) : QDialog(parent) {
     setMinimumWidth(420);
 
     connect(cmdCancel, &QPushButton::clicked, this, &QWidget::hide);
+    m_timer = new QTimer(this);
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, [] {
+        if (ProgressWindow* active = ProgressWindow::Active()) active->Tick();
+    });
 }
 
 void frmProgress::SetView(const ProgressView& view) {
@@ -49,7 +58,8 @@ void frmProgress::SetView(const ProgressView& view) {
     lblProgress1->setText(Q(view.currentItem));
     lblProgress2->setText(Q(view.countLine));
     lblTimeLeft->setText(Q(view.timeLeft));
-    lblTimeElapsed->setText(Q(view.timeElapsed));
+    lblTimeElapsed->setText(view.rate > 0 ? Q(view.timeElapsed) + QStringLiteral("  (%1/s)").arg(view.rate, 0, 'f', 1)
+                                          : Q(view.timeElapsed));
     cmdCancel->setText(Q(view.cancelText));
     ProgressBar2->setMaximum(view.maximum);
     ProgressBar2->setValue(view.value);
@@ -62,6 +72,12 @@ void frmProgress::ShowView(const ProgressView& view) {
     ClearImage();
     show();
     raise();
+    m_timer->start();
+}
+
+void frmProgress::hideEvent(QHideEvent* event) {
+    m_timer->stop();
+    QDialog::hideEvent(event);
 }
 
 void frmProgress::ShowImage(const QImage& image) {

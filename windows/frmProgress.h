@@ -9,6 +9,7 @@ class QImage;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace qx {
 
@@ -25,7 +26,13 @@ public:
 
     QPushButton* cmdCancel = nullptr;
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    // Once a second while shown: the progress protocol's timer, so that the
+    // clock moves on while one long item runs.
+    QTimer* m_timer = nullptr;
     QLabel* lblProgress1 = nullptr;
     QLabel* lblProgress2 = nullptr;
     QLabel* lblTimeLeft = nullptr;

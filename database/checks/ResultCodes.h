@@ -25,7 +25,9 @@ enum ResultCode : short {
     ResultDoubleByteFormatFixed = 14848,
 };
 
-inline bool IsRepaired(int code) { return (code & ResultFixedFlag) != 0; }
+// A document moved to the root is repaired although its code lacks the bit:
+// a second run finds nothing, so counting it as damage would be wrong.
+inline bool IsRepaired(int code) { return (code & ResultFixedFlag) != 0 || code == ResultVirtualPathFixed; }
 
 // The code's name as written above ("ResultBadLink"); "" for an unknown code.
 const char* ResultCodeName(int code);

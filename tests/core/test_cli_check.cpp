@@ -26,6 +26,7 @@ namespace {
 struct Findings {
     std::map<long, int> codes;  // document id -> code
     int damaged = 0, fixed = 0;
+    std::string outcome;
 };
 
 Findings ReadJson(const std::string& path) {
@@ -34,11 +35,12 @@ Findings ReadJson(const std::string& path) {
     for (const QJsonValue v : root["findings"].toArray()) {
         const QJsonObject o = v.toObject();
         f.codes[static_cast<long>(o["id"].toInteger())] = static_cast<int>(o["code"].toInteger());
-        EXPECT_EQ(o["name"].toString().toStdString(), ResultCodeName(o["code"].toInt()));
+        EXPECT_EQ(o["code_name"].toString().toStdString(), ResultCodeName(o["code"].toInt()));
         EXPECT_EQ(o["repaired"].toBool(), IsRepaired(o["code"].toInt()));
     }
     f.damaged = root["damaged"].toInt();
     f.fixed = root["fixed"].toInt();
+    f.outcome = root["outcome"].toString().toStdString();
     return f;
 }
 
@@ -67,8 +69,8 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         {"data-in-other-sub-database", "--normal", ResultBadLinkFixed, 0, 1, 0},
         {"empty-data-with-copy", "--normal", ResultEmptyFixed, 0, 1, 0},
         {"empty-data-without-copy", "--normal", ResultEmptyDocument, ResultEmptyDocument, 4, 4},
-        {"parent-missing", "--normal", ResultVirtualPathFixed, 0, 4, 0},
-        {"parent-cycle", "--normal", ResultVirtualPathFixed, 0, 4, 0},
+        {"parent-missing", "--normal", ResultVirtualPathFixed, 0, 1, 0},
+        {"parent-cycle", "--normal", ResultVirtualPathFixed, 0, 1, 0},
         {"databaseid-zero", "--normal", ResultPdbDamaged, ResultPdbDamaged, 4, 4},
         {"sub-database-file-missing", "--normal", ResultPdbNotFound, ResultPdbNotFound, 4, 4},
         {"unopenable-sub-database", "--normal", ResultPdbOpenError, ResultPdbOpenError, 4, 4},
@@ -88,6 +90,11 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         const CliRun first = RunCli(args, dir);
         EXPECT_EQ(first.exit, c.exitFirst) << first.out << first.err;
         const Findings f1 = ReadJson(json);
+        // The exit code, the counters and the outcome tell the same story.
+        const std::map<int, std::string> outcomes = {{0, "clean"}, {1, "repaired"}, {4, "damaged"}};
+        EXPECT_EQ(f1.outcome, outcomes.at(c.exitFirst));
+        EXPECT_EQ(c.exitFirst == 4, f1.damaged > 0);
+        EXPECT_EQ(c.exitFirst == 1, f1.damaged == 0 && f1.fixed > 0);
         const auto& ids = m.faultIds.at(c.fault);
         for (long id : ids) {
             auto it = f1.codes.find(id);

@@ -1,6 +1,7 @@
 // The progress window's texts and time estimates, on a clock the test turns.
 #include "database/ProgressWindow.h"
 #include "support/TextResources.h"
+#include "support/Tools.h"
 #include "tests/core/ScriptedWindow.h"
 
 #include <gtest/gtest.h>
@@ -51,4 +52,79 @@ TEST(ProgressWindow, StaysWideOnceShownWideAndCancelsByHiding) {
     EXPECT_TRUE(p.Visible());
     window.ProgressHide();
     EXPECT_FALSE(p.Visible());
+}
+
+namespace {
+
+struct Walk {
+    qx::test::ScriptedWindow window;
+    double now = 0;
+    ProgressWindow progress{window, [this] { return now; }};
+    Walk(long total) {
+        progress.m_sLblProgress1 = "doc %s";
+        progress.m_sLblProgress2 = "%s / %s";
+        progress.SetInitial(total, 100, false, now);
+        progress.Show();
+    }
+    std::string left(const std::string& d) const { return FormatMsg(GetResString(64, ""), {d}); }
+    std::string elapsed(const std::string& d) const { return FormatMsg(GetResString(65, ""), {d}); }
+};
+
+}  // namespace
+
+// The estimate uses the time to the fraction of a second: a quick walk
+// must not promise "00:00" while most of it is still to come.
+TEST(ProgressWindow, EstimatesFromTheUnroundedTime) {
+    struct Case { std::string name; double at; long index; std::string timeLeft; double rate; } cases[] = {
+        {"quick walk at 3 %", 0.4, 30, "00:13", 29 / 0.4},      // 1000 * 0.4 / 30 - 0.4 = 12.9 s
+        {"slow walk at 2 %", 2.4, 21, "01:52", 20 / 2.4},       // 1000 * 2.4 / 21 - 2.4 = 111.9 s
+        {"an hour to go", 36, 9, "1:06:04", 8 / 36.0},          // 1000 * 36 / 9 - 36 = 3964 s
+    };
+    for (const Case& c : cases) {
+        Walk w(1000);
+        w.now = c.at;
+        w.progress.SetProgress(static_cast<int>(c.index / 10), c.index, "x");
+        EXPECT_EQ(w.window.lastProgress.timeLeft, w.left(c.timeLeft)) << c.name;
+        EXPECT_NEAR(w.window.lastProgress.rate, c.rate, 1e-6) << c.name;  // the item named is not done yet
+    }
+}
+
+TEST(ProgressWindow, TheClockTicksDuringOneLongItem) {
+    Walk w(10);
+    EXPECT_EQ(ProgressWindow::Active(), &w.progress);
+    w.now = 1;
+    w.progress.SetProgress(10, 1, "groot");
+    for (int second = 2; second <= 4; ++second) {
+        w.now = second;
+        ProgressWindow::Active()->Tick();
+        EXPECT_EQ(w.window.lastProgress.timeElapsed, w.elapsed(FormatDuration(second)));
+    }
+    w.progress.Hide();
+    EXPECT_EQ(ProgressWindow::Active(), nullptr);
+}
+
+TEST(ProgressWindow, AFinishedWalkEndsAtItsFullBarACancelledOneWhereItStood) {
+    struct Case { std::string name; long walked; bool userCancels; int value; std::string countLine, timeLeft; } cases[] = {
+        {"every item went through", 4, false, 100, "4 / 4", "00:00"},
+        {"cancelled halfway", 2, true, 50, "2 / 4", "???"},
+        {"stopped halfway by an error", 2, false, 50, "2 / 4", "???"},
+    };
+    for (const Case& c : cases) {
+        Walk w(4);
+        for (long i = 1; i <= c.walked; ++i) {
+            w.now = i;
+            w.progress.SetProgress(static_cast<int>(i * 25), i, "x");
+        }
+        w.now = 10;
+        if (c.userCancels) w.window.ProgressHide();
+        w.progress.Hide();
+        EXPECT_EQ(w.window.lastProgress.value, c.value) << c.name;
+        EXPECT_EQ(w.window.lastProgress.countLine, c.countLine) << c.name;
+        EXPECT_EQ(w.window.lastProgress.timeLeft, w.left(c.timeLeft)) << c.name;
+        if (c.value == 100) {
+            EXPECT_EQ(w.window.lastProgress.timeElapsed, w.elapsed("00:10")) << c.name;
+            EXPECT_NEAR(w.window.lastProgress.rate, 0.4, 1e-9) << c.name;
+        }
+        EXPECT_FALSE(w.window.ProgressVisible()) << c.name;
+    }
 }

@@ -48,6 +48,10 @@ TEST_F(ReportResultTest, LogsEachCodeInItsOwnWordsAndCountsByTheRepairBit) {
         {ResultPdbNotFound, "1234 [\\Klanten\\2006\\Factuur 12] - Sub databse found (/a/Kantoor_3.pdb)", false, 103},
         {ResultEmptyFolder, "1234 [\\Klanten\\2006\\Factuur 12] - This is an empty folder", false, 90},
         {ResultMultipageOrphanFixed, "1234 [\\Klanten\\2006\\Factuur 12] - Fixed multipage orphan", true, 104},
+        // Moved to the root: repaired, although the list keeps its damaged state text.
+        {ResultVirtualPathFixed,
+         "1234 [\\Klanten\\2006\\Factuur 12] - Fixed invalid virtual path (document has been moved to the root)", true,
+         88},
         {ResultDoubleByteFormatFixed, "1234 [\\Klanten\\2006\\Factuur 12] - Fixed invalid document (double-byte) format",
          true, 136},
         {4, "1234 [\\Klanten\\2006\\Factuur 12] - Unknown error", false, 88},
@@ -67,7 +71,7 @@ TEST_F(ReportResultTest, LogsEachCodeInItsOwnWordsAndCountsByTheRepairBit) {
         EXPECT_EQ(row.subItems, (std::vector<std::string>{"\\Klanten\\2006\\", "Kantoor_3.pdb",
                                                           GetResString(c.state, "Resources not found")}));
     }
-    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "UpdateStatusBar"), 8);
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "UpdateStatusBar"), 9);
 }
 
 TEST_F(ReportResultTest, OneRowPerDocumentButEveryFindingIsCountedAndLogged) {

@@ -253,6 +253,30 @@ private slots:
         QVERIFY(!w.ProgressVisible());
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     }
+
+    // A notice that one command meets again and again is shown once per
+    // command: once for opening, once more for a check that meets it.
+    void repeatedNoticeOncePerCommand() {
+        const SampleManifest sample =
+            test::WriteArchive(m_dir.path(), "Ontbrekend", 8, {"sub-database-file-missing"});
+        BoxScript boxes;
+        frmMain w;
+        w.OpenDatabaseFile(sample.mainDatabase);
+        const QStringList opening = Shown(boxes);
+        QVERIFY(!opening.isEmpty());
+        QCOMPARE(QStringList(opening).size(), int(QSet<QString>(opening.begin(), opening.end()).size()));
+        w.miCheckSub[1]->trigger();
+        const QStringList checking = Shown(boxes).mid(opening.size());
+        QCOMPARE(checking.size(), int(QSet<QString>(checking.begin(), checking.end()).size()));
+        // The missing sub database: met three times, shown once per command.
+        const QString missing = Res(80).left(Res(80).indexOf('%'));
+        QCOMPARE(opening.filter(missing).size(), 1);
+        QCOMPARE(checking.filter(missing).size(), 1);
+        // Outside a command every box is shown.
+        w.MsgBox("twee keer", MsgButtons::OK, MsgIcon::Information, "t");
+        w.MsgBox("twee keer", MsgButtons::OK, MsgIcon::Information, "t");
+        QCOMPARE(Shown(boxes).count(Box("twee keer", "t", MsgIcon::Information)), 2);
+    }
 };
 
 int main(int argc, char** argv) {

@@ -16,35 +16,35 @@ QJsonDocument SampleManifest::toJson() const {
     auto text = [](const std::string& s) { return QString::fromStdString(s); };
     QJsonObject root;
     root["directory"] = text(directory);
-    root["mainDatabase"] = text(mainDatabase);
-    root["omdDatabase"] = text(omdDatabase);
+    root["main_database"] = text(mainDatabase);
+    root["omd_database"] = text(omdDatabase);
     root["generation"] = generation;
     root["seed"] = static_cast<qint64>(seed);
-    root["documentSize"] = static_cast<qint64>(documentSize);
+    root["document_size"] = static_cast<qint64>(documentSize);
 
     QJsonArray subs;
     for (const SampleSubDatabase& s : subDatabases) {
         QJsonObject o;
         o["number"] = static_cast<qint64>(s.number);
         o["path"] = text(s.path);
-        o["storedPath"] = s.storedPath.empty() ? QJsonValue() : QJsonValue(text(s.storedPath));
-        o["fileWritten"] = s.fileWritten;
-        o["dataRows"] = static_cast<qint64>(s.dataRows);
+        o["stored_path"] = s.storedPath.empty() ? QJsonValue() : QJsonValue(text(s.storedPath));
+        o["file_written"] = s.fileWritten;
+        o["data_rows"] = static_cast<qint64>(s.dataRows);
         subs.append(o);
     }
-    root["subDatabases"] = subs;
+    root["sub_databases"] = subs;
 
     QJsonObject counts;
     counts["folders"] = static_cast<qint64>(folders);
     counts["documents"] = static_cast<qint64>(documents);
-    counts["documentRows"] = static_cast<qint64>(documentRows);
-    counts["multipageDocuments"] = static_cast<qint64>(multipageDocuments);
-    counts["pageRows"] = static_cast<qint64>(pageRows);
-    counts["importedRows"] = static_cast<qint64>(importedRows);
-    counts["trashedRows"] = static_cast<qint64>(trashedRows);
-    counts["trashRows"] = static_cast<qint64>(trashRows);
-    counts["dataRows"] = static_cast<qint64>(dataRows);
-    counts["dataBytes"] = static_cast<qint64>(dataBytes);
+    counts["document_rows"] = static_cast<qint64>(documentRows);
+    counts["multipage_documents"] = static_cast<qint64>(multipageDocuments);
+    counts["page_rows"] = static_cast<qint64>(pageRows);
+    counts["imported_rows"] = static_cast<qint64>(importedRows);
+    counts["trashed_rows"] = static_cast<qint64>(trashedRows);
+    counts["trash_rows"] = static_cast<qint64>(trashRows);
+    counts["data_rows"] = static_cast<qint64>(dataRows);
+    counts["data_bytes"] = static_cast<qint64>(dataBytes);
     root["counts"] = counts;
 
     QJsonObject faults;
@@ -62,7 +62,7 @@ QJsonDocument SampleManifest::toJson() const {
     root["faults"] = faults;
     QJsonObject skipped;
     for (const auto& [name, why] : skippedFaults) skipped[text(name)] = text(why);
-    root["skippedFaults"] = skipped;
+    root["skipped_faults"] = skipped;
     return QJsonDocument(root);
 }
 
