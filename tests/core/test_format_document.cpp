@@ -266,7 +266,7 @@ TEST(FormatDocument, ExampleArchiveOpensAndChecks) {
         const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(check.out)).object();
         std::vector<std::string> findings;
         for (const QJsonValue& f : report["findings"].toArray())
-            findings.push_back(f.toObject()["name"].toString().toStdString());
+            findings.push_back(f.toObject()["code_name"].toString().toStdString());
         EXPECT_EQ(findings, *c.finding ? std::vector<std::string>{c.finding} : std::vector<std::string>{}) << check.out;
     }
 }
