@@ -113,7 +113,15 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
             if (!relocate) return runtimeError(lastError(*m_AdoCnMain));
             relocate->bind(1, std::string_view(candidate));
             relocate->bind(2, static_cast<std::int64_t>(databaseId));
-            if (!relocate->run()) return runtimeError({relocate->error().code, relocate->error().message});
+            if (!relocate->run()) {
+                // The file is there all the same: a disk that refuses the new
+                // path makes the sub database no less readable. The refusal
+                // is reported as such; the row keeps its old path.
+                const sql::Error e = relocate->error();
+                if ((e.code & 0xff) != 13 /* full */ && (e.code & 0xff) != 10 /* I/O */)
+                    return runtimeError({e.code, e.message});
+                NoteSaveFailure(mainPath, e);
+            }
         }
     } else {
         usePath = stored;

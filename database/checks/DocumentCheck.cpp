@@ -198,7 +198,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         progress.SetTimedUpdate(false);
         // A commit the disk refused ends the walk: every later repair would
         // be refused as well, and would be reported as made.
-        if (mainHold.error() || (pdbHold && pdbHold->error())) break;
+        if (mainHold.error() || (pdbHold && pdbHold->error()) || !m_window.State().m_sSaveError.empty()) break;
     }
     if (!mainHold.finish()) NoteSaveFailure(MainDatabaseName(), mainHold.error());
     if (pdbHold && !pdbHold->finish() && Connected(m_AdoCnPdb)) NoteSaveFailure(m_AdoCnPdb->dataSource(), pdbHold->error());

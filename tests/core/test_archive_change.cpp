@@ -427,3 +427,19 @@ TEST(ProbingTest, ALockedOrUnreadableArchiveIsNeverCalledCorrupt) {
     }
     Settings::Reset();
 }
+
+// A full disk while a moved archive's sub database is found beside it: the
+// sub database opens all the same, and the refusal is said as such (before,
+// every document of it was reported unopenable, and the disk never named).
+TEST_F(ArchiveChange, ARelocationTheDiskRefusesStillOpensTheSubDatabaseAndSaysSo) {
+    Archive a(dir.path());
+    MakeSub(a.at(1), 101);
+    a.list(1, "/old/place/Kantoor_1.pdb");
+    a.doc(101, 1);
+    auto db = Open(a);
+    failpoints::Arm("engine.commit", 1, FailAction::NoSpace);
+    long id = 101;
+    EXPECT_EQ(db->OpenPicbase(id), 0);
+    EXPECT_NE(window.State().m_sSaveError.find("full"), std::string::npos) << window.State().m_sSaveError;
+    EXPECT_EQ(a.databases()[1], "/old/place/Kantoor_1.pdb");
+}
