@@ -2,6 +2,11 @@
 
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
+#include "support/engine/Connection.h"
+
+#include <QString>
+
+#include <algorithm>
 
 #include <unistd.h>
 #include "support/Log.h"
@@ -20,6 +25,28 @@ bool FileIsReadable(const std::string& path) {
 #else
     return ::access(path.c_str(), R_OK) == 0;
 #endif
+}
+
+// The first table or column that the generation's main database must have
+// and this one lacks ("FOLDERS.TEMPLATE1"); "" when nothing is missing.
+// Only the two tables every check and the list management read are asked.
+std::string MissingSchemaPart(engine::Connection& cn, int generation, std::string& error) {
+    for (const engine::TableDef& t : {FoldersTable(GenerationHasTrash(generation)), DatabasesTable()}) {
+        sql::Statement st(cn.database(), "PRAGMA table_info(" + sql::QuoteIdentifier(t.name) + ")");
+        std::vector<std::string> have;
+        sql::Step step;
+        while ((step = st.step()) == sql::Step::Row) have.push_back(QString::fromStdString(st.getText(1)).toUpper().toStdString());
+        if (step == sql::Step::Failed) {
+            error = st.error().message;
+            return t.name;
+        }
+        if (have.empty()) return t.name;
+        for (const engine::FieldDef& f : t.fields)
+            if (std::find(have.begin(), have.end(), QString::fromStdString(f.name).toUpper().toStdString()) ==
+                have.end())
+                return t.name + "." + f.name;
+    }
+    return {};
 }
 
 int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword, ProbeProblem& problem) {
@@ -132,9 +159,20 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             state.m_sDatabaseName = sDatabase;
             Settings::Get().LogFileName = LogFileNameFor(sDatabase);
             WriteLog("Connected to " + sDatabase);
-            // A change an earlier run left half done comes first: until it is
-            // finished or undone, the tables and the files disagree.
-            if (!database.FinishInterruptedChange()) {
+            // A table or column every check reads is missing: the archive is
+            // damaged, and no check of it could come out clean.
+            std::string readError;
+            const std::string missing = MissingSchemaPart(*database.m_AdoCnMain, version, readError);
+            if (!missing.empty()) {
+                WriteLog("The main database lacks " + missing + (readError.empty() ? "" : " (" + readError + ")") +
+                         "; it is not opened");
+                window.MsgBox(FormatMsg(GetResString(215, "Resources not found"), {sDatabase, missing}),
+                              MsgButtons::OK, MsgIcon::Exclamation, GetResString(214, "Database niet toegankelijk..."));
+                state.m_sDatabaseName.clear();
+                outcome = OpenOutcome::NotConnected;
+            } else if (!database.FinishInterruptedChange()) {
+                // A change an earlier run left half done comes first: until it
+                // is finished or undone, the tables and the files disagree.
                 state.m_sDatabaseName.clear();
                 WriteLog("Could not finish the interrupted change of " + sDatabase);
                 outcome = OpenOutcome::NotConnected;

@@ -337,6 +337,9 @@ constexpr const char* TextFor(int id) {
         return "De database '%s' is in gebruik door een ander programma en kon daarom niet worden geopend. Sluit "
                "alle Vellumo programma's en probeer het opnieuw. De database is niet beschadigd.";
     case 214: return "Database niet toegankelijk...";
+    case 215:
+        return "De database '%s' is beschadigd: het onderdeel %s ontbreekt. De database wordt niet geopend; herstel "
+               "de database met een recente back-up.";
     case 212:
         return "U hebt geen leesrechten voor de database '%s'. Vraag uw beheerder om toegang. De database is niet "
                "beschadigd.";
@@ -366,7 +369,7 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213:
         return 1;
-    case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200:
+    case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200: case 215:
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
@@ -377,7 +380,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 214;
+constexpr int kHighestId = 215;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -421,7 +424,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 149, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 150, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -443,3 +443,31 @@ TEST_F(ArchiveChange, ARelocationTheDiskRefusesStillOpensTheSubDatabaseAndSaysSo
     EXPECT_NE(window.State().m_sSaveError.find("full"), std::string::npos) << window.State().m_sSaveError;
     EXPECT_EQ(a.databases()[1], "/old/place/Kantoor_1.pdb");
 }
+
+// A main database without a table or column every check reads is damaged:
+// it is not opened (exit 8), and the reason is named.
+TEST(SchemaAtOpen, AMissingTableOrColumnIsNamedAndTheArchiveNotOpened) {
+    struct Case {
+        const char* name;
+        const char* sql;
+        const char* missing;
+    } cases[] = {
+        {"FOLDERS dropped", "DROP TABLE FOLDERS", "FOLDERS"},
+        {"DATABASES dropped", "DROP TABLE DATABASES", "DATABASES"},
+        {"FOLDERS without TEMPLATE1", "ALTER TABLE FOLDERS RENAME TO OLD; CREATE TABLE FOLDERS AS SELECT ID, PARENT, "
+                                      "ISFOLDER, NAME, DATABASEID FROM OLD; DROP TABLE OLD", "FOLDERS."},
+    };
+    for (const Case& c : cases) {
+        TempDir dir, scratch;
+        Settings::Reset();
+        Archive a(dir.path());
+        a.standardSub(1), a.doc(101, 1);
+        a.exec(c.sql);
+        for (const char* command : {"open --no", "check --normal --yes", "check --quick --yes"}) {
+            const CliRun r = RunCli(std::string(command) + " '" + a.main + "'", scratch);
+            EXPECT_EQ(r.exit, 8) << c.name << ", " << command << "\n" << r.err;
+            EXPECT_NE(r.err.find(c.missing), std::string::npos) << c.name << ", " << command << "\n" << r.err;
+        }
+    }
+    Settings::Reset();
+}
