@@ -261,9 +261,9 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const auto& info) { return info.param.name; });
 
-// The outcome of the row-at-a-time repair, written out (running it as the
-// reference takes minutes for this many pages): a container with more pages
-// than the 16-bit field numbers ends the renumbering inside it.
+// The outcome of the row-at-a-time repair on these rows, recorded (running
+// it as the reference takes minutes for this many pages): a container with
+// more pages than the 16-bit field numbers ends the renumbering inside it.
 TEST_F(Multipage, MorePagesThanThePageFieldHoldsEndTheRenumbering) {
     TempDir dir;
     ArchiveBuilder a(dir.path());
