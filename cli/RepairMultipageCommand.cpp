@@ -36,7 +36,8 @@ public:
                    "  --yes   agree to every question     --no   refuse every question (default\n"
                    "          without a terminal)\n"
                    "\n"
-                   "Exit codes: 0 done, 8 not opened, 16 usage error.\n",
+                   "Exit codes: 0 done, 8 not opened or the changes could not all be saved\n"
+                   "(what was saved is counted, the rest is undone), 16 usage error.\n",
                    to);
     }
 
@@ -60,26 +61,17 @@ public:
         }
         database.Window().State().m_sSaveError.clear();
         database.CheckMultipageParentMissing();
-        database.MultipageRenumberPages();
+        // A refused save ends the repair: what follows would be written to a
+        // disk that just failed, and the report names the first failure.
+        if (database.Window().State().m_sSaveError.empty()) database.MultipageRenumberPages();
         const std::string saveError = database.Window().State().m_sSaveError;
 
-        sql::Statement* now = database.m_AdoCnMain->prepared("SELECT TEMPLATE1, PAGE FROM FOLDERS WHERE ID = ?");
-        if (!now) {
+        // Counted from what the file holds now, so that rows whose batch was
+        // undone are not counted as changed.
+        long single = 0, renumbered = 0;
+        if (!compare(*database.m_AdoCnMain, before, single, renumbered)) {
             std::fprintf(io.err, "quillex-cli: %s: the pages could not be read back\n", file.c_str());
             return ExitOperational;
-        }
-        long single = 0, renumbered = 0;
-        for (const auto& [id, was] : before) {
-            now->bind(1, static_cast<std::int64_t>(id));
-            if (now->step() != sql::Step::Row) {
-                now->reset();
-                continue;
-            }
-            const PageState is{now->isNull(0) ? std::nullopt : std::optional<std::string>(now->getText(0)),
-                               static_cast<long>(now->getInt64(1))};
-            now->reset();
-            if (was.marker && !is.marker) ++single;
-            else if (was.page != is.page) ++renumbered;
         }
         std::fprintf(io.out, "%s: %ld page rows changed (%ld orphaned pages made single pages, %ld renumbered).\n",
                      file.c_str(), single + renumbered, single, renumbered);
@@ -99,6 +91,22 @@ private:
                           cn, engine::CursorMode::Scan);
         for (; ok && !rs.eof(); ok = rs.moveNext())
             rows[rs.value(0).toLong()] = {NullToStr(rs.value(1)), rs.value(2).toLong()};
+        return ok;
+    }
+
+    // One pass over the rows instead of a lookup per row: a lookup outside a
+    // transaction takes the file lock again each time.
+    static bool compare(engine::Connection& cn, const std::map<long, PageState>& before, long& single,
+                        long& renumbered) {
+        engine::Recordset rs;
+        bool ok = rs.open("SELECT ID, TEMPLATE1, PAGE FROM FOLDERS", cn, engine::CursorMode::Scan);
+        for (; ok && !rs.eof(); ok = rs.moveNext()) {
+            const auto was = before.find(rs.value(0).toLong());
+            if (was == before.end()) continue;
+            const Variant marker = rs.value(1);
+            if (was->second.marker && marker.isNull()) ++single;
+            else if (was->second.page != rs.value(2).toLong()) ++renumbered;
+        }
         return ok;
     }
 };
