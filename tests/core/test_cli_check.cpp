@@ -184,3 +184,24 @@ TEST(CliCheck, JsonToStandardOutputLeavesTheListOnStandardError) {
     EXPECT_FALSE(fs::exists(dir.file("-")));
     EXPECT_NE(r.err.find("\t"), std::string::npos) << r.err;  // the list lines
 }
+
+// Checks at two levels in turn converge on every kind of damage the sample
+// writer knows: what one run repairs, no later run repairs again, and a
+// later normal run finds exactly what the first one left.
+TEST(CliCheck, LevelsInTurnConvergeOnEveryFaultFamily) {
+    for (const std::string& fault : SampleFaultNames()) {
+        TempDir dir;
+        const std::string folder = dir.file("a");
+        if (RunCli("sample '" + folder + "' --documents 80 --faults " + fault, dir).exit != 0) continue;
+        const std::string main = folder + "/Archief.dat", json = dir.file("f.json");
+        std::vector<std::pair<long, long>> counts;  // fixed, damaged per run
+        for (const char* level : {"--normal", "--quick", "--normal", "--quick"}) {
+            const CliRun r = RunCli(std::string("check ") + level + " --yes '" + main + "' --json '" + json + "'", dir);
+            const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(test::Slurp(json))).object();
+            counts.emplace_back(o["fixed"].toInteger(), o["damaged"].toInteger());
+        }
+        EXPECT_EQ(counts[2].first, 0) << fault << ": the second normal run repaired again";
+        EXPECT_EQ(counts[3].first, 0) << fault << ": the second quick run repaired again";
+        EXPECT_EQ(counts[2].second, counts[0].second) << fault << ": the damage found changed";
+    }
+}
