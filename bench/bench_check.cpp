@@ -7,6 +7,7 @@
 #include "database/CDatabase.h"
 #include "database/access/OpenArchive.h"
 #include "support/Settings.h"
+#include "bench/BenchArchive.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <sys/resource.h>
@@ -23,24 +24,10 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 SampleManifest Generate(const std::string& dir, long documents, long size) {
-    std::filesystem::remove_all(dir);
-    SampleOptions o;
-    o.directory = dir;
-    o.documents = documents;
-    o.folders = std::max<long>(20, documents / 500);
+    SampleOptions o = bench::SampleFor(dir, documents);
     o.subDatabases = std::max<int>(1, static_cast<int>(documents / 200000));
     o.documentSize = size;
-    SampleManifest m;
-    std::string error;
-    const auto t0 = Clock::now();
-    if (!WriteSampleArchive(o, m, error)) {
-        std::fprintf(stderr, "sample failed: %s\n", error.c_str());
-        std::exit(8);
-    }
-    std::printf("  (archive of %ld document rows, %ld sub databases, %.0f MB written in %.1f s)\n", m.documentRows,
-                static_cast<long>(m.subDatabases.size()), m.dataBytes / 1048576.0,
-                std::chrono::duration<double>(Clock::now() - t0).count());
-    return m;
+    return bench::WriteFresh(o);
 }
 
 // Seconds for one check command on an archive opened the usual way.

@@ -6,6 +6,7 @@
 #include "database/CDatabase.h"
 #include "database/access/OpenArchive.h"
 #include "support/Settings.h"
+#include "bench/BenchArchive.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <chrono>
@@ -23,24 +24,11 @@ namespace {
 double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 SampleManifest Generate(const std::string& dir, long documents) {
-    std::filesystem::remove_all(dir);
-    SampleOptions o;
-    o.directory = dir;
-    o.documents = documents;
-    o.folders = std::max<long>(20, documents / 500);
+    SampleOptions o = bench::SampleFor(dir, documents);
     o.subDatabases = 1;
     o.documentSize = 1024;
     o.faults = {"orphan-page-no-container", "orphan-page-container-not-mp"};
-    SampleManifest m;
-    std::string error;
-    const auto t0 = Clock::now();
-    if (!WriteSampleArchive(o, m, error)) {
-        std::fprintf(stderr, "sample failed: %s\n", error.c_str());
-        std::exit(8);
-    }
-    std::printf("  (archive of %ld document rows, %ld page rows, %ld multipage documents, written in %.1f s)\n",
-                m.documentRows, m.pageRows, m.multipageDocuments, Since(t0));
-    return m;
+    return bench::WriteFresh(o);
 }
 
 }  // namespace

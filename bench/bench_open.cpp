@@ -9,6 +9,7 @@
 #include "database/access/OpenArchive.h"
 #include "support/Settings.h"
 #include "support/engine/Connection.h"
+#include "bench/BenchArchive.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <sys/stat.h>
@@ -54,22 +55,10 @@ int main(int argc, char** argv) {
     const std::string dir = work + "/open-" + std::to_string(documents);
     const std::string main = dir + "/Archief.dat";
     if (!fs::exists(main)) {
-        fs::remove_all(dir);
-        SampleOptions o;
-        o.directory = dir;
-        o.documents = documents;
-        o.folders = std::max<long>(20, documents / 500);
+        SampleOptions o = bench::SampleFor(dir, documents);
         o.subDatabases = 5;
         o.documentSize = 64;
-        SampleManifest m;
-        std::string error;
-        const auto t0 = Clock::now();
-        if (!WriteSampleArchive(o, m, error)) {
-            std::fprintf(stderr, "sample failed: %s\n", error.c_str());
-            return 8;
-        }
-        std::printf("  (archive of %ld document rows in %zu sub databases written in %.1f s)\n", m.documentRows,
-                    m.subDatabases.size(), std::chrono::duration<double>(Clock::now() - t0).count());
+        bench::WriteFresh(o);
     }
     auto open = [&] {
         NullWindow window;
