@@ -175,6 +175,10 @@ private:
     friend struct CDatabaseTestAccess;
 
     ConnectionPtr OpenConnection(const std::string& sConnectString);
+    engine::ProviderError m_lastOpenError;  // why the last OpenConnection failed
+    // While a check runs: sub databases another program holds locked. Each
+    // is waited for once; its other documents are not made to wait again.
+    std::set<std::string>* m_lockedSubDatabases = nullptr;
     void ShowConnectionErrors(const std::vector<engine::ProviderError>& errors);
     bool WriteProbe(const std::string& path);
     void TestOmdDatabase(const std::string& mainPath);

@@ -59,7 +59,9 @@ std::string CDatabase::MainDatabaseName() const {
 
 ConnectionPtr CDatabase::OpenConnection(const std::string& sConnectString) {
     auto cn = std::make_unique<engine::Connection>();
+    m_lastOpenError = {};
     if (cn->open(sConnectString)) return cn;
+    if (!cn->errors().empty()) m_lastOpenError = cn->errors().front();
     if (m_bShowErrors) {
         const auto& errors = cn->errors();
         if (!errors.empty() && errors.front().number != 0) {

@@ -8,6 +8,7 @@
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
+#include "support/TextResources.h"
 #include "support/engine/Recordset.h"
 
 #include <cstdio>
@@ -158,6 +159,7 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         WriteLog(NamesOwnFileLine(databaseId, usePath, *location));
         return finish(512);
     }
+    if (m_lockedSubDatabases && m_lockedSubDatabases->count(usePath)) return finish(512);
     const std::string connectString = ConnectString(usePath, Settings::Get().DatabasePassword);
     if (location->place == SubDatabasePlace::Archive) {
         SetFileReadOnly(usePath, false);
@@ -166,7 +168,17 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         ReportOutsideSubDatabase(usePath);
         m_AdoCnPdb = OpenConnection(ReadOnlyConnectString(connectString));
     }
-    if (!Connected(m_AdoCnPdb)) return finish(512);
+    if (!Connected(m_AdoCnPdb)) {
+        const long code = m_lastOpenError.number & 0xff;
+        if (m_lockedSubDatabases && (code == sql::kBusy || code == sql::kLocked) &&
+            m_lockedSubDatabases->insert(usePath).second) {
+            // Locked is not damaged: said as such, once.
+            WriteLog("Sub database '" + usePath + "' is locked by another program; its documents are not checked");
+            m_window.MsgBox(FormatMsg(GetResString(211, "Resources not found"), {usePath}), MsgButtons::OK,
+                            MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
+        }
+        return finish(512);
+    }
     // Any failure of the probe means the file is no usable sub database,
     // whatever sign its error number has.
     engine::Recordset probe;

@@ -44,10 +44,12 @@ void CDatabase::Analyse(short& Flags) {
             db.m_bShowErrors = saved;
             db.m_folderPaths = nullptr;
             db.m_outsideSubDatabases = nullptr;
+            db.m_lockedSubDatabases = nullptr;
         }
     } restore{*this, savedShowErrors};
-    std::set<std::string> outside;
+    std::set<std::string> outside, locked;
     m_outsideSubDatabases = &outside;
+    m_lockedSubDatabases = &locked;
     // Folders do not change during a check; their paths are looked up once.
     std::unordered_map<long, std::pair<std::string, short>> folderPaths;
     m_folderPaths = &folderPaths;

@@ -3,6 +3,7 @@
 // finds only what stays damaged.
 #include "database/checks/ResultCodes.h"
 #include "support/Settings.h"
+#include "support/TextResources.h"
 #include "support/engine/Recordset.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CDatabaseTestAccess.h"
@@ -283,4 +284,31 @@ TEST_F(Checks, ASubDatabaseFoundOnlyOutsideTheArchiveIsAFinding) {
         EXPECT_EQ(std::ranges::count(o.unkeyed, short(ResultPdbNotFound)), 1) << flags;
         EXPECT_FALSE(o.noErrorsBox) << flags;
     }
+}
+
+// A sub database another program holds locked is said to be locked, once;
+// its documents cannot be judged (512) and are not made to wait one by one.
+TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (6, 1, 0, 'd', 2), (7, 1, 0, 'd', 2)");
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'01'), (7, x'01')");
+    sql::Error err;
+    sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 2), engine::PasswordBytes(a.password),
+                                               sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
+    qx::test::ScriptedWindow window;
+    CDatabase db(window);
+    Settings::Get().DatabasePassword = a.password;
+    Settings::Get().DatabaseVersion = 8;
+    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+    window.boxes.clear();
+    short flags = 23;
+    db.Analyse(flags);
+    std::map<long, short> findings;
+    for (const ListRow& r : window.lists[ListId::Documents])
+        if (!r.key.empty()) findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
+    EXPECT_EQ(findings, (std::map<long, short>{{5, ResultPdbOpenError}, {6, ResultPdbOpenError},
+                                               {7, ResultPdbOpenError}}));
+    const std::string locked = FormatMsg(GetResString(211, "Resources not found"), {SubDatabaseName(a.main, 2)});
+    EXPECT_EQ(std::ranges::count_if(window.boxes, [&](const auto& b) { return b.text == locked; }), 1);
+    holder.exec("ROLLBACK;");
 }
