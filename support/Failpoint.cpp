@@ -52,9 +52,9 @@ bool ParseAction(std::string_view text, FailAction& action) {
 void ReadEnvironment(State& s) {
     s.environmentRead = true;
     if (const char* trace = std::getenv("QUILLEX_FAILPOINT_TRACE")) s.traceFile = trace;
-    const char* spec = std::getenv("QUILLEX_FAILPOINTS");
-    if (!spec) return;
-    std::string_view rest(spec);
+    const char* setting = std::getenv("QUILLEX_FAILPOINTS");
+    if (!setting) return;
+    std::string_view rest(setting);
     while (!rest.empty()) {
         const std::size_t comma = rest.find(',');
         const std::string_view item = rest.substr(0, comma);

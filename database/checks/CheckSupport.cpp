@@ -34,6 +34,16 @@ long CountRows(engine::Connection& cn, const std::string& text, const ErrorTrap&
 
 std::string TodayStamp() { return QDate::currentDate().toString("yyyyMMdd").toStdString(); }
 
+bool ContainerOf(std::string_view marker, long& nId) {
+    if (marker.size() < 3) return false;
+    const std::string_view digits = marker.substr(2);
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size() || std::to_string(value) != digits) return false;
+    nId = value;
+    return true;
+}
+
 bool ParseWholeNumber(const std::string& text, long& value) {
     if (text.empty() || text.size() > 10) return false;
     std::int64_t v = 0;

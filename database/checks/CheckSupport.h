@@ -4,6 +4,7 @@
 #include "support/engine/Sql.h"
 
 #include <string>
+#include <string_view>
 
 namespace qx {
 
@@ -33,6 +34,11 @@ long CountRows(engine::Connection& cn, const std::string& sql, const ErrorTrap& 
 
 // Today as the archive stores dates: "yyyymmdd".
 std::string TodayStamp();
+
+// The container ID of a page marker "MC<ID>". Only the exact decimal
+// spelling counts: "MC040" or "MC4x" name no container, and reading them as
+// 40 or 4 would let a repair touch pages that belong to someone else.
+bool ContainerOf(std::string_view marker, long& nId);
 
 // Digits only, no sign, no blanks, fits a 32-bit number.
 bool ParseWholeNumber(const std::string& text, long& value);

@@ -8,6 +8,7 @@
 // A batch the disk refuses is undone whole, reported through
 // NoteSaveFailure and ends the repair; batches committed before it stay.
 #include "database/CDatabase.h"
+#include "database/checks/CheckSupport.h"
 #include "support/Tools.h"
 #include "support/engine/Sql.h"
 
@@ -33,18 +34,6 @@ constexpr long kMaxPage = std::numeric_limits<std::int16_t>::max();
 // small enough that the rollback journal of one batch stays a few MB.
 constexpr std::size_t kBatchRows = 20000;
 
-// The container ID of a page marker "MC<ID>". Only the exact decimal
-// spelling counts: "MC040" or "MC4x" name no container, and reading them as
-// 40 or 4 would let the repair touch pages that belong to someone else.
-bool ContainerOf(std::string_view marker, long& nId) {
-    if (marker.size() < 3) return false;
-    const std::string_view digits = marker.substr(2);
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (ec != std::errc() || end != digits.data() + digits.size() || std::to_string(value) != digits) return false;
-    nId = value;
-    return true;
-}
 
 // Page markers match case-insensitively: archives hold markers in either
 // case ("MC12", "mc12"), and a page whose marker differs only in case still

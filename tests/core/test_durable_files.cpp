@@ -178,11 +178,6 @@ TEST_F(DurableFilesTest, RemoveLeavesTheFileOnAnInjectedError) {
     EXPECT_EQ(RemoveDurably(Path("old.pdb"), "test.remove"), ENOENT);
 }
 
-TEST(DurableFilesErrorText, IsTheSystemsWords) {
-    EXPECT_EQ(ErrorText(ENOSPC), "No space left on device");
-    EXPECT_EQ(ErrorText(EIO), "Input/output error");
-}
-
 struct IdentityCase {
     const char* name;
     const char* a;
@@ -227,15 +222,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, SameFileTest,
                                            IdentityCase{"one_missing", "d/missing", "d/x", false},
                                            IdentityCase{"both_missing", "d/missing", "d/missing", false}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(DurableFilesTest, IdentityOfNothingIsNone) {
-    EXPECT_FALSE(IdentityOf("").has_value());
-    EXPECT_FALSE(IdentityOf(Path("missing")).has_value());
-    fs::create_symlink(Path("missing"), Path("dangling"));
-    EXPECT_FALSE(IdentityOf(Path("dangling")).has_value());
-    EXPECT_EQ(KindOf(Path("dangling")), EntryKind::Link);
-    EXPECT_EQ(KindOf(Path("missing")), EntryKind::None);
-}
 
 struct LiesInCase {
     const char* name;

@@ -2,6 +2,7 @@
 // row-at-a-time repairs they replaced, and a save the disk refuses is undone
 // per batch and reported, in process and through quillex-cli repair-multipage.
 #include "database/CDatabase.h"
+#include "database/checks/CheckSupport.h"
 #include "database/access/FileNames.h"
 #include "support/Failpoint.h"
 #include "support/Settings.h"
@@ -37,15 +38,6 @@ constexpr long kMaxPage = std::numeric_limits<std::int16_t>::max();
 // scan per container, a transaction per row. Kept here only as the
 // reference the results are compared with.
 
-bool RefContainerOf(std::string_view marker, long& nId) {
-    if (marker.size() < 3) return false;
-    const std::string_view digits = marker.substr(2);
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (ec != std::errc() || end != digits.data() + digits.size() || std::to_string(value) != digits) return false;
-    nId = value;
-    return true;
-}
 
 std::string RefPagesOf(long nContainerId) {
     return "FROM FOLDERS WHERE TEMPLATE1 = 'MC" + std::to_string(nContainerId) + "' COLLATE NOCASE";
@@ -57,7 +49,7 @@ void RefParentMissing(engine::Connection& cn) {
                              engine::CursorMode::Lookup));
     for (; !markers.eof(); markers.moveNext()) {
         long nContainerId = 0;
-        if (!RefContainerOf(NullToStr(markers.value(0)), nContainerId)) continue;
+        if (!ContainerOf(NullToStr(markers.value(0)), nContainerId)) continue;
         sql::Statement* container = cn.prepared("SELECT TEMPLATE1 FROM FOLDERS WHERE ID = ?");
         ASSERT_TRUE(container);
         container->bind(1, static_cast<std::int64_t>(nContainerId));
