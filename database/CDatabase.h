@@ -78,6 +78,17 @@ public:
 
     MainWindow& Window() { return m_window; }
 
+    // -- compaction (maintenance/Compact.cpp)
+    // Compacts one file of the archive into a fresh copy that takes its
+    // place; true when the compacted file is back under its name.
+    bool CompactSingle(const std::string& sDatabaseName, const std::string& sPwd);
+    // Every listed sub database and the main database; true when all succeeded.
+    bool CompactAll();
+
+    // -- report-only runs: every finding is made, nothing on disk changes
+    void SetDryRun(bool bDryRun) { m_bDryRun = bDryRun; }
+    bool DryRun() const { return m_bDryRun; }
+
     // -- changes to several files as one (maintenance/ArchiveChange.cpp)
     // Takes the archive's lock for as long as this object has it open; false
     // (after telling the user who has it) when another Quillex holds it.
@@ -207,6 +218,7 @@ private:
     bool ReadMarker(std::uint32_t& marker, std::string& why);
 
     MainWindow& m_window;
+    bool m_bDryRun = false;
     std::unique_ptr<ArchiveLock> m_lock;
     FolderScanCache m_folderScan;
     // The integrity check of the main database, kept for the state the
