@@ -7,6 +7,7 @@
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
 #include "database/checks/ResultCodes.h"
+#include "support/ReportOnly.h"
 #include "support/Settings.h"
 
 #include <QFile>
@@ -36,7 +37,8 @@ public:
     const char* summary() const override { return "check an archive and repair what can be repaired"; }
     void printHelp(std::FILE* to) const override {
         std::fputs("Usage: quillex-cli check (--quick|--normal|--empty-folders|--large-documents) ARCHIVE.dat\n"
-                   "                        [--yes|--no] [--report FILE] [--json FILE]\n"
+                   "                        [--yes|--no] [--dry-run] [--log FILE] [--report FILE]\n"
+                   "                        [--json FILE]\n"
                    "\n"
                    "Opens the archive as `open` does, runs the check, repairs what it can and lists\n"
                    "what it found: state, TAB, folder path and name, one finding per line.\n"
@@ -50,6 +52,10 @@ public:
                    "                     (keys: docs/json.md); \"-\" writes them to standard output\n"
                    "                     and the list to standard error\n"
                    "  --yes / --no       answer questions (default without a terminal: no)\n"
+                   "  --dry-run, -n      report only: find and list everything, repairs marked\n"
+                   "                     \"would be repaired\"; no archive file is changed and no\n"
+                   "                     log is written unless --log asks for one\n"
+                   "  --log FILE         write the log to FILE instead of beside the archive\n"
                    "\n"
                    "A FILE that is one of the archive's own files (its databases, log, lock, a\n"
                    "sub database under any name or link) is refused before the check runs.\n"
@@ -64,6 +70,8 @@ public:
         QStringList args = argsIn;
         Answering answering;
         if (!TakeAnswering(args, answering, io)) return ExitUsage;
+        RunOptions options;
+        if (!TakeRunOptions(args, options, io)) return ExitUsage;
         int item = -1;
         QString report, jsonTarget;
         QStringList rest;
@@ -89,7 +97,7 @@ public:
         if (item == -1) return usage(io, "choose the kind of check");
         if (rest.size() != 1) return usage(io, "name one archive");
 
-        OpenedArchive archive(io, answering);
+        OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         CDatabase& database = archive.database;
@@ -110,6 +118,7 @@ public:
         facts.generation = Settings::Get().DatabaseVersion;
         facts.check = CheckItemName(item);
         facts.started = IsoNow();
+        facts.dryRun = database.DryRun();
         RunCheckCommand(database, item);
         facts.finished = IsoNow();
 
@@ -120,6 +129,11 @@ public:
         const auto panels = StatusBarTexts(state, rows.size(), 0);
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
         if (window.cancelled()) std::fputs("cancelled\n", human);
+        if (database.DryRun()) {
+            facts.fileChanges = reportonly::Changes();
+            for (const std::string& c : facts.fileChanges) std::fprintf(human, "would %s\n", c.c_str());
+            std::fputs("report only: nothing was changed on disk\n", human);
+        }
         window.EndRun();
 
         int status = window.cancelled() ? ExitCancelled : ExitOk;

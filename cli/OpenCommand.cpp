@@ -4,6 +4,7 @@
 #include "cli/TerminalWindow.h"
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
+#include "support/ReportOnly.h"
 #include "support/Settings.h"
 
 
@@ -16,7 +17,7 @@ public:
     const char* name() const override { return "open"; }
     const char* summary() const override { return "open an archive and bring its sub databases in order"; }
     void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli open ARCHIVE.dat [--yes|--no]\n"
+        std::fputs("Usage: quillex-cli open ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE]\n"
                    "\n"
                    "Finds the archive's generation, connects, writes the log beside it and brings\n"
                    "the list of sub databases in order (renumbering them and setting unused ones\n"
@@ -24,6 +25,8 @@ public:
                    "\n"
                    "  --yes   agree to every question     --no   refuse every question (default\n"
                    "          without a terminal)\n"
+                   "  --dry-run, -n   report only: say what opening would change, change nothing\n"
+                   "  --log FILE      write the log to FILE instead of beside the archive\n"
                    "\n"
                    "A change that an earlier run left unfinished (after a crash) is finished or\n"
                    "undone first. Only one Quillex at a time may have an archive open.\n"
@@ -38,11 +41,13 @@ public:
         QStringList args = argsIn;
         Answering answering;
         if (!TakeAnswering(args, answering, io)) return ExitUsage;
+        RunOptions options;
+        if (!TakeRunOptions(args, options, io)) return ExitUsage;
         if (args.size() != 1 || args.front().startsWith("-")) {
             printHelp(io.err);
             return ExitUsage;
         }
-        OpenedArchive archive(io, answering);
+        OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(args.front()); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         const MainWindowState& state = window.State();
@@ -57,6 +62,10 @@ public:
         if (window.rows(ListId::Picbases).empty()) std::fputs("  (none)\n", io.out);
         const auto panels = StatusBarTexts(state, window.ListCount(ListId::Documents), 0);
         std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
+        if (archive.database.DryRun()) {
+            for (const std::string& c : reportonly::Changes()) std::fprintf(io.out, "would %s\n", c.c_str());
+            std::fputs("report only: nothing was changed on disk\n", io.out);
+        }
         window.EndRun();
         if (window.cancelled()) return ExitCancelled;
         return (red || window.warnings() > 0) ? ExitProblemsLeft : ExitOk;

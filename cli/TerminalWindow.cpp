@@ -1,4 +1,5 @@
 #include "cli/TerminalWindow.h"
+#include "support/Settings.h"
 
 #include <algorithm>
 #include "database/ProgressWindow.h"
@@ -176,6 +177,22 @@ int OpenedArchive::open(const QString& argument) {
         return window.cancelled() ? ExitCancelled : ExitOperational;
     }
     return ExitOk;
+}
+
+bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io) {
+    options.dryRun = (args.removeAll("--dry-run") + args.removeAll("-n")) > 0;
+    const auto at = args.indexOf("--log");
+    if (at < 0) return true;
+    if (at + 1 >= args.size() || args.lastIndexOf("--log") != at) {
+        std::fputs("quillex-cli: --log needs one file name\n", io.err);
+        return false;
+    }
+    std::error_code ec;
+    const std::string file = std::filesystem::absolute(args[at + 1].toStdString(), ec).lexically_normal().string();
+    args.remove(at, 2);
+    // Judged by identity once the archive is open: a file of the archive is refused.
+    Settings::Get().LogFileChosen = file;
+    return true;
 }
 
 bool TakeAnswering(QStringList& args, Answering& answering, Streams io) {

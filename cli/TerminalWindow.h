@@ -14,6 +14,14 @@ namespace qx::cli {
 
 enum class Answering { Ask, Yes, No };
 
+// What `open` and `check` share besides the answering: --dry-run (-n), a
+// report-only run, and --log FILE, the log written there instead of beside
+// the archive. False (the reason printed) on a usage error.
+struct RunOptions {
+    bool dryRun = false;
+};
+bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io);
+
 class TerminalWindow : public NullWindow {
 public:
     TerminalWindow(Streams io, Answering answering);
@@ -55,7 +63,10 @@ private:
 // An archive opened for a command exactly as `open` opens it.
 class OpenedArchive {
 public:
-    OpenedArchive(Streams io, Answering answering) : window(io, answering), database(window), m_io(io) {}
+    OpenedArchive(Streams io, Answering answering, RunOptions options = {})
+        : window(io, answering), database(window), m_io(io) {
+        database.SetDryRun(options.dryRun);
+    }
     // ExitOk when the archive is open; otherwise the exit code, the reason
     // already printed.
     int open(const QString& argument);
@@ -71,5 +82,6 @@ private:
 
 // Parses --yes / --no out of the arguments; false on a contradiction.
 bool TakeAnswering(QStringList& args, Answering& answering, Streams io);
+
 
 }  // namespace qx::cli

@@ -17,6 +17,9 @@
 namespace qx::engine {
 class Recordset;
 }
+namespace qx::reportonly {
+class Scope;
+}
 
 namespace qx {
 
@@ -85,9 +88,11 @@ public:
     // Every listed sub database and the main database; true when all succeeded.
     bool CompactAll();
 
-    // -- report-only runs: every finding is made, nothing on disk changes
-    void SetDryRun(bool bDryRun) { m_bDryRun = bDryRun; }
-    bool DryRun() const { return m_bDryRun; }
+    // -- report-only runs: every finding and repair is made as in a real
+    // run, but in memory: nothing on disk changes (support/ReportOnly.h).
+    // An open archive is reconnected in the new mode; false when that fails.
+    bool SetDryRun(bool bDryRun);
+    bool DryRun() const { return m_reportOnly != nullptr; }
 
     // -- changes to several files as one (maintenance/ArchiveChange.cpp)
     // Takes the archive's lock for as long as this object has it open; false
@@ -218,7 +223,7 @@ private:
     bool ReadMarker(std::uint32_t& marker, std::string& why);
 
     MainWindow& m_window;
-    bool m_bDryRun = false;
+    std::unique_ptr<reportonly::Scope> m_reportOnly;
     std::unique_ptr<ArchiveLock> m_lock;
     FolderScanCache m_folderScan;
     // The integrity check of the main database, kept for the state the

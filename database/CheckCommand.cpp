@@ -232,7 +232,8 @@ QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& 
         f["id"] = row.key.size() > 2 ? QJsonValue(std::stoll(row.key.substr(2))) : QJsonValue(0);
         f["code"] = static_cast<qint64>(row.tag);
         f["code_name"] = ResultCodeName(static_cast<int>(row.tag));
-        f["repaired"] = IsRepaired(static_cast<int>(row.tag));
+        f["repaired"] = !facts.dryRun && IsRepaired(static_cast<int>(row.tag));
+        f["would_be_repaired"] = facts.dryRun && IsRepaired(static_cast<int>(row.tag));
         f["name"] = text(row.text);
         f["virtual_path"] = sub(0);
         f["sub_database"] = sub(1);
@@ -277,6 +278,9 @@ QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& 
     root["warnings"] = warnings;
     root["sub_databases"] = subs;
     root["findings"] = findings;
+    QJsonArray changes;
+    for (const std::string& c : facts.fileChanges) changes.append(text(c));
+    root["file_changes"] = facts.dryRun ? QJsonValue(changes) : QJsonValue();
     return QJsonDocument(root);
 }
 

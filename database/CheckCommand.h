@@ -55,6 +55,7 @@ struct CheckRunFacts {
     int generation = 0;
     std::string check;           // quick, normal, empty-folders, large-documents
     bool dryRun = false;
+    std::vector<std::string> fileChanges;  // a report-only run: what it would rename or delete
     bool cancelled = false;
     bool failed = false;         // repairs not saved or output not written
     std::string started, finished;

@@ -53,6 +53,14 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::string& lockPath, O
     return std::unique_ptr<ArchiveLock>(new ArchiveLock(lockPath, reinterpret_cast<std::intptr_t>(h)));
 }
 
+bool ArchiveLock::HeldElsewhere(const std::string& lockPath, std::string& holder) {
+    HANDLE h = CreateFileW(PathFromUtf8(lockPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    holder = "een ander proces";
+    return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 ArchiveLock::~ArchiveLock() { CloseHandle(reinterpret_cast<HANDLE>(m_handle)); }
 
 #else
@@ -105,6 +113,22 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::string& lockPath, O
     outcome = Outcome::Unavailable;
     holder = "the lock file keeps changing";
     return nullptr;
+}
+
+bool ArchiveLock::HeldElsewhere(const std::string& lockPath, std::string& holder) {
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    bool held = false;
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        held = errno == EWOULDBLOCK;
+        char buf[256] = {};
+        const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+        holder.assign(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
+        if (holder.empty()) holder = "een ander proces";
+    }
+    ::close(fd);  // also lets go of the shared lock
+    return held;
 }
 
 ArchiveLock::~ArchiveLock() {

@@ -19,6 +19,8 @@ public:
 
     // Takes the lock on `lockPath` without waiting.
     static std::unique_ptr<ArchiveLock> Acquire(const std::string& lockPath, Outcome& outcome, std::string& holder);
+    // Whether another process holds the lock now; nothing is created or kept.
+    static bool HeldElsewhere(const std::string& lockPath, std::string& holder);
     ~ArchiveLock();  // removes the file, then lets go
     ArchiveLock(const ArchiveLock&) = delete;
     ArchiveLock& operator=(const ArchiveLock&) = delete;

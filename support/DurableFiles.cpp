@@ -2,6 +2,7 @@
 
 #include "support/Failpoint.h"
 #include "support/FileOperations.h"
+#include "support/ReportOnly.h"
 
 #include <cerrno>
 #include <cstring>
@@ -59,6 +60,7 @@ int RenameWithoutReplacing(const char* from, const char* to) {
 
 int RenameNoReplace(const std::string& from, const std::string& to, std::string_view point) {
     if (const int injected = Failpoint(point)) return injected;
+    if (reportonly::Active()) return reportonly::Rename(from, to);
 #ifdef _WIN32
     if (!MoveFileExW(PathFromUtf8(from).c_str(), PathFromUtf8(to).c_str(), MOVEFILE_WRITE_THROUGH))
         return GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EIO;
@@ -77,6 +79,9 @@ int RenameNoReplace(const std::string& from, const std::string& to, std::string_
 
 int CreateDurableFile(const std::string& path, std::string_view bytes, std::string_view point) {
     if (const int injected = Failpoint(point)) return injected;
+    // Nothing is created on disk in a report-only run; a caller that forgot
+    // to skip this step learns it, instead of writing.
+    if (reportonly::Active()) return EROFS;
 #ifdef _WIN32
     HANDLE h = CreateFileW(PathFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
@@ -114,6 +119,7 @@ int CreateDurableFile(const std::string& path, std::string_view bytes, std::stri
 
 int RemoveDurably(const std::string& path, std::string_view point) {
     if (const int injected = Failpoint(point)) return injected;
+    if (reportonly::Active()) return reportonly::Remove(path);
     std::error_code ec;
     if (!fs::remove(PathFromUtf8(path), ec)) return ec ? ec.value() : ENOENT;
     return SyncFolder(FolderOf(path), std::string(point) + ".sync-folder");
@@ -121,6 +127,7 @@ int RemoveDurably(const std::string& path, std::string_view point) {
 
 int SyncFile(const std::string& path, std::string_view point) {
     if (const int injected = Failpoint(point)) return injected;
+    if (reportonly::Active()) return 0;
 #ifdef _WIN32
     HANDLE h = CreateFileW(PathFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -135,6 +142,7 @@ int SyncFile(const std::string& path, std::string_view point) {
 
 int SyncFolder(const std::string& folder, std::string_view point) {
     if (const int injected = Failpoint(point)) return injected;
+    if (reportonly::Active()) return 0;
 #ifdef _WIN32
     (void)folder;  // NTFS journals its folder entries itself
     return 0;
@@ -145,8 +153,22 @@ int SyncFolder(const std::string& folder, std::string_view point) {
 
 std::string ErrorText(int err) { return std::generic_category().message(err); }
 
+namespace {
+std::optional<FileId> DiskIdentityOf(std::string_view path);
+}
+
 std::optional<FileId> IdentityOf(std::string_view path) {
     if (path.empty()) return std::nullopt;
+    if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk) {
+        if (e.state == reportonly::Entry::State::Absent) return std::nullopt;
+        if (e.backing.empty()) return FileId{0, e.id};  // made by the run: no inode on disk
+        return DiskIdentityOf(e.backing);
+    }
+    return DiskIdentityOf(path);
+}
+
+namespace {
+std::optional<FileId> DiskIdentityOf(std::string_view path) {
 #ifdef _WIN32
     HANDLE h = CreateFileW(PathFromUtf8(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -164,6 +186,7 @@ std::optional<FileId> IdentityOf(std::string_view path) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 #endif
 }
+}  // namespace
 
 bool SameFile(std::string_view a, std::string_view b) {
     const auto x = IdentityOf(a);
@@ -171,6 +194,8 @@ bool SameFile(std::string_view a, std::string_view b) {
 }
 
 EntryKind KindOf(std::string_view path) {
+    if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk)
+        return e.state == reportonly::Entry::State::File ? EntryKind::RegularFile : EntryKind::None;
     std::error_code ec;
     switch (fs::symlink_status(PathFromUtf8(path), ec).type()) {
     case fs::file_type::not_found:

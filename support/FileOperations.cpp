@@ -1,5 +1,7 @@
 #include "support/FileOperations.h"
 
+#include "support/ReportOnly.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QString>
@@ -36,6 +38,8 @@ std::size_t LastSeparator(std::string_view path) {
 // folder) counts as free: the caller's create will then fail on its own
 // instead of this loop running forever.
 bool NameTaken(const std::string& path) {
+    if (const reportonly::Entry e = reportonly::Look(path); e.state != reportonly::Entry::State::Disk)
+        return e.state == reportonly::Entry::State::File;
     std::error_code ec;
     fs::file_type type = fs::symlink_status(PathFromUtf8(path), ec).type();
     return type != fs::file_type::not_found && type != fs::file_type::none;
@@ -106,6 +110,10 @@ std::string PathToUtf8(const fs::path& path) {
 
 bool FileExists(std::string_view path) {
     if (path.empty()) return false;
+    if (reportonly::Active()) {
+        if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk)
+            return e.state == reportonly::Entry::State::File;
+    }
 #ifdef _WIN32
     std::error_code ec;
     return fs::is_regular_file(PathFromUtf8(path), ec);
@@ -148,7 +156,25 @@ std::string AppPath() {
     return folder;
 }
 
+std::string CanonicalPath(std::string_view path, std::error_code& ec) {
+    ec.clear();
+    if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk) {
+        // A name the run made or took away exists only in its view: the
+        // folder is real, the name is the run's.
+        if (e.state == reportonly::Entry::State::Absent) {
+            ec = std::make_error_code(std::errc::no_such_file_or_directory);
+            return {};
+        }
+        const fs::path p = PathFromUtf8(path);
+        const fs::path folder = fs::canonical(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
+        return ec ? std::string() : PathToUtf8(folder / p.filename());
+    }
+    return PathToUtf8(fs::canonical(PathFromUtf8(path), ec));
+}
+
 std::int64_t FileLength(std::string_view path) {
+    if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk)
+        return e.size;
     std::error_code ec;
     std::uintmax_t n = fs::file_size(PathFromUtf8(path), ec);
     return ec ? 0 : static_cast<std::int64_t>(n);
@@ -157,6 +183,12 @@ std::int64_t FileLength(std::string_view path) {
 // std::filesystem maps the owner's write permission onto the read-only
 // attribute on Windows, so one code path serves both platforms.
 bool IsFileReadOnly(std::string_view path) {
+    if (const auto told = reportonly::ReadOnlyAttribute(std::string(path))) return *told;
+    const reportonly::Entry e = reportonly::Look(std::string(path));
+    if (e.state != reportonly::Entry::State::Disk) {
+        if (e.state == reportonly::Entry::State::Absent || e.backing.empty()) return false;
+        path = e.backing;
+    }
     std::error_code ec;
     fs::file_status st = fs::status(PathFromUtf8(path), ec);
     if (ec || !fs::exists(st)) return false;
@@ -165,6 +197,10 @@ bool IsFileReadOnly(std::string_view path) {
 
 void SetFileReadOnly(std::string_view path, bool readOnly) {
     if (path.empty()) return;
+    if (reportonly::Active()) {
+        if (IsFileReadOnly(path) != readOnly) reportonly::SetReadOnlyAttribute(std::string(path), readOnly);
+        return;
+    }
     std::error_code ec;
     fs::path p = PathFromUtf8(path);
     fs::file_status st = fs::status(p, ec);

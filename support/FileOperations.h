@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <string_view>
 
 namespace qx {
@@ -28,6 +29,9 @@ std::string GetFolderPart(std::string_view path);
 // The folder of the running program, without a trailing separator.
 std::string AppPath();
 
+// The path with links and ".." resolved (a report-only run's names included);
+// "" and `ec` set when it does not exist.
+std::string CanonicalPath(std::string_view path, std::error_code& ec);
 std::int64_t FileLength(std::string_view path);
 bool IsFileReadOnly(std::string_view path);
 void SetFileReadOnly(std::string_view path, bool readOnly);

@@ -9,6 +9,9 @@ struct Settings {
     std::string DatabasePassword;  // the password the main database opened with
     int DatabaseVersion = 0;       // generation found when it was opened; 0 = none
     std::string LogFileName;       // empty = logging off
+    // Where the log goes instead of beside the main database ("" = beside
+    // it; a report-only run without one writes no log at all).
+    std::string LogFileChosen;
     std::string HelpFileName;
 
     static Settings& Get();

@@ -1,5 +1,6 @@
 // CDatabase: connect strings, connections and opening the main database.
 #include "database/CDatabase.h"
+#include "support/ReportOnly.h"
 #include "database/access/FileNames.h"
 #include "support/ArchiveLock.h"
 #include "support/FileOperations.h"
@@ -15,6 +16,25 @@ CDatabase::CDatabase(MainWindow& window) : m_window(window) {}
 CDatabase::~CDatabase() {
     Disconnect(m_AdoCnMain);
     Disconnect(m_AdoCnPdb);
+    m_reportOnly.reset();  // after the connections that write into it
+}
+
+bool CDatabase::SetDryRun(bool bDryRun) {
+    if (bDryRun == DryRun()) return true;
+    // A connection keeps the file layer it was opened with, so every one
+    // is opened again: none may write to disk in a report-only run, and none
+    // may keep a report-only run's changes after it.
+    const std::string connect = Connected(m_AdoCnMain) ? m_AdoCnMain->connectionString() : std::string();
+    Disconnect(m_AdoCnPdb);
+    Disconnect(m_AdoCnMain);
+    m_lastPicbase = {};
+    m_verified.reset();
+    if (bDryRun) m_reportOnly = std::make_unique<reportonly::Scope>();
+    else m_reportOnly.reset();
+    WriteLog(bDryRun ? "Report-only mode: nothing on disk is changed" : "Report-only mode ended");
+    if (connect.empty()) return true;
+    m_AdoCnMain = OpenConnection(connect);
+    return Connected(m_AdoCnMain);
 }
 
 std::string CDatabase::ConnectString(const std::string& sFileName, const std::string& sPwd) {

@@ -1,5 +1,6 @@
 #include "database/access/OpenArchive.h"
 
+#include "database/ArchiveFiles.h"
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
 #include "support/engine/Connection.h"
@@ -157,13 +158,29 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         if (database.OpenDatabase(CDatabase::ConnectString(sDatabase, password), false)) {
             Settings::Get().DatabasePassword = password;
             state.m_sDatabaseName = sDatabase;
-            Settings::Get().LogFileName = LogFileNameFor(sDatabase);
+            // A report-only run leaves the archive folder as it found it.
+            const std::string& chosen = Settings::Get().LogFileChosen;
+            std::string chosenRole = chosen.empty() ? std::string() : ArchiveFileRole(database, chosen);
+            if (chosenRole == "the log") chosenRole.clear();  // the usual log, asked for by name
+            Settings::Get().LogFileName = !chosenRole.empty() || (chosen.empty() && database.DryRun())
+                                              ? std::string()
+                                          : !chosen.empty() ? chosen
+                                                            : LogFileNameFor(sDatabase);
             WriteLog("Connected to " + sDatabase);
             // A table or column every check reads is missing: the archive is
             // damaged, and no check of it could come out clean.
             std::string readError;
             const std::string missing = MissingSchemaPart(*database.m_AdoCnMain, version, readError);
-            if (!missing.empty()) {
+            if (!chosenRole.empty()) {
+                // Log lines appended to a database file would damage it.
+                window.MsgBox(FormatMsg(GetResString(216, "Het logbestand '%s' is een bestand van de database (%s); "
+                                                          "er wordt niets in geschreven en de database wordt niet "
+                                                          "geopend."),
+                                        {chosen, chosenRole}),
+                              MsgButtons::OK, MsgIcon::Exclamation, GetResString(214, "Database niet toegankelijk..."));
+                state.m_sDatabaseName.clear();
+                outcome = OpenOutcome::NotConnected;
+            } else if (!missing.empty()) {
                 WriteLog("The main database lacks " + missing + (readError.empty() ? "" : " (" + readError + ")") +
                          "; it is not opened");
                 window.MsgBox(FormatMsg(GetResString(215, "Resources not found"), {sDatabase, missing}),

@@ -22,7 +22,7 @@ SubDatabaseLocation LocateSubDatabase(const std::string& path, const std::string
     // What is written is the file the links lead to; it must lie in the
     // archive folder itself, whatever path led there.
     std::error_code ec;
-    const std::string target = PathToUtf8(std::filesystem::canonical(PathFromUtf8(path), ec));
+    const std::string target = CanonicalPath(path, ec);
     if (!ec && KindOf(target) == EntryKind::RegularFile && EntryLiesIn(target, GetFolderPart(mainPath)))
         return {SubDatabasePlace::Archive};
     return {};

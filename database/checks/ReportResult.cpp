@@ -86,6 +86,9 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     if (!c) line += "Unknown error";
     else if (c->withPath) line += std::string(c->log) + sPicbase + ")";
     else line += c->log;
+    // A report-only run made the repair in memory only.
+    const bool inMemory = DryRun() && IsRepaired(nCode);
+    if (inMemory) line += " (report only: not saved)";
     WriteLog(line);
 
     ListRow row;
@@ -93,7 +96,9 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     row.text = sName;
     row.tag = nCode;
     row.subItems = {sVirtualPath, GetFileNamePart(sPicbase),
-                    c ? GetResString(c->stateId, c->stateDefault) : GetResString(88, "Resources not found")};
+                    inMemory ? GetResString(217, "Zou worden hersteld")
+                    : c      ? GetResString(c->stateId, c->stateDefault)
+                             : GetResString(88, "Resources not found")};
     // A second finding for the same document keeps the first row.
     m_window.ListAdd(ListId::Documents, row);
 }

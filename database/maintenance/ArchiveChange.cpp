@@ -45,7 +45,11 @@ bool CDatabase::LockArchive(const std::string& sMainPath) {
     if (m_lock && SameFile(m_lock->path(), lockPath)) return true;
     ArchiveLock::Outcome outcome;
     std::string holder;
-    std::unique_ptr<ArchiveLock> fresh = ArchiveLock::Acquire(lockPath, outcome, holder);
+    // A report-only run creates no lock file; it only stays away from an
+    // archive another Quillex is changing.
+    std::unique_ptr<ArchiveLock> fresh = DryRun() ? nullptr : ArchiveLock::Acquire(lockPath, outcome, holder);
+    if (DryRun()) outcome = ArchiveLock::HeldElsewhere(lockPath, holder) ? ArchiveLock::Outcome::InUse
+                                                                         : ArchiveLock::Outcome::Unavailable;
     if (outcome == ArchiveLock::Outcome::InUse) {
         m_window.MsgBox(FormatMsg(GetResString(200, "De database '%s' is in gebruik door een ander Vellumo Quillex "
                                                     "(%s). Sluit dat programma en probeer het opnieuw; er is niets "
@@ -186,7 +190,8 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
         why = err.message;
         return ChangeOutcome::NothingChanged;
     }
-    if (const int rc = CreateDurableFile(intent, record.serialize(), "intent.write")) {
+    // A report-only run changes nothing a crash could leave half done.
+    if (const int rc = DryRun() ? 0 : CreateDurableFile(intent, record.serialize(), "intent.write")) {
         why = "writing '" + intent + "': " + ErrorText(rc);
         return ChangeOutcome::NothingChanged;
     }
@@ -203,7 +208,7 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
         WriteLog("The change '" + sOperation + "' was committed but its files could not all be renamed: " + why);
         return ChangeOutcome::Pending;
     }
-    if (const int rc = RemoveDurably(intent, "intent.remove"))
+    if (const int rc = DryRun() ? 0 : RemoveDurably(intent, "intent.remove"))
         WriteLog("The intent record '" + intent + "' could not be removed (" + ErrorText(rc) +
                  "); the next open removes it");
     return ChangeOutcome::Done;

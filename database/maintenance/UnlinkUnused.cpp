@@ -133,7 +133,7 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
             return abort(FormatMsg("The file '%s' is probabely located on a read-only medium... Aborting!", {stored}),
                          74, stored);
         std::error_code ec;
-        ref.path = PathToUtf8(fs::canonical(PathFromUtf8(stored), ec));
+        ref.path = CanonicalPath(stored, ec);
         const auto id = IdentityOf(ref.path);
         if (ec || !id) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
         ref.file = *id;
@@ -193,7 +193,9 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         } else if (readOnly || IsFileReadOnly(row.path)) {
             WriteLog("Sub database '" + row.path + "' is read-only and stays where it is");
         } else {
-            const std::string path = PathToUtf8(fs::canonical(PathFromUtf8(row.path)));
+            std::error_code ec;
+            const std::string path = CanonicalPath(row.path, ec);
+            if (ec) continue;
             setAside.push_back({path, names.free(path, ".obsolete")});
             movedAway.push_back(*id);
         }

@@ -340,6 +340,10 @@ constexpr const char* TextFor(int id) {
     case 215:
         return "De database '%s' is beschadigd: het onderdeel %s ontbreekt. De database wordt niet geopend; herstel "
                "de database met een recente back-up.";
+    case 216:
+        return "Het logbestand '%s' is een bestand van de database (%s); er wordt niets in geschreven en de "
+               "database wordt niet geopend.";
+    case 217: return "Zou worden hersteld";
     case 212:
         return "U hebt geen leesrechten voor de database '%s'. Vraag uw beheerder om toegang. De database is niet "
                "beschadigd.";
@@ -369,7 +373,7 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213:
         return 1;
-    case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200: case 215:
+    case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200: case 215: case 216:
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
@@ -380,7 +384,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 215;
+constexpr int kHighestId = 217;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -424,7 +428,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 150, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 152, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

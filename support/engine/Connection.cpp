@@ -148,11 +148,6 @@ sql::Database& Connection::database() {
 }
 
 sql::Database CreateDatabaseFile(const std::string& path, std::string_view password, sql::Error& err) {
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
-        err = {sql::kCantOpen, "The file '" + path + "' already exists."};
-        return {};
-    }
     return sql::Database::open(path, PasswordBytes(password), sql::OpenMode::Create, err);
 }
 

@@ -3,6 +3,7 @@
 #include "support/engine/Cipher.h"
 #include "support/engine/SqliteApi.h"
 #include "support/Failpoint.h"
+#include "support/ReportOnly.h"
 
 #include <cerrno>
 
@@ -89,19 +90,27 @@ void Database::close() {
 Database Database::open(const std::string& path, std::string_view passwordBytes, OpenMode mode, Error& err) {
     err.clear();
     Database d;
+    // In a report-only run the run's own view of the names answers first.
+    const reportonly::Entry seen = reportonly::Look(path);
     std::error_code ec;
-    const bool exists = std::filesystem::exists(path, ec);
+    const bool exists = seen.state == reportonly::Entry::State::Disk ? std::filesystem::exists(path, ec)
+                                                                      : seen.state == reportonly::Entry::State::File;
+    if (mode == OpenMode::Create && exists) {
+        err = makeError(kCantOpen, "The file '" + path + "' already exists.");
+        return d;
+    }
     if (mode != OpenMode::Create) {
         if (!exists) {
             err = makeError(kCantOpen, "Could not find file '" + path + "'.");
             return d;
         }
-        if (!std::filesystem::is_regular_file(path, ec)) {
+        const bool onDisk = seen.state == reportonly::Entry::State::Disk;
+        if (onDisk && !std::filesystem::is_regular_file(path, ec)) {
             err = makeError(kCantOpen, "'" + path + "' is not a file.");
             return d;
         }
         // An empty file would silently become a new, empty database.
-        if (std::filesystem::file_size(path, ec) == 0 || ec) {
+        if (onDisk ? (std::filesystem::file_size(path, ec) == 0 || ec) : seen.size == 0) {
             err = makeError(kNotADatabase, "Unrecognized database format '" + path + "'.");
             return d;
         }
@@ -109,7 +118,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     int flags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (mode == OpenMode::Create) flags |= SQLITE_OPEN_CREATE;
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &db, flags, reportonly::Active() ? reportonly::VfsName() : nullptr);
     if (rc != SQLITE_OK) {
         err = errorOf(db, rc);
         sqlite3_close_v2(db);

@@ -1,0 +1,182 @@
+// Report-only runs: on every kind of damage the sample writer knows, a
+// report-only run finds what a real run on an identical archive finds, and
+// leaves every entry of the archive folder as it was (bytes, names, modes,
+// times).
+#include "support/ReportOnly.h"
+#include "support/engine/Connection.h"
+#include "support/engine/Sql.h"
+#include "tests/core/CliRunner.h"
+#include "tools/sample/SampleArchive.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+using namespace qx;
+using qx::test::CliRun;
+using qx::test::RunCli;
+using qx::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every entry of a folder as `ls -l --full-time` and `sha256sum` would tell it.
+std::map<std::string, std::string> FolderState(const std::string& folder) {
+    std::map<std::string, std::string> out;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        std::string facts = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                            std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode)) {
+            QFile f(QString::fromStdString(e.path().string()));
+            f.open(QIODevice::ReadOnly);
+            facts += " " + QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex().toStdString();
+        }
+        out[e.path().filename().string()] = facts;
+    }
+    return out;
+}
+
+struct Report {
+    std::set<std::pair<long, int>> findings;  // id, code
+    long damaged = -1, fixed = -1;
+    bool dryRun = false, anyRepaired = false;
+};
+
+Report ReadReport(const std::string& path) {
+    Report r;
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(test::Slurp(path))).object();
+    for (const QJsonValue v : root["findings"].toArray()) {
+        const QJsonObject o = v.toObject();
+        r.findings.insert({static_cast<long>(o["id"].toInteger()), o["code"].toInt()});
+        r.anyRepaired = r.anyRepaired || o["repaired"].toBool();
+    }
+    r.damaged = static_cast<long>(root["damaged"].toInteger());
+    r.fixed = static_cast<long>(root["fixed"].toInteger());
+    r.dryRun = root["dry_run"].toBool();
+    return r;
+}
+
+// The lines `open` prints about the archive in `folder`, without the
+// report-only ones and with the folder's name taken out.
+std::string OpenSummary(const std::string& out, const std::string& folder) {
+    std::string kept;
+    std::size_t at = 0;
+    while (at < out.size()) {
+        std::size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(at, end - at);
+        for (std::size_t f; (f = line.find(folder)) != std::string::npos;) line.replace(f, folder.size(), "ARCHIVE");
+        if (line.rfind("would ", 0) != 0 && line.rfind("report only", 0) != 0) kept += line + "\n";
+        at = end + 1;
+    }
+    return kept;
+}
+
+}  // namespace
+
+TEST(DryRun, FindsWhatARealRunFindsAndChangesNothing) {
+    const std::vector<std::string> commands = {"check --normal --yes", "check --quick --yes", "open --yes"};
+    for (const std::string& fault : SampleFaultNames()) {
+        TempDir dir;
+        const std::string sample = dir.file("sample");
+        if (RunCli("sample '" + sample + "' --documents 60 --faults " + fault, dir).exit != 0) continue;
+        for (const std::string& command : commands) {
+            SCOPED_TRACE(fault + ": " + command);
+            const std::string dry = dir.file("dry"), real = dir.file("real");
+            fs::remove_all(dry);
+            fs::remove_all(real);
+            fs::copy(sample, dry, fs::copy_options::recursive);
+            fs::copy(sample, real, fs::copy_options::recursive);
+            const bool check = command.rfind("check", 0) == 0;
+            const auto json = [&](const char* name) { return check ? " --json '" + dir.file(name) + "'" : ""; };
+
+            const auto before = FolderState(dry);
+            const CliRun d = RunCli(command + " --dry-run '" + dry + "/Archief.dat'" + json("d.json"), dir);
+            EXPECT_EQ(FolderState(dry), before) << d.out << d.err;
+            const CliRun r = RunCli(command + " '" + real + "/Archief.dat'" + json("r.json"), dir);
+
+            EXPECT_EQ(d.exit, r.exit) << d.out << d.err << "\n---\n" << r.out << r.err;
+            if (!check) {
+                EXPECT_EQ(OpenSummary(d.out, dry), OpenSummary(r.out, real));
+                continue;
+            }
+            const Report dr = ReadReport(dir.file("d.json")), rr = ReadReport(dir.file("r.json"));
+            EXPECT_EQ(dr.findings, rr.findings);
+            EXPECT_EQ(dr.damaged, rr.damaged);
+            EXPECT_EQ(dr.fixed, rr.fixed);
+            EXPECT_TRUE(dr.dryRun);
+            EXPECT_FALSE(dr.anyRepaired) << "a report-only finding says it was repaired";
+        }
+    }
+}
+
+TEST(DryRun, WritesNoLogUnlessAskedAndNeverIntoAnArchiveFile) {
+    TempDir dir;
+    const std::string folder = dir.file("a");
+    ASSERT_EQ(RunCli("sample '" + folder + "' --documents 40 --faults data-in-other-sub-database", dir).exit, 0);
+    const std::string main = folder + "/Archief.dat";
+    const auto before = FolderState(folder);
+
+    EXPECT_EQ(RunCli("check --normal -n '" + main + "'", dir).exit, 1);
+    EXPECT_FALSE(fs::exists(folder + "/Archief.log"));
+
+    const std::string log = dir.file("elsewhere.log");
+    EXPECT_EQ(RunCli("check --normal -n '" + main + "' --log '" + log + "'", dir).exit, 1);
+    EXPECT_NE(test::Slurp(log).find("report only: not saved"), std::string::npos) << test::Slurp(log);
+
+    // A log appended to a sub database would damage it: the run is refused.
+    const CliRun refused = RunCli("check --normal -n '" + main + "' --log '" + folder + "/Archief_1.pdb'", dir);
+    EXPECT_EQ(refused.exit, 8) << refused.out << refused.err;
+    EXPECT_EQ(FolderState(folder), before);
+}
+
+// The engine's file layer of a report-only run: commits are seen by later
+// connections, under the names the run gave the files, and never on disk.
+TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
+    TempDir dir;
+    const std::string path = dir.file("t.db"), moved = dir.file("u.db");
+    {
+        sql::Error err;
+        sql::Database db = engine::CreateDatabaseFile(path, "", err);
+        ASSERT_TRUE(db.exec("CREATE TABLE t(v); INSERT INTO t VALUES (1);")) << err.message;
+    }
+    const auto before = FolderState(dir.path());
+    {
+        reportonly::Scope scope;
+        sql::Error err;
+        {
+            sql::Database db = sql::Database::open(path, "", sql::OpenMode::ReadWrite, err);
+            ASSERT_TRUE(db.exec("INSERT INTO t VALUES (2); CREATE TABLE big(b);")) << err.message;
+            ASSERT_TRUE(db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+                                "INSERT INTO big SELECT randomblob(5000) FROM n;"));
+        }
+        ASSERT_EQ(reportonly::Rename(path, moved), 0);
+        EXPECT_EQ(reportonly::Rename(moved, moved), EEXIST);
+        sql::Database again = sql::Database::open(moved, "", sql::OpenMode::ReadWrite, err);
+        ASSERT_TRUE(again.isOpen()) << err.message;
+        sql::Statement st(again, "SELECT count(*), (SELECT count(*) FROM big) FROM t");
+        ASSERT_EQ(st.step(), sql::Step::Row);
+        EXPECT_EQ(st.getInt64(0), 2);
+        EXPECT_EQ(st.getInt64(1), 300);
+        sql::Statement check(again, "PRAGMA integrity_check");
+        ASSERT_EQ(check.step(), sql::Step::Row);
+        EXPECT_EQ(check.getText(0), "ok");
+        sql::Database gone = sql::Database::open(path, "", sql::OpenMode::ReadWrite, err);
+        EXPECT_FALSE(gone.isOpen()) << "the old name still opens after the rename";
+        sql::Database made = engine::CreateDatabaseFile(dir.file("new.db"), "", err);
+        EXPECT_TRUE(made.exec("CREATE TABLE n(x)"));
+    }
+    EXPECT_EQ(FolderState(dir.path()), before);
+}
