@@ -148,8 +148,18 @@ private:
         struct Sizes {
             std::vector<std::pair<std::int64_t, std::int64_t>> rows;
             bool bulkFailed = false;
+            // The same sizes indexed by ID - base (-1: no row) when the IDs
+            // are dense enough: one memory access per document instead of a
+            // binary search through megabytes.
+            std::vector<std::int32_t> dense;  // a stored value is below 2 GiB
+            std::int64_t base = 0;
+            void index();
+            std::optional<std::int64_t> find(long id) const;
         };
         std::unordered_map<std::string, Sizes> bySubDatabase;
+        // Sizes read ahead on another thread, by path; nullopt: read them here.
+        std::function<std::optional<std::vector<std::pair<std::int64_t, std::int64_t>>>(const std::string&)>
+            prefetched;
         enum class Kind { Found, Absent, Unreadable };
         struct Answer {
             Kind kind = Kind::Absent;
@@ -158,13 +168,14 @@ private:
             bool firstFailure = false;  // the bulk pass of this sub database just failed
         };
         Answer sizeOf(engine::Connection& pdb, long id);
-        static std::optional<std::int64_t> find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
-                                                long id);
         // The sub database asked last; documents come in runs of the same one.
         const void* lastCore = nullptr;
         Sizes* lastSizes = nullptr;
     };
     bool CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap);
+    // The files OpenPicbase would open for the rows of DATABASES, as far as
+    // they can be told without opening them; for reading ahead only.
+    std::vector<std::string> SubDatabasePathsToRead();
     void CheckDocument(const DocumentRef& doc, short flags, const std::string& name, ErrorTrap& trap,
                        DataSizes& sizes, const std::function<void()>& holdPdb);
     bool GenerationHasTrashMark();

@@ -41,6 +41,8 @@ void ProgressWindow::SetInitial(long nTotalDocuments, int nMaxProgress, bool bSh
     m_start = nStartTime;
     m_total = nTotalDocuments;
     m_index = 0;
+    m_pending = false;
+    m_drawnAt = -1;
     m_finished = false;
     m_view.timeLeft = FormatMsg(m_timeLeftFormat, {""});
     m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {"0:00"});
@@ -68,20 +70,41 @@ void ProgressWindow::Start(long total, long currentItemTextId, long countLineTex
 }
 
 void ProgressWindow::SetProgress(int nProgress, long nDocumentIndex, const std::string& sDocumentName) {
+    constexpr double kRedrawsPerSecond = 30;
     m_index = nDocumentIndex;
-    m_view.currentItem = FormatMsg(m_sLblProgress1, {sDocumentName});
-    m_view.value = std::min(nProgress, m_view.maximum);
-    m_view.countLine = FormatMsg(m_sLblProgress2, {nDocumentIndex, std::max(m_total, nDocumentIndex)});
-    UpdateTimes();
+    m_pendingValue = std::min(nProgress, m_view.maximum);
+    m_pendingName = sDocumentName;
+    m_pending = true;
+    const double now = m_clock();
+    const bool early = nDocumentIndex < 5, last = nDocumentIndex >= m_total;
+    if (early || last || m_drawnAt < 0 || now - m_drawnAt >= 1 / kRedrawsPerSecond || now < m_drawnAt) {
+        m_drawnAt = now;
+        ShowPending();
+        UpdateTimes();
+    }
     m_window.DoEvents();
+}
+
+void ProgressWindow::ShowPending() {
+    if (!m_pending) return;
+    m_pending = false;
+    m_view.currentItem = FormatMsg(m_sLblProgress1, {m_pendingName});
+    m_view.value = m_pendingValue;
+    m_view.countLine = FormatMsg(m_sLblProgress2, {m_index, std::max(m_total, m_index)});
 }
 
 void ProgressWindow::Tick() {
     if (!m_shown || g_active != this) return;
+    ShowPending();
     UpdateTimes();
 }
 
 void ProgressWindow::Hide() {
+    // A cancelled walk shows where it stood, not where it was last drawn.
+    if (m_shown && m_pending) {
+        ShowPending();
+        UpdateTimes();
+    }
     if (m_shown && m_window.ProgressVisible() && m_total > 0 && m_index >= m_total) {
         m_view.value = m_view.maximum;
         m_view.countLine = FormatMsg(m_sLblProgress2, {m_index, std::max(m_total, m_index)});

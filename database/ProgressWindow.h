@@ -50,6 +50,8 @@ public:
 
 private:
     void UpdateTimes();
+    // Makes the texts of the item reported last, when they are behind.
+    void ShowPending();
 
     MainWindow& m_window;
     std::function<double()> m_clock;
@@ -62,6 +64,13 @@ private:
     bool m_timed = false;
     bool m_shown = false;
     bool m_finished = false;  // every item went through; shown at Hide
+    // A walk reports tens of thousands of items a second; their texts are
+    // made at most kRedrawsPerSecond times a second (and for the first and
+    // the last items), the item reported last is kept until then.
+    double m_drawnAt = -1;
+    bool m_pending = false;
+    int m_pendingValue = 0;
+    std::string m_pendingName;
 };
 
 }  // namespace qx

@@ -186,6 +186,20 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     return remember(databaseId);
 }
 
+std::vector<std::string> CDatabase::SubDatabasePathsToRead() {
+    std::vector<std::string> paths;
+    if (!Connected(m_AdoCnMain)) return paths;
+    const std::string folder = GetFolderPart(MainDatabaseName());
+    sql::Statement st(m_AdoCnMain->database(), "SELECT DATABASE FROM DATABASES ORDER BY ID");
+    while (st.ok() && st.step() == sql::Step::Row) {
+        const std::string stored = st.isNull(0) ? std::string() : st.getText(0);
+        const std::string beside = folder + PathSeparator() + StoredFileName(stored);
+        if (!StoredFileName(stored).empty() && KindOf(beside) == EntryKind::RegularFile) paths.push_back(beside);
+        else if (!stored.empty() && FileExists(stored)) paths.push_back(stored);
+    }
+    return paths;
+}
+
 bool CDatabase::CreateSubDatabase(const std::string& sFileName) {
     WriteLog("Creating '" + sFileName + "'...");
     auto failed = [&](long number, const std::string& description) {

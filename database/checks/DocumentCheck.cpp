@@ -1,6 +1,7 @@
 // CDatabase: the check command. Dispatches to the single checks or runs the
 // document check, which visits every document row once.
 #include "database/CDatabase.h"
+#include "database/checks/SizePrefetch.h"
 #include "database/ProgressWindow.h"
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ResultCodes.h"
@@ -126,6 +127,13 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     progress.m_sLblProgress2 = GetResString(63, "Resources not found");
     progress.Show();
 
+    // While the document rows are read and sorted, another thread reads
+    // the sizes in the sub databases. Not in a report-only run: its changes
+    // live in memory, where a file's time cannot tell that it changed.
+    std::unique_ptr<SizePrefetch> ahead;
+    if (!DryRun()) ahead = std::make_unique<SizePrefetch>(SubDatabasePathsToRead(),
+                                                          engine::PasswordBytes(Settings::Get().DatabasePassword));
+
     // The rows are read once, in folder order, before the walk: the walk
     // changes PARENT and DATABASEID of the rows it has visited, and every row
     // must be visited exactly once. The table is scanned in file order and
@@ -155,10 +163,13 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         if (st.ok() && s == sql::Step::Failed) trap(st.error());
         // Folder order as the engine gives it for ORDER BY PARENT: top level
         // (Null) first, then by parent, documents of a folder by number.
-        std::stable_sort(docs.rows.begin(), docs.rows.end(), [](const DocumentRows::Row& a, const DocumentRows::Row& b) {
+        // The scan gives the rows in rowid order, so rowid breaks ties the
+        // way a stable sort would, and the faster unstable one will do.
+        std::sort(docs.rows.begin(), docs.rows.end(), [](const DocumentRows::Row& a, const DocumentRows::Row& b) {
             if (a.parentNull != b.parentNull) return a.parentNull;
             if (!a.parentNull && a.parent != b.parent) return a.parent < b.parent;
-            return a.id < b.id;
+            if (a.id != b.id) return a.id < b.id;
+            return a.rowid < b.rowid;
         });
     }
 
@@ -168,6 +179,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     std::unique_ptr<engine::HeldTransaction> pdbHold;
     DataSizes sizes;
+    if (ahead) sizes.prefetched = [&](const std::string& path) { return ahead->take(path); };
     std::vector<ConnectionPtr> keptOpen;
     m_pdbPool = &keptOpen;
     struct EndPool {
@@ -218,23 +230,28 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
         auto it = bySubDatabase.find(key);
         if (it == bySubDatabase.end()) {
             Sizes sizes;
-            sql::Statement st(pdb.database(), "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
-            sql::Step s = sql::Step::Failed;
-            while (st.ok() && (s = st.step()) == sql::Step::Row)
-                sizes.rows.emplace_back(st.getInt64(0), st.isNull(1) ? 0 : st.getInt64(1));
-            if (!st.ok() || s == sql::Step::Failed) {
-                sizes.rows.clear();
-                sizes.bulkFailed = true;
-                answer.error = st.error();
-                answer.firstFailure = true;
+            if (auto ahead = prefetched ? prefetched(key) : std::nullopt) {
+                sizes.rows = std::move(*ahead);
+            } else {
+                sql::Statement st(pdb.database(), "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+                sql::Step s = sql::Step::Failed;
+                while (st.ok() && (s = st.step()) == sql::Step::Row)
+                    sizes.rows.emplace_back(st.getInt64(0), st.isNull(1) ? 0 : st.getInt64(1));
+                if (!st.ok() || s == sql::Step::Failed) {
+                    sizes.rows.clear();
+                    sizes.bulkFailed = true;
+                    answer.error = st.error();
+                    answer.firstFailure = true;
+                }
             }
+            sizes.index();
             it = bySubDatabase.emplace(key, std::move(sizes)).first;
         }
         lastCore = pdb.core().get();
         lastSizes = &it->second;
     }
     if (!lastSizes->bulkFailed) {
-        const auto size = find(lastSizes->rows, id);
+        const auto size = lastSizes->find(id);
         answer.kind = size ? Kind::Found : Kind::Absent;
         answer.size = size.value_or(0);
         return answer;
@@ -260,8 +277,29 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
     return answer;
 }
 
-std::optional<std::int64_t> CDatabase::DataSizes::find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
-                                                       long id) {
+void CDatabase::DataSizes::Sizes::index() {
+    dense.clear();
+    if (rows.empty()) return;
+    const std::int64_t span = rows.back().first - rows.front().first + 1;
+    // Documents spread over many sub databases leave gaps in each one's IDs;
+    // up to 16 slots per row (64 bytes) still costs less than the search.
+    if (span <= 0 || span > 16 * static_cast<std::int64_t>(rows.size()) + 4096) return;
+    for (const auto& r : rows)
+        if (r.second < 0 || r.second > INT32_MAX) return;
+    base = rows.front().first;
+    dense.assign(static_cast<size_t>(span), -1);
+    for (const auto& [id, size] : rows)  // the first of equal IDs, as the search finds it
+        if (auto& slot = dense[static_cast<size_t>(id - base)]; slot < 0) slot = static_cast<std::int32_t>(size);
+    rows = {};
+}
+
+std::optional<std::int64_t> CDatabase::DataSizes::Sizes::find(long id) const {
+    if (!dense.empty()) {
+        const std::int64_t at = id - base;
+        if (at < 0 || at >= static_cast<std::int64_t>(dense.size()) || dense[static_cast<size_t>(at)] < 0)
+            return std::nullopt;
+        return dense[static_cast<size_t>(at)];
+    }
     auto found = std::lower_bound(rows.begin(), rows.end(), std::make_pair(static_cast<std::int64_t>(id), INT64_MIN));
     if (found == rows.end() || found->first != id) return std::nullopt;
     return found->second;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -152,6 +153,10 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
 bool Database::readOnly() const {
     if (!m_db) return true;
     return sqlite3_db_readonly(m_db, "main") == 1 || !folderWritable(m_path);
+}
+
+void Database::setBusyTimeout(int milliseconds) {
+    if (m_db) sqlite3_busy_timeout(m_db, std::max(0, milliseconds));
 }
 
 bool Database::exec(std::string_view sql, Error* err) {

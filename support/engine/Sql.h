@@ -72,6 +72,8 @@ public:
     // folder in which the rollback journal cannot be created.
     bool readOnly() const;
 
+    // This connection only: how long it waits for another's lock.
+    void setBusyTimeout(int milliseconds);
     bool exec(std::string_view sql, Error* err = nullptr);
     std::int64_t changes() const;
     std::int64_t totalChanges() const;  // rows changed since the file was opened

@@ -245,7 +245,8 @@ TEST_F(SmallChecks, FolderCheckReportsExactlyTheFoldersThatNothingNamesAsParent)
     EXPECT_EQ(std::count(log.begin(), log.end(), "30 [\\Leeg] - This is an empty folder"), 1);
     EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](auto& l) { return l.starts_with("Folder Check"); }));
     EXPECT_TRUE(Called("ProgressShow") && Called("ProgressHide") && !window.progressVisible);
-    EXPECT_EQ(window.progressUpdates, 8);  // one per folder and the finished walk's final times
+    // The first items are always drawn, the rest at most 30 times a second.
+    EXPECT_GE(window.progressUpdates, 5);
     EXPECT_EQ(window.lastProgress.value, 100);
 }
 
