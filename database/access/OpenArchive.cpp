@@ -1,5 +1,7 @@
 #include "database/access/OpenArchive.h"
 
+#include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
 #include "support/engine/Connection.h"
@@ -111,6 +113,16 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         window.UpdateStatusBar();
         window.SetBusy(false);
         return OpenOutcome::InUse;
+    }
+    // A compacted file swapped in place of the main database itself may
+    // have been cut off midway, so that swap is finished before probing.
+    if (KindOf(IntentName(sDatabase)) != EntryKind::None) Settings::Get().LogFileName = LogFileNameFor(sDatabase);
+    if (!database.FinishInterruptedFileChange(sDatabase)) {
+        database.UnlockArchive();
+        window.UpdateMenus();
+        window.UpdateStatusBar();
+        window.SetBusy(false);
+        return OpenOutcome::NotConnected;
     }
     std::string password;
     bool wasReadOnly = false;
