@@ -14,6 +14,7 @@
 #include "support/TextResources.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/ArchiveSnapshot.h"
+#include "tests/core/CliRunner.h"
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/TestUtil.h"
 
@@ -280,4 +281,39 @@ TEST(IntentRecordFiles, RemovedAndDiscardedFilesReadBackAndADiscardNeedsNoMarker
     r.marker.reset();
     r.removes[0].name = "../Kantoor_1.pdb";
     EXPECT_FALSE(IntentRecord::Parse(r.serialize(), why));
+}
+
+// The command: which files each choice compacts, and the exit codes.
+TEST_F(Compact, TheCommandCompactsTheChosenFilesAndExitsAsTheOtherCommandsDo) {
+    db.reset();
+    TempDir scratch;
+    const std::string archive = ShellQuote(a->main);
+    struct Case {
+        const char* name;
+        std::string args;
+        int exit;
+        std::size_t compacted;  // files named on standard output
+    } cases[] = {
+        {"all_by_default", "compact " + archive, 0, 4},
+        {"sub_databases", "compact --sub-databases " + archive, 0, 2},
+        {"main_and_ocr", "compact --main --omd " + archive, 0, 2},
+        {"dry_run", "compact --dry-run " + archive, 0, 0},
+        {"no_archive", "compact", 16, 0},
+        {"missing_archive", "compact " + ShellQuote(dir.file("Weg.dat")), 8, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = ReadAll(Sub(1));
+        const CliRun run = RunCli(c.args, scratch);
+        EXPECT_EQ(run.exit, c.exit) << c.name << ": " << run.err;
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = run.out.find(" bytes\n", at)) != std::string::npos; ++at) ++lines;
+        EXPECT_EQ(lines, c.compacted) << c.name << ": " << run.out;
+        if (c.compacted == 0) EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+    }
+    // A listed sub database that is gone: the others are compacted all the same.
+    a->exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, " + ArchiveBuilder::SqlText(Sub(3)) + ")");
+    a->exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (20, 1, 0, 'doc20', 3)");
+    const CliRun run = RunCli("compact --sub-databases " + archive, scratch);
+    EXPECT_EQ(run.exit, 8) << run.err;
+    EXPECT_NE(run.err.find("Kantoor_3.pdb could not be compacted"), std::string::npos) << run.err;
 }

@@ -199,7 +199,10 @@ const CommandCase kCommands[] = {
     {"Open", {"open", "--yes"}, {"sub-database-number-gaps", "unreferenced-sub-database"}, 40},
     {"CheckNormal", {"check", "--normal", "--yes"}, {}, 60},
     {"RepairMultipage", {"repair-multipage", "--yes"}, {"orphan-page-no-container", "orphan-page-container-not-mp"}, 40},
-    {"Compact", {"compact", "--all", "--yes"}, {"data-in-other-sub-database", "parent-missing"}, 40},
+    // The main database's swap is the one that frees the archive's own name
+    // for a moment; a sub database's swap passes the same points (the
+    // compaction tests refuse each of them in turn).
+    {"Compact", {"compact", "--main", "--omd", "--yes"}, {"data-in-other-sub-database", "parent-missing"}, 40},
 };
 
 // What a change leaves beside the archive while it is under way; after the
