@@ -38,8 +38,8 @@ private slots:
         QVERIFY(w.timedBlink->isActive());
         QCOMPARE(w.timedBlink->interval(), 1000);
         const QSize size = w.lblCompact->size();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.lblCompact->isVisible(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(w.lblCompact->isVisible(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.lblCompact->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.lblCompact->isVisible(), 10000);
         QCOMPARE(w.lblCompact->size(), size);
         QFile log(dir.filePath("Kantoor.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
