@@ -3,6 +3,7 @@
 namespace qx::cli {
 
 std::unique_ptr<Command> MakeCheckCommand();
+std::unique_ptr<Command> MakeCompactCommand();
 std::unique_ptr<Command> MakeOpenCommand();
 std::unique_ptr<Command> MakeRepairMultipageCommand();
 std::unique_ptr<Command> MakeSampleCommand();
@@ -12,6 +13,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     all.push_back(MakeOpenCommand());
     all.push_back(MakeCheckCommand());
     all.push_back(MakeRepairMultipageCommand());
+    all.push_back(MakeCompactCommand());
     all.push_back(MakeSampleCommand());
     return all;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include "database/ProgressWindow.h"
+#include "database/access/FileNames.h"
 #include "database/access/OpenArchive.h"
 
 #include <atomic>
@@ -161,6 +162,14 @@ void TerminalWindow::draw(const ProgressView& view, bool force) {
     std::fflush(m_io.err);
 }
 
+void TerminalWindow::CompactSetStatus(const std::string& text) {
+    if (m_drawn) {
+        std::fputs("\n", m_io.err);
+        m_drawn = false;
+    }
+    std::fprintf(m_io.err, "%s\n", terminalText(text).c_str());
+}
+
 bool TerminalWindow::CompactCanceled() const { return g_interrupted; }
 
 bool TerminalWindow::cancelled() const { return g_interrupted; }
@@ -168,7 +177,9 @@ bool TerminalWindow::cancelled() const { return g_interrupted; }
 int OpenedArchive::open(const QString& argument) {
     std::error_code ec;
     m_file = std::filesystem::absolute(argument.toStdString(), ec).lexically_normal().string();
-    if (!std::filesystem::is_regular_file(m_file, ec)) {
+    // A main database swapped for its compacted copy when the run was cut
+    // off is briefly under another name; its intent record tells the open.
+    if (!std::filesystem::is_regular_file(m_file, ec) && !std::filesystem::is_regular_file(IntentName(m_file), ec)) {
         std::fprintf(m_io.err, "quillex-cli: no such file: %s\n", m_file.c_str());
         return ExitOperational;
     }

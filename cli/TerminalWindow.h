@@ -35,6 +35,7 @@ public:
     void ProgressShow(const ProgressView& view) override;
     void ProgressUpdate(const ProgressView& view) override;
     void ProgressHide() override;
+    void CompactSetStatus(const std::string& text) override;
     bool CompactCanceled() const override;
 
     const std::vector<ListRow>& rows(ListId list) const { return list == ListId::Documents ? m_documents : m_picbases; }

@@ -102,6 +102,10 @@ public:
     // Finishes or undoes a change that an earlier run left unfinished; false
     // when it can be neither (the user is told; the archive must not be used).
     bool FinishInterruptedChange();
+    // The same for a change without a part in the main database (a swap of
+    // a compacted file), which may have the main database itself under
+    // way: done before the main database is opened. Other changes wait.
+    bool FinishInterruptedFileChange(const std::string& sMainPath);
     // An intent record is still beside the main database.
     bool ChangePending() const;
     // The main database answers the engine's integrity check.
@@ -231,6 +235,9 @@ private:
     // ---- end of sub-database list maintenance helpers ----
 
     bool RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed, std::string& why);
+    bool FinishInterruptedChangeOf(const std::string& sMainPath, bool onlyWithoutMarker);
+    // Some rename of the record has been made (its file stands under its new name).
+    static bool ChangeBegan(const std::string& sMainPath, const IntentRecord& record);
     bool ReadMarker(std::uint32_t& marker, std::string& why);
 
     MainWindow& m_window;

@@ -127,7 +127,7 @@ void frmMain::ReorganizeHide() {
 
 void frmMain::CompactShow() {
     if (!m_compact) m_compact = new frmCompact(this);
-    m_compact->Reset();
+    else m_compact->Load();
     m_compact->show();
     m_compact->raise();
 }
@@ -136,10 +136,12 @@ void frmMain::CompactSetStatus(const std::string& text) {
     if (m_compact) m_compact->SetStatus(Q(text));
 }
 
-bool frmMain::CompactCanceled() const { return m_compact && m_compact->Canceled; }
+bool frmMain::CompactCanceled() const { return m_compact && m_compact->Canceled(); }
 
 void frmMain::CompactClose() {
-    if (m_compact) m_compact->hide();
+    if (!m_compact) return;
+    m_compact->Unload();
+    m_compact->hide();
 }
 
 }  // namespace qx

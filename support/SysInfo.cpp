@@ -77,4 +77,18 @@ std::int64_t DiskFreeSpace(std::string_view path) {
     return static_cast<std::int64_t>(info.available);
 }
 
+namespace {
+std::int64_t (*g_freeSpaceProbe)(std::string_view) = nullptr;
+}
+
+void OverrideFolderFreeSpaceForTests(std::int64_t (*probe)(std::string_view folder)) { g_freeSpaceProbe = probe; }
+
+std::int64_t FolderFreeSpace(std::string_view folder) {
+    if (g_freeSpaceProbe) return g_freeSpaceProbe(folder);
+    std::error_code ec;
+    const fs::space_info info = fs::space(PathFromUtf8(folder), ec);
+    if (ec || info.available == static_cast<std::uintmax_t>(-1)) return -1;
+    return static_cast<std::int64_t>(info.available);
+}
+
 }  // namespace qx

@@ -20,4 +20,10 @@ std::string DriveRootWindows(std::string_view path);
 // Bytes available to the caller on the volume of DriveRoot(path); 0 on error.
 std::int64_t DiskFreeSpace(std::string_view path);
 
+// Bytes available to the caller in the folder itself (a folder may be a
+// mount of its own, or carry a quota its volume's root does not); -1 when it
+// cannot be asked. Tests put a function of their own in its place.
+std::int64_t FolderFreeSpace(std::string_view folder);
+void OverrideFolderFreeSpaceForTests(std::int64_t (*probe)(std::string_view folder));
+
 }  // namespace qx

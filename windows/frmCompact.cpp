@@ -1,43 +1,120 @@
 #include "windows/frmCompact.h"
 
+#include "support/Log.h"
 #include "support/TextResources.h"
 
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMovie>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qx {
 
 namespace {
-QString Res(long id) { return QString::fromStdString(GetResString(id, "Resources not found")); }
+QString Res(long id, const char* def) { return QString::fromStdString(GetResString(id, def)); }
 }  // namespace
 
 frmCompact::frmCompact(QWidget* parent) : QDialog(parent) {
     setModal(false);
-    setWindowTitle(Res(138));
-    lblInfo = new QLabel(QString::fromStdString(FormatMsg(GetResString(139, "Resources not found")))
-                             .replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
-                         this);
+    Frame = new QGroupBox(this);
+    Animation = new QLabel(Frame);
+    Animation->setAlignment(Qt::AlignCenter);
+    auto* inFrame = new QVBoxLayout(Frame);
+    inFrame->addWidget(Animation, 0, Qt::AlignCenter);
+    lblInfo = new QLabel(this);
     lblInfo->setWordWrap(true);
-    lblStatus = new QLabel(this);
+    lblCompact = new QLabel(this);
+    // The blinking notice must not make the window jump.
+    QSizePolicy keep = lblCompact->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    lblCompact->setSizePolicy(keep);
     cmdCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    timedBlink = new QTimer(this);
+    timedBlink->setInterval(1000);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cmdCancel);
     auto* all = new QVBoxLayout(this);
+    all->addWidget(Frame);
     all->addWidget(lblInfo);
-    all->addWidget(lblStatus);
+    all->addWidget(lblCompact);
     all->addLayout(buttons);
     setMinimumWidth(380);
 
-    connect(cmdCancel, &QPushButton::clicked, this, [this] {
-        Canceled = true;
-        lblStatus->setText(Res(137));
-    });
+    connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
+    connect(timedBlink, &QTimer::timeout, this, [this] { lblCompact->setVisible(!lblCompact->isVisible()); });
+    Load();
 }
 
-void frmCompact::SetStatus(const QString& text) { lblStatus->setText(text); }
+frmCompact::~frmCompact() { Unload(); }
+
+void frmCompact::Load() {
+    timedBlink->stop();
+    lblCompact->setMinimumSize(0, 0);
+    lblCompact->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    lblCompact->setVisible(true);
+    lblCompact->clear();
+    setWindowTitle(Res(138, "Comprimeren databestanden..."));
+    lblInfo->setText(QString::fromStdString(FormatMsg(
+                         GetResString(139, "Dit proces kan enige tijd in beslag nemen.%nEen ogenblik geduld a.u.b....")))
+                         .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    LoadAnimation();
+    StartAnimation();
+    m_bCanceled = false;
+}
+
+void frmCompact::Unload() {
+    if (timedBlink) timedBlink->stop();
+    StopAnimation();
+}
+
+void frmCompact::SetStatus(const QString& text) { lblCompact->setText(text); }
+
+void frmCompact::cmdCancel_Click() {
+    m_bCanceled = true;
+    WriteLog("Canceling compact. Waiting for cleanup...");
+    lblCompact->setText(Res(137, "Bezig met annuleren..."));
+    // Sized for the notice once, then kept: the blinking must not reflow.
+    lblCompact->setFixedSize(lblCompact->sizeHint());
+    lblCompact->setVisible(true);
+    timedBlink->start();
+}
+
+// The clip is played straight from the program's resources: there is no
+// temporary file to write or to clean up.
+void frmCompact::LoadAnimation() {
+    if (!m_movie) {
+        m_movie = new QMovie(QStringLiteral(":/animation/filemove.gif"), QByteArray(), this);
+        m_movie->setCacheMode(QMovie::CacheAll);
+    }
+    m_bAnimationReady = m_movie->isValid();
+    if (m_bAnimationReady) {
+        Animation->setMovie(m_movie);
+        m_movie->jumpToFrame(0);
+        Animation->setFixedSize(m_movie->currentPixmap().size());
+    } else {
+        Animation->hide();
+    }
+}
+
+void frmCompact::StartAnimation() {
+    if (!m_bAnimationReady) return;
+    Animation->show();
+    m_movie->start();
+}
+
+void frmCompact::StopAnimation() {
+    if (!m_bAnimationReady || !m_movie) return;
+    m_movie->stop();
+    Animation->hide();
+}
+
+void frmCompact::PauseAvi() {
+    if (Animation->isVisible() && m_movie) m_movie->setPaused(true);
+}
 
 }  // namespace qx

@@ -1,10 +1,14 @@
 #pragma once
 // Shown while data files are compacted. Cancel cannot stop the file being
-// compacted, so it only raises a flag that the caller reads between files.
+// compacted, so it only raises a flag that the caller reads between files;
+// meanwhile the window says it is cancelling, blinking once a second.
 #include <QDialog>
 
+class QGroupBox;
 class QLabel;
+class QMovie;
 class QPushButton;
+class QTimer;
 
 namespace qx {
 
@@ -12,14 +16,33 @@ class frmCompact : public QDialog {
     Q_OBJECT
 public:
     explicit frmCompact(QWidget* parent = nullptr);
+    ~frmCompact() override;
 
+    // What a fresh load does: empty status line, clip playing, no cancel.
+    void Load();
+    // What an unload does: blinking and clip stopped.
+    void Unload();
     void SetStatus(const QString& text);
-    void Reset() { Canceled = false; }
+    bool Canceled() const { return m_bCanceled; }
+    // Stops the clip where it is, when it is shown.
+    void PauseAvi();
 
-    bool Canceled = false;
+    QGroupBox* Frame = nullptr;
+    QLabel* Animation = nullptr;
     QLabel* lblInfo = nullptr;
-    QLabel* lblStatus = nullptr;
+    QLabel* lblCompact = nullptr;
     QPushButton* cmdCancel = nullptr;
+    QTimer* timedBlink = nullptr;
+
+private:
+    void cmdCancel_Click();
+    void LoadAnimation();
+    void StartAnimation();
+    void StopAnimation();
+
+    bool m_bCanceled = false;
+    QMovie* m_movie = nullptr;
+    bool m_bAnimationReady = false;
 };
 
 }  // namespace qx

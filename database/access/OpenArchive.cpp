@@ -1,6 +1,8 @@
 #include "database/access/OpenArchive.h"
 
 #include "database/ArchiveFiles.h"
+#include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
 #include "support/engine/Connection.h"
@@ -112,6 +114,18 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         window.UpdateStatusBar();
         window.SetBusy(false);
         return OpenOutcome::InUse;
+    }
+    // A compacted file swapped in place of the main database itself may
+    // have been cut off midway, so that swap is finished before probing.
+    if (KindOf(IntentName(sDatabase)) != EntryKind::None && !database.DryRun() &&
+        Settings::Get().LogFileChosen.empty())
+        Settings::Get().LogFileName = LogFileNameFor(sDatabase);
+    if (!database.FinishInterruptedFileChange(sDatabase)) {
+        database.UnlockArchive();
+        window.UpdateMenus();
+        window.UpdateStatusBar();
+        window.SetBusy(false);
+        return OpenOutcome::NotConnected;
     }
     std::string password;
     bool wasReadOnly = false;

@@ -119,6 +119,17 @@ bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& re
             }
             continue;
         }
+        // A file kept aside and removed once its replacement stood under its
+        // old name: that step was done before the removal.
+        bool removedAfterMove = false;
+        for (const IntentFile& gone : record.removes)
+            removedAfterMove = removedAfterMove || (gone.file == step.file && !holds(gone.name, step.file));
+        if (removedAfterMove && (!fromId || *fromId != step.file)) {
+            bool replaced = false;
+            for (std::size_t j = i + 1; j < record.renames.size(); ++j)
+                replaced = replaced || (record.renames[j].to == step.from && holds(step.from, record.renames[j].file));
+            if (replaced) continue;
+        }
         if (!fromId || *fromId != step.file) {
             why = "'" + step.from + "' is no longer the file that was to be renamed to '" + step.to + "'";
             return false;
@@ -132,6 +143,13 @@ bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& re
             return false;
         }
         ++renamed;
+    }
+    for (const IntentFile& gone : record.removes) {
+        if (!holds(gone.name, gone.file)) continue;
+        if (const int rc = RemoveDurably(InFolder(sMainPath, gone.name), "intent.remove-file")) {
+            why = "'" + gone.name + "': " + ErrorText(rc);
+            return false;
+        }
     }
     return true;
 }
@@ -214,8 +232,13 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
     return ChangeOutcome::Done;
 }
 
-bool CDatabase::FinishInterruptedChange() {
-    const std::string mainPath = MainDatabaseName();
+bool CDatabase::FinishInterruptedChange() { return FinishInterruptedChangeOf(MainDatabaseName(), false); }
+
+bool CDatabase::FinishInterruptedFileChange(const std::string& sMainPath) {
+    return FinishInterruptedChangeOf(sMainPath, true);
+}
+
+bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool onlyWithoutMarker) {
     const std::string intent = IntentName(mainPath);
     const EntryKind kind = KindOf(intent);
     if (kind == EntryKind::None) return true;
@@ -244,7 +267,22 @@ bool CDatabase::FinishInterruptedChange() {
         WriteLog("An unreadable intent record was set aside as '" + aside + "' (" + why + ")");
         return true;
     }
+    // A change with a part in the main database waits until it is open.
+    if (onlyWithoutMarker && record->marker) return true;
     WriteLog("An interrupted change was found (" + record->operation + ")");
+    if (!record->marker && !record->discards.empty() && !ChangeBegan(mainPath, *record)) {
+        for (const IntentFile& copy : record->discards) {
+            const std::string path = InFolder(mainPath, copy.name);
+            if (KindOf(path) != EntryKind::RegularFile || IdentityOf(path) != copy.file) continue;
+            if (const int rc = RemoveDurably(path, "intent.discard")) return cannot("'" + path + "': " + ErrorText(rc));
+        }
+        if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
+        WriteLog("The interrupted change was undone: it had not changed anything yet");
+        m_window.MsgBox(GetResString(203, "Een eerdere bewerking van de subdatabases van deze database is onderbroken "
+                                          "voordat er iets was gewijzigd. De bewerking is ongedaan gemaakt."),
+                        MsgButtons::OK, MsgIcon::Information, title);
+        return true;
+    }
     std::uint32_t marker = 0;
     if (record->marker && !ReadMarker(marker, why)) return cannot(why);
     if (record->marker && marker != *record->marker) {
@@ -264,6 +302,14 @@ bool CDatabase::FinishInterruptedChange() {
                                       "bewerking is nu alsnog voltooid."),
                     MsgButtons::OK, MsgIcon::Information, title);
     return true;
+}
+
+bool CDatabase::ChangeBegan(const std::string& sMainPath, const IntentRecord& record) {
+    for (const IntentRename& step : record.renames) {
+        const std::string to = InFolder(sMainPath, step.to);
+        if (KindOf(to) == EntryKind::RegularFile && IdentityOf(to) == step.file) return true;
+    }
+    return false;
 }
 
 bool CDatabase::ChangePending() const {

@@ -1,13 +1,303 @@
+// CDatabase: compacting a data file of the archive into a fresh copy that
+// takes its place, and compacting all of them.
+//
+// The copy is made by the compacting engine of the string library on a
+// thread of its own and polled here. The swap goes through the intent
+// record (docs/archive-format.md) so that a crash at any moment leaves the
+// whole file under its name, old or compacted, once the archive is opened
+// again:
+//   1. the copy is created without a name, the record (renames, the file to
+//      remove afterwards, the copy to discard when nothing was renamed) is
+//      written, then the copy gets its ".compacted" name;
+//   2. the engine fills the copy, which is fsynced;
+//   3. the source goes aside under a free name, the copy takes the source's
+//      name, the aside file is removed, the record goes.
+// Before step 3 has begun an open discards the copy; after, it finishes.
 #include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/maintenance/IntentRecord.h"
+#include "support/DurableFiles.h"
+#include "support/Failpoint.h"
+#include "support/FileOperations.h"
 #include "support/Log.h"
+#include "support/Settings.h"
+#include "support/SysInfo.h"
+#include "support/TextResources.h"
+#include "support/Tools.h"
+#include "support/engine/Recordset.h"
+
+#include <QLibrary>
+#include <QString>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace qx {
 
-bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::string&) {
-    WriteLog("Compact: Unable to compact " + sDatabaseName);
-    return false;
+namespace {
+
+// Room the engine needs beside the copy itself (its temporary files).
+constexpr std::int64_t kCompactReserve = 52'428'800;
+// Between two looks at the engine: short enough for a live window, long
+// enough not to keep a core busy.
+constexpr std::chrono::milliseconds kPollInterval{20};
+
+// The engine's entries, bound once; the library is never unloaded, so a
+// copy that runs while the program winds down still has its code.
+struct CompactEngine {
+    using EnableLogFn = void (*)(const char*);
+    using CompactFn = void (*)(const char*, const char*, const char*);
+    using StateFn = std::int32_t (*)();
+    using DisableLogFn = void (*)();
+    EnableLogFn enableLog = nullptr;
+    CompactFn compact = nullptr;
+    StateFn threadState = nullptr;
+    DisableLogFn disableLog = nullptr;
+};
+
+// Bound per library path (tests move the library folder); a library once
+// loaded stays loaded.
+const CompactEngine* LoadEngine(std::string& why) {
+    static std::map<std::string, CompactEngine> bound;
+    const std::string path = StringLibraryPath();
+    if (auto it = bound.find(path); it != bound.end()) return &it->second;
+    auto* library = new QLibrary(QString::fromStdString(path));
+    if (!library->load()) {
+        why = library->errorString().toStdString();
+        delete library;
+        return nullptr;
+    }
+    CompactEngine found;
+    found.enableLog = reinterpret_cast<CompactEngine::EnableLogFn>(library->resolve("EnableLog"));
+    found.compact = reinterpret_cast<CompactEngine::CompactFn>(library->resolve("Compact"));
+    found.threadState = reinterpret_cast<CompactEngine::StateFn>(library->resolve("GetThreadState"));
+    found.disableLog = reinterpret_cast<CompactEngine::DisableLogFn>(library->resolve("DisableLog"));
+    if (!found.enableLog || !found.compact || !found.threadState || !found.disableLog) {
+        why = "the library '" + path + "' has no compacting engine";
+        return nullptr;  // stays loaded: the string table may use it
+    }
+    return &bound.emplace(path, found).first->second;
 }
 
-bool CDatabase::CompactAll() { return false; }
+// "#,### KB" with the Dutch grouping sign.
+std::string KilobytesText(std::int64_t bytes) {
+    const std::int64_t kb = (bytes + 1023) / 1024;
+    std::string digits = std::to_string(kb);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
+        out += digits[i];
+    }
+    return out + " KB";
+}
+
+// A file with no name yet: its identity can go into the intent record
+// before anything can find it, and a crash before it is named leaves
+// nothing behind. Where the file system cannot make one, the file is
+// created under its name at once (a crash before the record is written
+// then leaves an empty copy, which is never overwritten).
+class NewCopy {
+public:
+    NewCopy(const std::string& folder, const std::string& path) {
+#ifdef O_TMPFILE
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+#endif
+        if (m_fd < 0) {
+            m_named = true;
+            if (Failpoint("compact.create_copy") == 0)
+                m_fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
+        }
+        struct stat st {};
+        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
+            m_id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+    ~NewCopy() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    NewCopy(const NewCopy&) = delete;
+    NewCopy& operator=(const NewCopy&) = delete;
+    const std::optional<FileId>& id() const { return m_id; }
+    // Gives it its name (EEXIST when taken) and makes the name durable.
+    int link(const std::string& path, std::string_view point) {
+        if (m_named) return SyncFolder(GetFolderPart(path), point);
+        if (const int rc = Failpoint(point)) return rc;
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return errno;
+        return SyncFolder(GetFolderPart(path), point);
+    }
+
+private:
+    int m_fd = -1;
+    bool m_named = false;
+    std::optional<FileId> m_id;
+};
+
+}  // namespace
+
+bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::string& sPwd) {
+    const std::string& path = sDatabaseName;
+    if (!FileExists(path)) {
+        WriteLog("Compact: " + path + " does not exist!");
+        return false;
+    }
+    // The archive's main database: the open one, or the one being compacted
+    // while its connection is closed.
+    std::string mainPath = MainDatabaseName();
+    if (mainPath.empty()) mainPath = m_window.State().m_sDatabaseName;
+    const std::string folder = GetFolderPart(mainPath);
+    if (mainPath.empty() || KindOf(path) != EntryKind::RegularFile || !EntryLiesIn(path, folder)) {
+        WriteLog("Compact: " + path + " is not a file in the archive folder; it is not compacted");
+        return false;
+    }
+
+    const std::int64_t length = FileLength(path);
+    const std::int64_t available = FolderFreeSpace(folder);
+    if (available < length + kCompactReserve) {
+        if (m_bShowErrors) {
+            const std::int64_t missing = length + kCompactReserve - std::max<std::int64_t>(available, 0);
+            std::string root = DriveRoot(path);
+            if (root.empty()) root = folder;
+            m_window.MsgBox(FormatMsg(GetResString(75, "Resources not found"),
+                                      {root, KilobytesText(missing), GetFileNamePart(path)}),
+                            MsgButtons::OK, MsgIcon::Exclamation, GetResString(83, "Resources not found"));
+        }
+        WriteLog("Compact: " + path + ": not enough free disk space!");
+        return false;
+    }
+    const std::string destination = UniqueFileName(path + ".compacted");
+    if (DryRun()) {
+        WriteLog("Compact: " + path + " would be compacted into " + destination + " (dry run: nothing changed)");
+        return true;
+    }
+    const std::string intent = IntentName(mainPath);
+    if (KindOf(intent) != EntryKind::None) {
+        WriteLog("Compact: " + path + " is not compacted: an earlier change is not finished ('" + intent + "' exists)");
+        return false;
+    }
+    std::string why;
+    const CompactEngine* engine = LoadEngine(why);
+    if (!engine) {
+        WriteLog("Compact: the compacting engine is not available (" + why + "); " + path + " is not compacted");
+        return false;
+    }
+    auto unable = [&](const std::string& reason) {
+        WriteLog("Compact: Unable to compact " + path + (reason.empty() ? "" : " (" + reason + ")"));
+        return false;
+    };
+
+    // 1. The record, then the copy's name.
+    const std::optional<FileId> source = IdentityOf(path);
+    NewCopy copy(folder, destination);
+    if (!source || !copy.id()) return unable("the copy cannot be created in " + folder);
+    const std::string aside = UniqueFileName(path + ".uncompacted");
+    const std::string name = GetFileNamePart(path), copyName = GetFileNamePart(destination),
+                      asideName = GetFileNamePart(aside);
+    IntentRecord record;
+    record.operation = "compact " + name;
+    record.renames = {{name, asideName, *source}, {copyName, name, *copy.id()}};
+    record.removes = {{asideName, *source}};
+    record.discards = {{copyName, *copy.id()}};
+    if (const int rc = CreateDurableFile(intent, record.serialize(), "compact.intent"))
+        return unable("writing '" + intent + "': " + ErrorText(rc));
+    auto undo = [&](const std::string& reason) {
+        if (IdentityOf(destination) == copy.id()) {
+            if (const int rc = RemoveDurably(destination, "compact.discard"))
+                WriteLog("Compact: the copy '" + destination + "' stays (" + ErrorText(rc) +
+                         "); the next open removes it");
+        }
+        if (const int rc = RemoveDurably(intent, "intent.remove"))
+            WriteLog("Compact: the intent record '" + intent + "' stays (" + ErrorText(rc) +
+                     "); the next open removes it");
+        return unable(reason);
+    };
+    if (const int rc = copy.link(destination, "compact.create_copy")) return undo(ErrorText(rc));
+
+    // 2. The copy.
+    engine->enableLog(Settings::Get().LogFileName.c_str());
+    const std::string password = engine::PasswordBytes(sPwd);
+    engine->compact(path.c_str(), destination.c_str(), password.c_str());
+    WriteLog(std::to_string(engine->threadState()));
+    const int failed = Failpoint("compact.copying");
+    std::int32_t state;
+    while ((state = engine->threadState()) == -1) {
+        m_window.DoEvents();
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    engine->disableLog();
+    if (failed) return undo(ErrorText(failed));
+    if (state != 0 || KindOf(destination) != EntryKind::RegularFile || IdentityOf(destination) != copy.id())
+        return undo("the engine ended with state " + std::to_string(state));
+    if (const int rc = SyncFile(destination, "compact.copy_written")) return undo(ErrorText(rc));
+
+    // 3. The swap, with every connection to the file closed.
+    std::string mainConnect;
+    if (Connected(m_AdoCnMain) && SameFile(MainDatabaseName(), path)) {
+        mainConnect = m_AdoCnMain->connectionString();
+        Disconnect(m_AdoCnMain);
+    }
+    if (Connected(m_AdoCnPdb) && SameFile(m_AdoCnPdb->dataSource(), path)) Disconnect(m_AdoCnPdb);
+    if (m_pdbPool)
+        std::erase_if(*m_pdbPool, [&](const ConnectionPtr& cn) { return cn && SameFile(cn->dataSource(), path); });
+    m_lastPicbase = {};
+    auto reconnect = [&] {
+        if (!mainConnect.empty()) SetDatabase(OpenConnection(mainConnect));
+    };
+
+    if (const int rc = RenameNoReplace(path, aside, "compact.set_aside")) {
+        reconnect();
+        return undo(ErrorText(rc));
+    }
+    if (const int rc = RenameNoReplace(destination, path, "compact.swap")) {
+        // Back to where it was; when even that fails the record stays and
+        // the next open completes the swap.
+        if (const int back = RenameNoReplace(aside, path, "compact.put_back")) {
+            WriteLog("Compact: " + path + " is set aside as '" + aside + "' (" + ErrorText(back) +
+                     "); the next open of the archive puts the compacted copy in its place");
+            return unable(ErrorText(rc));
+        }
+        reconnect();
+        return undo(ErrorText(rc));
+    }
+    reconnect();
+    if (const int rc = RemoveDurably(aside, "compact.remove_aside"))
+        WriteLog("Compact: the old file '" + aside + "' stays (" + ErrorText(rc) + "); the next open removes it");
+    else if (const int rc2 = RemoveDurably(intent, "intent.remove"))
+        WriteLog("Compact: the intent record '" + intent + "' stays (" + ErrorText(rc2) +
+                 "); the next open removes it");
+    WriteLog("Compact: " + path + " compacted successfully");
+    return true;
+}
+
+bool CDatabase::CompactAll() {
+    if (!Connected(m_AdoCnMain)) return false;
+    Disconnect(m_AdoCnPdb);
+    m_lastPicbase = {};
+    bool result = true;
+    std::vector<std::string> files;
+    {
+        engine::Recordset rs;
+        bool ok = rs.open("SELECT * FROM DATABASES", *m_AdoCnMain, engine::CursorMode::Scan);
+        for (; ok && !rs.eof(); ok = rs.moveNext()) files.push_back(NullToStr(rs.value("DATABASE")));
+        if (!ok) {
+            WriteLog("Compact: the list of sub databases could not be read");
+            result = false;
+        }
+    }
+    const std::string password = Settings::Get().DatabasePassword;
+    for (const std::string& file : files) result = CompactSingle(file, password) && result;
+
+    const std::string connect = m_AdoCnMain->connectionString();
+    const std::string mainPath = MainDatabaseName();
+    Disconnect(m_AdoCnMain);
+    result = CompactSingle(mainPath, password) && result;
+    SetDatabase(OpenConnection(connect));
+    return result;
+}
 
 }  // namespace qx

@@ -88,6 +88,12 @@ std::string IntentRecord::serialize() const {
     for (const IntentRename& r : renames)
         text += "rename\t" + Escape(r.from) + "\t" + Escape(r.to) + "\t" + std::to_string(r.file.device) + "\t" +
                 std::to_string(r.file.inode) + "\n";
+    for (const IntentFile& f : removes)
+        text += "remove\t" + Escape(f.name) + "\t" + std::to_string(f.file.device) + "\t" +
+                std::to_string(f.file.inode) + "\n";
+    for (const IntentFile& f : discards)
+        text += "discard\t" + Escape(f.name) + "\t" + std::to_string(f.file.device) + "\t" +
+                std::to_string(f.file.inode) + "\n";
     char sum[32];
     std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(Checksum(text)));
     return text + "checksum\t" + sum + "\n";
@@ -131,12 +137,18 @@ std::optional<IntentRecord> IntentRecord::Parse(std::string_view text, std::stri
                 !ParseNumber(f[4], step.file.inode))
                 { bad = true; break; }
             r.renames.push_back(std::move(step));
+        } else if ((f[0] == "remove" || f[0] == "discard") && f.size() == 4) {
+            IntentFile file;
+            if (!Unescape(f[1], file.name) || !IsPlainFileName(file.name) || !ParseNumber(f[2], file.file.device) ||
+                !ParseNumber(f[3], file.file.inode))
+                { bad = true; break; }
+            (f[0] == "remove" ? r.removes : r.discards).push_back(std::move(file));
         } else {
             bad = true;  // anything unknown makes the record unusable
             break;
         }
     }
-    if (bad || !header || !marker) {
+    if (bad || !header || !marker || (r.marker && !r.discards.empty())) {
         why = "the record is not one Quillex can read";
         return std::nullopt;
     }

@@ -25,6 +25,13 @@ struct IntentRename {
     bool operator==(const IntentRename&) const = default;
 };
 
+// A file named in a record by its name inside the archive folder and its identity.
+struct IntentFile {
+    std::string name;
+    FileId file;
+    bool operator==(const IntentFile&) const = default;
+};
+
 struct IntentRecord {
     std::string operation;
     // The user_version the main database holds once its part is committed;
@@ -32,6 +39,13 @@ struct IntentRecord {
     // finished, never undone).
     std::optional<std::uint32_t> marker;
     std::vector<IntentRename> renames;
+    // Files that go once every rename is done (a file kept aside while its
+    // replacement took its name), each only while it is still that file.
+    std::vector<IntentFile> removes;
+    // Files that go when the change is undone because none of its renames
+    // had been made (a copy written for a change that never began). Only a
+    // record without a marker has them.
+    std::vector<IntentFile> discards;
 
     std::string serialize() const;
     // nullopt for a record that is torn or not one of ours; `why` says which.

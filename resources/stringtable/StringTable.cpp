@@ -5,9 +5,7 @@
 // the text is missing, so a text may be changed here without rebuilding the
 // program. An empty text counts as missing: every entry must have content.
 //
-// The compacting engine entries (EnableLog, Compact, GetThreadState,
-// DisableLog) will join this library later; until then it exports only
-// QuillexLoadString.
+// The same library carries the compacting engine (Compactor.cpp).
 //
 // Texts are UTF-8. Characters outside ASCII are written as escapes so that
 // the bytes do not depend on the compiler's idea of the source encoding.

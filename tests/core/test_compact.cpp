@@ -1,0 +1,319 @@
+// Compacting the data files of an archive: what a compacted file keeps
+// (every document's bytes, user_version, the key), when compaction is
+// refused (free space, a missing file, no engine), a copy left by an earlier
+// run, and a swap cut off midway that the next open completes.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/access/OpenArchive.h"
+#include "database/maintenance/IntentRecord.h"
+#include "support/Failpoint.h"
+#include "support/Log.h"
+#include "support/FileOperations.h"
+#include "support/Settings.h"
+#include "support/SysInfo.h"
+#include "support/TextResources.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/ArchiveSnapshot.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+using namespace qx;
+using namespace qx::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::int64_t g_freeSpace = -1;  // what the folder is said to have free; -1: plenty
+
+std::int64_t InjectedFreeSpace(std::string_view) { return g_freeSpace >= 0 ? g_freeSpace : std::int64_t(1) << 50; }
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+std::int64_t UserVersion(const std::string& path, const std::string& password) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+    sql::Statement st(db, "PRAGMA user_version");
+    return st.step() == sql::Step::Row ? st.getInt64(0) : -1;
+}
+
+void Exec(const std::string& path, const std::string& password, const std::string& sql) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(db.exec(sql, &err)) << sql << ": " << err.message;
+}
+
+class Compact : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        failpoints::Reset();
+        a = std::make_unique<ArchiveBuilder>(dir.path());
+        a->sub(1, {2, 3, 4, 5}).sub(2, {6, 7});
+        // Documents big enough that deleting some frees whole pages.
+        for (long id : {2, 3, 4, 5})
+            Exec(SubDatabaseName(a->main, 1), a->password,
+                 "UPDATE PICTURES SET PICTURE = randomblob(200000) WHERE ID = " + std::to_string(id));
+        Settings::Get().DatabasePassword = a->password;
+        Settings::Get().LogFileName = LogFileNameFor(a->main);
+        OverrideFolderFreeSpaceForTests(InjectedFreeSpace);
+        g_freeSpace = -1;
+        db = std::make_unique<CDatabase>(window);
+        ASSERT_TRUE(db->OpenDatabase(CDatabase::ConnectString(a->main, a->password)));
+        window.state.m_sDatabaseName = a->main;
+    }
+    void TearDown() override {
+        db.reset();
+        OverrideFolderFreeSpaceForTests(nullptr);
+        SetStringLibraryFolder("");
+        failpoints::Reset();
+        Settings::Reset();
+    }
+    std::string Log() const { return ReadAll(LogFileNameFor(a->main)); }
+    std::string Sub(long n) const { return SubDatabaseName(a->main, n); }
+
+    TempDir dir;
+    std::unique_ptr<ArchiveBuilder> a;
+    ScriptedWindow window;
+    std::unique_ptr<CDatabase> db;
+};
+
+}  // namespace
+
+// What each kind of file keeps: every document's bytes, its user_version and
+// its key (or none); and it comes out smaller after rows were deleted.
+TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
+    Exec(Sub(1), a->password, "DELETE FROM PICTURES WHERE ID IN (4, 5)");
+    Exec(a->main, a->password, "DELETE FROM FOLDERS WHERE ID IN (4, 5)");
+    Exec(a->main, a->password, "UPDATE FOLDERS SET NOTES = zeroblob(300000) WHERE ID = 1");
+    Exec(a->main, a->password, "UPDATE FOLDERS SET NOTES = NULL WHERE ID = 1");
+    Exec(OmdName(a->main), "", "INSERT INTO OCRWORDS (DOCUMENTID, WORD) SELECT 1, hex(randomblob(2000)) FROM "
+                               "(SELECT 1 UNION SELECT 2 UNION SELECT 3 UNION SELECT 4 UNION SELECT 5)");
+    Exec(OmdName(a->main), "", "DELETE FROM OCRWORDS");
+    struct Case {
+        const char* name;
+        std::string path, password;
+        bool main;
+    } cases[] = {{"sub_database", Sub(1), a->password, false},
+                 {"ocr_database", OmdName(a->main), "", false},
+                 {"main_database", a->main, a->password, true}};
+    const ArchiveSnapshot before = TakeSnapshot(a->main);
+    ASSERT_TRUE(before.opened);
+    for (const Case& c : cases) {
+        Exec(c.path, c.password, "PRAGMA user_version = 4242");
+        const std::int64_t length = FileLength(c.path);
+        std::string connect;
+        if (c.main) {
+            connect = db->m_AdoCnMain->connectionString();
+            CDatabase::Disconnect(db->m_AdoCnMain);
+        }
+        EXPECT_TRUE(db->CompactSingle(c.path, c.password)) << c.name << "\n" << Log();
+        if (c.main) db->SetDatabase(std::make_unique<engine::Connection>()), db->m_AdoCnMain->open(connect);
+        EXPECT_LT(FileLength(c.path), length) << c.name;
+        EXPECT_EQ(UserVersion(c.path, c.password), 4242) << c.name;
+    }
+    const ArchiveSnapshot after = TakeSnapshot(a->main);
+    EXPECT_EQ(after.documents, before.documents);
+    EXPECT_EQ(after.dataRows, before.dataRows);
+    EXPECT_EQ(after.parents, before.parents);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"Kantoor.dat", "Kantoor.log", "Kantoor.omd",
+                                                        "Kantoor_1.pdb", "Kantoor_2.pdb"}));
+}
+
+TEST_F(Compact, CompactAllCompactsEverySubDatabaseAndTheMainDatabaseAndReconnects) {
+    const ArchiveSnapshot before = TakeSnapshot(a->main);
+    const std::string omd = ReadAll(OmdName(a->main));
+    EXPECT_TRUE(db->CompactAll()) << Log();
+    EXPECT_TRUE(CDatabase::Connected(db->m_AdoCnMain));
+    for (const std::string& f : {Sub(1), Sub(2), a->main})
+        EXPECT_NE(Log().find("Compact: " + f + " compacted successfully"), std::string::npos) << f;
+    EXPECT_EQ(ReadAll(OmdName(a->main)), omd) << "the OCR database is not part of it";
+    EXPECT_EQ(TakeSnapshot(a->main).documents, before.documents);
+}
+
+// The free space needed is the file's length and 50 MiB: exactly that is
+// enough, one byte less is refused with a box (when boxes are allowed)
+// and a log line, before anything is written.
+TEST_F(Compact, FreeSpaceMustHoldTheFileAndFiftyMegabytes) {
+    struct Case {
+        const char* name;
+        std::int64_t spare;  // free space beyond what is needed
+        bool showErrors, compacts;
+        std::size_t boxes;
+    } cases[] = {{"exactly_enough", 0, true, true, 0},
+                 {"one_byte_less", -1, true, false, 1},
+                 {"one_byte_less_without_boxes", -1, false, false, 0}};
+    for (const Case& c : cases) {
+        window.boxes.clear();
+        const std::string bytes = ReadAll(Sub(1));
+        g_freeSpace = FileLength(Sub(1)) + 52'428'800 + c.spare;
+        db->m_bShowErrors = c.showErrors;
+        EXPECT_EQ(db->CompactSingle(Sub(1), a->password), c.compacts) << c.name;
+        ASSERT_EQ(window.boxes.size(), c.boxes) << c.name;
+        if (!c.compacts) {
+            EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+            EXPECT_NE(Log().find("Compact: " + Sub(1) + ": not enough free disk space!"), std::string::npos);
+        }
+        if (c.boxes) {
+            // One byte short is one KB short, named with the file and its disk.
+            EXPECT_NE(window.boxes[0].text.find(" 1 KB "), std::string::npos) << window.boxes[0].text;
+            EXPECT_NE(window.boxes[0].text.find("Kantoor_1.pdb"), std::string::npos);
+            EXPECT_EQ(window.boxes[0].title, GetResString(83, ""));
+        }
+    }
+}
+
+TEST_F(Compact, ACopyLeftByAnEarlierRunIsKeptAndTheNextFreeNameIsUsed) {
+    WriteFile(Sub(1) + ".compacted", "left behind");
+    EXPECT_TRUE(db->CompactSingle(Sub(1), a->password)) << Log();
+    EXPECT_EQ(ReadAll(Sub(1) + ".compacted"), "left behind");
+    EXPECT_NE(Log().find(dir.file("Kantoor_1.pdb_001.compacted")), std::string::npos) << Log();
+    EXPECT_FALSE(fs::exists(dir.file("Kantoor_1.pdb_001.compacted")));
+}
+
+// Refusals that write nothing: not even the engine is asked.
+TEST_F(Compact, WhatCannotBeCompactedIsLeftAloneWithALogLine) {
+    TempDir noLibrary;
+    struct Case {
+        const char* name;
+        std::function<std::string()> prepare;  // the file to compact
+        std::string logLine;
+    } cases[] = {
+        {"missing_file", [&] { return dir.file("Kantoor_9.pdb"); }, "Kantoor_9.pdb does not exist!"},
+        {"outside_the_archive_folder",
+         [&] {
+             WriteFile(noLibrary.file("Elders.pdb"), "x");
+             return noLibrary.file("Elders.pdb");
+         },
+         "is not a file in the archive folder"},
+        {"no_engine",
+         [&] {
+             SetStringLibraryFolder(noLibrary.path());
+             return Sub(1);
+         },
+         "the compacting engine is not available"},
+    };
+    for (const Case& c : cases) {
+        const std::set<std::string> names = Names(dir.path());
+        const std::string bytes = ReadAll(Sub(1));
+        const std::string file = c.prepare();
+        EXPECT_FALSE(db->CompactSingle(file, a->password)) << c.name;
+        EXPECT_NE(Log().find(c.logLine), std::string::npos) << c.name << "\n" << Log();
+        EXPECT_EQ(Log().find("Compact engine"), std::string::npos) << c.name;
+        EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+        std::set<std::string> now = Names(dir.path());
+        now.erase("Kantoor.log");
+        std::set<std::string> was = names;
+        was.erase("Kantoor.log");
+        EXPECT_EQ(now, was) << c.name;
+        SetStringLibraryFolder("");
+    }
+}
+
+TEST_F(Compact, ADryRunSaysWhatItWouldDoAndWritesNothing) {
+    const std::string bytes = ReadAll(Sub(1));
+    db->SetDryRun(true);
+    EXPECT_TRUE(db->CompactSingle(Sub(1), a->password));
+    EXPECT_EQ(ReadAll(Sub(1)), bytes);
+    EXPECT_NE(Log().find("would be compacted"), std::string::npos);
+    EXPECT_EQ(Names(dir.path()).count("Kantoor_1.pdb.compacted"), 0u);
+}
+
+// A refused step anywhere leaves the whole file under its name, old or
+// compacted, and nothing else once the archive has been opened again; the
+// main database, briefly under another name during its swap, included.
+TEST_F(Compact, ARefusedStepLeavesTheWholeFileOnceTheArchiveIsOpenedAgain) {
+    const ArchiveSnapshot before = TakeSnapshot(a->main);
+    const char* points[] = {"compact.intent",     "compact.create_copy", "compact.copying",
+                            "compact.copy_written", "compact.set_aside",  "compact.swap",
+                            "compact.remove_aside", "intent.remove"};
+    for (const char* point : points) {
+        for (const std::string& file : {Sub(1), a->main}) {
+            SCOPED_TRACE(std::string(point) + " " + file);
+            failpoints::Reset();
+            failpoints::Arm(point, 1, FailAction::IoError);
+            // With the swap refused, putting the file back is refused too:
+            // only the next open can finish it.
+            if (std::string(point) == "compact.swap") failpoints::Arm("compact.put_back", 1, FailAction::IoError);
+            std::string connect = db->m_AdoCnMain->connectionString();
+            CDatabase::Disconnect(db->m_AdoCnMain);
+            db->CompactSingle(file, a->password);
+            failpoints::Reset();
+            db.reset();
+            db = std::make_unique<CDatabase>(window);
+            EXPECT_EQ(OpenDatabaseFile(*db, a->main), OpenOutcome::Opened) << Log();
+            EXPECT_EQ(TakeSnapshot(a->main).documents, before.documents);
+            EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"Kantoor.dat", "Kantoor.lock", "Kantoor.log",
+                                                                "Kantoor.omd", "Kantoor_1.pdb", "Kantoor_2.pdb"}));
+        }
+    }
+}
+
+TEST(IntentRecordFiles, RemovedAndDiscardedFilesReadBackAndADiscardNeedsNoMarker) {
+    IntentRecord r;
+    r.operation = "compact Kantoor_1.pdb";
+    r.renames = {{"Kantoor_1.pdb", "Kantoor_1.pdb.uncompacted", {1, 2}},
+                 {"Kantoor_1.pdb.compacted", "Kantoor_1.pdb", {1, 3}}};
+    r.removes = {{"Kantoor_1.pdb.uncompacted", {1, 2}}};
+    r.discards = {{"Kantoor_1.pdb.compacted", {1, 3}}};
+    std::string why;
+    EXPECT_EQ(IntentRecord::Parse(r.serialize(), why), r) << why;
+    r.marker = 7;
+    EXPECT_FALSE(IntentRecord::Parse(r.serialize(), why));
+    r.marker.reset();
+    r.removes[0].name = "../Kantoor_1.pdb";
+    EXPECT_FALSE(IntentRecord::Parse(r.serialize(), why));
+}
+
+// The command: which files each choice compacts, and the exit codes.
+TEST_F(Compact, TheCommandCompactsTheChosenFilesAndExitsAsTheOtherCommandsDo) {
+    db.reset();
+    TempDir scratch;
+    const std::string archive = ShellQuote(a->main);
+    struct Case {
+        const char* name;
+        std::string args;
+        int exit;
+        std::size_t compacted;  // files named on standard output
+    } cases[] = {
+        {"all_by_default", "compact " + archive, 0, 4},
+        {"sub_databases", "compact --sub-databases " + archive, 0, 2},
+        {"main_and_ocr", "compact --main --omd " + archive, 0, 2},
+        {"dry_run", "compact --dry-run " + archive, 0, 0},
+        {"no_archive", "compact", 16, 0},
+        {"missing_archive", "compact " + ShellQuote(dir.file("Weg.dat")), 8, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = ReadAll(Sub(1));
+        const CliRun run = RunCli(c.args, scratch);
+        EXPECT_EQ(run.exit, c.exit) << c.name << ": " << run.err;
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = run.out.find(" bytes\n", at)) != std::string::npos; ++at) ++lines;
+        EXPECT_EQ(lines, c.compacted) << c.name << ": " << run.out;
+        if (c.compacted == 0) EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+    }
+    // A listed sub database that is gone: the others are compacted all the same.
+    a->exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, " + ArchiveBuilder::SqlText(Sub(3)) + ")");
+    a->exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (20, 1, 0, 'doc20', 3)");
+    const CliRun run = RunCli("compact --sub-databases " + archive, scratch);
+    EXPECT_EQ(run.exit, 8) << run.err;
+    EXPECT_NE(run.err.find("Kantoor_3.pdb could not be compacted"), std::string::npos) << run.err;
+}
