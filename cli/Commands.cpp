@@ -6,12 +6,16 @@ std::unique_ptr<Command> MakeCheckCommand();
 std::unique_ptr<Command> MakeOpenCommand();
 std::unique_ptr<Command> MakeRepairMultipageCommand();
 std::unique_ptr<Command> MakeSampleCommand();
+std::unique_ptr<Command> MakeRemoveCommand();
+std::unique_ptr<Command> MakeInfoCommand();
 
 std::vector<std::unique_ptr<Command>> AllCommands() {
     std::vector<std::unique_ptr<Command>> all;
     all.push_back(MakeOpenCommand());
     all.push_back(MakeCheckCommand());
     all.push_back(MakeRepairMultipageCommand());
+    all.push_back(MakeRemoveCommand());
+    all.push_back(MakeInfoCommand());
     all.push_back(MakeSampleCommand());
     return all;
 }

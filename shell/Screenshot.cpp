@@ -1,12 +1,19 @@
 #include "shell/Screenshot.h"
 
+#include "database/CheckCommand.h"
+#include "shell/ReportList.h"
 #include "shell/frmMain.h"
+#include "windows/Associated.h"
+#include "windows/frmAbout.h"
+#include "windows/frmInformation.h"
 #include "windows/CFileDlg.h"
 #include "windows/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QPixmap>
+#include <QTimer>
 
 #include <cstdio>
 #include <optional>
@@ -20,14 +27,72 @@ void Settle(int milliseconds) {
     while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-}  // namespace
+bool Save(QWidget& widget, const QString& file) {
+    if (widget.grab().save(file)) return true;
+    std::fprintf(stderr, "quillex: could not write %s\n", qPrintable(file));
+    return false;
+}
 
-int RunScreenshot(const QString& outFile, const QString& archive, const QStringList& arguments) {
+void AnswerEverythingSafely() {
     SetMessageBoxAnswerer([](const MessageBoxRequest& box) {
         std::fprintf(stderr, "quillex: box \"%s\" answered\n", box.title.c_str());
         return NullWindow::SafeAnswer(box.buttons);
     });
     CFileDlg::SetRunner([](const CFileDlg&, bool) { return std::optional<QStringList>(); });
+    SetDesktopHooks({[](const QUrl&) { return false; }, [](const QString&) { return QString(); }});
+}
+
+}  // namespace
+
+int RunScreenshots(const QString& outDir, const QString& archive, const QStringList& arguments) {
+    AnswerEverythingSafely();
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "quillex: could not create %s\n", qPrintable(outDir));
+        return 1;
+    }
+    const QDir dir(outDir);
+    frmMain window(arguments);
+    if (window.LoadRefused()) return 1;
+    window.show();
+    Settle(300);
+    int result = 0;
+    if (!archive.isEmpty()) {
+        window.OpenDatabaseFile(archive.toStdString());
+        if (window.State().m_sDatabaseName.empty()) {
+            std::fprintf(stderr, "quillex: could not open %s\n", qPrintable(archive));
+            result = 1;
+        } else {
+            window.Database().SetDryRun(true);  // as far as report-only runs are supported
+            window.miCheckSub[CheckNormal]->trigger();
+            if (window.lvDocuments->RowCount() > 0) window.lvDocuments->setCurrentItem(window.lvDocuments->Row(0));
+        }
+    }
+    Settle(500);
+    if (!Save(window, dir.filePath(QStringLiteral("main.png")))) result = 1;
+
+    window.miDocumentInfo->setEnabled(true);
+    window.miDocumentInfo->trigger();
+    Settle(300);
+    if (auto* information = window.findChild<frmInformation*>()) {
+        if (!Save(*information, dir.filePath(QStringLiteral("information.png")))) result = 1;
+    } else {
+        // Without a row to explain: the window as it looks for a finding about a sub database.
+        frmInformation empty(&window);
+        empty.Initialise(window.Database(), 0, 2, window.State().m_sDatabaseName, "Kantoor_2.pdb");
+        empty.show();
+        Settle(300);
+        if (!Save(empty, dir.filePath(QStringLiteral("information.png")))) result = 1;
+    }
+
+    frmAbout about(&window);
+    about.show();
+    Settle(300);
+    if (!Save(about, dir.filePath(QStringLiteral("about.png")))) result = 1;
+    return result;
+}
+
+int RunScreenshot(const QString& outFile, const QString& archive, const QStringList& arguments) {
+    AnswerEverythingSafely();
 
     frmMain window(arguments);
     if (window.LoadRefused()) return 1;
