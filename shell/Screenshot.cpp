@@ -33,19 +33,33 @@ bool Save(QWidget& widget, const QString& file) {
     return false;
 }
 
-void AnswerEverythingSafely() {
-    SetMessageBoxAnswerer([](const MessageBoxRequest& box) {
-        std::fprintf(stderr, "quillex: box \"%s\" answered\n", box.title.c_str());
-        return NullWindow::SafeAnswer(box.buttons);
-    });
-    CFileDlg::SetRunner([](const CFileDlg&, bool) { return std::optional<QStringList>(); });
-    SetDesktopHooks({[](const QUrl&) { return false; }, [](const QString&) { return QString(); }});
-}
+// Every question answered safely and nothing opened on the desktop while
+// it lives; what was installed before comes back after.
+struct SafeAnswers {
+    MessageBoxAnswerer boxes;
+    CFileDlg::Runner dialogs;
+    DesktopHooks desktop;
+    SafeAnswers() {
+        boxes = SetMessageBoxAnswerer([](const MessageBoxRequest& box) {
+            std::fprintf(stderr, "quillex: box \"%s\" answered\n", box.title.c_str());
+            return NullWindow::SafeAnswer(box.buttons);
+        });
+        dialogs = CFileDlg::SetRunner([](const CFileDlg&, bool) { return std::optional<QStringList>(); });
+        desktop = SetDesktopHooks({[](const QUrl&) { return false; }, [](const QString&) { return QString(); }});
+    }
+    ~SafeAnswers() {
+        SetMessageBoxAnswerer(boxes);
+        CFileDlg::SetRunner(dialogs);
+        SetDesktopHooks(desktop);
+    }
+    SafeAnswers(const SafeAnswers&) = delete;
+    SafeAnswers& operator=(const SafeAnswers&) = delete;
+};
 
 }  // namespace
 
 int RunScreenshots(const QString& outDir, const QString& archive, const QStringList& arguments) {
-    AnswerEverythingSafely();
+    const SafeAnswers safe;
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "quillex: could not create %s\n", qPrintable(outDir));
         return 1;
@@ -88,11 +102,43 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     about.show();
     Settle(300);
     if (!Save(about, dir.filePath(QStringLiteral("about.png")))) result = 1;
+    about.hide();
+
+    // The windows the database logic drives, shown through the same seam it uses.
+    ProgressView view;
+    view.caption = "Intensieve controle";
+    view.currentItem = "Huidig document: Rapport 5563";
+    view.countLine = "Totale voortgang: (document 120/263)";
+    view.timeElapsed = "00:12";
+    view.timeLeft = "00:14";
+    view.cancelText = "Annuleren";
+    view.value = 45;
+    view.wide = true;
+    window.ProgressShow(view);
+    Settle(300);
+    const auto grabChild = [&](const char* className, const char* file) {
+        for (QWidget* w : window.findChildren<QWidget*>())
+            if (w->inherits(className) && w->isVisible()) return Save(*w, dir.filePath(QString::fromLatin1(file)));
+        std::fprintf(stderr, "quillex: no %s to picture\n", className);
+        return false;
+    };
+    if (!grabChild("qx::frmProgress", "progress.png")) result = 1;
+    window.ProgressHide();
+    window.CompactShow();
+    window.CompactSetStatus("Archief_2.pdb");
+    Settle(300);
+    if (!grabChild("qx::frmCompact", "compact.png")) result = 1;
+    window.CompactClose();
+    window.ReorganizeShow();
+    window.ReorganizeSetCaption("Bezig met reorganiseren");
+    Settle(300);
+    if (!grabChild("qx::frmReorganize", "reorganize.png")) result = 1;
+    window.ReorganizeHide();
     return result;
 }
 
 int RunScreenshot(const QString& outFile, const QString& archive, const QStringList& arguments) {
-    AnswerEverythingSafely();
+    const SafeAnswers safe;
 
     frmMain window(arguments);
     if (window.LoadRefused()) return 1;

@@ -4,6 +4,7 @@
 #include "database/DocumentActions.h"
 #include "shell/DutchQtTexts.h"
 #include "shell/ReportList.h"
+#include "shell/Screenshot.h"
 #include "shell/frmMain.h"
 #include "support/Failpoint.h"
 #include "support/FileOperations.h"
@@ -64,7 +65,7 @@ struct OpenWindow {
         // The first activation (its notice) is over before a test begins.
         w.show();
         QApplication::setActiveWindow(&w);
-        QTest::qWaitForWindowActive(&w);
+        if (!QTest::qWaitForWindowActive(&w)) qWarning("the window did not become active");
         QTest::qWait(20);
     }
     void AddRows(const std::vector<std::int64_t>& tags = {}) {
@@ -503,6 +504,22 @@ private slots:
         QVERIFY(InstallDutchQtTexts(*QCoreApplication::instance()));
         QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QString("Nee"));
+    }
+
+    // The screenshots command writes its six pictures and leaves the real
+    // boxes and dialogs as they were.
+    void screenshots() {
+        BoxScript boxes;
+        const SampleManifest sample = test::WriteArchive(m_dir.path(), NextName(), 8, {"no-data-row"});
+        const QString out = m_dir.filePath(NextName() + "-plaatjes");
+        QCOMPARE(RunScreenshots(out, QString::fromStdString(sample.mainDatabase), {}), 0);
+        for (const char* name : {"main", "information", "about", "progress", "compact", "reorganize"}) {
+            QImage picture(out + "/" + name + ".png");
+            QVERIFY2(!picture.isNull() && picture.width() > 100, name);
+        }
+        frmMain w;
+        w.MsgBox("na de plaatjes", MsgButtons::OK, MsgIcon::Information, "t");
+        QCOMPARE(boxes.boxes.back().text, std::string("na de plaatjes"));
     }
 
     // Every box carries the program's title, also one whose caller gave none.
