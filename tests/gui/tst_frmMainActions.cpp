@@ -473,6 +473,58 @@ private slots:
         QCOMPARE(opened, QList<QUrl>{QUrl(link)});
     }
 
+    // Opening with the associated program: without waiting the desktop
+    // opens it; with waiting the program runs to its end; a path without
+    // a program is told in a box with the program's title.
+    void openWithAssociatedProgram_data() {
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("desktopOpens");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("no wait, desktop opens") << false << "" << true << true;
+        QTest::newRow("no wait, desktop refuses") << false << "" << false << false;
+        QTest::newRow("wait, program runs") << true << "/bin/true" << false << true;
+        QTest::newRow("wait, no program") << true << "" << false << false;
+        QTest::newRow("wait, program missing") << true << "/geen/programma" << false << false;
+    }
+    void openWithAssociatedProgram() {
+        QFETCH(bool, wait);
+        QFETCH(QString, program);
+        QFETCH(bool, desktopOpens);
+        QFETCH(bool, opened);
+        BoxScript boxes;
+        QList<QUrl> urls;
+        const DesktopHooks previous = SetDesktopHooks({[&](const QUrl& url) {
+                                                           urls << url;
+                                                           return desktopOpens;
+                                                       },
+                                                       [&](const QString&) { return program; }});
+        const QString path = m_dir.filePath("brief.txt");
+        const bool result = OpenWithAssociatedProgram(nullptr, path, wait);
+        SetDesktopHooks(previous);
+        QCOMPARE(result, opened);
+        QCOMPARE(urls, wait ? QList<QUrl>{} : QList<QUrl>{QUrl::fromLocalFile(path)});
+        QCOMPARE(int(boxes.boxes.size()), opened ? 0 : 1);
+        if (!opened) {
+            QCOMPARE(boxes.boxes[0].title, GetResString(1, ""));
+            QCOMPARE(boxes.boxes[0].icon, MsgIcon::Exclamation);
+            QVERIFY(QString::fromStdString(boxes.boxes[0].text).contains(program.isEmpty() ? path : program));
+        }
+    }
+
+    // The link of the About window is underlined while the pointer is over it.
+    void linkUnderlinedUnderThePointer() {
+        frmAbout about;
+        about.show();
+        QVERIFY(!about.lblHyperlink->font().underline());
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+        QApplication::sendEvent(about.lblHyperlink, &enter);
+        QVERIFY(about.lblHyperlink->font().underline());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(about.lblHyperlink, &leave);
+        QVERIFY(!about.lblHyperlink->font().underline());
+    }
+
     // An access error listing the archive folder while opening: text 140
     // with the critical icon, then the program ends.
     void accessErrorWhileOpeningEndsTheProgram() {
