@@ -9,7 +9,7 @@ struct Settings {
     std::string DatabasePassword;  // the password the main database opened with
     int DatabaseVersion = 0;       // generation found when it was opened; 0 = none
     std::string LogFileName;       // empty = logging off
-    std::string HelpFileName;
+    std::string HelpFileName;      // the folder of the user guide's pages (index.htm first)
 
     static Settings& Get();
     static void Reset();
