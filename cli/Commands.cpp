@@ -7,6 +7,8 @@ std::unique_ptr<Command> MakeCompactCommand();
 std::unique_ptr<Command> MakeOpenCommand();
 std::unique_ptr<Command> MakeRepairMultipageCommand();
 std::unique_ptr<Command> MakeSampleCommand();
+std::unique_ptr<Command> MakeRemoveCommand();
+std::unique_ptr<Command> MakeInfoCommand();
 
 std::vector<std::unique_ptr<Command>> AllCommands() {
     std::vector<std::unique_ptr<Command>> all;
@@ -14,6 +16,8 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     all.push_back(MakeCheckCommand());
     all.push_back(MakeRepairMultipageCommand());
     all.push_back(MakeCompactCommand());
+    all.push_back(MakeRemoveCommand());
+    all.push_back(MakeInfoCommand());
     all.push_back(MakeSampleCommand());
     return all;
 }

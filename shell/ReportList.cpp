@@ -73,6 +73,17 @@ std::int64_t CReportList::Tag(const QTreeWidgetItem* item) {
     return item ? item->data(0, kTagRole).toLongLong() : 0;
 }
 
+ListRow CReportList::RowData(const QTreeWidgetItem* item) {
+    ListRow row;
+    if (!item) return row;
+    row.key = Key(item).toStdString();
+    row.text = item->text(0).toStdString();
+    for (int c = 1; c < item->columnCount(); ++c) row.subItems.push_back(item->text(c).toStdString());
+    row.tag = Tag(item);
+    row.red = IsRed(item);
+    return row;
+}
+
 bool CReportList::IsRed(const QTreeWidgetItem* item) { return item && item->data(0, kRedRole).toBool(); }
 
 }  // namespace qx

@@ -33,6 +33,8 @@ public:
     static QString Key(const QTreeWidgetItem* item);
     static std::int64_t Tag(const QTreeWidgetItem* item);
     static bool IsRed(const QTreeWidgetItem* item);
+    // The row as the database logic gave it (texts as shown now).
+    static ListRow RowData(const QTreeWidgetItem* item);
 
 private:
     QHash<QString, QTreeWidgetItem*> m_keys;

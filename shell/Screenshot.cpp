@@ -1,12 +1,19 @@
 #include "shell/Screenshot.h"
 
+#include "database/CheckCommand.h"
+#include "shell/ReportList.h"
 #include "shell/frmMain.h"
+#include "windows/Associated.h"
+#include "windows/frmAbout.h"
+#include "windows/frmInformation.h"
 #include "windows/CFileDlg.h"
 #include "windows/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QPixmap>
+#include <QTimer>
 
 #include <cstdio>
 #include <optional>
@@ -20,14 +27,118 @@ void Settle(int milliseconds) {
     while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+bool Save(QWidget& widget, const QString& file) {
+    if (widget.grab().save(file)) return true;
+    std::fprintf(stderr, "quillex: could not write %s\n", qPrintable(file));
+    return false;
+}
+
+// Every question answered safely and nothing opened on the desktop while
+// it lives; what was installed before comes back after.
+struct SafeAnswers {
+    MessageBoxAnswerer boxes;
+    CFileDlg::Runner dialogs;
+    DesktopHooks desktop;
+    SafeAnswers() {
+        boxes = SetMessageBoxAnswerer([](const MessageBoxRequest& box) {
+            std::fprintf(stderr, "quillex: box \"%s\" answered\n", box.title.c_str());
+            return NullWindow::SafeAnswer(box.buttons);
+        });
+        dialogs = CFileDlg::SetRunner([](const CFileDlg&, bool) { return std::optional<QStringList>(); });
+        desktop = SetDesktopHooks({[](const QUrl&) { return false; }, [](const QString&) { return QString(); }});
+    }
+    ~SafeAnswers() {
+        SetMessageBoxAnswerer(boxes);
+        CFileDlg::SetRunner(dialogs);
+        SetDesktopHooks(desktop);
+    }
+    SafeAnswers(const SafeAnswers&) = delete;
+    SafeAnswers& operator=(const SafeAnswers&) = delete;
+};
+
 }  // namespace
 
+int RunScreenshots(const QString& outDir, const QString& archive, const QStringList& arguments) {
+    const SafeAnswers safe;
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "quillex: could not create %s\n", qPrintable(outDir));
+        return 1;
+    }
+    const QDir dir(outDir);
+    frmMain window(arguments);
+    if (window.LoadRefused()) return 1;
+    window.show();
+    Settle(300);
+    int result = 0;
+    if (!archive.isEmpty()) {
+        window.OpenDatabaseFile(archive.toStdString());
+        if (window.State().m_sDatabaseName.empty()) {
+            std::fprintf(stderr, "quillex: could not open %s\n", qPrintable(archive));
+            result = 1;
+        } else {
+            window.Database().SetDryRun(true);  // as far as report-only runs are supported
+            window.miCheckSub[CheckNormal]->trigger();
+            if (window.lvDocuments->RowCount() > 0) window.lvDocuments->setCurrentItem(window.lvDocuments->Row(0));
+        }
+    }
+    Settle(500);
+    if (!Save(window, dir.filePath(QStringLiteral("main.png")))) result = 1;
+
+    window.miDocumentInfo->setEnabled(true);
+    window.miDocumentInfo->trigger();
+    Settle(300);
+    if (auto* information = window.findChild<frmInformation*>()) {
+        if (!Save(*information, dir.filePath(QStringLiteral("information.png")))) result = 1;
+    } else {
+        // Without a row to explain: the window as it looks for a finding about a sub database.
+        frmInformation empty(&window);
+        empty.Initialise(window.Database(), 0, 2, window.State().m_sDatabaseName, "Kantoor_2.pdb");
+        empty.show();
+        Settle(300);
+        if (!Save(empty, dir.filePath(QStringLiteral("information.png")))) result = 1;
+    }
+
+    frmAbout about(&window);
+    about.show();
+    Settle(300);
+    if (!Save(about, dir.filePath(QStringLiteral("about.png")))) result = 1;
+    about.hide();
+
+    // The windows the database logic drives, shown through the same seam it uses.
+    ProgressView view;
+    view.caption = "Intensieve controle";
+    view.currentItem = "Huidig document: Rapport 5563";
+    view.countLine = "Totale voortgang: (document 120/263)";
+    view.timeElapsed = "00:12";
+    view.timeLeft = "00:14";
+    view.cancelText = "Annuleren";
+    view.value = 45;
+    view.wide = true;
+    window.ProgressShow(view);
+    Settle(300);
+    const auto grabChild = [&](const char* className, const char* file) {
+        for (QWidget* w : window.findChildren<QWidget*>())
+            if (w->inherits(className) && w->isVisible()) return Save(*w, dir.filePath(QString::fromLatin1(file)));
+        std::fprintf(stderr, "quillex: no %s to picture\n", className);
+        return false;
+    };
+    if (!grabChild("qx::frmProgress", "progress.png")) result = 1;
+    window.ProgressHide();
+    window.CompactShow();
+    window.CompactSetStatus("Archief_2.pdb");
+    Settle(300);
+    if (!grabChild("qx::frmCompact", "compact.png")) result = 1;
+    window.CompactClose();
+    window.ReorganizeShow();
+    window.ReorganizeSetCaption("Bezig met reorganiseren");
+    Settle(300);
+    if (!grabChild("qx::frmReorganize", "reorganize.png")) result = 1;
+    window.ReorganizeHide();
+    return result;
+}
+
 int RunScreenshot(const QString& outFile, const QString& archive, const QStringList& arguments) {
-    SetMessageBoxAnswerer([](const MessageBoxRequest& box) {
-        std::fprintf(stderr, "quillex: box \"%s\" answered\n", box.title.c_str());
-        return NullWindow::SafeAnswer(box.buttons);
-    });
-    CFileDlg::SetRunner([](const CFileDlg&, bool) { return std::optional<QStringList>(); });
+    const SafeAnswers safe;
 
     frmMain window(arguments);
     if (window.LoadRefused()) return 1;

@@ -6,6 +6,7 @@
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "windows/frmCompact.h"
+#include "windows/frmInformation.h"
 #include "windows/frmProgress.h"
 #include "windows/MessageBoxes.h"
 #include "windows/frmReorganize.h"
@@ -95,6 +96,7 @@ void frmMain::CreateControls() {
 
     connect(lvDocuments, &QTreeWidget::itemSelectionChanged, this, &frmMain::lvDocuments_SelectionChanged);
     connect(lvDocuments, &QWidget::customContextMenuRequested, this, &frmMain::lvDocuments_ContextMenu);
+    ConnectListActions();
 }
 
 void frmMain::CreateMenus() {
@@ -157,7 +159,8 @@ void frmMain::CreateStatusBar() {
 // -- start-up
 
 void frmMain::Form_Load(const QStringList& arguments) {
-    Settings::Get().HelpFileName = AppPath() + PathSeparator() + "Quillex.chm";
+    // The user guide's pages, installed beside the program.
+    Settings::Get().HelpFileName = AppPath() + PathSeparator() + "help";
 
     if (!AdoInstalled() && !arguments.join(u' ').contains(QStringLiteral("-no_comp_check"))) {
         MsgBox(GetResString(122, "Gebruik van de Vellumo Quillex vereist dat MDAC (Microsoft Data Access Components) "
@@ -319,7 +322,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     }
     m_Database.reset();
     for (QWidget* w : {static_cast<QWidget*>(m_progress), static_cast<QWidget*>(m_reorganize),
-                       static_cast<QWidget*>(m_compact)})
+                       static_cast<QWidget*>(m_compact), static_cast<QWidget*>(m_information)})
         if (w) w->close();
     SetBusy(false);
     event->accept();

@@ -10,6 +10,7 @@
 // of the last archive, opening).
 #include "database/CDatabase.h"
 #include "database/MainWindow.h"
+#include "windows/MessageBoxes.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -22,12 +23,15 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QPrinter;
 class QSplitter;
 
 namespace qx {
 
 class CReportList;
+class frmAbout;
 class frmCompact;
+class frmInformation;
 class frmProgress;
 class frmReorganize;
 
@@ -50,6 +54,19 @@ public:
     // an empty function restores the real one. Returns the previous probe.
     using DataAccessProbe = std::function<bool()>;
     static DataAccessProbe SetDataAccessProbe(DataAccessProbe probe);
+
+    // Stands in for the print dialog: sets up the printer, true to print.
+    // An empty function restores the real dialog. Returns the previous one.
+    using PrintDialogRunner = std::function<bool(QPrinter&)>;
+    static PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
+
+    // How the program ends after a critical failure of opening (the exit
+    // code is passed); tests replace it. Returns the previous one.
+    using ProgramEnd = std::function<void(int)>;
+    static ProgramEnd SetProgramEnd(ProgramEnd end);
+
+    // One line per row of lvDocuments on the printer's pages; false on a printer error.
+    bool PrintList(QPrinter& printer) const;
 
     // -- the window seam
     MainWindowState& State() override { return m_state; }
@@ -115,6 +132,13 @@ private slots:
     void miDocuments_AboutToShow();
     void lvDocuments_SelectionChanged();
     void lvDocuments_ContextMenu(const QPoint& pos);
+    // frmMainActions.cpp
+    void miRemoveDocs_Click();
+    void miDocumentInfo_Click();
+    void miPrintList_Click();
+    void miSaveList_Click();
+    void miDisplayHelp_Click();
+    void miAbout_Click();
 
 private:
     // frmMain.cpp
@@ -131,6 +155,9 @@ private:
     bool AdoInstalled() const;
     void OfferLastDatabase();
     void ShowWithoutDatabase();
+    // frmMainActions.cpp
+    void ConnectListActions();
+    std::vector<ListRow> DocumentRows() const;
 
     CReportList* List(ListId list) const;
 
@@ -146,6 +173,9 @@ private:
     frmProgress* m_progress = nullptr;
     frmReorganize* m_reorganize = nullptr;
     frmCompact* m_compact = nullptr;
+    frmInformation* m_information = nullptr;
+    // A notice met again in this run of the program is not shown again.
+    MessageBoxSession m_notices;
 };
 
 }  // namespace qx

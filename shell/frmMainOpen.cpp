@@ -11,20 +11,32 @@
 #include "windows/MessageBoxes.h"
 #include "windows/CFileDlg.h"
 
+#include <QApplication>
+
 #include <utility>
 
 namespace qx {
 
 namespace {
 
+frmMain::ProgramEnd& InstalledProgramEnd() {
+    static frmMain::ProgramEnd end;
+    return end;
+}
+
 frmMain::DataAccessProbe& InstalledProbe() {
     static frmMain::DataAccessProbe probe;
     return probe;
 }
 
+constexpr int kAccessErrorExit = 75;  // a path or file access error ended the program
 constexpr const char* kProductKey = "Software\\Tarnwick\\Vellumo 8";
 
 }  // namespace
+
+frmMain::ProgramEnd frmMain::SetProgramEnd(ProgramEnd end) {
+    return std::exchange(InstalledProgramEnd(), std::move(end));
+}
 
 frmMain::DataAccessProbe frmMain::SetDataAccessProbe(DataAccessProbe probe) {
     return std::exchange(InstalledProbe(), std::move(probe));
@@ -79,8 +91,17 @@ void frmMain::OpenDatabaseFile(const std::string& sDatabase) {
         file = dialog.FullName(QStringLiteral("1")).toStdString();
     }
     m_sLastFolder = GetFolderPart(file);
-    qx::OpenDatabaseFile(Database(), file);
+    const OpenOutcome outcome = qx::OpenDatabaseFile(Database(), file);
     SetBusy(false);
+    if (outcome != OpenOutcome::AccessError) return;
+    // The user has been told; nothing of the archive is held any more.
+    m_Database.reset();
+    if (InstalledProgramEnd()) {
+        InstalledProgramEnd()(kAccessErrorExit);
+        return;
+    }
+    QApplication::closeAllWindows();
+    QCoreApplication::exit(kAccessErrorExit);
 }
 
 // A cancelled open dialog: the state of a window that never had an archive.

@@ -1,3 +1,4 @@
+#include "shell/DutchQtTexts.h"
 #include "shell/Screenshot.h"
 #include "shell/frmMain.h"
 
@@ -9,8 +10,21 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillex");
     QApplication::setApplicationVersion(QUILLEX_VERSION);
+    // Without Qt's translations installed the standard buttons stay English.
+    qx::InstallDutchQtTexts(app);
     QStringList arguments = QApplication::arguments().mid(1);
 
+    // Developer option: pictures of the windows for the documentation.
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--screenshots")); at >= 0) {
+        if (at + 1 >= arguments.size()) {
+            std::fputs("Usage: quillex --screenshots DIR [ARCHIVE.dat]\n", stderr);
+            return 2;
+        }
+        const QString out = arguments.at(at + 1);
+        const QString archive = at + 2 < arguments.size() ? arguments.at(at + 2) : QString();
+        arguments.remove(at, archive.isEmpty() ? 2 : 3);
+        return qx::RunScreenshots(out, archive, arguments);
+    }
     // Developer option: a picture of the window for the documentation.
     if (const qsizetype at = arguments.indexOf(QStringLiteral("--screenshot")); at >= 0) {
         if (at + 1 >= arguments.size()) {

@@ -12,7 +12,7 @@ struct Settings {
     // Where the log goes instead of beside the main database ("" = beside
     // it; a report-only run without one writes no log at all).
     std::string LogFileChosen;
-    std::string HelpFileName;
+    std::string HelpFileName;      // the folder of the user guide's pages (index.htm first)
 
     static Settings& Get();
     static void Reset();

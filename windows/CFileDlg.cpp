@@ -40,8 +40,8 @@ std::optional<QStringList> RunSystemDialog(const CFileDlg& d, bool save) {
     if (save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        // The callers ask before they overwrite anything themselves.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        // Unless told otherwise, the callers ask before they overwrite anything themselves.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !d.OverwritePrompt);
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(d.MultiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);

@@ -27,6 +27,8 @@ public:
     // Only remembered, the platform places the dialog; a 1 (centre on the
     // owner) becomes 3 when the dialog is shown without an owner.
     long DialogStartupPostition = 2;
+    // Save dialog: ask before an existing file is chosen to be overwritten.
+    bool OverwritePrompt = false;
 
     // Modal; true when the user chose a file, false on cancel or failure.
     bool ShowOpen();

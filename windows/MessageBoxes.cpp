@@ -3,7 +3,11 @@
 #include <QMessageBox>
 #include <QString>
 
-#include <set>
+#include "support/Log.h"
+#include "support/TextResources.h"
+
+#include <algorithm>
+#include <map>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -17,11 +21,33 @@ MessageBoxAnswerer& Answerer() {
     return answerer;
 }
 
-// The notices shown in the current run; null outside a run.
+// The notices shown in the current run, with how often each was met; null
+// outside a run.
 using NoticeKey = std::tuple<std::string, std::string, MsgIcon>;
-std::set<NoticeKey>*& RunNotices() {
-    static std::set<NoticeKey>* notices = nullptr;
+using NoticeCounts = std::map<NoticeKey, int>;
+NoticeCounts*& RunNotices() {
+    static NoticeCounts* notices = nullptr;
     return notices;
+}
+// The notices of the whole session; null without one.
+NoticeCounts*& SessionNotices() {
+    static NoticeCounts* notices = nullptr;
+    return notices;
+}
+
+// True when the notice was shown before in this command, or (a warning or
+// error) before in this session; counts it then.
+bool HeldBack(const std::string& text, const std::string& title, MsgIcon icon) {
+    if (!RunNotices()) return false;
+    const NoticeKey key(text, title, icon);
+    int met = ++(*RunNotices())[key];
+    // Results ("no errors found") belong to their command and are told every time.
+    if (SessionNotices() && (icon == MsgIcon::Exclamation || icon == MsgIcon::Critical))
+        met = std::max(met, ++(*SessionNotices())[key]);
+    if (met == 1) return false;
+    const std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
+    WriteLog("Notice met again (" + std::to_string(met) + " times), not shown again: " + firstLine);
+    return true;
 }
 
 struct ButtonMap {
@@ -67,11 +93,12 @@ MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer) {
 
 MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
                          const std::string& title) {
-    if (buttons == MsgButtons::OK && RunNotices() && !RunNotices()->emplace(text, title, icon).second)
-        return MsgAnswer::OK;
-    if (Answerer()) return Answerer()(MessageBoxRequest{text, title, buttons, icon});
+    if (buttons == MsgButtons::OK && HeldBack(text, title, icon)) return MsgAnswer::OK;
+    // Every box carries the program's title; a caller without one of its own gets it.
+    const std::string shownTitle = title.empty() ? GetResString(1, "Vellumo Quillex") : title;
+    if (Answerer()) return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon});
 
-    QMessageBox box(IconOf(icon), Displayed(title), Displayed(text), QMessageBox::NoButton, parent);
+    QMessageBox box(IconOf(icon), Displayed(shownTitle), Displayed(text), QMessageBox::NoButton, parent);
     const std::vector<ButtonMap> map = ButtonsOf(buttons);
     for (const ButtonMap& m : map) box.addButton(m.button);
     // The first button is the default, as on the system the texts were written for.
@@ -83,13 +110,22 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
 }
 
 MessageBoxRun::MessageBoxRun() : m_outer(RunNotices() == nullptr) {
-    if (m_outer) RunNotices() = new std::set<NoticeKey>;
+    if (m_outer) RunNotices() = new NoticeCounts;
 }
 
 MessageBoxRun::~MessageBoxRun() {
     if (!m_outer) return;
     delete RunNotices();
     RunNotices() = nullptr;
+}
+
+MessageBoxSession::MessageBoxSession() {
+    if (!SessionNotices()) SessionNotices() = new NoticeCounts;
+}
+
+MessageBoxSession::~MessageBoxSession() {
+    delete SessionNotices();
+    SessionNotices() = nullptr;
 }
 
 }  // namespace qx

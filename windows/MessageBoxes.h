@@ -34,8 +34,9 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
 // One command of the user (opening an archive, one check): while it lives,
 // a notice (OK only) with the text, title and icon of one shown before in
 // the same run is not shown again; ShowMessageBox answers OK at once.
-// Questions are always asked. Runs do not nest: an inner one joins the
-// outer.
+// While a MessageBoxSession lives, "before" reaches back over every
+// command of the session for warnings and errors (not for results). Questions are always asked. Runs do not nest:
+// an inner one joins the outer.
 class MessageBoxRun {
 public:
     MessageBoxRun();
@@ -45,6 +46,17 @@ public:
 
 private:
     bool m_outer;
+};
+
+// One run of the program (the main window holds it): a warning or error
+// its commands met once is not shown again by a later command. Each notice held back is
+// counted in the log.
+class MessageBoxSession {
+public:
+    MessageBoxSession();
+    ~MessageBoxSession();
+    MessageBoxSession(const MessageBoxSession&) = delete;
+    MessageBoxSession& operator=(const MessageBoxSession&) = delete;
 };
 
 }  // namespace qx

@@ -11,7 +11,12 @@
 
 #include <algorithm>
 
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
 #include <unistd.h>
+#include "support/Failpoint.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -87,6 +92,21 @@ int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword, Pr
     }
     if (problem == ProbeProblem::None && !FileIsReadable(sDatabaseName)) problem = ProbeProblem::NoPermission;
     return 0;
+}
+
+// 0 when the folder of the main database can be listed, as the sub-database
+// list handling must; else the errno of the failure.
+int ListFolderError(const std::string& sDatabaseName) {
+    if (const int injected = Failpoint("open.list-folder")) return injected;
+    const std::string folder = GetFolderPart(sDatabaseName);
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return errno ? errno : EIO;
+    errno = 0;
+    while (::readdir(dir) != nullptr) {
+    }
+    const int error = errno;
+    ::closedir(dir);
+    return error;
 }
 
 }  // namespace
@@ -220,10 +240,24 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         state.m_bCompressed = false;
         state.m_bMissingPdbs = true;
         const std::string title = GetResString(1, "Resources not found");
+        window.SetTitle(state.m_sDatabaseName.empty() ? title : title + " - [" + state.m_sDatabaseName + "]");
         if (state.m_sDatabaseName.empty()) {
+            // not opened: nothing to list
+        } else if (const int error = ListFolderError(sDatabase); error != 0) {
+            // Without the folder's listing no sub database can be judged;
+            // going on would report every one of them missing.
+            WriteLog("Critical error listing the sub databases of " + sDatabase + ": " + std::strerror(error) +
+                     " (75)");
+            window.MsgBox(FormatMsg(GetResString(140, "Er is een kritieke fout opgetreden tijdens het openen van de "
+                                                      "database.%n%nZorg ervoor dat u voldoende toegangsrechten hebt "
+                                                      "in de map waar de database staat en dat alle Vellumo "
+                                                      "programma's zijn gesloten!")),
+                          MsgButtons::OK, MsgIcon::Critical, title);
+            state.m_sDatabaseName.clear();
+            Settings::Get().LogFileName.clear();
             window.SetTitle(title);
+            outcome = OpenOutcome::AccessError;
         } else {
-            window.SetTitle(title + " - [" + state.m_sDatabaseName + "]");
             database.ManagePdbList(ListId::Picbases);
             database.UnlinkUnused(false);
             // Renames that failed after the tables were committed are tried

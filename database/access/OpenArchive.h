@@ -22,7 +22,10 @@ enum class ProbeProblem { None, InUse, NoPermission, Unreadable };
 int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr,
                        ProbeProblem* pProblem = nullptr);
 
-enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected, InUse };
+// AccessError: the archive folder could not be listed for its sub
+// databases (a path or file access error); the user has been told and the
+// program must end.
+enum class OpenOutcome { Opened, Outdated, UnknownFormat, NotConnected, InUse, AccessError };
 
 // Everything after the file is known: probing, connecting, the log, the
 // sub-database list, the window's state, title, menus and status bar.

@@ -1,0 +1,111 @@
+#include "database/DocumentActions.h"
+
+#include "support/FileOperations.h"
+#include "support/engine/Recordset.h"
+#include "support/Log.h"
+#include "support/TextResources.h"
+
+#include <charconv>
+
+namespace qx {
+
+namespace {
+
+constexpr const char* kNoResource = "Resources not found";
+
+bool Yes(MainWindow& window, const std::string& text, MsgIcon icon, long titleId, const char* titleDefault) {
+    return window.MsgBox(text, MsgButtons::YesNo, icon, GetResString(titleId, titleDefault)) == MsgAnswer::Yes;
+}
+
+}  // namespace
+
+long DocumentIdOfKey(const std::string& key) {
+    if (key.size() <= 2) return 0;
+    long id = 0;
+    const char* first = key.data() + 2;
+    const char* last = key.data() + key.size();
+    const auto [end, ec] = std::from_chars(first, last, id);
+    return ec == std::errc() && end == last ? id : 0;
+}
+
+bool AskRemoveSelected(MainWindow& window) {
+    return Yes(window,
+               GetResString(102, "Weet u zeker dat u alle geselecteerde (beschadigde) documenten wilt verwijderen?"),
+               MsgIcon::None, 25, kNoResource);
+}
+
+bool AskRemoveRepairedNamed(MainWindow& window, const std::string& name) {
+    return Yes(window,
+               FormatMsg(GetResString(116, "Het document '%s' blijkt gerepareerd. Weet u zeker dat u dit document "
+                                           "wilt verwijderen?"),
+                         {name}),
+               MsgIcon::Exclamation, 23, kNoResource);
+}
+
+bool AskRemoveOne(MainWindow& window, const std::string& name, bool repaired) {
+    if (repaired)
+        return Yes(window,
+                   GetResString(117, "Dit document blijkt gerepareerd. Weet u zeker dat u dit document wilt "
+                                     "verwijderen?"),
+                   MsgIcon::Exclamation, 23, kNoResource);
+    return Yes(window, FormatMsg(GetResString(24, kNoResource), {name}), MsgIcon::Question, 25, kNoResource);
+}
+
+bool RemoveDocument(CDatabase& database, long id) {
+    WriteLog(std::to_string(id) + " - Removing from database");
+    return database.RemoveDoc(id);
+}
+
+std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std::string& sMainDatabase) {
+    const auto plain = [](long textId) { return FormatMsg(GetResString(textId, kNoResource)); };
+    switch (nErr) {
+    case 1: return FormatMsg(GetResString(39, kNoResource), {sSubDatabase});
+    case 2: {
+        std::string folder = GetFolderPart(sMainDatabase);
+        while (!folder.empty() && IsPathSeparator(folder.back())) folder.pop_back();
+        return FormatMsg(GetResString(40, kNoResource), {sSubDatabase, folder});
+    }
+    case 8: return plain(51);
+    case 32: return plain(41);
+    case 64: return plain(42);
+    case 128: return plain(48);
+    case 256: return plain(43);
+    case 512: return FormatMsg(GetResString(44, kNoResource), {sSubDatabase});
+    case 1024: return plain(46);
+    case 2052: return plain(52);
+    case 2056: return plain(50);
+    case 2064: return plain(49);
+    case 2176: return plain(47);
+    case 2304:
+        return FormatMsg(GetResString(105, "Dit was een onbereikbare pagina van een multipage document. De pagina is "
+                                           "omgezet naar een enkelvoudig document."));
+    case 3072: return plain(45);
+    case 5632: return plain(59);
+    // Shown as the string library has them: these two are not formatted.
+    case 12800:
+        return GetResString(135, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Neem "
+                                 "contact op met Tarnwick voor meer informatie.");
+    case 14848:
+        return GetResString(134, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Er is een "
+                                 "back-up gemaakt van het originele document en het opslagformaat is aangepast.");
+    default: return FormatMsg(GetResString(60, kNoResource), {std::to_string(nErr)});
+    }
+}
+
+std::optional<bool> DocumentExists(CDatabase& database, long nId) {
+    if (!CDatabase::Connected(database.m_AdoCnMain)) return std::nullopt;
+    engine::Recordset rs;
+    if (!rs.open("SELECT ID FROM FOLDERS WHERE ID = " + std::to_string(nId), *database.m_AdoCnMain,
+                 engine::CursorMode::Lookup))
+        return std::nullopt;
+    return !rs.eof();
+}
+
+DocumentInformation GetDocumentInformation(CDatabase& database, long nId, long nErr, const std::string& sSubDatabase) {
+    DocumentInformation info;
+    database.DocumentInfo(nId, info.name, info.keywords, info.notes, info.date, info.zip);
+    info.explanation = ExplainResult(nErr, sSubDatabase, database.MainDatabaseName());
+    return info;
+}
+
+}  // namespace qx

@@ -1,0 +1,171 @@
+// frmMain: the actions on the damaged-document list (remove, information,
+// print, save) and the Help menu.
+#include "shell/frmMain.h"
+
+#include "database/CheckCommand.h"
+#include "database/DocumentActions.h"
+#include "shell/ReportList.h"
+#include "support/Log.h"
+#include "support/TextResources.h"
+#include "windows/Associated.h"
+#include "windows/CFileDlg.h"
+#include "windows/MessageBoxes.h"
+#include "windows/frmAbout.h"
+#include "windows/frmInformation.h"
+
+#include <QAction>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+
+#include <utility>
+
+namespace qx {
+
+namespace {
+
+frmMain::PrintDialogRunner& InstalledPrintDialog() {
+    static frmMain::PrintDialogRunner runner;
+    return runner;
+}
+
+}  // namespace
+
+frmMain::PrintDialogRunner frmMain::SetPrintDialogRunner(PrintDialogRunner runner) {
+    return std::exchange(InstalledPrintDialog(), std::move(runner));
+}
+
+void frmMain::ConnectListActions() {
+    connect(miRemoveDocs, &QAction::triggered, this, &frmMain::miRemoveDocs_Click);
+    connect(miDocumentInfo, &QAction::triggered, this, &frmMain::miDocumentInfo_Click);
+    connect(miPrintList, &QAction::triggered, this, &frmMain::miPrintList_Click);
+    connect(miSaveList, &QAction::triggered, this, &frmMain::miSaveList_Click);
+    connect(miDisplayHelp, &QAction::triggered, this, &frmMain::miDisplayHelp_Click);
+    connect(miAbout, &QAction::triggered, this, &frmMain::miAbout_Click);
+    connect(lvDocuments, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) {
+        if (row && miDocumentInfo->isEnabled()) miDocumentInfo_Click();
+    });
+}
+
+std::vector<ListRow> frmMain::DocumentRows() const {
+    std::vector<ListRow> rows;
+    rows.reserve(static_cast<std::size_t>(lvDocuments->RowCount()));
+    for (int i = 0; i < lvDocuments->RowCount(); ++i) rows.push_back(CReportList::RowData(lvDocuments->Row(i)));
+    return rows;
+}
+
+// -- remove
+
+void frmMain::miRemoveDocs_Click() {
+    const MessageBoxRun run;
+    if (lvDocuments->SelectedCount() >= 2) {
+        if (!AskRemoveSelected(*this)) return;
+        // The rows selected now, by key: questions on the way must not
+        // change which rows go.
+        QStringList chosen;
+        for (int i = 0; i < lvDocuments->RowCount(); ++i)
+            if (QTreeWidgetItem* row = lvDocuments->Row(i); row->isSelected()) chosen << CReportList::Key(row);
+        for (const QString& key : chosen) {
+            QTreeWidgetItem* row = lvDocuments->FindKey(key);
+            const long id = DocumentIdOfKey(key.toStdString());
+            if (!row || id == 0) continue;  // a row without a document number names nothing to remove
+            if ((CReportList::Tag(row) & kRepairedTagBit) &&
+                !AskRemoveRepairedNamed(*this, row->text(0).toStdString()))
+                continue;
+            RemoveDocument(Database(), id);
+            lvDocuments->RemoveRow(lvDocuments->FindKey(key));
+        }
+    } else {
+        const QList<QTreeWidgetItem*> selected = lvDocuments->selectedItems();
+        if (selected.isEmpty()) return;
+        QTreeWidgetItem* row = selected.front();
+        const QString key = CReportList::Key(row);
+        const long id = DocumentIdOfKey(key.toStdString());
+        if (id == 0) return;
+        if (!AskRemoveOne(*this, row->text(0).toStdString(), CReportList::Tag(row) & kRepairedTagBit)) return;
+        RemoveDocument(Database(), id);
+        row = lvDocuments->FindKey(key);
+        const int position = row ? lvDocuments->indexOfTopLevelItem(row) : -1;
+        lvDocuments->RemoveRow(row);
+        lvDocuments->clearSelection();
+        if (position >= 0 && position < lvDocuments->RowCount()) {
+            QTreeWidgetItem* next = lvDocuments->Row(position);
+            lvDocuments->setCurrentItem(next);
+            lvDocuments->scrollToItem(next);
+        }
+    }
+    lvDocuments_SelectionChanged();
+}
+
+// -- information
+
+void frmMain::miDocumentInfo_Click() {
+    const QList<QTreeWidgetItem*> selected = lvDocuments->selectedItems();
+    if (selected.isEmpty()) return;
+    QTreeWidgetItem* row = lvDocuments->currentItem();
+    if (!row || !row->isSelected()) row = selected.front();
+    const long id = DocumentIdOfKey(CReportList::Key(row).toStdString());
+    const long code = static_cast<long>(CReportList::Tag(row));
+    if (!m_information) m_information = new frmInformation(this);
+    m_information->Initialise(Database(), id, code, Database().MainDatabaseName(), row->text(2).toStdString());
+    m_information->show();
+    m_information->raise();
+}
+
+// -- print and save
+
+bool frmMain::PrintList(QPrinter& printer) const {
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    const QFontMetrics metrics(painter.font(), &printer);
+    const int lineHeight = metrics.lineSpacing();
+    const QRect page = painter.viewport();
+    int y = 0;
+    for (const ListRow& row : DocumentRows()) {
+        if (y > 0 && y + lineHeight > page.height()) {
+            if (!printer.newPage()) return false;
+            y = 0;
+        }
+        painter.drawText(QRect(0, y, page.width(), lineHeight), Qt::TextExpandTabs | Qt::TextSingleLine,
+                         QString::fromStdString(ListLine(row)));
+        y += lineHeight;
+    }
+    return painter.end();
+}
+
+void frmMain::miPrintList_Click() {
+    QPrinter printer(QPrinter::HighResolution);
+    const bool accepted = InstalledPrintDialog() ? InstalledPrintDialog()(printer) : [&] {
+        QPrintDialog dialog(&printer, this);
+        return dialog.exec() == QDialog::Accepted;
+    }();
+    if (!accepted) return;
+    if (!PrintList(printer)) WriteLog("The list could not be printed");
+}
+
+void frmMain::miSaveList_Click() {
+    CFileDlg dialog;
+    dialog.ParentForm = this;
+    dialog.Filter = QString::fromStdString(GetResString(106, "Textfiles (*.txt)|*.txt"));
+    dialog.FilterIndex = 1;
+    dialog.Caption = QString::fromStdString(GetResString(107, "Save..."));
+    dialog.DefaultExt = QStringLiteral("txt");
+    dialog.OverwritePrompt = true;
+    if (!dialog.ShowSave()) return;
+    const std::string file = dialog.FullName(QStringLiteral("1")).toStdString();
+    const SaveListOutcome saved = SaveList(Database(), DocumentRows(), file);
+    if (saved == SaveListOutcome::ArchiveFile) WriteLog("The list was not saved over " + file + ": it belongs to the archive");
+    else if (saved == SaveListOutcome::NotWritten) WriteLog("The list could not be saved to " + file);
+}
+
+// -- help
+
+void frmMain::miDisplayHelp_Click() { ShowHelp(this, QStringLiteral("index.htm")); }
+
+void frmMain::miAbout_Click() {
+    frmAbout about(this);
+    about.exec();
+}
+
+}  // namespace qx

@@ -1,0 +1,185 @@
+// quillex-cli remove and info: the archive read back after a removal, the
+// questions and log lines the window has too, and the information as text
+// and JSON.
+#include "support/TextResources.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/ArchiveSnapshot.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <set>
+
+using qx::test::ArchiveBuilder;
+using qx::test::CliRun;
+using qx::test::RunCli;
+using qx::test::ShellQuote;
+using qx::test::Slurp;
+using qx::test::TempDir;
+
+namespace {
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::set<long> DataIds(const qx::test::ArchiveSnapshot& s) {
+    std::set<long> ids;
+    for (const auto& [id, sha] : s.dataRows) ids.insert(id);
+    return ids;
+}
+
+std::set<long> RowIds(const qx::test::ArchiveSnapshot& s) {
+    std::set<long> ids;
+    for (const auto& [id, parent] : s.parents) ids.insert(id);
+    return ids;
+}
+
+}  // namespace
+
+TEST(CliRemove, RemovesTheNamedDocumentsAndNothingElse) {
+    struct Case {
+        const char* name;
+        std::string ids;  // as typed
+        const char* answer;
+        int exit;
+        std::set<long> gone;
+        long questionText;    // 24 (one document, named) or 102 (several)
+        std::set<long> logged;  // "ID - Removing from database"
+    } cases[] = {
+        {"one document", "3", "--yes", 0, {3}, 24, {3}},
+        {"two documents", "2 4", "--yes", 0, {2, 4}, 102, {2, 4}},
+        {"the same number twice", "4 4", "--yes", 0, {4}, 24, {4}},
+        {"refused", "2 4", "--no", 32, {}, 102, {}},
+        {"refused without a terminal", "3", "", 32, {}, 24, {}},
+        {"one of them not there", "2 99", "--yes", 4, {2}, 24, {2}},
+        {"none of them there", "98 99", "--yes", 4, {}, 0, {}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ArchiveBuilder a(dir.path());
+        a.sub(1, {2, 3}).sub(2, {4, 5});
+        const auto before = qx::test::TakeSnapshot(a.main);
+        const CliRun r = RunCli("remove " + ShellQuote(a.main) + " " + c.ids + " " + c.answer, dir);
+        EXPECT_EQ(r.exit, c.exit) << c.name << "\n" << r.out << r.err;
+        const std::string question = c.questionText == 24 ? qx::FormatMsg(qx::GetResString(24, ""),
+                                                                          {"doc" + c.ids.substr(0, c.ids.find(' '))})
+                                                           : qx::GetResString(102, "");
+        if (c.questionText) {
+            EXPECT_NE(r.err.find(question), std::string::npos) << c.name << "\n" << r.err;
+        } else {
+            EXPECT_EQ(r.err.find(qx::GetResString(25, "")), std::string::npos) << c.name << "\n" << r.err;
+        }
+        for (const std::string& id : {std::string("98"), std::string("99")}) {
+            if (c.ids.find(id) == std::string::npos) continue;
+            EXPECT_NE(r.err.find("no document " + id), std::string::npos) << c.name << "\n" << r.err;
+        }
+
+        const auto after = qx::test::TakeSnapshot(a.main);
+        ASSERT_TRUE(after.opened) << c.name;
+        std::set<long> rows = RowIds(before), data = DataIds(before);
+        for (long id : c.gone) {
+            rows.erase(id);
+            data.erase(id);
+        }
+        EXPECT_EQ(RowIds(after), rows) << c.name;
+        EXPECT_EQ(DataIds(after), data) << c.name;
+        const std::string log = "\n" + Slurp(qx::LogName(a.main));
+        EXPECT_EQ(Occurrences(log, " - Removing from database\r\n"), int(c.logged.size())) << c.name << log;
+        for (long id : c.logged)
+            EXPECT_EQ(Occurrences(log, "\n" + std::to_string(id) + " - Removing from database\r\n"), 1) << c.name;
+    }
+}
+
+TEST(CliRemove, RefusesBadArguments) {
+    TempDir dir;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2});
+    const std::string m = ShellQuote(a.main);
+    struct Case { std::string args; int exit; const char* inErr; } cases[] = {
+        {"remove " + m, 16, "at least one document number"},
+        {"remove " + m + " zes", 16, "not a document number: zes"},
+        {"remove " + m + " -3", 16, "unknown option"},
+        {"remove " + m + " 0", 16, "not a document number: 0"},
+        {"remove " + ShellQuote(dir.file("absent.dat")) + " 2 --yes", 8, "no such file"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = RunCli(c.args, dir);
+        EXPECT_EQ(r.exit, c.exit) << c.args;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << c.args << "\n" << r.err;
+    }
+    EXPECT_EQ(RowIds(qx::test::TakeSnapshot(a.main)).count(2), 1u);
+}
+
+TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
+    TempDir dir;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3});
+    a.exec("UPDATE FOLDERS SET WORD1 = 'factuur', WORD2 = 'gas', POSTAL = '1234 AB' WHERE ID = 3");
+    struct Case {
+        const char* name;
+        std::string args;
+        int exit;
+        bool found;
+        long code;
+        std::string explanation;  // "" = null
+    } cases[] = {
+        {"linked document", "3", 0, true, 0, ""},
+        {"with a code", "3 --code 8", 0, true, 8, qx::FormatMsg(qx::GetResString(51, ""))},
+        {"unknown code", "3 --code 4", 0, true, 4, qx::FormatMsg(qx::GetResString(60, ""), {"4"})},
+        {"no such document", "77", 4, false, 1, qx::FormatMsg(qx::GetResString(39, ""))},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = RunCli("info " + ShellQuote(a.main) + " " + c.args + " --json -", dir);
+        EXPECT_EQ(r.exit, c.exit) << c.name << "\n" << r.err;
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << c.name << "\n" << r.out;
+        EXPECT_EQ(json["found"].toBool(), c.found) << c.name;
+        EXPECT_EQ(json["code"].toInteger(), c.code) << c.name;
+        if (c.explanation.empty())
+            EXPECT_TRUE(json["explanation"].isNull()) << c.name;
+        else
+            EXPECT_EQ(json["explanation"].toString().toStdString(), c.explanation) << c.name;
+        if (c.found) {
+            EXPECT_EQ(json["name"].toString().toStdString(), "doc3") << c.name;
+            EXPECT_EQ(json["keywords"].toString().toStdString(), "factuur; gas;") << c.name;
+            EXPECT_EQ(json["zip"].toString().toStdString(), "1234 AB") << c.name;
+            EXPECT_NE(r.err.find("name          doc3"), std::string::npos) << c.name << "\n" << r.err;
+        }
+    }
+    // Only read: the archive's documents and data are as they were.
+    const auto after = qx::test::TakeSnapshot(a.main);
+    EXPECT_EQ(RowIds(after), (std::set<long>{1, 2, 3}));
+    EXPECT_EQ(DataIds(after), (std::set<long>{2, 3}));
+}
+
+// Every key written is documented in docs/json.md, and every documented one written.
+TEST(CliInfo, JsonKeysAreTheDocumentedOnes) {
+    const std::string doc = Slurp(std::string(QX_SOURCE_DIR) + "/docs/json.md");
+    const size_t start = doc.find("## `quillex-cli info");
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = doc.find("\n## ", start + 1);
+    const QString section = QString::fromStdString(doc.substr(start, end == std::string::npos ? end : end - start));
+    std::set<std::string> documented;
+    static const QRegularExpression row(R"(^\| `([^`]+)` \|)", QRegularExpression::MultilineOption);
+    for (auto it = row.globalMatch(section); it.hasNext();) documented.insert(it.next().captured(1).toStdString());
+
+    TempDir dir;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2});
+    const std::string file = dir.file("info.json");
+    const CliRun r = RunCli("info " + ShellQuote(a.main) + " 2 --code 2 --json " + ShellQuote(file), dir);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::set<std::string> written;
+    for (const QString& key : QJsonDocument::fromJson(QByteArray::fromStdString(Slurp(file))).object().keys())
+        written.insert(key.toStdString());
+    EXPECT_EQ(written, documented);
+}

@@ -1,0 +1,594 @@
+// The actions on the damaged-document list and the Help menu, each through
+// its menu item and its shortcut, on generated archives read back after.
+#include "GuiTestSupport.h"
+#include "database/DocumentActions.h"
+#include "shell/DutchQtTexts.h"
+#include "shell/ReportList.h"
+#include "shell/Screenshot.h"
+#include "shell/frmMain.h"
+#include "support/Failpoint.h"
+#include "support/FileOperations.h"
+#include "support/Settings.h"
+#include "support/TextResources.h"
+#include "tests/core/ArchiveSnapshot.h"
+#include "windows/Associated.h"
+#include "windows/frmAbout.h"
+#include "windows/frmInformation.h"
+
+#include <QtTest>
+#include <QtWidgets>
+#include <QPrinter>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+using namespace qx;
+using qx::test::BoxScript;
+using qx::test::DialogScript;
+
+namespace {
+
+constexpr const char* kNoResource = "Resources not found";
+
+QString Res(long id) { return QString::fromStdString(GetResString(id, "")); }
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// How an action is started: its menu item, or its key on the list.
+enum class Via { Menu, Key };
+
+// A window with a six-document archive open and one list row per document
+// (row i is the i-th document by number).
+struct OpenWindow {
+    SampleManifest sample;
+    frmMain w;
+    std::vector<long> ids;
+
+    explicit OpenWindow(const QString& dir, const QString& name) {
+        std::string error;
+        WriteSampleArchive({dir.toStdString(), name.toStdString(), 8, 6, 1, 2, 512, {}}, sample, error);
+        w.OpenDatabaseFile(sample.mainDatabase);
+        for (const auto& [id, data] : test::TakeSnapshot(sample.mainDatabase).documents) ids.push_back(id);
+        if (ids.size() > 6) ids.resize(6);
+        // The first activation (its notice) is over before a test begins.
+        w.show();
+        QApplication::setActiveWindow(&w);
+        if (!QTest::qWaitForWindowActive(&w)) qWarning("the window did not become active");
+        QTest::qWait(20);
+    }
+    void AddRows(const std::vector<std::int64_t>& tags = {}) {
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const std::string id = std::to_string(ids[i]);
+            w.ListAdd(ListId::Documents, ListRow{"ID" + id, "Doc" + id, {"\\Map\\", "Kantoor_1.pdb", "Beschadigd"},
+                                                 i < tags.size() ? tags[i] : 0, true});
+        }
+    }
+    void Select(const std::vector<int>& rows) {
+        w.lvDocuments->clearSelection();
+        for (int r : rows) w.lvDocuments->Row(r)->setSelected(true);
+        if (!rows.empty()) w.lvDocuments->setCurrentItem(w.lvDocuments->Row(rows.front()), 0,
+                                                         QItemSelectionModel::NoUpdate);
+    }
+    QStringList Keys() const {
+        QStringList keys;
+        for (int i = 0; i < w.lvDocuments->RowCount(); ++i) keys << CReportList::Key(w.lvDocuments->Row(i));
+        return keys;
+    }
+    void Trigger(QAction* action, Via via, QKeySequence key) {
+        if (via == Via::Menu) {
+            action->trigger();
+            return;
+        }
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.lvDocuments->setFocus();
+        QTest::keySequence(w.lvDocuments, key);
+    }
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Via)
+
+class tst_frmMainActions : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    int m_archive = 0;
+    QString NextName() { return QStringLiteral("Archief%1").arg(++m_archive); }
+
+private slots:
+    void init() {
+        Settings::Reset();
+        SetStringLibraryFolder({});
+    }
+    void cleanup() { SetStringLibraryFolder({}); }
+
+    // Removal: the rows selected at the start go (with their records and
+    // data rows), nothing else; repaired rows ask their own question.
+    void remove_data() {
+        QTest::addColumn<Via>("via");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QList<int>>("repaired");  // rows tagged 2056
+        QTest::addColumn<QList<int>>("answers");   // MsgAnswer per box
+        QTest::addColumn<QList<int>>("removed");   // rows expected to go
+        QTest::addColumn<QList<int>>("boxIds");    // text of each box
+        QTest::addColumn<int>("selectedAfter");    // row selected after; -1 none
+        const int Y = int(MsgAnswer::Yes), N = int(MsgAnswer::No);
+        for (Via via : {Via::Menu, Via::Key}) {
+            const char* how = via == Via::Menu ? "menu" : "Del";
+            QTest::addRow("%s: one row", how) << via << QList<int>{1} << QList<int>{} << QList<int>{Y}
+                                              << QList<int>{1} << QList<int>{24} << 1;
+            QTest::addRow("%s: three of six", how) << via << QList<int>{0, 2, 4} << QList<int>{} << QList<int>{Y}
+                                                   << QList<int>{0, 2, 4} << QList<int>{102} << -1;
+        }
+        QTest::newRow("the last row") << Via::Menu << QList<int>{5} << QList<int>{} << QList<int>{Y} << QList<int>{5}
+                                      << QList<int>{24} << -1;
+        QTest::newRow("one repaired row") << Via::Menu << QList<int>{2} << QList<int>{2} << QList<int>{Y}
+                                          << QList<int>{2} << QList<int>{117} << 2;
+        QTest::newRow("one row, refused") << Via::Menu << QList<int>{2} << QList<int>{} << QList<int>{N}
+                                          << QList<int>{} << QList<int>{24} << 2;
+        QTest::newRow("a repaired row kept among three")
+            << Via::Key << QList<int>{0, 1, 3} << QList<int>{1} << QList<int>{Y, N} << QList<int>{0, 3}
+            << QList<int>{102, 116} << 0;  // the row kept stays selected
+        QTest::newRow("several, refused") << Via::Menu << QList<int>{0, 1} << QList<int>{} << QList<int>{N}
+                                          << QList<int>{} << QList<int>{102} << -2;
+    }
+    void remove() {
+        QFETCH(Via, via);
+        QFETCH(QList<int>, selected);
+        QFETCH(QList<int>, repaired);
+        QFETCH(QList<int>, answers);
+        QFETCH(QList<int>, removed);
+        QFETCH(QList<int>, boxIds);
+        QFETCH(int, selectedAfter);
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        QCOMPARE(o.ids.size(), size_t(6));
+        std::vector<std::int64_t> tags(6, 8);
+        for (int r : repaired) tags[r] = 2056;
+        o.AddRows(tags);
+        o.Select(std::vector<int>(selected.begin(), selected.end()));
+        const test::ArchiveSnapshot before = test::TakeSnapshot(o.sample.mainDatabase);
+        boxes.boxes.clear();
+        for (int a : answers) boxes.answers.push_back(MsgAnswer(a));
+
+        o.Trigger(o.w.miRemoveDocs, via, QKeySequence(Qt::Key_Delete));
+
+        const auto nameOf = [&](int row) { return "Doc" + std::to_string(o.ids[row]); };
+        QStringList expectedKeys;
+        std::set<long> gone;
+        for (long id : o.ids) expectedKeys << "ID" + QString::number(id);
+        for (int r : removed) {
+            gone.insert(o.ids[r]);
+            expectedKeys.removeAll("ID" + QString::number(o.ids[r]));
+        }
+        QCOMPARE(o.Keys(), expectedKeys);
+        QCOMPARE(int(boxes.boxes.size()), boxIds.size());
+        for (int i = 0; i < boxIds.size(); ++i) {
+            const MessageBoxRequest& box = boxes.boxes[i];
+            const long id = boxIds[i];
+            const std::string text = id == 24    ? FormatMsg(GetResString(24, ""), {nameOf(selected.front())})
+                                     : id == 116 ? FormatMsg(GetResString(116, ""), {nameOf(repaired.front())})
+                                                 : GetResString(id, "");
+            QCOMPARE(box.text, text);
+            QCOMPARE(box.title, GetResString(id == 24 || id == 102 ? 25 : 23, ""));
+            QCOMPARE(box.icon, id == 24 ? MsgIcon::Question : id == 102 ? MsgIcon::None : MsgIcon::Exclamation);
+            QCOMPARE(box.buttons, MsgButtons::YesNo);
+        }
+        if (selectedAfter >= 0) {
+            QCOMPARE(o.w.lvDocuments->SelectedCount(), 1);
+            QCOMPARE(o.w.lvDocuments->selectedItems().front(), o.w.lvDocuments->Row(selectedAfter));
+        } else if (selectedAfter == -1) {
+            QCOMPARE(o.w.lvDocuments->SelectedCount(), 0);
+        }
+
+        // Read back: the removed documents' records and data rows are gone, nothing else.
+        const test::ArchiveSnapshot after = test::TakeSnapshot(o.sample.mainDatabase);
+        QVERIFY(after.opened);
+        std::map<long, long> parents = before.parents;
+        std::set<std::pair<long, std::string>> data = before.dataRows;
+        for (long id : gone) {
+            parents.erase(id);
+            std::erase_if(data, [&](const auto& row) { return row.first == id; });
+        }
+        QCOMPARE(after.parents, parents);
+        QCOMPARE(after.dataRows, data);
+        const std::string log = ReadAll(Settings::Get().LogFileName);
+        QCOMPARE(Occurrences(log, " - Removing from database"), int(gone.size()));
+        for (long id : gone) QCOMPARE(Occurrences(log, std::to_string(id) + " - Removing from database"), 1);
+    }
+
+    // Information on a row, by Ctrl+I, the menu or a double click: the
+    // document's fields and the explanation of its code.
+    void information_data() {
+        QTest::addColumn<Via>("via");
+        QTest::addColumn<bool>("doubleClick");
+        QTest::newRow("menu") << Via::Menu << false;
+        QTest::newRow("Ctrl+I") << Via::Key << false;
+        QTest::newRow("double click") << Via::Menu << true;
+    }
+    void information() {
+        QFETCH(Via, via);
+        QFETCH(bool, doubleClick);
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        boxes.boxes.clear();
+        o.AddRows({2});
+        o.Select({0});
+        if (doubleClick)
+            emit o.w.lvDocuments->itemDoubleClicked(o.w.lvDocuments->Row(0), 0);
+        else
+            o.Trigger(o.w.miDocumentInfo, via, QKeySequence(Qt::CTRL | Qt::Key_I));
+        auto* info = o.w.findChild<frmInformation*>();
+        QVERIFY(info && info->isVisible());
+        std::string name, words, notes, date, zip;
+        o.w.Database().DocumentInfo(o.ids[0], name, words, notes, date, zip);
+        QVERIFY(!name.empty());
+        QCOMPARE(info->txtName->text().toStdString(), name);
+        QCOMPARE(info->txtWords->text().toStdString(), words);
+        QCOMPARE(info->txtDate->text().toStdString(), date);
+        QCOMPARE(info->txtZip->text().toStdString(), zip);
+        QCOMPARE(info->windowTitle(), Res(32));
+        const QString folder = QFileInfo(QString::fromStdString(o.sample.mainDatabase)).absolutePath();
+        QCOMPARE(info->txtErrorDescription->toPlainText(),
+                 QString::fromStdString(FormatMsg(GetResString(40, ""), {"Kantoor_1.pdb", folder.toStdString()})));
+        QVERIFY(boxes.boxes.empty());
+    }
+
+    // The explanation of every code, with the string library and without it.
+    void explanationPerCode_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("textId");
+        QTest::addColumn<QStringList>("args");  // "pdb", "folder", "code"
+        QTest::addColumn<bool>("formatted");
+        QTest::addColumn<QString>("defaultText");  // without the library
+        const QString none = kNoResource;
+        const QString page = "Dit was een onbereikbare pagina van een multipage document. De pagina is omgezet naar "
+                             "een enkelvoudig document.";
+        struct Row { int code, text; QStringList args; bool formatted; QString def; };
+        const Row rows[] = {
+            {1, 39, {"pdb"}, true, none}, {2, 40, {"pdb", "folder"}, true, none}, {8, 51, {}, true, none},
+            {32, 41, {}, true, none}, {64, 42, {}, true, none}, {128, 48, {}, true, none},
+            {256, 43, {}, true, none}, {512, 44, {"pdb"}, true, none}, {1024, 46, {}, true, none},
+            {2052, 52, {}, true, none}, {2056, 50, {}, true, none}, {2064, 49, {}, true, none},
+            {2176, 47, {}, true, none}, {2304, 105, {}, true, page}, {3072, 45, {}, true, none},
+            {5632, 59, {}, true, none},
+            {12800, 135, {}, false, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Neem "
+                                    "contact op met Tarnwick voor meer informatie."},
+            {14848, 134, {}, false, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Er is "
+                                    "een back-up gemaakt van het originele document en het opslagformaat is "
+                                    "aangepast."},
+            {4, 60, {"code"}, true, none}, {0, 60, {"code"}, true, none}};
+        for (const Row& r : rows)
+            QTest::addRow("code %d", r.code) << r.code << r.text << r.args << r.formatted << r.def;
+    }
+    void explanationPerCode() {
+        QFETCH(int, code);
+        QFETCH(int, textId);
+        QFETCH(QStringList, args);
+        QFETCH(bool, formatted);
+        QFETCH(QString, defaultText);
+        const std::string main = "/data/archief/Data.dat", pdb = "Kantoor_3.pdb";
+        std::vector<Variant> values;
+        for (const QString& a : args)
+            values.push_back(a == "pdb" ? pdb : a == "folder" ? std::string("/data/archief") : std::to_string(code));
+        const std::string text = GetResString(textId, "");
+        QVERIFY2(!text.empty(), "the string library has the text");
+        NullWindow window;
+        CDatabase database(window);  // not connected: the document fields stay empty
+        frmInformation info;
+        info.Initialise(database, 0, code, main, pdb);
+        QCOMPARE(info.txtErrorDescription->toPlainText(),
+                 QString::fromStdString(formatted ? FormatMsg(text, values) : text).replace("\r\n", "\n"));
+        QVERIFY(info.txtName->text().isEmpty() && info.txtDate->text().isEmpty());
+
+        QTemporaryDir noLibrary;
+        SetStringLibraryFolder(noLibrary.path().toStdString());
+        frmInformation bare;
+        bare.Initialise(database, 0, code, main, pdb);
+        QCOMPARE(bare.txtErrorDescription->toPlainText(), defaultText);
+        QCOMPARE(bare.windowTitle(), QString(kNoResource));
+    }
+
+    // Printing: the print dialog's printer gets one line per row.
+    void printToPdf_data() {
+        QTest::addColumn<Via>("via");
+        QTest::newRow("menu") << Via::Menu;
+        QTest::newRow("Ctrl+P") << Via::Key;
+    }
+    void printToPdf() {
+        QFETCH(Via, via);
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty()) QSKIP("pdftotext (poppler-utils) is not installed");
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        o.AddRows();
+        const QString pdf = m_dir.filePath(NextName() + ".pdf");
+        int dialogs = 0;
+        const auto previous = frmMain::SetPrintDialogRunner([&](QPrinter& printer) {
+            ++dialogs;
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        });
+        o.Trigger(o.w.miPrintList, via, QKeySequence(Qt::CTRL | Qt::Key_P));
+        frmMain::SetPrintDialogRunner(previous);
+        QCOMPARE(dialogs, 1);
+        QProcess text;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY(text.waitForFinished(20000));
+        QStringList lines;
+        for (const QString& line : QString::fromUtf8(text.readAllStandardOutput()).split('\n'))
+            if (!line.trimmed().isEmpty()) lines << line.simplified();
+        QStringList expected;
+        for (long id : o.ids) expected << QString("Beschadigd \\Map\\Doc%1").arg(id);
+        QCOMPARE(lines, expected);
+    }
+
+    void printCancelled() {
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        o.AddRows();
+        const auto previous = frmMain::SetPrintDialogRunner([](QPrinter&) { return false; });
+        o.w.miPrintList->trigger();
+        frmMain::SetPrintDialogRunner(previous);
+        QVERIFY(o.w.isEnabled());
+    }
+
+    // Saving: one CR LF line per row; an empty list gives an empty file;
+    // Cancel writes nothing.
+    void save_data() {
+        QTest::addColumn<Via>("via");
+        QTest::addColumn<bool>("rows");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("menu") << Via::Menu << true << false;
+        QTest::newRow("Ctrl+S") << Via::Key << true << false;
+        QTest::newRow("empty list") << Via::Menu << false << false;
+        QTest::newRow("cancelled") << Via::Menu << true << true;
+    }
+    void save() {
+        QFETCH(Via, via);
+        QFETCH(bool, rows);
+        QFETCH(bool, cancel);
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        if (rows) o.AddRows();
+        const QString file = m_dir.filePath(NextName() + ".txt");
+        DialogScript dialog(cancel ? std::nullopt : std::optional(QStringList{file}));
+        o.Trigger(o.w.miSaveList, via, QKeySequence(Qt::CTRL | Qt::Key_S));
+        QCOMPARE(dialog.seen.size(), size_t(1));
+        QCOMPARE(dialog.seen[0].caption, Res(107));
+        QCOMPARE(dialog.seen[0].filter, Res(106));
+        QVERIFY(dialog.seen[0].save && dialog.seen[0].hasParent);
+        if (cancel) {
+            QVERIFY(!QFile::exists(file));
+            return;
+        }
+        std::string expected;
+        if (rows)
+            for (long id : o.ids) expected += "Beschadigd\t\\Map\\Doc" + std::to_string(id) + "\r\n";
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(ReadAll(file.toStdString()), expected);
+    }
+
+    // F1 / Inhoud: the guide with the desktop's program, else our own
+    // browser; a missing guide is logged and told.
+    void help_data() {
+        QTest::addColumn<Via>("via");
+        QTest::addColumn<QString>("program");  // the desktop's program for .htm; "" none
+        QTest::addColumn<bool>("guide");       // the guide is where the program looks
+        QTest::newRow("menu, desktop program") << Via::Menu << "browser" << true;
+        QTest::newRow("F1, desktop program") << Via::Key << "browser" << true;
+        QTest::newRow("F1, no program") << Via::Key << "" << true;
+        QTest::newRow("guide missing") << Via::Menu << "browser" << false;
+    }
+    void help() {
+        QFETCH(Via, via);
+        QFETCH(QString, program);
+        QFETCH(bool, guide);
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        boxes.boxes.clear();
+        QVERIFY(QFileInfo(QString::fromStdString(Settings::Get().HelpFileName) + "/index.htm").isFile());
+        if (!guide) Settings::Get().HelpFileName = m_dir.filePath("geen-help").toStdString();
+        QList<QUrl> opened;
+        const DesktopHooks previous = SetDesktopHooks(
+            {[&](const QUrl& url) { opened << url; return true; }, [&](const QString&) { return program; }});
+        o.Trigger(o.w.miDisplayHelp, via, QKeySequence(Qt::Key_F1));
+        SetDesktopHooks(previous);
+        const QString page = QString::fromStdString(Settings::Get().HelpFileName) + "/index.htm";
+        auto* browser = o.w.findChild<QTextBrowser*>();
+        if (!guide) {
+            QCOMPARE(int(boxes.boxes.size()), 1);
+            QCOMPARE(boxes.boxes[0].text, GetResString(230, ""));
+            QCOMPARE(boxes.boxes[0].icon, MsgIcon::Critical);
+            QCOMPARE(boxes.boxes[0].title, GetResString(1, ""));
+            QVERIFY(ReadAll(Settings::Get().LogFileName).find("Unable to display help: ") != std::string::npos);
+            QVERIFY(opened.isEmpty() && !browser);
+        } else if (!program.isEmpty()) {
+            QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(page)});
+            QVERIFY(!browser);
+        } else {
+            QVERIFY(opened.isEmpty());
+            QVERIFY(browser && browser->isVisible());
+            QVERIFY(browser->toPlainText().contains("Wat te doen bij elke foutcode"));
+        }
+    }
+
+    // The guide covers every result code the list can show.
+    void guideNamesEveryCode() {
+        QFile page(QString::fromStdString(AppPath()) + "/help/index.htm");
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(page.readAll());
+        for (int code : {1, 2, 8, 32, 64, 128, 256, 512, 1024, 2052, 2056, 2064, 2176, 2304, 3072, 5632, 12800, 14848})
+            QVERIFY2(html.contains(QString::number(code)), qPrintable(QString::number(code)));
+        for (long state : {88, 89, 90, 103, 104, 136}) QVERIFY2(html.contains(Res(state)), qPrintable(Res(state)));
+    }
+
+    // About: title with the build's version, the link opened by the desktop.
+    void about_data() {
+        QTest::addColumn<bool>("library");
+        QTest::newRow("with the string library") << true;
+        QTest::newRow("without it") << false;
+    }
+    void about() {
+        QFETCH(bool, library);
+        QTemporaryDir noLibrary;
+        if (!library) SetStringLibraryFolder(noLibrary.path().toStdString());
+        BoxScript boxes;
+        frmMain w;
+        QList<QUrl> opened;
+        const DesktopHooks previous =
+            SetDesktopHooks({[&](const QUrl& url) { opened << url; return true; }, {}});
+        QString title, link, caption;
+        QTimer::singleShot(0, [&] {
+            auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+            if (!about) return;
+            title = about->lblTitle->text();
+            link = about->lblHyperlink->text();
+            caption = about->windowTitle();
+            QTest::mouseClick(about->lblHyperlink, Qt::LeftButton);
+            about->cmdOk->click();
+        });
+        w.miAbout->trigger();
+        SetDesktopHooks(previous);
+        const QStringList v = QString(QUILLEX_VERSION).split('.');
+        QCOMPARE(title, library ? QString::fromStdString(FormatMsg(GetResString(53, ""), {v[0].toStdString(),
+                                                                                           v[1].toStdString(),
+                                                                                           v[2].toStdString()}))
+                                : QString(kNoResource));
+        QCOMPARE(caption, library ? Res(56) : QString(kNoResource));
+        QCOMPARE(link, QString("https://www.tarnwick.nl"));
+        QCOMPARE(opened, QList<QUrl>{QUrl(link)});
+    }
+
+    // Opening with the associated program: without waiting the desktop
+    // opens it; with waiting the program runs to its end; a path without
+    // a program is told in a box with the program's title.
+    void openWithAssociatedProgram_data() {
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("desktopOpens");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("no wait, desktop opens") << false << "" << true << true;
+        QTest::newRow("no wait, desktop refuses") << false << "" << false << false;
+        QTest::newRow("wait, program runs") << true << "/bin/true" << false << true;
+        QTest::newRow("wait, no program") << true << "" << false << false;
+        QTest::newRow("wait, program missing") << true << "/geen/programma" << false << false;
+    }
+    void openWithAssociatedProgram() {
+        QFETCH(bool, wait);
+        QFETCH(QString, program);
+        QFETCH(bool, desktopOpens);
+        QFETCH(bool, opened);
+        BoxScript boxes;
+        QList<QUrl> urls;
+        const DesktopHooks previous = SetDesktopHooks({[&](const QUrl& url) {
+                                                           urls << url;
+                                                           return desktopOpens;
+                                                       },
+                                                       [&](const QString&) { return program; }});
+        const QString path = m_dir.filePath("brief.txt");
+        const bool result = OpenWithAssociatedProgram(nullptr, path, wait);
+        SetDesktopHooks(previous);
+        QCOMPARE(result, opened);
+        QCOMPARE(urls, wait ? QList<QUrl>{} : QList<QUrl>{QUrl::fromLocalFile(path)});
+        QCOMPARE(int(boxes.boxes.size()), opened ? 0 : 1);
+        if (!opened) {
+            QCOMPARE(boxes.boxes[0].title, GetResString(1, ""));
+            QCOMPARE(boxes.boxes[0].icon, MsgIcon::Exclamation);
+            QVERIFY(QString::fromStdString(boxes.boxes[0].text).contains(program.isEmpty() ? path : program));
+        }
+    }
+
+    // The link of the About window is underlined while the pointer is over it.
+    void linkUnderlinedUnderThePointer() {
+        frmAbout about;
+        about.show();
+        QVERIFY(!about.lblHyperlink->font().underline());
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+        QApplication::sendEvent(about.lblHyperlink, &enter);
+        QVERIFY(about.lblHyperlink->font().underline());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(about.lblHyperlink, &leave);
+        QVERIFY(!about.lblHyperlink->font().underline());
+    }
+
+    // An access error listing the archive folder while opening: text 140
+    // with the critical icon, then the program ends.
+    void accessErrorWhileOpeningEndsTheProgram() {
+        BoxScript boxes;
+        SampleManifest sample = test::WriteArchive(m_dir.path(), NextName(), 8);
+        std::vector<int> ended;
+        const auto previous = frmMain::SetProgramEnd([&](int code) { ended.push_back(code); });
+        frmMain w;
+        failpoints::Reset();
+        failpoints::Arm("open.list-folder", 1, FailAction::IoError);
+        w.OpenDatabaseFile(sample.mainDatabase);
+        failpoints::Reset();
+        frmMain::SetProgramEnd(previous);
+        QCOMPARE(int(boxes.boxes.size()), 1);
+        QCOMPARE(boxes.boxes[0].text, FormatMsg(GetResString(140, "")));
+        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Critical);
+        QCOMPARE(ended, std::vector<int>{75});
+        QVERIFY(w.State().m_sDatabaseName.empty());
+        // The archive is free again: it opens as usual afterwards.
+        frmMain again;
+        again.OpenDatabaseFile(sample.mainDatabase);
+        QCOMPARE(again.State().m_sDatabaseName, sample.mainDatabase);
+    }
+
+    // Qt's own texts in Dutch when Qt's translations are installed.
+    void qtTextsInDutch() {
+        const QString qm = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_nl.qm";
+        if (!QFile::exists(qm)) QSKIP("Qt's Dutch translation (qt6-translations-l10n) is not installed");
+        QVERIFY(InstallDutchQtTexts(*QCoreApplication::instance()));
+        QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QString("Nee"));
+    }
+
+    // The screenshots command writes its six pictures and leaves the real
+    // boxes and dialogs as they were.
+    void screenshots() {
+        BoxScript boxes;
+        const SampleManifest sample = test::WriteArchive(m_dir.path(), NextName(), 8, {"no-data-row"});
+        const QString out = m_dir.filePath(NextName() + "-plaatjes");
+        QCOMPARE(RunScreenshots(out, QString::fromStdString(sample.mainDatabase), {}), 0);
+        for (const char* name : {"main", "information", "about", "progress", "compact", "reorganize"}) {
+            QImage picture(out + "/" + name + ".png");
+            QVERIFY2(!picture.isNull() && picture.width() > 100, name);
+        }
+        frmMain w;
+        w.MsgBox("na de plaatjes", MsgButtons::OK, MsgIcon::Information, "t");
+        QCOMPARE(boxes.boxes.back().text, std::string("na de plaatjes"));
+    }
+
+    // Every box carries the program's title, also one whose caller gave none.
+    void boxWithoutTitleGetsTheProgramTitle() {
+        BoxScript boxes;
+        frmMain w;
+        w.MsgBox("tekst", MsgButtons::OK, MsgIcon::Exclamation, "");
+        QCOMPARE(boxes.boxes.at(0).title, GetResString(1, ""));
+    }
+};
+
+int main(int argc, char** argv) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QApplication app(argc, argv);
+    tst_frmMainActions test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_frmMainActions.moc"
