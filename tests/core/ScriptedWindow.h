@@ -27,6 +27,8 @@ public:
     ProgressView lastProgress;
     int progressUpdates = 0;
     int cancelAfterUpdates = -1;      // hide the progress window after that many updates
+    int cancelAfterEvents = -1;       // ... after that many turns of the event loop (drawing is throttled, these are not)
+    int events = 0;
 
     void UpdateStatusBar() override { calls.push_back("UpdateStatusBar"); }
     void ListClear(ListId l) override {
@@ -59,7 +61,9 @@ public:
         }
         return SafeAnswer(buttons);
     }
-    void DoEvents() override {}
+    void DoEvents() override {
+        if (progressVisible && ++events == cancelAfterEvents) progressVisible = false;
+    }
     void ProgressShow(const ProgressView& v) override {
         progressVisible = true;
         lastProgress = v;

@@ -50,7 +50,7 @@ protected:
 
     Outcome run(short flags, int cancelAfter = -1) {
         qx::test::ScriptedWindow window;
-        window.cancelAfterUpdates = cancelAfter;
+        window.cancelAfterEvents = cancelAfter;
         CDatabase db(window);
         Settings::Get().DatabasePassword = a.password;
         Settings::Get().DatabaseVersion = 8;
@@ -170,7 +170,7 @@ TEST_F(Checks, DocumentsAlternatingBetweenSubDatabasesAreEachCheckedInTheirOwn) 
 TEST_F(Checks, CancellingKeepsRepairsAndSkipsTheRest) {
     a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 119) "
            "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 999, 0, 'd', 1 FROM r");
-    const Outcome o = run(23 | 32, 5);
+    const Outcome o = run(23 | 32, 20);
     EXPECT_FALSE(o.analysed);
     EXPECT_LT(o.findings.size(), 20u);
     EXPECT_FALSE(o.findings.empty());
