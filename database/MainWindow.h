@@ -27,6 +27,8 @@ struct MainWindowState {
     // Why changes of the last check or repair could not all be saved (disk
     // full, I/O error); "" when everything found repaired was saved.
     std::string m_sSaveError;
+    // The last check was cancelled: its list holds only what it found until then.
+    bool m_bListPartial = false;
 };
 
 enum class ListId { Documents, Picbases };  // lvDocuments, lvPicbases

@@ -17,6 +17,7 @@ std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::siz
     auto count = [](long n) { return n == -1 ? Variant("--") : Variant(n); };
     panels[1] = FormatMsg(GetResString(113, "beschadigd: %s"), {count(state.m_nDamaged)});
     panels[2] = FormatMsg(GetResString(114, "gerepareerd: %s"), {count(state.m_nFixed)});
+    if (state.m_bListPartial) panels[2] += "  " + GetResString(218, "Lijst onvolledig: de controle is afgebroken");
     if (documentRows > 0)
         panels[3] = FormatMsg(GetResString(115, "geselecteerd %s"), {static_cast<long>(selectedRows)});
     return panels;

@@ -117,6 +117,9 @@ void frmMain::CreateMenus() {
         miCheckSub[i] = miAnalyse->addAction(QString::fromUtf8(checks[i]));
         connect(miCheckSub[i], &QAction::triggered, this, [this, i] { miCheckSub_Click(i); });
     }
+    miAnalyse->addSeparator();
+    miReportOnly = miAnalyse->addAction(QStringLiteral("Alleen &rapporteren"));
+    miReportOnly->setCheckable(true);
     miReorganize = miDatabase->addAction(QStringLiteral("&Reorganiseren..."));
 
     miDocuments = bar->addMenu(QStringLiteral("Do&cumenten"));
@@ -197,6 +200,7 @@ void frmMain::SetMenuCaptions() {
     miCheckSub[1]->setText(Res(30));
     miCheckSub[2]->setText(Res(31));
     miCheckSub[4]->setText(Res(58));
+    miReportOnly->setText(Res(219));
     miReorganize->setText(Res(7));
     miDocuments->setTitle(Res(8));
     miDocumentInfo->setText(Res(9));
@@ -256,7 +260,22 @@ void frmMain::UpdateMenus() {
 void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
     const MessageBoxRun run;
+    // A report-only check writes nothing into the archive folder, its log
+    // included; the archive is reconnected for it and afterwards.
+    const bool reportOnly = miReportOnly->isChecked();
+    const std::string log = Settings::Get().LogFileName;
+    if (reportOnly) {
+        Settings::Get().LogFileName = Settings::Get().LogFileChosen;
+        if (!Database().SetDryRun(true)) {
+            Settings::Get().LogFileName = log;
+            return;
+        }
+    }
     RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
+    if (reportOnly) {
+        Database().SetDryRun(false);
+        Settings::Get().LogFileName = log;
+    }
 }
 
 void frmMain::miOpen_Click() { OpenDatabaseFile(std::string()); }

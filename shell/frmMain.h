@@ -102,6 +102,7 @@ public:
     QAction* miOpen = nullptr;
     QMenu* miAnalyse = nullptr;
     std::array<QAction*, 6> miCheckSub{};  // item 3 is a separator
+    QAction* miReportOnly = nullptr;        // checked: the checks change nothing on disk
     QAction* miReorganize = nullptr;
     QMenu* miDocuments = nullptr;
     QAction* miDocumentInfo = nullptr;

@@ -55,6 +55,7 @@ void CDatabase::Analyse(short& Flags) {
     std::unordered_map<long, std::pair<std::string, short>> folderPaths;
     m_folderPaths = &folderPaths;
 
+    m_window.State().m_bListPartial = false;
     if (Flags == 64) return AnalyseFolders();
     if (Flags == 128) return AnalyseLargeDocs();
 
@@ -77,6 +78,7 @@ void CDatabase::Analyse(short& Flags) {
         cancelled = m_bLinkCheckCancelled;
     }
     m_window.State().m_bAnalysed = !cancelled;
+    m_window.State().m_bListPartial = cancelled;
     m_bShowErrors = savedShowErrors;
     if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8) ShowBackupSummary();
     ReportTrappedErrors(trap);

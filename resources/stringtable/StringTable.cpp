@@ -342,6 +342,8 @@ constexpr const char* TextFor(int id) {
         return "Het logbestand '%s' is een bestand van de database (%s); er wordt niets in geschreven en de "
                "database wordt niet geopend.";
     case 217: return "Zou worden hersteld";
+    case 218: return "Lijst onvolledig: de controle is afgebroken";
+    case 219: return "Alleen rapporteren";
     case 212:
         return "U hebt geen leesrechten voor de database '%s'. Vraag uw beheerder om toegang. De database is niet "
                "beschadigd.";
@@ -433,7 +435,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 155, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 157, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

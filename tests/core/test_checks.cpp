@@ -1,6 +1,7 @@
 // The link check and the document check against small damaged archives:
 // what is found, with which code, what is repaired, and that a second run
 // finds only what stays damaged.
+#include "database/StatusBar.h"
 #include "database/checks/ResultCodes.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -36,6 +37,8 @@ struct Outcome {
     std::vector<short> unkeyed;      // codes of rows without a document
     bool analysed = false;
     bool noErrorsBox = false;
+    bool partial = false;         // the list says the check was cancelled
+    std::string statusCounters;   // the status bar's panel after the counters
 };
 
 class Checks : public ::testing::Test {
@@ -64,6 +67,8 @@ protected:
             else o.findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
         }
         o.analysed = window.state.m_bAnalysed;
+        o.partial = window.state.m_bListPartial;
+        o.statusCounters = StatusBarTexts(window.state, 1, 0)[2];
         for (const auto& b : window.boxes) o.noErrorsBox |= b.icon == MsgIcon::Information;
         return o;
     }
@@ -174,6 +179,9 @@ TEST_F(Checks, CancellingKeepsRepairsAndSkipsTheRest) {
     EXPECT_FALSE(o.analysed);
     EXPECT_LT(o.findings.size(), 20u);
     EXPECT_FALSE(o.findings.empty());
+    EXPECT_TRUE(o.partial);
+    EXPECT_NE(o.statusCounters.find(GetResString(218, "")), std::string::npos) << o.statusCounters;
+    EXPECT_FALSE(run(23 | 32).partial);
 }
 
 TEST_F(Checks, SingleChecksRunAloneAndACleanArchiveSaysSo) {

@@ -254,6 +254,37 @@ private slots:
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     }
 
+    // "Alleen rapporteren": the check lists what it would repair, the
+    // archive folder stays as it was, and the next real check still finds it.
+    void reportOnlyCheckChangesNothing() {
+        const SampleManifest sample = test::WriteArchive(m_dir.path(), "Rapport", 8, {"data-in-other-sub-database"});
+        BoxScript boxes;
+        frmMain w;
+        w.OpenDatabaseFile(sample.mainDatabase);
+        const auto folder = [&] {
+            QStringList entries;
+            for (const QFileInfo& f : QDir(QFileInfo(QString::fromStdString(sample.mainDatabase)).path())
+                                          .entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+                QFile file(f.filePath());
+                file.open(QIODevice::ReadOnly);
+                entries << f.fileName() + " " + QString::number(f.lastModified().toMSecsSinceEpoch()) + " " +
+                               QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+            }
+            return entries;
+        };
+        const QStringList before = folder();
+        w.miReportOnly->setChecked(true);
+        w.miCheckSub[1]->trigger();
+        const int moved = int(sample.faultIds.at("data-in-other-sub-database").size());
+        QCOMPARE(w.lvDocuments->RowCount(), moved);
+        QCOMPARE(folder(), before);
+        QVERIFY(!w.Database().DryRun());
+        w.miReportOnly->setChecked(false);
+        w.miCheckSub[1]->trigger();
+        QCOMPARE(w.lvDocuments->RowCount(), moved);
+        QVERIFY(folder() != before);
+    }
+
     // A notice met again and again is shown once in a run of the program:
     // once while opening, not again when a check meets it; each time it is
     // held back the log counts it.
