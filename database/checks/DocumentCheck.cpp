@@ -120,14 +120,6 @@ struct DocumentRows {
 }  // namespace
 
 bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap) {
-    const long total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) AS CNT FROM FOLDERS WHERE NOT ISFOLDER", trap);
-    const double step = total > 0 ? 100.0 / total : 0.0;
-    double position = 0;
-    long index = 0;
-    progress.SetInitial(total, 100, (flags & BitThorough) != 0, progress.Now());
-    progress.m_sLblProgress1 = GetResString(62, "Resources not found");
-    progress.m_sLblProgress2 = GetResString(63, "Resources not found");
-    progress.Show();
 
     // While the document rows are read and sorted, another thread reads
     // the sizes in the sub databases. Not in a report-only run: its changes
@@ -149,7 +141,11 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
                               " FROM FOLDERS WHERE NOT ISFOLDER");
         if (!st.ok()) trap(st.error());
         sql::Step s;
-        docs.rows.reserve(static_cast<size_t>(std::max(total, 0L)));
+        // The highest rowid bounds the number of rows and costs one page
+        // read; growing the vector instead would copy it again and again.
+        if (sql::Statement last(m_AdoCnMain->database(), "SELECT max(rowid) FROM FOLDERS");
+            last.ok() && last.step() == sql::Step::Row)
+            docs.rows.reserve(static_cast<size_t>(std::clamp<std::int64_t>(last.getInt64(0), 0, 50000000)));
         while (st.ok() && (s = st.step()) == sql::Step::Row) {
             DocumentRows::Row r{};
             r.rowid = st.getInt64(0);
@@ -174,6 +170,17 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             return a.rowid < b.rowid;
         });
     }
+
+    // The rows read are the count: counting them first would read the
+    // whole table once more.
+    const long total = static_cast<long>(docs.rows.size());
+    const double step = total > 0 ? 100.0 / total : 0.0;
+    double position = 0;
+    long index = 0;
+    progress.SetInitial(total, 100, (flags & BitThorough) != 0, progress.Now());
+    progress.m_sLblProgress1 = GetResString(62, "Resources not found");
+    progress.m_sLblProgress2 = GetResString(63, "Resources not found");
+    progress.Show();
 
     // One read transaction per file for the whole walk: a lookup outside a
     // transaction costs several times the lookup itself. Repairs are
