@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "database/ProgressWindow.h"
 #include "database/access/OpenArchive.h"
+#include "support/ImageLoader.h"
 
 #include <atomic>
 #include <filesystem>
@@ -161,6 +162,8 @@ void TerminalWindow::draw(const ProgressView& view, bool force) {
 }
 
 bool TerminalWindow::CompactCanceled() const { return g_interrupted; }
+
+int TerminalWindow::LoadImage(const std::vector<std::uint8_t>& data) { return LoadImageStatus(data); }
 
 bool TerminalWindow::cancelled() const { return g_interrupted; }
 

@@ -28,6 +28,7 @@ public:
     void ProgressUpdate(const ProgressView& view) override;
     void ProgressHide() override;
     bool CompactCanceled() const override;
+    int LoadImage(const std::vector<std::uint8_t>& data) override;
 
     const std::vector<ListRow>& rows(ListId list) const { return list == ListId::Documents ? m_documents : m_picbases; }
     int warnings() const { return m_warnings; }
