@@ -156,6 +156,9 @@ private:
         Answer sizeOf(engine::Connection& pdb, long id);
         static std::optional<std::int64_t> find(const std::vector<std::pair<std::int64_t, std::int64_t>>& rows,
                                                 long id);
+        // Each document's row asked for alone: a check that reads every
+        // document's bytes right after reads its page once, not twice.
+        bool perDocument = false;
         // The sub database asked last; documents come in runs of the same one.
         const void* lastCore = nullptr;
         Sizes* lastSizes = nullptr;

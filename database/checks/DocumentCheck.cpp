@@ -177,6 +177,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     std::unique_ptr<engine::HeldTransaction> pdbHold;
     DataSizes sizes;
+    sizes.perDocument = (flags & BitThorough) != 0;
     std::vector<ConnectionPtr> keptOpen;
     m_pdbPool = &keptOpen;
     struct EndPool {
@@ -222,7 +223,7 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
     // time it is needed: looking them up one document at a time, in folder
     // order, would read every page of the file again and again.
     Answer answer;
-    if (lastCore != pdb.core().get() || !lastSizes) {
+    if (!perDocument && (lastCore != pdb.core().get() || !lastSizes)) {
         const std::string key = pdb.dataSource();
         auto it = bySubDatabase.find(key);
         if (it == bySubDatabase.end()) {
@@ -242,7 +243,7 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
         lastCore = pdb.core().get();
         lastSizes = &it->second;
     }
-    if (!lastSizes->bulkFailed) {
+    if (!perDocument && !lastSizes->bulkFailed) {
         const auto size = find(lastSizes->rows, id);
         answer.kind = size ? Kind::Found : Kind::Absent;
         answer.size = size.value_or(0);
