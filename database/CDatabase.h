@@ -25,6 +25,7 @@ class ArchiveLock;
 struct IntentRecord;
 class ErrorTrap;
 class ProgressWindow;
+struct ImagesAhead;
 using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
 
 class CDatabase {
@@ -175,6 +176,10 @@ private:
     // The thorough check's load of a graphical document: 0, or
     // ResultCorruptDocument when it does not load.
     short LoadDocument(long id, std::span<const std::uint8_t> data);
+    // The loader's status turned into the check's result, with its log lines.
+    short LoadResult(long id, int status);
+    // While a thorough check walks: the documents decoded ahead, or null.
+    ImagesAhead* m_imagesAhead = nullptr;
     // The storage format of an imported document, repaired after a backup.
     void CheckStorageFormat(const DocumentRef& doc, std::span<const std::uint8_t> data, const std::string& name,
                             const std::string& picbase, const std::string& virtualPath);

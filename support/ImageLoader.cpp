@@ -95,4 +95,43 @@ ImageLoad LoadDocumentImage(std::span<const std::uint8_t> data, bool keepFirst) 
     return out;
 }
 
+ImageDecodePool::ImageDecodePool(int threads) {
+    for (int i = 0; i < std::max(1, threads); ++i) m_threads.emplace_back([this] { work(); });
+}
+
+ImageDecodePool::~ImageDecodePool() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_queue.clear();
+    }
+    m_wake.notify_all();
+    for (std::thread& t : m_threads) t.join();
+}
+
+std::future<int> ImageDecodePool::submit(std::vector<std::uint8_t> data) {
+    std::packaged_task<int()> task([bytes = std::move(data)] { return LoadImageStatus(bytes); });
+    std::future<int> result = task.get_future();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(std::move(task));
+    }
+    m_wake.notify_one();
+    return result;
+}
+
+void ImageDecodePool::work() {
+    for (;;) {
+        std::packaged_task<int()> task;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_stop) return;
+            task = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        task();
+    }
+}
+
 }  // namespace qx

@@ -6,10 +6,16 @@
 // that is not the document, so a warning makes the load fail as well.
 #include <QImage>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <future>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace qx {
 
@@ -30,5 +36,26 @@ ImageLoad LoadDocumentImage(std::span<const std::uint8_t> data, bool keepFirst =
 
 // The status alone.
 inline int LoadImageStatus(std::span<const std::uint8_t> data) { return LoadDocumentImage(data).status; }
+
+// Decodes documents on worker threads, for a walk that goes on reading
+// while earlier documents are decoded. Each submitted document's status
+// arrives through its future; what is still queued when the pool goes is
+// dropped (its future then reports a broken promise).
+class ImageDecodePool {
+public:
+    explicit ImageDecodePool(int threads);
+    ~ImageDecodePool();
+    ImageDecodePool(const ImageDecodePool&) = delete;
+    ImageDecodePool& operator=(const ImageDecodePool&) = delete;
+    std::future<int> submit(std::vector<std::uint8_t> data);
+
+private:
+    void work();
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<int()>> m_queue;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
 
 }  // namespace qx

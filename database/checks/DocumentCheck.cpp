@@ -5,6 +5,7 @@
 #include "database/access/FileNames.h"
 #include "database/checks/Backup.h"
 #include "database/checks/CheckSupport.h"
+#include "database/checks/ImagesAhead.h"
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -14,6 +15,8 @@
 #include "support/engine/Recordset.h"
 
 #include <QDateTime>
+
+#include <optional>
 
 #include <algorithm>
 #include <climits>
@@ -187,8 +190,25 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             db.m_lastPicbase = {};
         }
     } endPool{*this};
+    // Decoding is the cost of a thorough check; it runs on two workers
+    // while the walk reads on, when the window only decodes.
+    std::optional<ImagesAhead> ahead;
+    if ((flags & BitThorough) && m_window.LoadsWithoutDisplay()) {
+        std::vector<ImagesAhead::Upcoming> walk;
+        walk.reserve(docs.rows.size());
+        for (const DocumentRows::Row& r : docs.rows) {
+            walk.push_back({r.id, r.databaseId, IsGraphicalTemplate(docs.template1(r))});
+        }
+        ahead.emplace(std::move(walk), 2);
+        m_imagesAhead = &*ahead;
+    }
+    struct EndAhead {
+        CDatabase& db;
+        ~EndAhead() { db.m_imagesAhead = nullptr; }
+    } endAhead{*this};
     for (const DocumentRows::Row& row : docs.rows) {
         if (!progress.Visible()) break;
+        if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
         currentId = row.id;
         const std::string name(docs.name(row));
         ++index;

@@ -5,6 +5,7 @@
 #include "database/CDatabase.h"
 #include "database/checks/Backup.h"
 #include "database/checks/CheckSupport.h"
+#include "database/checks/ImagesAhead.h"
 #include "database/checks/ResultCodes.h"
 #include "database/checks/StorageFormat.h"
 #include "support/Log.h"
@@ -21,10 +22,6 @@ namespace {
 // The loader's status for "nothing to load", which is not a damaged document.
 constexpr int kLoaderNothingToLoad = 20007;
 
-bool IsGraphical(const std::string& template1) {
-    return template1.empty() || template1.rfind("MC", 0) == 0 || template1.rfind("MP", 0) == 0;
-}
-
 std::string Hex(long number) {
     char text[16];
     std::snprintf(text, sizeof text, "%lX", static_cast<unsigned long>(static_cast<std::uint32_t>(number)));
@@ -33,12 +30,41 @@ std::string Hex(long number) {
 
 }  // namespace
 
+void ImagesAhead::fill(engine::Connection& pdb, long databaseId) {
+    next = std::max(next, position);
+    for (; next < docs.size() && next < position + kAhead; ++next) {
+        const Upcoming& u = docs[next];
+        // A run of documents in one sub database ends here; the rest is
+        // read when the walk has that sub database open.
+        if (u.databaseId != databaseId) return;
+        if (!u.graphical || pending.count(u.id)) continue;
+        sql::Statement* st = pdb.prepared("SELECT PICTURE FROM PICTURES WHERE ID = ?");
+        if (!st) return;
+        st->bind(1, static_cast<std::int64_t>(u.id));
+        // Whatever does not read here is read again, and judged, by the walk.
+        if (st->step() == sql::Step::Row && st->columnBytes(0) > 0) pending.emplace(u.id, pool.submit(st->getBlob(0)));
+        st->reset();
+    }
+}
+
+std::optional<int> ImagesAhead::take(long id) {
+    auto it = pending.find(id);
+    if (it == pending.end()) return std::nullopt;
+    std::future<int> result = std::move(it->second);
+    pending.erase(it);
+    return result.get();
+}
+
 short CDatabase::CheckDocumentContent(const DocumentRef& doc, const std::string& name, const std::string& picbase,
                                       const std::string& virtualPath, ErrorTrap& trap) {
-    const bool graphical = IsGraphical(doc.template1);
+    const bool graphical = IsGraphicalTemplate(doc.template1);
     // Only what is examined is read: an imported file in the trash, or in
     // an archive without storage-format checks, is left unread.
     if (!graphical && (Settings::Get().DatabaseVersion < 8 || doc.trashed)) return 0;
+    if (graphical && m_imagesAhead) {
+        m_imagesAhead->fill(*m_AdoCnPdb, doc.databaseId);
+        if (const std::optional<int> status = m_imagesAhead->take(doc.id)) return LoadResult(doc.id, *status);
+    }
     sql::Statement* st = m_AdoCnPdb->prepared("SELECT PICTURE FROM PICTURES WHERE ID = ?");
     if (!st) {
         trap.logReported(m_AdoCnPdb->database().lastError());
@@ -62,8 +88,11 @@ short CDatabase::CheckDocumentContent(const DocumentRef& doc, const std::string&
 }
 
 short CDatabase::LoadDocument(long id, std::span<const std::uint8_t> data) {
+    return LoadResult(id, m_window.LoadImage(std::vector<std::uint8_t>(data.begin(), data.end())));
+}
+
+short CDatabase::LoadResult(long id, int status) {
     MainWindowState& state = m_window.State();
-    const int status = m_window.LoadImage(std::vector<std::uint8_t>(data.begin(), data.end()));
     state.m_nOleDbErr = 0;
     if (status != 0 && status != kLoaderNothingToLoad) {
         WriteLog("Error loading from database (" + std::to_string(status) + ")");

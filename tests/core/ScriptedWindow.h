@@ -83,7 +83,9 @@ public:
         calls.push_back("LoadImage " + std::to_string(data.size()));
         return imageStatus ? *imageStatus : LoadImageStatus(data);
     }
+    bool LoadsWithoutDisplay() const override { return !imageStatus && decodeAhead; }
     bool compactCanceled = false;
+    bool decodeAhead = true;  // false: every load goes through LoadImage, on the check's thread
     std::optional<int> imageStatus;  // the loader's answer; unset: the real loader decodes the bytes
 
 private:

@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <map>
+#include <ranges>
 #include <set>
 
 using namespace qx;
@@ -69,6 +70,7 @@ std::map<std::string, std::string> Contents(const std::string& folder) {
 
 struct Outcome {
     std::map<long, short> findings;
+    std::vector<std::string> rows;  // list keys in the order they came
     bool analysed = false;
     std::vector<qx::test::ScriptedWindow::Box> boxes;
     std::vector<std::string> calls;
@@ -94,8 +96,10 @@ protected:
     }
     // The markers of the sub databases are data rows without a document;
     // only a link check would list them, so they are left out.
-    Outcome run(bool dryRun = false, std::deque<MsgAnswer> answers = {}, bool compactCancel = false) {
+    Outcome run(bool dryRun = false, std::deque<MsgAnswer> answers = {}, bool compactCancel = false,
+                bool decodeAhead = true) {
         qx::test::ScriptedWindow window;
+        window.decodeAhead = decodeAhead;
         window.answers = std::move(answers);
         window.compactCanceled = compactCancel;
         CDatabase db(window);
@@ -105,8 +109,10 @@ protected:
         short flags = 319 & ~32;
         db.Analyse(flags);
         Outcome o;
-        for (const ListRow& r : window.lists[ListId::Documents])
+        for (const ListRow& r : window.lists[ListId::Documents]) {
             if (!r.key.empty()) o.findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
+            o.rows.push_back(r.key);
+        }
         o.analysed = window.state.m_bAnalysed;
         o.boxes = window.boxes;
         o.calls = window.calls;
@@ -169,6 +175,32 @@ TEST_F(Thorough, RepairsAfterABackupAndASecondRunFindsOnlyWhatStaysDamaged) {
     EXPECT_EQ(second.findings, (std::map<long, short>{{4, ResultCorruptDocument}, {7, ResultCorruptDocument}}));
     EXPECT_EQ(BackupFiles(dir.path()), backups);
     for (const auto& box : second.boxes) EXPECT_NE(box.title, "Back-ups...");
+}
+
+// Decoding ahead on worker threads changes nothing the user sees: the same
+// findings, list rows and log lines, in the same order, as one decode after
+// the other on the check's own thread.
+TEST_F(Thorough, DecodingAheadKeepsTheDocumentOrder) {
+    for (long id = 10; id < 50; ++id) {
+        const long sub = id < 30 ? 1 : 2;
+        if (id % 7 == 0) doc(id, sub, "", sample::TruncatedJpeg(160, 120, 50, static_cast<std::uint32_t>(id)));
+        else if (id % 5 == 0) doc(id, sub, "PDF", kWidenedPdf);
+        else if (id % 11 == 0) doc(id, sub, "MC12", Bytes(40, 0x33));
+        else doc(id, sub, "", sample::MultipageTiff(2, 64, 90, static_cast<std::uint32_t>(id)));
+    }
+    // Report-only runs: both see the archive as it is.
+    std::vector<Outcome> outcomes;
+    std::vector<std::vector<std::string>> logs;
+    for (bool ahead : {false, true}) {
+        const std::size_t before = qx::test::LogLines().size();
+        outcomes.push_back(run(true, {}, false, ahead));
+        const auto lines = qx::test::LogLines();
+        logs.emplace_back(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
+    }
+    EXPECT_EQ(outcomes[1].rows, outcomes[0].rows);
+    EXPECT_EQ(outcomes[1].findings, outcomes[0].findings);
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_EQ(std::ranges::count(outcomes[0].findings | std::views::values, ResultCorruptDocument), 6 + 4);
 }
 
 // A report-only run finds and reports what a real run does and changes
