@@ -10,6 +10,7 @@
 #include "support/Log.h"
 #include "support/Settings.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qx {
@@ -107,11 +108,18 @@ bool CDatabase::BackupOriginalField(const std::string& sDataFileNameMask, long n
     bool result = false;
     sql::Database& db = backup->database();
     {
-        sql::Statement find(db, "SELECT ID FROM PICTURES WHERE ID = ?");
+        sql::Statement find(db, "SELECT PICTURE FROM PICTURES WHERE ID = ?");
         find.bind(1, static_cast<std::int64_t>(nId));
         const sql::Step found = find.ok() ? find.step() : sql::Step::Failed;
+        // The same bytes already there: a run that stopped between its
+        // backup and its repair left them, and they are safe.
+        const bool same = found == sql::Step::Row && std::ranges::equal(find.getBlob(0), btData);
         if (found == sql::Step::Failed) {
             fail(find.error().code, find.error().message);
+        } else if (same && SyncFile(file, "backup.sync-file") == 0 && SyncFolder(folder, "backup.sync-folder") == 0) {
+            WriteLog("Entry #" + std::to_string(nId) + " is already backed up in '" + file + "'");
+            result = true;
+            m_backupFilesWritten.insert(file);
         } else if (found == sql::Step::Row) {
             WriteLog("Error: could not assign new entry! Entry #" + std::to_string(nId) + " already exists.");
         } else {

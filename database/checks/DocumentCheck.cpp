@@ -220,6 +220,9 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         if (doc.parent == doc.id) doc.parent = 0;
         CheckDocument(doc, flags, name, trap, sizes, [&] {
             if (!pdbHold || !pdbHold->holds(m_AdoCnPdb.get())) {
+                // The repairs written in the sub database left behind are
+                // committed now; a refused commit undoes them and is said.
+                if (pdbHold && !pdbHold->finish()) NoteSaveFailure(pdbHold->path(), pdbHold->error());
                 pdbHold.reset();
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
             }

@@ -199,6 +199,9 @@ const CommandCase kCommands[] = {
     {"Open", {"open", "--yes"}, {"sub-database-number-gaps", "unreferenced-sub-database"}, 40},
     {"CheckNormal", {"check", "--normal", "--yes"}, {}, 60},
     {"RepairMultipage", {"repair-multipage", "--yes"}, {"orphan-page-no-container", "orphan-page-container-not-mp"}, 40},
+    // Backups, storage-format repairs and the trash conversion.
+    {"CheckThorough", {"check", "--thorough", "--yes"},
+     {"double-byte-pdf", "zero-upper-half", "worked-example-pdf", "no-trash-support", "truncated-jpeg"}, 40},
 };
 
 // Cases that fail for a fault that is known and being worked on; they are

@@ -269,15 +269,18 @@ namespace {
 class Backups : public Thorough {
 protected:
     // Runs the backups of `ids` in one run; their results.
-    std::vector<bool> backup(const std::vector<long>& ids, const std::string& mask, bool dryRun = false) {
+    // The bytes backed up for a document: its ID, 0, and the call number (1 every time with sameBytesAgain).
+    std::vector<bool> backup(const std::vector<long>& ids, const std::string& mask, bool dryRun = false,
+                             bool sameBytesAgain = false) {
         qx::test::ScriptedWindow window;
         CDatabase db(window);
         db.m_bShowErrors = false;
         db.SetDryRun(dryRun);
         EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
         std::vector<bool> out;
+        int call = 0;
         for (long id : ids) {
-            const Bytes data{static_cast<std::uint8_t>(id), 0, 1};
+            const Bytes data{static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(sameBytesAgain ? 1 : ++call)};
             out.push_back(CDatabaseTestAccess::BackupOriginalField(db, mask, id, data, "\\Map\\doc" + std::to_string(id)));
         }
         return out;
@@ -306,11 +309,14 @@ TEST_F(Backups, SequenceReuseAndLimits) {
         std::string logged;
         int version = 8;
         bool dryRun = false;
+        bool sameBytesAgain = false;
     } cases[] = {
         {"the first backup creates 01, the next joins it", [] {}, {7, 8}, {true, true}, {1},
          "Using data backup file '" + BackupFileName(mask, 1) + "'"},
-        {"the same document twice is refused", [] {}, {7, 7}, {true, false}, {1},
+        {"the same document again, other bytes: refused", [] {}, {7, 7}, {true, false}, {1},
          "Error: could not assign new entry! Entry #7 already exists."},
+        {"the same document again, the same bytes: already safe", [] {}, {7, 7}, {true, true}, {1},
+         "Entry #7 is already backed up in '" + BackupFileName(mask, 1) + "'", 8, false, true},
         {"a full file is passed over", [&] {
              { std::ofstream(BackupFileName(mask, 1), std::ios::binary); }
              fs::resize_file(BackupFileName(mask, 1), kBackupFullKB * 1024);
@@ -330,7 +336,7 @@ TEST_F(Backups, SequenceReuseAndLimits) {
         fs::remove(outside);
         c.prepare();
         Settings::Get().DatabaseVersion = c.version;
-        EXPECT_EQ(backup(c.ids, mask, c.dryRun), c.results) << c.name;
+        EXPECT_EQ(backup(c.ids, mask, c.dryRun, c.sameBytesAgain), c.results) << c.name;
         Settings::Get().DatabaseVersion = 8;
         std::vector<int> files;
         for (int s = 1; s <= 99; ++s)
