@@ -93,8 +93,8 @@ TEST_F(StorageFormat, PdfSignatureNeedsElevenBytes) {
 
 TEST_F(StorageFormat, RepairGivesTheDocumentBack) {
     Bytes big;  // more than two 16384-byte pieces, a first piece of 7232 bytes
-    std::string original;
-    for (int i = 0; i < 20000; ++i) original += static_cast<char>('A' + i % 26);
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += static_cast<char>('A' + i % 26);
     struct Case {
         const char* name;
         short type;
@@ -105,8 +105,8 @@ TEST_F(StorageFormat, RepairGivesTheDocumentBack) {
         {"the widened PDF of the example", StorageDoubleByte,
          B({0x25, 0, 0x50, 0, 0x44, 0, 0x46, 0, 0x2D, 0, 0x31, 0}), B({0x25, 0x50, 0x44, 0x46, 0x2D, 0x31, 0}), 6},
         {"2k bytes of type 1 give k + 1", StorageDoubleByte, Wide("abcd"), Text(std::string("abcd") + '\0'), 4},
-        {"type 1 over several pieces", StorageDoubleByte, Wide(original), [&] {
-             Bytes b = Text(original);
+        {"type 1 over several pieces", StorageDoubleByte, Wide(text), [&] {
+             Bytes b = Text(text);
              b.push_back(0);
              return b;
          }(), 20000},
