@@ -27,6 +27,7 @@ struct Kind {
 constexpr Kind kKinds[] = {
     {"--quick", CheckQuick},
     {"--normal", CheckNormal},
+    {"--thorough", CheckThorough},
     {"--empty-folders", CheckEmptyFolders},
     {"--large-documents", CheckLargeDocuments},
 };
@@ -36,8 +37,8 @@ public:
     const char* name() const override { return "check"; }
     const char* summary() const override { return "check an archive and repair what can be repaired"; }
     void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli check (--quick|--normal|--empty-folders|--large-documents) ARCHIVE.dat\n"
-                   "                        [--yes|--no] [--dry-run] [--log FILE] [--report FILE]\n"
+        std::fputs("Usage: quillex-cli check (--quick|--normal|--thorough|--empty-folders|--large-documents)\n"
+                   "                        ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE] [--report FILE]\n"
                    "                        [--json FILE]\n"
                    "\n"
                    "Opens the archive as `open` does, runs the check, repairs what it can and lists\n"
@@ -45,6 +46,12 @@ public:
                    "\n"
                    "  --quick            links between stored data and documents\n"
                    "  --normal           every document: its data, its links, its folder path\n"
+                   "  --thorough         the normal check, then: trash support added where it lacks,\n"
+                   "                     every image document loaded (every page), the storage format\n"
+                   "                     of imported files repaired after a backup (NAMEyyyymmddhhnnSS.bak\n"
+                   "                     beside the archive), and the links; sub databases over 660 MB\n"
+                   "                     are offered for compaction first (--yes compacts, --no stops)\n"
+                   "  -showindicators    with --thorough: log the storage indicator of sound files too\n"
                    "  --empty-folders    folders without anything in them\n"
                    "  --large-documents  size statistics of the stored documents (in the log)\n"
                    "  --report FILE      save the list as the window's \"save list\" does\n"
@@ -85,6 +92,8 @@ public:
                     known = true;
                 }
             if (known) continue;
+            // Read by the storage-format check from the command line itself.
+            if (a.compare("-showindicators", Qt::CaseInsensitive) == 0) continue;
             if (a == "--report" || a == "--json") {
                 if (i + 1 >= args.size()) return usage(io, a.toStdString() + " needs a file name");
                 (a == "--report" ? report : jsonTarget) = args[++i];

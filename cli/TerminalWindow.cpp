@@ -5,6 +5,7 @@
 #include "database/ProgressWindow.h"
 #include "database/access/FileNames.h"
 #include "database/access/OpenArchive.h"
+#include "support/ImageLoader.h"
 
 #include <atomic>
 #include <filesystem>
@@ -171,6 +172,8 @@ void TerminalWindow::CompactSetStatus(const std::string& text) {
 }
 
 bool TerminalWindow::CompactCanceled() const { return g_interrupted; }
+
+int TerminalWindow::LoadImage(const std::vector<std::uint8_t>& data) { return LoadImageStatus(data); }
 
 bool TerminalWindow::cancelled() const { return g_interrupted; }
 

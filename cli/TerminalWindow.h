@@ -37,6 +37,8 @@ public:
     void ProgressHide() override;
     void CompactSetStatus(const std::string& text) override;
     bool CompactCanceled() const override;
+    int LoadImage(const std::vector<std::uint8_t>& data) override;
+    bool LoadsWithoutDisplay() const override { return true; }
 
     const std::vector<ListRow>& rows(ListId list) const { return list == ListId::Documents ? m_documents : m_picbases; }
     int warnings() const { return m_warnings; }

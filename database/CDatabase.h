@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <unordered_map>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ class ArchiveLock;
 struct IntentRecord;
 class ErrorTrap;
 class ProgressWindow;
+struct ImagesAhead;
 using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
 
 class CDatabase {
@@ -172,6 +174,9 @@ private:
             bool firstFailure = false;  // the bulk pass of this sub database just failed
         };
         Answer sizeOf(engine::Connection& pdb, long id);
+        // Each document's row asked for alone: a check that reads every
+        // document's bytes right after reads its page once, not twice.
+        bool perDocument = false;
         // The sub database asked last; documents come in runs of the same one.
         const void* lastCore = nullptr;
         Sizes* lastSizes = nullptr;
@@ -186,8 +191,26 @@ private:
     bool EnableTrashSupport();
     bool OfferPreCheckCompaction();
     short CheckDocumentContent(const DocumentRef& doc, const std::string& name, const std::string& picbase,
-                               const std::string& virtualPath);
+                               const std::string& virtualPath, ErrorTrap& trap);
     void ShowBackupSummary();
+    // The thorough check's load of a graphical document: 0, or
+    // ResultCorruptDocument when it does not load.
+    short LoadDocument(long id, std::span<const std::uint8_t> data);
+    // The loader's status turned into the check's result, with its log lines.
+    short LoadResult(long id, int status);
+    // While a thorough check walks: the documents decoded ahead, or null.
+    ImagesAhead* m_imagesAhead = nullptr;
+    // The storage format of an imported document, repaired after a backup.
+    void CheckStorageFormat(const DocumentRef& doc, std::span<const std::uint8_t> data, const std::string& name,
+                            const std::string& picbase, const std::string& virtualPath);
+    // Copies a document's stored bytes into the run's backup file (a sub
+    // database of this archive beside it); true when the copy is durable.
+    bool BackupOriginalField(const std::string& sDataFileNameMask, long nId, std::span<const std::uint8_t> btData,
+                             const std::string& sFullVirtualPath);
+    // The backup files of this thorough run: "<main><yyyymmddhhnn>##.bak",
+    // and the ones it wrote to (a run in the same minute may find others).
+    std::string m_sBackupMask;
+    std::set<std::string> m_backupFilesWritten;
     void AnalyseFolders();
     void AnalyseLargeDocs();
     // The DATABASES.ID of another sub database holding non-empty data for nPicId; 0 if none.

@@ -99,6 +99,10 @@ public:
     // Loads a document's bytes as an image (and shows it beside the
     // progress texts when it can): 0 on success, else the loader's status.
     virtual int LoadImage(const std::vector<std::uint8_t>& data) = 0;
+    // True when LoadImage only decodes (LoadImageStatus of support/
+    // ImageLoader.h) and shows nothing: the check may then decode the next
+    // documents on other threads while it goes on, instead of calling it.
+    virtual bool LoadsWithoutDisplay() const { return false; }
 };
 
 // A window that shows nothing and gives the safe answer to every question

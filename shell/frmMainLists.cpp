@@ -6,6 +6,7 @@
 #include "shell/ReportList.h"
 #include "windows/MessageBoxes.h"
 #include "windows/frmCompact.h"
+#include "support/ImageLoader.h"
 #include "windows/frmProgress.h"
 #include "windows/frmReorganize.h"
 
@@ -95,10 +96,10 @@ void frmMain::ProgressHide() {
 
 int frmMain::LoadImage(const std::vector<std::uint8_t>& data) {
     if (m_progress) m_progress->ClearImage();
-    QImage image;
-    if (!image.loadFromData(data.data(), static_cast<int>(data.size()))) return 1;
-    if (ProgressVisible()) m_progress->ShowImage(image);
-    return 0;
+    // Every page is decoded; the first is shown while the check runs.
+    const ImageLoad load = LoadDocumentImage(data, ProgressVisible());
+    if (load.status == kImageLoaded && ProgressVisible() && !load.first.isNull()) m_progress->ShowImage(load.first);
+    return load.status;
 }
 
 // -- reorganize window

@@ -30,12 +30,7 @@ constexpr char32_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-char ToCp1252(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-    for (int i = 0; i < 32; ++i)
-        if (kHighControls[i] == cp) return static_cast<char>(0x80 + i);
-    return '?';
-}
+char ToCp1252(char32_t cp) { return CodePointToCp1252(cp); }
 
 std::mutex g_problemMutex;
 LogProblemHandler g_problemHandler;    // empty: stderr
@@ -104,6 +99,13 @@ LogProblemHandler SetLogProblemHandler(LogProblemHandler handler) {
     std::lock_guard<std::mutex> lock(g_problemMutex);
     std::swap(handler, g_problemHandler);
     return handler;
+}
+
+char CodePointToCp1252(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (kHighControls[i] == cp) return static_cast<char>(0x80 + i);
+    return '?';
 }
 
 std::string Utf8ToCp1252(std::string_view utf8) {

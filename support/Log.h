@@ -27,5 +27,7 @@ std::string LogFileNameFor(std::string_view mainDatabasePath);
 // Characters without a Windows-1252 byte and invalid UTF-8 bytes become "?".
 std::string Utf8ToCp1252(std::string_view utf8);
 std::string Cp1252ToUtf8(std::string_view cp1252);
+// One character's Windows-1252 byte; '?' when it has none.
+char CodePointToCp1252(char32_t cp);
 
 }  // namespace qx

@@ -38,8 +38,10 @@ bool FileIsReadable(const std::string& path) {
 // The first table or column that the generation's main database must have
 // and this one lacks ("FOLDERS.TEMPLATE1"); "" when nothing is missing.
 // Only the two tables every check and the list management read are asked.
+// FOLDERS.TRASHMARK is not among them: the checks read a missing one as "not
+// in the trash", and the thorough check adds it.
 std::string MissingSchemaPart(engine::Connection& cn, int generation, std::string& error) {
-    for (const engine::TableDef& t : {FoldersTable(GenerationHasTrash(generation)), DatabasesTable()}) {
+    for (const engine::TableDef& t : {FoldersTable(false), DatabasesTable()}) {
         sql::Statement st(cn.database(), "PRAGMA table_info(" + sql::QuoteIdentifier(t.name) + ")");
         std::vector<std::string> have;
         sql::Step step;

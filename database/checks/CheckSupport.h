@@ -40,6 +40,13 @@ std::string TodayStamp();
 // 40 or 4 would let a repair touch pages that belong to someone else.
 bool ContainerOf(std::string_view marker, long& nId);
 
+// A document shown as an image: no TEMPLATE1, or a page ("MC...") or the
+// container ("MP...") of a multipage document. Any other TEMPLATE1 marks an
+// imported file.
+inline bool IsGraphicalTemplate(std::string_view template1) {
+    return template1.empty() || template1.starts_with("MC") || template1.starts_with("MP");
+}
+
 // Digits only, no sign, no blanks, fits a 32-bit number.
 bool ParseWholeNumber(const std::string& text, long& value);
 

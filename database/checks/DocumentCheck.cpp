@@ -3,13 +3,21 @@
 #include "database/CDatabase.h"
 #include "database/checks/SizePrefetch.h"
 #include "database/ProgressWindow.h"
+#include "database/access/FileNames.h"
+#include "database/checks/Backup.h"
 #include "database/checks/CheckSupport.h"
+#include "database/checks/ImagesAhead.h"
 #include "database/checks/ResultCodes.h"
+#include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
+
+#include <QDateTime>
+
+#include <optional>
 
 #include <algorithm>
 #include <climits>
@@ -28,6 +36,8 @@ enum CheckBits : short {
     BitTrash = 256,
 };
 
+constexpr std::int64_t kCompactAboveBytes = 660LL * 1024 * 1024;
+
 }  // namespace
 
 void CDatabase::Analyse(short& Flags) {
@@ -36,6 +46,8 @@ void CDatabase::Analyse(short& Flags) {
     ErrorTrap trap("Level 2 Check", currentId);
     const TrappedErrorsAtEnd reportTrapped{*this, trap};
     m_window.ListClear(ListId::Documents);
+    m_sBackupMask.clear();
+    m_backupFilesWritten.clear();
     const bool savedShowErrors = m_bShowErrors;
     m_bShowErrors = false;
     struct Restore {
@@ -189,6 +201,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     std::unique_ptr<engine::HeldTransaction> pdbHold;
     DataSizes sizes;
     if (ahead) sizes.prefetched = [&](const std::string& path) { return ahead->take(path); };
+    sizes.perDocument = (flags & BitThorough) != 0;
     std::vector<ConnectionPtr> keptOpen;
     m_pdbPool = &keptOpen;
     struct EndPool {
@@ -198,8 +211,25 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             db.m_lastPicbase = {};
         }
     } endPool{*this};
+    // Decoding is the cost of a thorough check; it runs on two workers
+    // while the walk reads on, when the window only decodes.
+    std::optional<ImagesAhead> ahead;
+    if ((flags & BitThorough) && m_window.LoadsWithoutDisplay()) {
+        std::vector<ImagesAhead::Upcoming> walk;
+        walk.reserve(docs.rows.size());
+        for (const DocumentRows::Row& r : docs.rows) {
+            walk.push_back({r.id, r.databaseId, IsGraphicalTemplate(docs.template1(r))});
+        }
+        ahead.emplace(std::move(walk), 2);
+        m_imagesAhead = &*ahead;
+    }
+    struct EndAhead {
+        CDatabase& db;
+        ~EndAhead() { db.m_imagesAhead = nullptr; }
+    } endAhead{*this};
     for (const DocumentRows::Row& row : docs.rows) {
         if (!progress.Visible()) break;
+        if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
         currentId = row.id;
         const std::string name(docs.name(row));
         ++index;
@@ -211,6 +241,9 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         if (doc.parent == doc.id) doc.parent = 0;
         CheckDocument(doc, flags, name, trap, sizes, [&] {
             if (!pdbHold || !pdbHold->holds(m_AdoCnPdb.get())) {
+                // The repairs written in the sub database left behind are
+                // committed now; a refused commit undoes them and is said.
+                if (pdbHold && !pdbHold->finish()) NoteSaveFailure(pdbHold->path(), pdbHold->error());
                 pdbHold.reset();
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
             }
@@ -234,7 +267,7 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
     // time it is needed: looking them up one document at a time, in folder
     // order, would read every page of the file again and again.
     Answer answer;
-    if (lastCore != pdb.core().get() || !lastSizes) {
+    if (!perDocument && (lastCore != pdb.core().get() || !lastSizes)) {
         const std::string key = pdb.dataSource();
         auto it = bySubDatabase.find(key);
         if (it == bySubDatabase.end()) {
@@ -259,7 +292,7 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
         lastCore = pdb.core().get();
         lastSizes = &it->second;
     }
-    if (!lastSizes->bulkFailed) {
+    if (!perDocument && !lastSizes->bulkFailed) {
         const auto size = lastSizes->find(id);
         answer.kind = size ? Kind::Found : Kind::Absent;
         answer.size = size.value_or(0);
@@ -365,7 +398,7 @@ void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::st
             else if (relink(alt)) ReportResult(id, ResultEmptyFixed, picbase, name, virtualPath);
         }
     } else if (flags & BitThorough) {
-        code = CheckDocumentContent(doc, name, picbase, virtualPath);
+        code = CheckDocumentContent(doc, name, picbase, virtualPath, trap);
     }
 
     // A page stays with its document; only the document is moved.
@@ -380,15 +413,70 @@ bool CDatabase::GenerationHasTrashMark() {
     return probe != nullptr;
 }
 
-// The thorough check's own steps come with the thorough check: trash support,
-// the offer to compact large sub databases, loading each graphical document
-// and repairing storage formats, and the summary of the backups written.
-bool CDatabase::EnableTrashSupport() { return false; }
-bool CDatabase::OfferPreCheckCompaction() { return true; }
-short CDatabase::CheckDocumentContent(const DocumentRef&, const std::string&, const std::string&,
-                                      const std::string&) {
-    return 0;
+bool CDatabase::OfferPreCheckCompaction() {
+    const std::string mainPath = MainDatabaseName();
+    m_sBackupMask = BackupFileMask(mainPath, QDateTime::currentDateTime());
+    std::vector<std::string> large;
+    std::string list;
+    {
+        long noId = 0;
+        ErrorTrap trap("Level 2 Check", noId);
+        sql::Statement st(m_AdoCnMain->database(),
+                          "SELECT DISTINCT(databaseid) FROM folders WHERE databaseid > 0 AND NOT isfolder "
+                          "ORDER BY databaseid ASC");
+        if (!st.ok()) trap(st.error());
+        sql::Step s = sql::Step::Done;
+        while (st.ok() && (s = st.step()) == sql::Step::Row) {
+            const std::string path = SubDatabaseName(mainPath, static_cast<long>(st.getInt64(0)));
+            // Above 660 MB the file is close to what the engine can hold;
+            // exactly 660 MB is still below the line.
+            if (FileExists(path) && FileLength(path) > kCompactAboveBytes) {
+                large.push_back(path);
+                list += path + "\r\n";
+            }
+        }
+        if (st.ok() && s == sql::Step::Failed) trap(st.error());
+    }
+    if (large.empty()) return true;
+    if (DryRun()) {
+        for (const std::string& path : large) WriteLog("Report only: '" + path + "' would be compacted before the check");
+        return true;
+    }
+    const std::string question = FormatMsg(
+        GetResString(130, "Voordat de databasecontrole kan worden gestart, dienen de volgende databestanden te worden "
+                          "gecomprimeerd:%n%n%s%nKlik op OK om door te gaan."),
+        {list});
+    if (m_window.MsgBox(question, MsgButtons::OKCancel, MsgIcon::Question, "") != MsgAnswer::OK) return false;
+    // The check's own connection to a sub database must not hold a file
+    // that is being compacted.
+    Disconnect(m_AdoCnPdb);
+    m_lastPicbase = {};
+    m_window.CompactShow();
+    bool cancelled = false;
+    const long n = static_cast<long>(large.size());
+    for (long i = 1; i <= n && !cancelled; ++i) {
+        m_window.CompactSetStatus(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."), {i, n}));
+        CompactSingle(large[static_cast<std::size_t>(i - 1)], Settings::Get().DatabasePassword);
+        cancelled = m_window.CompactCanceled();
+    }
+    m_window.CompactClose();
+    return !cancelled;
 }
-void CDatabase::ShowBackupSummary() {}
+
+void CDatabase::ShowBackupSummary() {
+    // The files this run wrote to, not every file of the mask: a run in
+    // the same minute as an earlier one must not claim that one's backups.
+    std::vector<std::string> names;
+    for (const std::string& file : m_backupFilesWritten) names.push_back(GetFileNamePart(file));
+    std::string text;
+    for (const std::string& name : names) text += name + "\r\n";
+    if (text.empty()) return;
+    m_window.MsgBox(FormatMsg(GetResString(132, "Tijdens het controleren is het opslagformaat van een aantal documenten "
+                                                "bijgewerkt.%n%nBack-ups van de bijgewerkte documenten zijn opgeslagen in "
+                                                "de bestanden:%n%n%s%nWij raden u aan van deze bestanden een goede back-up "
+                                                "te maken en ze vervolgens te verwijderen."),
+                              {text}),
+                    MsgButtons::OK, MsgIcon::Information, GetResString(133, "Back-ups..."));
+}
 
 }  // namespace qx

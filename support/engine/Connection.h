@@ -110,6 +110,8 @@ public:
     }
     bool finish() { return !m_hold || m_hold->finish(); }
     bool holds(const Connection* cn) const { return cn && cn->core() == m_core; }
+    // The file whose transaction is held.
+    std::string path() const { return m_core ? m_core->db.path() : std::string(); }
 
 private:
     std::shared_ptr<ConnectionCore> m_core;

@@ -71,6 +71,14 @@ std::vector<std::string> CreateTableSql(const TableDef& def) {
     return out;
 }
 
+std::string AddFieldSql(std::string_view table, const FieldDef& f) {
+    std::string s = "ALTER TABLE " + sql::QuoteIdentifier(table) + " ADD COLUMN " + sql::QuoteIdentifier(f.name) + " " +
+                    DeclaredType(f);
+    // As in CreateTableSql: rows that exist get No, never Null.
+    if (f.type == FieldType::Boolean) s += " NOT NULL DEFAULT 0";
+    return s;
+}
+
 bool DaoDatabase::open(const std::string& path, std::string_view connect) {
     m_err.clear();
     m_db.close();

@@ -55,6 +55,8 @@ struct TableDef {
 std::string DeclaredType(const FieldDef& f);
 // The SQL that creates a table with its indexes.
 std::vector<std::string> CreateTableSql(const TableDef& def);
+// The SQL that appends a field to an existing table (never a key field).
+std::string AddFieldSql(std::string_view table, const FieldDef& f);
 
 class DaoDatabase {
 public:

@@ -103,6 +103,17 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
             return s;
         }
     }
+    // The thorough check keeps the bytes it rewrites in backup files beside
+    // the main database: data there is kept, not stranded.
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(mainPath).parent_path(), ec)) {
+        if (e.path().extension() != ".bak") continue;
+        sql::Error bakErr;
+        sql::Database bak = sql::Database::open(e.path().string(), password, sql::OpenMode::ReadOnly, bakErr);
+        sql::Statement kept(bak, "SELECT ID, PICTURE FROM PICTURES WHERE length(PICTURE) > 0");
+        while (kept.ok() && kept.step() == sql::Step::Row)
+            s.dataRows.emplace(static_cast<long>(kept.getInt64(0)), Sha256(kept.getBlob(1)));
+    }
 
     sql::Statement folders(main, "SELECT ID, PARENT, ISFOLDER, DATABASEID FROM FOLDERS");
     if (!folders.ok()) {

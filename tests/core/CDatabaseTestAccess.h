@@ -13,6 +13,11 @@ struct CDatabaseTestAccess {
     static void AnalyseFolders(CDatabase& db) { db.AnalyseFolders(); }
     static void AnalyseLargeDocs(CDatabase& db) { db.AnalyseLargeDocs(); }
     static void AnalyseLinkTo(CDatabase& db) { db.AnalyseLinkTo(); }
+    static bool BackupOriginalField(CDatabase& db, const std::string& mask, long id,
+                                    std::span<const std::uint8_t> data, const std::string& path) {
+        return db.BackupOriginalField(mask, id, data, path);
+    }
+    static bool EnableTrashSupport(CDatabase& db) { return db.EnableTrashSupport(); }
     static long FindAlternativePicbase(CDatabase& db, long databaseId, long id) {
         return db.FindAlternativePicbase(databaseId, id);
     }

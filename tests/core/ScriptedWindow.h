@@ -3,9 +3,11 @@
 // answers message boxes from a script, so that any path through the
 // database logic (including "the user pressed Cancel") runs headless.
 #include "database/MainWindow.h"
+#include "support/ImageLoader.h"
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,10 +85,12 @@ public:
     bool CompactCanceled() const override { return compactCanceled; }
     int LoadImage(const std::vector<std::uint8_t>& data) override {
         calls.push_back("LoadImage " + std::to_string(data.size()));
-        return imageStatus;
+        return imageStatus ? *imageStatus : LoadImageStatus(data);
     }
+    bool LoadsWithoutDisplay() const override { return !imageStatus && decodeAhead; }
     bool compactCanceled = false;
-    int imageStatus = 0;
+    bool decodeAhead = true;  // false: every load goes through LoadImage, on the check's thread
+    std::optional<int> imageStatus;  // the loader's answer; unset: the real loader decodes the bytes
 
 private:
     static const char* name(ListId l) { return l == ListId::Documents ? "lvDocuments" : "lvPicbases"; }

@@ -80,6 +80,15 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         {"orphan-page-container-not-mp", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
         {"empty-data-with-copy", "--quick", ResultEmptyFixed, 0, 1, 0},
         {"empty-folders", "--empty-folders", ResultEmptyFolder, ResultEmptyFolder, 4, 4},
+        // The thorough check: healthy images and PDFs of the sample load and
+        // pass, so only the fault's documents are reported.
+        {"double-byte-pdf", "--thorough", ResultDoubleByteFormatFixed, 0, 1, 0},
+        {"zero-upper-half", "--thorough", ResultDoubleByteFormatFixed, 0, 1, 0},
+        {"worked-example-pdf", "--thorough", ResultDoubleByteFormatFixed, 0, 1, 0},
+        {"undecodable-image", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
+        {"truncated-jpeg", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
+        {"damaged-tiff-page", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
+        {"trashed-without-trash-rows", "--thorough", 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault + " " + c.kind);

@@ -203,6 +203,9 @@ const CommandCase kCommands[] = {
     // for a moment; a sub database's swap passes the same points (the
     // compaction tests refuse each of them in turn).
     {"Compact", {"compact", "--main", "--omd", "--yes"}, {"data-in-other-sub-database", "parent-missing"}, 40},
+    // Backups, storage-format repairs and the trash conversion.
+    {"CheckThorough", {"check", "--thorough", "--yes"},
+     {"double-byte-pdf", "zero-upper-half", "worked-example-pdf", "no-trash-support", "truncated-jpeg"}, 40},
 };
 
 // What a change leaves beside the archive while it is under way; after the

@@ -77,7 +77,18 @@ bool Writer::createFiles(std::string& error) {
         error = err.message;
         return false;
     }
-    const bool trashColumn = GenerationHasTrash(m_opt.generation);
+    // A main database from before the trash: FOLDERS without TRASHMARK and
+    // no trash table. The file is new and empty, so FOLDERS is made anew.
+    if (m_plan.has("no-trash-support")) {
+        std::string rebuild = "DROP TABLE trash; DROP TABLE FOLDERS;";
+        for (const std::string& s : engine::CreateTableSql(FoldersTable(false))) rebuild += s + ";";
+        if (!m_main.db.exec(rebuild, &err)) {
+            error = err.message;
+            return false;
+        }
+        m_man.faultFiles["no-trash-support"].push_back(mainPath);
+    }
+    const bool trashColumn = TrashColumn();
     std::string sqlText =
         "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, word1, word2, word3, word4, word5, POSTAL, DATE, "
         "NOTES, DATABASEID, TEMPLATE1, template2, PAGE, WIDTH, HEIGHT, content";
@@ -182,7 +193,7 @@ bool Writer::docRow(const DocRow& r) {
     st.bind(14, static_cast<std::int64_t>(r.page));
     st.bind(15, static_cast<std::int64_t>(r.width));
     st.bind(16, static_cast<std::int64_t>(r.height));
-    if (GenerationHasTrash(m_opt.generation)) st.bind(17, std::int64_t{r.trashed ? -1 : 0});
+    if (TrashColumn()) st.bind(17, std::int64_t{r.trashed ? -1 : 0});
     ++m_man.documentRows;
     if (r.template1.rfind("MC", 0) == 0) ++m_man.pageRows;
     else if (!r.template1.empty() && r.template1.rfind("MP", 0) != 0) ++m_man.importedRows;

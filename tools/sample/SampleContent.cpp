@@ -189,32 +189,48 @@ void PackBitsRow(const uchar* row, int n, QByteArray& out) {
 // A bilevel TIFF written here rather than by the image plugin: the plugin
 // offers no fax compression, and its LZW output varies from run to run for
 // the same picture, which would make archives of one seed differ.
-QByteArray EncodeBilevelTiff(const QImage& img) {
-    QByteArray strip;
-    const int rowBytes = (img.width() + 7) / 8;
-    for (int y = 0; y < img.height(); ++y) PackBitsRow(img.constScanLine(y), rowBytes, strip);
+// Pages chained through their directories; with loseLastPage the last
+// page's strip lies beyond the end of the file.
+QByteArray EncodeBilevelTiffPages(const std::vector<QImage>& images, bool loseLastPage) {
     struct Entry { quint16 tag, type; quint32 count, value; };
-    const quint32 resAt = 8 + 2 + 12 * 12 + 4, stripAt = resAt + 16;
-    const Entry entries[] = {
-        {256, 4, 1, static_cast<quint32>(img.width())}, {257, 4, 1, static_cast<quint32>(img.height())},
-        {258, 3, 1, 1}, {259, 3, 1, 32773}, {262, 3, 1, 0}, {273, 4, 1, stripAt}, {277, 3, 1, 1},
-        {278, 4, 1, static_cast<quint32>(img.height())}, {279, 4, 1, static_cast<quint32>(strip.size())},
-        {282, 5, 1, resAt}, {283, 5, 1, resAt + 8}, {296, 3, 1, 2},
-    };
+    constexpr quint32 kEntries = 12, kIfdSize = 2 + 12 * kEntries + 4;
     QByteArray out("II*\0", 4);
     auto u16 = [&](quint32 v) { out.append(static_cast<char>(v & 0xFF)).append(static_cast<char>((v >> 8) & 0xFF)); };
     auto u32 = [&](quint32 v) { u16(v & 0xFFFF), u16(v >> 16); };
     u32(8);
-    u16(12);
-    for (const Entry& e : entries) {
-        u16(e.tag), u16(e.type), u32(e.count);
-        if (e.type == 3) u16(e.value), u16(0);
-        else u32(e.value);
+    for (std::size_t p = 0; p < images.size(); ++p) {
+        const QImage& img = images[p];
+        QByteArray strip;
+        const int rowBytes = (img.width() + 7) / 8;
+        for (int y = 0; y < img.height(); ++y) PackBitsRow(img.constScanLine(y), rowBytes, strip);
+        const quint32 ifdAt = static_cast<quint32>(out.size());
+        const quint32 resAt = ifdAt + kIfdSize, stripAt = resAt + 16;
+        const bool last = p + 1 == images.size();
+        const quint32 next = last ? 0 : stripAt + static_cast<quint32>(strip.size());
+        const quint32 stripOffset = last && loseLastPage ? stripAt + static_cast<quint32>(strip.size()) * 4 + 4096 : stripAt;
+        const Entry entries[kEntries] = {
+            {256, 4, 1, static_cast<quint32>(img.width())}, {257, 4, 1, static_cast<quint32>(img.height())},
+            {258, 3, 1, 1}, {259, 3, 1, 32773}, {262, 3, 1, 0}, {273, 4, 1, stripOffset}, {277, 3, 1, 1},
+            {278, 4, 1, static_cast<quint32>(img.height())}, {279, 4, 1, static_cast<quint32>(strip.size())},
+            {282, 5, 1, resAt}, {283, 5, 1, resAt + 8}, {296, 3, 1, 2},
+        };
+        u16(kEntries);
+        for (const Entry& e : entries) {
+            u16(e.tag), u16(e.type), u32(e.count);
+            if (e.type == 3) u16(e.value), u16(0);
+            else u32(e.value);
+        }
+        u32(next);
+        u32(300), u32(1), u32(300), u32(1);  // 300 dpi, as scanners write
+        out += strip;
     }
-    u32(0);
-    u32(300), u32(1), u32(300), u32(1);  // 300 dpi, as scanners write
-    return out + strip;
+    return out;
 }
+
+// A bilevel TIFF written here rather than by the image plugin: the plugin
+// offers no fax compression, and its LZW output varies from run to run for
+// the same picture, which would make archives of one seed differ.
+QByteArray EncodeBilevelTiff(const QImage& img) { return EncodeBilevelTiffPages({img}, false); }
 
 QByteArray Encode(const QImage& img, const char* format, std::string& error) {
     if (std::strcmp(format, "tiff") == 0) return EncodeBilevelTiff(img);
@@ -444,6 +460,28 @@ std::vector<std::uint8_t> UndecodableImage(long size, Rng& rng) {
     std::vector<std::uint8_t> out(signature, signature + sizeof signature);
     while (static_cast<long>(out.size()) < std::max<long>(size, 64)) out.push_back(static_cast<std::uint8_t>(rng.next()));
     return out;
+}
+
+std::vector<std::uint8_t> MultipageTiff(int pages, int width, int height, std::uint32_t seed, bool loseLastPage) {
+    std::vector<QImage> images;
+    for (int p = 0; p < std::max(1, pages); ++p) {
+        Rng rng(seed + static_cast<std::uint32_t>(p));
+        images.push_back(DrawScan(width, height, rng));
+    }
+    const QByteArray bytes = EncodeBilevelTiffPages(images, loseLastPage);
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+std::vector<std::uint8_t> TruncatedJpeg(int width, int height, int keepPercent, std::uint32_t seed) {
+    std::string error;
+    const QByteArray whole = Encode(Draw(ContentKind::Photo, width, height, seed), "jpeg", error);
+    std::vector<std::uint8_t> out(whole.begin(), whole.end());
+    out.resize(std::max<std::size_t>(64, out.size() * static_cast<std::size_t>(std::clamp(keepPercent, 1, 99)) / 100));
+    return out;
+}
+
+std::vector<std::uint8_t> WidenedPdfExample() {
+    return {0x25, 0x00, 0x50, 0x00, 0x44, 0x00, 0x46, 0x00, 0x2D, 0x00, 0x31, 0x00};
 }
 
 std::vector<std::uint8_t> Widened(const std::vector<std::uint8_t>& bytes) {

@@ -60,6 +60,19 @@ public:
 // image writer is not available (error says why).
 bool RenderTemplate(ContentKind kind, long target, int variant, Template& out, std::string& error);
 
+// A bilevel TIFF of `pages` pages (PackBits, one strip each). With
+// `loseLastPage` the last page's strip points past the end of the file, as
+// when a scan was cut short: the first pages still decode.
+std::vector<std::uint8_t> MultipageTiff(int pages, int width, int height, std::uint32_t seed, bool loseLastPage = false);
+
+// A JPEG photograph cut off after `keepPercent` of its bytes: it still
+// begins as a JPEG and decodes partly, the rest as grey.
+std::vector<std::uint8_t> TruncatedJpeg(int width, int height, int keepPercent, std::uint32_t seed);
+
+// The widened PDF header of the storage-format example: the 12 bytes
+// 25 00 50 00 44 00 46 00 2D 00 31 00 ("%PDF-1" as 16-bit characters).
+std::vector<std::uint8_t> WidenedPdfExample();
+
 // Bytes that begin like a PNG file and decode as nothing.
 std::vector<std::uint8_t> UndecodableImage(long size, Rng& rng);
 

@@ -85,6 +85,17 @@ bool Writer::writeSpecial(const sample::Special& sp, std::size_t home) {
         const auto bytes = f == "double-byte-pdf" ? sample::Widened(pdf) : sample::ZeroUpperHalf(pdf);
         return docRow(d) && data(home, d.id, bytes);
     }
+    if (f == "worked-example-pdf") {
+        d.template1 = "PDF";
+        return docRow(d) && data(home, d.id, sample::WidenedPdfExample());
+    }
+    if (f == "truncated-jpeg" || f == "damaged-tiff-page") {
+        const std::uint32_t seed = static_cast<std::uint32_t>(d.id);
+        const auto bytes = f == "truncated-jpeg" ? sample::TruncatedJpeg(320, 240, 60, seed)
+                                                 : sample::MultipageTiff(3, 400, 560, seed, true);
+        d.width = f == "truncated-jpeg" ? 320 : 400, d.height = f == "truncated-jpeg" ? 240 : 560;
+        return docRow(d) && data(home, d.id, bytes);
+    }
     if (f == "undecodable-image") {
         const auto bytes = sample::UndecodableImage(m_opt.documentSize, m_byteRng);
         return docRow(d) && data(home, d.id, bytes);

@@ -48,6 +48,13 @@ const std::vector<FaultInfo>& Faults() {
         {"unreferenced-sub-database", 0, 0, 1, 4, false},
         {"omd-missing", 0, 0, 1, 4, false},
         {"omd-damaged", 0, 0, 1, 4, false},
+        // For the thorough check: a photograph cut short, a scan whose last
+        // page is lost, the 12-byte widened PDF of the storage-format
+        // example, and a generation-8 main database from before the trash.
+        {"truncated-jpeg", 3, 3, 1, 4, false},
+        {"damaged-tiff-page", 3, 3, 1, 4, false},
+        {"worked-example-pdf", 1, 1, 1, 8, false},
+        {"no-trash-support", 0, 0, 1, 8, false},
     };
     return all;
 }
@@ -99,6 +106,14 @@ bool Plan::resolveFaults(const SampleOptions& o, std::string& error) {
         }
         applied.erase("omd-missing");
         skipped["omd-missing"] = "the OCR database is damaged instead; one file cannot be both";
+    }
+    if (has("no-trash-support") && has("trashed-without-trash-rows")) {
+        if (!o.allFaults) {
+            error = "The faults 'no-trash-support' and 'trashed-without-trash-rows' exclude each other.";
+            return false;
+        }
+        applied.erase("no-trash-support");
+        skipped["no-trash-support"] = "trashed documents need the trash column; one archive cannot lack it and have them";
     }
     return true;
 }
@@ -254,7 +269,8 @@ bool Plan::build(const SampleOptions& o, std::string& error) {
         subs.push_back(s);
     }
     regularSubs = static_cast<std::size_t>(o.subDatabases);
-    trashRows = GenerationHasTrash(o.generation) && !(o.generation == 8 && has("trashed-without-trash-rows"));
+    trashRows = GenerationHasTrash(o.generation) && !(o.generation == 8 && has("trashed-without-trash-rows")) &&
+                !has("no-trash-support");
 
     buildFolders(o);
     buildSchedule(o);

@@ -2,6 +2,7 @@
 // Private to the sample generator: the writer that fills the files of one
 // sample archive. Its member functions are spread over SampleArchive.cpp
 // (files, folders, healthy documents) and SampleFaults.cpp (the faults).
+#include "database/access/Schema.h"
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
 #include "tools/sample/SampleArchive.h"
@@ -91,6 +92,8 @@ public:
 
     bool run(std::string& error);
     const std::vector<std::string>& created() const { return m_created; }
+    // FOLDERS has the TRASHMARK column.
+    bool TrashColumn() const { return GenerationHasTrash(m_opt.generation) && !m_plan.has("no-trash-support"); }
 
 private:
     bool renderTemplates(std::string& error);

@@ -1,0 +1,198 @@
+// Speed of the thorough check:
+//   imported (non-graphical) documents: the check's storage-format test
+//   against the engine's own full read of the same values (every byte of
+//   every PICTURE read, not only its length);
+//   scanned pages: documents per second of the check against decoding the
+//   same images one after the other without the check.
+// Usage: bench_thorough [work-folder] [--quick]   (--quick: 10x fewer documents)
+#include "bench/BenchArchive.h"
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/access/OpenArchive.h"
+#include "database/access/Schema.h"
+#include "support/ImageLoader.h"
+#include "support/Settings.h"
+#include "support/engine/Connection.h"
+#include "tools/sample/SampleContent.h"
+
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+using namespace qx;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// An archive of `documents` imported PDFs of about `size` bytes each, all
+// stored correctly, in one sub database.
+std::string ImportedArchive(const std::string& dir, long documents, long size) {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string main = dir + "/Archief.dat", pwd = PasswordForGeneration(8);
+    sql::Error err;
+    if (!CreateMainDatabase(main, 8, err) || !CreateSubDatabaseFile(SubDatabaseName(main, 1), pwd, err) ||
+        !CreateOmdDatabase(OmdName(main), err)) {
+        std::fprintf(stderr, "%s\n", err.message.c_str());
+        std::exit(8);
+    }
+    sample::Template pdf;
+    std::string error;
+    sample::RenderTemplate(sample::ContentKind::Pdf, size, 0, pdf, error);
+    sql::Database m = sql::Database::open(main, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
+    sql::Database s = sql::Database::open(SubDatabaseName(main, 1), engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
+    m.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (1, NULL, -1, 'Map');"
+           "INSERT INTO DATABASES (ID, DATABASE) VALUES (1, '" + SubDatabaseName(main, 1) + "')");
+    sql::Transaction tm(m), ts(s);
+    sql::Statement doc(m, "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID, TEMPLATE1) VALUES (?, 1, 0, ?, 1, 'PDF')");
+    sql::Statement data(s, "INSERT INTO PICTURES (ID, PICTURE) VALUES (?, ?)");
+    for (long id = 2; id < documents + 2; ++id) {
+        doc.bind(1, static_cast<std::int64_t>(id));
+        doc.bind(2, std::string_view("Document " + std::to_string(id)));
+        doc.run();
+        data.bind(1, static_cast<std::int64_t>(id));
+        data.bindBlob(2, pdf.stamp(id));
+        data.run();
+    }
+    tm.commit(), ts.commit();
+    return main;
+}
+
+// The engine's own full read: every document row, every stored byte.
+double FullRead(const std::string& main) {
+    const auto t0 = Clock::now();
+    std::uint64_t sum = 0;
+    auto scan = [&](const std::string& path, const char* text, int blobColumn) {
+        engine::Connection cn;
+        cn.open(CDatabase::ConnectString(path, PasswordForGeneration(8)));
+        sql::Statement st(cn.database(), text);
+        while (st.step() == sql::Step::Row)
+            if (blobColumn >= 0)
+                for (std::uint8_t b : st.getBlob(blobColumn)) sum += b;
+    };
+    scan(main, "SELECT ID, NAME, TEMPLATE1, DATABASEID FROM FOLDERS", -1);
+    scan(SubDatabaseName(main, 1), "SELECT ID, PICTURE FROM PICTURES", 1);
+    const double t = Since(t0);
+    if (sum == 42) std::puts("");  // keeps the sum alive
+    return t;
+}
+
+double Thorough(const std::string& main) {
+    NullWindow window;
+    CDatabase db(window);
+    if (OpenDatabaseFile(db, main) != OpenOutcome::Opened) {
+        std::fprintf(stderr, "could not open %s\n", main.c_str());
+        std::exit(8);
+    }
+    Settings::Get().LogFileName.clear();
+    window.state.m_nDamaged = window.state.m_nFixed = 0;
+    short flags = 319 & ~32;  // the document walk alone
+    const auto t0 = Clock::now();
+    db.Analyse(flags);
+    const double t = Since(t0);
+    if (window.state.m_nDamaged > 0) std::printf("  unexpected findings: %ld\n", window.state.m_nDamaged);
+    return t;
+}
+
+// A window that decodes what the check hands it, as the terminal does;
+// `ahead`: it lets the check decode on worker threads.
+class DecodingWindow : public NullWindow {
+public:
+    explicit DecodingWindow(bool ahead) : m_ahead(ahead) {}
+    int LoadImage(const std::vector<std::uint8_t>& data) override { return LoadImageStatus(data); }
+    bool LoadsWithoutDisplay() const override { return m_ahead; }
+
+private:
+    bool m_ahead;
+};
+
+double ImageCheck(const SampleManifest& m, bool ahead) {
+    DecodingWindow window(ahead);
+    CDatabase db(window);
+    OpenDatabaseFile(db, m.mainDatabase);
+    Settings::Get().LogFileName.clear();
+    short flags = 319 & ~32;
+    const auto t0 = Clock::now();
+    db.Analyse(flags);
+    const double t = Since(t0);
+    if (window.state.m_nDamaged > 0) std::printf("  unexpected findings: %ld\n", window.state.m_nDamaged);
+    return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string work = "/var/tmp/quillex-bench";
+    long scale = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) scale = 10;
+        else work = argv[i];
+    }
+    std::printf("Thorough check benchmark, work folder %s\n\n", work.c_str());
+
+    std::printf("imported documents (PDF), storage format tested\n");
+    for (long size : {4096L, 65536L}) {
+        const long documents = (size == 4096 ? 100000 : 20000) / scale;
+        const std::string main = ImportedArchive(work + "/thorough-pdf", documents, size);
+        const double check = Thorough(main);
+        const double read = FullRead(main);
+        std::printf("  %6ld documents of %3ld KB: check %.2f s (%.0f documents/s, %.0f MB/s); the engine's full read "
+                    "%.2f s; check speed %.2fx the read's (goal: at least 0.7x)\n",
+                    documents, size / 1024, check, documents / check, documents * size / 1048576.0 / check, read,
+                    read / check);
+    }
+    std::filesystem::remove_all(work + "/thorough-pdf");
+    if (std::getenv("QX_BENCH_PDF_ONLY")) return 0;  // for profiling the storage-format path
+
+    std::printf("\nscanned pages and photographs (sample archive), every image decoded\n");
+    SampleOptions o = bench::SampleFor(work + "/thorough-images", 4000 / scale);
+    o.documentSize = 60000;
+    const SampleManifest m = bench::WriteFresh(o);
+    const double sequential = ImageCheck(m, false), check = ImageCheck(m, true);
+    // The same images decoded one after the other, outside the check.
+    long images = 0;
+    double decode = 0;
+    std::vector<Bytes> all;
+    for (const SampleSubDatabase& s : m.subDatabases) {
+        engine::Connection cn;
+        if (!s.fileWritten || !cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8)))) continue;
+        sql::Statement st(cn.database(), "SELECT PICTURE FROM PICTURES");
+        while (st.step() == sql::Step::Row) {
+            const Bytes b = st.getBlob(0);
+            if (b.size() > 4 && std::memcmp(b.data(), "%PDF", 4) == 0) continue;
+            const auto t0 = Clock::now();
+            LoadImageStatus(b);
+            decode += Since(t0);
+            ++images;
+            all.push_back(b);
+        }
+    }
+    std::printf("  %ld documents: check decoding on two workers %.2f s (%.0f documents/s); decoding on the check's "
+                "thread %.2f s (%.0f documents/s), %.2fx; the %ld images decoded alone, one thread: %.2f s "
+                "(%.0f images/s)\n",
+                m.documentRows, check, m.documentRows / check, sequential, m.documentRows / sequential,
+                sequential / check, images, decode, images / decode);
+    double pooled = 0, cpu = 0;
+    {
+        timespec c0{}, c1{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
+        const auto t0 = Clock::now();
+        ImageDecodePool pool(2);
+        std::vector<std::future<int>> results;
+        for (const Bytes& b : all) results.push_back(pool.submit(b));
+        for (auto& r : results) r.get();
+        pooled = Since(t0);
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
+        cpu = double(c1.tv_sec - c0.tv_sec) + double(c1.tv_nsec - c0.tv_nsec) / 1e9;
+    }
+    std::printf("  the same images on the two-worker pool alone: %.2f s (%.0f images/s), %.2fx one thread; "
+                "CPU time %.2f s (%.2f cores busy on average)\n",
+                pooled, images / pooled, decode / pooled, cpu, cpu / pooled);
+    std::filesystem::remove_all(work + "/thorough-images");
+    return 0;
+}

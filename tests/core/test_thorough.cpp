@@ -1,0 +1,449 @@
+// The thorough check: graphical documents loaded, imported files repaired
+// after their bytes are safe in a backup file, trash support added, the
+// offer to compact large sub databases, and the summary of backups.
+#include "database/checks/Backup.h"
+#include "database/checks/ResultCodes.h"
+#include "support/Settings.h"
+#include "tests/core/CDatabaseTestAccess.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/SubDatabaseArchive.h"
+#include "tools/sample/SampleContent.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <filesystem>
+#include <map>
+#include <ranges>
+#include <set>
+
+using namespace qx;
+using qx::test::Archive;
+using qx::test::Logged;
+using qx::test::TempDir;
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+Bytes Wide(const std::string& s) {
+    Bytes out;
+    for (unsigned char c : s) out.push_back(c), out.push_back(0);
+    return out;
+}
+
+void Put(const std::string& file, long id, const Bytes& data) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(file, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(db.isOpen()) << err.message;
+    sql::Statement st(db, "INSERT OR REPLACE INTO PICTURES (ID, PICTURE) VALUES (?, ?)");
+    st.bind(1, static_cast<std::int64_t>(id));
+    st.bindBlob(2, data);
+    ASSERT_TRUE(st.run()) << st.error().message;
+}
+
+Bytes Picture(const std::string& file, long id) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(file, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadOnly, err);
+    sql::Statement st(db, "SELECT PICTURE FROM PICTURES WHERE ID = " + std::to_string(id));
+    return st.step() == sql::Step::Row ? st.getBlob(0) : Bytes{};
+}
+
+std::vector<std::string> BackupFiles(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().extension() == ".bak") out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Every file of the folder with its bytes, the log left out.
+std::map<std::string, std::string> Contents(const std::string& folder) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().extension() != ".log") out[e.path().filename().string()] = qx::test::Slurp(e.path().string());
+    return out;
+}
+
+struct Outcome {
+    std::map<long, short> findings;
+    std::vector<std::string> rows;  // list keys in the order they came
+    bool analysed = false;
+    std::vector<qx::test::ScriptedWindow::Box> boxes;
+    std::vector<std::string> calls;
+};
+
+class Thorough : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        Settings::Get().LogFileName = dir.file("Kantoor.log");
+        Settings::Get().DatabasePassword = a.password;
+        Settings::Get().DatabaseVersion = 8;
+        a.standardSub(1);
+        a.standardSub(2);
+    }
+    void TearDown() override { Settings::Reset(); }
+
+    void doc(long id, long sub, const std::string& template1, const Bytes& data, bool trashed = false) {
+        a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID, TEMPLATE1, TRASHMARK) VALUES (" +
+               std::to_string(id) + ", 1, 0, 'doc" + std::to_string(id) + "', " + std::to_string(sub) + ", " +
+               (template1.empty() ? "NULL" : "'" + template1 + "'") + ", " + (trashed ? "-1" : "0") + ")");
+        Put(a.at(sub), id, data);
+    }
+    // The markers of the sub databases are data rows without a document;
+    // only a link check would list them, so they are left out.
+    Outcome run(bool dryRun = false, std::deque<MsgAnswer> answers = {}, bool compactCancel = false,
+                bool decodeAhead = true) {
+        qx::test::ScriptedWindow window;
+        window.decodeAhead = decodeAhead;
+        window.answers = std::move(answers);
+        window.compactCanceled = compactCancel;
+        CDatabase db(window);
+        db.m_bShowErrors = false;
+        db.SetDryRun(dryRun);
+        EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+        short flags = 319 & ~32;
+        db.Analyse(flags);
+        Outcome o;
+        for (const ListRow& r : window.lists[ListId::Documents]) {
+            if (!r.key.empty()) o.findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
+            o.rows.push_back(r.key);
+        }
+        o.analysed = window.state.m_bAnalysed;
+        o.boxes = window.boxes;
+        o.calls = window.calls;
+        return o;
+    }
+
+    TempDir dir;
+    Archive a{dir.path()};
+};
+
+const Bytes kWidenedPdf = Wide("%PDF-1.4 een gescand document");
+const Bytes kHalfZero = [] {
+    Bytes b{'W', 'o', 'r', 'd', '-', 'b', 'e', 's', 't', 'a', 'n', 'd'};
+    b.resize(24, 0);
+    return b;
+}();
+
+}  // namespace
+
+// Images are loaded, imported files repaired after a backup; a second run
+// reports only what stays damaged and writes no backup.
+TEST_F(Thorough, RepairsAfterABackupAndASecondRunFindsOnlyWhatStaysDamaged) {
+    doc(2, 1, "PDF", kWidenedPdf);
+    doc(3, 1, "DOC", kHalfZero);
+    doc(4, 1, "", sample::TruncatedJpeg(320, 240, 60, 3));
+    doc(5, 2, "MP5", sample::MultipageTiff(3, 200, 280, 4));
+    doc(6, 2, "PDF", kWidenedPdf, true);  // in the trash: never converted
+    doc(7, 2, "", sample::MultipageTiff(3, 200, 280, 4, true));
+
+    const Outcome first = run();
+    EXPECT_EQ(first.findings, (std::map<long, short>{{2, ResultDoubleByteFormatFixed},
+                                                      {3, ResultDoubleByteFormatFixed},
+                                                      {4, ResultCorruptDocument},
+                                                      {7, ResultCorruptDocument}}));
+    EXPECT_TRUE(first.analysed);
+    EXPECT_EQ(Picture(a.at(1), 2), [] {
+        Bytes b;
+        for (char c : std::string("%PDF-1.4 een gescand document")) b.push_back(static_cast<std::uint8_t>(c));
+        b.push_back(0);
+        return b;
+    }());
+    EXPECT_EQ(Picture(a.at(1), 3), Bytes(kHalfZero.begin(), kHalfZero.begin() + 13));
+    EXPECT_EQ(Picture(a.at(2), 6), kWidenedPdf);
+    EXPECT_TRUE(Logged("4 - Unable to load document"));
+    EXPECT_TRUE(Logged("Error loading from database (1024)"));
+
+    // One backup file, sequence 01, with the bytes as they were.
+    const auto backups = BackupFiles(dir.path());
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_TRUE(backups[0].ends_with("01.bak"));
+    EXPECT_EQ(Picture(backups[0], 2), kWidenedPdf);
+    EXPECT_EQ(Picture(backups[0], 3), kHalfZero);
+    EXPECT_EQ(qx::test::Query(backups[0], "SELECT ID, path FROM PICTURES")[2], "\\Map\\doc2");
+    EXPECT_EQ(qx::test::Query(a.at(1), "SELECT ID, path FROM PICTURES WHERE ID = 2")[2], "[F]");
+    ASSERT_FALSE(first.boxes.empty());
+    EXPECT_EQ(first.boxes.back().title, "Back-ups...");
+    EXPECT_NE(first.boxes.back().text.find(fs::path(backups[0]).filename().string()), std::string::npos);
+
+    const Outcome second = run();
+    EXPECT_EQ(second.findings, (std::map<long, short>{{4, ResultCorruptDocument}, {7, ResultCorruptDocument}}));
+    EXPECT_EQ(BackupFiles(dir.path()), backups);
+    for (const auto& box : second.boxes) EXPECT_NE(box.title, "Back-ups...");
+}
+
+// Decoding ahead on worker threads changes nothing the user sees: the same
+// findings, list rows and log lines, in the same order, as one decode after
+// the other on the check's own thread.
+TEST_F(Thorough, DecodingAheadKeepsTheDocumentOrder) {
+    for (long id = 10; id < 50; ++id) {
+        const long sub = id < 30 ? 1 : 2;
+        if (id % 7 == 0) doc(id, sub, "", sample::TruncatedJpeg(160, 120, 50, static_cast<std::uint32_t>(id)));
+        else if (id % 5 == 0) doc(id, sub, "PDF", kWidenedPdf);
+        else if (id % 11 == 0) doc(id, sub, "MC12", Bytes(40, 0x33));
+        else doc(id, sub, "", sample::MultipageTiff(2, 64, 90, static_cast<std::uint32_t>(id)));
+    }
+    // Report-only runs: both see the archive as it is.
+    std::vector<Outcome> outcomes;
+    std::vector<std::vector<std::string>> logs;
+    for (bool ahead : {false, true}) {
+        const std::size_t before = qx::test::LogLines().size();
+        outcomes.push_back(run(true, {}, false, ahead));
+        const auto lines = qx::test::LogLines();
+        logs.emplace_back(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
+    }
+    EXPECT_EQ(outcomes[1].rows, outcomes[0].rows);
+    EXPECT_EQ(outcomes[1].findings, outcomes[0].findings);
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_EQ(std::ranges::count(outcomes[0].findings | std::views::values, ResultCorruptDocument), 6 + 4);
+}
+
+// A report-only run finds and reports what a real run does and changes
+// nothing: no backup file, no stored byte, no trash table.
+TEST_F(Thorough, ADryRunReportsTheSameAndChangesNothing) {
+    doc(2, 1, "PDF", kWidenedPdf);
+    doc(4, 1, "", sample::TruncatedJpeg(320, 240, 60, 3));
+    a.exec("DROP TABLE trash");
+    const auto before = Contents(dir.path());
+    const Outcome dry = run(true);
+    EXPECT_EQ(dry.findings, (std::map<long, short>{{2, ResultDoubleByteFormatFixed}, {4, ResultCorruptDocument}}));
+    EXPECT_EQ(Contents(dir.path()), before);
+    EXPECT_EQ(run().findings, dry.findings);
+}
+
+// A backup that cannot be written leaves the document as it is, reported
+// as damaged.
+TEST_F(Thorough, WithoutABackupTheDocumentIsNotRewritten) {
+    doc(2, 1, "PDF", kWidenedPdf);
+    // Every name this minute and the next would take is a folder.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const QDateTime& t : {now, now.addSecs(60)})
+        for (int s = 1; s <= 98; ++s) fs::create_directories(BackupFileName(BackupFileMask(a.main, t), s));
+    EXPECT_EQ(run().findings, (std::map<long, short>{{2, ResultDoubleByteFormat}}));
+    EXPECT_EQ(Picture(a.at(1), 2), kWidenedPdf);
+    EXPECT_TRUE(Logged("An error occured while creating a backup file. Sequence exceeded!"));
+    EXPECT_TRUE(Logged("2 - Unable to fix double-byte file format!"));
+}
+
+// Sub databases above 660 MB are offered for compaction before any
+// document is visited; refusing or cancelling ends the check there.
+TEST_F(Thorough, LargeSubDatabasesAreOfferedForCompactionFirst) {
+    doc(2, 1, "", sample::MultipageTiff(1, 64, 64, 1));
+    a.list(3, a.at(3));
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (9, 1, 0, 'groot', 3)");
+    const std::int64_t limit = 660LL * 1024 * 1024;
+    struct Case {
+        const char* name;
+        std::int64_t size;
+        std::deque<MsgAnswer> answers;
+        bool cancelCompaction;
+        bool asked, compacted, checked;
+    } cases[] = {
+        {"exactly 660 MB is not offered", limit, {}, false, false, false, true},
+        {"one byte more is; Cancel ends the check", limit + 1, {MsgAnswer::Cancel}, false, true, false, false},
+        {"OK compacts, then the check runs", limit + 1, {MsgAnswer::OK}, false, true, true, true},
+        {"cancelling the compaction ends the check", limit + 1, {MsgAnswer::OK}, true, true, true, false},
+    };
+    for (const Case& c : cases) {
+        fs::remove(a.at(3));
+        { std::ofstream(a.at(3), std::ios::binary); }
+        fs::resize_file(a.at(3), static_cast<std::uintmax_t>(c.size));
+        const Outcome o = run(false, c.answers, c.cancelCompaction);
+        const bool asked = std::ranges::any_of(o.boxes, [](auto& b) { return b.buttons == MsgButtons::OKCancel; });
+        const bool compacted = std::ranges::count(o.calls, "CompactStatus Bezig met comprimeren databestand 1 / 1...") == 1;
+        const bool checked = std::ranges::count(o.calls, "ProgressShow") > 0;
+        EXPECT_EQ(asked, c.asked) << c.name;
+        EXPECT_EQ(compacted, c.compacted) << c.name;
+        EXPECT_EQ(checked, c.checked) << c.name;
+        EXPECT_EQ(o.analysed, c.checked) << c.name;
+    }
+}
+
+namespace {
+
+class Backups : public Thorough {
+protected:
+    // Runs the backups of `ids` in one run; their results.
+    // The bytes backed up for a document: its ID, 0, and the call number (1 every time with sameBytesAgain).
+    std::vector<bool> backup(const std::vector<long>& ids, const std::string& mask, bool dryRun = false,
+                             bool sameBytesAgain = false) {
+        qx::test::ScriptedWindow window;
+        CDatabase db(window);
+        db.m_bShowErrors = false;
+        db.SetDryRun(dryRun);
+        EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+        std::vector<bool> out;
+        int call = 0;
+        for (long id : ids) {
+            const Bytes data{static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(sameBytesAgain ? 1 : ++call)};
+            out.push_back(CDatabaseTestAccess::BackupOriginalField(db, mask, id, data, "\\Map\\doc" + std::to_string(id)));
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(BackupNames, MaskAndSequence) {
+    const QDateTime when(QDate(2024, 3, 5), QTime(14, 7));
+    EXPECT_EQ(BackupFileMask("/a/Data.dat", when), "/a/Data202403051407##.bak");
+    EXPECT_EQ(BackupFileMask("/a.b/Data", when), "/a.b/Data202403051407##.bak");
+    EXPECT_EQ(BackupFileName("/a/Data202403051407##.bak", 1), "/a/Data20240305140701.bak");
+    EXPECT_EQ(BackupFileName("/a/Data202403051407##.bak", 98), "/a/Data20240305140798.bak");
+}
+
+TEST_F(Backups, SequenceReuseAndLimits) {
+    const std::string mask = BackupFileMask(a.main, QDateTime(QDate(2024, 3, 5), QTime(14, 7)));
+    const std::string outside = dir.file("elsewhere.db");
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::vector<long> ids;
+        std::vector<bool> results;
+        std::vector<int> files;  // sequence numbers of backup databases afterwards
+        std::string logged;
+        int version = 8;
+        bool dryRun = false;
+        bool sameBytesAgain = false;
+    } cases[] = {
+        {"the first backup creates 01, the next joins it", [] {}, {7, 8}, {true, true}, {1},
+         "Using data backup file '" + BackupFileName(mask, 1) + "'"},
+        {"the same document again, other bytes: refused", [] {}, {7, 7}, {true, false}, {1},
+         "Error: could not assign new entry! Entry #7 already exists."},
+        {"the same document again, the same bytes: already safe", [] {}, {7, 7}, {true, true}, {1},
+         "Entry #7 is already backed up in '" + BackupFileName(mask, 1) + "'", 8, false, true},
+        {"a full file is passed over", [&] {
+             { std::ofstream(BackupFileName(mask, 1), std::ios::binary); }
+             fs::resize_file(BackupFileName(mask, 1), kBackupFullKB * 1024);
+         }, {7}, {true}, {2}, ""},
+        {"a link under the name is not followed", [&] {
+             { std::ofstream(outside, std::ios::binary) << "not ours"; }
+             fs::create_symlink(outside, BackupFileName(mask, 1));
+         }, {7}, {true}, {2}, ""},
+        {"98 names taken: the sequence is exceeded", [&] {
+             for (int s = 1; s <= 98; ++s) fs::create_directory(BackupFileName(mask, s));
+         }, {7}, {false}, {}, "An error occured while creating a backup file. Sequence exceeded!"},
+        {"a generation-7 archive never gets a backup", [] {}, {7}, {false}, {}, "Invalid version (7)!", 7},
+        {"a dry run writes none", [] {}, {7}, {false}, {}, "", 8, true},
+    };
+    for (const Case& c : cases) {
+        for (int s = 1; s <= 99; ++s) fs::remove_all(BackupFileName(mask, s));
+        fs::remove(outside);
+        c.prepare();
+        Settings::Get().DatabaseVersion = c.version;
+        EXPECT_EQ(backup(c.ids, mask, c.dryRun, c.sameBytesAgain), c.results) << c.name;
+        Settings::Get().DatabaseVersion = 8;
+        std::vector<int> files;
+        for (int s = 1; s <= 99; ++s)
+            if (fs::is_regular_file(fs::symlink_status(BackupFileName(mask, s))) && qx::test::MarkerOf(BackupFileName(mask, s)) != -1)
+                files.push_back(s);
+        EXPECT_EQ(files, c.files) << c.name;
+        if (!c.logged.empty()) { EXPECT_TRUE(Logged(c.logged)) << c.name; }
+        if (!c.files.empty()) {
+            const auto rows = qx::test::Query(BackupFileName(mask, c.files[0]), "SELECT ID, path FROM PICTURES");
+            EXPECT_EQ(rows.at(7), "\\Map\\doc7") << c.name;
+        }
+        if (fs::exists(outside)) { EXPECT_EQ(qx::test::Slurp(outside), "not ours") << c.name; }
+    }
+}
+
+namespace {
+
+struct TrashState {
+    bool table = false, column = false;
+    std::map<long, std::string> rows;  // id -> virtual path
+    std::set<std::size_t> stampLengths;
+};
+
+}  // namespace
+
+// Trash support is added once, to a generation-8 archive that lacks it;
+// trashed documents then get their trash row.
+TEST_F(Thorough, TrashSupportIsAddedWhereItLacks) {
+    struct Case {
+        const char* name;
+        std::function<void(Archive&)> prepare;
+        int version;
+        bool dryRun;
+        bool result;
+        TrashState after;
+    } cases[] = {
+        {"present: nothing is visited", [](Archive& x) {
+             x.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, TRASHMARK) VALUES (20, 1, 0, 'weg', -1)");
+         }, 8, false, true, {true, true, {}, {}}},
+        {"table missing: added, one row per trashed document", [](Archive& x) {
+             x.exec("DROP TABLE trash");
+             x.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, TRASHMARK) VALUES (20, 1, 0, 'weg', -1), "
+                    "(21, 77, 0, 'kwijt', -1), (22, 1, 0, 'blijft', 0)");
+         }, 8, false, true, {true, true, {{20, "\\Map\\"}, {21, "\\"}}, {12}}},
+        {"table and column missing: both added", [](Archive& x) {
+             x.exec("DROP TABLE trash");
+             x.exec("ALTER TABLE FOLDERS RENAME TO OLD; CREATE TABLE FOLDERS AS SELECT ID, PARENT, ISFOLDER, NAME, "
+                    "DATABASEID, TEMPLATE1 FROM OLD; DROP TABLE OLD");
+         }, 8, false, true, {true, true, {}, {}}},
+        {"generation 7 is never converted", [](Archive& x) { x.exec("DROP TABLE trash"); }, 7, false, false,
+         {false, true, {}, {}}},
+        {"a dry run adds nothing", [](Archive& x) { x.exec("DROP TABLE trash"); }, 8, true, false, {false, true, {}, {}}},
+    };
+    for (const Case& c : cases) {
+        TempDir d;
+        Archive x(d.path());
+        c.prepare(x);
+        Settings::Get().DatabaseVersion = c.version;
+        qx::test::ScriptedWindow window;
+        CDatabase db(window);
+        db.m_bShowErrors = false;
+        db.SetDryRun(c.dryRun);
+        ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(x.main, x.password))) << c.name;
+        EXPECT_EQ(CDatabaseTestAccess::EnableTrashSupport(db), c.result) << c.name;
+        db.m_AdoCnMain.reset();
+        TrashState s;
+        sql::Error err;
+        sql::Database m = sql::Database::open(x.main, engine::PasswordBytes(x.password), sql::OpenMode::ReadOnly, err);
+        s.column = sql::Statement(m, "SELECT TRASHMARK FROM FOLDERS").ok();
+        sql::Statement rows(m, "SELECT id, virtualpath, datetime FROM trash");
+        s.table = rows.ok();
+        while (rows.ok() && rows.step() == sql::Step::Row) {
+            s.rows[static_cast<long>(rows.getInt64(0))] = rows.getText(1);
+            s.stampLengths.insert(rows.getText(2).size());
+        }
+        EXPECT_EQ(s.table, c.after.table) << c.name;
+        EXPECT_EQ(s.column, c.after.column) << c.name;
+        EXPECT_EQ(s.rows, c.after.rows) << c.name;
+        EXPECT_EQ(s.stampLengths, c.after.stampLengths) << c.name;
+    }
+    EXPECT_TRUE(Logged("21 - Invalid virtual path (in trash)!"));
+    Settings::Get().DatabaseVersion = 8;
+}
+
+// The command line runs the thorough check on the sample's faults for it;
+// the second run repairs nothing and finds what stays damaged.
+TEST(CliThorough, RepairsTheSampleFaultsAndConverges) {
+    TempDir dir;
+    const std::string folder = dir.file("a");
+    ASSERT_EQ(qx::test::RunCli("sample '" + folder + "' --documents 60 --faults worked-example-pdf,double-byte-pdf,"
+                               "zero-upper-half,truncated-jpeg,damaged-tiff-page,no-trash-support", dir).exit, 0);
+    const std::string main = folder + "/Archief.dat", json = dir.file("f.json");
+    std::vector<std::pair<long long, long long>> counts;
+    std::vector<int> exits;
+    for (int run = 0; run < 2; ++run) {
+        const auto r = qx::test::RunCli("check --thorough --yes '" + main + "' --json '" + json + "'", dir);
+        exits.push_back(r.exit);
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(qx::test::Slurp(json))).object();
+        counts.emplace_back(o["fixed"].toInteger(), o["damaged"].toInteger());
+        EXPECT_EQ(o["check"].toString(), "thorough");
+    }
+    EXPECT_EQ(counts[0], (std::pair<long long, long long>{7, 6}));  // 1 + 3 + 3 repaired, 3 + 3 images
+    EXPECT_EQ(counts[1], (std::pair<long long, long long>{0, 6}));
+    EXPECT_EQ(exits, (std::vector<int>{4, 4}));
+    EXPECT_EQ(BackupFiles(folder).size(), 1u);
+    sql::Error err;
+    sql::Database m = sql::Database::open(main, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadOnly, err);
+    EXPECT_TRUE(sql::Statement(m, "SELECT TRASHMARK FROM FOLDERS").ok());
+    EXPECT_TRUE(sql::Statement(m, "SELECT * FROM trash").ok());
+}
