@@ -136,8 +136,9 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     // While the document rows are read and sorted, another thread reads
     // the sizes in the sub databases. Not in a report-only run: its changes
     // live in memory, where a file's time cannot tell that it changed.
-    std::unique_ptr<SizePrefetch> ahead;
-    if (!DryRun()) ahead = std::make_unique<SizePrefetch>(SubDatabasePathsToRead(),
+    std::unique_ptr<SizePrefetch> sizesAhead;
+    if (!DryRun() && !(flags & BitThorough))
+        sizesAhead = std::make_unique<SizePrefetch>(SubDatabasePathsToRead(),
                                                           engine::PasswordBytes(Settings::Get().DatabasePassword));
 
     // The rows are read once, in folder order, before the walk: the walk
@@ -200,7 +201,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     std::unique_ptr<engine::HeldTransaction> pdbHold;
     DataSizes sizes;
-    if (ahead) sizes.prefetched = [&](const std::string& path) { return ahead->take(path); };
+    if (sizesAhead) sizes.prefetched = [&](const std::string& path) { return sizesAhead->take(path); };
     sizes.perDocument = (flags & BitThorough) != 0;
     std::vector<ConnectionPtr> keptOpen;
     m_pdbPool = &keptOpen;
