@@ -54,8 +54,19 @@ void CDatabase::AnalyseLinkTo() {
         const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
         m_AdoCnPdb = OpenConnection(outside ? ReadOnlyConnectString(connectString) : connectString);
         if (!Connected(m_AdoCnPdb)) {
-            // One unreadable sub database ends the walk: the rest are not examined.
             ReportResult(0, FileExists(path) ? ResultPdbOpenError : ResultPdbNotFound, path, "", "");
+            const long code = m_lastOpenError.number & 0xff;
+            if ((code == sql::kBusy || code == sql::kLocked) && m_lockedSubDatabases) {
+                // Locked is not damaged: it is said as such, once, and the
+                // other sub databases are examined all the same.
+                if (m_lockedSubDatabases->insert(path).second) {
+                    WriteLog("Sub database '" + path + "' is locked by another program; its links are not checked");
+                    m_window.MsgBox(FormatMsg(GetResString(211, "Resources not found"), {path}), MsgButtons::OK,
+                                    MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
+                }
+                continue;
+            }
+            // One unreadable sub database ends the walk: the rest are not examined.
             break;
         }
         WriteLog("Analysing links to " + path);

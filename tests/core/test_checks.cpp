@@ -325,3 +325,19 @@ TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
     EXPECT_EQ(std::ranges::count_if(window.boxes, [&](const auto& b) { return b.text == locked; }), 1);
     holder.exec("ROLLBACK;");
 }
+
+// The link check walks on past a locked sub database: locked is no damage
+// that makes the rest unreadable.
+TEST_F(Checks, TheLinkCheckWalksOnPastALockedSubDatabase) {
+    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (92, x'0102')");  // data without a document
+    sql::Error err;
+    sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
+                                               sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
+    sql::SetBusyTimeout(100);
+    const Outcome o = run(32);
+    sql::SetBusyTimeout(5000);
+    EXPECT_EQ(o.findings, (std::map<long, short>{{92, ResultLinkCreated}}));
+    EXPECT_EQ(o.unkeyed, (std::vector<short>{ResultPdbOpenError}));
+    holder.exec("ROLLBACK;");
+}
