@@ -358,7 +358,13 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
                                   {"QUILLEX_FAILPOINT_TRACE", traceK}});
             passed = Lines(Slurp(traceK));
         }
-        const std::string point = static_cast<int>(passed.size()) >= k ? passed[k - 1] : "(not reached)";
+        if (static_cast<int>(passed.size()) < k) {
+            // Three runs in a row committed less often than the first: the
+            // point was never reached, so nothing was injected to be named.
+            EXPECT_FALSE(hit.signaled) << "k=" << k << ": " << hit.describe();
+            continue;
+        }
+        const std::string point = passed[k - 1];
         SCOPED_TRACE("k=" + std::to_string(k) + " of " + std::to_string(T) + " at " + point + " (" +
                      FaultWord(fault) + ")");
         if (fault == Fault::Kill) {
