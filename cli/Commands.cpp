@@ -4,6 +4,7 @@ namespace qx::cli {
 
 std::unique_ptr<Command> MakeCheckCommand();
 std::unique_ptr<Command> MakeCompactCommand();
+std::unique_ptr<Command> MakeReorganizeCommand();
 std::unique_ptr<Command> MakeOpenCommand();
 std::unique_ptr<Command> MakeRepairMultipageCommand();
 std::unique_ptr<Command> MakeSampleCommand();
@@ -16,6 +17,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     all.push_back(MakeCheckCommand());
     all.push_back(MakeRepairMultipageCommand());
     all.push_back(MakeCompactCommand());
+    all.push_back(MakeReorganizeCommand());
     all.push_back(MakeRemoveCommand());
     all.push_back(MakeInfoCommand());
     all.push_back(MakeSampleCommand());

@@ -173,6 +173,13 @@ void TerminalWindow::CompactSetStatus(const std::string& text) {
 
 bool TerminalWindow::CompactCanceled() const { return g_interrupted; }
 
+void TerminalWindow::ReorganizeSetCaption(const std::string& caption) {
+    // Each phase once: the caption is set again whenever a phase begins.
+    if (caption == m_lastReorganizeCaption) return;
+    m_lastReorganizeCaption = caption;
+    std::fprintf(m_io.err, "%s\n", terminalText(caption).c_str());
+}
+
 int TerminalWindow::LoadImage(const std::vector<std::uint8_t>& data) { return LoadImageStatus(data); }
 
 bool TerminalWindow::cancelled() const { return g_interrupted; }

@@ -37,6 +37,7 @@ public:
     void ProgressHide() override;
     void CompactSetStatus(const std::string& text) override;
     bool CompactCanceled() const override;
+    void ReorganizeSetCaption(const std::string& caption) override;
     int LoadImage(const std::vector<std::uint8_t>& data) override;
     bool LoadsWithoutDisplay() const override { return true; }
 
@@ -58,6 +59,7 @@ private:
     bool m_progressLine = false;     // stderr is a terminal: show a progress line
     std::int64_t m_lastDraw = 0;     // milliseconds
     bool m_drawn = false;
+    std::string m_lastReorganizeCaption;
     bool m_pending = false;          // m_view holds more than the line shows
     ProgressView m_view;
     void draw(const ProgressView& view, bool force);

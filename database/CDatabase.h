@@ -90,6 +90,15 @@ public:
     // Every listed sub database and the main database; true when all succeeded.
     bool CompactAll();
 
+    // -- reorganizing (maintenance/Reorganize.cpp)
+    // Packs the stored data into as few sub databases as possible and
+    // retires the emptied ones as ".obsolete"; true when DATABASES had rows.
+    bool Reorganize();
+    // When a sub database counts as full; tests make it small.
+    std::int64_t m_nReorganizeCapacity = 671'088'640;
+    // Why the last Reorganize stopped before its end ("" when it did not).
+    std::string m_sReorganizeStop;
+
     // -- report-only runs: every finding and repair is made as in a real
     // run, but in memory: nothing on disk changes (support/ReportOnly.h).
     // An open archive is reconnected in the new mode; false when that fails.
@@ -256,6 +265,12 @@ private:
     static void LogMaintenanceError(const std::string& sDuring, long nNumber, const std::string& sDescription);
     friend struct PdbListTestAccess;
     // ---- end of sub-database list maintenance helpers ----
+
+    // The move of Reorganize from the source towards the destination, in
+    // batches of three commits; false when it stopped on a failure.
+    bool MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
+                  std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
+                  const std::function<void(std::size_t, const std::string&)>& compact);
 
     bool RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed, std::string& why);
     bool FinishInterruptedChangeOf(const std::string& sMainPath, bool onlyWithoutMarker);

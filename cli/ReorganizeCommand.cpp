@@ -1,0 +1,98 @@
+// quillex-cli reorganize: the stored data of an archive packed into as few
+// sub databases as possible, the emptied ones retired as ".obsolete".
+#include "cli/Command.h"
+#include "cli/TerminalWindow.h"
+#include "database/CDatabase.h"
+#include "support/Log.h"
+#include "support/TextResources.h"
+#include "support/engine/Recordset.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QTime>
+
+#include <cstdio>
+#include <string>
+
+namespace qx::cli {
+namespace {
+
+std::string Now() {
+    const QLocale locale = QLocale::system();
+    return locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString() + " " +
+           QTime::currentTime().toString("HH:mm:ss").toStdString();
+}
+
+class ReorganizeCommand : public Command {
+public:
+    const char* name() const override { return "reorganize"; }
+    const char* summary() const override { return "pack the stored data into as few sub databases as possible"; }
+
+    void printHelp(std::FILE* to) const override {
+        std::fputs("Usage: quillex-cli reorganize ARCHIVE.dat [--dry-run] [--yes|--no]\n"
+                   "\n"
+                   "Opens the archive as 'open' does and moves the stored documents from the\n"
+                   "highest-numbered sub database into the lowest one with room (640 MiB each),\n"
+                   "until the two meet. Emptied sub databases are renamed to '.obsolete'; the\n"
+                   "data files are compacted at the end. A document is copied and its copy is\n"
+                   "on disk before its old place is given up: a run cut off loses nothing, and\n"
+                   "the next run carries on.\n"
+                   "\n"
+                   "  --dry-run         tell what a run would do; change nothing\n"
+                   "\n"
+                   "Exit codes: 0 reorganized, 8 not opened or stopped on an error (see the\n"
+                   "log), 16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
+                   "being moved are finished, the rest stay where they are).\n",
+                   to);
+    }
+
+    int execute(const QStringList& args, Streams io) override {
+        QStringList rest = args;
+        Answering answering;
+        if (!TakeAnswering(rest, answering, io)) return ExitUsage;
+        RunOptions options;
+        options.dryRun = rest.removeAll("--dry-run") > 0;
+        if (rest.size() != 1 || rest.front().startsWith("-")) {
+            printHelp(io.err);
+            return ExitUsage;
+        }
+        OpenedArchive archive(io, answering, options);
+        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+        CDatabase& database = archive.database;
+        if (database.Window().MsgBox(FormatMsg(GetResString(26, "Resources not found"), {}), MsgButtons::YesNo,
+                                     MsgIcon::Question, GetResString(27, "Resources not found")) != MsgAnswer::Yes) {
+            std::fprintf(io.err, "quillex-cli: not reorganized\n");
+            return ExitCancelled;
+        }
+        WriteLog("Reorganize started " + Now());
+        const bool listed = database.Reorganize();
+        database.Window().State().m_nFixed = -1;
+        database.Window().State().m_nDamaged = -1;
+        archive.window.EndRun();
+        if (archive.window.cancelled()) {
+            std::fprintf(io.err, "quillex-cli: cancelled; the documents moved so far stay moved\n");
+            return ExitCancelled;
+        }
+        if (!database.m_sReorganizeStop.empty()) {
+            std::fprintf(io.err, "quillex-cli: stopped while %s (see the log)\n",
+                         database.m_sReorganizeStop.c_str());
+            return ExitOperational;
+        }
+        if (!listed && CDatabase::Connected(database.m_AdoCnMain)) {
+            engine::Recordset rs;
+            if (rs.open("SELECT ID FROM DATABASES", *database.m_AdoCnMain, engine::CursorMode::Scan) && !rs.eof()) {
+                std::fprintf(io.err, "quillex-cli: not reorganized (see the log)\n");
+                return ExitOperational;
+            }
+        }
+        for (const ListRow& row : archive.window.rows(ListId::Picbases))
+            std::fprintf(io.out, "%s\n", row.text.c_str());
+        return ExitOk;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeReorganizeCommand() { return std::make_unique<ReorganizeCommand>(); }
+
+}  // namespace qx::cli

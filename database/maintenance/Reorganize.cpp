@@ -1,0 +1,416 @@
+// CDatabase: packing the stored data of an archive into as few sub
+// databases as possible, from the highest-numbered one into the lowest one
+// with room, and retiring every emptied file as ".obsolete".
+//
+// No document is ever without its bytes. The rows move in batches, each in
+// three commits in this order:
+//   1. the copies in the destination (durable before anything points there);
+//   2. FOLDERS re-pointed at the destination (and the rows the move repairs);
+//   3. the rows deleted from the source.
+// A crash between two of them leaves at worst a document whose bytes stand
+// in two sub databases with FOLDERS pointing at one of them; the next run
+// meets it as a duplicate of equal size and overwrites it.
+//
+// The destination's length is read from its open connection (pages times
+// page size, which inside the batch's transaction already counts what the
+// batch wrote), so the switch to the next destination happens at the same
+// row as it would by reopening the file after each row.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/checks/ResultCodes.h"
+#include "support/DurableFiles.h"
+#include "support/Failpoint.h"
+#include "support/FileOperations.h"
+#include "support/Log.h"
+#include "support/Settings.h"
+#include "support/SysInfo.h"
+#include "support/TextResources.h"
+#include "support/Tools.h"
+#include "support/engine/Recordset.h"
+
+#include <ctime>
+#include <optional>
+#include <vector>
+
+namespace qx {
+
+namespace {
+
+constexpr std::int64_t kReorganizeFreeSpace = 104'857'600;
+// Rows per batch of the three commits: few enough that a batch stays small
+// in memory and in the journal, many enough that the fsyncs do not dominate.
+constexpr std::size_t kBatchRows = 256;
+// Bytes per piece when a value is copied: a document is never held whole.
+constexpr std::int64_t kChunk = 1 << 20;
+
+using PdbEntry = std::pair<long, std::string>;  // DATABASES.ID, standard path
+
+std::string Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &local);
+    return text;
+}
+
+std::string Res(long id) { return GetResString(id, "Resources not found"); }
+
+// Length of the file as the connection sees it, its own uncommitted pages included.
+std::int64_t Length(sql::Database& db) {
+    sql::Statement count(db, "PRAGMA page_count"), size(db, "PRAGMA page_size");
+    if (count.step() != sql::Step::Row || size.step() != sql::Step::Row) return -1;
+    return count.getInt64(0) * size.getInt64(0);
+}
+
+std::optional<std::int64_t> SizeOf(sql::Database& db, long id, sql::Error& err) {
+    sql::Statement st(db, "SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
+    st.bind(1, static_cast<std::int64_t>(id));
+    switch (st.step()) {
+    case sql::Step::Row: return st.isNull(0) ? 0 : st.getInt64(0);
+    case sql::Step::Done: return std::nullopt;
+    case sql::Step::Failed: err = st.error(); return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Copies the value of row `from` of `src` into row `to` of `dst` (which
+// must not exist), piece by piece.
+bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::int64_t size, sql::Error& err) {
+    sql::Statement add(dst, "INSERT INTO PICTURES (ID, PICTURE) VALUES (?, ?)");
+    add.bind(1, static_cast<std::int64_t>(to));
+    add.bindZeroBlob(2, size);
+    if (!add.run()) return err = add.error(), false;
+    if (size == 0) return true;
+    sql::Blob in = sql::Blob::open(src, "PICTURES", "PICTURE", from, false, err);
+    if (!in.isOpen()) return false;
+    sql::Blob out = sql::Blob::open(dst, "PICTURES", "PICTURE", to, true, err);
+    if (!out.isOpen()) return false;
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(size, kChunk)));
+    for (std::int64_t at = 0; at < size; at += kChunk) {
+        const std::span<std::uint8_t> part(piece.data(), static_cast<std::size_t>(std::min(kChunk, size - at)));
+        if (!in.read(at, part, &err) || !out.write(at, part, &err)) return false;
+    }
+    return true;
+}
+
+bool Exec(sql::Database& db, const std::string& text, std::initializer_list<std::int64_t> args, sql::Error& err) {
+    sql::Statement st(db, text);
+    int i = 1;
+    for (std::int64_t a : args) st.bind(i++, a);
+    if (!st.run()) return err = st.error(), false;
+    return true;
+}
+
+}  // namespace
+
+bool CDatabase::Reorganize() {
+    m_sReorganizeStop.clear();
+    if (!Connected(m_AdoCnMain)) return false;
+    const std::string mainPath = MainDatabaseName();
+    const std::string folder = GetFolderPart(mainPath);
+    const std::string& pwd = Settings::Get().DatabasePassword;
+    auto logError = [](const sql::Error& e) {
+        WriteLog("Reorganize: " + e.message + " (" + std::to_string(e.code) + ")");
+    };
+
+    if (FolderFreeSpace(folder) < kReorganizeFreeSpace) {
+        std::string root = DriveRoot(mainPath);
+        if (root.empty()) root = folder;
+        m_window.MsgBox(FormatMsg(Res(76), {root}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
+        return false;
+    }
+
+    Disconnect(m_AdoCnPdb);
+    const bool showErrors = m_bShowErrors;
+    m_bShowErrors = false;
+    m_window.ListClear(ListId::Documents);
+    m_window.SetEnabled(false);
+    m_window.ReorganizeShow();
+    m_window.DoEvents();
+    m_window.ReorganizeSetCaption(Res(91));
+    m_window.ReorganizeSetCancelEnabled(false);
+
+    UnlinkUnused(false);
+
+    // -- The list, each entry under its standard name, writable.
+    std::vector<PdbEntry> list;
+    bool result = false, valid = true;
+    {
+        engine::Recordset rs;
+        if (!rs.open("SELECT * FROM DATABASES ORDER BY ID ASC", *m_AdoCnMain, engine::CursorMode::Lookup)) {
+            logError(rs.lastError());
+            valid = false;
+        }
+        result = valid && !rs.eof();
+        for (; valid && !rs.eof(); rs.moveNext()) {
+            const long id = rs.value("ID").toLong();
+            const std::string stored = NullToStr(rs.value("DATABASE"));
+            const std::string standard = SubDatabaseName(mainPath, id);
+            if (stored != standard) {
+                m_window.MsgBox(FormatMsg(Res(77), {stored, standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
+                valid = false;
+            } else if (!FileExists(standard)) {
+                m_window.MsgBox(FormatMsg(Res(78), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
+                valid = false;
+            } else {
+                SetFileReadOnly(standard, false);
+                if (IsFileReadOnly(standard)) {
+                    m_window.MsgBox(FormatMsg(Res(74), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
+                    valid = false;
+                } else {
+                    list.push_back({id, standard});
+                }
+            }
+        }
+    }
+    m_window.DoEvents();
+    if (valid && !MayChangeMain("The archive is not reorganized")) valid = false;
+
+    auto compact = [&](std::size_t index, const std::string& path) {
+        m_window.ReorganizeSetCaption(FormatMsg(Res(71), {std::to_string(index + 1)}));
+        m_window.ReorganizeSetCancelEnabled(false);
+        CompactSingle(path, pwd);
+        m_window.ReorganizeSetCancelEnabled(true);
+    };
+
+    if (valid && list.size() == 1) {
+        compact(0, list[0].second);
+    } else if (valid && list.size() >= 2) {
+        std::size_t source = list.size() - 1, destination = 0;
+        compact(destination, list[destination].second);
+        ConnectionPtr src = OpenConnection(ConnectString(list[source].second, pwd));
+        ConnectionPtr dst = OpenConnection(ConnectString(list[destination].second, pwd));
+        if (!Connected(src)) {
+            m_window.MsgBox(FormatMsg(Res(79), {list[source].second}), MsgButtons::OK, MsgIcon::Exclamation, Res(92));
+            valid = false;
+        } else {
+            m_window.ReorganizeSetCaption(Res(93));
+            valid = MoveLoop(list, source, destination, src, dst, compact);
+        }
+        if (valid && m_window.ReorganizeVisible() && destination == source) {
+            Disconnect(src);
+            Disconnect(dst);
+            compact(destination, list[destination].second);
+        }
+        Disconnect(src);
+        Disconnect(dst);
+    }
+
+    // -- Final phase.
+    if (valid && m_window.ReorganizeVisible()) {
+        m_window.ReorganizeSetCancelEnabled(false);
+        Disconnect(m_AdoCnPdb);
+        UnlinkUnused(false);
+        m_window.ReorganizeSetCaption(Res(72));
+        CompactSingle(mainPath, pwd);
+        if (!Connected(m_AdoCnMain)) SetDatabase(OpenConnection(ConnectString(mainPath, pwd)));
+        const std::string omd = OmdName(mainPath);
+        if (FileExists(omd)) {
+            WriteLog("Compacting OMD database...");
+            CompactSingle(omd, "");
+        } else {
+            WriteLog("Skipping compact of OMD database: file not found");
+        }
+        m_window.ReorganizeSetCancelEnabled(true);
+    }
+
+    ManagePdbList(ListId::Picbases);
+    m_bShowErrors = showErrors;
+    m_window.ReorganizeHide();
+    m_window.SetEnabled(true);
+    return result;
+}
+
+namespace {
+
+// ID and length of every source row, in ID order: one pass over the
+// source, which the move then walks without asking it again.
+bool SourceRows(sql::Database& db, std::vector<std::pair<long, std::int64_t>>& rows, sql::Error& err) {
+    rows.clear();
+    sql::Statement st(db, "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+    sql::Step step;
+    while ((step = st.step()) == sql::Step::Row)
+        rows.emplace_back(static_cast<long>(st.getInt64(0)), st.isNull(1) ? 0 : st.getInt64(1));
+    if (step == sql::Step::Failed) return err = st.error(), false;
+    return true;
+}
+
+}  // namespace
+
+bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
+                         std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
+                         const std::function<void(std::size_t, const std::string&)>& compact) {
+    const std::string& pwd = Settings::Get().DatabasePassword;
+    sql::Database& mainDb = m_AdoCnMain->database();
+    auto stop = [this](const std::string& during, const sql::Error& e) {
+        WriteLog("Reorganize: " + e.message + " (" + std::to_string(e.code) + ")");
+        m_sReorganizeStop = during + ": " + e.message;
+        WriteLog("Reorganize: stopped while " + during + "; what was moved until then stays moved");
+        return false;
+    };
+    auto line = [](long id, const char* tail) { WriteLog("Reorganize: " + std::to_string(id) + tail); };
+
+    sql::Error err;
+    std::vector<std::pair<long, std::int64_t>> rows;
+    if (!SourceRows(src->database(), rows, err)) return stop("reading " + list[source].second, err);
+    std::size_t next = 0;
+
+    // New document IDs are handed out here, before the main database gets
+    // its row: the copy must be durable before any row names it.
+    long nextNewId = 0;
+    {
+        sql::Statement st(mainDb, "SELECT max(coalesce((SELECT max(ID) FROM FOLDERS), 0), "
+                                  "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'FOLDERS'), 0))");
+        if (st.step() != sql::Step::Row) return stop("reading the document numbers", st.error());
+        nextNewId = static_cast<long>(st.getInt64(0)) + 1;
+    }
+
+    while (m_window.ReorganizeVisible() && destination != source) {
+        // -- Source switch.
+        if (next == rows.size()) {
+            WriteLog("Reorganize: switching to new source sub database");
+            Disconnect(src);
+            const std::string emptied = list[source].second;
+            if (source > destination) compact(source, emptied);
+            // Only a file nothing points at any more is retired.
+            sql::Statement still(mainDb, "SELECT 1 FROM FOLDERS WHERE DATABASEID = ? LIMIT 1");
+            still.bind(1, static_cast<std::int64_t>(list[source].first));
+            const sql::Step referenced = still.step();
+            if (referenced == sql::Step::Failed) return stop("looking up " + emptied, still.error());
+            if (referenced == sql::Step::Row) {
+                WriteLog("Reorganize: '" + emptied + "' still holds documents and keeps its name");
+            } else {
+                std::string why;
+                const auto outcome = ChangeArchive("retire " + GetFileNamePart(emptied),
+                                                   {{emptied, emptied + ".obsolete"}},
+                                                   [](sql::Error&) { return true; }, why);
+                if (outcome == ChangeOutcome::NothingChanged)
+                    WriteLog("Reorganize: '" + emptied + "' keeps its name: " + why);
+                else if (outcome == ChangeOutcome::Pending)
+                    return stop("retiring " + emptied, sql::Error{sql::kCantOpen, why});
+            }
+            --source;
+            src = OpenConnection(ConnectString(list[source].second, pwd));
+            if (!Connected(src)) return stop("opening " + list[source].second, sql::Error{sql::kCantOpen, "cannot open"});
+            if (!SourceRows(src->database(), rows, err)) return stop("reading " + list[source].second, err);
+            next = 0;
+            m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
+            continue;
+        }
+        // -- Destination switch.
+        if (!Connected(dst)) dst = OpenConnection(ConnectString(list[destination].second, pwd));
+        if (!Connected(dst)) return stop("opening " + list[destination].second, sql::Error{sql::kCantOpen, "cannot open"});
+        sql::Database& out = dst->database();
+        if (Length(out) >= m_nReorganizeCapacity) {
+            WriteLog("Reorganize: switching to new destination sub database");
+            Disconnect(dst);
+            ++destination;
+            if (destination < source) compact(destination, list[destination].second);
+            m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
+            continue;
+        }
+
+        // -- One batch: the copies, then FOLDERS, then the deletions.
+        struct Moved {
+            long id;
+            bool repaired;  // no FOLDERS row: one is made
+        };
+        std::vector<Moved> moved;
+        std::vector<long> fixed;
+        const long destinationId = list[destination].first;
+        sql::Database& in = src->database();
+        {
+            sql::Transaction copies(out);
+            if (!copies.ok()) return stop("writing " + list[destination].second, out.lastError());
+            while (next < rows.size() && moved.size() < kBatchRows && Length(out) < m_nReorganizeCapacity) {
+                const auto [id, size] = rows[next];
+                const std::optional<std::int64_t> there = SizeOf(out, id, err);
+                if (err) return stop("reading " + list[destination].second, err);
+                if (there) {
+                    line(id, " - Duplicate entries detected!");
+                    if (*there == size || *there == 0) {
+                        if (!Exec(out, "DELETE FROM PICTURES WHERE ID = ?", {id}, err))
+                            return stop("writing " + list[destination].second, err);
+                    } else {
+                        line(id, " - Duplicate reference found: creating new reference");
+                        for (;;) {  // a number the destination does not hold yet
+                            const auto taken = SizeOf(out, nextNewId, err);
+                            if (err) return stop("reading " + list[destination].second, err);
+                            if (!taken) break;
+                            ++nextNewId;
+                        }
+                        const long newId = nextNewId++;
+                        if (!Exec(out, "UPDATE PICTURES SET ID = ? WHERE ID = ?", {newId, id}, err))
+                            return stop("writing " + list[destination].second, err);
+                        WriteLog("Reorganize: New entry created: " + std::to_string(newId));
+                        fixed.push_back(newId);
+                    }
+                }
+                sql::Statement ref(mainDb, "SELECT DATABASEID FROM FOLDERS WHERE ID = ?");
+                ref.bind(1, static_cast<std::int64_t>(id));
+                const sql::Step found = ref.step();
+                if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
+                ++next;
+                if (found == sql::Step::Done && size == 0) {
+                    line(id, " - Unreferenced empty document: skipping");
+                    WriteLog("Reorganize: skipping source field " + std::to_string(source + 1) +
+                             ", destination field " + std::to_string(destination + 1));
+                    continue;
+                }
+                if (found == sql::Step::Done) line(id, " - Unreferenced: creating new entry");
+                if (!CopyValue(in, id, out, id, size, err)) return stop("copying document " + std::to_string(id), err);
+                moved.push_back({id, found == sql::Step::Done});
+                m_window.DoEvents();
+                if (!m_window.ReorganizeVisible()) break;
+            }
+            if (moved.empty() && fixed.empty()) continue;
+            if (!copies.commit(&err)) return stop("saving the copies in " + list[destination].second, err);
+        }
+        if (const int rc = Failpoint("reorganize.copied"))
+            return stop("saving the copies", sql::Error{rc, ErrorText(rc)});
+        {
+            sql::Transaction folders(mainDb);
+            if (!folders.ok()) return stop("changing the documents", mainDb.lastError());
+            const std::string today = Today();
+            for (const long newId : fixed) {
+                sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
+                                           "VALUES (?, ?, ?, 0, ?)");
+                add.bind(1, static_cast<std::int64_t>(newId));
+                add.bind(2, std::string_view("Fixed " + std::to_string(newId)));
+                add.bind(3, std::string_view(today));
+                add.bind(4, static_cast<std::int64_t>(destinationId));
+                if (!add.run()) return stop("adding document " + std::to_string(newId), add.error());
+            }
+            for (const Moved& m : moved) {
+                if (m.repaired) {
+                    sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
+                                               "VALUES (?, 'Repaired document', ?, 0, ?)");
+                    add.bind(1, static_cast<std::int64_t>(m.id));
+                    add.bind(2, std::string_view(today));
+                    add.bind(3, static_cast<std::int64_t>(destinationId));
+                    if (!add.run()) return stop("adding document " + std::to_string(m.id), add.error());
+                } else if (!Exec(mainDb, "UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?", {destinationId, m.id}, err)) {
+                    return stop("re-pointing document " + std::to_string(m.id), err);
+                }
+            }
+            if (!folders.commit(&err)) return stop("saving the documents", err);
+            m_folderScan.clear();
+        }
+        for (const long newId : fixed) ReportResult(newId, ResultDuplicateFixed, list[destination].second, "", "");
+        if (const int rc = Failpoint("reorganize.repointed"))
+            return stop("re-pointing the documents", sql::Error{rc, ErrorText(rc)});
+        {
+            sql::Transaction deletions(in);
+            if (!deletions.ok()) return stop("writing " + list[source].second, in.lastError());
+            for (const Moved& m : moved)
+                if (!Exec(in, "DELETE FROM PICTURES WHERE ID = ?", {m.id}, err))
+                    return stop("deleting document " + std::to_string(m.id) + " from its old place", err);
+            if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
+        }
+        m_window.DoEvents();
+    }
+    return true;
+}
+
+}  // namespace qx
