@@ -37,6 +37,8 @@ namespace qx {
 namespace {
 
 constexpr std::int64_t kReorganizeFreeSpace = 104'857'600;
+// A report-only run keeps every byte it moves in memory.
+constexpr std::int64_t kReportOnlyMoveLimit = 1'073'741'824;
 // Rows per batch of the three commits: few enough that a batch stays small
 // in memory and in the journal, many enough that the fsyncs do not dominate.
 constexpr std::size_t kBatchRows = 256;
@@ -119,6 +121,20 @@ bool CDatabase::Reorganize() {
         if (root.empty()) root = folder;
         m_window.MsgBox(FormatMsg(Res(76), {root}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
         return false;
+    }
+
+    if (DryRun()) {
+        std::int64_t stored = 0;
+        sql::Statement st(m_AdoCnMain->database(), "SELECT DATABASE FROM DATABASES");
+        while (st.ok() && st.step() == sql::Step::Row)
+            if (!st.isNull(0)) stored += FileLength(st.getText(0));
+        if (stored > kReportOnlyMoveLimit) {
+            m_sReorganizeStop = "a report-only run would hold up to " + std::to_string(stored / 1048576) +
+                                " MB of moved data in memory; nothing was done";
+            WriteLog("Reorganize: " + m_sReorganizeStop);
+            m_window.MsgBox(FormatMsg(Res(220), {stored / 1048576}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
+            return false;
+        }
     }
 
     Disconnect(m_AdoCnPdb);

@@ -344,6 +344,9 @@ constexpr const char* TextFor(int id) {
     case 217: return "Zou worden hersteld";
     case 218: return "Lijst onvolledig: de controle is afgebroken";
     case 219: return "Alleen rapporteren";
+    case 220:
+        return "Een proefrun van het reorganiseren houdt alle verplaatste gegevens in het geheugen; voor %s MB aan "
+               "subdatabases is dat te veel. Er is niets gewijzigd.";
     case 212:
         return "U hebt geen leesrechten voor de database '%s'. Vraag uw beheerder om toegang. De database is niet "
                "beschadigd.";
@@ -376,7 +379,7 @@ constexpr int ArgumentsFor(int id) {
     case 76: case 78: case 79: case 96: case 98: case 113: case 114: case 115:
     case 116: case 118: case 120: case 127: case 130: case 132:
         return 1;
-    case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 231:
+    case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
     case 232:
         return 2;
@@ -435,7 +438,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 157, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 158, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
