@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QTimer>
 
 namespace qx {
 
@@ -50,6 +51,15 @@ bool CReportList::AddRow(const ListRow& row) {
     addTopLevelItem(item);
     if (!key.isEmpty()) m_keys.insert(key, item);
     return true;
+}
+
+void CReportList::ScrollToLastSoon() {
+    if (m_scrollPending) return;
+    m_scrollPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_scrollPending = false;
+        if (RowCount() > 0) scrollToItem(Row(RowCount() - 1));
+    });
 }
 
 void CReportList::RemoveRow(QTreeWidgetItem* item) {

@@ -22,6 +22,10 @@ public:
     // False, and nothing added, when a row with the same non-empty key is
     // already there; rows without a key are always added.
     bool AddRow(const ListRow& row);
+    // Brings the last row into view when the window's messages next run:
+    // a check adds thousands of rows, and each scroll lays out the whole
+    // list again.
+    void ScrollToLastSoon();
     void RemoveRow(QTreeWidgetItem* item);
     void ClearRows();
     int RowCount() const { return topLevelItemCount(); }
@@ -39,6 +43,7 @@ public:
 private:
     QHash<QString, QTreeWidgetItem*> m_keys;
     QHash<int, Qt::Alignment> m_alignment;
+    bool m_scrollPending = false;
 };
 
 }  // namespace qx

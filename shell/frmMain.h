@@ -12,6 +12,7 @@
 #include "database/MainWindow.h"
 #include "windows/MessageBoxes.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -25,6 +26,7 @@ class QLabel;
 class QMenu;
 class QPrinter;
 class QSplitter;
+class QTimer;
 
 namespace qx {
 
@@ -161,6 +163,7 @@ private:
     std::vector<ListRow> DocumentRows() const;
 
     CReportList* List(ListId list) const;
+    void WriteStatusBar();
 
     MainWindowState m_state;
     std::unique_ptr<CDatabase> m_Database;
@@ -168,6 +171,8 @@ private:
     bool m_bActivated = false;
     bool m_bEnabled = true;
     bool m_bBusy = false;
+    QElapsedTimer m_pumped;  // since the window's messages last ran (DoEvents)
+    QTimer* m_statusTimer = nullptr;  // the panels while a check runs
     std::string m_sLastFolder;  // where the open dialog starts
     int m_nUsableListWidth = 0;  // pixels, fixed at start-up for the column layout
 

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 
 namespace qx {
 
@@ -27,6 +28,17 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 // -- status bar
 
 void frmMain::UpdateStatusBar() {
+    // A running check reports every finding here, thousands a second; the
+    // panels follow a few times a second, and exactly once it is over.
+    if (!m_bEnabled) {
+        if (!m_statusTimer->isActive()) m_statusTimer->start();
+        return;
+    }
+    m_statusTimer->stop();
+    WriteStatusBar();
+}
+
+void frmMain::WriteStatusBar() {
     const auto texts = StatusBarTexts(m_state, static_cast<std::size_t>(lvDocuments->RowCount()),
                                       static_cast<std::size_t>(lvDocuments->SelectedCount()));
     for (std::size_t i = 0; i < texts.size(); ++i) StatusBarPanel[i]->setText(Q(texts[i]));
@@ -41,7 +53,7 @@ void frmMain::ListClear(ListId list) { List(list)->ClearRows(); }
 bool frmMain::ListAdd(ListId list, const ListRow& row) {
     CReportList* view = List(list);
     if (!view->AddRow(row)) return false;
-    view->scrollToItem(view->Row(view->RowCount() - 1));
+    view->ScrollToLastSoon();
     return true;
 }
 

@@ -1,6 +1,9 @@
 // The main window: start-up, the last archive, opening and refusing archives,
 // lists, selection and checks from the menu, with scripted boxes and dialogs.
 #include "GuiTestSupport.h"
+#include "database/access/Schema.h"
+#include "support/engine/Connection.h"
+#include "windows/frmProgress.h"
 #include "shell/ReportList.h"
 #include "shell/frmMain.h"
 #include "support/Settings.h"
@@ -45,6 +48,23 @@ int DatabaseMenus(const frmMain& w) {
 
 ListRow Row(const std::string& key, bool red = false, std::int64_t tag = 0) {
     return ListRow{key, "doc", {"/Map", "Kantoor_1.pdb", "beschadigd"}, tag, red};
+}
+
+// An archive of `documents` documents none of which has its data row: the
+// normal check lists every one of them.
+SampleManifest ArchiveWithoutData(const QString& dir, long documents) {
+    SampleManifest m;
+    std::string error;
+    SampleOptions o;
+    o.directory = dir.toStdString();
+    o.documents = documents;
+    o.documentSize = 64;
+    if (!WriteSampleArchive(o, m, error)) qFatal("%s", error.c_str());
+    for (const SampleSubDatabase& s : m.subDatabases) {
+        engine::Connection cn;
+        if (!cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8))) || !cn.database().exec("DELETE FROM PICTURES")) qFatal("could not empty %s", s.path.c_str());
+    }
+    return m;
 }
 
 }  // namespace
@@ -252,6 +272,66 @@ private slots:
         QVERIFY(w.menuBar()->isEnabled());
         QVERIFY(!w.ProgressVisible());
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    }
+
+    // A check that finds thousands of damaged documents lists every one,
+    // counts them in the status bar and ends with the last row in view;
+    // a list of 100,000 rows is filled row by row through the seam.
+    void manyRowsFillTheList() {
+        const long documents = 3000;
+        const SampleManifest sample = ArchiveWithoutData(m_dir.filePath("Veel"), documents);
+        BoxScript boxes;
+        frmMain w;
+        w.show();
+        w.OpenDatabaseFile(sample.mainDatabase);
+        w.miCheckSub[1]->trigger();
+        // Every document row, pages included, has lost its data.
+        const int rows = int(sample.documentRows);
+        QCOMPARE(w.lvDocuments->RowCount(), rows);
+        QCOMPARE(w.StatusBarPanel[1]->text(), Formatted(113, {rows}));
+        QVERIFY(!w.State().m_bListPartial);
+        QCoreApplication::processEvents();
+        const QRect last = w.lvDocuments->visualItemRect(w.lvDocuments->Row(rows - 1));
+        QVERIFY(w.lvDocuments->viewport()->rect().intersects(last));
+
+        w.ListClear(ListId::Documents);
+        const int many = 100000;
+        for (int i = 1; i <= many; ++i) QVERIFY(w.ListAdd(ListId::Documents, Row("ID" + std::to_string(i))));
+        QVERIFY(!w.ListAdd(ListId::Documents, Row("ID" + std::to_string(many))));
+        QCoreApplication::processEvents();
+        QCOMPARE(w.ListCount(ListId::Documents), std::size_t(many));
+        QCOMPARE(CReportList::Key(w.lvDocuments->Row(many - 1)), QString("ID%1").arg(many));
+        QVERIFY(w.lvDocuments->viewport()->rect().intersects(
+            w.lvDocuments->visualItemRect(w.lvDocuments->Row(many - 1))));
+    }
+
+    // Cancel pressed while the check walks the documents stops the walk:
+    // the list holds only what was found until then, and says so.
+    void cancelDuringTheCheckStopsIt() {
+        const long documents = 5000;
+        const SampleManifest sample = ArchiveWithoutData(m_dir.filePath("Afbreken"), documents);
+        BoxScript boxes;
+        frmMain w;
+        w.show();
+        w.OpenDatabaseFile(sample.mainDatabase);
+        int rowsAtCancel = -1;
+        QTimer press;
+        press.setInterval(0);
+        connect(&press, &QTimer::timeout, this, [&] {
+            if (!w.ProgressVisible() || w.lvDocuments->RowCount() == 0) return;
+            rowsAtCancel = w.lvDocuments->RowCount();
+            press.stop();
+            w.findChild<frmProgress*>()->cmdCancel->click();
+        });
+        press.start();
+        w.miCheckSub[1]->trigger();
+        press.stop();
+        QVERIFY(rowsAtCancel > 0);
+        QVERIFY2(w.lvDocuments->RowCount() < documents, qPrintable(QString::number(w.lvDocuments->RowCount())));
+        QVERIFY(w.State().m_bListPartial);
+        QVERIFY(!w.State().m_bAnalysed);
+        QVERIFY(!w.ProgressVisible());
+        QVERIFY(w.menuBar()->isEnabled());
     }
 
     // "Alleen rapporteren": the check lists what it would repair, the
