@@ -76,7 +76,7 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
             std::fprintf(stderr, "quillex: could not open %s\n", qPrintable(archive));
             result = 1;
         } else {
-            window.Database().SetDryRun(true);  // as far as report-only runs are supported
+            window.Database().SetDryRun(true);  // the pictures' check changes nothing on disk
             window.miCheckSub[CheckNormal]->trigger();
             if (window.lvDocuments->RowCount() > 0) window.lvDocuments->setCurrentItem(window.lvDocuments->Row(0));
         }

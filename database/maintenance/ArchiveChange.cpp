@@ -270,6 +270,13 @@ bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool only
     // A change with a part in the main database waits until it is open.
     if (onlyWithoutMarker && record->marker) return true;
     WriteLog("An interrupted change was found (" + record->operation + ")");
+    const auto undone = [&] {
+        WriteLog("The interrupted change was undone: it had not changed anything yet");
+        m_window.MsgBox(GetResString(203, "Een eerdere bewerking van de subdatabases van deze database is onderbroken "
+                                          "voordat er iets was gewijzigd. De bewerking is ongedaan gemaakt."),
+                        MsgButtons::OK, MsgIcon::Information, title);
+        return true;
+    };
     if (!record->marker && !record->discards.empty() && !ChangeBegan(mainPath, *record)) {
         for (const IntentFile& copy : record->discards) {
             const std::string path = InFolder(mainPath, copy.name);
@@ -277,21 +284,13 @@ bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool only
             if (const int rc = RemoveDurably(path, "intent.discard")) return cannot("'" + path + "': " + ErrorText(rc));
         }
         if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
-        WriteLog("The interrupted change was undone: it had not changed anything yet");
-        m_window.MsgBox(GetResString(203, "Een eerdere bewerking van de subdatabases van deze database is onderbroken "
-                                          "voordat er iets was gewijzigd. De bewerking is ongedaan gemaakt."),
-                        MsgButtons::OK, MsgIcon::Information, title);
-        return true;
+        return undone();
     }
     std::uint32_t marker = 0;
     if (record->marker && !ReadMarker(marker, why)) return cannot(why);
     if (record->marker && marker != *record->marker) {
         if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
-        WriteLog("The interrupted change was undone: it had not changed anything yet");
-        m_window.MsgBox(GetResString(203, "Een eerdere bewerking van de subdatabases van deze database is onderbroken "
-                                          "voordat er iets was gewijzigd. De bewerking is ongedaan gemaakt."),
-                        MsgButtons::OK, MsgIcon::Information, title);
-        return true;
+        return undone();
     }
     int renamed = 0;
     if (!RollForward(mainPath, *record, renamed, why)) return cannot(why);

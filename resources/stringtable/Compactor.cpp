@@ -34,11 +34,7 @@
 #include <thread>
 #include <unistd.h>
 
-#if defined(_WIN32)
-#define QX_EXPORT __declspec(dllexport)
-#else
-#define QX_EXPORT __attribute__((visibility("default")))
-#endif
+#include "Export.h"
 
 namespace {
 

@@ -17,11 +17,7 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(_WIN32)
-#define QX_EXPORT __declspec(dllexport)
-#else
-#define QX_EXPORT __attribute__((visibility("default")))
-#endif
+#include "Export.h"
 
 namespace {
 
