@@ -4,6 +4,7 @@
 // documents), checks/ and maintenance/.
 #include "database/MainWindow.h"
 #include "database/maintenance/References.h"
+#include "database/maintenance/ReorganizePlan.h"
 #include "support/engine/Connection.h"
 
 #include <functional>
@@ -98,6 +99,9 @@ public:
     std::int64_t m_nReorganizeCapacity = 671'088'640;
     // Why the last Reorganize stopped before its end ("" when it did not).
     std::string m_sReorganizeStop;
+    // What Reorganize would do now (maintenance/ReorganizePlan.cpp); changes
+    // nothing. False when the archive could not be read to the end.
+    bool PlanReorganize(ReorganizePlan& plan);
 
     // -- report-only runs: every finding and repair is made as in a real
     // run, but in memory: nothing on disk changes (support/ReportOnly.h).
