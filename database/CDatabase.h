@@ -228,6 +228,21 @@ private:
     void AnalyseLargeDocs();
     // The DATABASES.ID of another sub database holding non-empty data for nPicId; 0 if none.
     long FindAlternativePicbase(long nDatabaseId, long nPicId);
+    // While one exists, the alternative search keeps its connections open
+    // instead of opening every other sub database again for each document.
+    struct AlternativeCandidates;
+    class KeepAlternativeCandidates {
+    public:
+        explicit KeepAlternativeCandidates(CDatabase& db);
+        ~KeepAlternativeCandidates();
+        KeepAlternativeCandidates(const KeepAlternativeCandidates&) = delete;
+        KeepAlternativeCandidates& operator=(const KeepAlternativeCandidates&) = delete;
+
+    private:
+        CDatabase& m_db;
+        bool m_outer;
+    };
+    std::shared_ptr<AlternativeCandidates> m_alternatives;
     // Counts a finding, refreshes the status bar, logs it and lists it.
     void ReportResult(long nId, short nCode, const std::string& sPicbase, const std::string& sName,
                       const std::string& sVirtualPath);

@@ -6,7 +6,26 @@
 #include "support/Settings.h"
 #include "support/Tools.h"
 
+#include "support/DurableFiles.h"
+
+#include <map>
+
 namespace qx {
+
+// Connections by connect string, each with the identity of the file it was
+// opened on: a file replaced since is opened again.
+struct CDatabase::AlternativeCandidates {
+    std::map<std::string, std::pair<std::optional<FileId>, ConnectionPtr>> open;
+};
+
+CDatabase::KeepAlternativeCandidates::KeepAlternativeCandidates(CDatabase& db)
+    : m_db(db), m_outer(db.m_alternatives == nullptr) {
+    if (m_outer) m_db.m_alternatives = std::make_shared<AlternativeCandidates>();
+}
+
+CDatabase::KeepAlternativeCandidates::~KeepAlternativeCandidates() {
+    if (m_outer) m_db.m_alternatives.reset();
+}
 
 long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId) {
     long found = 0;
@@ -20,18 +39,30 @@ long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId) {
             const std::string path = NullToStr(list.value("DATABASE"));
             const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
             if (location.place == SubDatabasePlace::OwnFile) continue;
-            const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
-            ConnectionPtr candidate = OpenConnection(location.place == SubDatabasePlace::Archive
-                                                         ? connectString
-                                                         : ReadOnlyConnectString(connectString));
-            if (!Connected(candidate)) continue;
-            sql::Statement* row = candidate->prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
+            std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
+            if (location.place != SubDatabasePlace::Archive) connectString = ReadOnlyConnectString(connectString);
+            ConnectionPtr once;
+            ConnectionPtr* candidate = &once;
+            if (m_alternatives) {
+                auto& [identity, kept] = m_alternatives->open[connectString];
+                if (!Connected(kept) || !identity || IdentityOf(kept->dataSource()) != identity) {
+                    kept = OpenConnection(connectString);
+                    identity = Connected(kept) ? IdentityOf(kept->dataSource()) : std::nullopt;
+                }
+                candidate = &kept;
+            } else {
+                once = OpenConnection(connectString);
+            }
+            if (!Connected(*candidate)) continue;
+            sql::Statement* row = (*candidate)->prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
             if (!row) continue;
             row->bind(1, static_cast<std::int64_t>(nPicId));
             if (row->step() == sql::Step::Row && !row->isNull(0) && row->getInt64(0) >= 1) {
                 found = list.value("ID").toLong();
                 foundPath = path;
             }
+            // A kept connection must not hold its read lock between documents.
+            row->reset();
         }
     }
     if (found != 0)

@@ -132,6 +132,7 @@ struct DocumentRows {
 }  // namespace
 
 bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap) {
+    const KeepAlternativeCandidates candidates(*this);
 
     // While the document rows are read and sorted, another thread reads
     // the sizes in the sub databases. Not in a report-only run: its changes

@@ -23,6 +23,7 @@ void CDatabase::AnalyseLinkTo() {
     long currentId = 0;
     ErrorTrap trap("Level 1 Check", currentId);
     const TrappedErrorsAtEnd reportTrapped{*this, trap};
+    const KeepAlternativeCandidates candidates(*this);
 
     const long total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) AS CNT FROM FOLDERS WHERE NOT ISFOLDER", trap);
     if (total <= 0) return;

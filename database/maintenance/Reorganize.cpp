@@ -96,6 +96,22 @@ bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::
     return true;
 }
 
+// Whether rows `a` and `b` of PICTURES hold the same bytes, compared piece by piece.
+bool SameBytes(sql::Database& db, long a, long b, std::int64_t size, sql::Error& err) {
+    if (size == 0) return true;
+    sql::Blob x = sql::Blob::open(db, "PICTURES", "PICTURE", a, false, err);
+    if (!x.isOpen()) return false;
+    sql::Blob y = sql::Blob::open(db, "PICTURES", "PICTURE", b, false, err);
+    if (!y.isOpen() || x.size() != size || y.size() != size) return false;
+    std::vector<std::uint8_t> p(static_cast<std::size_t>(std::min(size, kChunk))), q(p.size());
+    for (std::int64_t at = 0; at < size; at += kChunk) {
+        const auto n = static_cast<std::size_t>(std::min(kChunk, size - at));
+        if (!x.read(at, {p.data(), n}, &err) || !y.read(at, {q.data(), n}, &err)) return false;
+        if (!std::equal(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(n), q.begin())) return false;
+    }
+    return true;
+}
+
 bool Exec(sql::Database& db, const std::string& text, std::initializer_list<std::int64_t> args, sql::Error& err) {
     sql::Statement st(db, text);
     int i = 1;
@@ -282,6 +298,38 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         nextNewId = static_cast<long>(st.getInt64(0)) + 1;
     }
 
+    // A stored document given a new number keeps its bytes there; the row
+    // under its old number may then be overwritten. Such documents are the
+    // ones this run made and those a cut-off run made ("Fixed N" rows).
+    auto referenced = [&](long id) {
+        sql::Statement st(mainDb, "SELECT 1 FROM FOLDERS WHERE ID = ?");
+        st.bind(1, static_cast<std::int64_t>(id));
+        const sql::Step step = st.step();
+        if (step == sql::Step::Failed) err = st.error();
+        return step != sql::Step::Done;
+    };
+    std::vector<long> fixedHere;
+    long fixedOf = -1;  // the DATABASES.ID fixedHere belongs to
+    auto keptAsFixed = [&](sql::Database& out, long destinationId, long id, std::int64_t size) {
+        if (fixedOf != destinationId) {
+            fixedHere.clear();
+            fixedOf = destinationId;
+            sql::Statement st(mainDb, "SELECT ID FROM FOLDERS WHERE DATABASEID = ? AND NAME = 'Fixed ' || ID");
+            st.bind(1, static_cast<std::int64_t>(destinationId));
+            sql::Step step;
+            while ((step = st.step()) == sql::Step::Row) fixedHere.push_back(static_cast<long>(st.getInt64(0)));
+            if (step == sql::Step::Failed) return err = st.error(), false;
+        }
+        for (const long candidate : fixedHere) {
+            const auto stored = SizeOf(out, candidate, err);
+            if (err) return false;
+            if (stored && *stored == size && SameBytes(out, candidate, id, size, err)) return true;
+            if (err) return false;
+        }
+        return false;
+    };
+    long retried = 0;  // a row met again after its stored namesake got a new number
+
     while (m_window.ReorganizeVisible() && destination != source) {
         // -- Source switch.
         if (next == rows.size()) {
@@ -344,23 +392,39 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 const std::optional<std::int64_t> there = SizeOf(out, id, err);
                 if (err) return stop("reading " + list[destination].second, err);
                 if (there) {
-                    line(id, " - Duplicate entries detected!");
-                    if (*there == size || *there == 0) {
+                    if (id != retried) line(id, " - Duplicate entries detected!");
+                    retried = 0;
+                    const bool kept = *there == size || *there == 0 || keptAsFixed(out, destinationId, id, *there);
+                    if (err) return stop("reading " + list[destination].second, err);
+                    if (kept) {
                         if (!Exec(out, "DELETE FROM PICTURES WHERE ID = ?", {id}, err))
                             return stop("writing " + list[destination].second, err);
                     } else {
+                        // The stored document is copied to a new number and gets
+                        // its own row before its old place is overwritten (in the
+                        // next batch), so a crash in between leaves it reachable.
                         line(id, " - Duplicate reference found: creating new reference");
-                        for (;;) {  // a number the destination does not hold yet
+                        bool copied = false;
+                        for (;;) {  // a number the destination does not hold, or our own copy from a cut-off run
                             const auto taken = SizeOf(out, nextNewId, err);
                             if (err) return stop("reading " + list[destination].second, err);
                             if (!taken) break;
+                            if (*taken == *there && !referenced(nextNewId) && !err &&
+                                SameBytes(out, nextNewId, id, *there, err)) {
+                                copied = true;
+                                break;
+                            }
+                            if (err) return stop("reading " + list[destination].second, err);
                             ++nextNewId;
                         }
                         const long newId = nextNewId++;
-                        if (!Exec(out, "UPDATE PICTURES SET ID = ? WHERE ID = ?", {newId, id}, err))
-                            return stop("writing " + list[destination].second, err);
+                        if (!copied && !CopyValue(out, id, out, newId, *there, err))
+                            return stop("copying document " + std::to_string(id), err);
                         WriteLog("Reorganize: New entry created: " + std::to_string(newId));
                         fixed.push_back(newId);
+                        fixedHere.push_back(newId);
+                        retried = id;
+                        break;
                     }
                 }
                 sql::Statement ref(mainDb, "SELECT DATABASEID FROM FOLDERS WHERE ID = ?");

@@ -165,15 +165,26 @@ inline Findings LostDocuments(const ArchiveSnapshot& before, const ArchiveSnapsh
         if (it->second != sha && (ref == reference.documents.end() || it->second != ref->second))
             f.add("document " + std::to_string(id) + " leads to other bytes (" + it->second.substr(0, 12) + ")");
     }
+    // Bytes a document led to before, and one still leads to when the change
+    // is finished (perhaps under another number), must be some document's now.
+    std::set<std::string> ledToNow, ledToFinished;
+    for (const auto& [id, sha] : now.documents) ledToNow.insert(sha);
+    for (const auto& [id, sha] : reference.documents) ledToFinished.insert(sha);
+    for (const auto& [id, sha] : before.documents)
+        if (!ledToNow.count(sha) && ledToFinished.count(sha))
+            f.add("the bytes of document " + std::to_string(id) + " (" + sha.substr(0, 12) + ") are no document's");
     return f;
 }
 
-// Data rows that were in a listed sub database before and are in none now:
-// bytes under a name nothing resolves.
+// Data rows that were in a listed sub database before and are in none now,
+// not even under a new number: bytes under a name nothing resolves.
 inline Findings StrandedData(const ArchiveSnapshot& before, const ArchiveSnapshot& now) {
     Findings f;
+    std::set<std::string> renumbered;  // bytes now under a number that did not hold them before
+    for (const auto& row : now.dataRows)
+        if (!before.dataRows.count(row)) renumbered.insert(row.second);
     for (const auto& row : before.dataRows)
-        if (!now.dataRows.count(row))
+        if (!now.dataRows.count(row) && !renumbered.count(row.second))
             f.add("data row " + std::to_string(row.first) + " (" + row.second.substr(0, 12) +
                   ") is in no listed sub database");
     return f;

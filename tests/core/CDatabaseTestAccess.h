@@ -21,6 +21,9 @@ struct CDatabaseTestAccess {
     static long FindAlternativePicbase(CDatabase& db, long databaseId, long id) {
         return db.FindAlternativePicbase(databaseId, id);
     }
+    static std::unique_ptr<CDatabase::KeepAlternativeCandidates> KeepAlternativeCandidates(CDatabase& db) {
+        return std::make_unique<CDatabase::KeepAlternativeCandidates>(db);
+    }
 };
 
 }  // namespace qx

@@ -69,7 +69,8 @@ TEST_P(CrashInvariants, SeeLossAndAcceptBothEndStates) {
     before.documents = {{1, "aa"}, {2, "bb"}};
     before.parents = {{1, 10}, {2, 10}, {10, 0}};
     before.dataRows = {{1, "aa"}, {2, "bb"}};
-    reference.documents = {{1, "aa"}, {2, "b2"}};  // the finished change rewrote document 2
+    // The finished change rewrote document 2 and kept its old bytes as document 3.
+    reference.documents = {{1, "aa"}, {2, "b2"}, {3, "bb"}};
     reference.parents = {{1, 11}, {2, 10}, {10, 0}, {11, 0}};
     now.documents = c.now;
     now.parents = c.parentsNow;
@@ -86,10 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CrashInvariants,
     ::testing::Values(
         InvariantCase{"untouched", {{1, "aa"}, {2, "bb"}}, kParentsBefore, kDataBefore, 0, 0, 0},
-        InvariantCase{"finished", {{1, "aa"}, {2, "b2"}}, {{1, 11}, {2, 10}, {10, 0}, {11, 0}},
-                      {{1, "aa"}, {2, "bb"}, {2, "b2"}}, 0, 0, 0},
-        InvariantCase{"document_leads_nowhere", {{1, "aa"}}, kParentsBefore, kDataBefore, 1, 0, 0},
-        InvariantCase{"document_leads_to_other_bytes", {{1, "zz"}, {2, "bb"}}, kParentsBefore, kDataBefore, 1, 0, 0},
+        InvariantCase{"finished", {{1, "aa"}, {2, "b2"}, {3, "bb"}}, {{1, 11}, {2, 10}, {10, 0}, {11, 0}},
+                      {{1, "aa"}, {3, "bb"}, {2, "b2"}}, 0, 0, 0},
+        InvariantCase{"old_bytes_are_no_documents", {{1, "aa"}, {2, "b2"}}, kParentsBefore,
+                      {{1, "aa"}, {3, "bb"}, {2, "b2"}}, 1, 0, 0},
+        InvariantCase{"document_leads_nowhere", {{1, "aa"}}, kParentsBefore, kDataBefore, 2, 0, 0},
+        InvariantCase{"document_leads_to_other_bytes", {{1, "zz"}, {2, "bb"}}, kParentsBefore, kDataBefore, 2, 0, 0},
         InvariantCase{"row_under_a_third_parent", {{1, "aa"}, {2, "bb"}}, {{1, 12}, {2, 10}, {10, 0}}, kDataBefore,
                       0, 1, 0},
         InvariantCase{"data_row_in_no_listed_file", {{1, "aa"}, {2, "bb"}}, kParentsBefore, {{1, "aa"}}, 0, 0, 1}),
@@ -208,7 +211,7 @@ const CommandCase kCommands[] = {
      {"double-byte-pdf", "zero-upper-half", "worked-example-pdf", "no-trash-support", "truncated-jpeg"}, 40},
     // Rows moved between sub databases in three commits each batch, the
     // emptied files retired; rows without a document met on the way.
-    {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data"}, 30},
+    {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data", "same-id-different-data"}, 30},
 };
 
 // What a change leaves beside the archive while it is under way; after the

@@ -243,8 +243,19 @@ TEST_F(Documents, AlternativeSearchTakesTheFirstNonEmptyCopy) {
         {3, 9, 0, "9 - No alternative sub database found"},  // the only copy lies in the one that is skipped
         {1, 77, 0, "77 - No alternative sub database found"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, c.linked, c.id), c.found) << c.id;
-        EXPECT_EQ(LastLogLine(), c.log);
+    for (const bool kept : {false, true}) {
+        const auto keep = kept ? CDatabaseTestAccess::KeepAlternativeCandidates(db) : nullptr;
+        for (const Case& c : cases) {
+            EXPECT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, c.linked, c.id), c.found) << c.id << kept;
+            EXPECT_EQ(LastLogLine(), c.log);
+        }
     }
+    // Kept connections hold no lock between searches and see what others wrote.
+    const auto keep = CDatabaseTestAccess::KeepAlternativeCandidates(db);
+    ASSERT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, 1, 9), 3);
+    sql::Error err;
+    sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, 3), engine::PasswordBytes(a.password),
+                                            sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(pdb.exec("DELETE FROM PICTURES WHERE ID = 9", &err)) << err.message;
+    EXPECT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, 1, 9), 0);
 }
