@@ -8,6 +8,9 @@
 #include "support/engine/Recordset.h"
 
 #include <QDate>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QTime>
 
@@ -23,6 +26,47 @@ std::string Now() {
            QTime::currentTime().toString("HH:mm:ss").toStdString();
 }
 
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The plan for scripts (keys: docs/json.md).
+QJsonObject PlanJson(const std::string& archive, const ReorganizePlan& plan) {
+    QJsonArray moves, retired, files, renumbered, setAside, readOnly;
+    for (const ReorganizePlan::Move& m : plan.moves)
+        moves.append(QJsonObject{{"source_id", static_cast<qint64>(m.sourceId)},
+                                 {"source", Q(m.source)},
+                                 {"destination_id", static_cast<qint64>(m.destinationId)},
+                                 {"destination", Q(m.destination)},
+                                 {"documents", static_cast<qint64>(m.documents)},
+                                 {"bytes", static_cast<qint64>(m.bytes)}});
+    for (const std::string& path : plan.retired) retired.append(Q(path));
+    for (const ReorganizePlan::FileAfter& f : plan.files)
+        files.append(QJsonObject{{"path", Q(f.path)},
+                                 {"bytes_before", static_cast<qint64>(f.before)},
+                                 {"bytes_after", static_cast<qint64>(f.after)}});
+    for (const ReorganizePlan::Renumbered& r : plan.renumbered)
+        renumbered.append(QJsonObject{{"old_id", static_cast<qint64>(r.oldId)},
+                                      {"from", Q(r.from)},
+                                      {"new_id", static_cast<qint64>(r.newId)},
+                                      {"to", Q(r.to)}});
+    for (const auto& [path, aside] : plan.setAside) setAside.append(QJsonObject{{"path", Q(path)}, {"as", Q(aside)}});
+    for (const std::string& path : plan.readOnly) readOnly.append(Q(path));
+    return QJsonObject{{"archive", Q(archive)},
+                       {"refusal", plan.refusal.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Q(plan.refusal))},
+                       {"renumbered", renumbered},
+                       {"set_aside", setAside},
+                       {"read_only", readOnly},
+                       {"moves", moves},
+                       {"documents_moved", static_cast<qint64>(plan.documentsMoved)},
+                       {"bytes_moved", static_cast<qint64>(plan.bytesMoved)},
+                       {"duplicates_overwritten", static_cast<qint64>(plan.duplicatesOverwritten)},
+                       {"duplicates_fixed", static_cast<qint64>(plan.duplicatesFixed)},
+                       {"unreferenced_skipped", static_cast<qint64>(plan.unreferencedSkipped)},
+                       {"unreferenced_repaired", static_cast<qint64>(plan.unreferencedRepaired)},
+                       {"retired", retired},
+                       {"files", files},
+                       {"page_tolerance", plan.pageTolerance}};
+}
+
 class ReorganizeCommand : public Command {
 public:
     const char* name() const override { return "reorganize"; }
@@ -30,6 +74,7 @@ public:
 
     void printHelp(std::FILE* to) const override {
         std::fputs("Usage: quillex-cli reorganize ARCHIVE.dat [--dry-run] [--yes|--no]\n"
+                   "       quillex-cli reorganize ARCHIVE.dat --plan [--json]\n"
                    "\n"
                    "Opens the archive as 'open' does and moves the stored documents from the\n"
                    "highest-numbered sub database into the lowest one with room (640 MiB each),\n"
@@ -39,6 +84,10 @@ public:
                    "the next run carries on.\n"
                    "\n"
                    "  --dry-run         tell what a run would do; change nothing\n"
+                   "  --plan            print what a run started now would do (moves, retired\n"
+                   "                    files, sizes afterwards); asks nothing, changes nothing,\n"
+                   "                    reads only the lengths of the stored documents\n"
+                   "  --json            with --plan: the plan as JSON (keys: docs/json.md)\n"
                    "\n"
                    "Exit codes: 0 reorganized, 8 not opened or stopped on an error (see the\n"
                    "log), 16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
@@ -52,9 +101,29 @@ public:
         if (!TakeAnswering(rest, answering, io)) return ExitUsage;
         RunOptions options;
         options.dryRun = rest.removeAll("--dry-run") > 0;
-        if (rest.size() != 1 || rest.front().startsWith("-")) {
+        const bool planOnly = rest.removeAll("--plan") > 0;
+        const bool json = rest.removeAll("--json") > 0;
+        if (rest.size() != 1 || rest.front().startsWith("-") || (json && !planOnly)) {
             printHelp(io.err);
             return ExitUsage;
+        }
+        if (planOnly) {
+            // The archive is opened report-only: whatever the opening would
+            // repair stays in memory, and the plan itself writes nothing.
+            options.dryRun = true;
+            OpenedArchive archive(io, Answering::No, options);
+            if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+            ReorganizePlan plan;
+            if (!archive.database.PlanReorganize(plan)) {
+                std::fprintf(io.err, "quillex-cli: the archive could not be read to the end; no plan\n");
+                return ExitOperational;
+            }
+            if (json)
+                std::fputs(QJsonDocument(PlanJson(archive.file(), plan)).toJson(QJsonDocument::Indented).constData(),
+                           io.out);
+            else
+                std::fputs(DescribePlan(plan).c_str(), io.out);
+            return ExitOk;
         }
         OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;

@@ -1,15 +1,585 @@
 // CDatabase: what a reorganize would do, without doing it.
+//
+// The plan walks the run's own steps (Reorganize.cpp, UnlinkUnused.cpp) on
+// what the files hold now: the renumbering first, then the checks of the
+// list, then the rows from the highest-numbered sub database into the lowest
+// one with room, in ID order, batch by batch. Only IDs and lengths are read,
+// every file is opened read-only, and nothing is logged (the log is a file
+// of the archive folder too).
+//
+// Where the run asks a destination its length (pages times page size), the
+// plan asks a model of the file: how many pages the rows take in the table's
+// B-tree, the way the engine lays them out (a cell on a leaf, the rest of a
+// big value on overflow pages, leaves filled one after another when rows
+// come in ID order, freed pages used again before the file grows). The model
+// is checked against real files in tests/core/test_reorganize.cpp.
 #include "database/maintenance/ReorganizePlan.h"
 
 #include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
+#include "support/FileOperations.h"
+#include "support/Settings.h"
+#include "support/SysInfo.h"
+#include "support/TextResources.h"
+#include "support/Tools.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <unordered_map>
 
 namespace qx {
 
-bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
-    plan = ReorganizePlan{};
-    return Connected(m_AdoCnMain);
+namespace plan {
+
+namespace {
+
+int VarintLength(std::uint64_t v) {
+    int n = 1;
+    while (v > 0x7f && n < 9) {
+        v >>= 7;
+        ++n;
+    }
+    return n;
 }
 
-std::string DescribePlan(const ReorganizePlan& plan) { return plan.refusal; }
+// What one row of PICTURES (ID as the row key, path Null, the value) takes.
+struct Cell {
+    std::int64_t onLeaf = 0;    // the cell and its pointer
+    std::int64_t overflow = 0;  // whole pages of the value that do not fit on the leaf
+};
+
+Cell CellOf(long id, std::int64_t length, int usable) {
+    const std::uint64_t type = 2 * static_cast<std::uint64_t>(length) + 12;
+    const std::int64_t header = 3 + VarintLength(type);  // its own size, ID, path, the value's type
+    const std::int64_t payload = header + length;
+    const std::int64_t maxLocal = usable - 35;
+    const std::int64_t minLocal = (usable - 12) * 32 / 255 - 23;
+    std::int64_t local = payload;
+    Cell c;
+    if (payload > maxLocal) {
+        const std::int64_t k = minLocal + (payload - minLocal) % (usable - 4);
+        local = k <= maxLocal ? k : minLocal;
+        c.overflow = (payload - local + usable - 5) / (usable - 4);
+    }
+    std::int64_t cell = VarintLength(static_cast<std::uint64_t>(payload)) + VarintLength(static_cast<std::uint64_t>(id)) +
+                        local + (c.overflow ? 4 : 0);
+    c.onLeaf = std::max<std::int64_t>(cell, 4) + 2;
+    return c;
+}
+
+// The pages of one sub database as rows come and go.
+class Tree {
+public:
+    Tree(int pageSize, int reserved) : m_usable(pageSize - reserved) {}
+
+    void add(long id, std::int64_t length) {
+        const Cell c = CellOf(id, length, m_usable);
+        if (m_hole >= c.onLeaf) {
+            m_hole -= c.onLeaf;  // where a deleted row was
+        } else if (m_leafUsed + c.onLeaf > m_usable - 8) {
+            ++m_leaves;
+            m_leafUsed = c.onLeaf;
+        } else {
+            m_leafUsed += c.onLeaf;
+        }
+        const std::int64_t reused = std::min(m_free, c.overflow);
+        m_free -= reused;
+        m_overflow += c.overflow;
+    }
+    void remove(long id, std::int64_t length) {
+        const Cell c = CellOf(id, length, m_usable);
+        m_hole += c.onLeaf;
+        m_overflow -= c.overflow;
+        m_free += c.overflow;  // on the free list: the file keeps them
+    }
+    // Page 1 (the schema), the sequence table, the table's tree, free pages.
+    std::int64_t pages() const { return 2 + m_leaves + interior() + m_overflow + m_free; }
+
+private:
+    std::int64_t interior() const {
+        // A divider: the child's page number, the key, its pointer.
+        const std::int64_t fanout = (m_usable - 12) / (4 + 4 + 2) + 1;
+        std::int64_t total = 0;
+        for (std::int64_t n = m_leaves; n > 1;) {
+            n = (n + fanout - 1) / fanout;
+            total += n;
+        }
+        return total;
+    }
+
+    std::int64_t m_usable;
+    std::int64_t m_leaves = 1, m_leafUsed = 0, m_hole = 0, m_overflow = 0, m_free = 0;
+};
+
+}  // namespace
+
+std::int64_t CompactedPages(const std::vector<std::pair<long, std::int64_t>>& rowsInIdOrder, int pageSize,
+                            int reserved) {
+    Tree tree(pageSize, reserved);
+    for (const auto& [id, length] : rowsInIdOrder) tree.add(id, length);
+    return tree.pages();
+}
+
+}  // namespace plan
+
+namespace {
+
+constexpr std::int64_t kReorganizeFreeSpace = 104'857'600;
+constexpr std::size_t kBatchRows = 256;  // as the run's batches
+// The model came out exact on every archive of the tests; the margin is for
+// rows that land between a destination's IDs and split a full leaf, which
+// the model counts as appended (docs/benchmarks.md).
+constexpr int kPageTolerance = 2;
+
+using Rows = std::vector<std::pair<long, std::int64_t>>;  // ID, length of the value
+
+std::string Res(long id) { return GetResString(id, "Resources not found"); }
+
+// A sub database opened for reading only: no journal is played back, no
+// attribute changes, nothing is written.
+bool OpenSub(const std::string& path, sql::Database& db) {
+    sql::Error err;
+    db = sql::Database::open(path, engine::PasswordBytes(Settings::Get().DatabasePassword), sql::OpenMode::ReadOnly,
+                             err);
+    if (!db.isOpen()) return false;
+    sql::Statement probe(db, "SELECT ID FROM PICTURES WHERE ID = NULL");
+    return probe.ok() && probe.step() == sql::Step::Done;
+}
+
+bool ReadRows(const std::string& path, Rows& rows, int& pageSize) {
+    rows.clear();
+    sql::Database db;
+    if (!OpenSub(path, db)) return false;
+    {
+        sql::Statement size(db, "PRAGMA page_size");
+        if (size.step() != sql::Step::Row) return false;
+        pageSize = static_cast<int>(size.getInt64(0));
+    }
+    sql::Statement st(db, "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+    sql::Step step;
+    while ((step = st.step()) == sql::Step::Row)
+        rows.emplace_back(static_cast<long>(st.getInt64(0)), st.isNull(1) ? 0 : st.getInt64(1));
+    return step == sql::Step::Done;
+}
+
+// Whether the file stays read-only when the run clears its attribute: a
+// read-only file system, or a file the attribute of which is not ours.
+bool StaysReadOnly(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    struct statvfs fsInfo {};
+    if (::statvfs(path.c_str(), &fsInfo) == 0 && (fsInfo.f_flag & ST_RDONLY)) return true;
+    if (!(st.st_mode & S_IWUSR)) return ::geteuid() != 0 && st.st_uid != ::geteuid();
+    return ::access(path.c_str(), W_OK) != 0;
+}
+
+// One entry of the list the moves work on.
+struct Entry {
+    long id = 0;
+    std::string stored;  // the path the list holds for it when the moves begin
+    std::string read;    // where its file is now
+};
+
+}  // namespace
+
+bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
+    plan = ReorganizePlan{};
+    plan.pageTolerance = kPageTolerance;
+    if (!Connected(m_AdoCnMain)) return false;
+    const std::string mainPath = MainDatabaseName();
+    const std::string folder = GetFolderPart(mainPath);
+    sql::Database& mainDb = m_AdoCnMain->database();
+
+    // -- The start check.
+    if (FolderFreeSpace(folder) < kReorganizeFreeSpace) {
+        std::string root = DriveRoot(mainPath);
+        if (root.empty()) root = folder;
+        plan.refusal = FormatMsg(Res(76), {root});
+        return true;
+    }
+
+    // -- The list as it is, and as the renumbering leaves it.
+    std::vector<Entry> current;
+    {
+        sql::Statement st(mainDb, "SELECT ID, DATABASE FROM DATABASES ORDER BY ID");
+        sql::Step step;
+        while ((step = st.step()) == sql::Step::Row)
+            current.push_back({static_cast<long>(st.getInt64(0)), st.isNull(1) ? "" : st.getText(1), ""});
+        if (step != sql::Step::Done) return false;
+        for (Entry& e : current) e.read = e.stored;
+    }
+    sql::Error scanError;
+    const FolderScan* scan = m_folderScan.get(*m_AdoCnMain, scanError);
+    if (!scan) return false;
+    std::map<long, long> renumber;  // old DATABASES.ID -> new
+    std::vector<Entry> list = current;
+    std::set<std::string> noted;
+    auto noteReadOnly = [&](const std::string& path) {
+        if (IsFileReadOnly(path) && noted.insert(path).second) plan.readOnly.push_back(path);
+    };
+    {
+        struct Ref {
+            long oldId;
+            std::string stored, path, finalPath;
+            FileId file;
+            int sameFileAs = -1;
+        };
+        std::vector<Ref> refs;
+        bool stops = false;
+        for (const long oldId : scan->referenced) {
+            const auto row = std::find_if(current.begin(), current.end(), [&](const Entry& e) { return e.id == oldId; });
+            if (row == current.end() || !FileExists(row->stored) || !IsArchiveFile(row->stored)) {
+                stops = true;
+                break;
+            }
+            sql::Database probe;
+            if (!OpenSub(row->stored, probe) || StaysReadOnly(row->stored)) {
+                stops = true;
+                break;
+            }
+            std::error_code ec;
+            Ref ref{oldId, row->stored, CanonicalPath(row->stored, ec), "", {}, -1};
+            const auto id = IdentityOf(ref.path);
+            if (ec || !id) {
+                stops = true;
+                break;
+            }
+            noteReadOnly(row->stored);
+            ref.file = *id;
+            for (std::size_t j = 0; j < refs.size(); ++j)
+                if (refs[j].file == ref.file) {
+                    ref.sameFileAs = static_cast<int>(j);
+                    break;
+                }
+            refs.push_back(std::move(ref));
+        }
+        std::set<std::string> taken;
+        auto freeName = [&](const std::string& path, const char* suffix) {
+            std::string candidate = path + suffix;
+            for (int n = 1; taken.count(candidate) || KindOf(candidate) != EntryKind::None; ++n) {
+                char counter[16];
+                std::snprintf(counter, sizeof counter, "_%03d", n);
+                candidate = path + counter + suffix;
+            }
+            taken.insert(candidate);
+            return candidate;
+        };
+        std::vector<FileId> movedAway;
+        std::vector<std::string> intoPlace;
+        for (std::size_t k = 0; !stops && k < refs.size(); ++k) {
+            Ref& ref = refs[k];
+            if (ref.sameFileAs >= 0) continue;
+            const std::string standard = SubDatabaseName(mainPath, static_cast<long>(k + 1));
+            ref.finalPath = standard;
+            const EntryKind kind = KindOf(standard);
+            if (kind != EntryKind::None && kind != EntryKind::RegularFile) {
+                stops = true;
+                break;
+            }
+            if (kind == EntryKind::RegularFile && IdentityOf(standard) == ref.file) continue;
+            freeName(ref.path, ".obsolete");
+            movedAway.push_back(ref.file);
+            intoPlace.push_back(standard);
+        }
+        std::vector<std::pair<std::string, std::string>> setAside;
+        for (const Entry& row : current) {
+            if (stops || !FileExists(row.stored)) continue;
+            const auto id = IdentityOf(row.stored);
+            if (!id || std::any_of(refs.begin(), refs.end(), [&](const Ref& r) { return r.file == *id; })) continue;
+            if (std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
+            sql::Database probe;
+            if (!IsArchiveFile(row.stored) || !OpenSub(row.stored, probe) || IsFileReadOnly(row.stored) ||
+                StaysReadOnly(row.stored))
+                continue;  // stays where it is
+            std::error_code ec;
+            const std::string path = CanonicalPath(row.stored, ec);
+            if (ec) continue;
+            setAside.push_back({path, freeName(path, ".obsolete")});
+            movedAway.push_back(*id);
+        }
+        for (const std::string& to : intoPlace) {
+            if (stops || KindOf(to) != EntryKind::RegularFile) continue;
+            const auto id = IdentityOf(to);
+            if (id && std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
+            if (!IsArchiveFile(to)) stops = true;
+            else setAside.push_back({to, freeName(to, ".deleted")});
+            if (id) movedAway.push_back(*id);
+        }
+        std::vector<Entry> wanted;
+        bool changes = !setAside.empty() || current.size() != refs.size();
+        for (std::size_t k = 0; k < refs.size(); ++k) {
+            const Ref& ref = refs[k];
+            const Ref& owner = ref.sameFileAs >= 0 ? refs[static_cast<std::size_t>(ref.sameFileAs)] : ref;
+            const long newId = static_cast<long>(k + 1);
+            wanted.push_back({newId, owner.finalPath, owner.path});
+            if (ref.oldId != newId || ref.stored != owner.finalPath) {
+                changes = true;
+                plan.renumbered.push_back({ref.oldId, ref.stored, newId, owner.finalPath});
+            }
+        }
+        std::string why;
+        if (!stops && changes && VerifyBeforeChange(why)) {
+            list = wanted;
+            plan.setAside = setAside;
+            for (const Ref& ref : refs) renumber[ref.oldId] = static_cast<long>(&ref - refs.data() + 1);
+        } else {
+            plan.renumbered.clear();
+        }
+    }
+
+    // -- The checks of the list: the first box a run shows is where it stops.
+    auto refuse = [&](std::string text) {
+        if (plan.refusal.empty()) plan.refusal = std::move(text);
+    };
+    for (const Entry& e : list) {
+        const std::string standard = SubDatabaseName(mainPath, e.id);
+        if (e.stored != standard) refuse(FormatMsg(Res(77), {e.stored, standard}));
+        else if (!FileExists(e.read)) refuse(FormatMsg(Res(78), {standard}));
+        else if (StaysReadOnly(e.read)) refuse(FormatMsg(Res(74), {standard}));
+        else noteReadOnly(e.read);
+        plan.files.push_back({e.stored, FileExists(e.read) ? FileLength(e.read) : 0, 0});
+    }
+    if (!plan.refusal.empty()) return true;
+    if (std::string why; !VerifyBeforeChange(why)) {
+        plan.refusal = FormatMsg(Res(207), {mainPath});
+        return true;
+    }
+
+    const std::size_t count = list.size();
+    std::vector<std::int64_t> after(count, 0);
+    int pageSize = 0;
+    Rows rows;
+    auto compacted = [&](Rows r) {
+        std::sort(r.begin(), r.end());
+        return plan::CompactedPages(r, pageSize, plan::kCipherReservedBytes) * pageSize;
+    };
+    auto finish = [&] {
+        for (std::size_t i = 0; i < count; ++i) plan.files[i].after = after[i];
+        return true;
+    };
+    if (count == 0) return finish();
+    if (count == 1) {
+        if (!ReadRows(list[0].read, rows, pageSize)) return false;
+        after[0] = compacted(rows);
+        return finish();
+    }
+
+    // -- The moves, as MoveLoop makes them.
+    std::size_t source = count - 1, destination = 0;
+    Rows sourceRows;
+    {
+        int ignored = 0;
+        if (!ReadRows(list[source].read, sourceRows, ignored)) {
+            plan.refusal = FormatMsg(Res(79), {list[source].stored});
+            return true;
+        }
+    }
+    std::unordered_map<long, std::int64_t> held;  // the destination's rows
+    std::optional<plan::Tree> tree;
+    auto chooseDestination = [&](std::size_t d) {
+        // Compacted as it is chosen: the model starts from its rows in ID order.
+        if (!ReadRows(list[d].read, rows, pageSize)) return false;
+        held.clear();
+        tree.emplace(pageSize, plan::kCipherReservedBytes);
+        for (const auto& [id, length] : rows) {
+            held[id] = length;
+            tree->add(id, length);
+        }
+        return true;
+    };
+    if (!chooseDestination(destination)) return false;
+
+    std::unordered_map<long, long> documentOf;  // FOLDERS.ID -> DATABASEID, as the run leaves it
+    std::unordered_map<long, long> pointing;    // DATABASEID -> FOLDERS rows
+    long nextNewId = 0;
+    {
+        sql::Statement st(mainDb, "SELECT ID, DATABASEID FROM FOLDERS");
+        sql::Step step;
+        while ((step = st.step()) == sql::Step::Row) {
+            long databaseId = st.isNull(1) ? 0 : static_cast<long>(st.getInt64(1));
+            if (const auto it = renumber.find(databaseId); it != renumber.end()) databaseId = it->second;
+            documentOf[static_cast<long>(st.getInt64(0))] = databaseId;
+            ++pointing[databaseId];
+        }
+        if (step != sql::Step::Done) return false;
+        sql::Statement next(mainDb, "SELECT max(coalesce((SELECT max(ID) FROM FOLDERS), 0), "
+                                    "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'FOLDERS'), 0))");
+        if (next.step() != sql::Step::Row) return false;
+        nextNewId = static_cast<long>(next.getInt64(0)) + 1;
+    }
+
+    const std::int64_t capacity = m_nReorganizeCapacity;
+    auto full = [&] { return tree->pages() * pageSize >= capacity; };
+    Rows skipped;  // rows of the current source that stay in it
+    std::size_t next = 0;
+    auto record = [&](long documents, std::int64_t bytes) {
+        if (plan.moves.empty() || plan.moves.back().sourceId != list[source].id ||
+            plan.moves.back().destinationId != list[destination].id)
+            plan.moves.push_back({list[source].id, list[source].stored, list[destination].id,
+                                  list[destination].stored, 0, 0});
+        plan.moves.back().documents += documents;
+        plan.moves.back().bytes += bytes;
+        plan.documentsMoved += documents;
+        plan.bytesMoved += bytes;
+    };
+    bool endedOnSource = false;
+    while (destination != source) {
+        if (next == sourceRows.size()) {
+            if (source > destination) after[source] = compacted(skipped);
+            if (pointing[list[source].id] == 0) {
+                plan.retired.push_back(list[source].stored);
+                after[source] = 0;
+            }
+            --source;
+            skipped.clear();
+            next = 0;
+            if (source == destination) break;
+            int ignored = 0;
+            if (!ReadRows(list[source].read, sourceRows, ignored)) return false;
+            continue;
+        }
+        if (full()) {
+            after[destination] = tree->pages() * pageSize;
+            ++destination;
+            if (destination < source && !chooseDestination(destination)) return false;
+            if (destination == source) endedOnSource = true;
+            continue;
+        }
+        // One batch: what it holds is undone when it moves nothing, as the
+        // run's transaction is rolled back then.
+        const plan::Tree treeBefore = *tree;
+        std::vector<std::pair<long, std::int64_t>> overwritten;
+        long movedRows = 0, fixedRows = 0;
+        std::int64_t movedBytes = 0;
+        std::vector<std::pair<long, bool>> moved;  // ID, had a FOLDERS row
+        std::vector<long> fixed;
+        const std::size_t skippedBefore = skipped.size();
+        const long repairedBefore = plan.unreferencedRepaired;
+        while (next < sourceRows.size() && moved.size() < kBatchRows && !full()) {
+            const auto [id, size] = sourceRows[next];
+            if (const auto there = held.find(id); there != held.end()) {
+                const std::int64_t stored = there->second;
+                tree->remove(id, stored);
+                held.erase(there);
+                if (stored == size || stored == 0) {
+                    overwritten.push_back({id, stored});
+                } else {
+                    while (held.count(nextNewId)) ++nextNewId;
+                    const long newId = nextNewId++;
+                    tree->add(newId, stored);
+                    held[newId] = stored;
+                    fixed.push_back(newId);
+                    ++fixedRows;
+                }
+            }
+            const bool referenced = documentOf.count(id) > 0;
+            ++next;
+            if (!referenced && size == 0) {
+                skipped.push_back({id, size});
+                continue;
+            }
+            if (!referenced) ++plan.unreferencedRepaired;
+            tree->add(id, size);
+            held[id] = size;
+            moved.push_back({id, referenced});
+            ++movedRows;
+            movedBytes += size;
+        }
+        if (moved.empty() && fixed.empty()) {
+            *tree = treeBefore;
+            for (const auto& [id, stored] : overwritten) held[id] = stored;
+            plan.unreferencedRepaired = repairedBefore;
+            plan.unreferencedSkipped += static_cast<long>(skipped.size() - skippedBefore);
+            continue;
+        }
+        plan.unreferencedSkipped += static_cast<long>(skipped.size() - skippedBefore);
+        plan.duplicatesOverwritten += static_cast<long>(overwritten.size());
+        plan.duplicatesFixed += fixedRows;
+        const long destinationId = list[destination].id;
+        for (const long newId : fixed) {
+            documentOf[newId] = destinationId;
+            ++pointing[destinationId];
+        }
+        for (const auto& [id, referenced] : moved) {
+            if (referenced) --pointing[documentOf[id]];
+            documentOf[id] = destinationId;
+            ++pointing[destinationId];
+        }
+        record(movedRows, movedBytes);
+    }
+    // The file where source and destination met is compacted last.
+    if (endedOnSource) {
+        Rows left(sourceRows.begin() + static_cast<std::ptrdiff_t>(next), sourceRows.end());
+        left.insert(left.end(), skipped.begin(), skipped.end());
+        after[destination] = compacted(std::move(left));
+    } else {
+        Rows left(held.begin(), held.end());
+        after[destination] = compacted(std::move(left));
+    }
+    return finish();
+}
+
+namespace {
+
+// "#.### KB" with the Dutch grouping sign, as the compacting messages write sizes.
+std::string Kilobytes(std::int64_t bytes) {
+    const std::string digits = std::to_string((bytes + 1023) / 1024);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
+        out += digits[i];
+    }
+    return out + " KB";
+}
+
+}  // namespace
+
+std::string DescribePlan(const ReorganizePlan& plan) {
+    std::string out = GetResString(233, "Voorbeeld van het reorganiseren (er wordt niets gewijzigd):") + "\n";
+    auto line = [&](long id, const char* fallback, std::initializer_list<Variant> args) {
+        out += FormatMsg(GetResString(id, fallback), args) + "\n";
+    };
+    if (!plan.refusal.empty()) {
+        line(234, "Het reorganiseren zou stoppen met de melding: %s", {plan.refusal});
+        return out;
+    }
+    for (const std::string& path : plan.readOnly)
+        line(237, "'%s' is alleen-lezen; het reorganiseren heft dat eerst op.", {path});
+    for (const ReorganizePlan::Renumbered& r : plan.renumbered)
+        line(235, "Eerst worden de subdatabases hernummerd: '%s' wordt '%s'.", {r.from, r.to});
+    for (const auto& [path, aside] : plan.setAside) line(236, "'%s' wordt opzijgezet als '%s'.", {path, aside});
+    if (plan.moves.empty()) line(245, "Er hoeven geen documenten te worden verplaatst.", {});
+    for (const ReorganizePlan::Move& m : plan.moves)
+        line(238, "%s documenten (%s) gaan van '%s' naar '%s'.",
+             {std::to_string(m.documents), Kilobytes(m.bytes), m.source, m.destination});
+    if (plan.moves.size() > 1)
+        line(246, "In totaal %s documenten (%s).", {std::to_string(plan.documentsMoved), Kilobytes(plan.bytesMoved)});
+    if (plan.duplicatesOverwritten)
+        line(241, "%s dubbele documenten worden overschreven (zelfde grootte of leeg).",
+             {std::to_string(plan.duplicatesOverwritten)});
+    if (plan.duplicatesFixed)
+        line(242, "%s dubbele documenten met andere inhoud krijgen een nieuw nummer (document 'Fixed').",
+             {std::to_string(plan.duplicatesFixed)});
+    if (plan.unreferencedSkipped)
+        line(243, "%s lege documenten zonder verwijzing blijven staan waar ze staan.",
+             {std::to_string(plan.unreferencedSkipped)});
+    if (plan.unreferencedRepaired)
+        line(244, "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.",
+             {std::to_string(plan.unreferencedRepaired)});
+    for (const std::string& path : plan.retired)
+        line(239, "'%s' raakt leeg en wordt hernoemd naar '.obsolete'.", {path});
+    for (const ReorganizePlan::FileAfter& f : plan.files) {
+        if (std::find(plan.retired.begin(), plan.retired.end(), f.path) != plan.retired.end()) continue;
+        line(240, "'%s': nu %s, daarna ongeveer %s.", {f.path, Kilobytes(f.before), Kilobytes(f.after)});
+    }
+    return out;
+}
 
 }  // namespace qx

@@ -354,6 +354,22 @@ constexpr const char* TextFor(int id) {
     case 230: return "De help kon niet worden weergegeven: de handleiding is niet gevonden.";
     case 231: return "Kan '%s' niet openen: er is geen programma voor ingesteld.";
     case 232: return "Kan '%s' niet starten: %s";
+
+    // The reorganize preview.
+    case 233: return "Voorbeeld van het reorganiseren (er wordt niets gewijzigd):";
+    case 234: return "Het reorganiseren zou stoppen met de melding: %s";
+    case 235: return "Eerst worden de subdatabases hernummerd: '%s' wordt '%s'.";
+    case 236: return "'%s' wordt opzijgezet als '%s'.";
+    case 237: return "'%s' is alleen-lezen; het reorganiseren heft dat eerst op.";
+    case 238: return "%s documenten (%s) gaan van '%s' naar '%s'.";
+    case 239: return "'%s' raakt leeg en wordt hernoemd naar '.obsolete'.";
+    case 240: return "'%s': nu %s, daarna ongeveer %s.";
+    case 241: return "%s dubbele documenten worden overschreven (zelfde grootte of leeg).";
+    case 242: return "%s dubbele documenten met andere inhoud krijgen een nieuw nummer (document 'Fixed').";
+    case 243: return "%s lege documenten zonder verwijzing blijven staan waar ze staan.";
+    case 244: return "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.";
+    case 245: return "Er hoeven geen documenten te worden verplaatst.";
+    case 246: return "In totaal %s documenten (%s).";
     default: return nullptr;
     }
 }
@@ -377,8 +393,14 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
-    case 232:
+    case 234: case 237: case 239: case 241: case 242: case 243: case 244:
+        return 1;
+    case 232: case 235: case 236: case 246:
         return 2;
+    case 240:
+        return 3;
+    case 238:
+        return 4;
     case 40: case 63: case 77: case 82: case 97: case 99: case 131: case 200: case 215: case 216:
         return 2;
     case 53: case 75: case 80: case 111:
@@ -390,7 +412,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 232;
+constexpr int kHighestId = 246;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -434,7 +456,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 158, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 172, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
