@@ -42,7 +42,13 @@ constexpr std::int64_t kReportOnlyMoveLimit = 1'073'741'824;
 // Rows per batch of the three commits: few enough that a batch stays small
 // in memory and in the journal, many enough that the fsyncs do not dominate.
 constexpr std::size_t kBatchRows = 256;
-// Bytes per piece when a value is copied: a document is never held whole.
+// Small documents fill a batch up to this many bytes (and at most
+// kMaxBatchRows rows) instead: 256 rows of 1 KB would spend the move on
+// the three commits' fsyncs.
+constexpr std::int64_t kBatchBytes = 16 << 20;
+constexpr std::size_t kMaxBatchRows = 16384;
+// Bytes per piece when a value is copied: a larger document is never held
+// whole; one of up to a piece is copied in one go.
 constexpr std::int64_t kChunk = 1 << 20;
 
 using PdbEntry = std::pair<long, std::string>;  // DATABASES.ID, standard path
@@ -76,11 +82,61 @@ std::optional<std::int64_t> SizeOf(sql::Database& db, long id, sql::Error& err) 
     return std::nullopt;
 }
 
+// As above, through a prepared statement, which is left reset.
+std::optional<std::int64_t> SizeOf(sql::Statement& st, long id, sql::Error& err) {
+    st.bind(1, static_cast<std::int64_t>(id));
+    std::optional<std::int64_t> size;
+    switch (st.step()) {
+    case sql::Step::Row: size = st.isNull(0) ? 0 : st.getInt64(0); break;
+    case sql::Step::Done: break;
+    case sql::Step::Failed: err = st.error(); break;
+    }
+    st.reset();
+    return size;
+}
+
+// The statements a batch runs once per row, prepared once per batch: for
+// documents of a few KB preparing them cost more than the copying.
+struct BatchStatements {
+    BatchStatements(sql::Database& src, sql::Database& dst, sql::Database& main)
+        : pages(dst, "PRAGMA page_count"),
+          sizeThere(dst, "SELECT length(PICTURE) FROM PICTURES WHERE ID = ?"),
+          ref(main, "SELECT DATABASEID FROM FOLDERS WHERE ID = ?"),
+          read(src, "SELECT PICTURE FROM PICTURES WHERE ID = ?"),
+          add(dst, "INSERT INTO PICTURES (ID, PICTURE) VALUES (?, ?)") {
+        sql::Statement size(dst, "PRAGMA page_size");
+        pageSize = size.step() == sql::Step::Row ? size.getInt64(0) : -1;
+    }
+    // As Length(), with the page size read once.
+    std::int64_t length() {
+        const std::int64_t n = pages.step() == sql::Step::Row && pageSize > 0 ? pages.getInt64(0) * pageSize : -1;
+        pages.reset();
+        return n;
+    }
+    std::int64_t pageSize = -1;
+    sql::Statement pages, sizeThere, ref, read, add;
+};
+
 // Copies the value of row `from` of `src` into row `to` of `dst` (which
-// must not exist), piece by piece.
-bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::int64_t size, sql::Error& err) {
-    sql::Statement add(dst, "INSERT INTO PICTURES (ID, PICTURE) VALUES (?, ?)");
+// must not exist). A value of up to one piece goes in one read and one
+// insert; a larger one is written zero-filled at its size first and then
+// filled piece by piece, so that it is never held whole.
+bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::int64_t size, sql::Error& err,
+               BatchStatements& st) {
+    sql::Statement& add = st.add;
     add.bind(1, static_cast<std::int64_t>(to));
+    if (size > 0 && size <= kChunk) {
+        sql::Statement& read = st.read;
+        read.bind(1, static_cast<std::int64_t>(from));
+        const sql::Step found = read.step();
+        const Bytes value = found == sql::Step::Row ? read.getBlob(0) : Bytes();
+        if (found == sql::Step::Failed) return err = read.error(), false;
+        read.reset();
+        // The row was listed at the start of this source: missing now, the file is damaged.
+        if (found == sql::Step::Done) return err = sql::Error{1, "no such rowid: " + std::to_string(from)}, false;
+        add.bindBlob(2, value);
+        return add.run() || (err = add.error(), false);
+    }
     add.bindZeroBlob(2, size);
     if (!add.run()) return err = add.error(), false;
     if (size == 0) return true;
@@ -114,6 +170,14 @@ bool SameBytes(sql::Database& db, long a, long b, std::int64_t size, sql::Error&
 
 bool Exec(sql::Database& db, const std::string& text, std::initializer_list<std::int64_t> args, sql::Error& err) {
     sql::Statement st(db, text);
+    int i = 1;
+    for (std::int64_t a : args) st.bind(i++, a);
+    if (!st.run()) return err = st.error(), false;
+    return true;
+}
+
+// Exec() through a statement prepared once for many rows.
+bool Run(sql::Statement& st, std::initializer_list<std::int64_t> args, sql::Error& err) {
     int i = 1;
     for (std::int64_t a : args) st.bind(i++, a);
     if (!st.run()) return err = st.error(), false;
@@ -387,9 +451,15 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         {
             sql::Transaction copies(out);
             if (!copies.ok()) return stop("writing " + list[destination].second, out.lastError());
-            while (next < rows.size() && moved.size() < kBatchRows && Length(out) < m_nReorganizeCapacity) {
+            // One read lock each for the whole batch instead of one per statement.
+            sql::HeldTransaction reading(in), lookups(mainDb);
+            std::int64_t batchBytes = 0;
+            BatchStatements st(in, out, mainDb);
+            while (next < rows.size() &&
+                   (moved.size() < kBatchRows || (batchBytes < kBatchBytes && moved.size() < kMaxBatchRows)) &&
+                   st.length() < m_nReorganizeCapacity) {
                 const auto [id, size] = rows[next];
-                const std::optional<std::int64_t> there = SizeOf(out, id, err);
+                const std::optional<std::int64_t> there = SizeOf(st.sizeThere, id, err);
                 if (err) return stop("reading " + list[destination].second, err);
                 if (there) {
                     if (id != retried) line(id, " - Duplicate entries detected!");
@@ -427,10 +497,11 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                         break;
                     }
                 }
-                sql::Statement ref(mainDb, "SELECT DATABASEID FROM FOLDERS WHERE ID = ?");
+                sql::Statement& ref = st.ref;
                 ref.bind(1, static_cast<std::int64_t>(id));
                 const sql::Step found = ref.step();
                 if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
+                ref.reset();
                 ++next;
                 if (found == sql::Step::Done && size == 0) {
                     line(id, " - Unreferenced empty document: skipping");
@@ -439,8 +510,9 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     continue;
                 }
                 if (found == sql::Step::Done) line(id, " - Unreferenced: creating new entry");
-                if (!CopyValue(in, id, out, id, size, err)) return stop("copying document " + std::to_string(id), err);
+                if (!CopyValue(in, id, out, id, size, err, st)) return stop("copying document " + std::to_string(id), err);
                 moved.push_back({id, found == sql::Step::Done});
+                batchBytes += size;
                 m_window.DoEvents();
                 if (!m_window.ReorganizeVisible()) break;
             }
@@ -462,6 +534,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 add.bind(4, static_cast<std::int64_t>(destinationId));
                 if (!add.run()) return stop("adding document " + std::to_string(newId), add.error());
             }
+            sql::Statement repoint(mainDb, "UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?");
             for (const Moved& m : moved) {
                 if (m.repaired) {
                     sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
@@ -470,7 +543,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     add.bind(2, std::string_view(today));
                     add.bind(3, static_cast<std::int64_t>(destinationId));
                     if (!add.run()) return stop("adding document " + std::to_string(m.id), add.error());
-                } else if (!Exec(mainDb, "UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?", {destinationId, m.id}, err)) {
+                } else if (!Run(repoint, {destinationId, m.id}, err)) {
                     return stop("re-pointing document " + std::to_string(m.id), err);
                 }
             }
@@ -481,10 +554,14 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         if (const int rc = Failpoint("reorganize.repointed"))
             return stop("re-pointing the documents", sql::Error{rc, ErrorText(rc)});
         {
+            // The moved bytes live on in the destination: overwriting their
+            // old pages would journal and write the whole batch twice more.
+            in.exec("PRAGMA secure_delete = OFF");
             sql::Transaction deletions(in);
             if (!deletions.ok()) return stop("writing " + list[source].second, in.lastError());
+            sql::Statement drop(in, "DELETE FROM PICTURES WHERE ID = ?");
             for (const Moved& m : moved)
-                if (!Exec(in, "DELETE FROM PICTURES WHERE ID = ?", {m.id}, err))
+                if (!Run(drop, {m.id}, err))
                     return stop("deleting document " + std::to_string(m.id) + " from its old place", err);
             if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
         }
