@@ -39,17 +39,14 @@ private slots:
             run.SetInitial(10, 100, true, 0);
             run.Show();
             auto* f = w.findChild<frmProgress*>();
-            QVERIFY(f && f->isVisible());
+            QVERIFY(f && f->isVisible() && f->Sep1->isVisible());
             QCOMPARE(f->width(), 599);
-            QVERIFY(f->Sep1->isVisible());
             QVERIFY(!f->lProgress->isVisible());  // nothing decoded yet
-            QCOMPARE(f->ProgressBar1->value(), 100);
 
             QCOMPARE(w.LoadImage(Png(850, 1100)), 0);
             QCOMPARE(f->ProgressBar1->value(), 100);
             QVERIFY(f->lProgress->isVisible() && !f->lProgress->pixmap().isNull());
             QCOMPARE(f->lProgress->size(), QSize(172, 196));
-            QCOMPARE(f->lProgress->frameShape(), QFrame::NoFrame);
             const QRect preview(f->lProgress->mapTo(f, QPoint(0, 0)), f->lProgress->size());
             const int left = f->Sep1->geometry().right() + 1;
             QVERIFY(std::abs(preview.center().x() - (left + f->width() - 1) / 2) <= 1);
@@ -66,15 +63,9 @@ private slots:
         next.Start(5, 96, 97);
         auto* f = w.findChild<frmProgress*>();
         QCOMPARE(f->width(), 398);
-        QVERIFY(!f->Sep1->isVisible());
         QCOMPARE(w.LoadImage(Png(40, 40)), 0);
-        QVERIFY(!f->lProgress->isVisible());
+        QVERIFY(!f->lProgress->isVisible() && !f->Sep1->isVisible());
         next.Hide();
-    }
-
-    void theImageBarStartsAtItsMinimum() {
-        frmProgress f;
-        QCOMPARE(f.ProgressBar1->value(), f.ProgressBar1->minimum());
     }
 
     void theClockMovesOnWhileShownAndStopsWithCancel() {
@@ -84,13 +75,11 @@ private slots:
         run.Start(10, 96, 97);
         run.SetProgress(10, 1, "groot");
         auto* f = w.findChild<frmProgress*>();
-        QCOMPARE(f->TimedUpdate->interval(), 1000);
         QVERIFY(f->TimedUpdate->isActive());
         now = 65;
         QTRY_VERIFY_WITH_TIMEOUT(f->lblTimeElapsed->text().contains("01:05"), 5000);
         f->cmdCancel->click();
-        QVERIFY(!run.Visible());
-        QVERIFY(!f->TimedUpdate->isActive());
+        QVERIFY(!run.Visible() && !f->TimedUpdate->isActive());
     }
 };
 
