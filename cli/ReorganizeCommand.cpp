@@ -3,28 +3,20 @@
 #include "cli/Command.h"
 #include "cli/TerminalWindow.h"
 #include "database/CDatabase.h"
+#include "database/CheckCommand.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
 #include "support/engine/Recordset.h"
 
-#include <QDate>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
-#include <QTime>
 
 #include <cstdio>
 #include <string>
 
 namespace qx::cli {
 namespace {
-
-std::string Now() {
-    const QLocale locale = QLocale::system();
-    return locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString() + " " +
-           QTime::currentTime().toString("HH:mm:ss").toStdString();
-}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -133,7 +125,7 @@ public:
             std::fprintf(io.err, "quillex-cli: not reorganized\n");
             return ExitCancelled;
         }
-        WriteLog("Reorganize started " + Now());
+        WriteLog("Reorganize started " + LogNow());
         const bool listed = database.Reorganize();
         database.Window().State().m_nFixed = -1;
         database.Window().State().m_nDamaged = -1;

@@ -40,12 +40,6 @@ constexpr Command kCommands[] = {
     {CheckLargeDocuments, 128, "Normal database check started "},
 };
 
-std::string Now() {
-    const QLocale locale = QLocale::system();
-    return locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString() + " " +
-           QTime::currentTime().toString("HH:mm:ss").toStdString();
-}
-
 }  // namespace
 
 void RunCheckCommand(CDatabase& database, int index, const std::string& caption) {
@@ -67,7 +61,7 @@ void RunCheckCommand(CDatabase& database, int index, const std::string& caption)
     WriteLog("");
     if (index == CheckEmptyFolders || index == CheckLargeDocuments) WriteLog("");
     WriteLog(rule);
-    WriteLog(command->header + Now());
+    WriteLog(command->header + LogNow());
 
     window.SetBusy(true);
     window.SetEnabled(false);
@@ -212,6 +206,12 @@ std::string CheckOutcome(const CheckRunFacts& facts) {
     if (facts.failed) return "error";
     if (facts.damaged > 0) return "damaged";
     return facts.fixed > 0 ? "repaired" : "clean";
+}
+
+std::string LogNow() {
+    const QLocale locale = QLocale::system();
+    return locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString() + " " +
+           QTime::currentTime().toString("HH:mm:ss").toStdString();
 }
 
 std::string IsoNow() {

@@ -71,6 +71,9 @@ std::string CheckItemName(int item);
 // clean, repaired, damaged, cancelled or error: cancelled and error win
 // over what was found.
 std::string CheckOutcome(const CheckRunFacts& facts);
+// This moment as the log's "... started" lines carry it: the date in the
+// system's short format, a space, and the time as HH:mm:ss.
+std::string LogNow();
 // This moment in ISO 8601 with the local offset ("2026-12-06T23:10:04+01:00").
 std::string IsoNow();
 // The JSON of a check (keys described in docs/json.md).

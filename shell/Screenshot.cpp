@@ -9,14 +9,19 @@
 #include "windows/CFileDlg.h"
 #include "windows/MessageBoxes.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace qx {
 
@@ -55,6 +60,22 @@ struct SafeAnswers {
     SafeAnswers(const SafeAnswers&) = delete;
     SafeAnswers& operator=(const SafeAnswers&) = delete;
 };
+
+// A scanned letter as PNG bytes: a white page with a letterhead and lines of text.
+std::vector<std::uint8_t> SamplePage() {
+    QImage image(425, 550, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.fillRect(40, 40, 140, 36, QColor(40, 70, 130));
+    painter.setPen(QPen(QColor(90, 90, 90), 3));
+    for (int y = 120; y < 500; y += 18) painter.drawLine(40, y, y % 90 == 0 ? 260 : 385, y);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
 
 }  // namespace
 
@@ -115,6 +136,9 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     view.value = 45;
     view.wide = true;
     window.ProgressShow(view);
+    // The thorough check's preview: a document decoded the way the check decodes it.
+    const std::vector<std::uint8_t> page = SamplePage();
+    if (window.LoadImage(page) != 0) std::fprintf(stderr, "quillex: the sample page did not load\n");
     Settle(300);
     const auto grabChild = [&](const char* className, const char* file) {
         for (QWidget* w : window.findChildren<QWidget*>())

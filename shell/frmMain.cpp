@@ -145,6 +145,7 @@ void frmMain::CreateMenus() {
 
     connect(miExit, &QAction::triggered, this, &frmMain::miExit_Click);
     connect(miOpen, &QAction::triggered, this, &frmMain::miOpen_Click);
+    connect(miReorganize, &QAction::triggered, this, &frmMain::miReorganize_Click);
     connect(miDocuments, &QMenu::aboutToShow, this, &frmMain::miDocuments_AboutToShow);
 }
 

@@ -142,6 +142,7 @@ private slots:
     void miSaveList_Click();
     void miDisplayHelp_Click();
     void miAbout_Click();
+    void miReorganize_Click();
 
 private:
     // frmMain.cpp

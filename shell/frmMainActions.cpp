@@ -1,5 +1,5 @@
 // frmMain: the actions on the damaged-document list (remove, information,
-// print, save) and the Help menu.
+// print, save), reorganizing the archive, and the Help menu.
 #include "shell/frmMain.h"
 
 #include "database/CheckCommand.h"
@@ -12,6 +12,7 @@
 #include "windows/MessageBoxes.h"
 #include "windows/frmAbout.h"
 #include "windows/frmInformation.h"
+#include "windows/frmReorganize.h"
 
 #include <QAction>
 #include <QFontMetrics>
@@ -157,6 +158,36 @@ void frmMain::miSaveList_Click() {
     const SaveListOutcome saved = SaveList(Database(), DocumentRows(), file);
     if (saved == SaveListOutcome::ArchiveFile) WriteLog("The list was not saved over " + file + ": it belongs to the archive");
     else if (saved == SaveListOutcome::NotWritten) WriteLog("The list could not be saved to " + file);
+}
+
+// -- reorganize
+
+void frmMain::miReorganize_Click() {
+    const MessageBoxRun run;
+    for (;;) {
+        const MsgAnswer answer = ShowMessageBox(this, FormatMsg(GetResString(26, "Resources not found")),
+                                                MsgButtons::YesNo, MsgIcon::Question,
+                                                GetResString(27, "Resources not found"), "Voorbeeld");
+        if (answer == kMsgAnswerExtra) {
+            // What a run would do, worked out without changing anything; then the question again.
+            ReorganizePlan plan;
+            Database().PlanReorganize(plan);
+            frmReorganizePlan shown(QString::fromStdString(DescribePlan(plan)).replace(QStringLiteral("\r\n"),
+                                                                                      QStringLiteral("\n")),
+                                    this);
+            shown.exec();
+            continue;
+        }
+        if (answer == MsgAnswer::Yes) {
+            WriteLog("Reorganize started " + LogNow());
+            Database().Reorganize();
+            // Documents moved: what the last check counted no longer describes the archive.
+            m_state.m_nFixed = -1;
+            m_state.m_nDamaged = -1;
+        }
+        break;
+    }
+    UpdateStatusBar();
 }
 
 // -- help

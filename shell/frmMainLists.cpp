@@ -107,10 +107,19 @@ void frmMain::ProgressHide() {
 }
 
 int frmMain::LoadImage(const std::vector<std::uint8_t>& data) {
-    if (m_progress) m_progress->ClearImage();
+    const bool shown = ProgressVisible();
+    if (shown) m_progress->SetLoadProgress(0);
     // Every page is decoded; the first is shown while the check runs.
-    const ImageLoad load = LoadDocumentImage(data, ProgressVisible());
-    if (load.status == kImageLoaded && ProgressVisible() && !load.first.isNull()) m_progress->ShowImage(load.first);
+    const ImageLoad load = LoadDocumentImage(data, shown);
+    if (shown) {
+        if (load.status == kImageLoaded && !load.first.isNull()) {
+            m_progress->ShowImage(load.first);
+            m_progress->SetLoadProgress(100);
+        } else {
+            // No stale picture beside a document that did not load.
+            m_progress->ClearImage();
+        }
+    }
     return load.status;
 }
 

@@ -1,6 +1,7 @@
 #include "windows/MessageBoxes.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 
 #include "support/Log.h"
@@ -93,17 +94,24 @@ MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer) {
 
 MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
                          const std::string& title) {
-    if (buttons == MsgButtons::OK && HeldBack(text, title, icon)) return MsgAnswer::OK;
+    return ShowMessageBox(parent, text, buttons, icon, title, std::string());
+}
+
+MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
+                         const std::string& title, const std::string& extraButton) {
+    if (buttons == MsgButtons::OK && extraButton.empty() && HeldBack(text, title, icon)) return MsgAnswer::OK;
     // Every box carries the program's title; a caller without one of its own gets it.
     const std::string shownTitle = title.empty() ? GetResString(1, "Vellumo Quillex") : title;
-    if (Answerer()) return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon});
+    if (Answerer()) return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon, extraButton});
 
     QMessageBox box(IconOf(icon), Displayed(shownTitle), Displayed(text), QMessageBox::NoButton, parent);
     const std::vector<ButtonMap> map = ButtonsOf(buttons);
     for (const ButtonMap& m : map) box.addButton(m.button);
+    QPushButton* extra = extraButton.empty() ? nullptr : box.addButton(Displayed(extraButton), QMessageBox::ActionRole);
     // The first button is the default, as on the system the texts were written for.
     box.setDefaultButton(map.front().button);
     const auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
+    if (extra && box.clickedButton() == extra) return kMsgAnswerExtra;
     for (const ButtonMap& m : map)
         if (m.button == pressed) return m.answer;
     return NullWindow::SafeAnswer(buttons);

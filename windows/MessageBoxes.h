@@ -17,7 +17,11 @@ struct MessageBoxRequest {
     std::string title;
     MsgButtons buttons = MsgButtons::OK;
     MsgIcon icon = MsgIcon::None;
+    std::string extraButton;  // the caption of a button besides the standard ones; "" for none
 };
+
+// The answer of a box's extra button.
+inline constexpr MsgAnswer kMsgAnswerExtra = static_cast<MsgAnswer>(100);
 
 using MessageBoxAnswerer = std::function<MsgAnswer(const MessageBoxRequest&)>;
 
@@ -30,6 +34,10 @@ MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer);
 // (Cancel, or No where there is no Cancel, or OK for a plain notice).
 MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
                          const std::string& title);
+// The same with one more button after the standard ones, captioned
+// `extraButton`; pressing it answers kMsgAnswerExtra. Asked every time.
+MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
+                         const std::string& title, const std::string& extraButton);
 
 // One command of the user (opening an archive, one check): while it lives,
 // a notice (OK only) with the text, title and icon of one shown before in

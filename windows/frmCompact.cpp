@@ -2,11 +2,11 @@
 
 #include "support/Log.h"
 #include "support/TextResources.h"
+#include "windows/FileMoveClip.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMovie>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -22,6 +22,7 @@ frmCompact::frmCompact(QWidget* parent) : QDialog(parent) {
     Frame = new QGroupBox(this);
     Animation = new QLabel(Frame);
     Animation->setAlignment(Qt::AlignCenter);
+    m_clip = std::make_unique<FileMoveClip>(Animation);
     auto* inFrame = new QVBoxLayout(Frame);
     inFrame->addWidget(Animation, 0, Qt::AlignCenter);
     lblInfo = new QLabel(this);
@@ -62,14 +63,13 @@ void frmCompact::Load() {
     lblInfo->setText(QString::fromStdString(FormatMsg(
                          GetResString(139, "Dit proces kan enige tijd in beslag nemen.%nEen ogenblik geduld a.u.b....")))
                          .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    LoadAnimation();
-    StartAnimation();
+    if (m_clip->Load()) m_clip->Start();
     m_bCanceled = false;
 }
 
 void frmCompact::Unload() {
     if (timedBlink) timedBlink->stop();
-    StopAnimation();
+    m_clip->Stop();
 }
 
 void frmCompact::SetStatus(const QString& text) { lblCompact->setText(text); }
@@ -84,37 +84,6 @@ void frmCompact::cmdCancel_Click() {
     timedBlink->start();
 }
 
-// The clip is played straight from the program's resources: there is no
-// temporary file to write or to clean up.
-void frmCompact::LoadAnimation() {
-    if (!m_movie) {
-        m_movie = new QMovie(QStringLiteral(":/animation/filemove.gif"), QByteArray(), this);
-        m_movie->setCacheMode(QMovie::CacheAll);
-    }
-    m_bAnimationReady = m_movie->isValid();
-    if (m_bAnimationReady) {
-        Animation->setMovie(m_movie);
-        m_movie->jumpToFrame(0);
-        Animation->setFixedSize(m_movie->currentPixmap().size());
-    } else {
-        Animation->hide();
-    }
-}
-
-void frmCompact::StartAnimation() {
-    if (!m_bAnimationReady) return;
-    Animation->show();
-    m_movie->start();
-}
-
-void frmCompact::StopAnimation() {
-    if (!m_bAnimationReady || !m_movie) return;
-    m_movie->stop();
-    Animation->hide();
-}
-
-void frmCompact::PauseAvi() {
-    if (Animation->isVisible() && m_movie) m_movie->setPaused(true);
-}
+void frmCompact::PauseAvi() { m_clip->Pause(); }
 
 }  // namespace qx

@@ -4,13 +4,16 @@
 // meanwhile the window says it is cancelling, blinking once a second.
 #include <QDialog>
 
+#include <memory>
+
 class QGroupBox;
 class QLabel;
-class QMovie;
 class QPushButton;
 class QTimer;
 
 namespace qx {
+
+class FileMoveClip;
 
 class frmCompact : public QDialog {
     Q_OBJECT
@@ -33,16 +36,13 @@ public:
     QLabel* lblCompact = nullptr;
     QPushButton* cmdCancel = nullptr;
     QTimer* timedBlink = nullptr;
+    FileMoveClip& Clip() { return *m_clip; }
 
 private:
     void cmdCancel_Click();
-    void LoadAnimation();
-    void StartAnimation();
-    void StopAnimation();
 
     bool m_bCanceled = false;
-    QMovie* m_movie = nullptr;
-    bool m_bAnimationReady = false;
+    std::unique_ptr<FileMoveClip> m_clip;
 };
 
 }  // namespace qx

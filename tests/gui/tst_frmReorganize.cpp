@@ -1,0 +1,125 @@
+// Database > Reorganiseren on generated archives, the plan on request, and
+// the reorganize window's clip.
+#include "GuiTestSupport.h"
+#include "shell/frmMain.h"
+#include "support/Settings.h"
+#include "support/TextResources.h"
+#include "tests/core/ArchiveSnapshot.h"
+#include "windows/FileMoveClip.h"
+#include "windows/frmReorganize.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <map>
+
+using namespace qx;
+
+namespace {
+
+std::map<QString, QByteArray> FolderBytes(const std::string& dir) {
+    std::map<QString, QByteArray> files;
+    for (const QFileInfo& f : QDir(QString::fromStdString(dir)).entryInfoList(QDir::Files)) {
+        QFile in(f.filePath());
+        files[f.fileName()] = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("unreadable");
+    }
+    return files;
+}
+
+}  // namespace
+
+class tst_frmReorganize : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    int m_archive = 0;
+    test::BoxScript* m_boxes = nullptr;
+    SampleManifest m_sample;
+    std::unique_ptr<frmMain> m_w;
+
+    // A fresh two-sub-database archive open, as after a check.
+    void Open() {
+        m_sample = test::WriteArchive(m_dir.filePath(QString::number(++m_archive)), QStringLiteral("Kantoor"), 8);
+        m_w = std::make_unique<frmMain>();
+        m_w->OpenDatabaseFile(m_sample.mainDatabase);
+        m_w->State().m_nDamaged = 3;
+        m_w->State().m_nFixed = 1;
+    }
+    void Reorganize(std::deque<MsgAnswer> answers) {
+        m_boxes->answers = std::move(answers);
+        m_w->miReorganize->trigger();
+    }
+
+private slots:
+    void init() {
+        Settings::Reset();
+        m_boxes = new test::BoxScript;
+    }
+    void cleanup() {
+        m_w.reset();
+        delete m_boxes;
+    }
+
+    // Voorbeeld shows the plan and asks again; No then changes nothing.
+    void voorbeeldShowsThePlanThenNoChangesNothing() {
+        QString plan;
+        std::function<void()> closePlan = [&] {
+            auto* shown = qobject_cast<frmReorganizePlan*>(QApplication::activeModalWidget());
+            if (!shown) return QTimer::singleShot(20, closePlan);
+            plan = shown->txtPlan->isReadOnly() ? shown->txtPlan->toPlainText() : "writable";
+            shown->reject();
+        };
+        Open();
+        const auto before = FolderBytes(m_sample.directory);
+        QTimer::singleShot(20, closePlan);
+        Reorganize({kMsgAnswerExtra, MsgAnswer::No});
+        QVERIFY(!plan.trimmed().isEmpty() && plan != "writable");
+        QCOMPARE(m_boxes->boxes.size(), size_t(2));
+        for (const MessageBoxRequest& asked : m_boxes->boxes) {
+            QVERIFY(asked.text == FormatMsg(GetResString(26, "")) && asked.title == GetResString(27, ""));
+            QVERIFY(asked.buttons == MsgButtons::YesNo && asked.icon == MsgIcon::Question);
+            QCOMPARE(asked.extraButton, std::string("Voorbeeld"));
+        }
+        QVERIFY(FolderBytes(m_sample.directory) == before);
+        QVERIFY(m_w->StatusBarPanel[1]->text().contains('3'));
+    }
+
+    void yesPacksTheArchiveAndEveryDocumentKeepsItsBytes() {
+        Open();
+        const test::ArchiveSnapshot before = test::TakeSnapshot(m_sample.mainDatabase);
+        QVERIFY(before.documents.size() >= 4);
+        Reorganize({MsgAnswer::Yes});
+        QVERIFY(test::TakeSnapshot(m_sample.mainDatabase).documents == before.documents);
+        const QString last = QString::fromStdString(m_sample.subDatabases.back().path);
+        QVERIFY(QFileInfo::exists(last + ".obsolete") && !QFileInfo::exists(last));
+        for (int panel : {1, 2}) QVERIFY(m_w->StatusBarPanel[panel]->text().contains("--"));
+        QVERIFY(!m_w->findChild<frmReorganize*>()->isVisible());
+        QVERIFY(m_w->menuBar()->isEnabled() && m_w->centralWidget()->isEnabled());
+        QFile log(QString::fromStdString(Settings::Get().LogFileName));
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Reorganize started "));
+    }
+
+    void theClipIsWrittenOnceAndGoesWithTheWindow() {
+        QString file;
+        {
+            frmReorganize w;
+            for (int show = 0; show < 2; ++show) {
+                w.show();
+                QCOMPARE(w.Clip().Movie()->state(), QMovie::Running);
+                w.cmdCancel->click();
+            }
+            QVERIFY(!w.isVisible());
+            QCOMPARE(w.Clip().Writes(), 1);
+            file = w.Clip().FileName();
+            QVERIFY(QFileInfo::exists(file));
+            w.show();
+            QVERIFY(std::abs(w.Animation->geometry().center().x() - w.Frame->contentsRect().center().x()) <= 1);
+        }
+        QVERIFY(!QFileInfo::exists(file));
+        QLabel screen;
+        FileMoveClip none(&screen, QStringLiteral(":/animation/none.gif"));
+        QVERIFY(!none.Load() && screen.isHidden());
+    }
+};
+
+QTEST_MAIN(tst_frmReorganize)
+#include "tst_frmReorganize.moc"
