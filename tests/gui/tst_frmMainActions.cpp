@@ -47,7 +47,7 @@ struct OpenWindow {
     explicit OpenWindow(const QString& dir, const QString& name) {
         std::string error;
         WriteSampleArchive({.directory = dir.toStdString(), .name = name.toStdString(), .documents = 6, .folders = 1,
-                            .subDatabases = 2, .documentSize = 512},
+                            .subDatabases = 2, .documentSize = 512, .faults = {}},
                            sample, error);
         w.OpenDatabaseFile(sample.mainDatabase);
         for (const auto& [id, data] : test::TakeSnapshot(sample.mainDatabase).documents) ids.push_back(id);
