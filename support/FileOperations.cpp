@@ -45,17 +45,6 @@ bool NameTaken(const std::string& path) {
     return type != fs::file_type::not_found && type != fs::file_type::none;
 }
 
-bool CanEnter(const std::string& folder) {
-    if (folder.empty()) return false;
-    std::error_code ec;
-    if (!fs::is_directory(PathFromUtf8(folder), ec)) return false;
-#ifdef _WIN32
-    return true;
-#else
-    return ::access(folder.c_str(), X_OK) == 0;
-#endif
-}
-
 // Drops trailing separators but never turns a root ("/", "\") into nothing.
 std::string StripTrailingSeparators(std::string_view path) {
     std::size_t end = path.size();
@@ -123,13 +112,6 @@ bool FileExists(std::string_view path) {
     const std::string p(path);
     return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 #endif
-}
-
-std::string GetFileExtension(std::string_view path) {
-    std::size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos) return {};
-    std::string_view ext = path.substr(dot);
-    return QString::fromUtf8(ext.data(), static_cast<qsizetype>(ext.size())).toLower().toStdString();
 }
 
 std::string GetFileNamePart(std::string_view path) {
@@ -231,55 +213,6 @@ std::string UniqueFileName(std::string_view path) {
         std::string candidate = base + counter + ext;
         if (!NameTaken(candidate)) return candidate;
     }
-}
-
-bool ChangeDirectory(std::string_view path) {
-    if (path.empty()) return false;
-    std::error_code ec;
-    fs::current_path(PathFromUtf8(path), ec);
-    return !ec;
-}
-
-std::string TempFolder() {
-    static std::string cached;
-    if (CanEnter(cached)) return cached;
-
-    std::error_code ec;
-    fs::path sys = fs::temp_directory_path(ec);
-    if (!ec) {
-        std::string folder = StripTrailingSeparators(PathToUtf8(sys));
-        if (CanEnter(folder)) return cached = folder;
-    }
-#ifdef _WIN32
-    const std::string fallback = "C:\\WINDOWS\\TEMP";
-#else
-    const std::string fallback = "/tmp";
-#endif
-    if (CanEnter(fallback)) return cached = fallback;
-    return {};
-}
-
-std::string TempFileName(std::string_view prefix) {
-    std::string folder = TempFolder();
-    if (folder.empty()) return {};
-    std::string safePrefix(prefix);
-    for (char& c : safePrefix)
-        if (IsPathSeparator(c) || c == '\\' || c == '/') c = '_';
-#ifdef _WIN32
-    std::vector<wchar_t> buf(MAX_PATH + 1);
-    std::wstring wfolder = PathFromUtf8(folder).wstring();
-    std::wstring wprefix = PathFromUtf8(safePrefix).wstring();
-    if (GetTempFileNameW(wfolder.c_str(), wprefix.c_str(), 0, buf.data()) == 0) return {};
-    return PathToUtf8(fs::path(buf.data()));
-#else
-    std::string tmpl = folder + (IsPathSeparator(folder.back()) ? "" : "/") + safePrefix + "XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    int fd = ::mkstemp(buf.data());
-    if (fd < 0) return {};
-    ::close(fd);
-    return std::string(buf.data());
-#endif
 }
 
 }  // namespace qx

@@ -19,9 +19,6 @@ std::string PathToUtf8(const std::filesystem::path& path);
 
 // True when the path names an existing regular file (directories do not count).
 bool FileExists(std::string_view path);
-// From the last "." of the whole path on, lower case, with the "."; "" without a ".".
-// The "." may lie in a folder name, in which case separators are part of the result.
-std::string GetFileExtension(std::string_view path);
 // The text after the last separator, the whole path when there is none.
 std::string GetFileNamePart(std::string_view path);
 // The path without its file-name part and without the trailing separator.
@@ -39,11 +36,5 @@ void SetFileReadOnly(std::string_view path, bool readOnly);
 // The path itself when nothing of that name exists, else the first free
 // "<base>_001<ext>", "<base>_002<ext>", ... in the same folder.
 std::string UniqueFileName(std::string_view path);
-bool ChangeDirectory(std::string_view path);
-// The system's temporary folder without a trailing separator (kept for the run).
-std::string TempFolder();
-// Creates a new, empty file with a unique name in TempFolder() and returns its
-// path; "" when that fails.
-std::string TempFileName(std::string_view prefix);
 
 }  // namespace qx

@@ -68,15 +68,6 @@ std::string DriveRoot(std::string_view path) {
 
 #endif
 
-std::int64_t DiskFreeSpace(std::string_view path) {
-    std::string root = DriveRoot(path);
-    if (root.empty()) return 0;
-    std::error_code ec;
-    fs::space_info info = fs::space(PathFromUtf8(root), ec);
-    if (ec || info.available == static_cast<std::uintmax_t>(-1)) return 0;
-    return static_cast<std::int64_t>(info.available);
-}
-
 namespace {
 std::int64_t (*g_freeSpaceProbe)(std::string_view) = nullptr;
 }

@@ -17,9 +17,6 @@ std::string DriveRoot(std::string_view path);
 // it, "" otherwise. Available on every platform.
 std::string DriveRootWindows(std::string_view path);
 
-// Bytes available to the caller on the volume of DriveRoot(path); 0 on error.
-std::int64_t DiskFreeSpace(std::string_view path);
-
 // Bytes available to the caller in the folder itself (a folder may be a
 // mount of its own, or carry a quota its volume's root does not); -1 when it
 // cannot be asked. Tests put a function of their own in its place.

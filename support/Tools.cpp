@@ -17,25 +17,7 @@ std::string FormatDuration(long seconds) {
     return buf;
 }
 
-std::int64_t IntDiv(std::int64_t a, std::int64_t b) {
-    if (b == 0) return 0;
-    if (b == -1) return a == INT64_MIN ? INT64_MIN : -a;  // the one quotient that overflows
-    return (a - a % b) / b;
-}
-
 std::string NullToStr(const Variant& value) { return value.isNull() ? std::string() : value.toString(); }
-
-Bytes StringToBytes(std::string_view utf8) {
-    Bytes out;
-    out.reserve(utf8.size());
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        std::size_t start = pos;
-        char32_t cp = NextCodePoint(utf8, pos);
-        out.push_back(cp == kInvalidCodePoint ? static_cast<std::uint8_t>(utf8[start])
-                                              : static_cast<std::uint8_t>(cp & 0xFF));
-    }
-    return out;
-}
 
 char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };

@@ -39,10 +39,13 @@ public:
         return *this;
     }
 
-    void exec(const std::string& sql) {
+    void exec(const std::string& sql) { Exec(main, password, sql); }
+    // On the standard file of sub database n.
+    void execIn(long n, const std::string& sql) { Exec(SubDatabaseName(main, n), password, sql); }
+    static void Exec(const std::string& path, const std::string& password, const std::string& sql) {
         sql::Error err;
-        sql::Database db = sql::Database::open(main, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
-        EXPECT_TRUE(db.exec(sql, &err)) << sql << ": " << err.message;
+        sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        EXPECT_TRUE(db.exec(sql, &err)) << path << ": " << sql << ": " << err.message;
     }
 
     // A quoted SQL text literal, for paths that may hold quotes.

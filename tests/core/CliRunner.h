@@ -15,13 +15,6 @@ struct CliRun {
     std::string out, err;
 };
 
-inline std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // One word for the shell, whatever the text holds (quotes included).
 inline std::string ShellQuote(const std::string& text) {
     std::string out = "'";

@@ -68,15 +68,10 @@ inline std::string Names(const std::string& folder) {
     return std::accumulate(names.begin(), names.end(), std::string(), [](auto s, auto& n) { return s + n + " "; });
 }
 
-inline std::vector<std::string> LogLines() {
-    std::ifstream in(Settings::Get().LogFileName, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - (l.ends_with('\r') ? 1 : 0)));
-    return lines;
-}
+inline std::vector<std::string> LogLines() { return ReadLines(Settings::Get().LogFileName); }
 inline bool Logged(const std::string& line) { return std::ranges::count(LogLines(), line) > 0; }
 inline std::string LastLogLine() { return LogLines().empty() ? std::string() : LogLines().back(); }
-inline std::string Text(const std::string& path) { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); }
+inline std::string Text(const std::string& path) { return Slurp(path); }
 
 
 }  // namespace qx::test

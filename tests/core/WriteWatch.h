@@ -3,9 +3,12 @@
 // writing (even when nothing was written), changed, created, removed,
 // renamed or had their attributes changed; and the bytes of a whole folder.
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "tests/core/TestUtil.h"
 
 #include <filesystem>
 #include <fstream>
@@ -72,6 +75,24 @@ inline std::map<std::string, std::string> FolderBytes(const std::string& folder)
         std::ostringstream bytes;
         bytes << in.rdbuf();
         out[entry.path().filename().string()] = bytes.str();
+    }
+    return out;
+}
+
+// Every entry of a folder as `ls -l --full-time` and `sha256sum` would tell
+// it: inode, mode, size, modification and change time, the bytes' hash.
+inline std::map<std::string, std::string> FolderStamps(const std::string& folder, bool withLog = true) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        if (!withLog && e.path().extension() == ".log") continue;
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        std::string facts = std::to_string(st.st_ino) + " " + std::to_string(st.st_mode) + " " +
+                            std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                            std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ctim.tv_sec) + "." +
+                            std::to_string(st.st_ctim.tv_nsec);
+        if (S_ISREG(st.st_mode)) facts += " " + std::to_string(std::hash<std::string>()(Slurp(e.path().string())));
+        out[e.path().filename().string()] = facts;
     }
     return out;
 }

@@ -13,12 +13,12 @@
 #include "tests/core/CliRunner.h"
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/SubDatabaseArchive.h"
+#include "tests/core/WriteWatch.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,7 +143,7 @@ TEST_F(ArchiveChange, AnErrorAtAnyStepLeavesTheArchiveBeforeOrAfterTheRenumberin
                 return l.find(words) != std::string::npos || l.find("disk") != std::string::npos;
             });
             EXPECT_TRUE(named) << name << ": the log does not say what went wrong";
-            if (!c.committed) EXPECT_EQ(StateOf(a), before) << name;
+            if (!c.committed) { EXPECT_EQ(StateOf(a), before) << name; }
 
             window.boxes.clear();
             auto db = Open(a);
@@ -172,8 +172,8 @@ TEST_F(ArchiveChange, AnOpenFinishesOrUndoesWhatItFindsAndRefusesWhatItCannotTel
          true, true},
         {"crash before the commit",
          [](Archive& a, CDatabase&) {
-             IntentRecord r{"renumber sub databases", 4242, {{"Kantoor_3.pdb", "Kantoor_3.pdb.obsolete",
-                                                              *IdentityOf(a.at(3))}}};
+             IntentRecord r{"renumber sub databases", 4242,
+                            {{"Kantoor_3.pdb", "Kantoor_3.pdb.obsolete", *IdentityOf(a.at(3))}}, {}, {}};
              WriteFile(IntentName(a.main), r.serialize());
              return 203;
          },
@@ -186,7 +186,8 @@ TEST_F(ArchiveChange, AnOpenFinishesOrUndoesWhatItFindsAndRefusesWhatItCannotTel
          true, false},
         {"a step's file was replaced",
          [](Archive& a, CDatabase&) {
-             IntentRecord r{"renumber sub databases", std::nullopt, {{"Kantoor_3.pdb", "Kantoor_2.pdb", {1, 1}}}};
+             IntentRecord r{"renumber sub databases", std::nullopt,
+                            {{"Kantoor_3.pdb", "Kantoor_2.pdb", {1, 1}}}, {}, {}};
              WriteFile(IntentName(a.main), r.serialize());
              return 204;
          },
@@ -218,8 +219,8 @@ TEST_F(ArchiveChange, AnOpenFinishesOrUndoesWhatItFindsAndRefusesWhatItCannotTel
         }
         if (!c.opens) continue;
         EXPECT_FALSE(fs::exists(IntentName(a.main))) << c.name;
-        if (!c.renumbered) EXPECT_EQ(StateOf(a).substr(0, before.find('|')), before.substr(0, before.find('|')));
-        else EXPECT_EQ(a.links(), "13:0 103:1 107:2") << c.name;
+        if (!c.renumbered) { EXPECT_EQ(StateOf(a).substr(0, before.find('|')), before.substr(0, before.find('|'))); }
+        else { EXPECT_EQ(a.links(), "13:0 103:1 107:2") << c.name; }
     }
 }
 
@@ -349,24 +350,10 @@ TEST(HealthyOpen, WritesNothing) {
     ASSERT_EQ(RunCli("sample '" + folder + "' --documents 30 --faults none", dir).exit, 0);
     const std::string main = folder + "/Archief.dat";
     ASSERT_EQ(RunCli("open --no '" + main + "'", dir).exit, 0);  // whatever a first open settles
-    auto stamps = [&] {
-        std::map<std::string, std::string> out;
-        for (const auto& e : fs::directory_iterator(folder)) {
-            if (e.path().extension() == ".log") continue;
-            struct stat st {};
-            ::lstat(e.path().c_str(), &st);
-            out[e.path().filename().string()] = std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
-                                                std::to_string(st.st_mtim.tv_sec) + "." +
-                                                std::to_string(st.st_mtim.tv_nsec) + " " +
-                                                std::to_string(st.st_ctim.tv_sec) + "." +
-                                                std::to_string(st.st_ctim.tv_nsec);
-        }
-        return out;
-    };
-    const auto before = stamps();
+    const auto before = FolderStamps(folder, false);
     const CliRun r = RunCli("open --no '" + main + "'", dir);
     EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(stamps(), before);
+    EXPECT_EQ(FolderStamps(folder, false), before);
     EXPECT_NE(Slurp(LogName(main)).find("under their standard names: nothing to change"), std::string::npos);
 }
 

@@ -5,7 +5,6 @@
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
-#include "support/engine/ConnectString.h"
 #include "support/engine/Recordset.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CDatabaseTestAccess.h"
@@ -16,7 +15,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <fstream>
 
 using namespace qx;
 using qx::test::ScriptedWindow;
@@ -43,13 +41,6 @@ struct Archive : qx::test::ArchiveBuilder {
     }
 };
 
-std::vector<std::string> LogLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - (l.ends_with('\r') ? 1 : 0)));
-    return lines;
-}
-
 class CDatabaseAccess : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -63,19 +54,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(CDatabaseAccess, ConnectStringsKeepThePasswordOutOfThePath) {
-    const std::string cs = CDatabase::ConnectString("/a/%PWD%.dat", "pw");
-    EXPECT_EQ(cs, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/%PWD%.dat;Jet OLEDB:Database Password=pw");
-    EXPECT_EQ(engine::ConnectString::Parse(CDatabase::ConnectString("/x;Data Source=y/a.dat", "pw")).dataSource(),
-              "/x;Data Source=y/a.dat");
-    EXPECT_EQ(CDatabase::ConnectStringOMD("/a/b.omd"), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.omd;");
-    CDatabase db(window);
-    EXPECT_EQ(db.MainDatabaseName(), "");
-    ConnectionPtr none;
-    CDatabase::Disconnect(none);
-    EXPECT_FALSE(CDatabase::Connected(none));
-}
 
 TEST_F(CDatabaseAccess, OpenDatabaseReportsEachFailureTheWayItShould) {
     Archive a(dir.path(), 1);
@@ -99,7 +77,7 @@ TEST_F(CDatabaseAccess, OpenDatabaseReportsEachFailureTheWayItShould) {
         for (const auto& b : window.boxes) titles.push_back(b.title);
         if (c.name.rfind("missing", 0) != 0 && !c.titles.empty()) titles.resize(c.titles.size());
         EXPECT_EQ(titles.size(), c.titles.size()) << c.name;
-        if (c.opens) EXPECT_EQ(db.MainDatabaseName(), a.main);
+        if (c.opens) { EXPECT_EQ(db.MainDatabaseName(), a.main); }
     }
 }
 
@@ -133,7 +111,7 @@ TEST_F(CDatabaseAccess, AReadOnlyArchiveIsRefusedEvenWhenItsLastTableIsEmpty) {
     CDatabase db(window);
     EXPECT_FALSE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
     EXPECT_TRUE(window.boxes.empty());
-    const auto lines = LogLines(Settings::Get().LogFileName);
+    const auto lines = qx::test::ReadLines(Settings::Get().LogFileName);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Database '" + a.main + "' is readonly!");
 }
@@ -210,7 +188,7 @@ TEST_F(CDatabaseAccess, CreateSubDatabaseSetsTheOldFileAside) {
     EXPECT_TRUE(fs::exists(dir.file("Kantoor_9.pdb_001.deleted")));
     engine::Connection cn;
     EXPECT_TRUE(cn.open(CDatabase::ConnectString(path, kPwd)));
-    const auto lines = LogLines(Settings::Get().LogFileName);
+    const auto lines = qx::test::ReadLines(Settings::Get().LogFileName);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Creating '" + path + "'..."), 3);
 }
 

@@ -25,13 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Sub(ArchiveBuilder& a, long n, const std::string& sql) {
-    sql::Error err;
-    sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, n), engine::PasswordBytes(a.password),
-                                            sql::OpenMode::ReadWrite, err);
-    ASSERT_TRUE(pdb.exec(sql, &err)) << sql << ": " << err.message;
-}
-
 struct Outcome {
     std::map<long, short> findings;  // document id -> code of its list row
     std::vector<short> unkeyed;      // codes of rows without a document
@@ -39,6 +32,7 @@ struct Outcome {
     bool noErrorsBox = false;
     bool partial = false;         // the list says the check was cancelled
     std::string statusCounters;   // the status bar's panel after the counters
+    std::vector<std::string> boxes;  // the texts of the boxes shown during the check
 };
 
 class Checks : public ::testing::Test {
@@ -69,7 +63,10 @@ protected:
         o.analysed = window.state.m_bAnalysed;
         o.partial = window.state.m_bListPartial;
         o.statusCounters = StatusBarTexts(window.state, 1, 0)[2];
-        for (const auto& b : window.boxes) o.noErrorsBox |= b.icon == MsgIcon::Information;
+        for (const auto& b : window.boxes) {
+            o.noErrorsBox |= b.icon == MsgIcon::Information;
+            o.boxes.push_back(b.text);
+        }
         return o;
     }
     std::string query(const std::string& sql) {
@@ -90,11 +87,11 @@ protected:
 }  // namespace
 
 TEST_F(Checks, LinkCheckRepairsStoredDataWithoutADocumentAndOrphanPages) {
-    Sub(a, 1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (90, x''), (91, x'0102')");
+    a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (90, x''), (91, x'0102')");
     a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MC77' WHERE ID = 3");       // container missing
     a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MC5' WHERE ID = 4");        // container is no multipage document
-    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 2");        // empty, no copy anywhere
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'')");    // unreferenced and empty
+    a.execIn(1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 2");        // empty, no copy anywhere
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'')");    // unreferenced and empty
     const Outcome first = run(32);
     EXPECT_EQ(first.findings, (std::map<long, short>{{91, ResultLinkCreated},
                                                       {3, ResultMultipageOrphanFixed},
@@ -110,8 +107,8 @@ TEST_F(Checks, LinkCheckRepairsStoredDataWithoutADocumentAndOrphanPages) {
 }
 
 TEST_F(Checks, LinkCheckRelinksAnEmptyDocumentToItsCopy) {
-    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 3");
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (3, x'0A0B')");
+    a.execIn(1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 3");
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (3, x'0A0B')");
     EXPECT_EQ(run(32).findings, (std::map<long, short>{{3, ResultEmptyFixed}}));
     EXPECT_EQ(query("SELECT DATABASEID FROM FOLDERS WHERE ID = 3"), "2");
     const Outcome again = run(32);
@@ -132,8 +129,8 @@ TEST_F(Checks, DocumentCheckFindsAndRepairsLinksEmptyDataAndBrokenPaths) {
            " (15, 1, 0, 'missing file', 3)");
     a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MC5' WHERE ID = 13");
     a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, '" + dir.file("Kantoor_3.pdb") + "')");
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (10, x'01'), (12, x'01'), (13, x'01')");
-    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 4");
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (10, x'01'), (12, x'01'), (13, x'01')");
+    a.execIn(1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 4");
     const Outcome first = run(23);
     EXPECT_EQ(first.findings, (std::map<long, short>{{10, ResultBadLinkFixed},
                                                       {11, ResultBadLink},
@@ -153,7 +150,7 @@ TEST_F(Checks, DocumentCheckFindsAndRepairsLinksEmptyDataAndBrokenPaths) {
 TEST_F(Checks, EveryDocumentIsVisitedOnceWhileTheirFoldersChange) {
     a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
            "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1000 + i % 7, 0, 'd', 1 FROM r");
-    Sub(a, 1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
+    a.execIn(1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
               "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'01' FROM r");
     const Outcome o = run(23);
     EXPECT_EQ(o.findings.size(), 60u);  // each moved to the top exactly once
@@ -165,9 +162,9 @@ TEST_F(Checks, DocumentsAlternatingBetweenSubDatabasesAreEachCheckedInTheirOwn) 
     // be looked up in its own sub database, also when it was opened before.
     a.exec("WITH RECURSIVE r(i) AS (SELECT 200 UNION ALL SELECT i + 1 FROM r WHERE i < 219) "
            "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1, 0, 'd', 1 + i % 2 FROM r");
-    Sub(a, 1, "WITH RECURSIVE r(i) AS (SELECT 200 UNION ALL SELECT i + 2 FROM r WHERE i < 218) "
+    a.execIn(1, "WITH RECURSIVE r(i) AS (SELECT 200 UNION ALL SELECT i + 2 FROM r WHERE i < 218) "
               "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'01' FROM r WHERE i <> 210");
-    Sub(a, 2, "WITH RECURSIVE r(i) AS (SELECT 201 UNION ALL SELECT i + 2 FROM r WHERE i < 219) "
+    a.execIn(2, "WITH RECURSIVE r(i) AS (SELECT 201 UNION ALL SELECT i + 2 FROM r WHERE i < 219) "
               "INSERT INTO PICTURES (ID, PICTURE) SELECT i, CASE i WHEN 215 THEN x'' ELSE x'01' END FROM r");
     EXPECT_EQ(run(23).findings, (std::map<long, short>{{210, ResultBadLink}, {215, ResultEmptyDocument}}));
 }
@@ -216,9 +213,9 @@ void DamagePage(const std::string& path, long page) {
 TEST_F(Checks, ADamagedPageIsDamageNeverAMissingRow) {
     a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
            "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1, 0, 'd', 1 FROM r");
-    Sub(a, 1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
+    a.execIn(1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
               "INSERT INTO PICTURES (ID, PICTURE) SELECT i, randomblob(1500) FROM r");
-    Sub(a, 2, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
+    a.execIn(2, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 399) "
               "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'0102' FROM r");  // other data under the same IDs
     DamagePage(SubDatabaseName(a.main, 1), 12);
     for (short flags : {short(23), short(32)}) {
@@ -248,16 +245,16 @@ protected:
 };
 
 TEST_F(EmptyRowElsewhere, LeftBehindByARelinkIsNoFindingOfTheQuickCheck) {
-    Sub(a, 1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 3");
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (3, x'0A0B')");
+    a.execIn(1, "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 3");
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (3, x'0A0B')");
     EXPECT_EQ(run(23).findings, (std::map<long, short>{{3, ResultEmptyFixed}}));
     expectUntouched(32);
 }
 
 TEST_F(EmptyRowElsewhere, BesideForeignDataNeverMovesAHealthyDocument) {
     a.sub(3, {});
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'')");
-    Sub(a, 3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'0909')");
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'')");
+    a.execIn(3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'0909')");
     expectUntouched(32);
 }
 
@@ -274,7 +271,7 @@ protected:
 };
 
 TEST_F(Unreadable, PicturesTableInTheQuickCheck) {
-    Sub(a, 2, "DROP TABLE PICTURES");
+    a.execIn(2, "DROP TABLE PICTURES");
     expectFinding(32, ResultPdbDamaged);
 }
 
@@ -303,33 +300,23 @@ TEST_F(Checks, ASubDatabaseFoundOnlyOutsideTheArchiveIsAFinding) {
 // its documents cannot be judged (512) and are not made to wait one by one.
 TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
     a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (6, 1, 0, 'd', 2), (7, 1, 0, 'd', 2)");
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'01'), (7, x'01')");
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'01'), (7, x'01')");
     sql::Error err;
     sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 2), engine::PasswordBytes(a.password),
                                                sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
-    qx::test::ScriptedWindow window;
-    CDatabase db(window);
-    Settings::Get().DatabasePassword = a.password;
-    Settings::Get().DatabaseVersion = 8;
-    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
-    window.boxes.clear();
-    short flags = 23;
-    db.Analyse(flags);
-    std::map<long, short> findings;
-    for (const ListRow& r : window.lists[ListId::Documents])
-        if (!r.key.empty()) findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
-    EXPECT_EQ(findings, (std::map<long, short>{{5, ResultPdbOpenError}, {6, ResultPdbOpenError},
-                                               {7, ResultPdbOpenError}}));
+    const Outcome o = run(23);
+    EXPECT_EQ(o.findings, (std::map<long, short>{{5, ResultPdbOpenError}, {6, ResultPdbOpenError},
+                                                 {7, ResultPdbOpenError}}));
     const std::string locked = FormatMsg(GetResString(211, "Resources not found"), {SubDatabaseName(a.main, 2)});
-    EXPECT_EQ(std::ranges::count_if(window.boxes, [&](const auto& b) { return b.text == locked; }), 1);
+    EXPECT_EQ(std::ranges::count(o.boxes, locked), 1);
     holder.exec("ROLLBACK;");
 }
 
 // The link check walks on past a locked sub database: locked is no damage
 // that makes the rest unreadable.
 TEST_F(Checks, TheLinkCheckWalksOnPastALockedSubDatabase) {
-    Sub(a, 2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (92, x'0102')");  // data without a document
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (92, x'0102')");  // data without a document
     sql::Error err;
     sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
                                                sql::OpenMode::ReadWrite, err);

@@ -107,9 +107,9 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         const auto& ids = m.faultIds.at(c.fault);
         for (long id : ids) {
             auto it = f1.codes.find(id);
-            if (c.code == 0) EXPECT_TRUE(it == f1.codes.end()) << id;
-            else if (it == f1.codes.end()) ADD_FAILURE() << "not found: " << id;
-            else EXPECT_EQ(it->second, c.code) << id;
+            if (c.code == 0) { EXPECT_TRUE(it == f1.codes.end()) << id; }
+            else if (it == f1.codes.end()) { ADD_FAILURE() << "not found: " << id; }
+            else { EXPECT_EQ(it->second, c.code) << id; }
         }
         // Nothing else in a sample with one fault is damaged.
         for (const auto& [id, code] : f1.codes)
@@ -120,9 +120,9 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         const Findings f2 = ReadJson(json);
         for (long id : ids) {
             auto it = f2.codes.find(id);
-            if (c.codeAgain == 0) EXPECT_TRUE(it == f2.codes.end()) << id;
-            else if (it != f2.codes.end()) EXPECT_EQ(it->second, c.codeAgain) << id;
-            else ADD_FAILURE() << "no longer reported: " << id;
+            if (c.codeAgain == 0) { EXPECT_TRUE(it == f2.codes.end()) << id; }
+            else if (it != f2.codes.end()) { EXPECT_EQ(it->second, c.codeAgain) << id; }
+            else { ADD_FAILURE() << "no longer reported: " << id; }
         }
     }
 }
@@ -174,8 +174,8 @@ TEST(CliCheck, RefusesToWriteTheListOrJsonOntoAFileOfTheArchive) {
         const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' " + c.option + " '" + c.target + "'", dir);
         EXPECT_EQ(r.exit, 16) << c.name << "\n" << r.out << r.err;
         EXPECT_NE(r.err.find("belongs to the archive"), std::string::npos) << c.name << "\n" << r.err;
-        if (c.opensAfter) EXPECT_EQ(RunCli("open '" + m.mainDatabase + "'", dir).exit, 0) << c.name;
-        else EXPECT_TRUE(qx::test::Slurp(c.target) == before) << c.name << ": the file changed";
+        if (c.opensAfter) { EXPECT_EQ(RunCli("open '" + m.mainDatabase + "'", dir).exit, 0) << c.name; }
+        else { EXPECT_TRUE(qx::test::Slurp(c.target) == before) << c.name << ": the file changed"; }
         // Refused before the check ran.
         EXPECT_EQ(qx::test::Slurp(LogName(m.mainDatabase)).find("check started"), std::string::npos) << c.name;
     }

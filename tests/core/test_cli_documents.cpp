@@ -24,11 +24,7 @@ using qx::test::TempDir;
 
 namespace {
 
-int Occurrences(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
+using qx::test::Occurrences;
 
 std::set<long> DataIds(const qx::test::ArchiveSnapshot& s) {
     std::set<long> ids;
@@ -144,10 +140,11 @@ TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
         ASSERT_EQ(error.error, QJsonParseError::NoError) << c.name << "\n" << r.out;
         EXPECT_EQ(json["found"].toBool(), c.found) << c.name;
         EXPECT_EQ(json["code"].toInteger(), c.code) << c.name;
-        if (c.explanation.empty())
+        if (c.explanation.empty()) {
             EXPECT_TRUE(json["explanation"].isNull()) << c.name;
-        else
+        } else {
             EXPECT_EQ(json["explanation"].toString().toStdString(), c.explanation) << c.name;
+        }
         if (c.found) {
             EXPECT_EQ(json["name"].toString().toStdString(), "doc3") << c.name;
             EXPECT_EQ(json["keywords"].toString().toStdString(), "factuur; gas;") << c.name;

@@ -21,9 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 using namespace qx;
 using namespace qx::test;
@@ -34,13 +32,6 @@ namespace {
 std::int64_t g_freeSpace = -1;  // what the folder is said to have free; -1: plenty
 
 std::int64_t InjectedFreeSpace(std::string_view) { return g_freeSpace >= 0 ? g_freeSpace : std::int64_t(1) << 50; }
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::set<std::string> Names(const std::string& folder) {
     std::set<std::string> names;
@@ -55,12 +46,6 @@ std::int64_t UserVersion(const std::string& path, const std::string& password) {
     return st.step() == sql::Step::Row ? st.getInt64(0) : -1;
 }
 
-void Exec(const std::string& path, const std::string& password, const std::string& sql) {
-    sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
-    ASSERT_TRUE(db.exec(sql, &err)) << sql << ": " << err.message;
-}
-
 class Compact : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -70,7 +55,7 @@ protected:
         a->sub(1, {2, 3, 4, 5}).sub(2, {6, 7});
         // Documents big enough that deleting some frees whole pages.
         for (long id : {2, 3, 4, 5})
-            Exec(SubDatabaseName(a->main, 1), a->password,
+            ArchiveBuilder::Exec(SubDatabaseName(a->main, 1), a->password,
                  "UPDATE PICTURES SET PICTURE = randomblob(200000) WHERE ID = " + std::to_string(id));
         Settings::Get().DatabasePassword = a->password;
         Settings::Get().LogFileName = LogFileNameFor(a->main);
@@ -87,7 +72,7 @@ protected:
         failpoints::Reset();
         Settings::Reset();
     }
-    std::string Log() const { return ReadAll(LogFileNameFor(a->main)); }
+    std::string Log() const { return Slurp(LogFileNameFor(a->main)); }
     std::string Sub(long n) const { return SubDatabaseName(a->main, n); }
 
     TempDir dir;
@@ -101,13 +86,13 @@ protected:
 // What each kind of file keeps: every document's bytes, its user_version and
 // its key (or none); and it comes out smaller after rows were deleted.
 TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
-    Exec(Sub(1), a->password, "DELETE FROM PICTURES WHERE ID IN (4, 5)");
-    Exec(a->main, a->password, "DELETE FROM FOLDERS WHERE ID IN (4, 5)");
-    Exec(a->main, a->password, "UPDATE FOLDERS SET NOTES = zeroblob(300000) WHERE ID = 1");
-    Exec(a->main, a->password, "UPDATE FOLDERS SET NOTES = NULL WHERE ID = 1");
-    Exec(OmdName(a->main), "", "INSERT INTO OCRWORDS (DOCUMENTID, WORD) SELECT 1, hex(randomblob(2000)) FROM "
+    ArchiveBuilder::Exec(Sub(1), a->password, "DELETE FROM PICTURES WHERE ID IN (4, 5)");
+    ArchiveBuilder::Exec(a->main, a->password, "DELETE FROM FOLDERS WHERE ID IN (4, 5)");
+    ArchiveBuilder::Exec(a->main, a->password, "UPDATE FOLDERS SET NOTES = zeroblob(300000) WHERE ID = 1");
+    ArchiveBuilder::Exec(a->main, a->password, "UPDATE FOLDERS SET NOTES = NULL WHERE ID = 1");
+    ArchiveBuilder::Exec(OmdName(a->main), "", "INSERT INTO OCRWORDS (DOCUMENTID, WORD) SELECT 1, hex(randomblob(2000)) FROM "
                                "(SELECT 1 UNION SELECT 2 UNION SELECT 3 UNION SELECT 4 UNION SELECT 5)");
-    Exec(OmdName(a->main), "", "DELETE FROM OCRWORDS");
+    ArchiveBuilder::Exec(OmdName(a->main), "", "DELETE FROM OCRWORDS");
     struct Case {
         const char* name;
         std::string path, password;
@@ -118,7 +103,7 @@ TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
     const ArchiveSnapshot before = TakeSnapshot(a->main);
     ASSERT_TRUE(before.opened);
     for (const Case& c : cases) {
-        Exec(c.path, c.password, "PRAGMA user_version = 4242");
+        ArchiveBuilder::Exec(c.path, c.password, "PRAGMA user_version = 4242");
         const std::int64_t length = FileLength(c.path);
         std::string connect;
         if (c.main) {
@@ -140,12 +125,12 @@ TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
 
 TEST_F(Compact, CompactAllCompactsEverySubDatabaseAndTheMainDatabaseAndReconnects) {
     const ArchiveSnapshot before = TakeSnapshot(a->main);
-    const std::string omd = ReadAll(OmdName(a->main));
+    const std::string omd = Slurp(OmdName(a->main));
     EXPECT_TRUE(db->CompactAll()) << Log();
     EXPECT_TRUE(CDatabase::Connected(db->m_AdoCnMain));
     for (const std::string& f : {Sub(1), Sub(2), a->main})
         EXPECT_NE(Log().find("Compact: " + f + " compacted successfully"), std::string::npos) << f;
-    EXPECT_EQ(ReadAll(OmdName(a->main)), omd) << "the OCR database is not part of it";
+    EXPECT_EQ(Slurp(OmdName(a->main)), omd) << "the OCR database is not part of it";
     EXPECT_EQ(TakeSnapshot(a->main).documents, before.documents);
 }
 
@@ -163,13 +148,13 @@ TEST_F(Compact, FreeSpaceMustHoldTheFileAndFiftyMegabytes) {
                  {"one_byte_less_without_boxes", -1, false, false, 0}};
     for (const Case& c : cases) {
         window.boxes.clear();
-        const std::string bytes = ReadAll(Sub(1));
+        const std::string bytes = Slurp(Sub(1));
         g_freeSpace = FileLength(Sub(1)) + 52'428'800 + c.spare;
         db->m_bShowErrors = c.showErrors;
         EXPECT_EQ(db->CompactSingle(Sub(1), a->password), c.compacts) << c.name;
         ASSERT_EQ(window.boxes.size(), c.boxes) << c.name;
         if (!c.compacts) {
-            EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+            EXPECT_EQ(Slurp(Sub(1)), bytes) << c.name;
             EXPECT_NE(Log().find("Compact: " + Sub(1) + ": not enough free disk space!"), std::string::npos);
         }
         if (c.boxes) {
@@ -184,7 +169,7 @@ TEST_F(Compact, FreeSpaceMustHoldTheFileAndFiftyMegabytes) {
 TEST_F(Compact, ACopyLeftByAnEarlierRunIsKeptAndTheNextFreeNameIsUsed) {
     WriteFile(Sub(1) + ".compacted", "left behind");
     EXPECT_TRUE(db->CompactSingle(Sub(1), a->password)) << Log();
-    EXPECT_EQ(ReadAll(Sub(1) + ".compacted"), "left behind");
+    EXPECT_EQ(Slurp(Sub(1) + ".compacted"), "left behind");
     EXPECT_NE(Log().find(dir.file("Kantoor_1.pdb_001.compacted")), std::string::npos) << Log();
     EXPECT_FALSE(fs::exists(dir.file("Kantoor_1.pdb_001.compacted")));
 }
@@ -213,12 +198,12 @@ TEST_F(Compact, WhatCannotBeCompactedIsLeftAloneWithALogLine) {
     };
     for (const Case& c : cases) {
         const std::set<std::string> names = Names(dir.path());
-        const std::string bytes = ReadAll(Sub(1));
+        const std::string bytes = Slurp(Sub(1));
         const std::string file = c.prepare();
         EXPECT_FALSE(db->CompactSingle(file, a->password)) << c.name;
         EXPECT_NE(Log().find(c.logLine), std::string::npos) << c.name << "\n" << Log();
         EXPECT_EQ(Log().find("Compact engine"), std::string::npos) << c.name;
-        EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+        EXPECT_EQ(Slurp(Sub(1)), bytes) << c.name;
         std::set<std::string> now = Names(dir.path());
         now.erase("Kantoor.log");
         std::set<std::string> was = names;
@@ -229,10 +214,10 @@ TEST_F(Compact, WhatCannotBeCompactedIsLeftAloneWithALogLine) {
 }
 
 TEST_F(Compact, ADryRunSaysWhatItWouldDoAndWritesNothing) {
-    const std::string bytes = ReadAll(Sub(1));
+    const std::string bytes = Slurp(Sub(1));
     db->SetDryRun(true);
     EXPECT_TRUE(db->CompactSingle(Sub(1), a->password));
-    EXPECT_EQ(ReadAll(Sub(1)), bytes);
+    EXPECT_EQ(Slurp(Sub(1)), bytes);
     EXPECT_NE(Log().find("would be compacted"), std::string::npos);
     EXPECT_EQ(Names(dir.path()).count("Kantoor_1.pdb.compacted"), 0u);
 }
@@ -302,13 +287,13 @@ TEST_F(Compact, TheCommandCompactsTheChosenFilesAndExitsAsTheOtherCommandsDo) {
         {"missing_archive", "compact " + ShellQuote(dir.file("Weg.dat")), 8, 0},
     };
     for (const Case& c : cases) {
-        const std::string bytes = ReadAll(Sub(1));
+        const std::string bytes = Slurp(Sub(1));
         const CliRun run = RunCli(c.args, scratch);
         EXPECT_EQ(run.exit, c.exit) << c.name << ": " << run.err;
         std::size_t lines = 0;
         for (std::size_t at = 0; (at = run.out.find(" bytes\n", at)) != std::string::npos; ++at) ++lines;
         EXPECT_EQ(lines, c.compacted) << c.name << ": " << run.out;
-        if (c.compacted == 0) EXPECT_EQ(ReadAll(Sub(1)), bytes) << c.name;
+        if (c.compacted == 0) { EXPECT_EQ(Slurp(Sub(1)), bytes) << c.name; }
     }
     // A listed sub database that is gone: the others are compacted all the same.
     a->exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, " + ArchiveBuilder::SqlText(Sub(3)) + ")");

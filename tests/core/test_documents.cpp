@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -23,10 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string LastLogLine() {
-    std::ifstream in(Settings::Get().LogFileName, std::ios::binary);
-    std::string line, last;
-    while (std::getline(in, line)) last = line;
-    return last.substr(0, last.size() - (last.ends_with('\r') ? 1 : 0));
+    const auto lines = qx::test::ReadLines(Settings::Get().LogFileName);
+    return lines.empty() ? "" : lines.back();
 }
 
 class Documents : public ::testing::Test {
@@ -102,12 +99,7 @@ TEST_F(Documents, RemoveDocDeletesDataOnlyFromTheDocumentsOwnSubDatabase) {
     // happens to hold a row under the same number.
     a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, '/nowhere/Kantoor_3.pdb')");
     a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (5, 1, 0, 'gone', 3)");
-    {
-        sql::Error err;
-        sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
-                                                sql::OpenMode::ReadWrite, err);
-        pdb.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (5, x'AA'), (6, x'BB')");
-    }
+    a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, x'AA'), (6, x'BB')");
     a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (7, 1, 0, 'no data', 2)");
     open();
     long id = 2;
@@ -227,15 +219,8 @@ TEST(RemoveDoc, RemovesTheRecordWhateverStateItsSubDatabaseIsIn) {
 
 TEST_F(Documents, AlternativeSearchTakesTheFirstNonEmptyCopy) {
     a.sub(1, {2}).sub(2, {3}).sub(3, {4});
-    for (const auto& [n, sql] : std::vector<std::pair<long, std::string>>{
-             {2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (9, x'')"},
-             {3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (9, x'0102'), (8, x'01')"},
-         }) {
-        sql::Error err;
-        sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, n), engine::PasswordBytes(a.password),
-                                                sql::OpenMode::ReadWrite, err);
-        EXPECT_TRUE(pdb.exec(sql));
-    }
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (9, x'')");
+    a.execIn(3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (9, x'0102'), (8, x'01')");
     a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (4, '/nowhere/x.pdb')");
     open();
     struct Case { long linked, id, found; std::string log; } cases[] = {

@@ -6,17 +6,14 @@
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
 #include "tests/core/CliRunner.h"
+#include "tests/core/WriteWatch.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -29,24 +26,6 @@ using qx::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every entry of a folder as `ls -l --full-time` and `sha256sum` would tell it.
-std::map<std::string, std::string> FolderState(const std::string& folder) {
-    std::map<std::string, std::string> out;
-    for (const fs::directory_entry& e : fs::directory_iterator(folder)) {
-        struct stat st {};
-        ::lstat(e.path().c_str(), &st);
-        std::string facts = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
-                            std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-        if (S_ISREG(st.st_mode)) {
-            QFile f(QString::fromStdString(e.path().string()));
-            f.open(QIODevice::ReadOnly);
-            facts += " " + QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex().toStdString();
-        }
-        out[e.path().filename().string()] = facts;
-    }
-    return out;
-}
 
 struct Report {
     std::set<std::pair<long, int>> findings;  // id, code
@@ -102,9 +81,9 @@ TEST(DryRun, FindsWhatARealRunFindsAndChangesNothing) {
             const bool check = command.rfind("check", 0) == 0;
             const auto json = [&](const char* name) { return check ? " --json '" + dir.file(name) + "'" : ""; };
 
-            const auto before = FolderState(dry);
+            const auto before = test::FolderStamps(dry);
             const CliRun d = RunCli(command + " --dry-run '" + dry + "/Archief.dat'" + json("d.json"), dir);
-            EXPECT_EQ(FolderState(dry), before) << d.out << d.err;
+            EXPECT_EQ(test::FolderStamps(dry), before) << d.out << d.err;
             const CliRun r = RunCli(command + " '" + real + "/Archief.dat'" + json("r.json"), dir);
 
             EXPECT_EQ(d.exit, r.exit) << d.out << d.err << "\n---\n" << r.out << r.err;
@@ -127,7 +106,7 @@ TEST(DryRun, WritesNoLogUnlessAskedAndNeverIntoAnArchiveFile) {
     const std::string folder = dir.file("a");
     ASSERT_EQ(RunCli("sample '" + folder + "' --documents 40 --faults data-in-other-sub-database", dir).exit, 0);
     const std::string main = folder + "/Archief.dat";
-    const auto before = FolderState(folder);
+    const auto before = test::FolderStamps(folder);
 
     EXPECT_EQ(RunCli("check --normal -n '" + main + "'", dir).exit, 1);
     EXPECT_FALSE(fs::exists(folder + "/Archief.log"));
@@ -139,7 +118,7 @@ TEST(DryRun, WritesNoLogUnlessAskedAndNeverIntoAnArchiveFile) {
     // A log appended to a sub database would damage it: the run is refused.
     const CliRun refused = RunCli("check --normal -n '" + main + "' --log '" + folder + "/Archief_1.pdb'", dir);
     EXPECT_EQ(refused.exit, 8) << refused.out << refused.err;
-    EXPECT_EQ(FolderState(folder), before);
+    EXPECT_EQ(test::FolderStamps(folder), before);
 }
 
 // The engine's file layer of a report-only run: commits are seen by later
@@ -152,7 +131,7 @@ TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
         sql::Database db = engine::CreateDatabaseFile(path, "", err);
         ASSERT_TRUE(db.exec("CREATE TABLE t(v); INSERT INTO t VALUES (1);")) << err.message;
     }
-    const auto before = FolderState(dir.path());
+    const auto before = test::FolderStamps(dir.path());
     {
         reportonly::Scope scope;
         sql::Error err;
@@ -178,5 +157,5 @@ TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
         sql::Database made = engine::CreateDatabaseFile(dir.file("new.db"), "", err);
         EXPECT_TRUE(made.exec("CREATE TABLE n(x)"));
     }
-    EXPECT_EQ(FolderState(dir.path()), before);
+    EXPECT_EQ(test::FolderStamps(dir.path()), before);
 }

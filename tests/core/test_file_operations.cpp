@@ -22,13 +22,6 @@ protected:
     test::TempDir dir;
 };
 
-TEST(PathParts, ExtensionIsLowerCaseAndMayCrossFolders) {
-    EXPECT_EQ(GetFileExtension("/data/Data.DAT"), ".dat");
-    EXPECT_EQ(GetFileExtension("/data/v1.2/archive"), ".2/archive");
-    EXPECT_EQ(GetFileExtension("/data/archive"), "");
-    EXPECT_EQ(GetFileExtension("Data."), ".");
-}
-
 #ifndef _WIN32
 TEST(PathParts, SplitsAtTheLastSeparator) {
     struct Case {
@@ -101,44 +94,6 @@ TEST_F(FileOpsTest, UniqueFileNameStaysInTheFolder) {
     EXPECT_EQ(UniqueFileName(taken), Path("v1.2/archive_1001"));
 }
 
-TEST_F(FileOpsTest, ChangeDirectory) {
-    fs::path before = fs::current_path();
-    EXPECT_TRUE(ChangeDirectory(dir.path()));
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), dir.path()));
-    EXPECT_FALSE(ChangeDirectory(Path("missing")));
-    EXPECT_FALSE(ChangeDirectory(""));
-    fs::current_path(before);
-}
-
-TEST(TempFiles, FolderAndUniqueFiles) {
-    std::string folder = TempFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_TRUE(fs::is_directory(folder));
-    EXPECT_TRUE(folder.size() == 1 || !IsPathSeparator(folder.back()));
-    EXPECT_EQ(TempFolder(), folder);
-
-    std::string a = TempFileName("qx");
-    std::string b = TempFileName("qx/../");
-    ASSERT_FALSE(a.empty());
-    ASSERT_FALSE(b.empty());
-    EXPECT_NE(a, b);
-    for (const std::string& f : {a, b}) {
-        EXPECT_TRUE(FileExists(f)) << f;
-        EXPECT_EQ(GetFolderPart(f), folder) << f;
-        EXPECT_EQ(GetFileNamePart(f).rfind("qx", 0), 0u) << f;
-        fs::remove(f);
-    }
-}
-
-TEST(AppPathTest, IsTheFolderOfTheRunningProgram) {
-    std::string app = AppPath();
-    ASSERT_FALSE(app.empty());
-    EXPECT_FALSE(IsPathSeparator(app.back()));
-#ifdef __linux__
-    EXPECT_EQ(app, fs::read_symlink("/proc/self/exe").parent_path().string());
-#endif
-}
-
 TEST(DriveRootWindowsTest, DriveLettersAndShares) {
     const std::pair<const char*, const char*> cases[] = {
         {"C:\\data\\Data.dat", "C:\\"},
@@ -170,11 +125,6 @@ TEST_F(FileOpsTest, DriveRootIsTheMountPoint) {
     }
 }
 #endif
-
-TEST_F(FileOpsTest, DiskFreeSpace) {
-    EXPECT_GT(DiskFreeSpace(Path("Data.dat")), 0);
-    EXPECT_EQ(DiskFreeSpace(""), 0);
-}
 
 }  // namespace
 }  // namespace qx

@@ -98,8 +98,9 @@ void ExpectMatchesSchema(const QJsonObject& json, const std::string& section) {
                           (allowed.size() > type.size() && allowed.ends_with("|" + type));
         EXPECT_TRUE(fits) << section << ": " << path << " is " << type << ", documented as " << allowed;
         const std::string last = path.substr(path.find_last_of(".]") + 1);
-        if (last != "*" && !last.empty())
+        if (last != "*" && !last.empty()) {
             EXPECT_TRUE(snake.match(QString::fromStdString(last)).hasMatch()) << path << " is not snake_case";
+        }
     }
     for (const auto& [path, type] : schema) EXPECT_TRUE(seen.count(path)) << section << ": documented but missing: " << path;
 }
@@ -162,8 +163,8 @@ TEST(Json, CheckWritesEveryDocumentedKeyWithItsType) {
     for (const QJsonValue v : json["sub_databases"].toArray()) {
         const std::string path = v["path"].toString().toStdString();
         documents += static_cast<long>(v["documents"].toInteger());
-        if (missing.count(path)) EXPECT_TRUE(v["size"].isNull()) << path;
-        else EXPECT_EQ(v["size"].toInteger(), static_cast<qint64>(std::filesystem::file_size(path))) << path;
+        if (missing.count(path)) { EXPECT_TRUE(v["size"].isNull()) << path; }
+        else { EXPECT_EQ(v["size"].toInteger(), static_cast<qint64>(std::filesystem::file_size(path))) << path; }
     }
     EXPECT_EQ(documents, m.documentRows);
 }

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,10 +13,7 @@
 namespace qx {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::Slurp;
 
 // Collects the lines told about unusable logs while it lives.
 struct ToldProblems {
@@ -52,7 +47,7 @@ TEST_F(WriteLogTest, AppendsLinesInWindows1252WithCrLf) {
     WriteLog("Connected to /data/caf\xC3\xA9.dat");
     WriteLog("Prijs \xE2\x82\xAC 5 \xE2\x80\x93 \xE4\xB8\xAD");
     WriteLog("");
-    EXPECT_EQ(ReadAll(Path("Data.log")),
+    EXPECT_EQ(Slurp(Path("Data.log")),
               "earlier\r\nConnected to /data/caf\xE9.dat\r\nPrijs \x80 5 \x96 ?\r\n\r\n");
 }
 
@@ -76,7 +71,7 @@ TEST_F(WriteLogTest, UnwritableTargetIsToldOnceAndTheWorkGoesOn) {
     if (lock.ok()) {
         Settings::Get().LogFileName = Path("locked.log");
         WriteLog("lost as well");
-        EXPECT_EQ(ReadAll(Path("locked.log")), "kept\r\n");
+        EXPECT_EQ(Slurp(Path("locked.log")), "kept\r\n");
     }
 }
 
@@ -93,7 +88,7 @@ TEST_F(WriteLogTest, NeverWritesThroughALinkOrIntoAnythingButAFile) {
         WriteLog("not here");
         WriteLog("nor here");
     }
-    EXPECT_EQ(ReadAll(target), "theirs\n");
+    EXPECT_EQ(Slurp(target), "theirs\n");
     EXPECT_FALSE(std::filesystem::exists(Path("nothing-yet.txt")));
     EXPECT_EQ(told.lines.size(), 3u);  // once per log
     for (const std::string& p : told.lines) EXPECT_EQ(p.find('\n'), std::string::npos) << p;

@@ -29,12 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Sub(const std::string& path, const std::string& password, const std::string& sql) {
-    sql::Error err;
-    sql::Database pdb = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
-    ASSERT_TRUE(pdb.exec(sql, &err)) << sql << ": " << err.message;
-}
-
 std::string Stored(const ArchiveBuilder& a, long databaseId) {
     sql::Error err;
     sql::Database db = sql::Database::open(a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
@@ -195,7 +189,7 @@ TEST(OutsideSubDatabases, SearchAndSizeCheckReadFilesElsewhereAndSkipTheArchiveO
     const std::string outside = l.away("Kantoor_3.pdb");
     fs::rename(SubDatabaseName(a.main, 3), outside);
     fs::create_symlink(outside, SubDatabaseName(a.main, 3));
-    Sub(outside, a.password, "INSERT INTO PICTURES (ID, PICTURE) VALUES (2, x'0A')");
+    ArchiveBuilder::Exec(outside, a.password, "INSERT INTO PICTURES (ID, PICTURE) VALUES (2, x'0A')");
     a.exec("UPDATE DATABASES SET DATABASE = '" + a.main + "' WHERE ID = 2");
     a.exec("UPDATE DATABASES SET DATABASE = '" + outside + "' WHERE ID = 3");
     Settings::Reset();
@@ -242,9 +236,9 @@ TEST(OutsideSubDatabasesCli, CheckingACopyLeavesTheArchiveItCameFromByteForByte)
     {
         ArchiveBuilder a(source);
         a.sub(1, {2, 3}).sub(2, {4, 5});
-        Sub(SubDatabaseName(a.main, 2), a.password,
+        a.execIn(2,
             "UPDATE PICTURES SET PICTURE = x'' WHERE ID = 5; INSERT INTO PICTURES (ID, PICTURE) VALUES (500, x'')");
-        Sub(SubDatabaseName(a.main, 1), a.password, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, x'0A0B')");
+        a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, x'0A0B')");
         qx::test::WriteFile(source + "/passwd", "root:x:0:0:root:/root:/bin/bash\n" + std::string(5000, '#'));
         a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, '" + source + "/passwd')");
         a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (6, 1, 0, 'doc6', 3)");

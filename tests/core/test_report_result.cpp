@@ -8,18 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 using namespace qx;
 
 namespace {
 
-std::vector<std::string> LogLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - (l.ends_with('\r') ? 1 : 0)));
-    return lines;
-}
+using qx::test::ReadLines;
 
 class ReportResultTest : public ::testing::Test {
 protected:
@@ -62,7 +55,7 @@ TEST_F(ReportResultTest, LogsEachCodeInItsOwnWordsAndCountsByTheRepairBit) {
         window.lists.clear();
         report(1234, c.code, "/a/Kantoor_3.pdb", "Factuur 12", "\\Klanten\\2006\\");
         (c.repaired ? fixed : damaged)++;
-        EXPECT_EQ(LogLines(Settings::Get().LogFileName).back(), c.log);
+        EXPECT_EQ(ReadLines(Settings::Get().LogFileName).back(), c.log);
         EXPECT_EQ(window.state.m_nDamaged, damaged) << c.code;
         EXPECT_EQ(window.state.m_nFixed, fixed) << c.code;
         const ListRow& row = window.lists[ListId::Documents].at(0);
@@ -80,10 +73,10 @@ TEST_F(ReportResultTest, OneRowPerDocumentButEveryFindingIsCountedAndLogged) {
     report(0, ResultPdbOpenError, "/a/x_1.pdb");
     report(0, ResultPdbOpenError, "/a/x_2.pdb");
     EXPECT_EQ(window.state.m_nDamaged, 4);
-    EXPECT_EQ(LogLines(Settings::Get().LogFileName).size(), 4u);
+    EXPECT_EQ(ReadLines(Settings::Get().LogFileName).size(), 4u);
     const auto& rows = window.lists[ListId::Documents];
     ASSERT_EQ(rows.size(), 3u);  // the second finding of document 7 keeps the first row
     EXPECT_EQ(rows[0].tag, ResultBadLink);
     EXPECT_EQ(rows[1].key, "");  // no key for a finding without a document
-    EXPECT_EQ(LogLines(Settings::Get().LogFileName)[2], "0 [] - Could not open pdb (/a/x_1.pdb)");
+    EXPECT_EQ(ReadLines(Settings::Get().LogFileName)[2], "0 [] - Could not open pdb (/a/x_1.pdb)");
 }

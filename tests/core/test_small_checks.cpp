@@ -1,19 +1,18 @@
-// The small checks: the large-document statistics, the multipage repairs (also
-// through quillex-cli repair-multipage) and the empty-folder check.
+// The small checks: the large-document statistics and the empty-folder check
+// (the multipage repairs are in test_multipage.cpp).
 #include "database/CDatabase.h"
 #include "database/checks/ResultCodes.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CDatabaseTestAccess.h"
-#include "tests/core/CliRunner.h"
+#include "tests/core/TestUtil.h"
 #include "tests/core/ScriptedWindow.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 
 using namespace qx;
 using namespace qx::test;
@@ -24,9 +23,6 @@ std::string Stats(long pages, long average, long exceeded) {
     return "Size check: " + std::to_string(pages) + " pages analysed, average size: " + std::to_string(average) +
            " bytes, size limit exceeded: " + std::to_string(exceeded) + " times";
 }
-
-// A page row as "TEMPLATE1 PAGE WIDTH HEIGHT", the way a row that became a single page reads.
-const std::string kSingle = "Null 1 0 0";
 
 class SmallChecks : public ::testing::Test {
 protected:
@@ -43,10 +39,7 @@ protected:
             EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(b->main, b->password)));
             f(db);
         }
-        std::istringstream in(Slurp(LogName(b->main)));
-        std::vector<std::string> lines;
-        for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - (l.ends_with('\r') ? 1 : 0)));
-        return lines;
+        return ReadLines(LogName(b->main));
     }
     std::vector<std::string> Large(ArchiveBuilder& b, bool showErrors = false) {
         return With([&](CDatabase& db) {
@@ -58,24 +51,8 @@ protected:
     static void Doc(ArchiveBuilder& b, long n, long id, long size) {
         b.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (" + std::to_string(id) +
                ", 1, 0, 'd', " + std::to_string(n) + ")");
-        sql::Error err;
-        sql::Database pdb = sql::Database::open(SubDatabaseName(b.main, n), engine::PasswordBytes(b.password),
-                                                sql::OpenMode::ReadWrite, err);
-        EXPECT_TRUE(pdb.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(id) + ", " +
-                             (size < 0 ? "NULL" : "zeroblob(" + std::to_string(size) + ")") + ")"));
-    }
-    void Row(long id, const char* marker, long page, long width = 0, long height = 0) {
-        a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, TEMPLATE1, PAGE, WIDTH, HEIGHT) VALUES (" +
-               std::to_string(id) + ", 1, 0, 'p', " + (marker ? "'" + std::string(marker) + "'" : "NULL") + ", " +
-               std::to_string(page) + ", " + std::to_string(width) + ", " + std::to_string(height) + ")");
-    }
-    std::string Read(long id, const std::string& what = "ifnull(TEMPLATE1, 'Null') || ' ' || PAGE || ' ' || WIDTH || "
-                                                      "' ' || HEIGHT") {
-        sql::Error err;
-        sql::Database db = sql::Database::open(a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
-        sql::Statement st(db, "SELECT " + what + " FROM FOLDERS WHERE ID = " + std::to_string(id));
-        EXPECT_EQ(st.step(), sql::Step::Row) << id;
-        return st.getText(0);
+        b.execIn(n, "INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(id) + ", " +
+                        (size < 0 ? "NULL" : "zeroblob(" + std::to_string(size) + ")") + ")");
     }
     const std::vector<ListRow>& Rows() { return window.lists[ListId::Documents]; }
     bool Called(const std::string& call) { return std::count(window.calls.begin(), window.calls.end(), call) > 0; }
@@ -150,75 +127,6 @@ TEST_F(SmallChecks, LargeDocumentsSkipMissingUnreadableAndUnreferencedSubDatabas
             EXPECT_EQ(window.boxes.size(), 2u) << "missing files are shown even with errors off";
         }
     }
-}
-
-TEST_F(SmallChecks, MultipageOnlyPagesWithoutAContainerRowBecomeSinglePages) {
-    Row(41, nullptr, 1);  // a plain document: its pages still have a container row
-    Row(60, "MP", 1);
-    struct Case {
-        long id;
-        const char* marker;
-        bool becomesSingle;
-    } cases[] = {
-        {101, "MC40", true}, {102, "MC40", true},  // row 40 does not exist
-        {111, "MC41", false}, {121, "MC60", false},
-        {131, "mc50", true},  // markers are compared without regard to case
-        {141, "MC", false}, {142, "MCX7", false}, {143, "MC040", false}, {144, "MC4.0", false},
-        {146, "MC99999999999", false},  // no container number: left alone
-        {151, "MC-5", true},
-    };
-    for (const Case& c : cases) Row(c.id, c.marker, 3, 640, 480);
-    long result = -1;
-    With([&](CDatabase& db) { result = db.CheckMultipageParentMissing(); });
-    EXPECT_EQ(result, 0);
-    for (const Case& c : cases)
-        EXPECT_EQ(Read(c.id), c.becomesSingle ? kSingle : c.marker + std::string(" 3 640 480")) << c.id;
-    EXPECT_EQ(Read(41), kSingle);
-    EXPECT_TRUE(window.boxes.empty());  // quietly
-    EXPECT_TRUE(std::none_of(window.calls.begin(), window.calls.end(),
-                             [](auto& l) { return l.starts_with("ListAdd"); }));
-
-    CDatabase closed(window);  // nothing happens without an open database
-    EXPECT_EQ(closed.CheckMultipageParentMissing(), 0);
-    closed.MultipageRenumberPages();
-}
-
-TEST_F(SmallChecks, MultipagePagesAreNumberedFromTwoInTheirOldOrder) {
-    Row(12, "MP", 5);
-    Row(13, "MC12", 3);
-    Row(14, "MC12", 7);
-    Row(15, "MC12", 3);
-    Row(20, "MP", 0);   // no pages
-    Row(30, "MPX", 9);  // not exactly "MP": left alone, pages too
-    Row(31, "MC30", 5);
-    Row(40, "mp", 4);  // matched like the product's engine matches it
-    Row(41, "mc40", 6);
-    Row(51, "MC5", 9);  // pages of another container number are not touched
-    With([](CDatabase& db) { db.MultipageRenumberPages(); });
-    EXPECT_EQ(Read(12, "(SELECT group_concat(PAGE) FROM (SELECT PAGE FROM FOLDERS WHERE TEMPLATE1 = 'MC12' ORDER BY 1))"
-                       " || ' / ' || PAGE"), "2,3,4 / 1");  // pages 3, 3, 7 become 2, 3, 4; the container is page 1
-    EXPECT_EQ(Read(14, "PAGE || TEMPLATE1"), "4MC12");
-    const struct { long id, page; } expected[] = {{20, 1}, {30, 9}, {31, 5}, {40, 1}, {41, 2}, {51, 9}};
-    for (const auto& e : expected) EXPECT_EQ(Read(e.id, "PAGE"), std::to_string(e.page)) << e.id;
-}
-
-TEST_F(SmallChecks, RepairMultipageCommandLine) {
-    Row(12, "MP", 5);
-    Row(13, "MC12", 3);
-    Row(14, "MC12", 7);
-    Row(15, "MC12", 3);
-    Row(101, "MC40", 2, 640, 480);
-    Row(102, "MC40", 3, 640, 480);
-    const CliRun run = RunCli("repair-multipage '" + a.main + "' --no", dir);
-    ASSERT_EQ(run.exit, 0) << run.err;
-    // Container 12 and two of its pages get new numbers; one page of 3 keeps it.
-    EXPECT_NE(run.out.find(": 5 page rows changed (2 orphaned pages made single pages, 3 renumbered).\n"),
-              std::string::npos) << run.out;
-    EXPECT_EQ(Read(101), kSingle);
-    EXPECT_EQ(Read(14, "PAGE"), "4");
-    EXPECT_EQ(RunCli("repair-multipage", dir).exit, 16);
-    EXPECT_EQ(RunCli("repair-multipage '" + a.main + "' --yes --no", dir).exit, 16);
-    EXPECT_EQ(RunCli("repair-multipage '" + dir.file("missing.dat") + "' --no", dir).exit, 8);
 }
 
 TEST_F(SmallChecks, FolderCheckReportsExactlyTheFoldersThatNothingNamesAsParent) {

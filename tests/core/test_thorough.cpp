@@ -5,15 +5,12 @@
 #include "database/checks/ResultCodes.h"
 #include "support/Settings.h"
 #include "tests/core/CDatabaseTestAccess.h"
-#include "tests/core/CliRunner.h"
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/SubDatabaseArchive.h"
+#include "tests/core/WriteWatch.h"
 #include "tools/sample/SampleContent.h"
 
 #include <gtest/gtest.h>
-
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <filesystem>
 #include <map>
@@ -57,14 +54,6 @@ std::vector<std::string> BackupFiles(const std::string& folder) {
     for (const auto& e : fs::directory_iterator(folder))
         if (e.path().extension() == ".bak") out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
-    return out;
-}
-
-// Every file of the folder with its bytes, the log left out.
-std::map<std::string, std::string> Contents(const std::string& folder) {
-    std::map<std::string, std::string> out;
-    for (const auto& e : fs::directory_iterator(folder))
-        if (e.path().extension() != ".log") out[e.path().filename().string()] = qx::test::Slurp(e.path().string());
     return out;
 }
 
@@ -209,10 +198,10 @@ TEST_F(Thorough, ADryRunReportsTheSameAndChangesNothing) {
     doc(2, 1, "PDF", kWidenedPdf);
     doc(4, 1, "", sample::TruncatedJpeg(320, 240, 60, 3));
     a.exec("DROP TABLE trash");
-    const auto before = Contents(dir.path());
+    const auto before = qx::test::FolderStamps(dir.path(), false);
     const Outcome dry = run(true);
     EXPECT_EQ(dry.findings, (std::map<long, short>{{2, ResultDoubleByteFormatFixed}, {4, ResultCorruptDocument}}));
-    EXPECT_EQ(Contents(dir.path()), before);
+    EXPECT_EQ(qx::test::FolderStamps(dir.path(), false), before);
     EXPECT_EQ(run().findings, dry.findings);
 }
 
@@ -419,31 +408,4 @@ TEST_F(Thorough, TrashSupportIsAddedWhereItLacks) {
     }
     EXPECT_TRUE(Logged("21 - Invalid virtual path (in trash)!"));
     Settings::Get().DatabaseVersion = 8;
-}
-
-// The command line runs the thorough check on the sample's faults for it;
-// the second run repairs nothing and finds what stays damaged.
-TEST(CliThorough, RepairsTheSampleFaultsAndConverges) {
-    TempDir dir;
-    const std::string folder = dir.file("a");
-    ASSERT_EQ(qx::test::RunCli("sample '" + folder + "' --documents 60 --faults worked-example-pdf,double-byte-pdf,"
-                               "zero-upper-half,truncated-jpeg,damaged-tiff-page,no-trash-support", dir).exit, 0);
-    const std::string main = folder + "/Archief.dat", json = dir.file("f.json");
-    std::vector<std::pair<long long, long long>> counts;
-    std::vector<int> exits;
-    for (int run = 0; run < 2; ++run) {
-        const auto r = qx::test::RunCli("check --thorough --yes '" + main + "' --json '" + json + "'", dir);
-        exits.push_back(r.exit);
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(qx::test::Slurp(json))).object();
-        counts.emplace_back(o["fixed"].toInteger(), o["damaged"].toInteger());
-        EXPECT_EQ(o["check"].toString(), "thorough");
-    }
-    EXPECT_EQ(counts[0], (std::pair<long long, long long>{7, 6}));  // 1 + 3 + 3 repaired, 3 + 3 images
-    EXPECT_EQ(counts[1], (std::pair<long long, long long>{0, 6}));
-    EXPECT_EQ(exits, (std::vector<int>{4, 4}));
-    EXPECT_EQ(BackupFiles(folder).size(), 1u);
-    sql::Error err;
-    sql::Database m = sql::Database::open(main, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadOnly, err);
-    EXPECT_TRUE(sql::Statement(m, "SELECT TRASHMARK FROM FOLDERS").ok());
-    EXPECT_TRUE(sql::Statement(m, "SELECT * FROM trash").ok());
 }

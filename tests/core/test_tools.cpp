@@ -19,30 +19,6 @@ TEST(FormatDurationTest, MinutesBelowAnHourHoursFromThenOn) {
     for (const auto& [s, text] : cases) EXPECT_EQ(FormatDuration(s), text) << s;
 }
 
-TEST(Arithmetic, IntDivTruncatesAndSurvivesZero) {
-    EXPECT_EQ(IntDiv(7, 2), 3);
-    EXPECT_EQ(IntDiv(-7, 2), -3);
-    EXPECT_EQ(IntDiv(7, -2), -3);
-    EXPECT_EQ(IntDiv(5, 0), 0);
-    EXPECT_EQ(IntDiv(INT64_MIN, -1), INT64_MIN);
-    EXPECT_EQ(MinOf(3, 5L), 3L);
-    EXPECT_EQ(MaxOf(-3, -5), -3);
-}
-
-TEST(Conversions, NullToStr) {
-    EXPECT_EQ(NullToStr(Variant()), "");
-    EXPECT_EQ(NullToStr(42), "42");
-    EXPECT_EQ(NullToStr("tekst"), "tekst");
-    EXPECT_EQ(NullToStr(2.5), "2.5");
-}
-
-TEST(Conversions, StringToBytesTakesTheLowByte) {
-    EXPECT_EQ(StringToBytes(";PWD=\xC2\xA9"), (Bytes{';', 'P', 'W', 'D', '=', 169}));
-    EXPECT_EQ(StringToBytes("\xE2\x82\xAC\xC4\x80"), (Bytes{0xAC, 0x00}));  // U+20AC, U+0100
-    EXPECT_EQ(StringToBytes("\xA9"), (Bytes{169}));                        // not UTF-8: as it stands
-    EXPECT_TRUE(StringToBytes("").empty());
-}
-
 TEST(Conversions, Utf8LeftCountsCharacters) {
     std::string text;
     for (int i = 0; i < 1100; ++i) text += "\xC3\xA9";

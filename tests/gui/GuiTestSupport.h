@@ -62,7 +62,9 @@ inline SampleManifest WriteArchive(const QString& dir, const QString& name, int 
                                    std::vector<std::string> faults = {}) {
     SampleManifest manifest;
     std::string error;
-    WriteSampleArchive({dir.toStdString(), name.toStdString(), generation, 4, 1, 2, 1024, std::move(faults)},
+    WriteSampleArchive({.directory = dir.toStdString(), .name = name.toStdString(), .generation = generation,
+                        .documents = 4, .folders = 1, .subDatabases = 2, .documentSize = 1024,
+                        .faults = std::move(faults)},
                        manifest, error);
     return manifest;
 }

@@ -258,22 +258,6 @@ private slots:
         QVERIFY(w.close());
     }
 
-    // A check from the menu fills the list and counters, then frees the window.
-    void normalCheckFromTheMenu() {
-        const SampleManifest sample = test::WriteArchive(m_dir.path(), "Controle", 8, {"no-data-row"});
-        BoxScript boxes;
-        frmMain w;
-        w.OpenDatabaseFile(sample.mainDatabase);
-        w.miCheckSub[1]->trigger();
-        const int damaged = int(sample.faultIds.at("no-data-row").size());
-        QCOMPARE(w.lvDocuments->RowCount(), damaged);
-        QCOMPARE(w.StatusBarPanel[1]->text(), Formatted(113, {damaged}));
-        QCOMPARE(w.StatusBarPanel[2]->text(), Formatted(114, {0}));
-        QVERIFY(w.menuBar()->isEnabled());
-        QVERIFY(!w.ProgressVisible());
-        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
-    }
-
     // A check that finds thousands of damaged documents lists every one,
     // counts them in the status bar and ends with the last row in view;
     // a list of 100,000 rows is filled row by row through the seam.
@@ -334,8 +318,9 @@ private slots:
         QVERIFY(w.menuBar()->isEnabled());
     }
 
-    // "Alleen rapporteren": the check lists what it would repair, the
-    // archive folder stays as it was, and the next real check still finds it.
+    // A check from the menu; "Alleen rapporteren": the check lists what it
+    // would repair, the archive folder stays as it was, and the next real
+    // check still finds and repairs it.
     void reportOnlyCheckChangesNothing() {
         const SampleManifest sample = test::WriteArchive(m_dir.path(), "Rapport", 8, {"data-in-other-sub-database"});
         BoxScript boxes;
@@ -363,6 +348,12 @@ private slots:
         w.miCheckSub[1]->trigger();
         QCOMPARE(w.lvDocuments->RowCount(), moved);
         QVERIFY(folder() != before);
+        // The counters follow the list, and the window is free again.
+        QCOMPARE(w.StatusBarPanel[1]->text(), Formatted(113, {0}));
+        QCOMPARE(w.StatusBarPanel[2]->text(), Formatted(114, {moved}));
+        QVERIFY(w.menuBar()->isEnabled());
+        QVERIFY(!w.ProgressVisible());
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     }
 
     // A notice met again and again is shown once in a run of the program:
