@@ -95,6 +95,21 @@ std::optional<std::int64_t> SizeOf(sql::Statement& st, long id, sql::Error& err)
     return size;
 }
 
+// Fills row `to` of `dst`, already written zero-filled at `size`, with the
+// value of row `from` of `src`, one piece at a time.
+bool StreamValue(sql::Database& src, long from, sql::Database& dst, long to, std::int64_t size, sql::Error& err) {
+    sql::Blob in = sql::Blob::open(src, "PICTURES", "PICTURE", from, false, err);
+    if (!in.isOpen()) return false;
+    sql::Blob out = sql::Blob::open(dst, "PICTURES", "PICTURE", to, true, err);
+    if (!out.isOpen()) return false;
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(size, kChunk)));
+    for (std::int64_t at = 0; at < size; at += kChunk) {
+        const std::span<std::uint8_t> part(piece.data(), static_cast<std::size_t>(std::min(kChunk, size - at)));
+        if (!in.read(at, part, &err) || !out.write(at, part, &err)) return false;
+    }
+    return true;
+}
+
 // The statements a batch runs once per row, prepared once per batch: for
 // documents of a few KB preparing them cost more than the copying.
 struct BatchStatements {
@@ -140,16 +155,17 @@ bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::
     add.bindZeroBlob(2, size);
     if (!add.run()) return err = add.error(), false;
     if (size == 0) return true;
-    sql::Blob in = sql::Blob::open(src, "PICTURES", "PICTURE", from, false, err);
-    if (!in.isOpen()) return false;
-    sql::Blob out = sql::Blob::open(dst, "PICTURES", "PICTURE", to, true, err);
-    if (!out.isOpen()) return false;
-    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(size, kChunk)));
-    for (std::int64_t at = 0; at < size; at += kChunk) {
-        const std::span<std::uint8_t> part(piece.data(), static_cast<std::size_t>(std::min(kChunk, size - at)));
-        if (!in.read(at, part, &err) || !out.write(at, part, &err)) return false;
-    }
-    return true;
+    return StreamValue(src, from, dst, to, size, err);
+}
+
+// Copies row `from` of PICTURES to the new row `to` of the same file, piece by piece.
+bool CopyWithin(sql::Database& db, long from, long to, std::int64_t size, sql::Error& err) {
+    sql::Statement add(db, "INSERT INTO PICTURES (ID, PICTURE) VALUES (?, ?)");
+    add.bind(1, static_cast<std::int64_t>(to));
+    add.bindZeroBlob(2, size);
+    if (!add.run()) return err = add.error(), false;
+    if (size == 0) return true;
+    return StreamValue(db, from, db, to, size, err);
 }
 
 // Whether rows `a` and `b` of PICTURES hold the same bytes, compared piece by piece.
@@ -488,7 +504,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                             ++nextNewId;
                         }
                         const long newId = nextNewId++;
-                        if (!copied && !CopyValue(out, id, out, newId, *there, err))
+                        if (!copied && !CopyWithin(out, id, newId, *there, err))
                             return stop("copying document " + std::to_string(id), err);
                         WriteLog("Reorganize: New entry created: " + std::to_string(newId));
                         fixed.push_back(newId);

@@ -206,7 +206,7 @@ TEST_P(ReorganizeDuplicate, TheMovedRowTakesTheIdAndADifferentStoredRowBecomesIt
     ASSERT_EQ(fixedRows.size(), 1u);
     const long newId = fixedRows.begin()->first;
     EXPECT_EQ(fixedRows.begin()->second, "Fixed " + std::to_string(newId));
-    if (!stored.empty()) EXPECT_EQ(after.documents.at(newId), stored);
+    if (!stored.empty()) { EXPECT_EQ(after.documents.at(newId), stored); }
     EXPECT_NE(log.find("Reorganize: New entry created: " + std::to_string(newId)), std::string::npos);
     ASSERT_EQ(window.lists[ListId::Documents].size(), 1u);
     EXPECT_EQ(window.lists[ListId::Documents][0].tag, 2052);
