@@ -16,6 +16,8 @@ namespace qx {
 // opened on: a file replaced since is opened again.
 struct CDatabase::AlternativeCandidates {
     std::map<std::string, std::pair<std::optional<FileId>, ConnectionPtr>> open;
+    // Where each stored path leads: asking costs a stat of every file of the archive.
+    std::map<std::string, SubDatabaseLocation> places;
 };
 
 CDatabase::KeepAlternativeCandidates::KeepAlternativeCandidates(CDatabase& db)
@@ -37,7 +39,12 @@ long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId) {
                   engine::CursorMode::Lookup)) {
         for (; !list.eof() && found == 0; list.moveNext()) {
             const std::string path = NullToStr(list.value("DATABASE"));
-            const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
+            const SubDatabaseLocation location = [&] {
+                if (!m_alternatives) return LocateSubDatabase(path, mainPath);
+                const auto known = m_alternatives->places.find(path);
+                if (known != m_alternatives->places.end()) return known->second;
+                return m_alternatives->places[path] = LocateSubDatabase(path, mainPath);
+            }();
             if (location.place == SubDatabasePlace::OwnFile) continue;
             std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
             if (location.place != SubDatabasePlace::Archive) connectString = ReadOnlyConnectString(connectString);
