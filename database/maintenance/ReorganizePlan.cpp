@@ -17,6 +17,7 @@
 
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/maintenance/NamePlanner.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
@@ -260,17 +261,8 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
                 }
             refs.push_back(std::move(ref));
         }
-        std::set<std::string> taken;
-        auto freeName = [&](const std::string& path, const char* suffix) {
-            std::string candidate = path + suffix;
-            for (int n = 1; taken.count(candidate) || KindOf(candidate) != EntryKind::None; ++n) {
-                char counter[16];
-                std::snprintf(counter, sizeof counter, "_%03d", n);
-                candidate = path + counter + suffix;
-            }
-            taken.insert(candidate);
-            return candidate;
-        };
+        NamePlanner names;
+        auto freeName = [&](const std::string& path, const char* suffix) { return names.free(path, suffix); };
         std::vector<FileId> movedAway;
         std::vector<std::string> intoPlace;
         for (std::size_t k = 0; !stops && k < refs.size(); ++k) {

@@ -8,6 +8,7 @@
 // leaves an archive that the next open brings to one side or the other.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/maintenance/NamePlanner.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -37,27 +38,6 @@ struct Reference {
 struct Row {
     long id;
     std::string path;
-};
-
-// Free names for the plan: taken is what exists, or what an earlier step
-// of the plan will put there.
-class NamePlanner {
-public:
-    std::string free(const std::string& path, const char* suffix) {
-        std::string base = path + suffix;
-        std::string candidate = base;
-        for (int n = 1; taken(candidate); ++n) {
-            char counter[16];
-            std::snprintf(counter, sizeof counter, "_%03d", n);
-            candidate = path + counter + suffix;
-        }
-        m_reserved.insert(candidate);
-        return candidate;
-    }
-
-private:
-    bool taken(const std::string& p) const { return m_reserved.count(p) > 0 || KindOf(p) != EntryKind::None; }
-    std::set<std::string> m_reserved;
 };
 
 }  // namespace

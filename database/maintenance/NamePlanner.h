@@ -1,0 +1,31 @@
+#pragma once
+// Free names for files set aside ("x.pdb.obsolete", then "x.pdb_001.obsolete",
+// ...): taken is what exists, or what an earlier step of the same plan will
+// put there. The renumbering and the reorganize plan name files alike.
+#include "support/DurableFiles.h"
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace qx {
+
+class NamePlanner {
+public:
+    std::string free(const std::string& path, const char* suffix) {
+        std::string candidate = path + suffix;
+        for (int n = 1; taken(candidate); ++n) {
+            char counter[16];
+            std::snprintf(counter, sizeof counter, "_%03d", n);
+            candidate = path + counter + suffix;
+        }
+        m_reserved.insert(candidate);
+        return candidate;
+    }
+
+private:
+    bool taken(const std::string& p) const { return m_reserved.count(p) > 0 || KindOf(p) != EntryKind::None; }
+    std::set<std::string> m_reserved;
+};
+
+}  // namespace qx
