@@ -7,13 +7,20 @@
 //   GetThreadState()         -1 while a copy runs, then 0 (done) or an error code
 //   DisableLog()             stop writing to the log
 //
-// The copy is the cipher library's export into a new file attached with the
-// same key and page size as the source, read in one transaction so it is
-// consistent. The export leaves user_version behind, so it is carried over by
-// hand. An empty password means a plain file (the OCR database), exported
-// the same way with an empty key and the source's page size. The destination
-// is fsynced before it is closed; when anything fails it is removed, so the
-// caller finds a destination only when the copy is whole and durable.
+// The copy reads the source in one transaction, so it is consistent, into a
+// new file attached to the source's connection with the same key and page
+// size. The new file gets the source's tables and indexes (their stored
+// statements, aimed at the new file), then the rows. Values over 1 MiB are
+// never held whole: their row is written with a zero-filled value of the
+// right length, then filled in pieces through blob handles, so memory stays
+// flat up to documents of a gigabyte. Tables without such values are copied
+// with one INSERT ... SELECT, which copies records and index entries as they
+// are. Views and triggers come last, so the copy fires no trigger;
+// user_version and sqlite_sequence are carried over by hand.
+// An empty password means a plain file (the OCR database), copied the same way
+// with an empty key and the source's page size. The destination is fsynced
+// before it is closed; when anything fails it is removed, so the caller finds
+// a destination only when the copy is whole and durable.
 //
 // The destination may already exist as an empty file: the program creates it
 // first, so that a crash during the copy leaves a file it can recognise.
@@ -27,8 +34,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <fcntl.h>
 #include <mutex>
+#include <vector>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -126,27 +135,232 @@ std::int64_t LengthOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
-std::int32_t Copy(const std::string& src, const std::string& dst, const std::string& password, std::string& why) {
+// A value longer than this is streamed instead of copied in one piece.
+constexpr std::int64_t kStreamAbove = 1 << 20;
+
+struct Connection {
     sqlite3* db = nullptr;
-    // Opened for writing only because an attached database inherits the
-    // connection's mode; the source itself is only read.
-    if (sqlite3_open_v2(src.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        why = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection() { sqlite3_close(db); }
+};
+
+struct Statement {
+    sqlite3_stmt* st = nullptr;
+    Statement(sqlite3* db, const std::string& sql, std::string& why) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) why = sqlite3_errmsg(db);
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { sqlite3_finalize(st); }
+    explicit operator bool() const { return st != nullptr; }
+    std::string text(int column) const {
+        const unsigned char* t = sqlite3_column_text(st, column);
+        return t ? reinterpret_cast<const char*>(t) : std::string();
+    }
+};
+
+struct Blob {
+    sqlite3_blob* handle = nullptr;
+    Blob() = default;
+    Blob(const Blob&) = delete;
+    Blob& operator=(const Blob&) = delete;
+    ~Blob() { sqlite3_blob_close(handle); }
+};
+
+// Keyed, and with the page size every keyed file has, before the first read;
+// plain for an empty key.
+std::int32_t OpenKeyed(Connection& c, const std::string& path, const std::string& key, std::string& why) {
+    if (sqlite3_open_v2(path.c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        why = c.db ? sqlite3_errmsg(c.db) : "out of memory";
         return kFailedOpen;
     }
-    struct Closer {
-        sqlite3* db;
-        ~Closer() { sqlite3_close(db); }
-    } closer{db};
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_timeout(c.db, 5000);
+    if (key.empty()) return 0;
+    return sqlite3_key(c.db, key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
+                   Exec(c.db, "PRAGMA cipher_page_size = " + std::to_string(kCipherPageSize) + ";", why)
+               ? 0
+               : kFailedKey;
+}
+
+struct SchemaEntry {
+    std::string type, name, sql;
+};
+
+bool ReadSchema(sqlite3* db, std::vector<SchemaEntry>& entries, std::string& why) {
+    // Automatic indexes (sql Null) come with their tables; sqlite_sequence
+    // with the first AUTOINCREMENT table.
+    Statement st(db,
+                 "SELECT type, name, sql FROM main.sqlite_master WHERE sql IS NOT NULL AND name NOT LIKE 'sqlite\\_%' "
+                 "ESCAPE '\\' ORDER BY rowid",
+                 why);
+    if (!st) return false;
+    int rc;
+    while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) entries.push_back({st.text(0), st.text(1), st.text(2)});
+    if (rc != SQLITE_DONE) why = sqlite3_errmsg(db);
+    return rc == SQLITE_DONE;
+}
+
+bool Word(const std::string& sql, std::size_t& at, const char* word) {
+    std::size_t i = at;
+    for (const char* w = word; *w; ++w, ++i) {
+        if (i >= sql.size()) return false;
+        char c = sql[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        if (c != *w) return false;
+    }
+    if (i < sql.size() && sql[i] != ' ' && sql[i] != '\t' && sql[i] != '\n' && sql[i] != '\r') return false;
+    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\n' || sql[i] == '\r')) ++i;
+    at = i;
+    return true;
+}
+
+// A stored CREATE TABLE or CREATE [UNIQUE] INDEX statement made to create
+// its object in the new file; empty when the statement has another shape.
+std::string InCompacted(const std::string& sql) {
+    std::size_t at = 0;
+    if (!Word(sql, at, "CREATE")) return {};
+    if (!Word(sql, at, "TABLE")) {
+        Word(sql, at, "UNIQUE");
+        if (!Word(sql, at, "INDEX")) return {};
+    }
+    std::size_t ifNotExists = at;
+    if (Word(sql, ifNotExists, "IF") && Word(sql, ifNotExists, "NOT") && Word(sql, ifNotExists, "EXISTS"))
+        at = ifNotExists;
+    return sql.substr(0, at) + "compacted." + sql.substr(at);
+}
+
+// Tables and indexes in the order they were made; the source is not a
+// database we can copy when one has a shape we do not know.
+bool CreateTablesAndIndexes(sqlite3* db, const std::vector<SchemaEntry>& entries, std::string& why) {
+    for (const SchemaEntry& e : entries) {
+        if (e.type != "table" && e.type != "index") continue;
+        const std::string sql = InCompacted(e.sql);
+        if (sql.empty()) {
+            why = "cannot copy " + e.type + " " + e.name + ": " + e.sql;
+            return false;
+        }
+        if (!Exec(db, sql + ";", why)) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> Columns(sqlite3* db, const std::string& table, std::string& why) {
+    std::vector<std::string> names;
+    Statement st(db, "PRAGMA main.table_info(" + Quoted(table, '"') + ")", why);
+    if (!st) return names;
+    while (sqlite3_step(st.st) == SQLITE_ROW) names.push_back(st.text(1));
+    return names;
+}
+
+bool NamesRowid(const std::string& column) {
+    std::string lower;
+    for (const char c : column) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return lower == "rowid" || lower == "oid" || lower == "_rowid_";
+}
+
+std::string IsLarge(const std::string& quotedColumn) {
+    return "(typeof(" + quotedColumn + ") = 'blob' AND length(" + quotedColumn + ") > " + std::to_string(kStreamAbove) + ")";
+}
+
+// Fills the zero-filled value of one row of the new file from the source,
+// a piece at a time.
+bool StreamValue(sqlite3* db, const std::string& table, const std::string& column, sqlite3_int64 rowid,
+                 std::vector<char>& buffer, std::string& why) {
+    Blob from, to;
+    if (sqlite3_blob_open(db, "main", table.c_str(), column.c_str(), rowid, 0, &from.handle) != SQLITE_OK ||
+        sqlite3_blob_open(db, "compacted", table.c_str(), column.c_str(), rowid, 1, &to.handle) != SQLITE_OK) {
+        why = sqlite3_errmsg(db);
+        return false;
+    }
+    const int length = sqlite3_blob_bytes(from.handle);
+    if (sqlite3_blob_bytes(to.handle) != length) {
+        why = "the copy of " + table + "." + column + " row " + std::to_string(rowid) + " has another length";
+        return false;
+    }
+    for (int offset = 0; offset < length;) {
+        const int piece = std::min<int>(static_cast<int>(buffer.size()), length - offset);
+        if (sqlite3_blob_read(from.handle, buffer.data(), piece, offset) != SQLITE_OK ||
+            sqlite3_blob_write(to.handle, buffer.data(), piece, offset) != SQLITE_OK) {
+            why = sqlite3_errmsg(db);
+            return false;
+        }
+        offset += piece;
+    }
+    return true;
+}
+
+bool CopyTable(sqlite3* db, const std::string& table, std::string& why) {
+    const std::string from = "main." + Quoted(table, '"'), to = "compacted." + Quoted(table, '"');
+    const std::string whole = "INSERT INTO " + to + " SELECT * FROM " + from + ";";
+    std::vector<std::string> columns = Columns(db, table, why);
+    if (columns.empty()) return false;
+    bool plain = false;
+    for (const std::string& c : columns) plain = plain || NamesRowid(c);
+    {
+        // A table without rowid cannot be read through blob handles.
+        std::string ignored;
+        plain = plain || !Statement(db, "SELECT rowid FROM " + from + " LIMIT 0", ignored);
+    }
+    if (plain) return Exec(db, whole, why);
+
+    std::string anyLarge;
+    for (const std::string& c : columns) anyLarge += (anyLarge.empty() ? "" : " OR ") + IsLarge(Quoted(c, '"'));
+    {
+        // length() and typeof() read only the record header, not the value.
+        Statement probe(db, "SELECT 1 FROM " + from + " WHERE " + anyLarge + " LIMIT 1", why);
+        if (!probe) return false;
+        const int rc = sqlite3_step(probe.st);
+        if (rc == SQLITE_DONE) return Exec(db, whole, why);
+        if (rc != SQLITE_ROW) {
+            why = sqlite3_errmsg(db);
+            return false;
+        }
+    }
+    // The rowid is copied too, so a row's place in the new file is known.
+    // A zero-filled value costs no memory only in the record's last column;
+    // documents are stored there.
+    std::string names = "rowid", values = "rowid";
+    for (const std::string& c : columns) {
+        const std::string q = Quoted(c, '"');
+        names += ", " + q;
+        values += ", CASE WHEN " + IsLarge(q) + " THEN zeroblob(length(" + q + ")) ELSE " + q + " END";
+    }
+    if (!Exec(db, "INSERT INTO " + to + " (" + names + ") SELECT " + values + " FROM " + from + ";", why)) return false;
+    std::vector<char> buffer(static_cast<std::size_t>(kStreamAbove));
+    for (const std::string& c : columns) {
+        Statement large(db, "SELECT rowid FROM " + from + " WHERE " + IsLarge(Quoted(c, '"')) + " ORDER BY rowid", why);
+        if (!large) return false;
+        int rc;
+        while ((rc = sqlite3_step(large.st)) == SQLITE_ROW)
+            if (!StreamValue(db, table, c, sqlite3_column_int64(large.st, 0), buffer, why)) return false;
+        if (rc != SQLITE_DONE) {
+            why = sqlite3_errmsg(db);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CopySequence(sqlite3* db, std::string& why) {
+    std::int64_t present = 0;
+    if (!ReadInt(db, "SELECT count(*) FROM main.sqlite_master WHERE name = 'sqlite_sequence'", present, why))
+        return false;
+    return present == 0 || Exec(db,
+                                "DELETE FROM compacted.sqlite_sequence; "
+                                "INSERT INTO compacted.sqlite_sequence SELECT * FROM main.sqlite_sequence;",
+                                why);
+}
+
+std::int32_t Copy(const std::string& src, const std::string& dst, const std::string& password, std::string& why) {
     const bool keyed = !password.empty();
     const std::string key = keyed ? RawKey(password) : std::string();
-    if (keyed) {
-        if (sqlite3_key(db, key.data(), static_cast<int>(key.size())) != SQLITE_OK ||
-            !Exec(db, "PRAGMA cipher_page_size = " + std::to_string(kCipherPageSize) + ";", why))
-            return kFailedKey;
-    }
+    // Opened for writing only because an attached database inherits the
+    // connection's mode; the source itself is only read.
+    Connection source;
+    if (const std::int32_t rc = OpenKeyed(source, src, key, why)) return rc;
+    sqlite3* db = source.db;
     std::int64_t userVersion = 0, pageSize = 0;
     if (!ReadInt(db, "PRAGMA user_version", userVersion, why) || !ReadInt(db, "PRAGMA page_size", pageSize, why))
         return kFailedOpen;
@@ -162,14 +376,36 @@ std::int32_t Copy(const std::string& src, const std::string& dst, const std::str
                               : "PRAGMA compacted.page_size = " + std::to_string(pageSize) + ";";
     setup += "PRAGMA compacted.journal_mode = OFF; PRAGMA compacted.synchronous = OFF;";
     if (!Exec(db, setup, why)) return kFailedExport;
+
     // One transaction: the source is read in one consistent state.
-    if (!Exec(db, "BEGIN; SELECT sqlcipher_export('compacted'); PRAGMA compacted.user_version = " +
-                      std::to_string(userVersion) + "; COMMIT;",
-              why)) {
-        std::string ignored;
-        Exec(db, "ROLLBACK;", ignored);
+    if (!Exec(db, "BEGIN;", why)) return kFailedOpen;
+    struct Rollback {
+        sqlite3* db;
+        ~Rollback() {
+            if (!sqlite3_get_autocommit(db)) {
+                std::string ignored;
+                Exec(db, "ROLLBACK;", ignored);
+            }
+        }
+    } rollback{db};
+    std::vector<SchemaEntry> schema;
+    if (!ReadSchema(db, schema, why)) return kFailedOpen;
+    // Indexes before the rows: the INSERT ... SELECT then copies index
+    // entries as they are instead of sorting them again.
+    if (!CreateTablesAndIndexes(db, schema, why)) return kFailedExport;
+    for (const SchemaEntry& e : schema)
+        if (e.type == "table" && !CopyTable(db, e.name, why)) return kFailedExport;
+    // Views and triggers are entered as stored, after the rows, so the copy
+    // fires no trigger.
+    if (!CopySequence(db, why) ||
+        !Exec(db,
+              "PRAGMA writable_schema = ON; "
+              "INSERT INTO compacted.sqlite_master SELECT type, name, tbl_name, rootpage, sql FROM main.sqlite_master "
+              "WHERE type IN ('view', 'trigger') OR (type = 'table' AND rootpage = 0); "
+              "PRAGMA writable_schema = OFF; "
+              "PRAGMA compacted.user_version = " + std::to_string(userVersion) + "; COMMIT;",
+              why))
         return kFailedExport;
-    }
     if (!Exec(db, "DETACH DATABASE compacted;", why)) return kFailedExport;
     if (const int rc = SyncPath(dst)) {
         why = std::strerror(rc);
