@@ -200,6 +200,15 @@ bool Run(sql::Statement& st, std::initializer_list<std::int64_t> args, sql::Erro
     return true;
 }
 
+// Changes with every commit another connection makes to the file, so that
+// two readings by the same connection tell whether anyone else wrote.
+bool DataVersion(sql::Database& db, std::int64_t& version, sql::Error& err) {
+    sql::Statement st(db, "PRAGMA data_version");
+    if (st.step() != sql::Step::Row) return err = st.error(), false;
+    version = st.getInt64(0);
+    return true;
+}
+
 }  // namespace
 
 bool CDatabase::Reorganize() {
@@ -337,15 +346,18 @@ bool CDatabase::Reorganize() {
 namespace {
 
 // ID and length of every source row, in ID order: one pass over the
-// source, which the move then walks without asking it again.
-bool SourceRows(sql::Database& db, std::vector<std::pair<long, std::int64_t>>& rows, sql::Error& err) {
+// source, which the move then walks without asking it again; and the file's
+// data_version at that moment, read in the same transaction.
+bool SourceRows(sql::Database& db, std::vector<std::pair<long, std::int64_t>>& rows, std::int64_t& version,
+                sql::Error& err) {
     rows.clear();
+    sql::HeldTransaction reading(db);
     sql::Statement st(db, "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
     sql::Step step;
     while ((step = st.step()) == sql::Step::Row)
         rows.emplace_back(static_cast<long>(st.getInt64(0)), st.isNull(1) ? 0 : st.getInt64(1));
     if (step == sql::Step::Failed) return err = st.error(), false;
-    return true;
+    return DataVersion(db, version, err);
 }
 
 }  // namespace
@@ -365,8 +377,44 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
 
     sql::Error err;
     std::vector<std::pair<long, std::int64_t>> rows;
-    if (!SourceRows(src->database(), rows, err)) return stop("reading " + list[source].second, err);
+    std::int64_t listedVersion = 0;
+    if (!SourceRows(src->database(), rows, listedVersion, err)) return stop("reading " + list[source].second, err);
     std::size_t next = 0;
+
+    // Rows moved out of the source (copied, committed, re-pointed) are deleted
+    // there only when the move leaves the source: a source moved out whole is
+    // then emptied at once, which frees its pages without rewriting them,
+    // where deleting row by row rewrites each page through the journal. Until
+    // then a moved row exists in both files, as after a crash between two
+    // commits; the next run overwrites such an equal copy.
+    std::vector<long> pendingDrop;
+    auto dropMoved = [&]() {
+        if (pendingDrop.empty()) return true;
+        sql::Database& in = src->database();
+        // The moved bytes live on in the destination: overwriting their old
+        // pages would write the whole move once more.
+        in.exec("PRAGMA secure_delete = OFF");
+        sql::Transaction deletions(in);
+        if (!deletions.ok()) return stop("writing " + list[source].second, in.lastError());
+        // Emptied at once only when the table holds exactly the listed rows:
+        // all moved, and nobody else has written the file since the listing.
+        bool whole = next == rows.size() && pendingDrop.size() == rows.size();
+        std::int64_t version = 0;
+        if (whole && !DataVersion(in, version, err)) return stop("reading " + list[source].second, err);
+        if (whole && version == listedVersion) {
+            if (!in.exec("DELETE FROM PICTURES", &err)) return stop("emptying " + list[source].second, err);
+        } else {
+            sql::Statement drop(in, "DELETE FROM PICTURES WHERE ID = ?");
+            for (const long id : pendingDrop)
+                if (!Run(drop, {id}, err))
+                    return stop("deleting document " + std::to_string(id) + " from its old place", err);
+        }
+        if (const int rc = Failpoint("reorganize.emptying"))
+            return stop("deleting the moved documents", sql::Error{rc, ErrorText(rc)});
+        if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
+        pendingDrop.clear();
+        return true;
+    };
 
     // New document IDs are handed out here, before the main database gets
     // its row: the copy must be durable before any row names it.
@@ -410,180 +458,181 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
     };
     long retried = 0;  // a row met again after its stored namesake got a new number
 
-    while (m_window.ReorganizeVisible() && destination != source) {
-        // -- Source switch.
-        if (next == rows.size()) {
-            WriteLog("Reorganize: switching to new source sub database");
-            Disconnect(src);
-            const std::string emptied = list[source].second;
-            if (source > destination) compact(source, emptied);
-            // Only a file nothing points at any more is retired.
-            sql::Statement still(mainDb, "SELECT 1 FROM FOLDERS WHERE DATABASEID = ? LIMIT 1");
-            still.bind(1, static_cast<std::int64_t>(list[source].first));
-            const sql::Step referenced = still.step();
-            if (referenced == sql::Step::Failed) return stop("looking up " + emptied, still.error());
-            if (referenced == sql::Step::Row) {
-                WriteLog("Reorganize: '" + emptied + "' still holds documents and keeps its name");
-            } else {
-                std::string why;
-                const auto outcome = ChangeArchive("retire " + GetFileNamePart(emptied),
-                                                   {{emptied, emptied + ".obsolete"}},
-                                                   [](sql::Error&) { return true; }, why);
-                if (outcome == ChangeOutcome::NothingChanged)
-                    WriteLog("Reorganize: '" + emptied + "' keeps its name: " + why);
-                else if (outcome == ChangeOutcome::Pending)
-                    return stop("retiring " + emptied, sql::Error{sql::kCantOpen, why});
+    auto moveRows = [&]() {
+        while (m_window.ReorganizeVisible() && destination != source) {
+            // -- Source switch.
+            if (next == rows.size()) {
+                if (!dropMoved()) return false;
+                WriteLog("Reorganize: switching to new source sub database");
+                Disconnect(src);
+                const std::string emptied = list[source].second;
+                if (source > destination) compact(source, emptied);
+                // Only a file nothing points at any more is retired.
+                sql::Statement still(mainDb, "SELECT 1 FROM FOLDERS WHERE DATABASEID = ? LIMIT 1");
+                still.bind(1, static_cast<std::int64_t>(list[source].first));
+                const sql::Step referenced = still.step();
+                if (referenced == sql::Step::Failed) return stop("looking up " + emptied, still.error());
+                if (referenced == sql::Step::Row) {
+                    WriteLog("Reorganize: '" + emptied + "' still holds documents and keeps its name");
+                } else {
+                    std::string why;
+                    const auto outcome = ChangeArchive("retire " + GetFileNamePart(emptied),
+                                                       {{emptied, emptied + ".obsolete"}},
+                                                       [](sql::Error&) { return true; }, why);
+                    if (outcome == ChangeOutcome::NothingChanged)
+                        WriteLog("Reorganize: '" + emptied + "' keeps its name: " + why);
+                    else if (outcome == ChangeOutcome::Pending)
+                        return stop("retiring " + emptied, sql::Error{sql::kCantOpen, why});
+                }
+                --source;
+                src = OpenConnection(ConnectString(list[source].second, pwd));
+                if (!Connected(src)) return stop("opening " + list[source].second, sql::Error{sql::kCantOpen, "cannot open"});
+                if (!SourceRows(src->database(), rows, listedVersion, err))
+                    return stop("reading " + list[source].second, err);
+                next = 0;
+                m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
+                continue;
             }
-            --source;
-            src = OpenConnection(ConnectString(list[source].second, pwd));
-            if (!Connected(src)) return stop("opening " + list[source].second, sql::Error{sql::kCantOpen, "cannot open"});
-            if (!SourceRows(src->database(), rows, err)) return stop("reading " + list[source].second, err);
-            next = 0;
-            m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
-            continue;
-        }
-        // -- Destination switch.
-        if (!Connected(dst)) dst = OpenConnection(ConnectString(list[destination].second, pwd));
-        if (!Connected(dst)) return stop("opening " + list[destination].second, sql::Error{sql::kCantOpen, "cannot open"});
-        sql::Database& out = dst->database();
-        if (Length(out) >= m_nReorganizeCapacity) {
-            WriteLog("Reorganize: switching to new destination sub database");
-            Disconnect(dst);
-            ++destination;
-            if (destination < source) compact(destination, list[destination].second);
-            m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
-            continue;
-        }
+            // -- Destination switch.
+            if (!Connected(dst)) dst = OpenConnection(ConnectString(list[destination].second, pwd));
+            if (!Connected(dst)) return stop("opening " + list[destination].second, sql::Error{sql::kCantOpen, "cannot open"});
+            sql::Database& out = dst->database();
+            if (Length(out) >= m_nReorganizeCapacity) {
+                WriteLog("Reorganize: switching to new destination sub database");
+                Disconnect(dst);
+                ++destination;
+                if (destination < source) compact(destination, list[destination].second);
+                m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
+                continue;
+            }
 
-        // -- One batch: the copies, then FOLDERS, then the deletions.
-        struct Moved {
-            long id;
-            bool repaired;  // no FOLDERS row: one is made
-        };
-        std::vector<Moved> moved;
-        std::vector<long> fixed;
-        const long destinationId = list[destination].first;
-        sql::Database& in = src->database();
-        {
-            sql::Transaction copies(out);
-            if (!copies.ok()) return stop("writing " + list[destination].second, out.lastError());
-            // One read lock each for the whole batch instead of one per statement.
-            sql::HeldTransaction reading(in), lookups(mainDb);
-            std::int64_t batchBytes = 0;
-            BatchStatements st(in, out, mainDb);
-            while (next < rows.size() &&
-                   (moved.size() < kBatchRows || (batchBytes < kBatchBytes && moved.size() < kMaxBatchRows)) &&
-                   st.length() < m_nReorganizeCapacity) {
-                const auto [id, size] = rows[next];
-                const std::optional<std::int64_t> there = SizeOf(st.sizeThere, id, err);
-                if (err) return stop("reading " + list[destination].second, err);
-                if (there) {
-                    if (id != retried) line(id, " - Duplicate entries detected!");
-                    retried = 0;
-                    const bool kept = *there == size || *there == 0 || keptAsFixed(out, destinationId, id, *there);
+            // -- One batch: the copies, then FOLDERS, then the deletions.
+            struct Moved {
+                long id;
+                bool repaired;  // no FOLDERS row: one is made
+            };
+            std::vector<Moved> moved;
+            std::vector<long> fixed;
+            const long destinationId = list[destination].first;
+            sql::Database& in = src->database();
+            {
+                sql::Transaction copies(out);
+                if (!copies.ok()) return stop("writing " + list[destination].second, out.lastError());
+                // One read lock each for the whole batch instead of one per statement.
+                sql::HeldTransaction reading(in), lookups(mainDb);
+                std::int64_t batchBytes = 0;
+                BatchStatements st(in, out, mainDb);
+                while (next < rows.size() &&
+                       (moved.size() < kBatchRows || (batchBytes < kBatchBytes && moved.size() < kMaxBatchRows)) &&
+                       st.length() < m_nReorganizeCapacity) {
+                    const auto [id, size] = rows[next];
+                    const std::optional<std::int64_t> there = SizeOf(st.sizeThere, id, err);
                     if (err) return stop("reading " + list[destination].second, err);
-                    if (kept) {
-                        if (!Exec(out, "DELETE FROM PICTURES WHERE ID = ?", {id}, err))
-                            return stop("writing " + list[destination].second, err);
-                    } else {
-                        // The stored document is copied to a new number and gets
-                        // its own row before its old place is overwritten (in the
-                        // next batch), so a crash in between leaves it reachable.
-                        line(id, " - Duplicate reference found: creating new reference");
-                        bool copied = false;
-                        for (;;) {  // a number the destination does not hold, or our own copy from a cut-off run
-                            const auto taken = SizeOf(out, nextNewId, err);
-                            if (err) return stop("reading " + list[destination].second, err);
-                            if (!taken) break;
-                            if (*taken == *there && !referenced(nextNewId) && !err &&
-                                SameBytes(out, nextNewId, id, *there, err)) {
-                                copied = true;
-                                break;
+                    if (there) {
+                        if (id != retried) line(id, " - Duplicate entries detected!");
+                        retried = 0;
+                        const bool kept = *there == size || *there == 0 || keptAsFixed(out, destinationId, id, *there);
+                        if (err) return stop("reading " + list[destination].second, err);
+                        if (kept) {
+                            if (!Exec(out, "DELETE FROM PICTURES WHERE ID = ?", {id}, err))
+                                return stop("writing " + list[destination].second, err);
+                        } else {
+                            // The stored document is copied to a new number and gets
+                            // its own row before its old place is overwritten (in the
+                            // next batch), so a crash in between leaves it reachable.
+                            line(id, " - Duplicate reference found: creating new reference");
+                            bool copied = false;
+                            for (;;) {  // a number the destination does not hold, or our own copy from a cut-off run
+                                const auto taken = SizeOf(out, nextNewId, err);
+                                if (err) return stop("reading " + list[destination].second, err);
+                                if (!taken) break;
+                                if (*taken == *there && !referenced(nextNewId) && !err &&
+                                    SameBytes(out, nextNewId, id, *there, err)) {
+                                    copied = true;
+                                    break;
+                                }
+                                if (err) return stop("reading " + list[destination].second, err);
+                                ++nextNewId;
                             }
-                            if (err) return stop("reading " + list[destination].second, err);
-                            ++nextNewId;
+                            const long newId = nextNewId++;
+                            if (!copied && !CopyWithin(out, id, newId, *there, err))
+                                return stop("copying document " + std::to_string(id), err);
+                            WriteLog("Reorganize: New entry created: " + std::to_string(newId));
+                            fixed.push_back(newId);
+                            fixedHere.push_back(newId);
+                            retried = id;
+                            break;
                         }
-                        const long newId = nextNewId++;
-                        if (!copied && !CopyWithin(out, id, newId, *there, err))
-                            return stop("copying document " + std::to_string(id), err);
-                        WriteLog("Reorganize: New entry created: " + std::to_string(newId));
-                        fixed.push_back(newId);
-                        fixedHere.push_back(newId);
-                        retried = id;
-                        break;
+                    }
+                    sql::Statement& ref = st.ref;
+                    ref.bind(1, static_cast<std::int64_t>(id));
+                    const sql::Step found = ref.step();
+                    if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
+                    ref.reset();
+                    ++next;
+                    if (found == sql::Step::Done && size == 0) {
+                        line(id, " - Unreferenced empty document: skipping");
+                        WriteLog("Reorganize: skipping source field " + std::to_string(source + 1) +
+                                 ", destination field " + std::to_string(destination + 1));
+                        continue;
+                    }
+                    if (found == sql::Step::Done) line(id, " - Unreferenced: creating new entry");
+                    if (!CopyValue(in, id, out, id, size, err, st)) return stop("copying document " + std::to_string(id), err);
+                    moved.push_back({id, found == sql::Step::Done});
+                    batchBytes += size;
+                    m_window.DoEvents();
+                    if (!m_window.ReorganizeVisible()) break;
+                }
+                if (moved.empty() && fixed.empty()) continue;
+                if (!copies.commit(&err)) return stop("saving the copies in " + list[destination].second, err);
+            }
+            if (const int rc = Failpoint("reorganize.copied"))
+                return stop("saving the copies", sql::Error{rc, ErrorText(rc)});
+            {
+                sql::Transaction folders(mainDb);
+                if (!folders.ok()) return stop("changing the documents", mainDb.lastError());
+                const std::string today = Today();
+                for (const long newId : fixed) {
+                    sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
+                                               "VALUES (?, ?, ?, 0, ?)");
+                    add.bind(1, static_cast<std::int64_t>(newId));
+                    add.bind(2, std::string_view("Fixed " + std::to_string(newId)));
+                    add.bind(3, std::string_view(today));
+                    add.bind(4, static_cast<std::int64_t>(destinationId));
+                    if (!add.run()) return stop("adding document " + std::to_string(newId), add.error());
+                }
+                sql::Statement repoint(mainDb, "UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?");
+                for (const Moved& m : moved) {
+                    if (m.repaired) {
+                        sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
+                                                   "VALUES (?, 'Repaired document', ?, 0, ?)");
+                        add.bind(1, static_cast<std::int64_t>(m.id));
+                        add.bind(2, std::string_view(today));
+                        add.bind(3, static_cast<std::int64_t>(destinationId));
+                        if (!add.run()) return stop("adding document " + std::to_string(m.id), add.error());
+                    } else if (!Run(repoint, {destinationId, m.id}, err)) {
+                        return stop("re-pointing document " + std::to_string(m.id), err);
                     }
                 }
-                sql::Statement& ref = st.ref;
-                ref.bind(1, static_cast<std::int64_t>(id));
-                const sql::Step found = ref.step();
-                if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
-                ref.reset();
-                ++next;
-                if (found == sql::Step::Done && size == 0) {
-                    line(id, " - Unreferenced empty document: skipping");
-                    WriteLog("Reorganize: skipping source field " + std::to_string(source + 1) +
-                             ", destination field " + std::to_string(destination + 1));
-                    continue;
-                }
-                if (found == sql::Step::Done) line(id, " - Unreferenced: creating new entry");
-                if (!CopyValue(in, id, out, id, size, err, st)) return stop("copying document " + std::to_string(id), err);
-                moved.push_back({id, found == sql::Step::Done});
-                batchBytes += size;
-                m_window.DoEvents();
-                if (!m_window.ReorganizeVisible()) break;
+                if (!folders.commit(&err)) return stop("saving the documents", err);
+                m_folderScan.clear();
             }
-            if (moved.empty() && fixed.empty()) continue;
-            if (!copies.commit(&err)) return stop("saving the copies in " + list[destination].second, err);
+            for (const long newId : fixed) ReportResult(newId, ResultDuplicateFixed, list[destination].second, "", "");
+            if (const int rc = Failpoint("reorganize.repointed"))
+                return stop("re-pointing the documents", sql::Error{rc, ErrorText(rc)});
+            for (const Moved& m : moved) pendingDrop.push_back(m.id);
+            m_window.DoEvents();
         }
-        if (const int rc = Failpoint("reorganize.copied"))
-            return stop("saving the copies", sql::Error{rc, ErrorText(rc)});
-        {
-            sql::Transaction folders(mainDb);
-            if (!folders.ok()) return stop("changing the documents", mainDb.lastError());
-            const std::string today = Today();
-            for (const long newId : fixed) {
-                sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
-                                           "VALUES (?, ?, ?, 0, ?)");
-                add.bind(1, static_cast<std::int64_t>(newId));
-                add.bind(2, std::string_view("Fixed " + std::to_string(newId)));
-                add.bind(3, std::string_view(today));
-                add.bind(4, static_cast<std::int64_t>(destinationId));
-                if (!add.run()) return stop("adding document " + std::to_string(newId), add.error());
-            }
-            sql::Statement repoint(mainDb, "UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?");
-            for (const Moved& m : moved) {
-                if (m.repaired) {
-                    sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
-                                               "VALUES (?, 'Repaired document', ?, 0, ?)");
-                    add.bind(1, static_cast<std::int64_t>(m.id));
-                    add.bind(2, std::string_view(today));
-                    add.bind(3, static_cast<std::int64_t>(destinationId));
-                    if (!add.run()) return stop("adding document " + std::to_string(m.id), add.error());
-                } else if (!Run(repoint, {destinationId, m.id}, err)) {
-                    return stop("re-pointing document " + std::to_string(m.id), err);
-                }
-            }
-            if (!folders.commit(&err)) return stop("saving the documents", err);
-            m_folderScan.clear();
-        }
-        for (const long newId : fixed) ReportResult(newId, ResultDuplicateFixed, list[destination].second, "", "");
-        if (const int rc = Failpoint("reorganize.repointed"))
-            return stop("re-pointing the documents", sql::Error{rc, ErrorText(rc)});
-        {
-            // The moved bytes live on in the destination: overwriting their
-            // old pages would journal and write the whole batch twice more.
-            in.exec("PRAGMA secure_delete = OFF");
-            sql::Transaction deletions(in);
-            if (!deletions.ok()) return stop("writing " + list[source].second, in.lastError());
-            sql::Statement drop(in, "DELETE FROM PICTURES WHERE ID = ?");
-            for (const Moved& m : moved)
-                if (!Run(drop, {m.id}, err))
-                    return stop("deleting document " + std::to_string(m.id) + " from its old place", err);
-            if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
-        }
-        m_window.DoEvents();
-    }
-    return true;
+        return true;
+    };
+    // Also after a cancel or a stop, what was moved is deleted from its old
+    // place; the first reason to stop is the one reported.
+    const bool moved = moveRows();
+    if (!Connected(src) || pendingDrop.empty()) return moved;
+    const std::string firstStop = m_sReorganizeStop;
+    const bool dropped = dropMoved();
+    if (!moved) m_sReorganizeStop = firstStop;
+    return moved && dropped;
 }
 
 }  // namespace qx

@@ -202,7 +202,7 @@ TEST_P(ReorganizeInterrupted, AfterACommitNothingIsLostAndTheNextRunFinishes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, ReorganizeInterrupted,
-                         ::testing::Values("reorganize.copied", "reorganize.repointed"),
+                         ::testing::Values("reorganize.copied", "reorganize.repointed", "reorganize.emptying"),
                          [](const auto& info) {
                              std::string n = info.param;
                              std::replace(n.begin(), n.end(), '.', '_');
