@@ -88,6 +88,15 @@ public:
     // Compacts one file of the archive into a fresh copy that takes its
     // place; true when the compacted file is back under its name.
     bool CompactSingle(const std::string& sDatabaseName, const std::string& sPwd);
+    // What a compaction may do besides copying: leave out the rows of one
+    // table (a file whose rows all live elsewhere now), and call `copied`
+    // once the copy is durable, before the swap, so that a caller who kept
+    // the file from changing until then can let go of it.
+    struct CompactOptions {
+        std::string leaveOutRowsOf;
+        std::function<void()> copied;
+    };
+    bool CompactSingle(const std::string& sDatabaseName, const std::string& sPwd, const CompactOptions& options);
     // Every listed sub database and the main database; true when all succeeded.
     bool CompactAll();
 
@@ -289,7 +298,7 @@ private:
     // batches of three commits; false when it stopped on a failure.
     bool MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
                   std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
-                  const std::function<void(std::size_t, const std::string&)>& compact);
+                  const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact);
 
     bool RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed, std::string& why);
     bool FinishInterruptedChangeOf(const std::string& sMainPath, bool onlyWithoutMarker);

@@ -53,10 +53,12 @@ constexpr std::chrono::milliseconds kPollInterval{20};
 struct CompactEngine {
     using EnableLogFn = void (*)(const char*);
     using CompactFn = void (*)(const char*, const char*, const char*);
+    using CompactEmptyingFn = void (*)(const char*, const char*, const char*, const char*);
     using StateFn = std::int32_t (*)();
     using DisableLogFn = void (*)();
     EnableLogFn enableLog = nullptr;
     CompactFn compact = nullptr;
+    CompactEmptyingFn compactEmptying = nullptr;  // optional
     StateFn threadState = nullptr;
     DisableLogFn disableLog = nullptr;
 };
@@ -76,6 +78,7 @@ const CompactEngine* LoadEngine(std::string& why) {
     CompactEngine found;
     found.enableLog = reinterpret_cast<CompactEngine::EnableLogFn>(library->resolve("EnableLog"));
     found.compact = reinterpret_cast<CompactEngine::CompactFn>(library->resolve("Compact"));
+    found.compactEmptying = reinterpret_cast<CompactEngine::CompactEmptyingFn>(library->resolve("CompactEmptying"));
     found.threadState = reinterpret_cast<CompactEngine::StateFn>(library->resolve("GetThreadState"));
     found.disableLog = reinterpret_cast<CompactEngine::DisableLogFn>(library->resolve("DisableLog"));
     if (!found.enableLog || !found.compact || !found.threadState || !found.disableLog) {
@@ -141,6 +144,11 @@ private:
 }  // namespace
 
 bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::string& sPwd) {
+    return CompactSingle(sDatabaseName, sPwd, CompactOptions{});
+}
+
+bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::string& sPwd,
+                              const CompactOptions& options) {
     const std::string& path = sDatabaseName;
     if (!FileExists(path)) {
         WriteLog("Compact: " + path + " does not exist!");
@@ -221,7 +229,14 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     // 2. The copy.
     engine->enableLog(Settings::Get().LogFileName.c_str());
     const std::string password = engine::PasswordBytes(sPwd);
-    engine->compact(path.c_str(), destination.c_str(), password.c_str());
+    if (options.leaveOutRowsOf.empty()) {
+        engine->compact(path.c_str(), destination.c_str(), password.c_str());
+    } else if (engine->compactEmptying) {
+        engine->compactEmptying(path.c_str(), destination.c_str(), password.c_str(), options.leaveOutRowsOf.c_str());
+    } else {
+        engine->disableLog();
+        return undo("the compacting engine cannot leave out the rows of " + options.leaveOutRowsOf);
+    }
     WriteLog(std::to_string(engine->threadState()));
     const int failed = Failpoint("compact.copying");
     std::int32_t state;
@@ -234,6 +249,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     if (state != 0 || KindOf(destination) != EntryKind::RegularFile || IdentityOf(destination) != copy.id())
         return undo("the engine ended with state " + std::to_string(state));
     if (const int rc = SyncFile(destination, "compact.copy_written")) return undo(ErrorText(rc));
+    if (options.copied) options.copied();
 
     // 3. The swap, with every connection to the file closed.
     std::string mainConnect;

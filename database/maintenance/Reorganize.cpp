@@ -3,13 +3,16 @@
 // with room, and retiring every emptied file as ".obsolete".
 //
 // No document is ever without its bytes. The rows move in batches, each in
-// three commits in this order:
+// two commits in this order:
 //   1. the copies in the destination (durable before anything points there);
-//   2. FOLDERS re-pointed at the destination (and the rows the move repairs);
-//   3. the rows deleted from the source.
-// A crash between two of them leaves at worst a document whose bytes stand
-// in two sub databases with FOLDERS pointing at one of them; the next run
-// meets it as a duplicate of equal size and overwrites it.
+//   2. FOLDERS re-pointed at the destination (and the rows the move repairs).
+// The moved rows leave the source in one commit when the move leaves the
+// source or the destination (or stops): a source moved out whole is
+// compacted without its rows, which reads none of their pages; otherwise
+// they are deleted. Until then, and after a crash, a moved document's bytes
+// stand in two sub databases with FOLDERS pointing at one of them; the next
+// run, which starts again at the same destination, meets it as a duplicate of
+// equal size and overwrites it.
 //
 // The destination's length is read from its open connection (pages times
 // page size, which inside the batch's transaction already counts what the
@@ -29,6 +32,7 @@
 #include "support/engine/Recordset.h"
 
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -45,8 +49,8 @@ constexpr std::size_t kBatchRows = 256;
 // Small documents fill a batch up to this many bytes (and at most
 // kMaxBatchRows rows) instead: 256 rows of 1 KB would spend the move on
 // the three commits' fsyncs.
-constexpr std::int64_t kBatchBytes = 16 << 20;
-constexpr std::size_t kMaxBatchRows = 16384;
+constexpr std::int64_t kBatchBytes = 64 << 20;
+constexpr std::size_t kMaxBatchRows = 65536;
 // Bytes per piece when a value is copied: a larger document is never held
 // whole; one of up to a piece is copied in one go.
 constexpr std::int64_t kChunk = 1 << 20;
@@ -113,11 +117,10 @@ bool StreamValue(sql::Database& src, long from, sql::Database& dst, long to, std
 // The statements a batch runs once per row, prepared once per batch: for
 // documents of a few KB preparing them cost more than the copying.
 struct BatchStatements {
-    BatchStatements(sql::Database& src, sql::Database& dst, sql::Database& main)
+    BatchStatements(sql::Database& dst, sql::Database& main)
         : pages(dst, "PRAGMA page_count"),
           sizeThere(dst, "SELECT length(PICTURE) FROM PICTURES WHERE ID = ?"),
           ref(main, "SELECT DATABASEID FROM FOLDERS WHERE ID = ?"),
-          read(src, "SELECT PICTURE FROM PICTURES WHERE ID = ?"),
           add(dst, "INSERT INTO PICTURES (ID, PICTURE) VALUES (?, ?)") {
         sql::Statement size(dst, "PRAGMA page_size");
         pageSize = size.step() == sql::Step::Row ? size.getInt64(0) : -1;
@@ -128,27 +131,38 @@ struct BatchStatements {
         pages.reset();
         return n;
     }
-    std::int64_t pageSize = -1;
-    sql::Statement pages, sizeThere, ref, read, add;
+    // Whether the destination is still shorter than `limit`, as length()
+    // would say. The file is asked only when the rows inserted since it was
+    // last asked could have brought it there: a row adds at most its
+    // overflow pages and the pages of splits up the tree (at most two per
+    // level; sub databases are at most a few levels deep).
+    bool shorterThan(std::int64_t limit) {
+        if (known >= 0 && known + grown < limit) return true;
+        known = length();
+        grown = 0;
+        return known < limit;
+    }
+    void inserted(std::int64_t bytes) {
+        constexpr std::int64_t kSplitPages = 16, kPageOverhead = 128;
+        grown = pageSize > kPageOverhead ? grown + (bytes / (pageSize - kPageOverhead) + 1 + kSplitPages) * pageSize
+                                         : std::numeric_limits<std::int64_t>::max() / 2;
+    }
+    // After anything else written: ask the file next time.
+    void changed() { known = -1; }
+
+    std::int64_t pageSize = -1, known = -1, grown = 0;
+    sql::Statement pages, sizeThere, ref, add;
 };
 
 // Copies the value of row `from` of `src` into row `to` of `dst` (which
-// must not exist). A value of up to one piece goes in one read and one
-// insert; a larger one is written zero-filled at its size first and then
-// filled piece by piece, so that it is never held whole.
-bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::int64_t size, sql::Error& err,
-               BatchStatements& st) {
+// must not exist). A value of up to one piece comes read already (`value`)
+// and goes in one insert; a larger one is written zero-filled at its size
+// first and then filled piece by piece, so that it is never held whole.
+bool CopyValue(sql::Database& src, long from, sql::Database& dst, long to, std::int64_t size, const Bytes& value,
+               sql::Error& err, BatchStatements& st) {
     sql::Statement& add = st.add;
     add.bind(1, static_cast<std::int64_t>(to));
     if (size > 0 && size <= kChunk) {
-        sql::Statement& read = st.read;
-        read.bind(1, static_cast<std::int64_t>(from));
-        const sql::Step found = read.step();
-        const Bytes value = found == sql::Step::Row ? read.getBlob(0) : Bytes();
-        if (found == sql::Step::Failed) return err = read.error(), false;
-        read.reset();
-        // The row was listed at the start of this source: missing now, the file is damaged.
-        if (found == sql::Step::Done) return err = sql::Error{1, "no such rowid: " + std::to_string(from)}, false;
         add.bindBlob(2, value);
         return add.run() || (err = add.error(), false);
     }
@@ -288,11 +302,12 @@ bool CDatabase::Reorganize() {
     m_window.DoEvents();
     if (valid && !MayChangeMain("The archive is not reorganized")) valid = false;
 
-    auto compact = [&](std::size_t index, const std::string& path) {
+    auto compact = [&](std::size_t index, const std::string& path, const CompactOptions& options = {}) {
         m_window.ReorganizeSetCaption(FormatMsg(Res(71), {std::to_string(index + 1)}));
         m_window.ReorganizeSetCancelEnabled(false);
-        CompactSingle(path, pwd);
+        const bool compacted = CompactSingle(path, pwd, options);
         m_window.ReorganizeSetCancelEnabled(true);
+        return compacted;
     };
 
     if (valid && list.size() == 1) {
@@ -345,18 +360,13 @@ bool CDatabase::Reorganize() {
 
 namespace {
 
-// ID and length of every source row, in ID order: one pass over the
-// source, which the move then walks without asking it again; and the file's
-// data_version at that moment, read in the same transaction.
-bool SourceRows(sql::Database& db, std::vector<std::pair<long, std::int64_t>>& rows, std::int64_t& version,
-                sql::Error& err) {
-    rows.clear();
+// Whether the source holds any row, and its data_version, in one read.
+bool ProbeSource(sql::Database& db, bool& empty, std::int64_t& version, sql::Error& err) {
     sql::HeldTransaction reading(db);
-    sql::Statement st(db, "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
-    sql::Step step;
-    while ((step = st.step()) == sql::Step::Row)
-        rows.emplace_back(static_cast<long>(st.getInt64(0)), st.isNull(1) ? 0 : st.getInt64(1));
+    sql::Statement st(db, "SELECT 1 FROM PICTURES LIMIT 1");
+    const sql::Step step = st.step();
     if (step == sql::Step::Failed) return err = st.error(), false;
+    empty = step == sql::Step::Done;
     return DataVersion(db, version, err);
 }
 
@@ -364,7 +374,7 @@ bool SourceRows(sql::Database& db, std::vector<std::pair<long, std::int64_t>>& r
 
 bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
                          std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
-                         const std::function<void(std::size_t, const std::string&)>& compact) {
+                         const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact) {
     const std::string& pwd = Settings::Get().DatabasePassword;
     sql::Database& mainDb = m_AdoCnMain->database();
     auto stop = [this](const std::string& during, const sql::Error& e) {
@@ -376,17 +386,22 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
     auto line = [](long id, const char* tail) { WriteLog("Reorganize: " + std::to_string(id) + tail); };
 
     sql::Error err;
-    std::vector<std::pair<long, std::int64_t>> rows;
-    std::int64_t listedVersion = 0;
-    if (!SourceRows(src->database(), rows, listedVersion, err)) return stop("reading " + list[source].second, err);
-    std::size_t next = 0;
+    // The source is walked in ID order by one cursor per batch, which also
+    // reads the values of up to a piece: every page of it is read once.
+    // sourceDone: no row after the last one taken; resumeFrom: the ID to go
+    // on from; seenHere: the rows taken from this source.
+    constexpr std::int64_t kFirstId = std::numeric_limits<std::int64_t>::min();
+    bool sourceDone = false;
+    std::int64_t resumeFrom = kFirstId, listedVersion = 0;
+    std::size_t seenHere = 0;
+    if (!ProbeSource(src->database(), sourceDone, listedVersion, err))
+        return stop("reading " + list[source].second, err);
 
     // Rows moved out of the source (copied, committed, re-pointed) are deleted
-    // there only when the move leaves the source: a source moved out whole is
-    // then emptied at once, which frees its pages without rewriting them,
-    // where deleting row by row rewrites each page through the journal. Until
-    // then a moved row exists in both files, as after a crash between two
-    // commits; the next run overwrites such an equal copy.
+    // there only when the move leaves the source or the destination: deleting
+    // rows batch by batch rewrote every page of the source through the
+    // journal, and a source moved out whole is emptied at once instead, which
+    // frees its pages without rewriting them (or not even that, below).
     std::vector<long> pendingDrop;
     auto dropMoved = [&]() {
         if (pendingDrop.empty()) return true;
@@ -396,9 +411,9 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         in.exec("PRAGMA secure_delete = OFF");
         sql::Transaction deletions(in);
         if (!deletions.ok()) return stop("writing " + list[source].second, in.lastError());
-        // Emptied at once only when the table holds exactly the listed rows:
-        // all moved, and nobody else has written the file since the listing.
-        bool whole = next == rows.size() && pendingDrop.size() == rows.size();
+        // Emptied at once only when the table holds exactly the rows taken:
+        // all moved, and nobody else has written the file since the first look.
+        bool whole = sourceDone && pendingDrop.size() == seenHere;
         std::int64_t version = 0;
         if (whole && !DataVersion(in, version, err)) return stop("reading " + list[source].second, err);
         if (whole && version == listedVersion) {
@@ -413,6 +428,42 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
             return stop("deleting the moved documents", sql::Error{rc, ErrorText(rc)});
         if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
         pendingDrop.clear();
+        return true;
+    };
+    // A source moved out whole need not even be emptied: its compaction
+    // leaves its rows out, which reads none of their pages. Our connection
+    // holds the file's write lock from the check until the copy is durable,
+    // so no row can come in between. In a report-only run, and whenever this
+    // does not happen, the rows are deleted and the file compacted as usual.
+    auto compactEmptied = [&](bool& compacted) {
+        compacted = false;
+        if (DryRun() || pendingDrop.empty() || pendingDrop.size() != seenHere) return true;
+        std::optional<sql::Transaction> held;
+        held.emplace(src->database());
+        if (!held->ok()) return stop("writing " + list[source].second, src->database().lastError());
+        std::int64_t version = 0;
+        if (!DataVersion(src->database(), version, err)) return stop("reading " + list[source].second, err);
+        if (version != listedVersion) return true;
+        bool released = false;
+        CompactOptions options;
+        options.leaveOutRowsOf = "PICTURES";
+        options.copied = [&] {
+            held.reset();
+            Disconnect(src);
+            released = true;
+        };
+        compacted = compact(source, list[source].second, options);
+        if (compacted) {
+            pendingDrop.clear();
+            if (!released) Disconnect(src);
+        } else if (released) {
+            // The file kept its rows; they are deleted one by one, as
+            // nothing holds it any more.
+            held.reset();
+            src = OpenConnection(ConnectString(list[source].second, pwd));
+            if (!Connected(src)) return stop("opening " + list[source].second, sql::Error{sql::kCantOpen, "cannot open"});
+            seenHere = std::numeric_limits<std::size_t>::max();
+        }
         return true;
     };
 
@@ -461,12 +512,16 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
     auto moveRows = [&]() {
         while (m_window.ReorganizeVisible() && destination != source) {
             // -- Source switch.
-            if (next == rows.size()) {
-                if (!dropMoved()) return false;
+            if (sourceDone) {
                 WriteLog("Reorganize: switching to new source sub database");
-                Disconnect(src);
                 const std::string emptied = list[source].second;
-                if (source > destination) compact(source, emptied);
+                bool compacted = false;
+                if (source > destination && !compactEmptied(compacted)) return false;
+                if (!compacted) {
+                    if (!dropMoved()) return false;
+                    Disconnect(src);
+                    if (source > destination) compact(source, emptied, {});
+                }
                 // Only a file nothing points at any more is retired.
                 sql::Statement still(mainDb, "SELECT 1 FROM FOLDERS WHERE DATABASEID = ? LIMIT 1");
                 still.bind(1, static_cast<std::int64_t>(list[source].first));
@@ -487,9 +542,10 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 --source;
                 src = OpenConnection(ConnectString(list[source].second, pwd));
                 if (!Connected(src)) return stop("opening " + list[source].second, sql::Error{sql::kCantOpen, "cannot open"});
-                if (!SourceRows(src->database(), rows, listedVersion, err))
+                resumeFrom = kFirstId;
+                seenHere = 0;
+                if (!ProbeSource(src->database(), sourceDone, listedVersion, err))
                     return stop("reading " + list[source].second, err);
-                next = 0;
                 m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
                 continue;
             }
@@ -498,10 +554,13 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
             if (!Connected(dst)) return stop("opening " + list[destination].second, sql::Error{sql::kCantOpen, "cannot open"});
             sql::Database& out = dst->database();
             if (Length(out) >= m_nReorganizeCapacity) {
+                // A run after a crash starts again at the lowest destination
+                // with room; rows left in the source must be found there.
+                if (!dropMoved()) return false;
                 WriteLog("Reorganize: switching to new destination sub database");
                 Disconnect(dst);
                 ++destination;
-                if (destination < source) compact(destination, list[destination].second);
+                if (destination < source) compact(destination, list[destination].second, {});
                 m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
                 continue;
             }
@@ -521,11 +580,17 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 // One read lock each for the whole batch instead of one per statement.
                 sql::HeldTransaction reading(in), lookups(mainDb);
                 std::int64_t batchBytes = 0;
-                BatchStatements st(in, out, mainDb);
-                while (next < rows.size() &&
+                BatchStatements st(out, mainDb);
+                sql::Statement cursor(in, "SELECT ID, length(PICTURE), CASE WHEN length(PICTURE) <= ? THEN PICTURE END "
+                                          "FROM PICTURES WHERE ID >= ? ORDER BY ID");
+                cursor.bind(1, kChunk);
+                cursor.bind(2, resumeFrom);
+                sql::Step cur = cursor.step();
+                while (cur == sql::Step::Row &&
                        (moved.size() < kBatchRows || (batchBytes < kBatchBytes && moved.size() < kMaxBatchRows)) &&
-                       st.length() < m_nReorganizeCapacity) {
-                    const auto [id, size] = rows[next];
+                       st.shorterThan(m_nReorganizeCapacity)) {
+                    const long id = static_cast<long>(cursor.getInt64(0));
+                    const std::int64_t size = cursor.isNull(1) ? 0 : cursor.getInt64(1);
                     const std::optional<std::int64_t> there = SizeOf(st.sizeThere, id, err);
                     if (err) return stop("reading " + list[destination].second, err);
                     if (there) {
@@ -533,6 +598,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                         retried = 0;
                         const bool kept = *there == size || *there == 0 || keptAsFixed(out, destinationId, id, *there);
                         if (err) return stop("reading " + list[destination].second, err);
+                        st.changed();
                         if (kept) {
                             if (!Exec(out, "DELETE FROM PICTURES WHERE ID = ?", {id}, err))
                                 return stop("writing " + list[destination].second, err);
@@ -569,20 +635,28 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     const sql::Step found = ref.step();
                     if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
                     ref.reset();
-                    ++next;
+                    ++seenHere;
+                    resumeFrom = static_cast<std::int64_t>(id) + 1;
                     if (found == sql::Step::Done && size == 0) {
                         line(id, " - Unreferenced empty document: skipping");
                         WriteLog("Reorganize: skipping source field " + std::to_string(source + 1) +
                                  ", destination field " + std::to_string(destination + 1));
+                        cur = cursor.step();
                         continue;
                     }
                     if (found == sql::Step::Done) line(id, " - Unreferenced: creating new entry");
-                    if (!CopyValue(in, id, out, id, size, err, st)) return stop("copying document " + std::to_string(id), err);
+                    const Bytes value = cursor.isNull(2) ? Bytes() : cursor.getBlob(2);
+                    if (!CopyValue(in, id, out, id, size, value, err, st))
+                        return stop("copying document " + std::to_string(id), err);
                     moved.push_back({id, found == sql::Step::Done});
                     batchBytes += size;
+                    st.inserted(size);
+                    cur = cursor.step();
                     m_window.DoEvents();
                     if (!m_window.ReorganizeVisible()) break;
                 }
+                if (cur == sql::Step::Failed) return stop("reading " + list[source].second, cursor.error());
+                sourceDone = cur == sql::Step::Done;
                 if (moved.empty() && fixed.empty()) continue;
                 if (!copies.commit(&err)) return stop("saving the copies in " + list[destination].second, err);
             }

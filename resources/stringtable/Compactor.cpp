@@ -4,6 +4,8 @@
 // Entries (C linkage, 8-bit texts):
 //   EnableLog(path)          append our lines to the program's log from now on
 //   Compact(src, dst, pwd)   start the copy; returns at once
+//   CompactEmptying(src, dst, pwd, table)
+//                            the same, leaving out the rows of one table
 //   GetThreadState()         -1 while a copy runs, then 0 (done) or an error code
 //   DisableLog()             stop writing to the log
 //
@@ -254,10 +256,19 @@ std::vector<std::string> Columns(sqlite3* db, const std::string& table, std::str
     return names;
 }
 
+// Names in SQL compare without regard to ASCII letter case.
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+        const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
 bool NamesRowid(const std::string& column) {
-    std::string lower;
-    for (const char c : column) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return lower == "rowid" || lower == "oid" || lower == "_rowid_";
+    return SameName(column, "rowid") || SameName(column, "oid") || SameName(column, "_rowid_");
 }
 
 std::string IsLarge(const std::string& quotedColumn) {
@@ -353,7 +364,9 @@ bool CopySequence(sqlite3* db, std::string& why) {
                                 why);
 }
 
-std::int32_t Copy(const std::string& src, const std::string& dst, const std::string& password, std::string& why) {
+// `leaveOut`: a table whose rows are not copied (its schema is).
+std::int32_t Copy(const std::string& src, const std::string& dst, const std::string& password,
+                  const std::string& leaveOut, std::string& why) {
     const bool keyed = !password.empty();
     const std::string key = keyed ? RawKey(password) : std::string();
     // Opened for writing only because an attached database inherits the
@@ -394,7 +407,7 @@ std::int32_t Copy(const std::string& src, const std::string& dst, const std::str
     // entries as they are instead of sorting them again.
     if (!CreateTablesAndIndexes(db, schema, why)) return kFailedExport;
     for (const SchemaEntry& e : schema)
-        if (e.type == "table" && !CopyTable(db, e.name, why)) return kFailedExport;
+        if (e.type == "table" && !SameName(e.name, leaveOut) && !CopyTable(db, e.name, why)) return kFailedExport;
     // Views and triggers are entered as stored, after the rows, so the copy
     // fires no trigger.
     if (!CopySequence(db, why) ||
@@ -414,13 +427,14 @@ std::int32_t Copy(const std::string& src, const std::string& dst, const std::str
     return 0;
 }
 
-void Work(std::string src, std::string dst, std::string password) {
+void Work(std::string src, std::string dst, std::string password, std::string leaveOut) {
     const std::int64_t before = LengthOf(src);
     std::string why;
-    const std::int32_t rc = Copy(src, dst, password, why);
+    const std::int32_t rc = Copy(src, dst, password, leaveOut, why);
     if (rc == 0) {
         Log("Compact engine: " + src + " copied to " + dst + " (" + std::to_string(before) + " -> " +
-            std::to_string(LengthOf(dst)) + " bytes)");
+            std::to_string(LengthOf(dst)) + " bytes" + (leaveOut.empty() ? "" : "; rows of " + leaveOut + " left out") +
+            ")");
     } else {
         // A partial copy must never be taken for a finished one.
         ::unlink(dst.c_str());
@@ -441,22 +455,7 @@ struct JoinAtUnload {
     }
 } g_joinAtUnload;
 
-}  // namespace
-
-extern "C" {
-
-QX_EXPORT void EnableLog(const char* logPath) {
-    std::lock_guard guard(g_lock);
-    g_logPath = logPath ? logPath : "";
-}
-
-QX_EXPORT void DisableLog() {
-    std::lock_guard guard(g_lock);
-    g_logPath.clear();
-    JoinFinished();
-}
-
-QX_EXPORT void Compact(const char* src, const char* dst, const char* password) {
+void Start(const char* src, const char* dst, const char* password, const char* leaveOut) {
     bool running = false;
     {
         std::lock_guard guard(g_lock);
@@ -476,10 +475,38 @@ QX_EXPORT void Compact(const char* src, const char* dst, const char* password) {
     std::lock_guard guard(g_lock);
     g_state = -1;
     try {
-        g_worker = std::thread(Work, std::string(src), std::string(dst), std::string(password ? password : ""));
+        g_worker = std::thread(Work, std::string(src), std::string(dst), std::string(password ? password : ""),
+                               std::string(leaveOut ? leaveOut : ""));
     } catch (...) {
         g_state = kNoThread;
     }
+}
+
+}  // namespace
+
+extern "C" {
+
+QX_EXPORT void EnableLog(const char* logPath) {
+    std::lock_guard guard(g_lock);
+    g_logPath = logPath ? logPath : "";
+}
+
+QX_EXPORT void DisableLog() {
+    std::lock_guard guard(g_lock);
+    g_logPath.clear();
+    JoinFinished();
+}
+
+QX_EXPORT void Compact(const char* src, const char* dst, const char* password) { Start(src, dst, password, nullptr); }
+
+// For a file whose rows of `table` all live elsewhere now: the copy keeps
+// the table, empty, and saves reading every one of its pages.
+QX_EXPORT void CompactEmptying(const char* src, const char* dst, const char* password, const char* table) {
+    if (!table || !*table) {
+        g_state = kBadArguments;
+        return;
+    }
+    Start(src, dst, password, table);
 }
 
 QX_EXPORT std::int32_t GetThreadState() { return g_state.load(); }

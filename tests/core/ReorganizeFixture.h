@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -39,13 +41,16 @@ inline std::set<std::string> Names(const std::string& folder) {
     return names;
 }
 
-// A window whose Cancel is pressed after a number of turns of the event loop.
+// A window whose Cancel is pressed after a number of turns of the event loop,
+// and that can run something at every turn (until it says it is done).
 class CancellingWindow : public ScriptedWindow {
 public:
     int cancelReorganizeAfter = -1;
+    std::function<bool()> everyTurn;
     void DoEvents() override {
         ScriptedWindow::DoEvents();
         if (m_reorganize && --cancelReorganizeAfter == 0) m_reorganize = false;
+        if (m_reorganize && everyTurn && everyTurn()) everyTurn = nullptr;
     }
 };
 
@@ -94,6 +99,15 @@ protected:
         return out;
     }
     std::string Log() const { return Slurp(LogFileNameFor(a->main)); }
+    // The IDs in PICTURES of a file, in order.
+    std::vector<long> RowsIn(const std::string& path) const {
+        sql::Error err;
+        sql::Database pdb = sql::Database::open(path, engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
+        std::vector<long> ids;
+        sql::Statement st(pdb, "SELECT ID FROM PICTURES ORDER BY ID");
+        while (st.step() == sql::Step::Row) ids.push_back(static_cast<long>(st.getInt64(0)));
+        return ids;
+    }
 
     TempDir dir;
     std::unique_ptr<ArchiveBuilder> a;
