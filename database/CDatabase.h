@@ -295,7 +295,7 @@ private:
     // ---- end of sub-database list maintenance helpers ----
 
     // The move of Reorganize from the source towards the destination, in
-    // batches of three commits; false when it stopped on a failure.
+    // batches of two commits; false when it stopped on a failure.
     bool MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
                   std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
                   const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact);

@@ -43,12 +43,12 @@ namespace {
 constexpr std::int64_t kReorganizeFreeSpace = 104'857'600;
 // A report-only run keeps every byte it moves in memory.
 constexpr std::int64_t kReportOnlyMoveLimit = 1'073'741'824;
-// Rows per batch of the three commits: few enough that a batch stays small
-// in memory and in the journal, many enough that the fsyncs do not dominate.
+// Rows per batch of the two commits: few enough that a batch stays small in
+// the journal, many enough that the fsyncs do not dominate.
 constexpr std::size_t kBatchRows = 256;
 // Small documents fill a batch up to this many bytes (and at most
-// kMaxBatchRows rows) instead: 256 rows of 1 KB would spend the move on
-// the three commits' fsyncs.
+// kMaxBatchRows rows) instead: 256 rows of 1 KB would spend the move on the
+// commits' fsyncs. A batch holds only its rows' IDs in memory.
 constexpr std::int64_t kBatchBytes = 64 << 20;
 constexpr std::size_t kMaxBatchRows = 65536;
 // Bytes per piece when a value is copied: a larger document is never held

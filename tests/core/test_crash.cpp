@@ -209,8 +209,9 @@ const CommandCase kCommands[] = {
     // Backups, storage-format repairs and the trash conversion.
     {"CheckThorough", {"check", "--thorough", "--yes"},
      {"double-byte-pdf", "zero-upper-half", "worked-example-pdf", "no-trash-support", "truncated-jpeg"}, 40},
-    // Rows moved between sub databases in three commits each batch, the
-    // emptied files retired; rows without a document met on the way.
+    // Rows moved between sub databases in two commits each batch, each
+    // source emptied by a compaction without its rows and retired; rows
+    // without a document met on the way.
     {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data", "same-id-different-data"}, 30},
 };
 
