@@ -38,6 +38,7 @@
 #include <ctime>
 #include <algorithm>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <vector>
 #include <string>
@@ -140,13 +141,16 @@ std::int64_t LengthOf(const std::string& path) {
 // A value longer than this is streamed instead of copied in one piece.
 constexpr std::int64_t kStreamAbove = 1 << 20;
 
-struct Connection {
-    sqlite3* db = nullptr;
-    Connection() = default;
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection() { sqlite3_close(db); }
+// Owns a handle the cipher library opened, closed by `Close`.
+template <auto Close>
+struct Closing {
+    template <class T>
+    void operator()(T* handle) const {
+        Close(handle);
+    }
 };
+using Connection = std::unique_ptr<sqlite3, Closing<sqlite3_close>>;
+using Blob = std::unique_ptr<sqlite3_blob, Closing<sqlite3_blob_close>>;
 
 struct Statement {
     sqlite3_stmt* st = nullptr;
@@ -163,25 +167,20 @@ struct Statement {
     }
 };
 
-struct Blob {
-    sqlite3_blob* handle = nullptr;
-    Blob() = default;
-    Blob(const Blob&) = delete;
-    Blob& operator=(const Blob&) = delete;
-    ~Blob() { sqlite3_blob_close(handle); }
-};
-
 // Keyed, and with the page size every keyed file has, before the first read;
 // plain for an empty key.
 std::int32_t OpenKeyed(Connection& c, const std::string& path, const std::string& key, std::string& why) {
-    if (sqlite3_open_v2(path.c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        why = c.db ? sqlite3_errmsg(c.db) : "out of memory";
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    c.reset(db);
+    if (opened != SQLITE_OK) {
+        why = db ? sqlite3_errmsg(db) : "out of memory";
         return kFailedOpen;
     }
-    sqlite3_busy_timeout(c.db, 5000);
+    sqlite3_busy_timeout(db, 5000);
     if (key.empty()) return 0;
-    return sqlite3_key(c.db, key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
-                   Exec(c.db, "PRAGMA cipher_page_size = " + std::to_string(kCipherPageSize) + ";", why)
+    return sqlite3_key(db, key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
+                   Exec(db, "PRAGMA cipher_page_size = " + std::to_string(kCipherPageSize) + ";", why)
                ? 0
                : kFailedKey;
 }
@@ -279,21 +278,23 @@ std::string IsLarge(const std::string& quotedColumn) {
 // a piece at a time.
 bool StreamValue(sqlite3* db, const std::string& table, const std::string& column, sqlite3_int64 rowid,
                  std::vector<char>& buffer, std::string& why) {
-    Blob from, to;
-    if (sqlite3_blob_open(db, "main", table.c_str(), column.c_str(), rowid, 0, &from.handle) != SQLITE_OK ||
-        sqlite3_blob_open(db, "compacted", table.c_str(), column.c_str(), rowid, 1, &to.handle) != SQLITE_OK) {
+    sqlite3_blob *in = nullptr, *out = nullptr;
+    const bool opened = sqlite3_blob_open(db, "main", table.c_str(), column.c_str(), rowid, 0, &in) == SQLITE_OK &&
+                        sqlite3_blob_open(db, "compacted", table.c_str(), column.c_str(), rowid, 1, &out) == SQLITE_OK;
+    const Blob from(in), to(out);
+    if (!opened) {
         why = sqlite3_errmsg(db);
         return false;
     }
-    const int length = sqlite3_blob_bytes(from.handle);
-    if (sqlite3_blob_bytes(to.handle) != length) {
+    const int length = sqlite3_blob_bytes(from.get());
+    if (sqlite3_blob_bytes(to.get()) != length) {
         why = "the copy of " + table + "." + column + " row " + std::to_string(rowid) + " has another length";
         return false;
     }
     for (int offset = 0; offset < length;) {
         const int piece = std::min<int>(static_cast<int>(buffer.size()), length - offset);
-        if (sqlite3_blob_read(from.handle, buffer.data(), piece, offset) != SQLITE_OK ||
-            sqlite3_blob_write(to.handle, buffer.data(), piece, offset) != SQLITE_OK) {
+        if (sqlite3_blob_read(from.get(), buffer.data(), piece, offset) != SQLITE_OK ||
+            sqlite3_blob_write(to.get(), buffer.data(), piece, offset) != SQLITE_OK) {
             why = sqlite3_errmsg(db);
             return false;
         }
@@ -373,7 +374,7 @@ std::int32_t Copy(const std::string& src, const std::string& dst, const std::str
     // connection's mode; the source itself is only read.
     Connection source;
     if (const std::int32_t rc = OpenKeyed(source, src, key, why)) return rc;
-    sqlite3* db = source.db;
+    sqlite3* db = source.get();
     std::int64_t userVersion = 0, pageSize = 0;
     if (!ReadInt(db, "PRAGMA user_version", userVersion, why) || !ReadInt(db, "PRAGMA page_size", pageSize, why))
         return kFailedOpen;
