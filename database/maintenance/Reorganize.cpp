@@ -21,6 +21,7 @@
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
+#include "database/maintenance/ReorganizeBatch.h"
 #include "support/DurableFiles.h"
 #include "support/Failpoint.h"
 #include "support/FileOperations.h"
@@ -43,14 +44,6 @@ namespace {
 constexpr std::int64_t kReorganizeFreeSpace = 104'857'600;
 // A report-only run keeps every byte it moves in memory.
 constexpr std::int64_t kReportOnlyMoveLimit = 1'073'741'824;
-// Rows per batch of the two commits: few enough that a batch stays small in
-// the journal, many enough that the fsyncs do not dominate.
-constexpr std::size_t kBatchRows = 256;
-// Small documents fill a batch up to this many bytes (and at most
-// kMaxBatchRows rows) instead: 256 rows of 1 KB would spend the move on the
-// commits' fsyncs. A batch holds only its rows' IDs in memory.
-constexpr std::int64_t kBatchBytes = 64 << 20;
-constexpr std::size_t kMaxBatchRows = 65536;
 // Bytes per piece when a value is copied: a larger document is never held
 // whole; one of up to a piece is copied in one go.
 constexpr std::int64_t kChunk = 1 << 20;
@@ -587,7 +580,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 cursor.bind(2, resumeFrom);
                 sql::Step cur = cursor.step();
                 while (cur == sql::Step::Row &&
-                       (moved.size() < kBatchRows || (batchBytes < kBatchBytes && moved.size() < kMaxBatchRows)) &&
+                       reorganize::BatchTakesMore(moved.size(), batchBytes) &&
                        st.shorterThan(m_nReorganizeCapacity)) {
                     const long id = static_cast<long>(cursor.getInt64(0));
                     const std::int64_t size = cursor.isNull(1) ? 0 : cursor.getInt64(1);

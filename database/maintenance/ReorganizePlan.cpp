@@ -18,6 +18,7 @@
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/maintenance/NamePlanner.h"
+#include "database/maintenance/ReorganizeBatch.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
@@ -133,7 +134,6 @@ std::int64_t CompactedPages(const std::vector<std::pair<long, std::int64_t>>& ro
 namespace {
 
 constexpr std::int64_t kReorganizeFreeSpace = 104'857'600;
-constexpr std::size_t kBatchRows = 256;  // as the run's batches
 // The model came out exact on every archive of the tests; the margin is for
 // rows that land between a destination's IDs and split a full leaf, which
 // the model counts as appended (docs/benchmarks.md).
@@ -454,7 +454,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         std::vector<long> fixed;
         const std::size_t skippedBefore = skipped.size();
         const long repairedBefore = plan.unreferencedRepaired;
-        while (next < sourceRows.size() && moved.size() < kBatchRows && !full()) {
+        while (next < sourceRows.size() && reorganize::BatchTakesMore(moved.size(), movedBytes) && !full()) {
             const auto [id, size] = sourceRows[next];
             if (const auto there = held.find(id); there != held.end()) {
                 const std::int64_t stored = there->second;
