@@ -255,12 +255,6 @@ bool Recordset::eof() const {
     return m_pos >= static_cast<std::int64_t>(m_rowids.size());
 }
 
-bool Recordset::bof() const {
-    if (!m_open) return true;
-    if (m_mode == CursorMode::Scan) return m_scanEof && m_pos <= 1;
-    return m_pos < 0 || m_rowids.empty();
-}
-
 bool Recordset::moveNext() {
     if (!m_open) return fail(sql::kMisuse, "Operation is not allowed when the object is closed.");
     if (m_editMode != EditMode::None && !update()) return false;
@@ -287,47 +281,6 @@ bool Recordset::moveNext() {
     ++m_pos;
     fetchCurrent();
     return true;
-}
-
-bool Recordset::moveFirst() {
-    if (m_mode == CursorMode::Scan) return fail(sql::kMisuse, "The cursor only moves forward.");
-    if (m_editMode != EditMode::None && !update()) return false;
-    m_pos = 0;
-    fetchCurrent();
-    return true;
-}
-
-bool Recordset::moveLast() {
-    if (m_mode == CursorMode::Scan) return fail(sql::kMisuse, "The cursor only moves forward.");
-    if (m_editMode != EditMode::None && !update()) return false;
-    m_pos = static_cast<std::int64_t>(m_rowids.size()) - 1;
-    while (m_pos >= 0 && !fetchCurrent()) m_pos = static_cast<std::int64_t>(m_rowids.size()) - 1;
-    if (m_pos < 0) m_pos = 0;
-    return true;
-}
-
-bool Recordset::movePrevious() {
-    if (m_mode == CursorMode::Scan) return fail(sql::kMisuse, "The cursor only moves forward.");
-    if (m_editMode != EditMode::None && !update()) return false;
-    if (m_pos < 0) return fail(sql::kNoCurrentRow, "Either BOF or EOF is True.");
-    --m_pos;
-    while (m_pos >= 0 && !fetchCurrent()) --m_pos;
-    return true;
-}
-
-bool Recordset::requery() {
-    if (!m_open) return fail(sql::kMisuse, "Operation is not allowed when the object is closed.");
-    const std::string text = m_sql;
-    const CursorMode mode = m_mode;
-    close();
-    m_sql = text;
-    m_mode = mode;
-    return prepare(m_sql);
-}
-
-std::int64_t Recordset::recordCount() const {
-    if (!m_open || m_mode == CursorMode::Scan) return -1;
-    return static_cast<std::int64_t>(m_rowids.size());
 }
 
 int Recordset::fieldIndex(std::string_view name) const {

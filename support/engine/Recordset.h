@@ -40,14 +40,7 @@ public:
     bool isOpen() const { return m_open; }
 
     bool eof() const;
-    bool bof() const;
     bool moveNext();
-    bool moveFirst();
-    bool moveLast();
-    bool movePrevious();
-    bool requery();
-    // Number of rows; -1 in scan mode, where it is not known in advance.
-    std::int64_t recordCount() const;
 
     int fieldCount() const { return static_cast<int>(m_cols.size()); }
     std::string fieldName(int i) const {
