@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace qx {
 
@@ -27,5 +28,14 @@ private:
     bool taken(const std::string& p) const { return m_reserved.count(p) > 0 || KindOf(p) != EntryKind::None; }
     std::set<std::string> m_reserved;
 };
+
+// The index of the first of `refs` that names the very file `file`; -1 when
+// none does. Two list entries for one file are renumbered as one.
+template <class Ref>
+int FirstOfFile(const std::vector<Ref>& refs, const FileId& file) {
+    for (std::size_t j = 0; j < refs.size(); ++j)
+        if (refs[j].file == file) return static_cast<int>(j);
+    return -1;
+}
 
 }  // namespace qx

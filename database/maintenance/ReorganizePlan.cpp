@@ -254,11 +254,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             }
             noteReadOnly(row->stored);
             ref.file = *id;
-            for (std::size_t j = 0; j < refs.size(); ++j)
-                if (refs[j].file == ref.file) {
-                    ref.sameFileAs = static_cast<int>(j);
-                    break;
-                }
+            ref.sameFileAs = FirstOfFile(refs, ref.file);
             refs.push_back(std::move(ref));
         }
         NamePlanner names;

@@ -117,11 +117,7 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         const auto id = IdentityOf(ref.path);
         if (ec || !id) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
         ref.file = *id;
-        for (std::size_t j = 0; j < refs.size(); ++j)
-            if (refs[j].file == ref.file) {
-                ref.sameFileAs = static_cast<int>(j);
-                break;
-            }
+        ref.sameFileAs = FirstOfFile(refs, ref.file);
         refs.push_back(std::move(ref));
     }
 
