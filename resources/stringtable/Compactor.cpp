@@ -340,17 +340,21 @@ bool CopyTable(sqlite3* db, const std::string& table, std::string& why) {
         values += ", CASE WHEN " + IsLarge(q) + " THEN zeroblob(length(" + q + ")) ELSE " + q + " END";
     }
     if (!Exec(db, "INSERT INTO " + to + " (" + names + ") SELECT " + values + " FROM " + from + ";", why)) return false;
+    // One pass finds every large value: the row, and which of its columns.
+    std::string flags;
+    for (const std::string& c : columns) flags += ", " + IsLarge(Quoted(c, '"'));
+    Statement large(db, "SELECT rowid" + flags + " FROM " + from + " WHERE " + anyLarge, why);
+    if (!large) return false;
     std::vector<char> buffer(static_cast<std::size_t>(kStreamAbove));
-    for (const std::string& c : columns) {
-        Statement large(db, "SELECT rowid FROM " + from + " WHERE " + IsLarge(Quoted(c, '"')) + " ORDER BY rowid", why);
-        if (!large) return false;
-        int rc;
-        while ((rc = sqlite3_step(large.st)) == SQLITE_ROW)
-            if (!StreamValue(db, table, c, sqlite3_column_int64(large.st, 0), buffer, why)) return false;
-        if (rc != SQLITE_DONE) {
-            why = sqlite3_errmsg(db);
-            return false;
-        }
+    int rc;
+    while ((rc = sqlite3_step(large.st)) == SQLITE_ROW)
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (sqlite3_column_int(large.st, static_cast<int>(i) + 1) &&
+                !StreamValue(db, table, columns[i], sqlite3_column_int64(large.st, 0), buffer, why))
+                return false;
+    if (rc != SQLITE_DONE) {
+        why = sqlite3_errmsg(db);
+        return false;
     }
     return true;
 }
