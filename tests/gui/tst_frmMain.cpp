@@ -8,6 +8,7 @@
 #include "shell/frmMain.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
+#include "tests/core/TestUtil.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -55,11 +56,9 @@ ListRow Row(const std::string& key, bool red = false, std::int64_t tag = 0) {
 SampleManifest ArchiveWithoutData(const QString& dir, long documents) {
     SampleManifest m;
     std::string error;
-    SampleOptions o;
-    o.directory = dir.toStdString();
-    o.documents = documents;
-    o.documentSize = 64;
-    if (!WriteSampleArchive(o, m, error)) qFatal("%s", error.c_str());
+    if (!WriteSampleArchive({.directory = dir.toStdString(), .documents = documents, .documentSize = 64, .faults = {}},
+                            m, error))
+        qFatal("%s", error.c_str());
     for (const SampleSubDatabase& s : m.subDatabases) {
         engine::Connection cn;
         if (!cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8))) || !cn.database().exec("DELETE FROM PICTURES")) qFatal("could not empty %s", s.path.c_str());
@@ -149,7 +148,6 @@ private slots:
         QTest::addColumn<int>("titleId");
         QTest::newRow("generation 8") << 8 << 0 << 0;
         QTest::newRow("generation 6") << 6 << 70 << 108;
-        QTest::newRow("generation 4") << 4 << 70 << 108;
         QTest::newRow("not a database") << 0 << 109 << 110;
         QTest::newRow("cancelled") << -1 << 0 << 0;
     }
@@ -259,8 +257,7 @@ private slots:
     }
 
     // A check that finds thousands of damaged documents lists every one,
-    // counts them in the status bar and ends with the last row in view;
-    // a list of 100,000 rows is filled row by row through the seam.
+    // counts them in the status bar and ends with the last row in view.
     void manyRowsFillTheList() {
         const long documents = 3000;
         const SampleManifest sample = ArchiveWithoutData(m_dir.filePath("Veel"), documents);
@@ -277,16 +274,6 @@ private slots:
         QCoreApplication::processEvents();
         const QRect last = w.lvDocuments->visualItemRect(w.lvDocuments->Row(rows - 1));
         QVERIFY(w.lvDocuments->viewport()->rect().intersects(last));
-
-        w.ListClear(ListId::Documents);
-        const int many = 100000;
-        for (int i = 1; i <= many; ++i) QVERIFY(w.ListAdd(ListId::Documents, Row("ID" + std::to_string(i))));
-        QVERIFY(!w.ListAdd(ListId::Documents, Row("ID" + std::to_string(many))));
-        QCoreApplication::processEvents();
-        QCOMPARE(w.ListCount(ListId::Documents), std::size_t(many));
-        QCOMPARE(CReportList::Key(w.lvDocuments->Row(many - 1)), QString("ID%1").arg(many));
-        QVERIFY(w.lvDocuments->viewport()->rect().intersects(
-            w.lvDocuments->visualItemRect(w.lvDocuments->Row(many - 1))));
     }
 
     // Cancel pressed while the check walks the documents stops the walk:
@@ -375,8 +362,7 @@ private slots:
         const QString missing = Res(80).left(Res(80).indexOf('%'));
         QCOMPARE(opening.filter(missing).size(), 1);
         QCOMPARE(checking.filter(missing).size(), 0);
-        std::ifstream in(Settings::Get().LogFileName, std::ios::binary);
-        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string log = test::Slurp(Settings::Get().LogFileName);
         QVERIFY2(log.find("Notice met again (") != std::string::npos, log.c_str());
         // Outside a command every box is shown.
         w.MsgBox("twee keer", MsgButtons::OK, MsgIcon::Information, "t");

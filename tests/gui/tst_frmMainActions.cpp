@@ -28,11 +28,21 @@ using qx::test::DialogScript;
 
 namespace {
 
-constexpr const char* kNoResource = "Resources not found";
-
 QString Res(long id) { return QString::fromStdString(GetResString(id, "")); }
 
 using qx::test::Occurrences;
+
+// Every box shown, as "text | title | icon | buttons", to compare at once.
+QStringList Shown(const BoxScript& script) {
+    QStringList out;
+    for (const MessageBoxRequest& b : script.boxes)
+        out << QString("%1 | %2 | %3 | %4").arg(QString::fromStdString(b.text), QString::fromStdString(b.title))
+                   .arg(int(b.icon)).arg(int(b.buttons));
+    return out;
+}
+QString Box(const std::string& text, long title, MsgIcon icon, MsgButtons buttons = MsgButtons::OK) {
+    return QString("%1 | %2 | %3 | %4").arg(QString::fromStdString(text), Res(title)).arg(int(icon)).arg(int(buttons));
+}
 
 // How an action is started: its menu item, or its key on the list.
 enum class Via { Menu, Key };
@@ -99,11 +109,7 @@ class tst_frmMainActions : public QObject {
     QString NextName() { return QStringLiteral("Archief%1").arg(++m_archive); }
 
 private slots:
-    void init() {
-        Settings::Reset();
-        SetStringLibraryFolder({});
-    }
-    void cleanup() { SetStringLibraryFolder({}); }
+    void init() { Settings::Reset(); }
 
     // Removal: the rows selected at the start go (with their records and
     // data rows), nothing else; repaired rows ask their own question.
@@ -129,8 +135,6 @@ private slots:
         QTest::newRow("a repaired row kept among three")
             << Via::Key << QList<int>{0, 1, 3} << QList<int>{1} << QList<int>{Y, N} << QList<int>{0, 3}
             << QList<int>{102, 116} << 0;  // the row kept stays selected
-        QTest::newRow("several, refused") << Via::Menu << QList<int>{0, 1} << QList<int>{} << QList<int>{N}
-                                          << QList<int>{} << QList<int>{102} << -2;
     }
     void remove() {
         QFETCH(Via, via);
@@ -162,24 +166,17 @@ private slots:
             expectedKeys.removeAll("ID" + QString::number(o.ids[r]));
         }
         QCOMPARE(o.Keys(), expectedKeys);
-        QCOMPARE(int(boxes.boxes.size()), boxIds.size());
-        for (int i = 0; i < boxIds.size(); ++i) {
-            const MessageBoxRequest& box = boxes.boxes[i];
-            const long id = boxIds[i];
-            const std::string text = id == 24    ? FormatMsg(GetResString(24, ""), {nameOf(selected.front())})
-                                     : id == 116 ? FormatMsg(GetResString(116, ""), {nameOf(repaired.front())})
-                                                 : GetResString(id, "");
-            QCOMPARE(box.text, text);
-            QCOMPARE(box.title, GetResString(id == 24 || id == 102 ? 25 : 23, ""));
-            QCOMPARE(box.icon, id == 24 ? MsgIcon::Question : id == 102 ? MsgIcon::None : MsgIcon::Exclamation);
-            QCOMPARE(box.buttons, MsgButtons::YesNo);
-        }
-        if (selectedAfter >= 0) {
-            QCOMPARE(o.w.lvDocuments->SelectedCount(), 1);
-            QCOMPARE(o.w.lvDocuments->selectedItems().front(), o.w.lvDocuments->Row(selectedAfter));
-        } else if (selectedAfter == -1) {
-            QCOMPARE(o.w.lvDocuments->SelectedCount(), 0);
-        }
+        QStringList expectedBoxes;
+        for (int id : boxIds)
+            expectedBoxes << Box(id == 24    ? FormatMsg(GetResString(24, ""), {nameOf(selected.front())})
+                                 : id == 116 ? FormatMsg(GetResString(116, ""), {nameOf(repaired.front())})
+                                             : GetResString(id, ""),
+                                 id == 24 || id == 102 ? 25 : 23,
+                                 id == 24 ? MsgIcon::Question : id == 102 ? MsgIcon::None : MsgIcon::Exclamation,
+                                 MsgButtons::YesNo);
+        QCOMPARE(Shown(boxes), expectedBoxes);
+        QCOMPARE(o.w.lvDocuments->SelectedCount(), selectedAfter < 0 ? 0 : 1);
+        if (selectedAfter >= 0) QVERIFY(o.w.lvDocuments->selectedItems().front() == o.w.lvDocuments->Row(selectedAfter));
 
         // Read back: the removed documents' records and data rows are gone, nothing else.
         const test::ArchiveSnapshot after = test::TakeSnapshot(o.sample.mainDatabase);
@@ -197,17 +194,14 @@ private slots:
         for (long id : gone) QCOMPARE(Occurrences(log, std::to_string(id) + " - Removing from database"), 1);
     }
 
-    // Information on a row, by Ctrl+I, the menu or a double click: the
-    // document's fields and the explanation of its code.
+    // Information on a row, by Ctrl+I (the menu item's shortcut) or a double
+    // click: the document's fields and the explanation of its code.
     void information_data() {
-        QTest::addColumn<Via>("via");
         QTest::addColumn<bool>("doubleClick");
-        QTest::newRow("menu") << Via::Menu << false;
-        QTest::newRow("Ctrl+I") << Via::Key << false;
-        QTest::newRow("double click") << Via::Menu << true;
+        QTest::newRow("Ctrl+I") << false;
+        QTest::newRow("double click") << true;
     }
     void information() {
-        QFETCH(Via, via);
         QFETCH(bool, doubleClick);
         BoxScript boxes;
         OpenWindow o(m_dir.path(), NextName());
@@ -217,82 +211,24 @@ private slots:
         if (doubleClick)
             emit o.w.lvDocuments->itemDoubleClicked(o.w.lvDocuments->Row(0), 0);
         else
-            o.Trigger(o.w.miDocumentInfo, via, QKeySequence(Qt::CTRL | Qt::Key_I));
+            o.Trigger(o.w.miDocumentInfo, Via::Key, QKeySequence(Qt::CTRL | Qt::Key_I));
         auto* info = o.w.findChild<frmInformation*>();
         QVERIFY(info && info->isVisible());
         std::string name, words, notes, date, zip;
         o.w.Database().DocumentInfo(o.ids[0], name, words, notes, date, zip);
         QVERIFY(!name.empty());
-        QCOMPARE(info->txtName->text().toStdString(), name);
-        QCOMPARE(info->txtWords->text().toStdString(), words);
-        QCOMPARE(info->txtDate->text().toStdString(), date);
-        QCOMPARE(info->txtZip->text().toStdString(), zip);
-        QCOMPARE(info->windowTitle(), Res(32));
+        QCOMPARE((QStringList{info->txtName->text(), info->txtWords->text(), info->txtDate->text(),
+                              info->txtZip->text(), info->windowTitle()}),
+                 (QStringList{QString::fromStdString(name), QString::fromStdString(words),
+                              QString::fromStdString(date), QString::fromStdString(zip), Res(32)}));
         const QString folder = QFileInfo(QString::fromStdString(o.sample.mainDatabase)).absolutePath();
         QCOMPARE(info->txtErrorDescription->toPlainText(),
                  QString::fromStdString(FormatMsg(GetResString(40, ""), {"Kantoor_1.pdb", folder.toStdString()})));
         QVERIFY(boxes.boxes.empty());
     }
 
-    // The explanation of every code, with the string library and without it.
-    void explanationPerCode_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("textId");
-        QTest::addColumn<QStringList>("args");  // "pdb", "folder", "code"
-        QTest::addColumn<bool>("formatted");
-        QTest::addColumn<QString>("defaultText");  // without the library
-        const QString none = kNoResource;
-        const QString page = "Dit was een onbereikbare pagina van een multipage document. De pagina is omgezet naar "
-                             "een enkelvoudig document.";
-        struct Row { int code, text; QStringList args; bool formatted; QString def; };
-        // One code of each way its text is made: with the sub database, with its
-        // folder too, plain, with a default of its own, unformatted, unknown.
-        const Row rows[] = {
-            {1, 39, {"pdb"}, true, none}, {2, 40, {"pdb", "folder"}, true, none}, {2056, 50, {}, true, none},
-            {2304, 105, {}, true, page},
-            {14848, 134, {}, false, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Er is "
-                                    "een back-up gemaakt van het originele document en het opslagformaat is "
-                                    "aangepast."},
-            {4, 60, {"code"}, true, none}};
-        for (const Row& r : rows)
-            QTest::addRow("code %d", r.code) << r.code << r.text << r.args << r.formatted << r.def;
-    }
-    void explanationPerCode() {
-        QFETCH(int, code);
-        QFETCH(int, textId);
-        QFETCH(QStringList, args);
-        QFETCH(bool, formatted);
-        QFETCH(QString, defaultText);
-        const std::string main = "/data/archief/Data.dat", pdb = "Kantoor_3.pdb";
-        std::vector<Variant> values;
-        for (const QString& a : args)
-            values.push_back(a == "pdb" ? pdb : a == "folder" ? std::string("/data/archief") : std::to_string(code));
-        const std::string text = GetResString(textId, "");
-        QVERIFY2(!text.empty(), "the string library has the text");
-        NullWindow window;
-        CDatabase database(window);  // not connected: the document fields stay empty
-        frmInformation info;
-        info.Initialise(database, 0, code, main, pdb);
-        QCOMPARE(info.txtErrorDescription->toPlainText(),
-                 QString::fromStdString(formatted ? FormatMsg(text, values) : text).replace("\r\n", "\n"));
-        QVERIFY(info.txtName->text().isEmpty() && info.txtDate->text().isEmpty());
-
-        QTemporaryDir noLibrary;
-        SetStringLibraryFolder(noLibrary.path().toStdString());
-        frmInformation bare;
-        bare.Initialise(database, 0, code, main, pdb);
-        QCOMPARE(bare.txtErrorDescription->toPlainText(), defaultText);
-        QCOMPARE(bare.windowTitle(), QString(kNoResource));
-    }
-
-    // Printing: the print dialog's printer gets one line per row.
-    void printToPdf_data() {
-        QTest::addColumn<Via>("via");
-        QTest::newRow("menu") << Via::Menu;
-        QTest::newRow("Ctrl+P") << Via::Key;
-    }
+    // Printing (Ctrl+P): the print dialog's printer gets one line per row.
     void printToPdf() {
-        QFETCH(Via, via);
         if (QStandardPaths::findExecutable("pdftotext").isEmpty()) QSKIP("pdftotext (poppler-utils) is not installed");
         BoxScript boxes;
         OpenWindow o(m_dir.path(), NextName());
@@ -305,7 +241,7 @@ private slots:
             printer.setOutputFileName(pdf);
             return true;
         });
-        o.Trigger(o.w.miPrintList, via, QKeySequence(Qt::CTRL | Qt::Key_P));
+        o.Trigger(o.w.miPrintList, Via::Key, QKeySequence(Qt::CTRL | Qt::Key_P));
         frmMain::SetPrintDialogRunner(previous);
         QCOMPARE(dialogs, 1);
         QProcess text;
@@ -319,23 +255,12 @@ private slots:
         QCOMPARE(lines, expected);
     }
 
-    void printCancelled() {
-        BoxScript boxes;
-        OpenWindow o(m_dir.path(), NextName());
-        o.AddRows();
-        const auto previous = frmMain::SetPrintDialogRunner([](QPrinter&) { return false; });
-        o.w.miPrintList->trigger();
-        frmMain::SetPrintDialogRunner(previous);
-        QVERIFY(o.w.isEnabled());
-    }
-
-    // Saving: one CR LF line per row; an empty list gives an empty file;
+    // Saving (by the menu item or its Ctrl+S): one CR LF line per row; an empty list gives an empty file;
     // Cancel writes nothing.
     void save_data() {
         QTest::addColumn<Via>("via");
         QTest::addColumn<bool>("rows");
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("menu") << Via::Menu << true << false;
         QTest::newRow("Ctrl+S") << Via::Key << true << false;
         QTest::newRow("empty list") << Via::Menu << false << false;
         QTest::newRow("cancelled") << Via::Menu << true << true;
@@ -351,8 +276,7 @@ private slots:
         DialogScript dialog(cancel ? std::nullopt : std::optional(QStringList{file}));
         o.Trigger(o.w.miSaveList, via, QKeySequence(Qt::CTRL | Qt::Key_S));
         QCOMPARE(dialog.seen.size(), size_t(1));
-        QCOMPARE(dialog.seen[0].caption, Res(107));
-        QCOMPARE(dialog.seen[0].filter, Res(106));
+        QCOMPARE((QStringList{dialog.seen[0].caption, dialog.seen[0].filter}), (QStringList{Res(107), Res(106)}));
         QVERIFY(dialog.seen[0].save && dialog.seen[0].hasParent);
         if (cancel) {
             QVERIFY(!QFile::exists(file));
@@ -371,7 +295,6 @@ private slots:
         QTest::addColumn<Via>("via");
         QTest::addColumn<QString>("program");  // the desktop's program for .htm; "" none
         QTest::addColumn<bool>("guide");       // the guide is where the program looks
-        QTest::newRow("menu, desktop program") << Via::Menu << "browser" << true;
         QTest::newRow("F1, desktop program") << Via::Key << "browser" << true;
         QTest::newRow("F1, no program") << Via::Key << "" << true;
         QTest::newRow("guide missing") << Via::Menu << "browser" << false;
@@ -393,10 +316,7 @@ private slots:
         const QString page = QString::fromStdString(Settings::Get().HelpFileName) + "/index.htm";
         auto* browser = o.w.findChild<QTextBrowser*>();
         if (!guide) {
-            QCOMPARE(int(boxes.boxes.size()), 1);
-            QCOMPARE(boxes.boxes[0].text, GetResString(230, ""));
-            QCOMPARE(boxes.boxes[0].icon, MsgIcon::Critical);
-            QCOMPARE(boxes.boxes[0].title, GetResString(1, ""));
+            QCOMPARE(Shown(boxes), QStringList{Box(GetResString(230, ""), 1, MsgIcon::Critical)});
             QVERIFY(test::Slurp(Settings::Get().LogFileName).find("Unable to display help: ") != std::string::npos);
             QVERIFY(opened.isEmpty() && !browser);
         } else if (!program.isEmpty()) {
@@ -420,39 +340,25 @@ private slots:
     }
 
     // About: title with the build's version, the link opened by the desktop.
-    void about_data() {
-        QTest::addColumn<bool>("library");
-        QTest::newRow("with the string library") << true;
-        QTest::newRow("without it") << false;
-    }
     void about() {
-        QFETCH(bool, library);
-        QTemporaryDir noLibrary;
-        if (!library) SetStringLibraryFolder(noLibrary.path().toStdString());
         BoxScript boxes;
         frmMain w;
         QList<QUrl> opened;
-        const DesktopHooks previous =
-            SetDesktopHooks({[&](const QUrl& url) { opened << url; return true; }, {}});
-        QString title, link, caption;
+        const DesktopHooks previous = SetDesktopHooks({[&](const QUrl& url) { opened << url; return true; }, {}});
+        QStringList seen;
         QTimer::singleShot(0, [&] {
             auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
             if (!about) return;
-            title = about->lblTitle->text();
-            link = about->lblHyperlink->text();
-            caption = about->windowTitle();
+            seen = {about->lblTitle->text(), about->windowTitle(), about->lblHyperlink->text()};
             QTest::mouseClick(about->lblHyperlink, Qt::LeftButton);
             about->cmdOk->click();
         });
         w.miAbout->trigger();
         SetDesktopHooks(previous);
         const QStringList v = QString(QUILLEX_VERSION).split('.');
-        QCOMPARE(title, library ? QString::fromStdString(FormatMsg(GetResString(53, ""), {v[0].toStdString(),
-                                                                                           v[1].toStdString(),
-                                                                                           v[2].toStdString()}))
-                                : QString(kNoResource));
-        QCOMPARE(caption, library ? Res(56) : QString(kNoResource));
-        QCOMPARE(link, QString("https://www.tarnwick.nl"));
+        const QString link("https://www.tarnwick.nl");
+        QCOMPARE(seen, (QStringList{QString::fromStdString(FormatMsg(GetResString(53, ""), {v[0].toStdString(),
+                                        v[1].toStdString(), v[2].toStdString()})), Res(56), link}));
         QCOMPARE(opened, QList<QUrl>{QUrl(link)});
     }
 
@@ -477,11 +383,8 @@ private slots:
         QFETCH(bool, opened);
         BoxScript boxes;
         QList<QUrl> urls;
-        const DesktopHooks previous = SetDesktopHooks({[&](const QUrl& url) {
-                                                           urls << url;
-                                                           return desktopOpens;
-                                                       },
-                                                       [&](const QString&) { return program; }});
+        const DesktopHooks previous = SetDesktopHooks(
+            {[&](const QUrl& url) { urls << url; return desktopOpens; }, [&](const QString&) { return program; }});
         const QString path = m_dir.filePath("brief.txt");
         const bool result = OpenWithAssociatedProgram(nullptr, path, wait);
         SetDesktopHooks(previous);
@@ -509,9 +412,7 @@ private slots:
         w.OpenDatabaseFile(sample.mainDatabase);
         failpoints::Reset();
         frmMain::SetProgramEnd(previous);
-        QCOMPARE(int(boxes.boxes.size()), 1);
-        QCOMPARE(boxes.boxes[0].text, FormatMsg(GetResString(140, "")));
-        QCOMPARE(boxes.boxes[0].icon, MsgIcon::Critical);
+        QCOMPARE(Shown(boxes), QStringList{Box(FormatMsg(GetResString(140, "")), 1, MsgIcon::Critical)});
         QCOMPARE(ended, std::vector<int>{75});
         QVERIFY(w.State().m_sDatabaseName.empty());
     }
