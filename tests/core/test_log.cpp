@@ -62,8 +62,7 @@ TEST_F(WriteLogTest, UnwritableTargetIsToldOnceAndTheWorkGoesOn) {
     std::filesystem::create_directory(Path("folder.log"));
     Settings::Get().LogFileName = Path("folder.log");  // a folder, not a file
     WriteLog("lost too");
-    EXPECT_EQ(problems.size(), 2u);
-    ASSERT_FALSE(problems.empty());
+    ASSERT_EQ(problems.size(), 2u);
     EXPECT_NE(problems.back().find(Path("folder.log")), std::string::npos) << problems.back();
 
     test::WriteFile(Path("locked.log"), "kept\r\n");
@@ -94,48 +93,31 @@ TEST_F(WriteLogTest, NeverWritesThroughALinkOrIntoAnythingButAFile) {
     for (const std::string& p : told.lines) EXPECT_EQ(p.find('\n'), std::string::npos) << p;
 }
 
-struct CodeCase {
-    const char* name;
-    std::string utf8;
-    std::string cp1252;
-};
-
-void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.name; }
-
-class Cp1252Test : public ::testing::TestWithParam<CodeCase> {};
-
-TEST_P(Cp1252Test, Converts) { EXPECT_EQ(Utf8ToCp1252(GetParam().utf8), GetParam().cp1252); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Cp1252Test,
-    ::testing::Values(CodeCase{"ascii", "Level 2 Check [12]", "Level 2 Check [12]"},
-                      CodeCase{"latin1", "\xC2\xA9\xC3\xAF\xC3\xBF", "\xA9\xEF\xFF"},
-                      CodeCase{"high_table", "\xE2\x82\xAC\xC5\xA0\xE2\x84\xA2\xC5\xB8", "\x80\x8A\x99\x9F"},
-                      CodeCase{"unmappable", "\xC4\x80\xF0\x9F\x98\x80", "??"},
-                      CodeCase{"truncated_sequence", "a\xC3", "a?"},
-                      CodeCase{"stray_continuation", "\x81x", "?x"},
-                      CodeCase{"overlong_slash", "\xC0\xAF", "??"},
-                      CodeCase{"surrogate", "\xED\xA0\x80", "???"},
-                      CodeCase{"beyond_unicode", "\xF4\x90\x80\x80", "????"},
-                      CodeCase{"embedded_nul", std::string("a\0b", 3), std::string("a\0b", 3)}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Cp1252, EveryByteSurvivesARoundTrip) {
+TEST(Cp1252, ConvertsAndEveryByteSurvivesARoundTrip) {
+    const struct { const char* name; std::string utf8, cp1252; } cases[] = {
+        {"ascii", "Level 2 Check [12]", "Level 2 Check [12]"},
+        {"latin1", "\xC2\xA9\xC3\xAF\xC3\xBF", "\xA9\xEF\xFF"},
+        {"high table", "\xE2\x82\xAC\xC5\xA0\xE2\x84\xA2\xC5\xB8", "\x80\x8A\x99\x9F"},
+        {"unmappable", "\xC4\x80\xF0\x9F\x98\x80", "??"},
+        {"truncated sequence", "a\xC3", "a?"},
+        {"stray continuation", "\x81x", "?x"},
+        {"overlong slash", "\xC0\xAF", "??"},
+        {"surrogate", "\xED\xA0\x80", "???"},
+        {"beyond unicode", "\xF4\x90\x80\x80", "????"},
+        {"embedded nul", std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252) << c.name;
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    std::string utf8 = Cp1252ToUtf8(all);
-    EXPECT_EQ(Utf8ToCp1252(utf8), all);
+    EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all)), all);
     EXPECT_EQ(Cp1252ToUtf8("\x80\xA9"), "\xE2\x82\xAC\xC2\xA9");
 }
 
 TEST(LogFileNameFor, ReplacesTheFileExtensionOnly) {
     const std::pair<const char*, const char*> cases[] = {
         {"/data/Data.dat", "/data/Data.log"},
-        {"/data/Data", "/data/Data.log"},
         {"Data.backup.dat", "Data.backup.log"},
         {"/data/v1.2/archive", "/data/v1.2/archive.log"},
-        {"/data/v1.2/Data.dat", "/data/v1.2/Data.log"},
-        {"archive", "archive.log"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(LogFileNameFor(in), out) << in;
 }

@@ -8,19 +8,28 @@
 
 using namespace qx;
 
-TEST(ProgressWindow, EstimatesOnlyOnceEnoughIsKnown) {
-    qx::test::ScriptedWindow window;
-    double now = 1000;
-    ProgressWindow p(window, [&] { return now; });
-    p.m_sLblProgress1 = "doc %s";
-    p.m_sLblProgress2 = "%s / %s";
-    const std::string left = GetResString(64, "Resources not found");
-    auto leftText = [&](const std::string& d) { return FormatMsg(left, {d}); };
-    p.SetInitial(100, 100, false, now);
-    p.Show();
-    EXPECT_EQ(window.lastProgress.countLine, "0 / 100");
-    EXPECT_EQ(window.lastProgress.timeLeft, leftText(""));
+namespace {
 
+struct Walk {
+    qx::test::ScriptedWindow window;
+    double now = 0;
+    ProgressWindow progress{window, [this] { return now; }};
+    Walk(long total, double start = 0) : now(start) {
+        progress.m_sLblProgress1 = "doc %s";
+        progress.m_sLblProgress2 = "%s / %s";
+        progress.SetInitial(total, 100, false, now);
+        progress.Show();
+    }
+    std::string left(const std::string& d) const { return FormatMsg(GetResString(64, ""), {d}); }
+    std::string elapsed(const std::string& d) const { return FormatMsg(GetResString(65, ""), {d}); }
+};
+
+}  // namespace
+
+TEST(ProgressWindow, EstimatesOnlyOnceEnoughIsKnown) {
+    Walk w(100, 1000);
+    EXPECT_EQ(w.window.lastProgress.countLine, "0 / 100");
+    EXPECT_EQ(w.window.lastProgress.timeLeft, w.left(""));
     struct Step { double at; long index; int percent; std::string timeLeft; } steps[] = {
         {1001, 1, 1, "???"},
         {1003, 4, 4, "???"},       // the fourth item within 4 s: still nothing to go on
@@ -30,15 +39,15 @@ TEST(ProgressWindow, EstimatesOnlyOnceEnoughIsKnown) {
         {1030, 7, 250, "07:50"},   // the bar is clamped; 7 is no multiple of 3, the label keeps its text
     };
     for (const Step& s : steps) {
-        now = s.at;
-        p.SetProgress(s.percent, s.index, "x");
-        EXPECT_EQ(window.lastProgress.timeLeft, leftText(s.timeLeft)) << s.index;
-        EXPECT_LE(window.lastProgress.value, 100);
+        w.now = s.at;
+        w.progress.SetProgress(s.percent, s.index, "x");
+        EXPECT_EQ(w.window.lastProgress.timeLeft, w.left(s.timeLeft)) << s.index;
+        EXPECT_LE(w.window.lastProgress.value, 100);
     }
-    p.SetProgress(100, 150, "more");  // more items than announced
-    EXPECT_EQ(window.lastProgress.countLine, "150 / 150");
-    EXPECT_EQ(window.lastProgress.currentItem, "doc more");
-    EXPECT_EQ(window.lastProgress.timeElapsed, FormatMsg(GetResString(65, ""), {"00:30"}));
+    w.progress.SetProgress(100, 150, "more");  // more items than announced
+    EXPECT_EQ(w.window.lastProgress.countLine, "150 / 150");
+    EXPECT_EQ(w.window.lastProgress.currentItem, "doc more");
+    EXPECT_EQ(w.window.lastProgress.timeElapsed, w.elapsed("00:30"));
 }
 
 TEST(ProgressWindow, StaysWideOnceShownWideAndCancelsByHiding) {
@@ -53,24 +62,6 @@ TEST(ProgressWindow, StaysWideOnceShownWideAndCancelsByHiding) {
     window.ProgressHide();
     EXPECT_FALSE(p.Visible());
 }
-
-namespace {
-
-struct Walk {
-    qx::test::ScriptedWindow window;
-    double now = 0;
-    ProgressWindow progress{window, [this] { return now; }};
-    Walk(long total) {
-        progress.m_sLblProgress1 = "doc %s";
-        progress.m_sLblProgress2 = "%s / %s";
-        progress.SetInitial(total, 100, false, now);
-        progress.Show();
-    }
-    std::string left(const std::string& d) const { return FormatMsg(GetResString(64, ""), {d}); }
-    std::string elapsed(const std::string& d) const { return FormatMsg(GetResString(65, ""), {d}); }
-};
-
-}  // namespace
 
 // The estimate uses the time to the fraction of a second: a quick walk
 // must not promise "00:00" while most of it is still to come.
