@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
+#include <tuple>
 
 using namespace qx;
 using qx::test::ArchiveBuilder;
@@ -48,69 +48,51 @@ protected:
 }  // namespace
 
 TEST_F(ArchiveFiles, EveryFileOfTheArchiveCountsHoweverItIsNamed) {
-    const std::string sub1 = SubDatabaseName(a.main, 1), sub2 = SubDatabaseName(a.main, 2);
+    const std::string sub1 = SubDatabaseName(a.main, 1);
     fs::copy_file(sub1, in("Kantoor_backup.pdb"));
     qx::test::WriteFile(in("notes.txt"), "mine");
     qx::test::WriteFile(in("Kantoor_backup.txt"), std::string(5000, 'b'));
     qx::test::WriteFile(LogName(a.main), "log\r\n");
-    struct Case {
-        std::string name;
-        std::function<std::string()> path;  // may make a link first
-        bool archive;
-    } cases[] = {
-        {"main database", [&] { return a.main; }, true},
-        {"main database through a symlink elsewhere",
-         [&] {
-             fs::create_symlink(a.main, elsewhere + "/main-link");
-             return elsewhere + "/main-link";
-         },
-         true},
-        {"main database through a dot-dot path", [&] { return elsewhere + "/../Kantoor.dat"; }, true},
-        {"OCR database", [&] { return OmdName(a.main); }, true},
-        {"log", [&] { return LogName(a.main); }, true},
-        {"lock, not there yet", [&] { return LockName(a.main); }, true},
-        {"intent record, not there yet", [&] { return IntentName(a.main); }, true},
-        {"sub database", [&] { return sub1; }, true},
-        {"hard link elsewhere to a sub database",
-         [&] {
-             fs::create_hard_link(sub2, elsewhere + "/hard.bin");
-             return elsewhere + "/hard.bin";
-         },
-         true},
-        {"sub database named in DATABASES outside the folder", [&] { return elsewhere + "/kept.pdb"; }, true},
-        {"sub database name not in use", [&] { return in("Kantoor_9.pdb"); }, true},
-        {"sub database name in other case", [&] { return in("KANTOOR_1.PDB"); }, true},
-        {"set aside as obsolete", [&] { return in("Kantoor_1.pdb.obsolete"); }, true},
-        {"set aside with a counter", [&] { return in("Kantoor_4.pdb_002.deleted"); }, true},
-        {"compacted copy", [&] { return in("Kantoor_2.pdb.compacted"); }, true},
-        {"journal of the main database", [&] { return a.main + "-journal"; }, true},
-        {"backup that opens as a sub database", [&] { return in("Kantoor_backup.pdb"); }, true},
-        {"symlink elsewhere to that backup",
-         [&] {
-             fs::create_symlink(in("Kantoor_backup.pdb"), elsewhere + "/backup-link");
-             return elsewhere + "/backup-link";
-         },
-         true},
-        {"new list beside the archive", [&] { return in("lijst.txt"); }, false},
-        {"other file beside the archive", [&] { return in("notes.txt"); }, false},
-        {"backup-like name that is no database", [&] { return in("Kantoor_backup.txt"); }, false},
-        {"sub database name of another archive", [&] { return in("Archief_1.pdb"); }, false},
-        {"file elsewhere", [&] { return elsewhere + "/list.txt"; }, false},
+    fs::create_symlink(a.main, elsewhere + "/main-link");
+    fs::create_hard_link(SubDatabaseName(a.main, 2), elsewhere + "/hard.bin");
+    fs::create_symlink(in("Kantoor_backup.pdb"), elsewhere + "/backup-link");
+    const std::tuple<const char*, std::string, bool> cases[] = {  // name, path, of the archive
+        {"main database", a.main, true},
+        {"main database through a symlink elsewhere", elsewhere + "/main-link", true},
+        {"main database through a dot-dot path", elsewhere + "/../Kantoor.dat", true},
+        {"OCR database", OmdName(a.main), true},
+        {"log", LogName(a.main), true},
+        {"lock, not there yet", LockName(a.main), true},
+        {"intent record, not there yet", IntentName(a.main), true},
+        {"sub database", sub1, true},
+        {"hard link elsewhere to a sub database", elsewhere + "/hard.bin", true},
+        {"sub database named in DATABASES outside the folder", elsewhere + "/kept.pdb", true},
+        {"sub database name not in use", in("Kantoor_9.pdb"), true},
+        {"sub database name in other case", in("KANTOOR_1.PDB"), true},
+        {"set aside as obsolete", in("Kantoor_1.pdb.obsolete"), true},
+        {"set aside with a counter", in("Kantoor_4.pdb_002.deleted"), true},
+        {"compacted copy", in("Kantoor_2.pdb.compacted"), true},
+        {"journal of the main database", a.main + "-journal", true},
+        {"backup that opens as a sub database", in("Kantoor_backup.pdb"), true},
+        {"symlink elsewhere to that backup", elsewhere + "/backup-link", true},
+        {"new list beside the archive", in("lijst.txt"), false},
+        {"other file beside the archive", in("notes.txt"), false},
+        {"backup-like name that is no database", in("Kantoor_backup.txt"), false},
+        {"sub database name of another archive", in("Archief_1.pdb"), false},
+        {"file elsewhere", elsewhere + "/list.txt", false},
     };
-    for (const Case& c : cases) {
-        const std::string path = c.path();
+    for (const auto& [name, path, archive] : cases) {
         const std::string role = ArchiveFileRole(db, path);
-        EXPECT_EQ(!role.empty(), c.archive) << c.name << ": " << path << " -> '" << role << "'";
-        EXPECT_EQ(IsArchiveOwnFile(db, path), c.archive) << c.name;
+        EXPECT_EQ(!role.empty(), archive) << name << ": " << path << " -> '" << role << "'";
+        EXPECT_EQ(IsArchiveOwnFile(db, path), archive) << name;
     }
 }
 
-TEST_F(ArchiveFiles, NothingCountsWithoutAnOpenArchive) {
+// Without an open archive nothing counts; a sub-database table that cannot
+// be read rules nothing out.
+TEST_F(ArchiveFiles, NothingCountsWithoutAnOpenArchiveAndAnUnreadableTableRulesNothingOut) {
     CDatabase closed(window);
     EXPECT_FALSE(IsArchiveOwnFile(closed, a.main));
-}
-
-TEST_F(ArchiveFiles, AnUnreadableSubDatabaseTableRulesNothingOut) {
     ASSERT_TRUE(db.m_AdoCnMain->execute("ALTER TABLE DATABASES RENAME TO GONE"));
     EXPECT_TRUE(IsArchiveOwnFile(db, in("lijst.txt")));
 }

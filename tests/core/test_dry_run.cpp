@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 using namespace qx;
 using qx::test::CliRun;
@@ -50,15 +51,11 @@ Report ReadReport(const std::string& path) {
 // The lines `open` prints about the archive in `folder`, without the
 // report-only ones and with the folder's name taken out.
 std::string OpenSummary(const std::string& out, const std::string& folder) {
+    std::istringstream in(out);
     std::string kept;
-    std::size_t at = 0;
-    while (at < out.size()) {
-        std::size_t end = out.find('\n', at);
-        if (end == std::string::npos) end = out.size();
-        std::string line = out.substr(at, end - at);
+    for (std::string line; std::getline(in, line);) {
         for (std::size_t f; (f = line.find(folder)) != std::string::npos;) line.replace(f, folder.size(), "ARCHIVE");
-        if (line.rfind("would ", 0) != 0 && line.rfind("report only", 0) != 0) kept += line + "\n";
-        at = end + 1;
+        if (!line.starts_with("would ") && !line.starts_with("report only")) kept += line + "\n";
     }
     return kept;
 }
@@ -74,10 +71,10 @@ TEST(DryRun, FindsWhatARealRunFindsAndChangesNothing) {
         for (const std::string& command : commands) {
             SCOPED_TRACE(fault + ": " + command);
             const std::string dry = dir.file("dry"), real = dir.file("real");
-            fs::remove_all(dry);
-            fs::remove_all(real);
-            fs::copy(sample, dry, fs::copy_options::recursive);
-            fs::copy(sample, real, fs::copy_options::recursive);
+            for (const std::string& copy : {dry, real}) {
+                fs::remove_all(copy);
+                fs::copy(sample, copy, fs::copy_options::recursive);
+            }
             const bool check = command.rfind("check", 0) == 0;
             const auto json = [&](const char* name) { return check ? " --json '" + dir.file(name) + "'" : ""; };
 
@@ -93,8 +90,7 @@ TEST(DryRun, FindsWhatARealRunFindsAndChangesNothing) {
             }
             const Report dr = ReadReport(dir.file("d.json")), rr = ReadReport(dir.file("r.json"));
             EXPECT_EQ(dr.findings, rr.findings);
-            EXPECT_EQ(dr.damaged, rr.damaged);
-            EXPECT_EQ(dr.fixed, rr.fixed);
+            EXPECT_EQ(std::pair(dr.damaged, dr.fixed), std::pair(rr.damaged, rr.fixed)) << "damaged, fixed";
             EXPECT_TRUE(dr.dryRun);
             EXPECT_FALSE(dr.anyRepaired) << "a report-only finding says it was repaired";
         }
@@ -147,8 +143,7 @@ TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
         ASSERT_TRUE(again.isOpen()) << err.message;
         sql::Statement st(again, "SELECT count(*), (SELECT count(*) FROM big) FROM t");
         ASSERT_EQ(st.step(), sql::Step::Row);
-        EXPECT_EQ(st.getInt64(0), 2);
-        EXPECT_EQ(st.getInt64(1), 300);
+        EXPECT_EQ(std::pair(st.getInt64(0), st.getInt64(1)), (std::pair<std::int64_t, std::int64_t>(2, 300)));
         sql::Statement check(again, "PRAGMA integrity_check");
         ASSERT_EQ(check.step(), sql::Step::Row);
         EXPECT_EQ(check.getText(0), "ok");

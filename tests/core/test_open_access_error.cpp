@@ -1,5 +1,6 @@
 // An archive whose folder cannot be listed while it is opened: the user is
-// told with text 140, nothing is opened and the archive is not held.
+// told with text 140, nothing is opened and the archive is not held; the
+// command line stops with an operational error.
 #include "database/access/OpenArchive.h"
 #include "support/Failpoint.h"
 #include "support/Settings.h"
@@ -11,44 +12,37 @@
 
 #include <gtest/gtest.h>
 
-using qx::test::ArchiveBuilder;
-using qx::test::TempDir;
+using namespace qx;
+using namespace qx::test;
 
 TEST(OpenAccessError, ListingTheFolderFailsTellsTheUserAndHoldsNothing) {
     TempDir dir;
     ArchiveBuilder a(dir.path());
     a.sub(1, {2});
-    qx::Settings::Reset();
-    qx::test::ScriptedWindow window;
-    qx::CDatabase database(window);
-    qx::failpoints::Reset();
-    qx::failpoints::Arm("open.list-folder", 1, qx::FailAction::IoError);
-    const qx::OpenOutcome outcome = qx::OpenDatabaseFile(database, a.main);
-    qx::failpoints::Reset();
-    EXPECT_EQ(outcome, qx::OpenOutcome::AccessError);
+    Settings::Reset();
+    ScriptedWindow window;
+    CDatabase database(window);
+    failpoints::Reset();
+    failpoints::Arm("open.list-folder", 1, FailAction::IoError);
+    EXPECT_EQ(OpenDatabaseFile(database, a.main), OpenOutcome::AccessError);
+    failpoints::Reset();
     ASSERT_EQ(window.boxes.size(), 1u);
-    EXPECT_EQ(window.boxes[0].text, qx::FormatMsg(qx::GetResString(140, "")));
-    EXPECT_EQ(window.boxes[0].icon, qx::MsgIcon::Critical);
-    EXPECT_EQ(window.boxes[0].title, qx::GetResString(1, ""));
+    EXPECT_EQ(window.boxes[0].text, FormatMsg(GetResString(140, "")));
+    EXPECT_EQ(window.boxes[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(window.boxes[0].title, GetResString(1, ""));
     EXPECT_TRUE(window.state.m_sDatabaseName.empty());
-    EXPECT_NE(qx::test::Slurp(qx::LogName(a.main)).find("Critical error listing the sub databases of " + a.main),
-              std::string::npos);
+    EXPECT_NE(Slurp(LogName(a.main)).find("Critical error listing the sub databases of " + a.main), std::string::npos);
 
-    // Not held: the next open of the same archive goes through.
-    qx::test::ScriptedWindow next;
-    qx::CDatabase again(next);
-    EXPECT_EQ(qx::OpenDatabaseFile(again, a.main), qx::OpenOutcome::Opened);
+    {
+        ScriptedWindow next;  // not held: the next open of the same archive goes through
+        CDatabase again(next);
+        EXPECT_EQ(OpenDatabaseFile(again, a.main), OpenOutcome::Opened);
+    }
 
-}
-
-TEST(OpenAccessError, TheCommandLineStopsWithAnOperationalError) {
-    TempDir dir;
-    ArchiveBuilder a(dir.path());
-    a.sub(1, {2});
     setenv("QUILLEX_FAILPOINTS", "open.list-folder@1=eio", 1);
-    const qx::test::CliRun failed = qx::test::RunCli("open " + qx::test::ShellQuote(a.main), dir);
+    const CliRun failed = RunCli("open " + ShellQuote(a.main), dir);
     unsetenv("QUILLEX_FAILPOINTS");
     EXPECT_EQ(failed.exit, 8) << failed.err;
-    const std::string text = qx::GetResString(140, "");
+    const std::string text = GetResString(140, "");
     EXPECT_NE(failed.err.find(text.substr(0, text.find('%'))), std::string::npos) << failed.err;
 }

@@ -1,24 +1,15 @@
 // The sub-database table and list: ManagePdbList and UnlinkUnused, and the
 // checks that keep both away from files that are not the archive's own.
 #include "database/CDatabase.h"
-#include "database/access/FileNames.h"
 #include "support/FileOperations.h"
-#include "support/Settings.h"
 #include "support/TextResources.h"
-#include "tests/core/SubDatabaseArchive.h"
 #include "tests/core/ScriptedWindow.h"
-#include "tests/core/TestUtil.h"
+#include "tests/core/SubDatabaseArchive.h"
 
 #include <QLocale>
 
-#include <algorithm>
-#include <filesystem>
 #include <functional>
-#include <fstream>
 #include <memory>
-#include <numeric>
-#include <set>
-#include <sstream>
 
 namespace qx {
 struct PdbListTestAccess {
@@ -93,9 +84,9 @@ TEST_F(PdbList, OnlyFilesOfTheArchiveFolderCountAsItsOwn) {
         {"folder", dir.file("Kantoor_5.pdb"), false, false},
     };
     for (const auto& [name, path, file, sub] : cases) {
-        EXPECT_EQ(PdbListTestAccess::File(*db, path), file) << name;
         bool readOnly = true;
-        EXPECT_EQ(PdbListTestAccess::Sub(*db, path, &readOnly), sub) << name;
+        EXPECT_EQ(std::pair(PdbListTestAccess::File(*db, path), PdbListTestAccess::Sub(*db, path, &readOnly)),
+                  std::pair(file, sub)) << name << " (archive file, sub database)";
         EXPECT_FALSE(sub && readOnly) << name;
     }
     EXPECT_FALSE(db->ManagePdbList()) << "an empty table";
@@ -174,9 +165,9 @@ TEST_F(PdbList, UnlinkWorkedExampleComesOutAsWrittenAndAnEngineFailureIsUndone) 
     EXPECT_EQ(a.links(), "10:3 11:7 12:3 13:0");
     EXPECT_EQ(Names(dir.path()), "Kantoor.dat Kantoor.omd Kantoor_1.pdb Kantoor_3.pdb Kantoor_5.pdb Kantoor_7.pdb ");
     for (long n : {1, 3, 5, 7}) EXPECT_EQ(MarkerOf(a.at(n)), 100 + n);
-    const auto log = LogLines();
-    EXPECT_EQ(log.back(), "The sub databases and their files were left as they were");
-    EXPECT_TRUE(std::ranges::any_of(log, [](auto& l) { return l.starts_with("Error [0x") && l.ends_with("refused"); }));
+    EXPECT_EQ(LastLogLine(), "The sub databases and their files were left as they were");
+    const auto refused = [](const std::string& l) { return l.starts_with("Error [0x") && l.ends_with("refused"); };
+    EXPECT_TRUE(std::ranges::any_of(LogLines(), refused));
 
     a.exec("DROP TRIGGER refuse");
     fs::remove(Settings::Get().LogFileName);
@@ -282,31 +273,28 @@ TEST_F(PdbList, UnlinkMovesLeftoversOffStandardNamesAndKeepsSharedFiles) {
 // for a sub database and never makes a live file move: the renumbering
 // stops with nothing changed, and stays stopped on every later open.
 TEST_F(PdbList, UnlinkStopsUnchangedWhenAStandardNameIsNoRegularFile) {
-    struct Case {
-        const char* name;
-        std::function<void(const std::string& standard, const std::string& outside)> make;
-    } cases[] = {
+    using Make = void (*)(const std::string& standard, const std::string& outside);
+    const std::pair<const char*, Make> cases[] = {
         {"folder", [](const std::string& p, const std::string&) { fs::create_directory(p); }},
         {"link out of the archive", [](const std::string& p, const std::string& o) { fs::create_symlink(o, p); }},
         {"dangling link", [](const std::string& p, const std::string&) { fs::create_symlink("/nowhere/x.pdb", p); }},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, make] : cases) {
         TempDir here, elsewhere;
         Settings::Get().LogFileName = here.file("Kantoor.log");
         Archive a(here.path());
         for (long n : {2, 3}) a.standardSub(n), a.doc(n, n);
         WriteFile(elsewhere.file("keep.txt"), "keep");
-        c.make(a.at(1), elsewhere.file("keep.txt"));
+        make(a.at(1), elsewhere.file("keep.txt"));
         const auto rows = a.databases();
         const std::string names = Names(here.path());
         for (int open = 0; open < 2; ++open) {
-            auto db = Open(a);
-            db->UnlinkUnused();
-            EXPECT_EQ(a.links(), "2:2 3:3") << c.name;
-            EXPECT_EQ(a.databases(), rows) << c.name;
-            EXPECT_EQ(Names(here.path()), names) << c.name << ", open " << open;
-            ASSERT_EQ(window.boxes.size(), 1u) << c.name;
-            EXPECT_EQ(window.boxes[0].text, FormatMsg(GetResString(206, kNotFound), {a.at(1)})) << c.name;
+            Open(a)->UnlinkUnused();
+            EXPECT_EQ(a.links(), "2:2 3:3") << name;
+            EXPECT_EQ(a.databases(), rows) << name;
+            EXPECT_EQ(Names(here.path()), names) << name << ", open " << open;
+            ASSERT_EQ(window.boxes.size(), 1u) << name;
+            EXPECT_EQ(window.boxes[0].text, FormatMsg(GetResString(206, kNotFound), {a.at(1)})) << name;
         }
         EXPECT_EQ(Text(elsewhere.file("keep.txt")), "keep");
     }
