@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace qx;
@@ -227,15 +228,9 @@ TEST_P(MultipageRefused, UndoesTheBatchAndSaysSo) {
     for (size_t i = 0; i < after.size(); ++i)
         if (after[i] != before[i]) differing.push_back(i);
     const size_t changed = differing.size();
-    if (changed > 0) {
-        EXPECT_EQ(differing.back() - differing.front() + 1, changed) << "the changed rows are not one run";
-    }
-    if (c.commit == 1) {
-        EXPECT_EQ(changed, 0u);
-    } else {
-        EXPECT_GT(changed, 0u);
-        EXPECT_LT(changed, static_cast<size_t>(c.rows));
-    }
+    if (changed > 0) { EXPECT_EQ(differing.back() - differing.front() + 1, changed) << "not one run of rows"; }
+    EXPECT_EQ(changed == 0, c.commit == 1) << changed;
+    EXPECT_LT(changed, static_cast<size_t>(c.rows));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,12 +260,10 @@ TEST_F(Multipage, CommandLineSaysWhatWasSavedWhenTheDiskRefuses) {
     for (const auto& c : cases) {
         TempDir dir;
         ArchiveBuilder a(dir.path());
-        Row(a, 12, "MP", "5");
-        Row(a, 13, "MC12", "3");
-        Row(a, 14, "MC12", "7");
-        Row(a, 15, "MC12", "3");
-        Row(a, 101, "MC40", "2");
-        Row(a, 102, "mc40", "3");
+        using R = std::tuple<long, const char*, const char*>;
+        for (const auto& [id, marker, page] : {R{12, "MP", "5"}, R{13, "MC12", "3"}, R{14, "MC12", "7"},
+                                               R{15, "MC12", "3"}, R{101, "MC40", "2"}, R{102, "mc40", "3"}})
+            Row(a, id, marker, page);
         if (*c.failpoints) ::setenv("QUILLEX_FAILPOINTS", c.failpoints, 1);
         const CliRun run = RunCli("repair-multipage " + ShellQuote(a.main) + " --no", dir);
         ::unsetenv("QUILLEX_FAILPOINTS");

@@ -16,6 +16,7 @@
 #include <map>
 #include <ranges>
 #include <set>
+#include <tuple>
 
 using namespace qx;
 using qx::test::Archive;
@@ -112,12 +113,40 @@ protected:
     Archive a{dir.path()};
 };
 
-const Bytes kWidenedPdf = Wide("%PDF-1.4 een gescand document");
+const std::string kPdfText = "%PDF-1.4 een gescand document";
+const Bytes kWidenedPdf = Wide(kPdfText);
 const Bytes kHalfZero = [] {
-    Bytes b{'W', 'o', 'r', 'd', '-', 'b', 'e', 's', 't', 'a', 'n', 'd'};
-    b.resize(24, 0);
+    Bytes b(24, 0);
+    std::ranges::copy(std::string_view("Word-bestand"), b.begin());
     return b;
 }();
+
+class Backups : public Thorough {
+protected:
+    // Runs the backups of `ids` in one run; their results.
+    // The bytes backed up for a document: its ID, 0, and the call number (1 every time with sameBytesAgain).
+    std::vector<bool> backup(const std::vector<long>& ids, const std::string& mask, bool dryRun = false,
+                             bool sameBytesAgain = false) {
+        qx::test::ScriptedWindow window;
+        CDatabase db(window);
+        db.m_bShowErrors = false;
+        db.SetDryRun(dryRun);
+        EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+        std::vector<bool> out;
+        int call = 0;
+        for (long id : ids) {
+            const Bytes data{static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(sameBytesAgain ? 1 : ++call)};
+            out.push_back(CDatabaseTestAccess::BackupOriginalField(db, mask, id, data, "\\Map\\doc" + std::to_string(id)));
+        }
+        return out;
+    }
+};
+
+struct TrashState {
+    bool table = false, column = false;
+    std::map<long, std::string> rows;  // id -> virtual path
+    std::set<std::size_t> stampLengths;
+};
 
 }  // namespace
 
@@ -137,12 +166,7 @@ TEST_F(Thorough, RepairsAfterABackupAndASecondRunFindsOnlyWhatStaysDamaged) {
                                                       {4, ResultCorruptDocument},
                                                       {7, ResultCorruptDocument}}));
     EXPECT_TRUE(first.analysed);
-    EXPECT_EQ(Picture(a.at(1), 2), [] {
-        Bytes b;
-        for (char c : std::string("%PDF-1.4 een gescand document")) b.push_back(static_cast<std::uint8_t>(c));
-        b.push_back(0);
-        return b;
-    }());
+    EXPECT_EQ(Picture(a.at(1), 2), Bytes(kPdfText.c_str(), kPdfText.c_str() + kPdfText.size() + 1));
     EXPECT_EQ(Picture(a.at(1), 3), Bytes(kHalfZero.begin(), kHalfZero.begin() + 13));
     EXPECT_EQ(Picture(a.at(2), 6), kWidenedPdf);
     EXPECT_TRUE(Logged("4 - Unable to load document"));
@@ -246,37 +270,11 @@ TEST_F(Thorough, LargeSubDatabasesAreOfferedForCompactionFirst) {
         const bool asked = std::ranges::any_of(o.boxes, [](auto& b) { return b.buttons == MsgButtons::OKCancel; });
         const bool compacted = std::ranges::count(o.calls, "CompactStatus Bezig met comprimeren databestand 1 / 1...") == 1;
         const bool checked = std::ranges::count(o.calls, "ProgressShow") > 0;
-        EXPECT_EQ(asked, c.asked) << c.name;
-        EXPECT_EQ(compacted, c.compacted) << c.name;
-        EXPECT_EQ(checked, c.checked) << c.name;
-        EXPECT_EQ(o.analysed, c.checked) << c.name;
+        EXPECT_EQ(std::tuple(asked, compacted, checked, o.analysed),
+                  std::tuple(c.asked, c.compacted, c.checked, c.checked))
+            << c.name << " (asked, compacted, checked, analysed)";
     }
 }
-
-namespace {
-
-class Backups : public Thorough {
-protected:
-    // Runs the backups of `ids` in one run; their results.
-    // The bytes backed up for a document: its ID, 0, and the call number (1 every time with sameBytesAgain).
-    std::vector<bool> backup(const std::vector<long>& ids, const std::string& mask, bool dryRun = false,
-                             bool sameBytesAgain = false) {
-        qx::test::ScriptedWindow window;
-        CDatabase db(window);
-        db.m_bShowErrors = false;
-        db.SetDryRun(dryRun);
-        EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
-        std::vector<bool> out;
-        int call = 0;
-        for (long id : ids) {
-            const Bytes data{static_cast<std::uint8_t>(id), 0, static_cast<std::uint8_t>(sameBytesAgain ? 1 : ++call)};
-            out.push_back(CDatabaseTestAccess::BackupOriginalField(db, mask, id, data, "\\Map\\doc" + std::to_string(id)));
-        }
-        return out;
-    }
-};
-
-}  // namespace
 
 TEST(BackupNames, MaskAndSequence) {
     const QDateTime when(QDate(2024, 3, 5), QTime(14, 7));
@@ -341,16 +339,6 @@ TEST_F(Backups, SequenceReuseAndLimits) {
     }
 }
 
-namespace {
-
-struct TrashState {
-    bool table = false, column = false;
-    std::map<long, std::string> rows;  // id -> virtual path
-    std::set<std::size_t> stampLengths;
-};
-
-}  // namespace
-
 // Trash support is added once, to a generation-8 archive that lacks it;
 // trashed documents then get their trash row.
 TEST_F(Thorough, TrashSupportIsAddedWhereItLacks) {
@@ -391,20 +379,13 @@ TEST_F(Thorough, TrashSupportIsAddedWhereItLacks) {
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(x.main, x.password))) << c.name;
         EXPECT_EQ(CDatabaseTestAccess::EnableTrashSupport(db), c.result) << c.name;
         db.m_AdoCnMain.reset();
-        TrashState s;
-        sql::Error err;
-        sql::Database m = sql::Database::open(x.main, engine::PasswordBytes(x.password), sql::OpenMode::ReadOnly, err);
-        s.column = sql::Statement(m, "SELECT TRASHMARK FROM FOLDERS").ok();
-        sql::Statement rows(m, "SELECT id, virtualpath, datetime FROM trash");
-        s.table = rows.ok();
-        while (rows.ok() && rows.step() == sql::Step::Row) {
-            s.rows[static_cast<long>(rows.getInt64(0))] = rows.getText(1);
-            s.stampLengths.insert(rows.getText(2).size());
-        }
-        EXPECT_EQ(s.table, c.after.table) << c.name;
-        EXPECT_EQ(s.column, c.after.column) << c.name;
-        EXPECT_EQ(s.rows, c.after.rows) << c.name;
-        EXPECT_EQ(s.stampLengths, c.after.stampLengths) << c.name;
+        const auto q = [&](const std::string& text) { return qx::test::Query(x.main, text); };
+        EXPECT_EQ(q("SELECT 0, count(*) FROM trash").count(0), c.after.table) << c.name;
+        EXPECT_EQ(q("SELECT 0, count(TRASHMARK) FROM FOLDERS").count(0), c.after.column) << c.name;
+        EXPECT_EQ(q("SELECT id, virtualpath FROM trash"), c.after.rows) << c.name;
+        std::set<std::size_t> stamps;
+        for (const auto& row : q("SELECT DISTINCT length(datetime), 0 FROM trash")) stamps.insert(row.first);
+        EXPECT_EQ(stamps, c.after.stampLengths) << c.name;
     }
     EXPECT_TRUE(Logged("21 - Invalid virtual path (in trash)!"));
     Settings::Get().DatabaseVersion = 8;
