@@ -53,7 +53,8 @@ public:
                    "                     are offered for compaction first (--yes compacts, --no stops)\n"
                    "  -showindicators    with --thorough: log the storage indicator of sound files too\n"
                    "  --empty-folders    folders without anything in them\n"
-                   "  --large-documents  size statistics of the stored documents (in the log)\n"
+                   "  --large-documents  size statistics of the stored documents (shown, logged and\n"
+                   "                     in the JSON)\n"
                    "  --report FILE      save the list as the window's \"save list\" does\n"
                    "  --json FILE        the findings, counts, notices and sub databases as JSON\n"
                    "                     (keys: docs/json.md); \"-\" writes them to standard output\n"
@@ -130,6 +131,8 @@ public:
         facts.dryRun = database.DryRun();
         RunCheckCommand(database, item);
         facts.finished = IsoNow();
+        if (item == CheckLargeDocuments && database.m_largeDocuments.measured)
+            facts.largeDocuments = database.m_largeDocuments;
 
         std::FILE* human = jsonToOutput ? io.err : io.out;
         const auto& rows = window.rows(ListId::Documents);

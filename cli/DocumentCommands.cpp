@@ -50,9 +50,11 @@ public:
                    "\n"
                    "The archive is opened as `open` opens it (lock included).\n"
                    "\n"
-                   "A number without a document is named and left out.\n"
+                   "A number without a document, or the number of a folder, is named and left\n"
+                   "out: folders are never removed.\n"
                    "\n"
-                   "Exit codes: 0 all removed, 4 some could not be removed (not there, locked),\n"
+                   "Exit codes: 0 all removed, 4 some could not be removed (not there, a folder,\n"
+                   "locked),\n"
                    "8 not opened, 16 usage error, 32 the question was refused.\n",
                    to);
     }
@@ -76,12 +78,16 @@ public:
         TerminalWindow& window = archive.window;
         CDatabase& database = archive.database;
 
-        // A number without a document is told, not asked about.
+        // A number without a document, or a folder's, is told, not asked about.
         int failed = 0;
         std::erase_if(ids, [&](long id) {
-            const std::optional<bool> exists = DocumentExists(database, id);
-            if (exists.value_or(true)) return false;
-            std::fprintf(io.err, "quillex-cli remove: no document %ld in %s\n", id, archive.file().c_str());
+            const std::optional<RecordKind> kind = RecordKindOf(database, id);
+            if (kind.value_or(RecordKind::Document) == RecordKind::Document) return false;
+            if (*kind == RecordKind::Folder)
+                std::fprintf(io.err, "quillex-cli remove: %ld is a folder, not a document; folders are not removed\n",
+                             id);
+            else
+                std::fprintf(io.err, "quillex-cli remove: no document %ld in %s\n", id, archive.file().c_str());
             ++failed;
             return true;
         });
@@ -131,8 +137,11 @@ public:
                    "Nothing in the archive is changed, but it is opened as `open` opens it (lock\n"
                    "and the tidying of the sub-database list included).\n"
                    "\n"
-                   "Exit codes: 0 shown, 4 no document with that number, 8 not opened or output\n"
-                   "not written, 16 usage error.\n",
+                   "A number that is no document, or is a folder's, is said to be so; nothing\n"
+                   "else is shown for it (the JSON has \"found\": false and \"folder\").\n"
+                   "\n"
+                   "Exit codes: 0 shown, 4 no document with that number (none, or a folder),\n"
+                   "8 not opened or output not written, 16 usage error.\n",
                    to);
     }
 
@@ -169,40 +178,56 @@ public:
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;
         CDatabase& database = archive.database;
 
-        std::string subDatabase;
-        long linked = id;
-        const long state = database.OpenPicbase(linked, &subDatabase);
-        const long shownCode = code.value_or(state);
-        const DocumentInformation info = GetDocumentInformation(database, id, shownCode, subDatabase);
-        const std::optional<bool> exists = DocumentExists(database, id);
-        if (!exists) {
+        const std::optional<RecordKind> kind = RecordKindOf(database, id);
+        if (!kind) {
             std::fprintf(io.err, "quillex-cli info: the documents of %s could not be read\n", archive.file().c_str());
             archive.window.EndRun();
             return ExitOperational;
         }
-        const bool known = *exists;
+        const bool known = *kind == RecordKind::Document;
+        // Nothing to show for a number that is no document: no record, no
+        // code and no explanation that would only be made up.
+        std::string subDatabase;
+        long state = 0;
+        if (known) {
+            long linked = id;
+            state = database.OpenPicbase(linked, &subDatabase);
+        }
+        const long shownCode = code.value_or(state);
+        const DocumentInformation info =
+            known ? GetDocumentInformation(database, id, shownCode, subDatabase) : DocumentInformation{};
         // A document without any explanation to give: linked and no code asked.
         const bool explained = code.has_value() || state != 0;
 
         QJsonObject json{{"archive", QString::fromStdString(archive.file())},
                          {"id", static_cast<qint64>(id)},
-                         {"found", known},
-                         {"name", QString::fromStdString(info.name)},
-                         {"keywords", QString::fromStdString(info.keywords)},
-                         {"date", QString::fromStdString(info.date)},
-                         {"zip", QString::fromStdString(info.zip)},
-                         {"sub_database", QString::fromStdString(subDatabase)},
-                         {"code", static_cast<qint64>(shownCode)},
-                         {"explanation", explained ? QJsonValue(QString::fromStdString(info.explanation))
-                                                   : QJsonValue(QJsonValue::Null)}};
+                         {"found", known}};
+        if (known) {
+            json["name"] = QString::fromStdString(info.name);
+            json["keywords"] = QString::fromStdString(info.keywords);
+            json["date"] = QString::fromStdString(info.date);
+            json["zip"] = QString::fromStdString(info.zip);
+            json["sub_database"] = QString::fromStdString(subDatabase);
+            json["code"] = static_cast<qint64>(shownCode);
+            json["explanation"] =
+                explained ? QJsonValue(QString::fromStdString(info.explanation)) : QJsonValue(QJsonValue::Null);
+        } else {
+            json["folder"] = *kind == RecordKind::Folder;
+        }
         std::FILE* human = jsonTarget == "-" ? io.err : io.out;
-        std::fprintf(human,
-                     "id            %ld\nname          %s\nkeywords      %s\ndate          %s\nzip           %s\n"
-                     "sub database  %s\ncode          %ld\n",
-                     id, info.name.c_str(), info.keywords.c_str(), info.date.c_str(), info.zip.c_str(),
-                     subDatabase.c_str(), shownCode);
-        if (explained) std::fprintf(human, "explanation   %s\n", info.explanation.c_str());
-        if (!known) std::fprintf(io.err, "quillex-cli info: no document %ld in %s\n", id, archive.file().c_str());
+        if (known) {
+            std::fprintf(human,
+                         "id            %ld\nname          %s\nkeywords      %s\ndate          %s\nzip           %s\n"
+                         "sub database  %s\ncode          %ld\n",
+                         id, info.name.c_str(), info.keywords.c_str(), info.date.c_str(), info.zip.c_str(),
+                         subDatabase.c_str(), shownCode);
+            if (explained) std::fprintf(human, "explanation   %s\n", info.explanation.c_str());
+        } else if (*kind == RecordKind::Folder) {
+            std::fprintf(io.err, "quillex-cli info: %ld is a folder in %s, not a document\n", id,
+                         archive.file().c_str());
+        } else {
+            std::fprintf(io.err, "quillex-cli info: no document %ld in %s\n", id, archive.file().c_str());
+        }
         archive.window.EndRun();
 
         int status = known ? ExitOk : ExitProblemsLeft;

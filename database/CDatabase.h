@@ -72,6 +72,14 @@ public:
     // The check command: 32 link check, 64 empty folders, 128 large
     // documents, anything else the document check with the bits of Flags.
     void Analyse(short& Flags);
+    // What the last large-documents check measured; `measured` stays false
+    // when the list of sub databases could not be read.
+    struct LargeDocumentStats {
+        bool measured = false;
+        long pages = 0, average = 0, exceeded = 0;
+        std::vector<long> exceededIds;  // the data rows over the limit, in the order read
+    };
+    LargeDocumentStats m_largeDocuments;
     long CheckMultipageParentMissing();
     void MultipageRenumberPages();
 
@@ -83,6 +91,10 @@ public:
     bool RemoveDoc(long& nId);
 
     MainWindow& Window() { return m_window; }
+    // Tells once per file that `file` is not opened for writing because
+    // `bad` (the file itself or one of its side files) is a link or no
+    // regular file; logged every time.
+    void NotRegularFileMessage(const std::string& bad, const std::string& file);
 
     // -- compaction (maintenance/Compact.cpp)
     // Compacts one file of the archive into a fresh copy that takes its
@@ -267,6 +279,7 @@ private:
 
     ConnectionPtr OpenConnection(const std::string& sConnectString);
     engine::ProviderError m_lastOpenError;  // why the last OpenConnection failed
+    std::set<std::string> m_notRegularTold;  // see NotRegularFileMessage
     // While a check runs: sub databases another program holds locked. Each
     // is waited for once; its other documents are not made to wait again.
     std::set<std::string>* m_lockedSubDatabases = nullptr;

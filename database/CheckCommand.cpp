@@ -281,6 +281,17 @@ QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& 
     QJsonArray changes;
     for (const std::string& c : facts.fileChanges) changes.append(text(c));
     root["file_changes"] = facts.dryRun ? QJsonValue(changes) : QJsonValue();
+    root["large_documents"] = QJsonValue();
+    if (facts.largeDocuments) {
+        QJsonObject large;
+        large["pages"] = static_cast<qint64>(facts.largeDocuments->pages);
+        large["average"] = static_cast<qint64>(facts.largeDocuments->average);
+        large["exceeded"] = static_cast<qint64>(facts.largeDocuments->exceeded);
+        QJsonArray ids;
+        for (long id : facts.largeDocuments->exceededIds) ids.append(static_cast<qint64>(id));
+        large["exceeded_ids"] = ids;
+        root["large_documents"] = large;
+    }
     return QJsonDocument(root);
 }
 

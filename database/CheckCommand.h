@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ struct CheckRunFacts {
     bool subDatabasesKnown = true;
     std::vector<SubDatabaseUse> subDatabases;
     long damaged = 0, fixed = 0;
+    // The large-documents check's statistics (JSON "large_documents").
+    std::optional<CDatabase::LargeDocumentStats> largeDocuments;
 };
 
 // The check's name in the JSON and on the command line without "--".

@@ -101,6 +101,18 @@ std::optional<bool> DocumentExists(CDatabase& database, long nId) {
     return !rs.eof();
 }
 
+std::optional<RecordKind> RecordKindOf(CDatabase& database, long nId) {
+    if (!CDatabase::Connected(database.m_AdoCnMain)) return std::nullopt;
+    sql::Statement st(database.m_AdoCnMain->database(), "SELECT CASE WHEN ISFOLDER THEN 1 ELSE 0 END FROM FOLDERS WHERE ID = ?");
+    if (!st.ok()) return std::nullopt;
+    st.bind(1, static_cast<std::int64_t>(nId));
+    switch (st.step()) {
+    case sql::Step::Row: return st.getInt64(0) != 0 ? RecordKind::Folder : RecordKind::Document;
+    case sql::Step::Done: return RecordKind::None;
+    default: return std::nullopt;
+    }
+}
+
 DocumentInformation GetDocumentInformation(CDatabase& database, long nId, long nErr, const std::string& sSubDatabase) {
     DocumentInformation info;
     database.DocumentInfo(nId, info.name, info.keywords, info.notes, info.date, info.zip);

@@ -37,6 +37,10 @@ std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std:
 // could not be read (a read error says nothing about the row).
 std::optional<bool> DocumentExists(CDatabase& database, long nId);
 
+// What record nId of the main database is; nothing when it could not be read.
+enum class RecordKind { None, Document, Folder };
+std::optional<RecordKind> RecordKindOf(CDatabase& database, long nId);
+
 // What the information window shows for one row.
 struct DocumentInformation {
     std::string name, keywords, notes, date, zip;

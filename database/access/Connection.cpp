@@ -82,6 +82,18 @@ ConnectionPtr CDatabase::OpenConnection(const std::string& sConnectString) {
     m_lastOpenError = {};
     if (cn->open(sConnectString)) return cn;
     if (!cn->errors().empty()) m_lastOpenError = cn->errors().front();
+    if (m_lastOpenError.number == sql::kNotRegularFile) {
+        // Not a damaged file: a name that leads elsewhere. Said whether or
+        // not connection errors are shown, since the change it stops is the
+        // user's own.
+        const std::string file = engine::ConnectString::Parse(sConnectString).dataSource();
+        const std::string& why = m_lastOpenError.description;
+        const size_t end = why.find("' is a link or no regular file; '");
+        const std::string bad = !why.empty() && why.front() == '\'' && end != std::string::npos ? why.substr(1, end - 1)
+                                                                                              : file;
+        NotRegularFileMessage(bad, file);
+        return nullptr;
+    }
     if (m_bShowErrors) {
         const auto& errors = cn->errors();
         if (!errors.empty() && errors.front().number != 0) {
@@ -94,6 +106,15 @@ ConnectionPtr CDatabase::OpenConnection(const std::string& sConnectString) {
         }
     }
     return nullptr;
+}
+
+void CDatabase::NotRegularFileMessage(const std::string& bad, const std::string& file) {
+    WriteLog("'" + bad + "' is a link or no regular file; '" + file + "' is not opened for writing");
+    if (!m_notRegularTold.insert(bad).second) return;
+    m_window.MsgBox(FormatMsg(GetResString(285, "Het bestand '%s' is een koppeling of geen gewoon bestand. '%s' wordt "
+                                                "daarom niet geopend om te wijzigen en de bewerking stopt."),
+                              {bad, file}),
+                    MsgButtons::OK, MsgIcon::Exclamation, GetResString(286, "Geen gewoon bestand..."));
 }
 
 void CDatabase::ShowConnectionErrors(const std::vector<engine::ProviderError>& errors) {

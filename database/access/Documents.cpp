@@ -8,6 +8,8 @@
 #include "support/Log.h"
 #include "support/Tools.h"
 
+#include <vector>
+
 namespace qx {
 
 namespace {
@@ -23,13 +25,17 @@ long FirstError(const engine::Connection& cn) { return cn.errors().empty() ? 0 :
 // Why a sub database did not open, asked again on the file itself: a lock
 // held by another program must not be taken for damage, since a document
 // removed for damage loses its record for good.
-enum class Reopened { Locked, Damaged, Opens };
+// A file not opened for writing because it or a side file is a link or no
+// regular file is not damaged either.
+enum class Reopened { Locked, NotRegular, Damaged, Opens };
 
 Reopened ReopenSubDatabase(const std::string& path) {
     if (path.empty() || !FileExists(path)) return Reopened::Damaged;
     engine::Connection cn;
-    if (!cn.open(CDatabase::ConnectString(path, Settings::Get().DatabasePassword)))
+    if (!cn.open(CDatabase::ConnectString(path, Settings::Get().DatabasePassword))) {
+        if (FirstError(cn) == sql::kNotRegularFile) return Reopened::NotRegular;
         return IsLockError(FirstError(cn)) ? Reopened::Locked : Reopened::Damaged;
+    }
     engine::Recordset probe;
     if (probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", cn, engine::CursorMode::Lookup)) return Reopened::Opens;
     return IsLockError(probe.lastError().code) ? Reopened::Locked : Reopened::Damaged;
@@ -112,6 +118,21 @@ bool CDatabase::RemoveDoc(long& nId) {
         WriteLog(id + " - Not removed: sub database '" + picbase + "' is locked by another program");
         return false;
     };
+    // A folder is no document: removing it would orphan what it holds.
+    {
+        sql::Statement* kind =
+            m_AdoCnMain->prepared("SELECT CASE WHEN ISFOLDER THEN 1 ELSE 0 END FROM FOLDERS WHERE ID = ?");
+        if (!kind) return failed(FirstError(*m_AdoCnMain));
+        kind->bind(1, static_cast<std::int64_t>(nId));
+        const sql::Step step = kind->step();
+        if (step == sql::Step::Failed) return failed(kind->error().code);
+        const bool folder = step == sql::Step::Row && kind->getInt64(0) != 0;
+        kind->reset();
+        if (folder) {
+            WriteLog(id + " - Not removed: it is a folder, not a document");
+            return false;
+        }
+    }
     // Only the document's own sub database may lose the row: whatever else
     // happens to be open can hold another document under the same number.
     std::string picbase;
@@ -147,6 +168,10 @@ bool CDatabase::RemoveDoc(long& nId) {
             if (!picbase.empty() && FileExists(beside)) path = beside;
             switch (ReopenSubDatabase(path)) {
             case Reopened::Locked: return locked(picbase);
+            case Reopened::NotRegular:
+                WriteLog(id + " - Not removed: sub database '" + picbase +
+                         "' or one of its side files is a link or no regular file");
+                return false;
             case Reopened::Opens:
                 WriteLog(id + " - Not removed: sub database '" + picbase + "' did not open at first; try again");
                 return false;
@@ -173,6 +198,41 @@ bool CDatabase::RemoveDoc(long& nId) {
         if (kind->step() != sql::Step::Row) return failed(kind->error().code);
         container = kind->getInt64(0) > 0;
         kind->reset();
+    }
+    // The pages go with their own data rows, each in the sub database its
+    // DATABASEID names: a row left behind without its record would come
+    // back from the next check as a nameless document.
+    if (container) {
+        std::vector<long> pages;
+        {
+            sql::Statement list(m_AdoCnMain->database(),
+                                "SELECT ID FROM FOLDERS WHERE TEMPLATE1 = ? COLLATE NOCASE AND ID <> ? ORDER BY ID");
+            list.bind(1, std::string_view("MC" + id));
+            list.bind(2, static_cast<std::int64_t>(nId));
+            sql::Step step;
+            while ((step = list.step()) == sql::Step::Row) pages.push_back(static_cast<long>(list.getInt64(0)));
+            if (step == sql::Step::Failed) return failed(list.error().code);
+        }
+        for (long page : pages) {
+            const std::string pageId = std::to_string(page);
+            std::string pagePicbase;
+            long pageRef = page;
+            const short pageStatus = OpenPicbase(pageRef, &pagePicbase);
+            if (pageStatus != 0 || !Connected(m_AdoCnPdb)) {
+                WriteLog(id + " - Data row of page " + pageId + " not removed: sub database '" + pagePicbase +
+                         "' could not be opened (" + std::to_string(pageStatus) + ")");
+                continue;
+            }
+            if (m_AdoCnPdb->isReadOnly()) {
+                WriteLog(id + " - Data row of page " + pageId + " left in '" + m_AdoCnPdb->dataSource() +
+                         "': the file cannot be written");
+                continue;
+            }
+            if (!m_AdoCnPdb->execute("DELETE FROM PICTURES WHERE ID = " + pageId)) {
+                const long number = FirstError(*m_AdoCnPdb);
+                return IsLockError(number) ? locked(pagePicbase) : failed(number);
+            }
+        }
     }
     const std::string where =
         container ? "(ID = " + id + ") OR (TEMPLATE1 = 'MC" + id + "' COLLATE NOCASE)" : "ID = " + id;

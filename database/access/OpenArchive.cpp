@@ -2,6 +2,7 @@
 
 #include "database/ArchiveFiles.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "support/DurableFiles.h"
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
@@ -136,6 +137,16 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         window.UpdateStatusBar();
         window.SetBusy(false);
         return OpenOutcome::InUse;
+    }
+    // Even the probe opens the main database for writing; through a link
+    // or beside a linked side file it would write outside the folder.
+    if (const std::string bad = NotRegularForWriting(sDatabase); !bad.empty()) {
+        database.NotRegularFileMessage(bad, sDatabase);
+        database.UnlockArchive();
+        window.UpdateMenus();
+        window.UpdateStatusBar();
+        window.SetBusy(false);
+        return OpenOutcome::NotConnected;
     }
     // A compacted file swapped in place of the main database itself may
     // have been cut off midway, so that swap is finished before probing.

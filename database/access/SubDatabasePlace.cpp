@@ -21,11 +21,26 @@ SubDatabaseLocation LocateSubDatabase(const std::string& path, const std::string
 
     // What is written is the file the links lead to; it must lie in the
     // archive folder itself, whatever path led there.
+    // A link is read through, never written through: what it leads to may
+    // be moved or replaced behind the archive's back.
+    if (KindOf(path) == EntryKind::Link) return {};
     std::error_code ec;
     const std::string target = CanonicalPath(path, ec);
     if (!ec && KindOf(target) == EntryKind::RegularFile && EntryLiesIn(target, GetFolderPart(mainPath)))
         return {SubDatabasePlace::Archive};
     return {};
+}
+
+std::string NotRegularForWriting(const std::string& path) {
+    if (KindOf(path) == EntryKind::Link) return path;
+    for (const char* side : {"-journal", "-wal", "-shm"})
+        if (const EntryKind kind = KindOf(path + side); kind != EntryKind::None && kind != EntryKind::RegularFile)
+            return path + side;
+    return {};
+}
+
+bool IsPlainDataFile(const std::string& path) {
+    return KindOf(path) == EntryKind::RegularFile && FileLength(path) > 0 && NotRegularForWriting(path).empty();
 }
 
 std::string ReadOnlyConnectString(const std::string& connectString) {

@@ -26,11 +26,13 @@ engine::ProviderError LastError(const ConnectionPtr& cn) {
 }  // namespace
 
 void CDatabase::AnalyseLargeDocs() {
+    m_largeDocuments = {};
     if (!Connected(m_AdoCnMain)) return;
     const std::string mainPath = MainDatabaseName();
     long pages = 0;
     long average = 0;
     long exceeded = 0;
+    std::vector<long> exceededIds;
 
     // A sub database that cannot be read costs its own rows, not the
     // statistics of all the others.
@@ -79,7 +81,7 @@ void CDatabase::AnalyseLargeDocs() {
             continue;
         }
         // The size is all that is needed: the bytes themselves are never read.
-        sql::Statement* sizes = m_AdoCnPdb->prepared("SELECT length(PICTURE) FROM PICTURES");
+        sql::Statement* sizes = m_AdoCnPdb->prepared("SELECT length(PICTURE), ID FROM PICTURES");
         if (!sizes) {
             skipped(path, LastError(m_AdoCnPdb));
             continue;
@@ -87,7 +89,10 @@ void CDatabase::AnalyseLargeDocs() {
         sql::Step row;
         while ((row = sizes->step()) == sql::Step::Row) {
             const std::int64_t size = sizes->isNull(0) ? 0 : sizes->getInt64(0);
-            if (size > kSizeLimit) ++exceeded;
+            if (size > kSizeLimit) {
+                ++exceeded;
+                exceededIds.push_back(static_cast<long>(sizes->getInt64(1)));
+            }
             if (pages == 0) {
                 average = static_cast<long>(size);
             } else {
@@ -103,6 +108,12 @@ void CDatabase::AnalyseLargeDocs() {
 
     WriteLog(FormatMsg("Size check: %s pages analysed, average size: %s bytes, size limit exceeded: %s times",
                        {pages, average, exceeded}));
+    m_largeDocuments = {true, pages, average, exceeded, std::move(exceededIds)};
+    // The statistics are the whole result of this check: said, not only logged.
+    m_window.MsgBox(FormatMsg(GetResString(287, "%s pagina's geanalyseerd, gemiddelde grootte: %s bytes, "
+                                                "groottegrens (200 KB) overschreden: %s keer."),
+                              {pages, average, exceeded}),
+                    MsgButtons::OK, MsgIcon::Information, GetResString(288, "Grote documenten"));
 }
 
 }  // namespace qx

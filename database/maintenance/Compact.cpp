@@ -15,6 +15,7 @@
 // Before step 3 has begun an open discards the copy; after, it finishes.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/IntentRecord.h"
 #include "support/DurableFiles.h"
 #include "support/Failpoint.h"
@@ -164,7 +165,19 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         return false;
     }
 
+    // An empty file is no database: compacted, it would come back as an
+    // empty one. Nor is a file whose engine side file is a link or no
+    // regular file: the engine would follow it out of the folder.
     const std::int64_t length = FileLength(path);
+    if (length <= 0) {
+        WriteLog("Compact: " + path + " is empty, no database; it is not compacted");
+        return false;
+    }
+    if (const std::string bad = NotRegularForWriting(path); !bad.empty()) {
+        WriteLog("Compact: " + bad + " is a link or no regular file; " + path + " is not compacted");
+        NotRegularFileMessage(bad, path);
+        return false;
+    }
     const std::int64_t available = FolderFreeSpace(folder);
     if (available < length + kCompactReserve) {
         if (m_bShowErrors) {
@@ -237,7 +250,6 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         engine->disableLog();
         return undo("the compacting engine cannot leave out the rows of " + options.leaveOutRowsOf);
     }
-    WriteLog(std::to_string(engine->threadState()));
     const int failed = Failpoint("compact.copying");
     std::int32_t state;
     while ((state = engine->threadState()) == -1) {

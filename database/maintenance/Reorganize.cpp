@@ -4,6 +4,7 @@
 // checks, the list, the compactions around the move and the final phase.
 // The move itself is in ReorganizeMove.cpp.
 #include "database/CDatabase.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/access/FileNames.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -91,6 +92,16 @@ bool CDatabase::Reorganize() {
                 valid = false;
             } else if (!FileExists(standard)) {
                 m_window.MsgBox(FormatMsg(Res(78), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
+                valid = false;
+            } else if (!IsPlainDataFile(standard)) {
+                // Emptied or written through, a link would change a file
+                // elsewhere; an empty file or folder holds no database.
+                WriteLog("Reorganize: '" + standard + "' is a link, no regular file or empty; it is not changed");
+                m_window.MsgBox(FormatMsg(GetResString(289, "De subdatabase '%s' is een koppeling, geen gewoon bestand "
+                                                            "of leeg, en wordt niet gewijzigd. Het reorganiseren wordt "
+                                                            "afgebroken."),
+                                          {standard}),
+                                MsgButtons::OK, MsgIcon::Exclamation, "");
                 valid = false;
             } else {
                 SetFileReadOnly(standard, false);

@@ -16,6 +16,7 @@
 #include "database/maintenance/ReorganizePlan.h"
 
 #include "database/CDatabase.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/access/FileNames.h"
 #include "database/maintenance/NamePlanner.h"
 #include "database/maintenance/ReorganizeBatch.h"
@@ -330,6 +331,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         const std::string standard = SubDatabaseName(mainPath, e.id);
         if (e.stored != standard) refuse(FormatMsg(Res(77), {e.stored, standard}));
         else if (!FileExists(e.read)) refuse(FormatMsg(Res(78), {standard}));
+        else if (!IsPlainDataFile(e.read)) refuse(FormatMsg(Res(289), {standard}));
         else if (StaysReadOnly(e.read)) refuse(FormatMsg(Res(74), {standard}));
         else noteReadOnly(e.read);
         plan.files.push_back({e.stored, FileExists(e.read) ? FileLength(e.read) : 0, 0});

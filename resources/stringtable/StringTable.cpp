@@ -370,6 +370,16 @@ constexpr const char* TextFor(int id) {
     case 244: return "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.";
     case 245: return "Er hoeven geen documenten te worden verplaatst.";
     case 246: return "In totaal %s documenten (%s).";
+    // Files that are links or no regular files, and the large-document statistics.
+    case 285:
+        return "Het bestand '%s' is een koppeling of geen gewoon bestand. '%s' wordt daarom niet geopend om te "
+               "wijzigen en de bewerking stopt.";
+    case 286: return "Geen gewoon bestand...";
+    case 287: return "%s pagina's geanalyseerd, gemiddelde grootte: %s bytes, groottegrens (200 KB) overschreden: %s keer.";
+    case 288: return "Grote documenten";
+    case 289:
+        return "De subdatabase '%s' is een koppeling, geen gewoon bestand of leeg, en wordt niet gewijzigd. Het "
+               "reorganiseren wordt afgebroken.";
     default: return nullptr;
     }
 }
@@ -393,11 +403,11 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
-    case 234: case 237: case 239: case 241: case 242: case 243: case 244:
+    case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289:
         return 1;
-    case 232: case 235: case 236: case 246:
+    case 232: case 235: case 236: case 246: case 285:
         return 2;
-    case 240:
+    case 240: case 287:
         return 3;
     case 238:
         return 4;
@@ -412,7 +422,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 246;
+constexpr int kHighestId = 289;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -456,7 +466,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 172, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 177, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -58,6 +58,27 @@ bool folderWritable(const std::string& path) {
 
 std::atomic<int> g_busyTimeout{5000};
 
+// The file itself when it is a link (live or dangling), else the first of
+// the engine's side files that is anything but a regular file; empty when
+// none. Other kinds of entry under the file's own name are refused by the
+// existence checks that follow. In a report-only run the file's own name is
+// judged by the run's view.
+std::string NotRegularForWriting(const std::string& path) {
+    auto kind = [](const std::string& p) {
+        std::error_code ec;
+        return std::filesystem::symlink_status(p, ec).type();
+    };
+    using std::filesystem::file_type;
+    if (reportonly::Look(path).state == reportonly::Entry::State::Disk && kind(path) == file_type::symlink)
+        return path;
+    for (const char* side : {"-journal", "-wal", "-shm"}) {
+        const std::string p = path + side;
+        const file_type t = kind(p);
+        if (t != file_type::not_found && t != file_type::regular) return p;
+    }
+    return {};
+}
+
 }  // namespace
 
 void SetBusyTimeout(int milliseconds) { g_busyTimeout = milliseconds < 0 ? 0 : milliseconds; }
@@ -96,6 +117,17 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     std::error_code ec;
     const bool exists = seen.state == reportonly::Entry::State::Disk ? std::filesystem::exists(path, ec)
                                                                       : seen.state == reportonly::Entry::State::File;
+    // Writing follows no link and touches no folder or device: the engine
+    // writes through the file's own name and through its side files, so a
+    // link there would carry changes outside the archive folder. Judged by
+    // the entry itself (lstat), before anything is opened.
+    if (mode != OpenMode::ReadOnly) {
+        if (const std::string bad = NotRegularForWriting(path); !bad.empty()) {
+            err = makeError(kNotRegularFile, "'" + bad + "' is a link or no regular file; '" + path +
+                                                 "' is not opened for writing.");
+            return d;
+        }
+    }
     if (mode == OpenMode::Create && exists) {
         err = makeError(kCantOpen, "The file '" + path + "' already exists.");
         return d;

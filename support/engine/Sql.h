@@ -28,6 +28,7 @@ enum EngineCode : int {
     kNoCurrentRow = 1002,      // BOF or EOF, or the row was deleted
     kNotFound = 1003,          // item cannot be found in the collection (unknown field)
     kStreamFailed = 1004,      // the source of a streamed value reported a failure
+    kNotRegularFile = 1005,    // a file to write, or one of its side files, is a link or no regular file
 };
 
 struct Error {

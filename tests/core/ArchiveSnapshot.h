@@ -83,7 +83,10 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
             }
             if (dataOfFile.count(*identity)) continue;
             sql::Error subErr;
-            sql::Database sub = sql::Database::open(path, password, sql::OpenMode::ReadWrite, subErr);
+            // Read through a link, never opened for writing through one.
+            sql::Database sub = sql::Database::open(
+                path, password, KindOf(path) == EntryKind::Link ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite,
+                subErr);
             sql::Statement pictures(sub, "SELECT ID, PICTURE FROM PICTURES WHERE length(PICTURE) > 0");
             if (!pictures.ok()) {
                 s.notes.push_back("sub database " + std::to_string(id) + " (" + path + "): " +

@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <filesystem>
+#include <map>
 #include <set>
 
 using qx::test::ArchiveBuilder;
@@ -94,6 +96,70 @@ TEST(CliRemove, RemovesTheNamedDocumentsAndNothingElse) {
     }
 }
 
+TEST(CliRemove, RefusesAFolderAndKeepsEverythingInIt) {
+    TempDir dir;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3});
+    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (5, 1, -1, 'Sub')");
+    a.exec("UPDATE FOLDERS SET PARENT = 5 WHERE ID = 3");
+    const auto before = qx::test::TakeSnapshot(a.main);
+    struct Case { const char* name; std::string ids; int exit; } cases[] = {
+        {"the top folder", "1", 4},
+        {"a folder within it", "5", 4},
+        {"a folder beside a document (whose question is refused)", "5 2", 32},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = RunCli("remove " + ShellQuote(a.main) + " " + c.ids + " --no", dir);
+        EXPECT_EQ(r.exit, c.exit) << c.name << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(c.ids.substr(0, 1) + " is a folder, not a document"), std::string::npos)
+            << c.name << "\n" << r.err;
+        const auto after = qx::test::TakeSnapshot(a.main);
+        EXPECT_EQ(after.parents, before.parents) << c.name;
+        EXPECT_EQ(after.documents, before.documents) << c.name;
+    }
+}
+
+// A multipage document whose own sub database is gone: its pages go with
+// it, each with the data row its DATABASEID points to, and nothing else.
+TEST(CliRemove, RemovesAMultipageDocumentsPagesWithTheirOwnDataRows) {
+    struct Case {
+        const char* name;
+        bool strayUnderPageId;  // sub database 1 also holds a row no document refers to, under page 11's ID
+    } cases[] = {
+        {"pages in other sub databases", false},
+        {"a row under a page's ID in another sub database stays", true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ArchiveBuilder a(dir.path());
+        a.sub(1, {2}).sub(2, {4}).sub(3, {10});
+        a.exec("UPDATE FOLDERS SET TEMPLATE1 = 'MP' WHERE ID = 10");
+        a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID, TEMPLATE1) VALUES "
+               "(11, 1, 0, '', 2, 'MC10'), (12, 1, 0, '', 1, 'mc10')");
+        a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (11, x'0B0B0B')");
+        a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (12, x'0C0C0C')");
+        if (c.strayUnderPageId) a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (11, x'0909')");
+        std::filesystem::remove(qx::SubDatabaseName(a.main, 3));
+        const auto before = qx::test::TakeSnapshot(a.main);
+
+        const CliRun r = RunCli("remove " + ShellQuote(a.main) + " 10 --yes", dir);
+        EXPECT_EQ(r.exit, 0) << c.name << "\n" << r.out << r.err;
+
+        const auto after = qx::test::TakeSnapshot(a.main);
+        std::set<long> rows = RowIds(before);
+        for (long id : {10, 11, 12}) rows.erase(id);
+        EXPECT_EQ(RowIds(after), rows) << c.name;
+        auto data = before.dataRows;
+        for (const auto& row : before.dataRows)
+            if ((row.first == 11 && !c.strayUnderPageId) || row.first == 12 ||
+                (row.first == 11 && row.second != qx::test::snapshot_detail::Sha256(std::string("\x09\x09"))))
+                data.erase(row);
+        EXPECT_EQ(after.dataRows, data) << c.name;
+        EXPECT_EQ(after.documents, (std::map<long, std::string>{{2, before.documents.at(2)}, {4, before.documents.at(4)}}))
+            << c.name;
+    }
+}
+
 TEST(CliRemove, RefusesBadArguments) {
     TempDir dir;
     ArchiveBuilder a(dir.path());
@@ -126,6 +192,9 @@ TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
     static const QRegularExpression row(R"(^\| `([^`]+)` \|)", QRegularExpression::MultilineOption);
     for (auto it = row.globalMatch(section); it.hasNext();) documented << it.next().captured(1);
     documented.sort();
+    // A number that is no document gets no record: only these keys.
+    const std::string notFoundKeys = "archive folder found id";
+    documented.removeAll("folder");
     const std::string keys = documented.join(' ').toStdString();
 
     TempDir dir;
@@ -143,7 +212,8 @@ TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
         {"linked document", "3", 0, true, 0, ""},
         {"with a code", "3 --code 8", 0, true, 8, qx::FormatMsg(qx::GetResString(51, ""))},
         {"unknown code", "3 --code 4", 0, true, 4, qx::FormatMsg(qx::GetResString(60, ""), {"4"})},
-        {"no such document", "77", 4, false, 1, qx::FormatMsg(qx::GetResString(39, ""))},
+        {"no such document", "77", 4, false, 0, ""},
+        {"a folder", "1", 4, false, 0, ""},
     };
     for (const Case& c : cases) {
         // One case writes its JSON to a file; the text then goes to standard output.
@@ -156,8 +226,17 @@ TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
         QJsonParseError error;
         const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(written), &error).object();
         ASSERT_EQ(error.error, QJsonParseError::NoError) << c.name << "\n" << written;
-        EXPECT_EQ(json.keys().join(' ').toStdString(), keys) << c.name;
+        EXPECT_EQ(json.keys().join(' ').toStdString(), c.found ? keys : notFoundKeys) << c.name;
         EXPECT_EQ(json["found"].toBool(), c.found) << c.name;
+        if (!c.found) {
+            // Said as what it is, with nothing made up beside it.
+            const bool folder = c.args == "1";
+            EXPECT_EQ(json["folder"].toBool(), folder) << c.name;
+            EXPECT_NE(text.find(folder ? "1 is a folder" : "no document 77"), std::string::npos) << c.name << text;
+            EXPECT_EQ(text.find("explanation   "), std::string::npos) << c.name << "\n" << text;
+            EXPECT_EQ(text.find("code          "), std::string::npos) << c.name << "\n" << text;
+            continue;
+        }
         EXPECT_EQ(json["code"].toInteger(), c.code) << c.name;
         if (c.explanation.empty()) {
             EXPECT_TRUE(json["explanation"].isNull()) << c.name;

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 using namespace qx;
@@ -182,6 +183,10 @@ TEST_F(Compact, CompactAllCompactsEverySubDatabaseAndTheMainDatabaseAndReconnect
         EXPECT_NE(Log().find("Compact: " + f + " compacted successfully"), std::string::npos) << f;
     EXPECT_EQ(Slurp(OmdName(a->main)), omd) << "the OCR database is not part of it";
     EXPECT_EQ(TakeSnapshot(a->main).documents, before.documents);
+    // Each copy is logged by the engine, with no stray state number after it.
+    const std::string log = "\n" + Log();
+    EXPECT_NE(log.find("Compact engine: copying"), std::string::npos) << log;
+    EXPECT_EQ(log.find("\n-1\r\n"), std::string::npos) << log;
 }
 
 // The free space needed is the file's length and 50 MiB: exactly that is
@@ -260,6 +265,41 @@ TEST_F(Compact, WhatCannotBeCompactedIsLeftAloneWithALogLine) {
         was.erase("Kantoor.log");
         EXPECT_EQ(now, was) << c.name;
         SetStringLibraryFolder("");
+    }
+}
+
+// An entry that is no database file, or whose engine side file leads out of
+// the folder, is never compacted into a database: it stays as it was.
+TEST_F(Compact, AnEmptyFileALinkOrAnOddSideFileIsNeverCompacted) {
+    namespace fs = std::filesystem;
+    TempDir away;
+    struct Case {
+        const char* name;
+        std::function<std::string()> plant;  // the file to compact
+        std::string logLine;
+    } cases[] = {
+        {"its journal a dangling link",
+         [&] { return fs::create_symlink(away.file("j"), Sub(1) + "-journal"), Sub(1); },
+         "-journal is a link or no regular file"},
+        {"its write-ahead file a folder", [&] { return fs::create_directory(Sub(1) + "-wal"), Sub(1); },
+         "-wal is a link or no regular file"},
+        {"an empty file", [&] { return fs::resize_file(Sub(2), 0), Sub(2); }, "is empty, no database"},
+        {"a link to a sub database of the folder",
+         [&] { return fs::remove(Sub(2)), fs::create_symlink(Sub(1), Sub(2)), Sub(2); },
+         "is not a file in the archive folder"},
+    };
+    for (const Case& c : cases) {
+        const std::string file = c.plant();
+        const std::string bytes = Slurp(file), first = Slurp(Sub(1));
+        const auto kind = KindOf(file);
+        EXPECT_FALSE(db->CompactSingle(file, a->password)) << c.name;
+        EXPECT_NE(Log().find(c.logLine), std::string::npos) << c.name << "\n" << Log();
+        EXPECT_EQ(KindOf(file), kind) << c.name;
+        EXPECT_EQ(Slurp(file), bytes) << c.name;
+        EXPECT_EQ(Slurp(Sub(1)), first) << c.name;
+        EXPECT_TRUE(fs::is_empty(away.path())) << c.name;
+        EXPECT_EQ(KindOf(IntentName(a->main)), EntryKind::None) << c.name;
+        for (const char* side : {"-journal", "-wal"}) fs::remove(Sub(1) + side);
     }
 }
 

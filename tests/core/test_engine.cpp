@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <set>
 
@@ -152,6 +153,67 @@ TEST(Connection, OpensOnlyWithTheRightPasswordAndNeverAForeignFile) {
     EXPECT_TRUE(dao.testQuery("SELECT * FROM FOLDERS WHERE ID IS NULL"));
     EXPECT_FALSE(dao.testQuery("SELECT * FROM trash WHERE id IS NULL"));
     EXPECT_FALSE(DaoDatabase().open(keyed, ";PWD=\u00a9Pendrawix"));
+}
+
+// Opened for writing, a file is judged by its own entry and those of its
+// side files: a link there (live or dangling) or a side file that is no
+// regular file would carry the engine's writes elsewhere. Reading through a
+// link stays possible.
+TEST(Connection, NeverOpensForWritingThroughALinkOrBesideAnOddSideFile) {
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& file, const std::string& away)> plant;
+        bool readOnly;   // opened with Mode=Read
+        bool opens;
+    } cases[] = {
+        {"the file a link to a database elsewhere",
+         [](const std::string& f, const std::string& away) { fs::rename(f, away + "/real.dat"), fs::create_symlink(away + "/real.dat", f); },
+         false, false},
+        {"the same, read only",
+         [](const std::string& f, const std::string& away) { fs::rename(f, away + "/real.dat"), fs::create_symlink(away + "/real.dat", f); },
+         true, true},
+        {"its journal a dangling link",
+         [](const std::string& f, const std::string& away) { fs::create_symlink(away + "/journal", f + "-journal"); },
+         false, false},
+        {"its journal a link to a file",
+         [](const std::string& f, const std::string& away) {
+             qx::test::WriteFile(away + "/journal", ""), fs::create_symlink(away + "/journal", f + "-journal");
+         },
+         false, false},
+        {"its write-ahead file a folder", [](const std::string& f, const std::string&) { fs::create_directory(f + "-wal"); },
+         false, false},
+        {"its shared-memory file a dangling link",
+         [](const std::string& f, const std::string& away) { fs::create_symlink(away + "/shm", f + "-shm"); }, false,
+         false},
+        {"an empty regular journal beside it", [](const std::string& f, const std::string&) { qx::test::WriteFile(f + "-journal", ""); },
+         false, true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        fs::create_directory(dir.file("away"));
+        const std::string file = dir.file("main.dat");
+        MakeArchiveFile(file, kPwd);
+        c.plant(file, dir.file("away"));
+        const auto away = qx::test::FolderBytes(dir.file("away"));
+        Connection cn;
+        EXPECT_EQ(cn.open((c.readOnly ? "Mode=Read;" : "") + Cs(file, kPwd)), c.opens) << c.name;
+        if (!c.opens) {
+            ASSERT_EQ(cn.errors().size(), 1u) << c.name;
+            EXPECT_EQ(cn.errors()[0].number, sql::kNotRegularFile) << c.name << ": " << cn.errors()[0].description;
+        } else if (!c.readOnly) {
+            EXPECT_TRUE(cn.execute("CREATE TABLE T (X INTEGER)").has_value()) << c.name;
+        }
+        cn.close();
+        EXPECT_EQ(qx::test::FolderBytes(dir.file("away")), away) << c.name;
+    }
+    // Nor is a new file created at a link's end.
+    TempDir dir;
+    std::filesystem::create_symlink(dir.file("elsewhere.dat"), dir.file("new.dat"));
+    sql::Error err;
+    EXPECT_FALSE(CreateDatabaseFile(dir.file("new.dat"), kPwd, err).isOpen());
+    EXPECT_EQ(err.code, sql::kNotRegularFile) << err.message;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere.dat")));
 }
 
 TEST(Connection, ReportsDataSourceCatalogAndRecordsAffected) {

@@ -3,6 +3,9 @@
 // and the outcome, counts and notices tell a script what happened.
 #include "database/CheckCommand.h"
 #include "database/checks/ResultCodes.h"
+#include "database/access/FileNames.h"
+#include "database/access/Schema.h"
+#include "support/engine/Connection.h"
 #include "support/TextResources.h"
 #include "tests/core/CliRunner.h"
 #include "tools/sample/SampleArchive.h"
@@ -125,6 +128,34 @@ QJsonObject Parse(const std::string& text) {
 }
 
 }  // namespace
+
+// The large-documents check carries its statistics, every documented key
+// with its type, and the IDs over the limit.
+TEST(Json, LargeDocumentsCheckWritesItsStatistics) {
+    TempDir dir;
+    const SampleManifest m = Sample(dir, {});
+    const std::string sub = qx::SubDatabaseName(m.mainDatabase, 1);
+    {
+        sql::Error err;
+        sql::Database db = sql::Database::open(sub, engine::PasswordBytes(PasswordForGeneration(m.generation)),
+                                               sql::OpenMode::ReadWrite, err);
+        ASSERT_TRUE(db.isOpen()) << err.message;
+        ASSERT_TRUE(db.exec("UPDATE PICTURES SET PICTURE = zeroblob(204801) WHERE ID = (SELECT MIN(ID) FROM PICTURES)",
+                            &err)) << err.message;
+    }
+    const CliRun r = RunCli("check --large-documents '" + m.mainDatabase + "' --json -", dir);
+    const QJsonObject json = Parse(r.out);
+    const QJsonObject large = json["large_documents"].toObject();
+    const auto schema = DocumentedKeys("## `large_documents` of");
+    std::map<std::string, std::string> written;
+    for (auto it = large.begin(); it != large.end(); ++it) written[it.key().toStdString()] = TypeOf(it.value());
+    EXPECT_EQ(written, schema);
+    EXPECT_EQ(large["exceeded"].toInteger(), 1);
+    EXPECT_EQ(large["exceeded_ids"].toArray().size(), 1);
+    EXPECT_GT(large["pages"].toInteger(), 1);
+    // Shown on the terminal too, not only logged.
+    EXPECT_NE(r.err.find("geanalyseerd"), std::string::npos) << r.err;
+}
 
 TEST(Json, CheckWritesEveryDocumentedKeyWithItsType) {
     TempDir dir;

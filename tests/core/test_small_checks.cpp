@@ -46,8 +46,10 @@ protected:
         return With([&](CDatabase& db) {
             db.m_bShowErrors = showErrors;
             CDatabaseTestAccess::AnalyseLargeDocs(db);
+            stats = db.m_largeDocuments;
         }, &b);
     }
+    CDatabase::LargeDocumentStats stats;
     // Document id in sub database n with data of `size` bytes (-1: Null).
     static void Doc(ArchiveBuilder& b, long n, long id, long size) {
         b.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (" + std::to_string(id) +
@@ -70,13 +72,15 @@ TEST_F(SmallChecks, LargeDocumentsRunningAverageAndLimit) {
         const char* name;
         std::vector<long> sizes;  // -1 = Null data
         long average, exceeded;
+        std::vector<long> over;   // document IDs (10 + index) over the limit
     } cases[] = {
-        {"average kept whole after every row (100, 150, 233)", {100, 200, 400}, 233, 0},
-        {"exactly the limit is not over it", {204800, 204800}, 204800, 0},
-        {"halves go to the even neighbour", {204800, 204801}, 204800, 1},
-        {"halves go to the even neighbour, upwards", {3, 4}, 4, 0},
-        {"empty and Null data count as pages of size 0", {0, -1, 300}, 100, 0},
-        {"no stored documents", {}, 0, 0},
+        {"average kept whole after every row (100, 150, 233)", {100, 200, 400}, 233, 0, {}},
+        {"exactly the limit is not over it", {204800, 204800}, 204800, 0, {}},
+        {"halves go to the even neighbour", {204800, 204801}, 204800, 1, {11}},
+        {"halves go to the even neighbour, upwards", {3, 4}, 4, 0, {}},
+        {"empty and Null data count as pages of size 0", {0, -1, 300}, 100, 0, {}},
+        {"no stored documents", {}, 0, 0, {}},
+        {"over the limit in both sub databases", {300000, 1, 204801, 5}, 126202, 2, {10, 12}},
     };
     for (const Case& c : cases) {
         TempDir d;
@@ -84,9 +88,20 @@ TEST_F(SmallChecks, LargeDocumentsRunningAverageAndLimit) {
         b.sub(1, {}).sub(2, {});
         // Spread over two sub databases: the average runs on across them.
         for (size_t i = 0; i < c.sizes.size(); ++i) Doc(b, i < c.sizes.size() / 2 ? 1 : 2, 10 + i, c.sizes[i]);
+        window.boxes.clear();
         const auto log = Large(b);
         ASSERT_FALSE(log.empty()) << c.name;
         EXPECT_EQ(log.back(), Stats(c.sizes.size(), c.average, c.exceeded)) << c.name;
+        // The statistics are shown as well, and kept for the JSON.
+        ASSERT_EQ(window.boxes.size(), 1u) << c.name;
+        EXPECT_EQ(window.boxes[0].text,
+                  FormatMsg(GetResString(287, ""), {static_cast<long>(c.sizes.size()), c.average, c.exceeded}))
+            << c.name;
+        EXPECT_TRUE(stats.measured) << c.name;
+        EXPECT_EQ(stats.pages, static_cast<long>(c.sizes.size())) << c.name;
+        EXPECT_EQ(stats.average, c.average) << c.name;
+        EXPECT_EQ(stats.exceeded, c.exceeded) << c.name;
+        EXPECT_EQ(stats.exceededIds, c.over) << c.name;
     }
 }
 
@@ -125,7 +140,7 @@ TEST_F(SmallChecks, LargeDocumentsSkipMissingUnreadableAndUnreferencedSubDatabas
             }
         EXPECT_EQ(missing, expected) << "showErrors " << showErrors;
         if (!showErrors) {
-            EXPECT_EQ(window.boxes.size(), 2u) << "missing files are shown even with errors off";
+            EXPECT_EQ(window.boxes.size(), 3u) << "missing files are shown even with errors off, then the statistics";
         }
     }
 }
