@@ -218,6 +218,22 @@ bool CDatabase::RemoveDoc(long& nId) {
             std::string pagePicbase;
             long pageRef = page;
             const short pageStatus = OpenPicbase(pageRef, &pagePicbase);
+            if (pageStatus == 512 && !pagePicbase.empty()) {
+                // As for the document itself: a page's data row is only
+                // given up when its sub database is really damaged.
+                switch (ReopenSubDatabase(GetFolderPart(MainDatabaseName()) + PathSeparator() + pagePicbase)) {
+                case Reopened::Locked: return locked(pagePicbase);
+                case Reopened::NotRegular:
+                    WriteLog(id + " - Not removed: sub database '" + pagePicbase + "' of page " + pageId +
+                             " or one of its side files is a link or no regular file");
+                    return false;
+                case Reopened::Opens:
+                    WriteLog(id + " - Not removed: sub database '" + pagePicbase + "' of page " + pageId +
+                             " did not open at first; try again");
+                    return false;
+                case Reopened::Damaged: break;
+                }
+            }
             if (pageStatus != 0 || !Connected(m_AdoCnPdb)) {
                 WriteLog(id + " - Data row of page " + pageId + " not removed: sub database '" + pagePicbase +
                          "' could not be opened (" + std::to_string(pageStatus) + ")");

@@ -125,9 +125,11 @@ TEST(CliRemove, RemovesAMultipageDocumentsPagesWithTheirOwnDataRows) {
     struct Case {
         const char* name;
         bool strayUnderPageId;  // sub database 1 also holds a row no document refers to, under page 11's ID
+        bool pageJournalLink;   // page 11's sub database has a dangling link for a journal: nothing is removed
     } cases[] = {
-        {"pages in other sub databases", false},
-        {"a row under a page's ID in another sub database stays", true},
+        {"pages in other sub databases", false, false},
+        {"a row under a page's ID in another sub database stays", true, false},
+        {"a page's sub database not to be written: nothing removed", false, true},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -141,10 +143,20 @@ TEST(CliRemove, RemovesAMultipageDocumentsPagesWithTheirOwnDataRows) {
         if (c.strayUnderPageId) a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (11, x'0909')");
         std::filesystem::remove(qx::SubDatabaseName(a.main, 3));
         const auto before = qx::test::TakeSnapshot(a.main);
+        const std::string journal = qx::SubDatabaseName(a.main, 2) + "-journal";
+        if (c.pageJournalLink) std::filesystem::create_symlink(dir.file("elsewhere"), journal);
 
         const CliRun r = RunCli("remove " + ShellQuote(a.main) + " 10 --yes", dir);
-        EXPECT_EQ(r.exit, 0) << c.name << "\n" << r.out << r.err;
+        EXPECT_EQ(r.exit, c.pageJournalLink ? 4 : 0) << c.name << "\n" << r.out << r.err;
 
+        if (c.pageJournalLink) {
+            EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere"))) << c.name;
+            std::filesystem::remove(journal);
+            const auto after = qx::test::TakeSnapshot(a.main);
+            EXPECT_EQ(after.parents, before.parents) << c.name;
+            EXPECT_EQ(after.dataRows, before.dataRows) << c.name;
+            continue;
+        }
         const auto after = qx::test::TakeSnapshot(a.main);
         std::set<long> rows = RowIds(before);
         for (long id : {10, 11, 12}) rows.erase(id);
