@@ -221,7 +221,7 @@ std::vector<std::string> WorkFilesIn(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(folder)) {
         const std::string name = e.path().filename().string();
-        for (const char* tail : {".compacted", ".uncompacted", ".intent"})
+        for (const char* tail : {".compacted", ".uncompacted", ".intent", "-journal"})
             if (name.size() >= std::strlen(tail) && name.compare(name.size() - std::strlen(tail), std::string::npos,
                                                                  tail) == 0)
                 found.push_back(name);
