@@ -92,8 +92,10 @@ public:
                    "                    the bytes of two rows that share an ID)\n"
                    "  --json            with --plan: the plan as JSON (keys: docs/json.md)\n"
                    "\n"
-                   "Exit codes: 0 reorganized, 8 not opened or stopped on an error (see the\n"
-                   "log), 16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
+                   "Exit codes: 0 reorganized, 8 not opened, refused (the message is printed:\n"
+                   "a sub database not found or not under its standard name, too little free\n"
+                   "space) or stopped on an error, a failed compaction included (see the log),\n"
+                   "16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
                    "being moved are finished, the rest stay where they are).\n",
                    to);
     }
