@@ -41,6 +41,14 @@ QJsonObject PlanJson(const std::string& archive, const ReorganizePlan& plan) {
                                       {"new_id", static_cast<qint64>(r.newId)},
                                       {"to", Q(r.to)}});
     for (const auto& [path, aside] : plan.setAside) setAside.append(QJsonObject{{"path", Q(path)}, {"as", Q(aside)}});
+    QJsonArray renumberedAtEnd, setAsideAtEnd;
+    for (const ReorganizePlan::Renumbered& r : plan.renumberedAtEnd)
+        renumberedAtEnd.append(QJsonObject{{"old_id", static_cast<qint64>(r.oldId)},
+                                           {"from", Q(r.from)},
+                                           {"new_id", static_cast<qint64>(r.newId)},
+                                           {"to", Q(r.to)}});
+    for (const auto& [path, aside] : plan.setAsideAtEnd)
+        setAsideAtEnd.append(QJsonObject{{"path", Q(path)}, {"as", Q(aside)}});
     for (const std::string& path : plan.readOnly) readOnly.append(Q(path));
     return QJsonObject{{"archive", Q(archive)},
                        {"refusal", plan.refusal.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Q(plan.refusal))},
@@ -55,6 +63,8 @@ QJsonObject PlanJson(const std::string& archive, const ReorganizePlan& plan) {
                        {"unreferenced_skipped", static_cast<qint64>(plan.unreferencedSkipped)},
                        {"unreferenced_repaired", static_cast<qint64>(plan.unreferencedRepaired)},
                        {"retired", retired},
+                       {"renumbered_at_end", renumberedAtEnd},
+                       {"set_aside_at_end", setAsideAtEnd},
                        {"files", files},
                        {"page_tolerance", plan.pageTolerance}};
 }
@@ -78,11 +88,14 @@ public:
                    "  --dry-run         tell what a run would do; change nothing\n"
                    "  --plan            print what a run started now would do (moves, retired\n"
                    "                    files, sizes afterwards); asks nothing, changes nothing,\n"
-                   "                    reads only the lengths of the stored documents\n"
+                   "                    reads only the lengths of the stored documents (and\n"
+                   "                    the bytes of two rows that share an ID)\n"
                    "  --json            with --plan: the plan as JSON (keys: docs/json.md)\n"
                    "\n"
-                   "Exit codes: 0 reorganized, 8 not opened or stopped on an error (see the\n"
-                   "log), 16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
+                   "Exit codes: 0 reorganized, 8 not opened, refused (the message is printed:\n"
+                   "a sub database not found or not under its standard name, too little free\n"
+                   "space) or stopped on an error, a failed compaction included (see the log),\n"
+                   "16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
                    "being moved are finished, the rest stay where they are).\n",
                    to);
     }

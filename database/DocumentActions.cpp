@@ -66,6 +66,12 @@ std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std:
         return FormatMsg(GetResString(40, kNoResource), {sSubDatabase, folder});
     }
     case 8: return plain(51);
+    case 16:
+        return FormatMsg(GetResString(281, "In de subdatabase '%s' staan gegevens onder het nummer van dit document, "
+                                           "terwijl het document naar een andere subdatabase verwijst. Het document "
+                                           "houdt zijn eigen gegevens; bij het reorganiseren worden deze gegevens een "
+                                           "apart document ('Fixed')."),
+                         {sSubDatabase});
     case 32: return plain(41);
     case 64: return plain(42);
     case 128: return plain(48);

@@ -1,4 +1,5 @@
 #include "database/access/OpenArchive.h"
+#include "database/maintenance/LeftoverJournals.h"
 
 #include "database/ArchiveFiles.h"
 #include "database/access/FileNames.h"
@@ -214,6 +215,9 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
                                           : !chosen.empty() ? chosen
                                                             : LogFileNameFor(sDatabase);
             WriteLog("Connected to " + sDatabase);
+            // Before an interrupted change is finished and before any sub
+            // database is listed, renumbered or set aside.
+            if (!database.DryRun() && chosenRole.empty()) RollBackLeftoverJournals(sDatabase, password);
             // A table or column every check reads is missing: the archive is
             // damaged, and no check of it could come out clean.
             std::string readError;

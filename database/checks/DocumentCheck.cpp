@@ -324,7 +324,11 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
 void CDatabase::DataSizes::Sizes::index() {
     dense.clear();
     if (rows.empty()) return;
-    const std::int64_t span = rows.back().first - rows.front().first + 1;
+    // IDs may span the whole 64-bit range: the span is taken without
+    // overflow, and one that does not fit keeps the search.
+    std::int64_t span = 0;
+    if (__builtin_sub_overflow(rows.back().first, rows.front().first, &span) || span == INT64_MAX) return;
+    ++span;
     // Documents spread over many sub databases leave gaps in each one's IDs;
     // up to 16 slots per row (64 bytes) still costs less than the search.
     if (span <= 0 || span > 16 * static_cast<std::int64_t>(rows.size()) + 4096) return;
@@ -339,8 +343,8 @@ void CDatabase::DataSizes::Sizes::index() {
 
 std::optional<std::int64_t> CDatabase::DataSizes::Sizes::find(long id) const {
     if (!dense.empty()) {
-        const std::int64_t at = id - base;
-        if (at < 0 || at >= static_cast<std::int64_t>(dense.size()) || dense[static_cast<size_t>(at)] < 0)
+        std::int64_t at = 0;
+        if (__builtin_sub_overflow(static_cast<std::int64_t>(id), base, &at) || at < 0 || at >= static_cast<std::int64_t>(dense.size()) || dense[static_cast<size_t>(at)] < 0)
             return std::nullopt;
         return dense[static_cast<size_t>(at)];
     }

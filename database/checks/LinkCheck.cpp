@@ -17,6 +17,32 @@
 
 namespace qx {
 
+namespace {
+
+// The length of the data of document `id` in sub database `databaseId`;
+// nothing when it has no row there or the row cannot be read.
+std::optional<std::int64_t> OwnDataLength(CDatabase& database, long databaseId, long id) {
+    sql::Statement* find = database.m_AdoCnMain->prepared("SELECT DATABASE FROM DATABASES WHERE ID = ?");
+    if (!find) return std::nullopt;
+    find->bind(1, static_cast<std::int64_t>(databaseId));
+    const bool listed = find->step() == sql::Step::Row && !find->isNull(0);
+    const std::string path = listed ? find->getText(0) : std::string();
+    find->reset();
+    if (!listed) return std::nullopt;
+    const SubDatabaseLocation location = LocateSubDatabase(path, database.MainDatabaseName());
+    if (location.place == SubDatabasePlace::OwnFile) return std::nullopt;
+    // Only ever read: the file may lie outside the archive.
+    engine::Connection cn;
+    if (!cn.open(ReadOnlyConnectString(CDatabase::ConnectString(path, Settings::Get().DatabasePassword))))
+        return std::nullopt;
+    sql::Statement row(cn.database(), "SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
+    row.bind(1, static_cast<std::int64_t>(id));
+    if (row.step() != sql::Step::Row) return std::nullopt;
+    return row.isNull(0) ? 0 : row.getInt64(0);
+}
+
+}  // namespace
+
 void CDatabase::AnalyseLinkTo() {
     m_bLinkCheckCancelled = false;
     if (!Connected(m_AdoCnMain)) return;
@@ -191,6 +217,15 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
         }
         WriteLog(std::to_string(id) + " - Empty unreferenced document detected: deleting");
         if (!data.deleteCurrent()) trap(data.lastError());
+        return;
+    }
+    // A row with data in a sub database the document is not linked to, while
+    // the document's own sub database holds its data, is not the document's:
+    // its bytes belong to no document. It is reported, never moved onto the
+    // document; a reorganize makes it a document of its own.
+    if (size > 0 && linkedTo != databaseId && OwnDataLength(*this, linkedTo, id).value_or(0) > 0) {
+        WriteLog(std::to_string(id) + " - Unreferenced data with the ID of a document of another sub database");
+        ReportResult(id, ResultStrayDuplicate, path, name, virtualPath);
         return;
     }
     if (size == 0) {

@@ -24,6 +24,8 @@ constexpr CodeText kCodes[] = {
     {ResultPdbDamaged, "ResultPdbDamaged", "Sub databese is damaged (", true, 88, "Resources not found"},
     {ResultPdbNotFound, "ResultPdbNotFound", "Sub databse found (", true, 103, "Niet gevonden"},
     {ResultBadLink, "ResultBadLink", "Bad link to document", false, 88, "Resources not found"},
+    {ResultStrayDuplicate, "ResultStrayDuplicate",
+     "Unreferenced data with this document's ID in another sub database (", true, 280, "Dubbel nummer"},
     {ResultPdbLinkError, "ResultPdbLinkError", "Error linking sub database (", true, 88, "Resources not found"},
     {ResultDatabaseError, "ResultDatabaseError", "Database error:", false, 88, "Resources not found"},
     {ResultEmptyDocument, "ResultEmptyDocument", "Empty document", false, 88, "Resources not found"},

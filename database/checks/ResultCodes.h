@@ -7,6 +7,9 @@ enum ResultCode : short {
     ResultPdbDamaged = 1,
     ResultPdbNotFound = 2,
     ResultBadLink = 8,
+    // A row with data under a document's ID in a sub database the document is
+    // not linked to: the document keeps its own row, this one belongs to none.
+    ResultStrayDuplicate = 16,
     ResultPdbLinkError = 32,
     ResultDatabaseError = 64,
     ResultEmptyDocument = 128,

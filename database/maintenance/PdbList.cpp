@@ -171,6 +171,18 @@ bool CDatabase::RetiredFileBelongsTo(const std::string& sRetired, long nNumber) 
     return found * 2 > ids.size();
 }
 
+namespace {
+
+// Whether no document refers to sub database `id`: false also when that
+// cannot be read.
+bool NoDocumentIn(sql::Database& main, long id) {
+    sql::Statement st(main, "SELECT 1 FROM FOLDERS WHERE NOT ISFOLDER AND DATABASEID = ? LIMIT 1");
+    st.bind(1, static_cast<std::int64_t>(id));
+    return st.step() == sql::Step::Done;
+}
+
+}  // namespace
+
 bool CDatabase::ManagePdbList(ListId list) {
     if (!Connected(m_AdoCnMain)) return false;
     m_window.ListClear(list);
@@ -256,6 +268,10 @@ bool CDatabase::ManagePdbList(ListId list) {
         return set->run() || failed("updating sub database " + std::to_string(id), set->error());
     };
     const std::string mainTitle = WithoutExtension(GetFileNamePart(mainPath));
+    auto setAsideUnused = [&](long id, const std::string& retired) {
+        return KindOf(retired) == EntryKind::RegularFile && IsArchiveSubDatabase(retired) &&
+               NoDocumentIn(m_AdoCnMain->database(), id);
+    };
     for (; !rows.eof(); rows.moveNext()) {
         const long id = rows.value("ID").toLong();
         const std::string p = SubDatabaseName(mainPath, id);
@@ -291,6 +307,11 @@ bool CDatabase::ManagePdbList(ListId list) {
         if (FileExists(s)) {
             m_window.ListAdd(list, ListRow{"PDB" + std::to_string(id), s, {GetResString(81, "Resources not found")},
                                            0, true});
+        } else if (setAsideUnused(id, retired)) {
+            // A change that emptied it set it aside on purpose (a reorganize
+            // cut off before it dropped the row): nothing is missing.
+            WriteLog("Sub database " + std::to_string(id) + " was emptied and set aside as '" + retired +
+                     "'; no document refers to it");
         } else {
             m_window.MsgBox(FormatMsg(GetResString(80, "Resources not found"), {mainTitle, s, p}), MsgButtons::OK,
                             MsgIcon::Exclamation, GetResString(86, "Resources not found"));

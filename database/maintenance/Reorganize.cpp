@@ -40,9 +40,16 @@ bool CDatabase::Reorganize() {
         WriteLog("Reorganize: " + e.message + " (" + std::to_string(e.code) + ")");
     };
 
+    // Every way the run ends before it is done leaves its reason here, so
+    // that no caller takes a stop for success.
+    auto refuse = [this](const std::string& text) {
+        if (m_sReorganizeStop.empty()) m_sReorganizeStop = "checking the archive: " + text;
+        WriteLog("Reorganize: " + text);
+    };
     if (FolderFreeSpace(folder) < kReorganizeFreeSpace) {
         std::string root = DriveRoot(mainPath);
         if (root.empty()) root = folder;
+        refuse(FormatMsg(Res(76), {root}));
         m_window.MsgBox(FormatMsg(Res(76), {root}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
         return false;
     }
@@ -80,6 +87,7 @@ bool CDatabase::Reorganize() {
         engine::Recordset rs;
         if (!rs.open("SELECT * FROM DATABASES ORDER BY ID ASC", *m_AdoCnMain, engine::CursorMode::Lookup)) {
             logError(rs.lastError());
+            refuse("the list of sub databases cannot be read: " + rs.lastError().message);
             valid = false;
         }
         result = valid && !rs.eof();
@@ -88,9 +96,11 @@ bool CDatabase::Reorganize() {
             const std::string stored = NullToStr(rs.value("DATABASE"));
             const std::string standard = SubDatabaseName(mainPath, id);
             if (stored != standard) {
+                refuse(FormatMsg(Res(77), {stored, standard}));
                 m_window.MsgBox(FormatMsg(Res(77), {stored, standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
                 valid = false;
             } else if (!FileExists(standard)) {
+                refuse(FormatMsg(Res(78), {standard}));
                 m_window.MsgBox(FormatMsg(Res(78), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
                 valid = false;
             } else if (!IsPlainDataFile(standard)) {
@@ -106,6 +116,7 @@ bool CDatabase::Reorganize() {
             } else {
                 SetFileReadOnly(standard, false);
                 if (IsFileReadOnly(standard)) {
+                    refuse(FormatMsg(Res(74), {standard}));
                     m_window.MsgBox(FormatMsg(Res(74), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
                     valid = false;
                 } else {
@@ -115,13 +126,24 @@ bool CDatabase::Reorganize() {
         }
     }
     m_window.DoEvents();
-    if (valid && !MayChangeMain("The archive is not reorganized")) valid = false;
+    if (valid && !MayChangeMain("The archive is not reorganized")) {
+        refuse("the main database may not be changed now (see the log)");
+        valid = false;
+    }
 
+    // The run goes on without a compaction that failed, but it does not end as done.
+    auto notCompacted = [&](const std::string& path) {
+        WriteLog("Reorganize: '" + path + "' was not compacted (see above); the run goes on");
+        if (m_sReorganizeStop.empty()) m_sReorganizeStop = "compacting " + path + " (see the log)";
+    };
     auto compact = [&](std::size_t index, const std::string& path, const CompactOptions& options = {}) {
         m_window.ReorganizeSetCaption(FormatMsg(Res(71), {std::to_string(index + 1)}));
         m_window.ReorganizeSetCancelEnabled(false);
         const bool compacted = CompactSingle(path, pwd, options);
         m_window.ReorganizeSetCancelEnabled(true);
+        // A compaction that leaves rows out falls back on deleting them; any
+        // other that fails (a full disk, say) is reported when the run ends.
+        if (!compacted && options.leaveOutRowsOf.empty()) notCompacted(path);
         return compacted;
     };
 
@@ -133,6 +155,7 @@ bool CDatabase::Reorganize() {
         ConnectionPtr src = OpenConnection(ConnectString(list[source].second, pwd));
         ConnectionPtr dst = OpenConnection(ConnectString(list[destination].second, pwd));
         if (!Connected(src)) {
+            refuse(FormatMsg(Res(79), {list[source].second}));
             m_window.MsgBox(FormatMsg(Res(79), {list[source].second}), MsgButtons::OK, MsgIcon::Exclamation, Res(92));
             valid = false;
         } else {
@@ -154,12 +177,12 @@ bool CDatabase::Reorganize() {
         Disconnect(m_AdoCnPdb);
         UnlinkUnused(false);
         m_window.ReorganizeSetCaption(Res(72));
-        CompactSingle(mainPath, pwd);
+        if (!CompactSingle(mainPath, pwd)) notCompacted(mainPath);
         if (!Connected(m_AdoCnMain)) SetDatabase(OpenConnection(ConnectString(mainPath, pwd)));
         const std::string omd = OmdName(mainPath);
         if (FileExists(omd)) {
             WriteLog("Compacting OMD database...");
-            CompactSingle(omd, "");
+            if (!CompactSingle(omd, "")) notCompacted(omd);
         } else {
             WriteLog("Skipping compact of OMD database: file not found");
         }

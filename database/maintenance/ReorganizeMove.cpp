@@ -164,12 +164,13 @@ bool CopyWithin(sql::Database& db, long from, long to, std::int64_t size, sql::E
     return StreamValue(db, from, db, to, size, err);
 }
 
-// Whether rows `a` and `b` of PICTURES hold the same bytes, compared piece by piece.
-bool SameBytes(sql::Database& db, long a, long b, std::int64_t size, sql::Error& err) {
+// Whether row `a` of `x` and row `b` of `y` (one file or two) hold the same
+// bytes, compared piece by piece.
+bool SameBytes(sql::Database& dx, long a, sql::Database& dy, long b, std::int64_t size, sql::Error& err) {
     if (size == 0) return true;
-    sql::Blob x = sql::Blob::open(db, "PICTURES", "PICTURE", a, false, err);
+    sql::Blob x = sql::Blob::open(dx, "PICTURES", "PICTURE", a, false, err);
     if (!x.isOpen()) return false;
-    sql::Blob y = sql::Blob::open(db, "PICTURES", "PICTURE", b, false, err);
+    sql::Blob y = sql::Blob::open(dy, "PICTURES", "PICTURE", b, false, err);
     if (!y.isOpen() || x.size() != size || y.size() != size) return false;
     std::vector<std::uint8_t> p(static_cast<std::size_t>(std::min(size, kChunk))), q(p.size());
     for (std::int64_t at = 0; at < size; at += kChunk) {
@@ -178,6 +179,10 @@ bool SameBytes(sql::Database& db, long a, long b, std::int64_t size, sql::Error&
         if (!std::equal(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(n), q.begin())) return false;
     }
     return true;
+}
+
+bool SameBytes(sql::Database& db, long a, long b, std::int64_t size, sql::Error& err) {
+    return SameBytes(db, a, db, b, size, err);
 }
 
 bool Exec(sql::Database& db, const std::string& text, std::initializer_list<std::int64_t> args, sql::Error& err) {
@@ -215,6 +220,25 @@ bool ProbeSource(sql::Database& db, bool& empty, std::int64_t& version, sql::Err
     return DataVersion(db, version, err);
 }
 
+// Whether the sub database `owner` of the list holds a row `id`: nothing
+// when it is not listed (or `err` when it cannot be read).
+std::optional<bool> OwnRowIn(const std::vector<std::pair<long, std::string>>& list, long owner, long id,
+                             sql::Error& err) {
+    const auto entry = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.first == owner; });
+    if (entry == list.end()) return std::nullopt;
+    sql::Database db = sql::Database::open(entry->second, engine::PasswordBytes(Settings::Get().DatabasePassword),
+                                           sql::OpenMode::ReadOnly, err);
+    if (!db.isOpen()) return std::nullopt;
+    sql::Statement st(db, "SELECT 1 FROM PICTURES WHERE ID = ?");
+    st.bind(1, static_cast<std::int64_t>(id));
+    switch (st.step()) {
+    case sql::Step::Row: return true;
+    case sql::Step::Done: return false;
+    case sql::Step::Failed: err = st.error(); return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
@@ -233,11 +257,13 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
     sql::Error err;
     // The source is walked in ID order by one cursor per batch, which also
     // reads the values of up to a piece: every page of it is read once.
-    // sourceDone: no row after the last one taken; resumeFrom: the ID to go
-    // on from; seenHere: the rows taken from this source.
-    constexpr std::int64_t kFirstId = std::numeric_limits<std::int64_t>::min();
+    // sourceDone: no row after the last one taken; lastTaken: the ID taken
+    // last (none yet in a fresh source: IDs may span the whole 64-bit range,
+    // so no value before the first and none after the last is made up);
+    // seenHere: the rows taken from this source.
     bool sourceDone = false;
-    std::int64_t resumeFrom = kFirstId, listedVersion = 0;
+    std::optional<std::int64_t> lastTaken;
+    std::int64_t listedVersion = 0;
     std::size_t seenHere = 0;
     if (!ProbeSource(src->database(), sourceDone, listedVersion, err))
         return stop("reading " + list[source].second, err);
@@ -312,16 +338,6 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         return true;
     };
 
-    // New document IDs are handed out here, before the main database gets
-    // its row: the copy must be durable before any row names it.
-    long nextNewId = 0;
-    {
-        sql::Statement st(mainDb, "SELECT max(coalesce((SELECT max(ID) FROM FOLDERS), 0), "
-                                  "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'FOLDERS'), 0))");
-        if (st.step() != sql::Step::Row) return stop("reading the document numbers", st.error());
-        nextNewId = static_cast<long>(st.getInt64(0)) + 1;
-    }
-
     // A stored document given a new number keeps its bytes there; the row
     // under its old number may then be overwritten. Such documents are the
     // ones this run made and those a cut-off run made ("Fixed N" rows).
@@ -332,9 +348,53 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         if (step == sql::Step::Failed) err = st.error();
         return step != sql::Step::Done;
     };
+    // New document IDs are handed out here, before the main database gets
+    // its row: the copy must be durable before any row names it.
+    // When the highest number in use is the highest there is, no new number
+    // is left: a row that would need one stops the run (numbersLeft).
+    long nextNewId = 0;
+    bool numbersLeft = true;
+    {
+        sql::Statement st(mainDb, "SELECT max(coalesce((SELECT max(ID) FROM FOLDERS), 0), "
+                                  "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'FOLDERS'), 0))");
+        if (st.step() != sql::Step::Row) return stop("reading the document numbers", st.error());
+        const std::int64_t highest = std::max<std::int64_t>(st.getInt64(0), 0);
+        numbersLeft = highest < std::numeric_limits<std::int64_t>::max();
+        nextNewId = numbersLeft ? static_cast<long>(highest + 1) : 0;
+    }
+    // A number for a new document, one the destination does not hold yet, or
+    // the one under which a cut-off run already copied these very bytes
+    // (`copied`): row `fromId` of `from`, `size` bytes.
+    auto newNumber = [&](sql::Database& out, sql::Database& from, long fromId, std::int64_t size, bool& copied,
+                         long& newId) {
+        copied = false;
+        for (;;) {
+            if (!numbersLeft) {
+                err = sql::Error{1, "no document number is left above the highest one in use"};
+                return false;
+            }
+            const auto taken = SizeOf(out, nextNewId, err);
+            if (err) return false;
+            if (!taken) break;
+            if (*taken == size && !referenced(nextNewId) && !err && SameBytes(out, nextNewId, from, fromId, size, err)) {
+                copied = true;
+                break;
+            }
+            if (err) return false;
+            numbersLeft = nextNewId < std::numeric_limits<long>::max();
+            if (numbersLeft) ++nextNewId;
+        }
+        newId = nextNewId;
+        numbersLeft = nextNewId < std::numeric_limits<long>::max();
+        if (numbersLeft) ++nextNewId;
+        return true;
+    };
+
     std::vector<long> fixedHere;
     long fixedOf = -1;  // the DATABASES.ID fixedHere belongs to
-    auto keptAsFixed = [&](sql::Database& out, long destinationId, long id, std::int64_t size) {
+    // Whether a "Fixed N" document of the destination already holds the bytes
+    // of row `id` of `from`.
+    auto keptAsFixed = [&](sql::Database& out, long destinationId, sql::Database& from, long id, std::int64_t size) {
         if (fixedOf != destinationId) {
             fixedHere.clear();
             fixedOf = destinationId;
@@ -347,7 +407,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
         for (const long candidate : fixedHere) {
             const auto stored = SizeOf(out, candidate, err);
             if (err) return false;
-            if (stored && *stored == size && SameBytes(out, candidate, id, size, err)) return true;
+            if (stored && *stored == size && SameBytes(out, candidate, from, id, size, err)) return true;
             if (err) return false;
         }
         return false;
@@ -387,7 +447,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 --source;
                 src = OpenConnection(ConnectString(list[source].second, pwd));
                 if (!Connected(src)) return stop("opening " + list[source].second, sql::Error{sql::kCantOpen, "cannot open"});
-                resumeFrom = kFirstId;
+                lastTaken.reset();
                 seenHere = 0;
                 if (!ProbeSource(src->database(), sourceDone, listedVersion, err))
                     return stop("reading " + list[source].second, err);
@@ -412,8 +472,13 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
 
             // -- One batch: the copies, then FOLDERS, then the deletions.
             struct Moved {
+                enum Kind {
+                    Document,  // its document is re-pointed at the destination
+                    Repaired,  // no FOLDERS row: one is made
+                    Stray,     // another document's ID: only leaves the source
+                };
                 long id;
-                bool repaired;  // no FOLDERS row: one is made
+                Kind kind;
             };
             std::vector<Moved> moved;
             std::vector<long> fixed;
@@ -427,9 +492,10 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 std::int64_t batchBytes = 0;
                 BatchStatements st(out, mainDb);
                 sql::Statement cursor(in, "SELECT ID, length(PICTURE), CASE WHEN length(PICTURE) <= ? THEN PICTURE END "
-                                          "FROM PICTURES WHERE ID >= ? ORDER BY ID");
+                                          "FROM PICTURES WHERE ? OR ID > ? ORDER BY ID");
                 cursor.bind(1, kChunk);
-                cursor.bind(2, resumeFrom);
+                cursor.bind(2, static_cast<std::int64_t>(!lastTaken));
+                cursor.bind(3, lastTaken.value_or(0));
                 sql::Step cur = cursor.step();
                 while (cur == sql::Step::Row &&
                        reorganize::BatchTakesMore(moved.size(), batchBytes) &&
@@ -438,10 +504,72 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     const std::int64_t size = cursor.isNull(1) ? 0 : cursor.getInt64(1);
                     const std::optional<std::int64_t> there = SizeOf(st.sizeThere, id, err);
                     if (err) return stop("reading " + list[destination].second, err);
+                    // Whose row this is follows from the document's DATABASEID:
+                    // a row of the same ID in another sub database is a stray.
+                    sql::Statement& ref = st.ref;
+                    ref.bind(1, static_cast<std::int64_t>(id));
+                    const sql::Step found = ref.step();
+                    if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
+                    const long owner = found == sql::Step::Row && !ref.isNull(0) ? static_cast<long>(ref.getInt64(0)) : 0;
+                    ref.reset();
+                    bool stray = false;
+                    if (found == sql::Step::Row && owner != list[source].first) {
+                        if (owner == destinationId) {
+                            stray = there.has_value();
+                        } else if (const auto own = OwnRowIn(list, owner, id, err)) {
+                            stray = *own;
+                        } else if (err) {
+                            return stop("reading the sub database of document " + std::to_string(id), err);
+                        }
+                    }
+                    if (stray) {
+                        retried = 0;
+                        // The document's own row stays; this one is a leftover
+                        // copy of it, nothing, or a document of its own.
+                        bool leftover = owner == destinationId && *there == size &&
+                                        SameBytes(in, id, out, id, size, err);
+                        if (err) return stop("reading " + list[destination].second, err);
+                        if (!leftover && size > 0) leftover = keptAsFixed(out, destinationId, in, id, size);
+                        if (err) return stop("reading " + list[destination].second, err);
+                        ++seenHere;
+                        lastTaken = id;
+                        if (leftover || size > 0) line(id, " - Duplicate entries detected!");
+                        if (!leftover && size == 0) {
+                            line(id, " - Unreferenced empty document: skipping");
+                            WriteLog("Reorganize: skipping source field " + std::to_string(source + 1) +
+                                     ", destination field " + std::to_string(destination + 1));
+                            cur = cursor.step();
+                            continue;
+                        }
+                        if (!leftover) {
+                            line(id, " - Duplicate reference found: creating new reference");
+                            bool copied = false;
+                            long newId = 0;
+                            if (!newNumber(out, in, id, size, copied, newId))
+                                return stop("giving document " + std::to_string(id) + " a new number", err);
+                            const Bytes value = cursor.isNull(2) ? Bytes() : cursor.getBlob(2);
+                            st.changed();
+                            if (!copied && !CopyValue(in, id, out, newId, size, value, err, st))
+                                return stop("copying document " + std::to_string(id), err);
+                            WriteLog("Reorganize: New entry created: " + std::to_string(newId));
+                            fixed.push_back(newId);
+                            fixedHere.push_back(newId);
+                            batchBytes += size;
+                        }
+                        moved.push_back({id, Moved::Stray});
+                        cur = cursor.step();
+                        m_window.DoEvents();
+                        if (!m_window.ReorganizeVisible()) break;
+                        continue;
+                    }
                     if (there) {
                         if (id != retried) line(id, " - Duplicate entries detected!");
                         retried = 0;
-                        const bool kept = *there == size || *there == 0 || keptAsFixed(out, destinationId, id, *there);
+                        // The incoming row is the document's: the stored one is
+                        // overwritten only when it holds nothing or these very bytes.
+                        bool kept = *there == 0 || (*there == size && SameBytes(in, id, out, id, size, err));
+                        if (err) return stop("reading " + list[destination].second, err);
+                        if (!kept) kept = keptAsFixed(out, destinationId, out, id, *there);
                         if (err) return stop("reading " + list[destination].second, err);
                         st.changed();
                         if (kept) {
@@ -453,19 +581,9 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                             // next batch), so a crash in between leaves it reachable.
                             line(id, " - Duplicate reference found: creating new reference");
                             bool copied = false;
-                            for (;;) {  // a number the destination does not hold, or our own copy from a cut-off run
-                                const auto taken = SizeOf(out, nextNewId, err);
-                                if (err) return stop("reading " + list[destination].second, err);
-                                if (!taken) break;
-                                if (*taken == *there && !referenced(nextNewId) && !err &&
-                                    SameBytes(out, nextNewId, id, *there, err)) {
-                                    copied = true;
-                                    break;
-                                }
-                                if (err) return stop("reading " + list[destination].second, err);
-                                ++nextNewId;
-                            }
-                            const long newId = nextNewId++;
+                            long newId = 0;
+                            if (!newNumber(out, out, id, *there, copied, newId))
+                                return stop("giving document " + std::to_string(id) + " a new number", err);
                             if (!copied && !CopyWithin(out, id, newId, *there, err))
                                 return stop("copying document " + std::to_string(id), err);
                             WriteLog("Reorganize: New entry created: " + std::to_string(newId));
@@ -475,13 +593,8 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                             break;
                         }
                     }
-                    sql::Statement& ref = st.ref;
-                    ref.bind(1, static_cast<std::int64_t>(id));
-                    const sql::Step found = ref.step();
-                    if (found == sql::Step::Failed) return stop("reading the documents", ref.error());
-                    ref.reset();
                     ++seenHere;
-                    resumeFrom = static_cast<std::int64_t>(id) + 1;
+                    lastTaken = id;
                     if (found == sql::Step::Done && size == 0) {
                         line(id, " - Unreferenced empty document: skipping");
                         WriteLog("Reorganize: skipping source field " + std::to_string(source + 1) +
@@ -493,7 +606,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     const Bytes value = cursor.isNull(2) ? Bytes() : cursor.getBlob(2);
                     if (!CopyValue(in, id, out, id, size, value, err, st))
                         return stop("copying document " + std::to_string(id), err);
-                    moved.push_back({id, found == sql::Step::Done});
+                    moved.push_back({id, found == sql::Step::Done ? Moved::Repaired : Moved::Document});
                     batchBytes += size;
                     st.inserted(size);
                     cur = cursor.step();
@@ -522,7 +635,8 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 }
                 sql::Statement repoint(mainDb, "UPDATE FOLDERS SET DATABASEID = ? WHERE ID = ?");
                 for (const Moved& m : moved) {
-                    if (m.repaired) {
+                    if (m.kind == Moved::Stray) continue;
+                    if (m.kind == Moved::Repaired) {
                         sql::Statement add(mainDb, "INSERT INTO FOLDERS (ID, NAME, DATE, ISFOLDER, DATABASEID) "
                                                    "VALUES (?, 'Repaired document', ?, 0, ?)");
                         add.bind(1, static_cast<std::int64_t>(m.id));

@@ -3,7 +3,8 @@
 // The plan walks the run's own steps (Reorganize.cpp, UnlinkUnused.cpp) on
 // what the files hold now: the renumbering first, then the checks of the
 // list, then the rows from the highest-numbered sub database into the lowest
-// one with room, in ID order, batch by batch. Only IDs and lengths are read,
+// one with room, in ID order, batch by batch. Only IDs and lengths are read
+// (and, where two rows share an ID, their bytes, which the run compares),
 // every file is opened read-only, and nothing is logged (the log is a file
 // of the archive folder too).
 //
@@ -22,6 +23,7 @@
 #include "database/maintenance/ReorganizeBatch.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
+#include "support/ReportOnly.h"
 #include "support/Settings.h"
 #include "support/SysInfo.h"
 #include "support/TextResources.h"
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -171,6 +174,40 @@ bool ReadRows(const std::string& path, Rows& rows, int& pageSize) {
     return step == sql::Step::Done;
 }
 
+// Whether the sub database at `path` holds a row `id`.
+bool HasRow(const std::string& path, long id, bool& has) {
+    sql::Database db;
+    if (!OpenSub(path, db)) return false;
+    sql::Statement st(db, "SELECT 1 FROM PICTURES WHERE ID = ?");
+    st.bind(1, static_cast<std::int64_t>(id));
+    const sql::Step step = st.step();
+    has = step == sql::Step::Row;
+    return step != sql::Step::Failed;
+}
+
+// Whether row `a` of the file `x` and row `b` of the file `y` hold the same
+// `size` bytes, as the run compares them before it overwrites one with the other.
+bool SameRowBytes(const std::string& x, long a, const std::string& y, long b, std::int64_t size, bool& same) {
+    same = size == 0;
+    if (same) return true;
+    sql::Database dx, dy;
+    if (!OpenSub(x, dx) || !OpenSub(y, dy)) return false;
+    sql::Error err;
+    sql::Blob bx = sql::Blob::open(dx, "PICTURES", "PICTURE", a, false, err);
+    sql::Blob by = sql::Blob::open(dy, "PICTURES", "PICTURE", b, false, err);
+    if (!bx.isOpen() || !by.isOpen()) return false;
+    if (bx.size() != size || by.size() != size) return true;
+    constexpr std::int64_t kPiece = 1 << 20;
+    std::vector<std::uint8_t> p(static_cast<std::size_t>(std::min(size, kPiece))), q(p.size());
+    for (std::int64_t at = 0; at < size; at += kPiece) {
+        const auto n = static_cast<std::size_t>(std::min(kPiece, size - at));
+        if (!bx.read(at, {p.data(), n}, &err) || !by.read(at, {q.data(), n}, &err)) return false;
+        if (!std::equal(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(n), q.begin())) return true;
+    }
+    same = true;
+    return true;
+}
+
 // Whether the file stays read-only when the run clears its attribute: a
 // read-only file system, or a file the attribute of which is not ours.
 bool StaysReadOnly(const std::string& path) {
@@ -180,6 +217,45 @@ bool StaysReadOnly(const std::string& path) {
     if (::statvfs(path.c_str(), &fsInfo) == 0 && (fsInfo.f_flag & ST_RDONLY)) return true;
     if (!(st.st_mode & S_IWUSR)) return ::geteuid() != 0 && st.st_uid != ::geteuid();
     return ::access(path.c_str(), W_OK) != 0;
+}
+
+// The number N of a name "..._N.pdb" (0 for any other name).
+long NumberIn(const std::string& path) {
+    const std::string name = GetFileNamePart(path);
+    const std::size_t dot = name.rfind(".pdb"), bar = name.rfind('_', dot);
+    if (dot == std::string::npos || bar == std::string::npos || dot != name.size() - 4) return 0;
+    long n = 0;
+    for (std::size_t i = bar + 1; i < dot; ++i) {
+        if (name[i] < '0' || name[i] > '9' || n > 100'000'000) return 0;
+        n = n * 10 + (name[i] - '0');
+    }
+    return n;
+}
+
+// What a report-only opening already did to the names of the archive (its
+// renumbering and setting aside, in memory only): each file from where it
+// is on disk to where the run leaves it, passing names in between.
+void OpeningChanges(ReorganizePlan& plan) {
+    if (!reportonly::Active()) return;
+    std::vector<std::pair<std::string, std::string>> moves;  // from on disk, to now
+    const std::string renameWord = "rename ", arrow = " -> ";
+    for (const std::string& change : reportonly::Changes()) {
+        if (change.compare(0, renameWord.size(), renameWord) != 0) continue;
+        const std::size_t at = change.find(arrow, renameWord.size());
+        if (at == std::string::npos) continue;
+        const std::string from = change.substr(renameWord.size(), at - renameWord.size());
+        const std::string to = change.substr(at + arrow.size());
+        const auto chain = std::find_if(moves.begin(), moves.end(), [&](const auto& m) { return m.second == from; });
+        if (chain != moves.end()) chain->second = to;
+        else moves.push_back({from, to});
+    }
+    for (const auto& [from, to] : moves) {
+        if (from == to) continue;
+        const bool aside = to.size() > 9 && (to.compare(to.size() - 9, 9, ".obsolete") == 0 ||
+                                             (to.size() > 8 && to.compare(to.size() - 8, 8, ".deleted") == 0));
+        if (aside) plan.setAside.push_back({from, to});
+        else plan.renumbered.push_back({NumberIn(from), from, NumberIn(to), to});
+    }
 }
 
 // One entry of the list the moves work on.
@@ -194,6 +270,7 @@ struct Entry {
 bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     plan = ReorganizePlan{};
     plan.pageTolerance = kPageTolerance;
+    OpeningChanges(plan);
     if (!Connected(m_AdoCnMain)) return false;
     const std::string mainPath = MainDatabaseName();
     const std::string folder = GetFolderPart(mainPath);
@@ -221,6 +298,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     const FolderScan* scan = m_folderScan.get(*m_AdoCnMain, scanError);
     if (!scan) return false;
     std::map<long, long> renumber;  // old DATABASES.ID -> new
+    const std::size_t openingRenumbered = plan.renumbered.size();
     std::vector<Entry> list = current;
     std::set<std::string> noted;
     auto noteReadOnly = [&](const std::string& path) {
@@ -316,10 +394,10 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         std::string why;
         if (!stops && changes && VerifyBeforeChange(why)) {
             list = wanted;
-            plan.setAside = setAside;
+            plan.setAside.insert(plan.setAside.end(), setAside.begin(), setAside.end());
             for (const Ref& ref : refs) renumber[ref.oldId] = static_cast<long>(&ref - refs.data() + 1);
         } else {
-            plan.renumbered.clear();
+            plan.renumbered.resize(openingRenumbered);
         }
     }
 
@@ -372,11 +450,15 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         }
     }
     std::unordered_map<long, std::int64_t> held;  // the destination's rows
+    // Where the bytes of a row of the destination are now, when not in the
+    // destination under its own ID: the file and the ID there.
+    std::unordered_map<long, std::pair<std::string, long>> origin;
     std::optional<plan::Tree> tree;
     auto chooseDestination = [&](std::size_t d) {
         // Compacted as it is chosen: the model starts from its rows in ID order.
         if (!ReadRows(list[d].read, rows, pageSize)) return false;
         held.clear();
+        origin.clear();
         tree.emplace(pageSize, plan::kCipherReservedBytes);
         for (const auto& [id, length] : rows) {
             held[id] = length;
@@ -388,21 +470,41 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
 
     std::unordered_map<long, long> documentOf;  // FOLDERS.ID -> DATABASEID, as the run leaves it
     std::unordered_map<long, long> pointing;    // DATABASEID -> FOLDERS rows
+    std::unordered_map<long, long> placed;      // row ID -> DATABASES.ID it was moved into
+    std::set<long> folderRows;                  // FOLDERS rows that are folders
     long nextNewId = 0;
+    bool numbersLeft = true;  // false: the highest number in use is the highest there is
+    // The number the run gives the next new document, as it hands them out;
+    // none when no number is left, where the run stops.
+    auto newNumber = [&]() -> std::optional<long> {
+        while (numbersLeft && held.count(nextNewId)) {
+            numbersLeft = nextNewId < std::numeric_limits<long>::max();
+            if (numbersLeft) ++nextNewId;
+        }
+        if (!numbersLeft) return std::nullopt;
+        const long id = nextNewId;
+        numbersLeft = nextNewId < std::numeric_limits<long>::max();
+        if (numbersLeft) ++nextNewId;
+        return id;
+    };
+    const std::string noNumberLeft = "no document number is left above the highest one in use";
     {
-        sql::Statement st(mainDb, "SELECT ID, DATABASEID FROM FOLDERS");
+        sql::Statement st(mainDb, "SELECT ID, DATABASEID, ISFOLDER FROM FOLDERS");
         sql::Step step;
         while ((step = st.step()) == sql::Step::Row) {
             long databaseId = st.isNull(1) ? 0 : static_cast<long>(st.getInt64(1));
             if (const auto it = renumber.find(databaseId); it != renumber.end()) databaseId = it->second;
             documentOf[static_cast<long>(st.getInt64(0))] = databaseId;
             ++pointing[databaseId];
+            if (!st.isNull(2) && st.getInt64(2) != 0) folderRows.insert(static_cast<long>(st.getInt64(0)));
         }
         if (step != sql::Step::Done) return false;
         sql::Statement next(mainDb, "SELECT max(coalesce((SELECT max(ID) FROM FOLDERS), 0), "
                                     "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'FOLDERS'), 0))");
         if (next.step() != sql::Step::Row) return false;
-        nextNewId = static_cast<long>(next.getInt64(0)) + 1;
+        const std::int64_t highest = std::max<std::int64_t>(next.getInt64(0), 0);
+        numbersLeft = highest < std::numeric_limits<std::int64_t>::max();
+        nextNewId = numbersLeft ? static_cast<long>(highest + 1) : 0;
     }
 
     const std::int64_t capacity = m_nReorganizeCapacity;
@@ -449,25 +551,87 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         long movedRows = 0, fixedRows = 0;
         std::int64_t movedBytes = 0;
         std::vector<std::pair<long, bool>> moved;  // ID, had a FOLDERS row
-        std::vector<long> fixed;
+        std::vector<long> fixed, strays;
         const std::size_t skippedBefore = skipped.size();
         const long repairedBefore = plan.unreferencedRepaired;
+        const long destinationId = list[destination].id;
+        const std::string& sourceFile = list[source].read;
+        // Whether the destination's row `id` holds the bytes of row `id` of the source.
+        auto sameAsSource = [&](long id, std::int64_t size, bool& same) {
+            const auto o = origin.find(id);
+            return o == origin.end() ? SameRowBytes(list[destination].read, id, sourceFile, id, size, same)
+                                     : SameRowBytes(o->second.first, o->second.second, sourceFile, id, size, same);
+        };
+        std::vector<std::pair<long, std::int64_t>> leftovers;
         while (next < sourceRows.size() && reorganize::BatchTakesMore(moved.size(), movedBytes) && !full()) {
             const auto [id, size] = sourceRows[next];
-            if (const auto there = held.find(id); there != held.end()) {
-                const std::int64_t stored = there->second;
-                tree->remove(id, stored);
-                held.erase(there);
-                if (stored == size || stored == 0) {
-                    overwritten.push_back({id, stored});
+            // The run keeps a document's own row, the one its DATABASEID names.
+            const auto doc = documentOf.find(id);
+            bool stray = false;
+            if (doc != documentOf.end() && doc->second != list[source].id) {
+                if (doc->second == destinationId) {
+                    stray = held.count(id) > 0;
+                } else if (const auto p = placed.find(id); p != placed.end()) {
+                    stray = p->second == doc->second;
                 } else {
-                    while (held.count(nextNewId)) ++nextNewId;
-                    const long newId = nextNewId++;
-                    tree->add(newId, stored);
-                    held[newId] = stored;
+                    const auto entry = std::find_if(list.begin(), list.end(),
+                                                    [&](const Entry& e) { return e.id == doc->second; });
+                    if (entry != list.end() && !HasRow(entry->read, id, stray)) return false;
+                }
+            }
+            if (stray) {
+                ++next;
+                bool leftover = false;
+                if (doc->second == destinationId && held.at(id) == size && !sameAsSource(id, size, leftover))
+                    return false;
+                if (!leftover && size == 0) {
+                    skipped.push_back({id, size});
+                    continue;
+                }
+                if (leftover) {
+                    leftovers.push_back({id, size});
+                } else {
+                    const auto number = newNumber();
+                    if (!number) {
+                        plan.refusal = noNumberLeft;
+                        return true;
+                    }
+                    const long newId = *number;
+                    tree->add(newId, size);
+                    held[newId] = size;
+                    origin[newId] = {sourceFile, id};
                     fixed.push_back(newId);
                     ++fixedRows;
                 }
+                moved.push_back({id, false});
+                strays.push_back(id);
+                ++movedRows;
+                movedBytes += size;
+                continue;
+            }
+            if (const auto there = held.find(id); there != held.end()) {
+                const std::int64_t stored = there->second;
+                bool same = stored == 0;
+                if (!same && stored == size && !sameAsSource(id, size, same)) return false;
+                tree->remove(id, stored);
+                held.erase(there);
+                if (same) {
+                    overwritten.push_back({id, stored});
+                } else {
+                    const auto number = newNumber();
+                    if (!number) {
+                        plan.refusal = noNumberLeft;
+                        return true;
+                    }
+                    const long newId = *number;
+                    tree->add(newId, stored);
+                    held[newId] = stored;
+                    if (const auto o = origin.find(id); o != origin.end()) origin[newId] = o->second;
+                    else origin[newId] = {list[destination].read, id};
+                    fixed.push_back(newId);
+                    ++fixedRows;
+                }
+                origin.erase(id);
             }
             const bool referenced = documentOf.count(id) > 0;
             ++next;
@@ -478,6 +642,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             if (!referenced) ++plan.unreferencedRepaired;
             tree->add(id, size);
             held[id] = size;
+            origin[id] = {sourceFile, id};
             moved.push_back({id, referenced});
             ++movedRows;
             movedBytes += size;
@@ -490,14 +655,15 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             continue;
         }
         plan.unreferencedSkipped += static_cast<long>(skipped.size() - skippedBefore);
-        plan.duplicatesOverwritten += static_cast<long>(overwritten.size());
+        plan.duplicatesOverwritten += static_cast<long>(overwritten.size() + leftovers.size());
         plan.duplicatesFixed += fixedRows;
-        const long destinationId = list[destination].id;
         for (const long newId : fixed) {
             documentOf[newId] = destinationId;
             ++pointing[destinationId];
         }
         for (const auto& [id, referenced] : moved) {
+            if (std::find(strays.begin(), strays.end(), id) != strays.end()) continue;
+            placed[id] = destinationId;
             if (referenced) --pointing[documentOf[id]];
             documentOf[id] = destinationId;
             ++pointing[destinationId];
@@ -512,6 +678,36 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     } else {
         Rows left(held.begin(), held.end());
         after[destination] = compacted(std::move(left));
+    }
+    // The run ends with the renumbering once more: the sub databases
+    // documents still refer to become 1, 2, 3 ..., the others are set aside.
+    {
+        std::set<long> referencedAfter;
+        for (const auto& [id, databaseId] : documentOf)
+            if (databaseId > 0 && !folderRows.count(id)) referencedAfter.insert(databaseId);
+        std::vector<const Entry*> kept;
+        bool stops = false;
+        for (const long id : referencedAfter) {
+            const auto e = std::find_if(list.begin(), list.end(), [&](const Entry& x) { return x.id == id; });
+            if (e == list.end() ||
+                std::find(plan.retired.begin(), plan.retired.end(), e->stored) != plan.retired.end()) {
+                stops = true;  // the run's renumbering refuses what it cannot find
+                break;
+            }
+            kept.push_back(&*e);
+        }
+        NamePlanner names;
+        for (std::size_t k = 0; !stops && k < kept.size(); ++k) {
+            const long newId = static_cast<long>(k + 1);
+            if (kept[k]->id != newId)
+                plan.renumberedAtEnd.push_back({kept[k]->id, kept[k]->stored, newId, SubDatabaseName(mainPath, newId)});
+        }
+        for (const Entry& e : list) {
+            if (stops || referencedAfter.count(e.id) ||
+                std::find(plan.retired.begin(), plan.retired.end(), e.stored) != plan.retired.end())
+                continue;
+            if (FileExists(e.read)) plan.setAsideAtEnd.push_back({e.stored, names.free(e.stored, ".obsolete")});
+        }
     }
     return finish();
 }
@@ -552,7 +748,7 @@ std::string DescribePlan(const ReorganizePlan& plan) {
     if (plan.moves.size() > 1)
         line(246, "In totaal %s documenten (%s).", {std::to_string(plan.documentsMoved), Kilobytes(plan.bytesMoved)});
     if (plan.duplicatesOverwritten)
-        line(241, "%s dubbele documenten worden overschreven (zelfde grootte of leeg).",
+        line(241, "%s dubbele documenten worden overschreven (zelfde inhoud of leeg).",
              {std::to_string(plan.duplicatesOverwritten)});
     if (plan.duplicatesFixed)
         line(242, "%s dubbele documenten met andere inhoud krijgen een nieuw nummer (document 'Fixed').",
@@ -565,6 +761,9 @@ std::string DescribePlan(const ReorganizePlan& plan) {
              {std::to_string(plan.unreferencedRepaired)});
     for (const std::string& path : plan.retired)
         line(239, "'%s' raakt leeg en wordt hernoemd naar '.obsolete'.", {path});
+    for (const ReorganizePlan::Renumbered& r : plan.renumberedAtEnd)
+        line(282, "Tot slot worden de subdatabases hernummerd: '%s' wordt '%s'.", {r.from, r.to});
+    for (const auto& [path, aside] : plan.setAsideAtEnd) line(236, "'%s' wordt opzijgezet als '%s'.", {path, aside});
     for (const ReorganizePlan::FileAfter& f : plan.files) {
         if (std::find(plan.retired.begin(), plan.retired.end(), f.path) != plan.retired.end()) continue;
         line(240, "'%s': nu %s, daarna ongeveer %s.", {f.path, Kilobytes(f.before), Kilobytes(f.after)});

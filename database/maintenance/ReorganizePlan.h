@@ -35,8 +35,8 @@ struct ReorganizePlan {
     std::vector<FileAfter> files;
     long documentsMoved = 0;
     std::int64_t bytesMoved = 0;
-    long duplicatesOverwritten = 0;   // same ID, equal size or empty: overwritten
-    long duplicatesFixed = 0;         // same ID, different data: a "Fixed N" document
+    long duplicatesOverwritten = 0;   // same ID, the same bytes or empty: overwritten or left behind
+    long duplicatesFixed = 0;         // same ID, other data: the row that is not the document's becomes "Fixed N"
     long unreferencedSkipped = 0;     // no FOLDERS row, no data: stays where it is
     long unreferencedRepaired = 0;    // no FOLDERS row, data: a "Repaired document"
     // Why a run would stop before moving anything (the text it would show); empty when it would run.
@@ -44,6 +44,11 @@ struct ReorganizePlan {
     // The renumbering a run does first (its files renamed, the list rewritten).
     std::vector<Renumbered> renumbered;
     std::vector<std::pair<std::string, std::string>> setAside;  // file, the name it is set aside under
+    // The renumbering the run ends with, once the moves are done: the sub
+    // databases documents still refer to become 1, 2, 3 ...; the others are
+    // set aside. Names are those after the moves (`files`, `retired`).
+    std::vector<Renumbered> renumberedAtEnd;
+    std::vector<std::pair<std::string, std::string>> setAsideAtEnd;
     // Files whose read-only attribute the run clears (not a refusal).
     std::vector<std::string> readOnly;
     // The page counts of a file after the plan are estimated within this

@@ -364,7 +364,7 @@ constexpr const char* TextFor(int id) {
     case 238: return "%s documenten (%s) gaan van '%s' naar '%s'.";
     case 239: return "'%s' raakt leeg en wordt hernoemd naar '.obsolete'.";
     case 240: return "'%s': nu %s, daarna ongeveer %s.";
-    case 241: return "%s dubbele documenten worden overschreven (zelfde grootte of leeg).";
+    case 241: return "%s dubbele documenten worden overschreven (zelfde inhoud of leeg).";
     case 242: return "%s dubbele documenten met andere inhoud krijgen een nieuw nummer (document 'Fixed').";
     case 243: return "%s lege documenten zonder verwijzing blijven staan waar ze staan.";
     case 244: return "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.";
@@ -380,6 +380,14 @@ constexpr const char* TextFor(int id) {
     case 289:
         return "De subdatabase '%s' is een koppeling, geen gewoon bestand of leeg, en wordt niet gewijzigd. Het "
                "reorganiseren wordt afgebroken.";
+
+    // An unreferenced data row under a document's ID in another sub database.
+    case 280: return "Dubbel nummer";
+    case 281:
+        return "In de subdatabase '%s' staan gegevens onder het nummer van dit document, terwijl het "
+               "document naar een andere subdatabase verwijst. Het document houdt zijn eigen gegevens; "
+               "bij het reorganiseren worden deze gegevens een apart document ('Fixed').";
+    case 282: return "Tot slot worden de subdatabases hernummerd: '%s' wordt '%s'.";
     default: return nullptr;
     }
 }
@@ -403,9 +411,9 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
-    case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289:
+    case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289: case 281:
         return 1;
-    case 232: case 235: case 236: case 246: case 285:
+    case 232: case 235: case 236: case 246: case 285: case 282:
         return 2;
     case 240: case 287:
         return 3;
@@ -466,7 +474,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 177, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 180, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

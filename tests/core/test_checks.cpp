@@ -202,6 +202,8 @@ TEST_F(Checks, ADamagedPageIsDamageNeverAMissingRow) {
         EXPECT_EQ(query("SELECT COUNT(*) FROM FOLDERS WHERE DATABASEID <> 1 AND ID >= 100"), "0") << flags;
         bool damage = std::ranges::count(o.unkeyed, short(ResultPdbDamaged)) > 0;
         for (const auto& [id, code] : o.findings) {
+            // The link check names the other data of a document whose own row still reads.
+            if (flags == 32 && code == ResultStrayDuplicate) continue;
             EXPECT_EQ(code, ResultPdbDamaged) << flags << ": document " << id;
             damage = true;
         }
@@ -232,11 +234,16 @@ TEST_F(EmptyRowElsewhere, LeftBehindByARelinkIsNoFindingOfTheQuickCheck) {
     EXPECT_TRUE(run(32).noErrorsBox);
 }
 
+// The foreign data is named (finding 16) on every run, and left where it is.
 TEST_F(EmptyRowElsewhere, BesideForeignDataNeverMovesAHealthyDocument) {
     a.sub(3, {});
     a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'')");
     a.execIn(3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (4, x'0909')");
-    expectUntouched(32);
+    const std::string links = query("SELECT ID, DATABASEID FROM FOLDERS WHERE NOT ISFOLDER ORDER BY ID");
+    for (const char* pass : {"first", "second"}) {
+        EXPECT_EQ(run(32).findings, (std::map<long, short>{{4, ResultStrayDuplicate}})) << pass;
+        EXPECT_EQ(query("SELECT ID, DATABASEID FROM FOLDERS WHERE NOT ISFOLDER ORDER BY ID"), links) << pass;
+    }
 }
 
 // What cannot be read is a finding: the run never ends "no errors".

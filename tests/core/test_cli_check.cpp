@@ -76,6 +76,8 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         {"unopenable-sub-database", "--normal", ResultPdbOpenError, ResultPdbOpenError, 4, 4},
         {"unreferenced-data", "--quick", ResultLinkCreated, 0, 1, 0},
         {"unreferenced-empty-data", "--quick", 0, 0, 0, 0},
+        // The document keeps its own data; the other row is reported, never moved onto it.
+        {"same-id-different-data", "--quick", ResultStrayDuplicate, ResultStrayDuplicate, 4, 4},
         {"orphan-page-no-container", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
         {"orphan-page-container-not-mp", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
         {"empty-data-with-copy", "--quick", ResultEmptyFixed, 0, 1, 0},

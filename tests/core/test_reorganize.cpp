@@ -83,54 +83,84 @@ TEST_F(Reorganize, ACutOffAtAFullDestinationLeavesEveryDocumentInOnePlaceAfterTh
     EXPECT_EQ(rows, 15u);
 }
 
+// Two rows under one ID in two sub databases: the document's row is the one
+// its DATABASEID names, wherever the move meets the other. The document
+// keeps its bytes; the other row, when it holds data no one else has, becomes
+// a document "Fixed N" of its own; an empty one, or a copy of the document's
+// own bytes, is left behind.
 struct DuplicateCase {
     const char* name;
-    int storedSize;  // of the row already in the destination under the same ID
-    bool fixed;      // a new document "Fixed N" receives the stored row
+    long own;              // the sub database document 50 is linked to and stored in
+    const char* ownValue;  // its bytes (SQL)
+    long stray;            // the sub database holding the other row with ID 50
+    const char* strayValue;
+    bool fixed;            // the other row's bytes become a document "Fixed N"
 };
+void PrintTo(const DuplicateCase& c, std::ostream* os) { *os << c.name; }
 
 class ReorganizeDuplicate : public Reorganize, public ::testing::WithParamInterface<DuplicateCase> {};
 
-TEST_P(ReorganizeDuplicate, TheMovedRowTakesTheIdAndADifferentStoredRowBecomesItsOwnDocument) {
+TEST_P(ReorganizeDuplicate, TheDocumentKeepsItsOwnRowAndTheOtherRowIsNeverLost) {
     const DuplicateCase& c = GetParam();
+    // Sources are emptied from the highest: 3, then 2, into 1.
     SubWith(1, {2}, 1000);
-    SubWith(2, {5}, 4000);
-    // randomblob(0) gives one byte, not none.
-    const std::string value = c.storedSize == 0 ? "x''" : "randomblob(" + std::to_string(c.storedSize) + ")";
-    Pictures(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, " + value + ")");
+    SubWith(2, {3}, 1000);
+    SubWith(3, {4}, 1000);
+    a->exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (50, 1, 0, 'Brief', " +
+            std::to_string(c.own) + ")");
+    Pictures(c.own, std::string("INSERT INTO PICTURES (ID, PICTURE) VALUES (50, ") + c.ownValue + ")");
+    Pictures(c.stray, std::string("INSERT INTO PICTURES (ID, PICTURE) VALUES (50, ") + c.strayValue + ")");
     const ArchiveSnapshot before = TakeSnapshot(a->main);
-    std::string stored;
+    std::string strayBytes;
     for (const auto& [id, sha] : before.dataRows)
-        if (id == 5 && sha != before.documents.at(5)) stored = sha;
+        if (id == 50 && sha != before.documents.at(50)) strayBytes = sha;
     Open();
 
     db->Reorganize();
 
+    EXPECT_TRUE(db->m_sReorganizeStop.empty()) << db->m_sReorganizeStop;
     const ArchiveSnapshot after = TakeSnapshot(a->main);
-    EXPECT_EQ(after.documents.at(5), before.documents.at(5));
-    EXPECT_EQ(after.documents.at(2), before.documents.at(2));
-    const std::string log = Log();
-    EXPECT_NE(log.find("Reorganize: 5 - Duplicate entries detected!"), std::string::npos);
+    for (const auto& [id, sha] : before.documents) EXPECT_EQ(after.documents.at(id), sha) << "document " << id;
+    // No stored bytes are lost: every non-empty row leads somewhere.
+    std::set<std::string> reachable;
+    for (const auto& [id, sha] : after.documents) reachable.insert(sha);
+    for (const auto& [id, sha] : before.dataRows) EXPECT_TRUE(reachable.count(sha)) << "row " << id;
     const auto fixedRows = Main("SELECT ID, NAME FROM FOLDERS WHERE NAME LIKE 'Fixed %'");
     if (!c.fixed) {
         EXPECT_TRUE(fixedRows.empty());
-        EXPECT_EQ(log.find("Duplicate reference found"), std::string::npos);
+        EXPECT_TRUE(window.lists[ListId::Documents].empty());
         return;
     }
     ASSERT_EQ(fixedRows.size(), 1u);
     const long newId = fixedRows.begin()->first;
     EXPECT_EQ(fixedRows.begin()->second, "Fixed " + std::to_string(newId));
-    if (!stored.empty()) { EXPECT_EQ(after.documents.at(newId), stored); }
+    EXPECT_EQ(after.documents.at(newId), strayBytes);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Reorganize: 50 - Duplicate reference found: creating new reference"), std::string::npos);
     EXPECT_NE(log.find("Reorganize: New entry created: " + std::to_string(newId)), std::string::npos);
     ASSERT_EQ(window.lists[ListId::Documents].size(), 1u);
     EXPECT_EQ(window.lists[ListId::Documents][0].tag, 2052);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReorganizeDuplicate,
-                         ::testing::Values(DuplicateCase{"same_size_overwritten", 4000, false},
-                                           DuplicateCase{"stored_empty_overwritten", 0, false},
-                                           DuplicateCase{"different_size_becomes_fixed_document", 3000, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReorganizeDuplicate,
+    ::testing::Values(
+        // The document's row waits in the destination; the other row comes in.
+        DuplicateCase{"own_row_in_destination_other_data_comes_in", 1, "randomblob(4096)", 3, "randomblob(6642)", true},
+        DuplicateCase{"own_row_in_destination_same_size_comes_in", 1, "randomblob(4096)", 3, "randomblob(4096)", true},
+        DuplicateCase{"own_row_in_destination_empty_row_comes_in", 1, "randomblob(4096)", 3, "x''", false},
+        DuplicateCase{"own_row_in_destination_its_copy_comes_in", 1, "zeroblob(4096)", 3, "zeroblob(4096)", false},
+        // The document's row comes in; the other row waits in the destination.
+        DuplicateCase{"own_row_comes_in_other_data_waits", 3, "randomblob(4000)", 1, "randomblob(3000)", true},
+        DuplicateCase{"own_row_comes_in_same_size_other_bytes_wait", 3, "randomblob(4000)", 1, "randomblob(4000)",
+                      true},
+        DuplicateCase{"own_row_comes_in_empty_row_waits", 3, "randomblob(4000)", 1, "x''", false},
+        DuplicateCase{"own_row_comes_in_its_copy_waits", 3, "zeroblob(4000)", 1, "zeroblob(4000)", false},
+        // Neither is in the destination: the other row comes first.
+        DuplicateCase{"own_row_in_a_later_source_other_data_comes_first", 2, "randomblob(4096)", 3, "randomblob(3000)",
+                      true},
+        DuplicateCase{"own_row_in_a_later_source_empty_row_comes_first", 2, "randomblob(4096)", 3, "x''", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A row no document refers to: an empty one stays where it is, one with
 // data becomes the "Repaired document" of its ID.

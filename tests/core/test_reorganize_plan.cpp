@@ -1,8 +1,10 @@
 // The reorganize plan: what a run would do, told before it runs, against
 // what the run then does; the page model it counts with; and that telling
 // changes nothing.
+#include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/CliRunner.h"
 #include "tests/core/ReorganizeFixture.h"
+#include "tools/sample/SampleArchive.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -168,12 +170,39 @@ TEST_P(ReorganizePlanMatchesRun, ThePlanTellsWhatTheRunDoes) {
     std::map<long, std::pair<long, std::int64_t>> where;  // row ID -> DATABASES.ID, length
     for (const auto& [id, path] : Main("SELECT ID, DATABASE FROM DATABASES"))
         for (const auto& [row, length] : RowsOf(path, a->password)) where[row] = {id, length};
+    // The final renumbering gives the files lower numbers: counted under
+    // the numbers the moves knew them by.
+    auto beforeEnd = [&](long id) {
+        for (const auto& r : plan.renumberedAtEnd)
+            if (r.newId == id) return r.oldId;
+        return id;
+    };
+    for (auto& [row, at] : where) at.first = beforeEnd(at.first);
+    // Rows that took a new number (a row that was not its document's) are
+    // found by their length among the numbers no file had before.
+    std::set<long> known;
+    for (const auto& [source, rows] : before)
+        for (const auto& [row, length] : rows) known.insert(row);
+    std::multiset<std::pair<long, std::int64_t>> renumberedRows;
+    for (const auto& [row, at] : where)
+        if (!known.count(row)) renumberedRows.insert(at);
     std::map<std::pair<long, long>, std::pair<long, std::int64_t>> real, planned;
     for (const auto& [source, rows] : before)
         for (const auto& [row, length] : rows) {
+            long to = 0;
             const auto it = where.find(row);
-            if (it == where.end() || it->second.first == source || it->second.second != length) continue;
-            auto& m = real[{source, it->second.first}];
+            if (it != where.end() && it->second.first != source && it->second.second == length) {
+                to = it->second.first;
+            } else {
+                for (auto n = renumberedRows.begin(); n != renumberedRows.end(); ++n)
+                    if (n->first != source && n->second == length && length > 0) {
+                        to = n->first;
+                        renumberedRows.erase(n);
+                        break;
+                    }
+            }
+            if (to == 0) continue;
+            auto& m = real[{source, to}];
             ++m.first;
             m.second += length;
         }
@@ -190,7 +219,24 @@ TEST_P(ReorganizePlanMatchesRun, ThePlanTellsWhatTheRunDoes) {
             retiredReal.insert(name);
     for (const std::string& path : plan.retired) retiredPlanned.insert(fs::path(path).filename().string() + ".obsolete");
     for (const auto& [path, aside] : plan.setAside) retiredPlanned.insert(fs::path(aside).filename().string());
+    for (const auto& [path, aside] : plan.setAsideAtEnd) retiredPlanned.insert(fs::path(aside).filename().string());
     EXPECT_EQ(retiredPlanned, retiredReal);
+
+    // The sub databases listed at the end, under their final names.
+    std::set<std::string> listedPlanned, listedReal;
+    for (const auto& f : plan.files) {
+        if (std::find(plan.retired.begin(), plan.retired.end(), f.path) != plan.retired.end()) continue;
+        if (std::any_of(plan.setAsideAtEnd.begin(), plan.setAsideAtEnd.end(),
+                        [&](const auto& aside) { return aside.first == f.path; }))
+            continue;
+        std::string path = f.path;
+        for (const auto& r : plan.renumberedAtEnd)
+            if (r.from == f.path) path = r.to;
+        listedPlanned.insert(fs::path(path).filename().string());
+    }
+    for (const auto& [id, path] : Main("SELECT ID, DATABASE FROM DATABASES"))
+        listedReal.insert(fs::path(path).filename().string());
+    EXPECT_EQ(listedPlanned, listedReal);
 
     const std::string log = Log();
     EXPECT_EQ(plan.duplicatesOverwritten + plan.duplicatesFixed,
@@ -201,8 +247,13 @@ TEST_P(ReorganizePlanMatchesRun, ThePlanTellsWhatTheRunDoes) {
 
     for (const auto& f : plan.files) {
         if (std::find(plan.retired.begin(), plan.retired.end(), f.path) != plan.retired.end()) continue;
-        ASSERT_TRUE(fs::exists(f.path)) << f.path;
-        const std::int64_t pages = PageCount(f.path, a->password);
+        std::string path = f.path;
+        for (const auto& r : plan.renumberedAtEnd)
+            if (r.from == f.path) path = r.to;
+        for (const auto& [from, aside] : plan.setAsideAtEnd)
+            if (from == f.path) path = aside;
+        ASSERT_TRUE(fs::exists(path)) << path;
+        const std::int64_t pages = PageCount(path, a->password);
         RecordProperty("pages_off_" + fs::path(f.path).filename().string(), static_cast<int>(f.after / 16384 - pages));
         EXPECT_NEAR(static_cast<double>(f.after / 16384), static_cast<double>(pages), plan.pageTolerance) << f.path;
     }
@@ -260,6 +311,40 @@ INSTANTIATE_TEST_SUITE_P(
                      t.SubWith(2, {3}, 1000);
                      t.Pictures(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (40, x'')");
                      t.Pictures(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (41, randomblob(500))");
+                 }},
+        PlanCase{"own_row_waits_in_the_destination_other_row_comes_in",
+                 [](ReorganizePlanTest& t) {
+                     t.SubWith(1, {2, 5}, 4000);
+                     t.SubWith(2, {6}, 1000);
+                     t.Pictures(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, randomblob(6642))");
+                 }},
+        PlanCase{"own_row_waits_in_the_destination_empty_row_comes_in",
+                 [](ReorganizePlanTest& t) {
+                     t.SubWith(1, {2, 5}, 4000);
+                     t.SubWith(2, {6}, 1000);
+                     t.Pictures(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, x'')");
+                 }},
+        PlanCase{"own_row_waits_in_the_destination_its_copy_comes_in",
+                 [](ReorganizePlanTest& t) {
+                     t.SubWith(1, {2}, 1000);
+                     t.SubWith(2, {6}, 1000);
+                     t.a->exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (5, 1, 0, 'x', 1)");
+                     t.Pictures(1, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, zeroblob(5000))");
+                     t.Pictures(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, zeroblob(5000))");
+                 }},
+        PlanCase{"own_row_in_a_later_source_other_row_comes_first",
+                 [](ReorganizePlanTest& t) {
+                     t.SubWith(1, {2}, 1000);
+                     t.SubWith(2, {5}, 4000);
+                     t.SubWith(3, {6}, 1000);
+                     t.Pictures(3, "INSERT INTO PICTURES (ID, PICTURE) VALUES (5, randomblob(3000))");
+                 }},
+        PlanCase{"a_dataless_document_keeps_the_last_file_in_use",
+                 [](ReorganizePlanTest& t) {
+                     t.SubWith(1, {2}, 1000);
+                     t.SubWith(2, {3}, 1000);
+                     t.a->sub(3, {});
+                     t.a->exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (9, 1, 0, 'x', 3)");
                  }},
         PlanCase{"one_sub_database", [](ReorganizePlanTest& t) { t.SubWith(1, {2, 3}, 5000); }},
         PlanCase{"no_sub_database", [](ReorganizePlanTest&) {}},
@@ -351,4 +436,109 @@ TEST_F(ReorganizePlanTest, TheCommandPrintsThePlanAndChangesNothing) {
     ASSERT_EQ(o.value("moves").toArray().size(), 1);
     EXPECT_EQ(o.value("moves").toArray()[0].toObject().value("destination_id").toInt(), 1);
     EXPECT_EQ(o.value("retired").toArray().size(), 1);
+}
+
+// The plan against the run on generated archives, many seeds and mixes of
+// faults, through the command line as a user runs them: the plan of
+// `--plan --json` (which opens the archive report-only, so the opening's
+// own renumbering is part of it) against what `--yes` then does to the
+// files; and every document leads to its bytes afterwards.
+namespace {
+
+// The .pdb files of a folder by name, after the plan's renames in order.
+std::set<std::string> PlannedNames(std::set<std::string> names, const QJsonObject& plan) {
+    auto base = [](const QJsonValue& v) { return fs::path(v.toString().toStdString()).filename().string(); };
+    auto group = [&](const char* renumberedKey, const char* asideKey) {
+        std::vector<std::string> added;
+        for (const QJsonValue r : plan.value(renumberedKey).toArray()) {
+            names.erase(base(r.toObject().value("from")));
+            added.push_back(base(r.toObject().value("to")));
+        }
+        for (const QJsonValue r : plan.value(asideKey).toArray()) {
+            names.erase(base(r.toObject().value("path")));
+            added.push_back(base(r.toObject().value("as")));
+        }
+        names.insert(added.begin(), added.end());
+    };
+    group("renumbered", "set_aside");
+    for (const QJsonValue r : plan.value("retired").toArray()) {
+        names.erase(base(r));
+        names.insert(base(r) + ".obsolete");
+    }
+    group("renumbered_at_end", "set_aside_at_end");
+    return names;
+}
+
+std::set<std::string> PdbNames(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        if (name.find(".pdb") != std::string::npos) names.insert(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(ReorganizePlanGenerated, ThePlanTellsWhatTheRunDoesOnGeneratedArchives) {
+    const std::vector<std::vector<std::string>> mixes = {
+        {},
+        {"same-id-different-data"},
+        {"unreferenced-data", "unreferenced-empty-data"},
+        {"sub-database-number-gaps"},
+        {"unreferenced-sub-database"},
+        {"same-id-different-data", "sub-database-number-gaps", "unreferenced-data"},
+        {"data-in-other-sub-database", "unreferenced-empty-data"},
+        {"empty-data-with-copy", "same-id-different-data", "unreferenced-sub-database"},
+    };
+    int compared = 0;
+    for (std::uint32_t seed = 1; seed <= 32; ++seed) {
+        const std::vector<std::string>& mix = mixes[seed % mixes.size()];
+        TempDir dir;
+        SampleOptions o;
+        o.directory = dir.file("archive");
+        o.documents = 20 + 7 * (seed % 5);
+        o.folders = 4;
+        o.subDatabases = 2 + static_cast<int>(seed % 4);
+        o.documentSize = 1500;
+        o.faults = mix;
+        o.seed = seed;
+        SampleManifest m;
+        std::string error;
+        std::string name = "seed " + std::to_string(seed) + " faults";
+        for (const std::string& f : mix) name += " " + f;
+        SCOPED_TRACE(name);
+        if (!WriteSampleArchive(o, m, error)) {
+            ADD_FAILURE() << error;
+            continue;
+        }
+        const ArchiveSnapshot before = TakeSnapshot(m.mainDatabase);
+        const std::set<std::string> namesBefore = PdbNames(o.directory);
+
+        const CliRun planned = RunCli("reorganize " + ShellQuote(m.mainDatabase) + " --plan --json", dir);
+        ASSERT_EQ(planned.exit, 0) << planned.err;
+        const QJsonObject plan = QJsonDocument::fromJson(QByteArray::fromStdString(planned.out)).object();
+        ASSERT_FALSE(plan.isEmpty()) << planned.out;
+        EXPECT_EQ(PdbNames(o.directory), namesBefore) << "the plan changed the folder";
+        const std::string logBefore = Slurp(LogName(m.mainDatabase));
+
+        const CliRun run = RunCli("reorganize --yes " + ShellQuote(m.mainDatabase), dir);
+
+        if (!plan.value("refusal").isNull()) {
+            EXPECT_EQ(run.exit, 8) << run.out << run.err;
+            continue;
+        }
+        EXPECT_EQ(run.exit, 0) << run.out << run.err;
+        EXPECT_EQ(PdbNames(o.directory), PlannedNames(namesBefore, plan)) << planned.out;
+        const ArchiveSnapshot after = TakeSnapshot(m.mainDatabase);
+        for (const auto& [id, sha] : before.documents) EXPECT_EQ(after.documents.at(id), sha) << "document " << id;
+        const std::string log = Slurp(LogName(m.mainDatabase)).substr(logBefore.size());
+        EXPECT_EQ(plan.value("duplicates_overwritten").toInt() + plan.value("duplicates_fixed").toInt(),
+                  Occurrences(log, " - Duplicate entries detected!"));
+        EXPECT_EQ(plan.value("duplicates_fixed").toInt(),
+                  Occurrences(log, " - Duplicate reference found: creating new reference"));
+        EXPECT_EQ(plan.value("unreferenced_repaired").toInt(), Occurrences(log, "Unreferenced: creating new entry"));
+        ++compared;
+    }
+    EXPECT_GE(compared, 22);
 }
