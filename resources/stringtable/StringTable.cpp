@@ -370,6 +370,16 @@ constexpr const char* TextFor(int id) {
     case 244: return "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.";
     case 245: return "Er hoeven geen documenten te worden verplaatst.";
     case 246: return "In totaal %s documenten (%s).";
+
+    // Report-only runs and archives that cannot be written.
+    case 270:
+        return "De database '%s' kan niet worden gewijzigd: %s ('%s').%n%nKies Database > Alleen rapporteren "
+               "(quillex-cli: --dry-run) om haar te openen en te controleren zonder iets te wijzigen.";
+    case 271: return "u hebt geen schrijfrechten";
+    case 272: return "het bestandssysteem is alleen-lezen";
+    case 273: return "Database alleen-lezen...";
+    case 274: return "zou worden gerepareerd: %s";
+    case 275: return "Alleen rapporteren: er wordt niets gewijzigd";
     default: return nullptr;
     }
 }
@@ -395,8 +405,12 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 234: case 237: case 239: case 241: case 242: case 243: case 244:
         return 1;
+    case 274:
+        return 1;
     case 232: case 235: case 236: case 246:
         return 2;
+    case 270:
+        return 3;
     case 240:
         return 3;
     case 238:
@@ -412,7 +426,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 246;
+constexpr int kHighestId = 275;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -456,7 +470,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 172, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 178, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
