@@ -2,6 +2,7 @@
 // report-only run finds what a real run on an identical archive finds, and
 // leaves every entry of the archive folder as it was (bytes, names, modes,
 // times).
+#include "support/ArchiveLock.h"
 #include "support/ReportOnly.h"
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
@@ -22,6 +23,7 @@
 #include <sstream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qx;
 using qx::test::CliRun;
@@ -270,4 +272,162 @@ TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
         EXPECT_TRUE(made.exec("CREATE TABLE n(x)"));
     }
     EXPECT_EQ(test::FolderStamps(dir.path()), before);
+}
+
+// The lock of a report-only run and the lock of a changing run see each
+// other, whichever comes first; report-only runs share.
+TEST(DryRun, ReportOnlyAndChangingRunsSeeEachOthersLock) {
+    enum class Kind { ReportOnly, Changing };
+    struct Case {
+        const char* name;
+        Kind first, second;
+        bool secondHeld;
+    };
+    const Case cases[] = {
+        {"report-only, then changing", Kind::ReportOnly, Kind::Changing, false},
+        {"changing, then report-only", Kind::Changing, Kind::ReportOnly, false},
+        {"two report-only runs", Kind::ReportOnly, Kind::ReportOnly, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string main = dir.file("Archief.dat"), lock = dir.file("Archief.lock");
+        test::WriteFile(main, "data");
+        const auto take = [&](Kind kind, ArchiveLock::Outcome& outcome, std::string& holder) {
+            if (kind == Kind::ReportOnly) return ArchiveLock::Share(main, lock, outcome, holder);
+            auto held = ArchiveLock::Acquire(lock, outcome, holder);
+            if (held && !held->HoldMainFile(main, holder)) {
+                held.reset();
+                outcome = ArchiveLock::Outcome::InUse;
+            }
+            return held;
+        };
+        ArchiveLock::Outcome outcome;
+        std::string holder;
+        const auto first = take(c.first, outcome, holder);
+        ASSERT_TRUE(first) << holder;
+        const auto second = take(c.second, outcome, holder);
+        EXPECT_EQ(second != nullptr, c.secondHeld) << holder;
+        EXPECT_EQ(outcome, c.secondHeld ? ArchiveLock::Outcome::Held : ArchiveLock::Outcome::InUse);
+    }
+}
+
+namespace {
+
+// An archive folder this process may only read, made the strongest way the
+// machine allows: a read-only bind mount in a mount namespace of its own
+// (root ignores permission bits), files and folder made immutable, or the
+// write permission taken away (not root).
+class ReadOnlyArchive {
+public:
+    enum class Way { Mount, Immutable, Permissions };
+    ReadOnlyArchive(Way way, std::string folder) : m_way(way), m_folder(std::move(folder)) {
+        const std::string q = test::ShellQuote(m_folder);
+        switch (way) {
+        case Way::Mount:
+            m_ready = std::system(("unshare -m sh -c " + test::ShellQuote(Mounted("! touch " + q + "/.probe")) +
+                                   " >/dev/null 2>&1")
+                                      .c_str()) == 0;
+            break;
+        case Way::Immutable:
+            m_ready = ::geteuid() == 0 && std::system(("chattr +i " + q + "/* " + q + " 2>/dev/null").c_str()) == 0 &&
+                      std::system(("! touch " + q + "/.probe 2>/dev/null").c_str()) == 0;
+            break;
+        case Way::Permissions:
+            m_ready = ::geteuid() != 0 && std::system(("chmod a-w " + q + "/* " + q).c_str()) == 0;
+            break;
+        }
+    }
+    ~ReadOnlyArchive() {
+        const std::string q = test::ShellQuote(m_folder);
+        if (m_way == Way::Immutable) (void)!std::system(("chattr -i " + q + " " + q + "/* 2>/dev/null").c_str());
+        if (m_way == Way::Permissions) (void)!std::system(("chmod u+w " + q + " " + q + "/*").c_str());
+    }
+    bool ready() const { return m_ready; }
+
+    CliRun Run(const std::string& args, const TempDir& scratch) const {
+        if (m_way != Way::Mount) return RunCli(args, scratch);
+        const std::string out = scratch.file("cli.out"), err = scratch.file("cli.err");
+        const std::string inner = Mounted("exec '" + std::string(QX_CLI_PATH) + "' " + args);
+        const int status = std::system(("unshare -m sh -c " + test::ShellQuote(inner) + " >'" + out + "' 2>'" + err +
+                                        "' </dev/null")
+                                           .c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::Slurp(out), test::Slurp(err)};
+    }
+
+private:
+    std::string Mounted(const std::string& then) const {
+        const std::string q = test::ShellQuote(m_folder);
+        return "mount --make-rprivate / && mount --bind " + q + " " + q + " && mount -o remount,bind,ro " + q + " " +
+               q + " && " + then;
+    }
+    Way m_way;
+    std::string m_folder;
+    bool m_ready = false;
+};
+
+}  // namespace
+
+// Every report-only run works on an archive the user can only read, and
+// finds and exits what it does on a writable copy; a real run says why it
+// cannot and points to report-only.
+TEST(DryRun, ArchivesThatCanOnlyBeReadAreCheckedReportOnly) {
+    TempDir dir;
+    const std::string sample = dir.file("sample");
+    const CliRun made = RunCli("sample '" + sample +
+                                   "' --documents 60 --faults data-in-other-sub-database,sub-database-number-gaps,"
+                                   "unreferenced-sub-database,orphan-page-no-container --json",
+                               dir);
+    ASSERT_EQ(made.exit, 0) << made.err;
+    const QJsonObject manifest = QJsonDocument::fromJson(QByteArray::fromStdString(made.out)).object();
+    const std::string removed = std::to_string(
+        manifest["faults"].toObject()["data-in-other-sub-database"].toObject()["ids"].toArray().first().toInteger());
+    const std::vector<std::string> commands = {
+        "open --yes",      "check --quick --yes",     "check --normal --yes",        "check --thorough --yes",
+        "compact --yes",   "reorganize --yes",        "remove --yes " + removed,     "repair-multipage --yes",
+    };
+    const std::string reference = dir.file("writable");
+    fs::copy(sample, reference, fs::copy_options::recursive);
+
+    struct Way {
+        const char* name;
+        ReadOnlyArchive::Way way;
+        const char* reason;  // in the refusal of a real run
+    };
+    const Way ways[] = {
+        {"read-only mount", ReadOnlyArchive::Way::Mount, "alleen-lezen"},
+        {"immutable files and folder", ReadOnlyArchive::Way::Immutable, "geen schrijfrechten"},
+        {"no write permission", ReadOnlyArchive::Way::Permissions, "geen schrijfrechten"},
+    };
+    int ran = 0;
+    for (const Way& w : ways) {
+        SCOPED_TRACE(w.name);
+        const std::string folder = dir.file("ro");
+        fs::remove_all(folder);
+        fs::copy(sample, folder, fs::copy_options::recursive);
+        const ReadOnlyArchive readOnly(w.way, folder);
+        if (!readOnly.ready()) continue;
+        ++ran;
+        const auto before = Stamps(folder);
+        for (const std::string& command : commands) {
+            SCOPED_TRACE(command);
+            const bool check = command.starts_with("check");
+            const auto line = [&](const std::string& at, const char* json) {
+                const std::size_t word = command.find(' ');
+                return command.substr(0, word) + " '" + at + "/Archief.dat'" + command.substr(word) + " --dry-run" +
+                       (check ? " --json '" + dir.file(json) + "'" : "");
+            };
+            const CliRun ro = readOnly.Run(line(folder, "ro.json"), dir);
+            const CliRun rw = RunCli(line(reference, "rw.json"), dir);
+            EXPECT_EQ(ro.exit, rw.exit) << ro.out << ro.err << "\n---\n" << rw.out << rw.err;
+            EXPECT_EQ(Comparable(ro, folder), Comparable(rw, reference));
+            if (check) EXPECT_EQ(ReadReport(dir.file("ro.json")).findings, ReadReport(dir.file("rw.json")).findings);
+        }
+        const CliRun real = readOnly.Run("check --normal --yes '" + folder + "/Archief.dat'", dir);
+        EXPECT_EQ(real.exit, 8) << real.err;
+        EXPECT_NE(real.err.find(w.reason), std::string::npos) << real.err;
+        EXPECT_NE(real.err.find("--dry-run"), std::string::npos) << real.err;
+        EXPECT_EQ(Stamps(folder), before);
+    }
+    if (ran == 0) GTEST_SKIP() << "no way to make a folder read-only here (root without mount namespaces or chattr)";
 }
