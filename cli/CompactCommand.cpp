@@ -23,7 +23,7 @@ public:
 
     void printHelp(std::FILE* to) const override {
         std::fputs("Usage: quillex-cli compact ARCHIVE.dat [--sub-databases|--main|--omd|--all]\n"
-                   "                          [--dry-run] [--yes|--no]\n"
+                   "                          [--dry-run] [--log FILE] [--yes|--no]\n"
                    "\n"
                    "Opens the archive as 'open' does and compacts its files: each is copied into\n"
                    "a fresh, compact file that then takes its place. The old file is removed\n"
@@ -34,7 +34,10 @@ public:
                    "  --main            the main database\n"
                    "  --omd             the OCR database\n"
                    "  --all             all of them (default)\n"
-                   "  --dry-run         tell what would be compacted; change nothing\n"
+                   "  --dry-run, -n     report only: compact in memory, tell what would change;\n"
+                   "                    no file is changed and no log is written unless --log\n"
+                   "                    asks for one\n"
+                   "  --log FILE        write the log to FILE instead of beside the archive\n"
                    "\n"
                    "Exit codes: 0 every file compacted, 8 not opened or a file could not be\n"
                    "compacted (see the log), 16 usage error, 32 cancelled (Ctrl-C: the file\n"
@@ -46,7 +49,9 @@ public:
         QStringList rest = args;
         Answering answering;
         if (!TakeAnswering(rest, answering, io)) return ExitUsage;
-        const bool dryRun = rest.removeAll("--dry-run") > 0;
+        RunOptions options;
+        if (!TakeRunOptions(rest, options, io)) return ExitUsage;
+        const bool dryRun = options.dryRun;
         const bool subs = rest.removeAll("--sub-databases") > 0;
         const bool main = rest.removeAll("--main") > 0;
         const bool omd = rest.removeAll("--omd") > 0;
@@ -55,10 +60,10 @@ public:
             printHelp(io.err);
             return ExitUsage;
         }
-        OpenedArchive archive(io, answering);
+        // Report-only from the first step: the open itself must not write.
+        OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;
         CDatabase& database = archive.database;
-        database.SetDryRun(dryRun);
         const std::string mainPath = archive.file();
         const std::string password = Settings::Get().DatabasePassword;
 
@@ -108,6 +113,8 @@ public:
         }
         if ((all || omd) && !database.Window().CompactCanceled()) compact(OmdName(mainPath), "");
         database.Window().CompactClose();
+        if (dryRun) PrintReportOnlyEnd(io.out);
+        archive.window.EndRun();
         if (database.Window().CompactCanceled()) {
             std::fprintf(io.err, "quillex-cli: cancelled after %zu of %zu files\n", done, total);
             return ExitCancelled;

@@ -37,7 +37,7 @@ public:
     const char* name() const override { return "remove"; }
     const char* summary() const override { return "remove documents (with their data and pages) from an archive"; }
     void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli remove ARCHIVE.dat ID... [--yes|--no]\n"
+        std::fputs("Usage: quillex-cli remove ARCHIVE.dat ID... [--yes|--no] [--dry-run] [--log FILE]\n"
                    "\n"
                    "Removes the documents with these numbers from the archive, as the window's\n"
                    "Documenten > Verwijderen does: the document record, its data row in its sub\n"
@@ -47,6 +47,10 @@ public:
                    "\n"
                    "  --yes   remove without asking     --no   refuse (nothing is removed; the\n"
                    "          default without a terminal)\n"
+                   "  --dry-run, -n   report only: remove in memory and tell what would go;\n"
+                   "                  no file is changed and no log is written unless --log\n"
+                   "                  asks for one\n"
+                   "  --log FILE      write the log to FILE instead of beside the archive\n"
                    "\n"
                    "The archive is opened as `open` opens it (lock included).\n"
                    "\n"
@@ -63,6 +67,8 @@ public:
         QStringList args = argsIn;
         Answering answering;
         if (!TakeAnswering(args, answering, io)) return ExitUsage;
+        RunOptions options;
+        if (!TakeRunOptions(args, options, io)) return ExitUsage;
         if (args.size() < 2) return Usage(*this, io, "name the archive and at least one document number");
         for (const QString& a : args)
             if (a.startsWith('-')) return Usage(*this, io, "unknown option " + a.toStdString());
@@ -73,7 +79,7 @@ public:
             if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
         }
 
-        OpenedArchive archive(io, answering);
+        OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(args.front()); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         CDatabase& database = archive.database;
@@ -113,6 +119,7 @@ public:
             std::fprintf(io.out, "%ld\t%s\n", id, removed ? "removed" : "not removed (see the log)");
             if (!removed) ++failed;
         }
+        if (options.dryRun) PrintReportOnlyEnd(io.out);
         window.EndRun();
         return failed ? ExitProblemsLeft : ExitOk;
     }

@@ -75,7 +75,7 @@ public:
     const char* summary() const override { return "pack the stored data into as few sub databases as possible"; }
 
     void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli reorganize ARCHIVE.dat [--dry-run] [--yes|--no]\n"
+        std::fputs("Usage: quillex-cli reorganize ARCHIVE.dat [--dry-run] [--log FILE] [--yes|--no]\n"
                    "       quillex-cli reorganize ARCHIVE.dat --plan [--json]\n"
                    "\n"
                    "Opens the archive as 'open' does and moves the stored documents from the\n"
@@ -85,7 +85,10 @@ public:
                    "on disk before its old place is given up: a run cut off loses nothing, and\n"
                    "the next run carries on.\n"
                    "\n"
-                   "  --dry-run         tell what a run would do; change nothing\n"
+                   "  --dry-run, -n     report only: reorganize in memory and tell what a run\n"
+                   "                    would do; no file is changed and no log is written\n"
+                   "                    unless --log asks for one\n"
+                   "  --log FILE        write the log to FILE instead of beside the archive\n"
                    "  --plan            print what a run started now would do (moves, retired\n"
                    "                    files, sizes afterwards); asks nothing, changes nothing,\n"
                    "                    reads only the lengths of the stored documents (and\n"
@@ -105,7 +108,7 @@ public:
         Answering answering;
         if (!TakeAnswering(rest, answering, io)) return ExitUsage;
         RunOptions options;
-        options.dryRun = rest.removeAll("--dry-run") > 0;
+        if (!TakeRunOptions(rest, options, io)) return ExitUsage;
         const bool planOnly = rest.removeAll("--plan") > 0;
         const bool json = rest.removeAll("--json") > 0;
         if (rest.size() != 1 || rest.front().startsWith("-") || (json && !planOnly)) {
@@ -161,6 +164,7 @@ public:
         }
         for (const ListRow& row : archive.window.rows(ListId::Picbases))
             std::fprintf(io.out, "%s\n", row.text.c_str());
+        if (options.dryRun) PrintReportOnlyEnd(io.out);
         return ExitOk;
     }
 };

@@ -26,7 +26,7 @@ public:
     const char* summary() const override { return "make orphaned pages single pages, renumber pages"; }
 
     void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli repair-multipage ARCHIVE.dat [--yes|--no]\n"
+        std::fputs("Usage: quillex-cli repair-multipage ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE]\n"
                    "\n"
                    "Opens the archive as 'open' does, turns every page whose multipage document\n"
                    "no longer exists into a single page, and numbers the pages of every\n"
@@ -35,6 +35,10 @@ public:
                    "\n"
                    "  --yes   agree to every question     --no   refuse every question (default\n"
                    "          without a terminal)\n"
+                   "  --dry-run, -n   report only: change the pages in memory and count what\n"
+                   "                  would change; no file is changed and no log is written\n"
+                   "                  unless --log asks for one\n"
+                   "  --log FILE      write the log to FILE instead of beside the archive\n"
                    "\n"
                    "Exit codes: 0 done, 8 not opened or the changes could not all be saved\n"
                    "(what was saved is counted, the rest is undone), 16 usage error.\n",
@@ -45,11 +49,13 @@ public:
         QStringList rest = args;
         Answering answering;
         if (!TakeAnswering(rest, answering, io)) return ExitUsage;
+        RunOptions options;
+        if (!TakeRunOptions(rest, options, io)) return ExitUsage;
         if (rest.size() != 1 || rest.front().startsWith("-")) {
             printHelp(io.err);
             return ExitUsage;
         }
-        OpenedArchive archive(io, answering);
+        OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;
         CDatabase& database = archive.database;
         const std::string& file = archive.file();
@@ -75,6 +81,8 @@ public:
         }
         std::fprintf(io.out, "%s: %ld page rows changed (%ld orphaned pages made single pages, %ld renumbered).\n",
                      file.c_str(), single + renumbered, single, renumbered);
+        if (options.dryRun) PrintReportOnlyEnd(io.out);
+        archive.window.EndRun();
         if (!saveError.empty()) {
             std::fprintf(io.err, "quillex-cli: %s: the pages could not all be changed: %s\n", file.c_str(),
                          saveError.c_str());

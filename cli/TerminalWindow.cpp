@@ -6,6 +6,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/OpenArchive.h"
 #include "support/ImageLoader.h"
+#include "support/ReportOnly.h"
 
 #include <atomic>
 #include <filesystem>
@@ -194,6 +195,12 @@ int OpenedArchive::open(const QString& argument) {
         return ExitOperational;
     }
     if (OpenDatabaseFile(database, m_file) != OpenOutcome::Opened || !CDatabase::Connected(database.m_AdoCnMain)) {
+        if (const WriteBlock block = database.DryRun() ? WriteBlock{} : ArchiveWriteBlock(m_file); block.error != 0) {
+            std::fprintf(m_io.err, "quillex-cli: %s was not opened: it cannot be changed (%s: %s); --dry-run checks "
+                         "it without changing anything\n",
+                         m_file.c_str(), block.path.c_str(), std::strerror(block.error));
+            return ExitOperational;
+        }
         std::fprintf(m_io.err, "quillex-cli: %s was not opened\n", m_file.c_str());
         return window.cancelled() ? ExitCancelled : ExitOperational;
     }
@@ -214,6 +221,11 @@ bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io) {
     // Judged by identity once the archive is open: a file of the archive is refused.
     Settings::Get().LogFileChosen = file;
     return true;
+}
+
+void PrintReportOnlyEnd(std::FILE* to) {
+    for (const std::string& c : reportonly::Changes()) std::fprintf(to, "would %s\n", c.c_str());
+    std::fputs("report only: nothing was changed on disk\n", to);
 }
 
 bool TakeAnswering(QStringList& args, Answering& answering, Streams io) {

@@ -21,6 +21,9 @@ struct RunOptions {
     bool dryRun = false;
 };
 bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io);
+// The end of a report-only run's output: what it would have renamed or
+// deleted, and that nothing on disk was changed.
+void PrintReportOnlyEnd(std::FILE* to);
 
 class TerminalWindow : public NullWindow {
 public:

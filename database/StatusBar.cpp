@@ -6,7 +6,7 @@
 namespace qx {
 
 std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::size_t documentRows,
-                                          std::size_t selectedRows) {
+                                          std::size_t selectedRows, bool reportOnly) {
     std::array<std::string, 4> panels;
     if (!state.m_sDatabaseName.empty() && FileExists(state.m_sDatabaseName))
         panels[0] = FormatMsg(GetResString(111, "%s [%s MB, %s items]"),
@@ -16,10 +16,14 @@ std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::siz
     panels[0] += "      ";
     auto count = [](long n) { return n == -1 ? Variant("--") : Variant(n); };
     panels[1] = FormatMsg(GetResString(113, "beschadigd: %s"), {count(state.m_nDamaged)});
-    panels[2] = FormatMsg(GetResString(114, "gerepareerd: %s"), {count(state.m_nFixed)});
+    panels[2] = reportOnly ? FormatMsg(GetResString(274, "zou worden gerepareerd: %s"), {count(state.m_nFixed)})
+                           : FormatMsg(GetResString(114, "gerepareerd: %s"), {count(state.m_nFixed)});
     if (state.m_bListPartial) panels[2] += "  " + GetResString(218, "Lijst onvolledig: de controle is afgebroken");
     if (documentRows > 0)
         panels[3] = FormatMsg(GetResString(115, "geselecteerd %s"), {static_cast<long>(selectedRows)});
+    if (reportOnly)
+        panels[3] = GetResString(275, "Alleen rapporteren: er wordt niets gewijzigd") +
+                    (panels[3].empty() ? "" : "      " + panels[3]);
     return panels;
 }
 

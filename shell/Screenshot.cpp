@@ -92,12 +92,13 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     Settle(300);
     int result = 0;
     if (!archive.isEmpty()) {
+        // The pictures change nothing on disk, their open step included.
+        window.miReportOnly->setChecked(true);
         window.OpenDatabaseFile(archive.toStdString());
         if (window.State().m_sDatabaseName.empty()) {
             std::fprintf(stderr, "quillex: could not open %s\n", qPrintable(archive));
             result = 1;
         } else {
-            window.Database().SetDryRun(true);  // the pictures' check changes nothing on disk
             window.miCheckSub[CheckNormal]->trigger();
             if (window.lvDocuments->RowCount() > 0) window.lvDocuments->setCurrentItem(window.lvDocuments->Row(0));
         }
@@ -171,6 +172,8 @@ int RunScreenshot(const QString& outFile, const QString& archive, const QStringL
 
     int result = 0;
     if (!archive.isEmpty()) {
+        // The pictures change nothing on disk, their open step included.
+        window.miReportOnly->setChecked(true);
         window.OpenDatabaseFile(archive.toStdString());
         if (window.State().m_sDatabaseName.empty()) {
             std::fprintf(stderr, "quillex: could not open %s\n", qPrintable(archive));

@@ -55,7 +55,10 @@ frmMain::frmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(pa
 frmMain::~frmMain() { m_Database.reset(); }
 
 CDatabase& frmMain::Database() {
-    if (!m_Database) m_Database = std::make_unique<CDatabase>(*this);
+    if (!m_Database) {
+        m_Database = std::make_unique<CDatabase>(*this);
+        if (miReportOnly && miReportOnly->isChecked()) m_Database->SetDryRun(true);
+    }
     return *m_Database;
 }
 
@@ -110,6 +113,10 @@ void frmMain::CreateMenus() {
 
     miDatabase = bar->addMenu(QStringLiteral("&Database"));
     miOpen = miDatabase->addAction(QStringLiteral("&Openen..."));
+    // In the Database menu, usable before anything is opened: the mode holds
+    // for the whole run, the open included.
+    miReportOnly = miDatabase->addAction(QStringLiteral("Alleen &rapporteren"));
+    miReportOnly->setCheckable(true);
     miAnalyse = miDatabase->addMenu(QStringLiteral("&Controleren"));
     const char* checks[] = {"&Snel..", "&Normaal...", "&Intensief...", nullptr, "&Op lege mappen...",
                             "Op &grote documenten"};
@@ -121,9 +128,6 @@ void frmMain::CreateMenus() {
         miCheckSub[i] = miAnalyse->addAction(QString::fromUtf8(checks[i]));
         connect(miCheckSub[i], &QAction::triggered, this, [this, i] { miCheckSub_Click(i); });
     }
-    miAnalyse->addSeparator();
-    miReportOnly = miAnalyse->addAction(QStringLiteral("Alleen &rapporteren"));
-    miReportOnly->setCheckable(true);
     miReorganize = miDatabase->addAction(QStringLiteral("&Reorganiseren..."));
 
     miDocuments = bar->addMenu(QStringLiteral("Do&cumenten"));
@@ -145,6 +149,7 @@ void frmMain::CreateMenus() {
 
     connect(miExit, &QAction::triggered, this, &frmMain::miExit_Click);
     connect(miOpen, &QAction::triggered, this, &frmMain::miOpen_Click);
+    connect(miReportOnly, &QAction::toggled, this, &frmMain::miReportOnly_Toggled);
     connect(miReorganize, &QAction::triggered, this, &frmMain::miReorganize_Click);
     connect(miDocuments, &QMenu::aboutToShow, this, &frmMain::miDocuments_AboutToShow);
 }
@@ -185,7 +190,7 @@ void frmMain::Form_Load(const QStringList& arguments) {
     const int frame = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
     m_nUsableListWidth = kInitialWidth - (style()->pixelMetric(QStyle::PM_ScrollBarExtent) + frame);
 
-    SetTitle(GetResString(1, kNoResource));
+    SetTitle(TitleText());
     SetMenuCaptions();
     BuildColumns();
     m_state.m_nOleDbErr = 0;
@@ -265,22 +270,28 @@ void frmMain::UpdateMenus() {
 void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
     const MessageBoxRun run;
-    // A report-only check writes nothing into the archive folder, its log
-    // included; the archive is reconnected for it and afterwards.
-    const bool reportOnly = miReportOnly->isChecked();
-    const std::string log = Settings::Get().LogFileName;
-    if (reportOnly) {
-        Settings::Get().LogFileName = Settings::Get().LogFileChosen;
-        if (!Database().SetDryRun(true)) {
-            Settings::Get().LogFileName = log;
+    RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
+}
+
+void frmMain::miReportOnly_Toggled(bool on) {
+    // The archive open now was opened in the other mode: it is opened again,
+    // so that its open step too is done (or only reported) as the mode says.
+    const std::string open = m_state.m_sDatabaseName;
+    if (m_Database && m_Database->DryRun() != on) {
+        m_Database->SetDryRun(on);
+        if (!open.empty()) {
+            OpenDatabaseFile(open);
             return;
         }
     }
-    RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
-    if (reportOnly) {
-        Database().SetDryRun(false);
-        Settings::Get().LogFileName = log;
-    }
+    if (open.empty()) SetTitle(TitleText());
+    UpdateStatusBar();
+}
+
+std::string frmMain::TitleText() const {
+    const std::string title = GetResString(1, kNoResource);
+    return miReportOnly && miReportOnly->isChecked() ? title + " (" + GetResString(219, "Alleen rapporteren") + ")"
+                                                     : title;
 }
 
 void frmMain::miOpen_Click() { OpenDatabaseFile(std::string()); }

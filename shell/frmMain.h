@@ -104,7 +104,7 @@ public:
     QAction* miOpen = nullptr;
     QMenu* miAnalyse = nullptr;
     std::array<QAction*, 6> miCheckSub{};  // item 3 is a separator
-    QAction* miReportOnly = nullptr;        // checked: the checks change nothing on disk
+    QAction* miReportOnly = nullptr;        // checked: the whole run changes nothing on disk
     QAction* miReorganize = nullptr;
     QMenu* miDocuments = nullptr;
     QAction* miDocumentInfo = nullptr;
@@ -155,6 +155,8 @@ private:
     void Form_FirstActivate();
     bool HandleSelectAllKey(QKeyEvent* event);
     void SelectAllDocuments();
+    void miReportOnly_Toggled(bool on);
+    std::string TitleText() const;  // without an archive, the mode included
     // frmMainOpen.cpp
     bool AdoInstalled() const;
     void OfferLastDatabase();

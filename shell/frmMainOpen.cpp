@@ -111,7 +111,7 @@ void frmMain::ShowWithoutDatabase() {
     m_state.m_bAnalysed = false;
     m_state.m_bCompressed = false;
     m_state.m_bMissingPdbs = true;
-    SetTitle(GetResString(1, "Resources not found"));
+    SetTitle(TitleText());
     UpdateMenus();
     UpdateStatusBar();
     SetBusy(false);

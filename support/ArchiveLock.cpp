@@ -61,7 +61,20 @@ bool ArchiveLock::HeldElsewhere(const std::string& lockPath, std::string& holder
     return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-ArchiveLock::~ArchiveLock() { CloseHandle(reinterpret_cast<HANDLE>(m_handle)); }
+std::unique_ptr<ArchiveLock> ArchiveLock::Share(const std::string&, const std::string& lockPath, Outcome& outcome,
+                                                std::string& holder) {
+    // The engine opens the main file with sharing that keeps a second
+    // changing program out; the lock file tells of one already there.
+    outcome = HeldElsewhere(lockPath, holder) ? Outcome::InUse : Outcome::Held;
+    if (outcome == Outcome::InUse) return nullptr;
+    return std::unique_ptr<ArchiveLock>(new ArchiveLock(std::string(), reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)));
+}
+
+bool ArchiveLock::HoldMainFile(const std::string&, std::string&) { return true; }
+
+ArchiveLock::~ArchiveLock() {
+    if (reinterpret_cast<HANDLE>(m_handle) != INVALID_HANDLE_VALUE) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+}
 
 #else
 
@@ -131,8 +144,48 @@ bool ArchiveLock::HeldElsewhere(const std::string& lockPath, std::string& holder
     return held;
 }
 
+std::unique_ptr<ArchiveLock> ArchiveLock::Share(const std::string& mainPath, const std::string& lockPath,
+                                                Outcome& outcome, std::string& holder) {
+    if (HeldElsewhere(lockPath, holder)) {
+        outcome = Outcome::InUse;
+        return nullptr;
+    }
+    const int fd = ::open(mainPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        outcome = Outcome::Unavailable;
+        holder = ErrorText(errno);
+        return nullptr;
+    }
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        outcome = Outcome::InUse;
+        holder = "een ander proces";
+        return nullptr;
+    }
+    // Another error (a file system without these locks) leaves the run
+    // unguarded, as it always was there; it changes nothing on disk anyway.
+    outcome = Outcome::Held;
+    return std::unique_ptr<ArchiveLock>(new ArchiveLock(std::string(), fd));
+}
+
+bool ArchiveLock::HoldMainFile(const std::string& mainPath, std::string& holder) {
+    if (m_mainHandle >= 0) return true;
+    const int fd = ::open(mainPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return true;  // the open that follows names what is wrong with the file
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (err != EWOULDBLOCK) return true;
+        holder = "een ander proces, dat alleen rapporteert";
+        return false;
+    }
+    m_mainHandle = fd;
+    return true;
+}
+
 ArchiveLock::~ArchiveLock() {
-    ::unlink(m_path.c_str());
+    if (m_mainHandle >= 0) ::close(static_cast<int>(m_mainHandle));
+    if (!m_path.empty()) ::unlink(m_path.c_str());
     ::close(static_cast<int>(m_handle));
 }
 

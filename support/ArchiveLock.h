@@ -3,6 +3,13 @@
 // file beside the main database; the kernel drops it when the process ends,
 // however it ends, so a crash never leaves a stale lock behind. The file
 // tells a second process who holds it.
+//
+// A report-only run may not create that file (its folder may be read-only),
+// so it holds a shared advisory lock on the main database file itself, which
+// needs no write permission; a changing run holds the same lock exclusively
+// beside its lock file. Either run therefore sees the other, whoever owns
+// the folder. The engine's own locks on the file are of another kind and
+// never meet these.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +26,14 @@ public:
 
     // Takes the lock on `lockPath` without waiting.
     static std::unique_ptr<ArchiveLock> Acquire(const std::string& lockPath, Outcome& outcome, std::string& holder);
+    // The report-only run's lock: shared on the main database `mainPath`,
+    // refused (InUse) while a changing run holds that file or `lockPath`.
+    // Unavailable when the main file cannot be opened for reading.
+    static std::unique_ptr<ArchiveLock> Share(const std::string& mainPath, const std::string& lockPath,
+                                              Outcome& outcome, std::string& holder);
+    // For a lock taken with Acquire: the main database held exclusively
+    // too. False, with `holder` saying who, while a report-only run holds it.
+    bool HoldMainFile(const std::string& mainPath, std::string& holder);
     // Whether another process holds the lock now; nothing is created or kept.
     static bool HeldElsewhere(const std::string& lockPath, std::string& holder);
     ~ArchiveLock();  // removes the file, then lets go
@@ -29,8 +44,9 @@ public:
 
 private:
     ArchiveLock(std::string path, std::intptr_t handle) : m_path(std::move(path)), m_handle(handle) {}
-    std::string m_path;
-    std::intptr_t m_handle;
+    std::string m_path;     // the lock file; "" for a report-only run's lock
+    std::intptr_t m_handle;  // the lock file's, or the main file's for a report-only run
+    std::intptr_t m_mainHandle = -1;  // the main file held exclusively by a changing run
 };
 
 }  // namespace qx

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include "support/Failpoint.h"
 #include "support/Log.h"
@@ -115,6 +116,24 @@ int ListFolderError(const std::string& sDatabaseName) {
 
 }  // namespace
 
+WriteBlock ArchiveWriteBlock(const std::string& sDatabase) {
+#ifdef _WIN32
+    (void)sDatabase;
+    return {};
+#else
+    std::string folder = GetFolderPart(sDatabase);
+    if (folder.empty()) folder = ".";
+    // The folder first: the engine's journal and the lock file are made there.
+    if (::access(folder.c_str(), W_OK) != 0) return {folder, errno};
+    if (::access(sDatabase.c_str(), W_OK) == 0) return {};
+    const int error = errno;
+    struct stat st {};
+    if (error == EACCES && ::stat(sDatabase.c_str(), &st) == 0 && st.st_uid == ::geteuid()) return {};
+    if (error == ENOENT) return {};  // told as missing by the open itself
+    return {sDatabase, error};
+#endif
+}
+
 int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly,
                        ProbeProblem* pProblem) {
     const bool wasReadOnly = IsFileReadOnly(sDatabaseName);
@@ -131,6 +150,27 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     MainWindow& window = database.Window();
     MainWindowState& state = window.State();
     OpenOutcome outcome = OpenOutcome::Opened;
+    // An archive that cannot be written is told so before anything is
+    // tried on it; a report-only run needs no write access at all.
+    if (!database.DryRun()) {
+        if (const WriteBlock block = ArchiveWriteBlock(sDatabase); block.error != 0) {
+            WriteLog("Database '" + sDatabase + "' cannot be changed: '" + block.path + "': " +
+                     ErrorText(block.error) + "; it is not opened (a report-only run can check it)");
+            const std::string why = block.error == EROFS
+                                        ? GetResString(272, "het bestandssysteem is alleen-lezen")
+                                        : GetResString(271, "u hebt geen schrijfrechten");
+            window.MsgBox(FormatMsg(GetResString(270, "De database '%s' kan niet worden gewijzigd: %s ('%s').%n%n"
+                                                      "Kies Database > Alleen rapporteren (quillex-cli: --dry-run) "
+                                                      "om haar te openen en te controleren zonder iets te "
+                                                      "wijzigen."),
+                                    {sDatabase, why, block.path}),
+                          MsgButtons::OK, MsgIcon::Exclamation, GetResString(273, "Database alleen-lezen..."));
+            window.UpdateMenus();
+            window.UpdateStatusBar();
+            window.SetBusy(false);
+            return OpenOutcome::NotConnected;
+        }
+    }
     // Even probing changes the file (its read-only attribute), so the lock
     // comes first; a second Quillex is turned away before it touches anything.
     if (!database.LockArchive(sDatabase)) {
@@ -256,7 +296,10 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         state.m_bAnalysed = false;
         state.m_bCompressed = false;
         state.m_bMissingPdbs = true;
-        const std::string title = GetResString(1, "Resources not found");
+        // The mode is part of the title, so that a window that changes
+        // nothing says so wherever it is seen.
+        const std::string title = GetResString(1, "Resources not found") +
+                                  (database.DryRun() ? " (" + GetResString(219, "Alleen rapporteren") + ")" : "");
         window.SetTitle(state.m_sDatabaseName.empty() ? title : title + " - [" + state.m_sDatabaseName + "]");
         if (state.m_sDatabaseName.empty()) {
             // not opened: nothing to list

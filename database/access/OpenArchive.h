@@ -22,6 +22,17 @@ enum class ProbeProblem { None, InUse, NoPermission, Unreadable };
 int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr,
                        ProbeProblem* pProblem = nullptr);
 
+// Why a changing run cannot work on this archive: the main database or its
+// folder may not be written (no permission, a read-only file system, an
+// immutable file). `path` is the entry that refuses, `error` its errno
+// value; error 0 when nothing refuses. A main database whose read-only
+// attribute the user may clear does not refuse: opening clears it.
+struct WriteBlock {
+    std::string path;
+    int error = 0;
+};
+WriteBlock ArchiveWriteBlock(const std::string& sDatabase);
+
 // AccessError: the archive folder could not be listed for its sub
 // databases (a path or file access error); the user has been told and the
 // program must end.

@@ -42,14 +42,19 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 
 bool CDatabase::LockArchive(const std::string& sMainPath) {
     const std::string lockPath = LockName(sMainPath);
-    if (m_lock && SameFile(m_lock->path(), lockPath)) return true;
+    if (m_lock && !DryRun() && SameFile(m_lock->path(), lockPath)) return true;
+    // Locks of this process on the main file would refuse each other.
+    m_lock.reset();
     ArchiveLock::Outcome outcome;
     std::string holder;
-    // A report-only run creates no lock file; it only stays away from an
-    // archive another Quillex is changing.
-    std::unique_ptr<ArchiveLock> fresh = DryRun() ? nullptr : ArchiveLock::Acquire(lockPath, outcome, holder);
-    if (DryRun()) outcome = ArchiveLock::HeldElsewhere(lockPath, holder) ? ArchiveLock::Outcome::InUse
-                                                                         : ArchiveLock::Outcome::Unavailable;
+    // A report-only run creates no lock file (the folder may be read-only);
+    // it shares a lock on the main file that a changing Quillex sees.
+    std::unique_ptr<ArchiveLock> fresh = DryRun() ? ArchiveLock::Share(sMainPath, lockPath, outcome, holder)
+                                                  : ArchiveLock::Acquire(lockPath, outcome, holder);
+    if (fresh && !DryRun() && !fresh->HoldMainFile(sMainPath, holder)) {
+        fresh.reset();
+        outcome = ArchiveLock::Outcome::InUse;
+    }
     if (outcome == ArchiveLock::Outcome::InUse) {
         m_window.MsgBox(FormatMsg(GetResString(200, "De database '%s' is in gebruik door een ander Vellumo Quillex "
                                                     "(%s). Sluit dat programma en probeer het opnieuw; er is niets "

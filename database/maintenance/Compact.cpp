@@ -89,6 +89,40 @@ const CompactEngine* LoadEngine(std::string& why) {
     return &bound.emplace(path, found).first->second;
 }
 
+// Every row of every table of the file read, each value included (large
+// ones live on pages of their own): what a copy of the file needs to read.
+bool ReadsWhole(const std::string& path, const std::string& passwordBytes, std::string& why) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, passwordBytes, sql::OpenMode::ReadOnly, err);
+    if (!db.isOpen()) {
+        why = err.message;
+        return false;
+    }
+    std::vector<std::string> tables;
+    {
+        sql::Statement st(db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+        sql::Step step;
+        while ((step = st.step()) == sql::Step::Row) tables.push_back(st.getText(0));
+        if (step == sql::Step::Failed) {
+            why = st.error().message;
+            return false;
+        }
+    }
+    for (const std::string& table : tables) {
+        sql::Statement st(db, "SELECT * FROM " + sql::QuoteIdentifier(table));
+        sql::Step step;
+        while ((step = st.step()) == sql::Step::Row)
+            for (int c = 0; c < st.columnCount(); ++c)
+                if (st.columnType(c) == sql::ColumnType::Blob) (void)st.getBlob(c);
+                else (void)st.getText(c);
+        if (step == sql::Step::Failed) {
+            why = st.error().message;
+            return false;
+        }
+    }
+    return true;
+}
+
 // "#,### KB" with the Dutch grouping sign.
 std::string KilobytesText(std::int64_t bytes) {
     const std::int64_t kb = (bytes + 1023) / 1024;
@@ -193,6 +227,14 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     }
     const std::string destination = UniqueFileName(path + ".compacted");
     if (DryRun()) {
+        // The copy cannot be made without writing; every row is read as the
+        // copy would read it, so that a file the real run could not compact
+        // is reported as such here too.
+        std::string why;
+        if (!ReadsWhole(path, engine::PasswordBytes(sPwd), why)) {
+            WriteLog("Compact: Unable to compact " + path + " (" + why + ")");
+            return false;
+        }
         WriteLog("Compact: " + path + " would be compacted into " + destination + " (dry run: nothing changed)");
         return true;
     }

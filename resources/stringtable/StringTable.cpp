@@ -388,6 +388,16 @@ constexpr const char* TextFor(int id) {
                "document naar een andere subdatabase verwijst. Het document houdt zijn eigen gegevens; "
                "bij het reorganiseren worden deze gegevens een apart document ('Fixed').";
     case 282: return "Tot slot worden de subdatabases hernummerd: '%s' wordt '%s'.";
+
+    // Report-only runs and archives that cannot be written.
+    case 270:
+        return "De database '%s' kan niet worden gewijzigd: %s ('%s').%n%nKies Database > Alleen rapporteren "
+               "(quillex-cli: --dry-run) om haar te openen en te controleren zonder iets te wijzigen.";
+    case 271: return "u hebt geen schrijfrechten";
+    case 272: return "het bestandssysteem is alleen-lezen";
+    case 273: return "Database alleen-lezen...";
+    case 274: return "zou worden gerepareerd: %s";
+    case 275: return "Alleen rapporteren: er wordt niets gewijzigd";
     default: return nullptr;
     }
 }
@@ -415,6 +425,10 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 232: case 235: case 236: case 246: case 285: case 282:
         return 2;
+    case 274:
+        return 1;
+    case 270:
+        return 3;
     case 240: case 287:
         return 3;
     case 238:
@@ -474,7 +488,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 180, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 186, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

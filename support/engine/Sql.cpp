@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -184,7 +185,14 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
 
 bool Database::readOnly() const {
     if (!m_db) return true;
-    return sqlite3_db_readonly(m_db, "main") == 1 || !folderWritable(m_path);
+    if (sqlite3_db_readonly(m_db, "main") == 1) return true;
+    // A connection of a report-only run writes into memory only: whether the
+    // disk would take its journal does not matter.
+    sqlite3_vfs* vfs = nullptr;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_VFS_POINTER, &vfs) == SQLITE_OK && vfs &&
+        std::strcmp(vfs->zName, reportonly::VfsName()) == 0)
+        return false;
+    return !folderWritable(m_path);
 }
 
 void Database::setBusyTimeout(int milliseconds) {

@@ -305,18 +305,20 @@ private slots:
         QVERIFY(w.menuBar()->isEnabled());
     }
 
-    // A check from the menu; "Alleen rapporteren": the check lists what it
-    // would repair, the archive folder stays as it was, and the next real
-    // check still finds and repairs it.
-    void reportOnlyCheckChangesNothing() {
+    // "Alleen rapporteren" chosen before the archive is opened: the open and
+    // the check list what they would repair, the window says the mode is on
+    // and never calls anything repaired, and the archive folder stays as it
+    // was. Switched off, the archive is opened again for real and the next
+    // check repairs.
+    void reportOnlyHoldsForTheWholeRun() {
         const SampleManifest sample = test::WriteArchive(m_dir.path(), "Rapport", 8, {"data-in-other-sub-database"});
         BoxScript boxes;
         frmMain w;
-        w.OpenDatabaseFile(sample.mainDatabase);
         const auto folder = [&] {
             QStringList entries;
-            for (const QFileInfo& f : QDir(QFileInfo(QString::fromStdString(sample.mainDatabase)).path())
-                                          .entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+            const QDir dir(QFileInfo(QString::fromStdString(sample.mainDatabase)).path());
+            entries << QString::number(QFileInfo(dir.path()).lastModified().toMSecsSinceEpoch());
+            for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
                 QFile file(f.filePath());
                 file.open(QIODevice::ReadOnly);
                 entries << f.fileName() + " " + QString::number(f.lastModified().toMSecsSinceEpoch()) + " " +
@@ -325,13 +327,25 @@ private slots:
             return entries;
         };
         const QStringList before = folder();
+        QVERIFY(w.miReportOnly->isEnabled());
         w.miReportOnly->setChecked(true);
+        QVERIFY(w.windowTitle().contains(Res(219)));
+        QVERIFY(w.StatusBarPanel[3]->text().contains(Res(275)));
+        w.OpenDatabaseFile(sample.mainDatabase);
+        QVERIFY(w.Database().DryRun());
+        QVERIFY(!w.State().m_sDatabaseName.empty());
+        QVERIFY(w.windowTitle().contains(Res(219)));
         w.miCheckSub[1]->trigger();
         const int moved = int(sample.faultIds.at("data-in-other-sub-database").size());
         QCOMPARE(w.lvDocuments->RowCount(), moved);
+        QCOMPARE(w.StatusBarPanel[2]->text(), Formatted(274, {moved}));
+        QVERIFY(!w.StatusBarPanel[2]->text().startsWith(Formatted(114, {moved})));
         QCOMPARE(folder(), before);
-        QVERIFY(!w.Database().DryRun());
+
         w.miReportOnly->setChecked(false);
+        QVERIFY(!w.Database().DryRun());
+        QVERIFY(!w.windowTitle().contains(Res(219)));
+        QVERIFY(!w.State().m_sDatabaseName.empty());
         w.miCheckSub[1]->trigger();
         QCOMPARE(w.lvDocuments->RowCount(), moved);
         QVERIFY(folder() != before);

@@ -426,13 +426,29 @@ private slots:
         QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QString("Nee"));
     }
 
-    // The screenshots command writes its six pictures and leaves the real
-    // boxes and dialogs as they were.
+    // The screenshots command writes its six pictures, leaves the real
+    // boxes and dialogs as they were, and changes nothing in the archive
+    // folder, not even what its open step would put in order.
     void screenshots() {
         BoxScript boxes;
-        const SampleManifest sample = test::WriteArchive(m_dir.path(), NextName(), 8, {"no-data-row"});
+        const SampleManifest sample =
+            test::WriteArchive(m_dir.filePath(NextName()), NextName(), 8, {"no-data-row", "sub-database-number-gaps"});
+        const QDir folder = QFileInfo(QString::fromStdString(sample.mainDatabase)).dir();
+        const auto stamps = [&] {
+            QStringList entries{QString::number(QFileInfo(folder.path()).lastModified().toMSecsSinceEpoch())};
+            for (const QFileInfo& f : folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
+                QFile file(f.filePath());
+                file.open(QIODevice::ReadOnly);
+                entries << f.fileName() + " " + QString::number(f.lastModified().toMSecsSinceEpoch()) + " " +
+                               QString::number(int(f.permissions())) + " " +
+                               QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+            }
+            return entries;
+        };
+        const QStringList before = stamps();
         const QString out = m_dir.filePath(NextName() + "-plaatjes");
         QCOMPARE(RunScreenshots(out, QString::fromStdString(sample.mainDatabase), {}), 0);
+        QCOMPARE(stamps(), before);
         for (const char* name : {"main", "information", "about", "progress", "compact", "reorganize"}) {
             QImage picture(out + "/" + name + ".png");
             QVERIFY2(!picture.isNull() && picture.width() > 100, name);
