@@ -334,6 +334,9 @@ private:
     // Folder paths remembered while a check runs (folders do not change then).
     std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;
     bool m_bLinkCheckCancelled = false;  // the link check ended by Cancel
+    // While a thorough check runs: a graphical document is relinked only to
+    // a copy that loads, in the link check as in the document walk.
+    bool m_bJudgeRelinkCopies = false;
     // While a check runs: the sub databases it found only outside the
     // archive folder (each is reported once: it may be another archive's).
     std::set<std::string>* m_outsideSubDatabases = nullptr;

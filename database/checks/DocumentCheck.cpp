@@ -58,8 +58,10 @@ void CDatabase::Analyse(short& Flags) {
             db.m_folderPaths = nullptr;
             db.m_outsideSubDatabases = nullptr;
             db.m_lockedSubDatabases = nullptr;
+            db.m_bJudgeRelinkCopies = false;
         }
     } restore{*this, savedShowErrors};
+    m_bJudgeRelinkCopies = (Flags & BitThorough) != 0;
     std::set<std::string> outside, locked;
     m_outsideSubDatabases = &outside;
     m_lockedSubDatabases = &locked;

@@ -194,7 +194,7 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
         return;
     }
     if (size == 0) {
-        const long alt = FindAlternativePicbase(linkedTo, id);
+        const long alt = FindAlternativePicbase(linkedTo, id, m_bJudgeRelinkCopies && IsGraphicalTemplate(template1));
         if (alt != 0 && outside) {
             // The relink and the removal of the empty row go together.
             WriteLog(NotRepairedOutsideLine(id, "Empty document", path));
