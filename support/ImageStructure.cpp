@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
+#include <vector>
 
 namespace qx::image {
 
@@ -75,6 +76,54 @@ std::optional<JpegFrame> ReadJpegFrame(Bytes d) {
     return std::nullopt;
 }
 
+// Runs the LZW codes of one frame (its code size at `from`, its sub-blocks
+// up to `to`) and counts the pixels they give: a frame whose codes end
+// early leaves the rest of its picture to whatever the decoder had.
+std::string GifFramePixels(Bytes d, std::size_t from, std::size_t to, std::int64_t need) {
+    const int minimum = d[from];
+    if (minimum < 1 || minimum > 11) return "an LZW code size of " + std::to_string(minimum);
+    std::vector<std::uint8_t> codes;
+    for (std::size_t at = from + 1; at < to;) {
+        const std::size_t n = d[at++];
+        if (n == 0) break;
+        codes.insert(codes.end(), d.begin() + static_cast<std::ptrdiff_t>(at),
+                     d.begin() + static_cast<std::ptrdiff_t>(std::min(at + n, to)));
+        at += n;
+    }
+    const int clear = 1 << minimum, end = clear + 1;
+    std::array<std::uint32_t, 4096> length{};  // pixels each code stands for
+    int size = minimum + 1, next = clear + 2, previous = -1;
+    std::int64_t have = 0;
+    std::uint64_t bits = 0;
+    int held = 0;
+    std::size_t at = 0;
+    while (have < need) {
+        while (held < size && at < codes.size()) bits |= static_cast<std::uint64_t>(codes[at++]) << held, held += 8;
+        if (held < size) break;
+        const int code = static_cast<int>(bits & ((1u << size) - 1));
+        bits >>= size, held -= size;
+        if (code == clear) {
+            size = minimum + 1, next = clear + 2, previous = -1;
+            continue;
+        }
+        if (code == end) break;
+        std::uint32_t count = 0;
+        if (code < clear) count = 1;
+        else if (code < next && previous >= 0) count = length[static_cast<std::size_t>(code)];
+        else if (code == next && previous >= 0) count = length[static_cast<std::size_t>(previous)] + 1;
+        else return "an LZW code out of order at pixel " + std::to_string(have);
+        if (previous >= 0 && next < 4096) {
+            length[static_cast<std::size_t>(next)] = length[static_cast<std::size_t>(previous)] + 1;
+            if (++next == (1 << size) && size < 12) ++size;
+        }
+        if (code < clear) length[static_cast<std::size_t>(code)] = 1;
+        have += count;
+        previous = code;
+    }
+    if (have < need) return "its data gives " + std::to_string(have) + " of its " + std::to_string(need) + " pixels";
+    return "";
+}
+
 std::string CheckGif(Bytes d, int& frames) {
     frames = 0;
     if (d.size() < 13) return CutAt(d.size(), "the GIF header");
@@ -103,13 +152,16 @@ std::string CheckGif(Bytes d, int& frames) {
             if (std::string cut = skipSubBlocks("an extension block"); !cut.empty()) return cut;
         } else if (block == 0x2C) {
             if (at + 10 > d.size()) return CutAt(d.size(), "the descriptor of frame " + std::to_string(frames + 1));
+            const std::int64_t pixels = static_cast<std::int64_t>(Le16(d, at + 4)) * Le16(d, at + 6);
             const std::uint8_t flags = d[at + 8];
             at += 9;
             if (flags & 0x80) at += 3u * (2u << (flags & 7));
-            ++at;  // the LZW code size
+            const std::size_t codeSizeAt = at++;
             const std::string frame = "the pixel data of frame " + std::to_string(frames + 1);
             if (std::string cut = skipSubBlocks(frame.c_str()); !cut.empty()) return cut;
             ++frames;
+            if (std::string short_ = GifFramePixels(d, codeSizeAt, at, pixels); !short_.empty())
+                return "frame " + std::to_string(frames) + ": " + short_;
         } else {
             return "unknown block 0x" + std::string(1, "0123456789ABCDEF"[block >> 4]) +
                    std::string(1, "0123456789ABCDEF"[block & 15]) + " at byte " + std::to_string(at - 1);

@@ -49,11 +49,12 @@ void PutLe32(Bytes& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
 }
 
-// GIF frames of one pixel each (Qt writes no GIF).
-Bytes Gif(int frames) {
-    Bytes b = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0};
+// GIF frames whose data gives one pixel each (Qt writes no GIF); `width`
+// more than 1 declares pixels the data does not give.
+Bytes Gif(int frames, std::uint8_t width = 1) {
+    Bytes b = {'G', 'I', 'F', '8', '9', 'a', width, 0, 1, 0, 0x80, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0};
     for (int f = 0; f < frames; ++f) {
-        const Bytes frame = {0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,
+        const Bytes frame = {0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x2C, 0, 0, 0, 0, width, 0, 1, 0, 0,
                              0x02, 0x02, 0x44, 0x01, 0x00};
         b.insert(b.end(), frame.begin(), frame.end());
     }
@@ -184,9 +185,9 @@ struct Case {
 };
 
 std::vector<Case> DamagedTiffs() {
-    const Bytes g4 = Tiff({{.width = 256, .height = 64, .bits = 1, .compression = COMPRESSION_CCITTFAX4}});
+    const Bytes g4 = Tiff({{.width = 256, .height = 64, .bits = 1, .compression = COMPRESSION_CCITTFAX4, .raw = {}}});
     const TiffPlaces g4Strip = Places(g4, 0);
-    const Bytes jpeg = Tiff({{.width = 128, .height = 64, .compression = COMPRESSION_JPEG}});
+    const Bytes jpeg = Tiff({{.width = 128, .height = 64, .compression = COMPRESSION_JPEG, .raw = {}}});
     const TiffPlaces jpegStrip = Places(jpeg, 0);
     const Bytes threePages = Tiff({{}, {}, {}});
     return {
@@ -235,6 +236,8 @@ TEST(ImageLoader, EveryPageMustDecodeWholeAndNothingReachesTheTerminal) {
         {"BMP of runs without an end mark", RleBmpWithoutEnd(), kImageNotLoaded, 0, "before its end mark"},
         {"GIF cut inside a frame", gifCut, kImageNotLoaded, 0, "inside the pixel data of frame 2"},
         {"GIF cut before its trailer", Cut(Gif(3), 99), kImageNotLoaded, 0, "before its trailer, after 3 frames"},
+        {"GIF whose frame data ends early", Gif(1, 2), kImageNotLoaded, 0, "frame 1: its data gives 1 of its 2 pixels"},
+        {"GIF with a code out of order", Overwrite(Gif(1), 39, {0xFF}), kImageNotLoaded, 0, "an LZW code out of order"},
         {"JPEG declaring 30000x30000", sample::OversizedImage(0, 30000), kImageNotLoaded, 0, "more than the 256 MB"},
         {"progressive JPEG declaring 30000x30000", sample::OversizedImage(1, 30000), kImageNotLoaded, 0,
          "more than the 256 MB"},
