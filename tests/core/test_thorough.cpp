@@ -252,6 +252,21 @@ protected:
 TEST_F(Relink, InTheDocumentWalkOnlyToACopyThatLoads) { check(false); }
 TEST_F(Relink, InTheLinkCheckOnlyToACopyThatLoads) { check(true); }
 
+// Data without a document gets one in the link check; in a thorough run the
+// new document is judged at once, so the next run finds nothing new.
+TEST_F(Relink, ADocumentMadeForDataWithoutOneIsJudged) {
+    checkFlags = 319;
+    doc(30, 1, "", sample::MultipageTiff(1, 64, 64, 2));
+    Put(a.at(1), 40, sample::TruncatedJpeg(160, 120, 50, 3));
+    Put(a.at(2), 41, sample::MultipageTiff(2, 64, 64, 1));
+    const Outcome first = run(), second = run();
+    EXPECT_EQ(first.findings.at(40), ResultCorruptDocument);
+    EXPECT_EQ(first.findings.at(41), ResultLinkCreated);
+    EXPECT_EQ(second.findings.count(41), 0u);
+    EXPECT_EQ(second.findings.at(40), ResultCorruptDocument);
+    for (const auto& [id, code] : second.findings) EXPECT_FALSE(IsRepaired(code)) << id << " " << code;
+}
+
 // Decoding ahead on worker threads changes nothing the user sees: the same
 // findings, list rows and log lines, in the same order, as one decode after
 // the other on the check's own thread.
