@@ -3,7 +3,11 @@
 //   against the engine's own full read of the same values (every byte of
 //   every PICTURE read, not only its length);
 //   scanned pages: documents per second of the check against decoding the
-//   same images one after the other without the check.
+//   same images one after the other without the check;
+//   images that declare 30000x30000 pixels among the documents: the peak
+//   memory of the check (each check in a child process of its own) against
+//   the same archive without them; a TIFF of 30,000 one-pixel pages: the
+//   decode time, and how late a Cancel takes effect.
 // Usage: bench_thorough [work-folder] [--quick]   (--quick: 10x fewer documents)
 #include "bench/BenchArchive.h"
 #include "database/CDatabase.h"
@@ -17,6 +21,10 @@
 
 #include <chrono>
 #include <ctime>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -124,6 +132,73 @@ double ImageCheck(const SampleManifest& m, bool ahead) {
     return t;
 }
 
+// The check of `m` in a child process; its peak resident memory in MB and
+// the check's seconds.
+std::pair<double, double> CheckInChild(const SampleManifest& m) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return {0, 0};
+    const pid_t child = fork();
+    if (child == 0) {
+        const double t = ImageCheck(m, true);
+        (void)!write(pipeEnds[1], &t, sizeof t);
+        _exit(0);
+    }
+    double seconds = 0;
+    (void)!read(pipeEnds[0], &seconds, sizeof seconds);
+    close(pipeEnds[0]), close(pipeEnds[1]);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    return {usage.ru_maxrss / 1024.0, seconds};
+}
+
+void Bombs(const std::string& work, long scale) {
+    std::printf("images declaring 30000x30000 pixels among the documents, every image decoded\n");
+    for (const bool bombs : {false, true}) {
+        SampleOptions o = bench::SampleFor(work + "/thorough-bombs", 2000 / scale);
+        o.documentSize = 60000;
+        if (bombs) o.faults = {"oversized-images"};
+        const SampleManifest m = bench::WriteFresh(o);
+        const auto [mb, seconds] = CheckInChild(m);
+        std::printf("  %s: peak resident memory of the check %.0f MB, %.2f s\n",
+                    bombs ? "with a baseline JPEG, a progressive JPEG and a PNG each declaring 30000x30000"
+                          : "the same archive without them",
+                    mb, seconds);
+    }
+    for (int variant = 0; variant < 3; ++variant) {
+        const auto bytes = sample::OversizedImage(variant, 30000);
+        const auto t0 = Clock::now();
+        const ImageLoad load = LoadDocumentImage(bytes);
+        std::printf("  %s of %zu bytes: refused in %.3f ms (%s)\n",
+                    variant == 0 ? "baseline JPEG" : variant == 1 ? "progressive JPEG" : "PNG", bytes.size(),
+                    Since(t0) * 1000, load.why.c_str());
+    }
+    std::filesystem::remove_all(work + "/thorough-bombs");
+
+    std::printf("\nmulti-page TIFF of one-pixel pages\n");
+    for (const int pages : {2000, 8000, 30000}) {
+        const auto tiff = sample::MultipageTiff(pages, 1, 1, 1);
+        const auto t0 = Clock::now();
+        const ImageLoad load = LoadDocumentImage(tiff);
+        const double whole = Since(t0);
+        std::atomic<bool> stop{false};
+        Clock::time_point stopped;
+        double late = 0;
+        std::thread decode([&] {
+            LoadDocumentImage(tiff, false, &stop);
+            late = Since(stopped);
+        });
+        std::this_thread::sleep_for(std::chrono::duration<double>(whole / 4));
+        stopped = Clock::now();
+        stop = true;
+        decode.join();
+        std::printf("  %5d pages (%zu KB): %d pages decoded in %.3f s; a stop a quarter of the way in took effect "
+                    "%.1f ms later\n",
+                    pages, tiff.size() / 1024, load.pages, whole, late * 1000);
+    }
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +209,9 @@ int main(int argc, char** argv) {
         else work = argv[i];
     }
     std::printf("Thorough check benchmark, work folder %s\n\n", work.c_str());
+    // First, while the process is small: the children it forks start from it.
+    Bombs(work, scale);
+    if (std::getenv("QX_BENCH_LIMITS_ONLY")) return 0;
 
     std::printf("imported documents (PDF), storage format tested\n");
     for (long size : {4096L, 65536L}) {
@@ -183,7 +261,7 @@ int main(int argc, char** argv) {
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
         const auto t0 = Clock::now();
         ImageDecodePool pool(2);
-        std::vector<std::future<int>> results;
+        std::vector<std::future<ImageLoad>> results;
         for (const Bytes& b : all) results.push_back(pool.submit(b));
         for (auto& r : results) r.get();
         pooled = Since(t0);

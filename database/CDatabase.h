@@ -230,8 +230,9 @@ private:
     // The thorough check's load of a graphical document: 0, or
     // ResultCorruptDocument when it does not load.
     short LoadDocument(long id, std::span<const std::uint8_t> data);
-    // The loader's status turned into the check's result, with its log lines.
-    short LoadResult(long id, int status);
+    // The loader's status turned into the check's result, with its log
+    // lines; `why` is the decoder's own account.
+    short LoadResult(long id, int status, const std::string& why);
     // While a thorough check walks: the documents decoded ahead, or null.
     ImagesAhead* m_imagesAhead = nullptr;
     // The storage format of an imported document, repaired after a backup.
@@ -247,8 +248,11 @@ private:
     std::set<std::string> m_backupFilesWritten;
     void AnalyseFolders();
     void AnalyseLargeDocs();
-    // The DATABASES.ID of another sub database holding non-empty data for nPicId; 0 if none.
-    long FindAlternativePicbase(long nDatabaseId, long nPicId);
+    // The DATABASES.ID of another sub database holding non-empty data for
+    // nPicId; 0 if none. `mustLoadAsImage`: only data that loads as an image,
+    // every page of it, counts (a thorough check relinks nothing it would
+    // then report as corrupt).
+    long FindAlternativePicbase(long nDatabaseId, long nPicId, bool mustLoadAsImage = false);
     // While one exists, the alternative search keeps its connections open
     // instead of opening every other sub database again for each document.
     struct AlternativeCandidates;
@@ -343,6 +347,9 @@ private:
     // Folder paths remembered while a check runs (folders do not change then).
     std::unordered_map<long, std::pair<std::string, short>>* m_folderPaths = nullptr;
     bool m_bLinkCheckCancelled = false;  // the link check ended by Cancel
+    // While a thorough check runs: a graphical document is relinked only to
+    // a copy that loads, in the link check as in the document walk.
+    bool m_bJudgeRelinkCopies = false;
     // While a check runs: the sub databases it found only outside the
     // archive folder (each is reported once: it may be another archive's).
     std::set<std::string>* m_outsideSubDatabases = nullptr;

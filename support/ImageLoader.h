@@ -1,11 +1,15 @@
 #pragma once
 // Loading a stored document as an image, without a display: the same code
 // for the desktop window, the command line and the tests. Every page of a
-// multi-page file is decoded; a decoder that has to warn (a truncated JPEG
-// is filled with grey, a damaged TIFF strip is skipped) gives a picture
-// that is not the document, so a warning makes the load fail as well.
+// multi-page file is decoded, in order, once. A decoder that has to warn (a
+// truncated JPEG is filled with grey, a damaged TIFF strip is skipped) gives
+// a picture that is not the document, so a warning makes the load fail as
+// well; so does a file that ends before its format says it does, and an
+// image whose decoding would take more memory than kImageMemoryLimitMB.
+// Whatever a decoder says goes into the result, never to the terminal.
 #include <QImage>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +26,14 @@ namespace qx {
 // The load status of a document, as the check reads it.
 inline constexpr int kImageLoaded = 0;
 inline constexpr int kImageNotLoaded = 1024;
+// The decode was stopped before it reached a verdict.
+inline constexpr int kImageCancelled = -1;
+
+// The memory one image may take while it is decoded: its pixels (4 bytes
+// each, 1 bit for a black-and-white page) and, for a progressive JPEG, the
+// decoder's coefficients. A file that declares more is a finding: a few
+// kilobytes must never claim gigabytes.
+inline constexpr std::int64_t kImageMemoryLimitMB = 256;
 
 struct ImageLoad {
     int status = kImageNotLoaded;
@@ -31,30 +43,41 @@ struct ImageLoad {
 };
 
 // Safe to call from several threads at once. `keepFirst`: keep the first
-// page for a preview (costs its memory until the result goes).
-ImageLoad LoadDocumentImage(std::span<const std::uint8_t> data, bool keepFirst = false);
+// page for a preview (costs its memory until the result goes). `stop`, when
+// given and set by another thread, ends the decode between pages with
+// kImageCancelled.
+ImageLoad LoadDocumentImage(std::span<const std::uint8_t> data, bool keepFirst = false,
+                            const std::atomic<bool>* stop = nullptr);
 
 // The status alone.
 inline int LoadImageStatus(std::span<const std::uint8_t> data) { return LoadDocumentImage(data).status; }
 
+// Why the last load on this thread failed ("" after one that succeeded):
+// for callers that only get the status back through an interface.
+const std::string& LastImageLoadProblem();
+
 // Decodes documents on worker threads, for a walk that goes on reading
-// while earlier documents are decoded. Each submitted document's status
+// while earlier documents are decoded. Each submitted document's result
 // arrives through its future; what is still queued when the pool goes is
-// dropped (its future then reports a broken promise).
+// dropped (its future then reports a broken promise), and a decode under
+// way ends at its next page.
 class ImageDecodePool {
 public:
     explicit ImageDecodePool(int threads);
     ~ImageDecodePool();
     ImageDecodePool(const ImageDecodePool&) = delete;
     ImageDecodePool& operator=(const ImageDecodePool&) = delete;
-    std::future<int> submit(std::vector<std::uint8_t> data);
+    std::future<ImageLoad> submit(std::vector<std::uint8_t> data);
+    // Ends the decodes under way and every later one with kImageCancelled.
+    void cancel() { m_cancel = true; }
 
 private:
     void work();
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::packaged_task<int()>> m_queue;
+    std::deque<std::packaged_task<ImageLoad()>> m_queue;
     bool m_stop = false;
+    std::atomic<bool> m_cancel{false};
     std::vector<std::thread> m_threads;
 };
 

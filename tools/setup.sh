@@ -9,7 +9,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QUILLEX_BUILD_DIR:-$here/build}
 action=${1:-build}
 
-packages=(cmake g++ make pkg-config libsqlcipher-dev sqlcipher qt6-base-dev
+packages=(cmake g++ make pkg-config libsqlcipher-dev sqlcipher qt6-base-dev libtiff-dev
   qt6-image-formats-plugins libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   imagemagick libtiff-tools e2fsprogs util-linux sqlite3
   qt6-translations-l10n poppler-utils)

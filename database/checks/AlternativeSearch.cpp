@@ -7,6 +7,9 @@
 #include "support/Tools.h"
 
 #include "support/DurableFiles.h"
+#include "support/ImageLoader.h"
+
+#include <algorithm>
 
 #include <map>
 
@@ -29,7 +32,7 @@ CDatabase::KeepAlternativeCandidates::~KeepAlternativeCandidates() {
     if (m_outer) m_db.m_alternatives.reset();
 }
 
-long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId) {
+long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId, bool mustLoadAsImage) {
     long found = 0;
     std::string foundPath;
     if (!Connected(m_AdoCnMain)) return 0;
@@ -61,12 +64,25 @@ long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId) {
                 once = OpenConnection(connectString);
             }
             if (!Connected(*candidate)) continue;
-            sql::Statement* row = (*candidate)->prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
+            sql::Statement* row = (*candidate)->prepared(mustLoadAsImage
+                                                             ? "SELECT PICTURE FROM PICTURES WHERE ID = ?"
+                                                             : "SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
             if (!row) continue;
             row->bind(1, static_cast<std::int64_t>(nPicId));
-            if (row->step() == sql::Step::Row && !row->isNull(0) && row->getInt64(0) >= 1) {
-                found = list.value("ID").toLong();
-                foundPath = path;
+            if (row->step() == sql::Step::Row && !row->isNull(0) &&
+                (mustLoadAsImage ? row->columnBytes(0) >= 1 : row->getInt64(0) >= 1)) {
+                std::string why;
+                if (mustLoadAsImage) {
+                    const ImageLoad load = LoadDocumentImage(row->getBlob(0));
+                    if (load.status != kImageLoaded) why = load.why.empty() ? "it is not an image" : load.why;
+                }
+                if (why.empty()) {
+                    found = list.value("ID").toLong();
+                    foundPath = path;
+                } else {
+                    std::replace_if(why.begin(), why.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+                    WriteLog(std::to_string(nPicId) + " - the copy in '" + path + "' does not load, not used: " + why);
+                }
             }
             // A kept connection must not hold its read lock between documents.
             row->reset();

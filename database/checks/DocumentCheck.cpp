@@ -58,8 +58,10 @@ void CDatabase::Analyse(short& Flags) {
             db.m_folderPaths = nullptr;
             db.m_outsideSubDatabases = nullptr;
             db.m_lockedSubDatabases = nullptr;
+            db.m_bJudgeRelinkCopies = false;
         }
     } restore{*this, savedShowErrors};
+    m_bJudgeRelinkCopies = (Flags & BitThorough) != 0;
     std::set<std::string> outside, locked;
     m_outsideSubDatabases = &outside;
     m_lockedSubDatabases = &locked;
@@ -377,6 +379,9 @@ void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::st
         return write("UPDATE FOLDERS SET DATABASEID = ? WHERE rowid = ?", Variant(alt));
     };
 
+    // A thorough run judges a copy before it links to it, as it would judge
+    // the document: a copy it would report as corrupt is no repair.
+    const bool judgeCopy = (flags & BitThorough) && IsGraphicalTemplate(doc.template1);
     const DataSizes::Answer answer = sizes.sizeOf(*m_AdoCnPdb, id);
     if (answer.firstFailure) {
         // The sub database is damaged somewhere; its documents are judged
@@ -392,14 +397,14 @@ void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::st
         ReportResult(id, ResultPdbDamaged, picbase, name, virtualPath);
     } else if (!size) {
         if (flags & BitSearchMissing) {
-            const long alt = FindAlternativePicbase(databaseId, id);
+            const long alt = FindAlternativePicbase(databaseId, id, judgeCopy);
             if (alt < 1) code = ResultBadLink;
             else if (relink(alt)) ReportResult(id, ResultBadLinkFixed, picbase, name, "");
         }
     } else if (*size == 0) {
         WriteLog(std::to_string(id) + " - Empty document found searching alternative");
         if (flags & BitSearchEmpty) {
-            const long alt = FindAlternativePicbase(databaseId, id);
+            const long alt = FindAlternativePicbase(databaseId, id, judgeCopy);
             if (alt < 1) code = ResultEmptyDocument;
             else if (relink(alt)) ReportResult(id, ResultEmptyFixed, picbase, name, virtualPath);
         }

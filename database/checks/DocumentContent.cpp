@@ -13,6 +13,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace qx {
@@ -47,11 +49,14 @@ void ImagesAhead::fill(engine::Connection& pdb, long databaseId) {
     }
 }
 
-std::optional<int> ImagesAhead::take(long id) {
+std::optional<ImageLoad> ImagesAhead::take(long id, const std::function<bool()>& goOn) {
     auto it = pending.find(id);
     if (it == pending.end()) return std::nullopt;
-    std::future<int> result = std::move(it->second);
+    std::future<ImageLoad> result = std::move(it->second);
     pending.erase(it);
+    while (result.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (!goOn()) pool.cancel();
+    }
     return result.get();
 }
 
@@ -63,7 +68,12 @@ short CDatabase::CheckDocumentContent(const DocumentRef& doc, const std::string&
     if (!graphical && (Settings::Get().DatabaseVersion < 8 || doc.trashed)) return 0;
     if (graphical && m_imagesAhead) {
         m_imagesAhead->fill(*m_AdoCnPdb, doc.databaseId);
-        if (const std::optional<int> status = m_imagesAhead->take(doc.id)) return LoadResult(doc.id, *status);
+        const auto goOn = [this] {
+            m_window.DoEvents();
+            return m_window.ProgressVisible();
+        };
+        if (const std::optional<ImageLoad> load = m_imagesAhead->take(doc.id, goOn))
+            return LoadResult(doc.id, load->status, load->why);
     }
     sql::Statement* st = m_AdoCnPdb->prepared("SELECT PICTURE FROM PICTURES WHERE ID = ?");
     if (!st) {
@@ -88,14 +98,21 @@ short CDatabase::CheckDocumentContent(const DocumentRef& doc, const std::string&
 }
 
 short CDatabase::LoadDocument(long id, std::span<const std::uint8_t> data) {
-    return LoadResult(id, m_window.LoadImage(std::vector<std::uint8_t>(data.begin(), data.end())));
+    const int status = m_window.LoadImage(std::vector<std::uint8_t>(data.begin(), data.end()));
+    // The window hands back the status only; the loader ran on this thread
+    // and kept its account of a failure.
+    return LoadResult(id, status, status == kImageNotLoaded ? LastImageLoadProblem() : std::string());
 }
 
-short CDatabase::LoadResult(long id, int status) {
+short CDatabase::LoadResult(long id, int status, const std::string& why) {
     MainWindowState& state = m_window.State();
     state.m_nOleDbErr = 0;
+    // A decode stopped by Cancel has no verdict; the walk ends with it.
+    if (status == kImageCancelled) return 0;
     if (status != 0 && status != kLoaderNothingToLoad) {
-        WriteLog("Error loading from database (" + std::to_string(status) + ")");
+        std::string said = why;
+        std::replace_if(said.begin(), said.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+        WriteLog("Error loading from database (" + std::to_string(status) + ")" + (said.empty() ? "" : ": " + said));
         state.m_nOleDbErr = ResultCorruptDocument;
     }
     if (state.m_nOleDbErr == 0) return 0;

@@ -7,6 +7,7 @@
 #include "support/engine/Connection.h"
 
 #include <cstddef>
+#include <functional>
 #include <future>
 #include <optional>
 #include <unordered_map>
@@ -25,13 +26,15 @@ struct ImagesAhead {
     // sub database as the one at `position` (open as `pdb`) and hands them
     // to the workers.
     void fill(engine::Connection& pdb, long databaseId);
-    // The status of a document handed out before; waits for it.
-    std::optional<int> take(long id);
+    // The result of a document handed out before; waits for it, asking
+    // `goOn` a few times a second whether the walk still wants it (a
+    // cancelled walk ends the decodes between pages).
+    std::optional<ImageLoad> take(long id, const std::function<bool()>& goOn);
 
     std::vector<Upcoming> docs;   // in walk order
     std::size_t position = 0;     // the document being checked
     std::size_t next = 0;         // the first not yet looked at
-    std::unordered_map<long, std::future<int>> pending;
+    std::unordered_map<long, std::future<ImageLoad>> pending;
     ImageDecodePool pool;
     static constexpr std::size_t kAhead = 8;
 };

@@ -6,6 +6,7 @@
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
+#include "support/ImageLoader.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -161,6 +162,16 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
         add->bind(3, static_cast<std::int64_t>(databaseId));
         add->bind(4, std::string_view(TodayStamp()));
         if (!add->run()) return trap(add->error());
+        // The new document is graphical; a thorough run judges it now, as
+        // the next run's walk would: one that does not load is reachable
+        // again, but it is no repair.
+        if (m_bJudgeRelinkCopies) {
+            const ImageLoad load = LoadDocumentImage(data.value("PICTURE").toBytes());
+            if (LoadResult(id, load.status, load.why) != 0) {
+                WriteLog(std::to_string(id) + " - a document was made for data without one; the data does not load");
+                return ReportResult(id, ResultCorruptDocument, path, "", "");
+            }
+        }
         ReportResult(id, ResultLinkCreated, path, "", "");
         return;
     }
@@ -229,7 +240,7 @@ void CDatabase::CheckDataRow(engine::Recordset& data, long id, std::int64_t size
         return;
     }
     if (size == 0) {
-        const long alt = FindAlternativePicbase(linkedTo, id);
+        const long alt = FindAlternativePicbase(linkedTo, id, m_bJudgeRelinkCopies && IsGraphicalTemplate(template1));
         if (alt != 0 && outside) {
             // The relink and the removal of the empty row go together.
             WriteLog(NotRepairedOutsideLine(id, "Empty document", path));

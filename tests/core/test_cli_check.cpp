@@ -90,7 +90,11 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         {"undecodable-image", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
         {"truncated-jpeg", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
         {"damaged-tiff-page", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
+        {"oversized-images", "--thorough", ResultCorruptDocument, ResultCorruptDocument, 4, 4},
         {"trashed-without-trash-rows", "--thorough", 0, 0, 0, 0},
+        // A copy that does not load is no repair: nothing is relinked.
+        {"data-in-other-sub-database", "--thorough", ResultBadLinkFixed, 0, 1, 0},
+        {"damaged-copy-in-other-sub-database", "--thorough", ResultBadLink, ResultBadLink, 4, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault + " " + c.kind);
@@ -100,6 +104,9 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         const std::string args = "check " + c.kind + " '" + m.mainDatabase + "' --json '" + json + "'";
         const CliRun first = RunCli(args, dir);
         EXPECT_EQ(first.exit, c.exitFirst) << first.out << first.err;
+        // Decoders speak into the log, never onto the terminal.
+        for (const char* decoder : {"TIFF", "JPEG", "libpng", "QImage"})
+            EXPECT_EQ(first.err.find(decoder), std::string::npos) << first.err;
         const Findings f1 = ReadJson(json);
         // The exit code, the counters and the outcome tell the same story.
         const std::map<int, std::string> outcomes = {{0, "clean"}, {1, "repaired"}, {4, "damaged"}};

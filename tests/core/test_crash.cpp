@@ -200,7 +200,7 @@ struct CommandCase {
 
 const CommandCase kCommands[] = {
     {"Open", {"open", "--yes"}, {"sub-database-number-gaps", "unreferenced-sub-database"}, 40},
-    {"CheckNormal", {"check", "--normal", "--yes"}, {}, 60},
+    {"CheckNormal", {"check", "--normal", "--yes"}, {}, 70},
     {"RepairMultipage", {"repair-multipage", "--yes"}, {"orphan-page-no-container", "orphan-page-container-not-mp"}, 40},
     // The main database's swap is the one that frees the archive's own name
     // for a moment; a sub database's swap passes the same points (the

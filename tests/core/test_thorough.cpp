@@ -96,7 +96,7 @@ protected:
         db.m_bShowErrors = false;
         db.SetDryRun(dryRun);
         EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
-        short flags = 319 & ~32;
+        short flags = checkFlags;
         db.Analyse(flags);
         Outcome o;
         for (const ListRow& r : window.lists[ListId::Documents]) {
@@ -111,6 +111,7 @@ protected:
 
     TempDir dir;
     Archive a{dir.path()};
+    short checkFlags = 319 & ~32;  // the thorough check without the link check
 };
 
 const std::string kPdfText = "%PDF-1.4 een gescand document";
@@ -170,7 +171,14 @@ TEST_F(Thorough, RepairsAfterABackupAndASecondRunFindsOnlyWhatStaysDamaged) {
     EXPECT_EQ(Picture(a.at(1), 3), Bytes(kHalfZero.begin(), kHalfZero.begin() + 13));
     EXPECT_EQ(Picture(a.at(2), 6), kWidenedPdf);
     EXPECT_TRUE(Logged("4 - Unable to load document"));
-    EXPECT_TRUE(Logged("Error loading from database (1024)"));
+    // The decoder's own words, page included.
+    const auto loggedAs = [](const std::string& start, const std::string& words) {
+        return std::ranges::any_of(qx::test::LogLines(), [&](const std::string& line) {
+            return line.starts_with(start) && line.find(words) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(loggedAs("Error loading from database (1024): ", "premature end of data segment"));
+    EXPECT_TRUE(loggedAs("Error loading from database (1024): page 3: ", "strip"));
 
     // One backup file, sequence 01, with the bytes as they were.
     const auto backups = BackupFiles(dir.path());
@@ -188,6 +196,75 @@ TEST_F(Thorough, RepairsAfterABackupAndASecondRunFindsOnlyWhatStaysDamaged) {
     EXPECT_EQ(second.findings, (std::map<long, short>{{4, ResultCorruptDocument}, {7, ResultCorruptDocument}}));
     EXPECT_EQ(BackupFiles(dir.path()), backups);
     for (const auto& box : second.boxes) EXPECT_NE(box.title, "Back-ups...");
+}
+
+class Relink : public Thorough {
+protected:
+    void check(bool linkCheck) {
+        const Bytes broken = sample::TruncatedJpeg(160, 120, 50, 3), sound = sample::MultipageTiff(2, 64, 64, 1);
+        struct Case {
+            const char* name;
+            long id;
+            std::string template1;
+            bool dataRow;  // an empty row in sub database 1; else no row there
+            Bytes copy;    // in sub database 2
+            short code;
+            long linkedAfter;
+        } cases[] = {
+            {"empty, the copy does not load", 20, "", true, broken, ResultEmptyDocument, 1},
+            {"empty, the copy loads", 21, "", true, sound, ResultEmptyFixed, 2},
+            {"no data, the copy does not load", 22, "", false, broken, ResultBadLink, 1},
+            {"no data, the copy loads", 23, "", false, sound, ResultBadLinkFixed, 2},
+            {"an empty page whose copy does not load", 24, "MC30", true, broken, ResultEmptyDocument, 1},
+            {"an empty imported file", 25, "PDF", true, Bytes(kPdfText.begin(), kPdfText.end()), ResultEmptyFixed, 2},
+        };
+        checkFlags = linkCheck ? 319 : 319 & ~32;
+        doc(30, 1, "MP30", sample::MultipageTiff(1, 64, 64, 2));
+        for (const Case& c : cases) {
+            if (c.dataRow) {
+                doc(c.id, 1, c.template1, {});
+            } else {
+                a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID, TEMPLATE1) VALUES (" +
+                       std::to_string(c.id) + ", 1, 0, 'doc', 1, " +
+                       (c.template1.empty() ? "NULL" : "'" + c.template1 + "'") + ")");
+            }
+            Put(a.at(2), c.id, c.copy);
+        }
+        const Outcome first = run();
+        for (const Case& c : cases) {
+            EXPECT_EQ(first.findings.count(c.id) ? first.findings.at(c.id) : 0, c.code) << c.name;
+            EXPECT_EQ(qx::test::Query(a.main, "SELECT ID, DATABASEID FROM FOLDERS WHERE ID = " + std::to_string(c.id))[c.id],
+                      std::to_string(c.linkedAfter))
+                << c.name;
+        }
+        EXPECT_TRUE(std::ranges::any_of(qx::test::LogLines(), [](const std::string& line) {
+            return line.starts_with("20 - the copy in '") && line.find("does not load, not used: ") != std::string::npos;
+        }));
+        // What was relinked loads: a second run repairs nothing.
+        for (const auto& [id, code] : run().findings) EXPECT_FALSE(IsRepaired(code)) << id << " " << code;
+    }
+};
+
+// A thorough run judges a copy in another sub database as it would judge
+// the document: a graphical document is not relinked to a copy that does
+// not load, in the document walk nor in the link check after it; an
+// imported file's copy is not an image and is not decoded.
+TEST_F(Relink, InTheDocumentWalkOnlyToACopyThatLoads) { check(false); }
+TEST_F(Relink, InTheLinkCheckOnlyToACopyThatLoads) { check(true); }
+
+// Data without a document gets one in the link check; in a thorough run the
+// new document is judged at once, so the next run finds nothing new.
+TEST_F(Relink, ADocumentMadeForDataWithoutOneIsJudged) {
+    checkFlags = 319;
+    doc(30, 1, "", sample::MultipageTiff(1, 64, 64, 2));
+    Put(a.at(1), 40, sample::TruncatedJpeg(160, 120, 50, 3));
+    Put(a.at(2), 41, sample::MultipageTiff(2, 64, 64, 1));
+    const Outcome first = run(), second = run();
+    EXPECT_EQ(first.findings.at(40), ResultCorruptDocument);
+    EXPECT_EQ(first.findings.at(41), ResultLinkCreated);
+    EXPECT_EQ(second.findings.count(41), 0u);
+    EXPECT_EQ(second.findings.at(40), ResultCorruptDocument);
+    for (const auto& [id, code] : second.findings) EXPECT_FALSE(IsRepaired(code)) << id << " " << code;
 }
 
 // Decoding ahead on worker threads changes nothing the user sees: the same

@@ -462,6 +462,38 @@ std::vector<std::uint8_t> UndecodableImage(long size, Rng& rng) {
     return out;
 }
 
+std::vector<std::uint8_t> OversizedImage(int variant, int side) {
+    const QImage small = Draw(ContentKind::Photo, 32, 32, 7);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, variant == 2 ? "png" : "jpeg");
+    writer.setProgressiveScanWrite(variant == 1);
+    writer.write(small);
+    std::vector<std::uint8_t> out(bytes.begin(), bytes.end());
+    const auto be = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * (n - 1 - i)));
+    };
+    const auto side32 = static_cast<std::uint32_t>(side);
+    if (variant == 2) {
+        be(16, side32, 4), be(20, side32, 4);
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (std::size_t i = 12; i < 29; ++i) {
+            crc ^= out[i];
+            for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        be(29, ~crc, 4);
+        return out;
+    }
+    for (std::size_t at = 2; at + 9 < out.size(); ++at) {
+        if (out[at] == 0xFF && (out[at + 1] == 0xC0 || out[at + 1] == 0xC2)) {
+            be(at + 5, side32, 2), be(at + 7, side32, 2);
+            break;
+        }
+    }
+    return out;
+}
+
 std::vector<std::uint8_t> MultipageTiff(int pages, int width, int height, std::uint32_t seed, bool loseLastPage) {
     std::vector<QImage> images;
     for (int p = 0; p < std::max(1, pages); ++p) {

@@ -73,6 +73,11 @@ std::vector<std::uint8_t> TruncatedJpeg(int width, int height, int keepPercent, 
 // 25 00 50 00 44 00 46 00 2D 00 31 00 ("%PDF-1" as 16-bit characters).
 std::vector<std::uint8_t> WidenedPdfExample();
 
+// A small image whose header declares `side` x `side` pixels: 0 a baseline
+// JPEG, 1 a progressive JPEG, 2 a PNG (its header checksum sound). A few
+// kilobytes that would take gigabytes to decode.
+std::vector<std::uint8_t> OversizedImage(int variant, int side);
+
 // Bytes that begin like a PNG file and decode as nothing.
 std::vector<std::uint8_t> UndecodableImage(long size, Rng& rng);
 

@@ -49,6 +49,12 @@ bool Writer::writeSpecial(const sample::Special& sp, std::size_t home) {
         if (theirs.size() == mine.size()) theirs.push_back('\n');
         return data(other, d.id, theirs);
     }
+    if (f == "damaged-copy-in-other-sub-database") {
+        DocRow d = newDoc(parent, homeNo);
+        d.width = 320, d.height = 240;
+        record(f, d.id);
+        return docRow(d) && data(other, d.id, sample::TruncatedJpeg(320, 240, 60, static_cast<std::uint32_t>(d.id)));
+    }
     if (f == "unreferenced-empty-data" || f == "unreferenced-data") {
         // The document row was deleted; its number is never handed out again.
         const long id = m_nextId++;
@@ -95,6 +101,10 @@ bool Writer::writeSpecial(const sample::Special& sp, std::size_t home) {
                                                  : sample::MultipageTiff(3, 400, 560, seed, true);
         d.width = f == "truncated-jpeg" ? 320 : 400, d.height = f == "truncated-jpeg" ? 240 : 560;
         return docRow(d) && data(home, d.id, bytes);
+    }
+    if (f == "oversized-images") {
+        d.width = d.height = 30000;
+        return docRow(d) && data(home, d.id, sample::OversizedImage(sp.k % 3, 30000));
     }
     if (f == "undecodable-image") {
         const auto bytes = sample::UndecodableImage(m_opt.documentSize, m_byteRng);

@@ -53,6 +53,10 @@ const std::vector<FaultInfo>& Faults() {
         // example, and a generation-8 main database from before the trash.
         {"truncated-jpeg", 3, 3, 1, 4, false},
         {"damaged-tiff-page", 3, 3, 1, 4, false},
+        // A document whose only copy, in another sub database, does not load.
+        {"damaged-copy-in-other-sub-database", 3, 3, 2, 4, false},
+        // JPEG, progressive JPEG and PNG headers declaring 30000x30000 pixels.
+        {"oversized-images", 3, 3, 1, 4, false},
         {"worked-example-pdf", 1, 1, 1, 8, false},
         {"no-trash-support", 0, 0, 1, 8, false},
     };
