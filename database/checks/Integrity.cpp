@@ -78,7 +78,13 @@ bool TableReadsCompletely(sql::Database& db, const std::string& table, sql::Erro
 
 Verdict Verify(sql::Database& db, Depth depth, std::int64_t cacheBytes) {
     Verdict v;
-    if (cacheBytes > 0) db.exec("PRAGMA cache_size = -" + std::to_string(std::max<std::int64_t>(cacheBytes / 1024, 1)));
+    // Only index lookups come back to a page; a file without indexes is
+    // read once, front to back, and a larger cache would only hold memory.
+    if (cacheBytes > 0) {
+        sql::Statement st(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' LIMIT 1");
+        if (st.ok() && st.step() == sql::Step::Row)
+            db.exec("PRAGMA cache_size = -" + std::to_string(std::max<std::int64_t>(cacheBytes / 1024, 1)));
+    }
     std::vector<std::string> lines;
     sql::Error failure;
     {
@@ -152,7 +158,8 @@ Verdict Verify(sql::Database& db, Depth depth, std::int64_t cacheBytes) {
         sql::Statement st(db, "SELECT type, name, tbl_name FROM sqlite_master "
                               "WHERE type IN ('table', 'index') AND rootpage > 0 ORDER BY type DESC, name");
         sql::Step s = sql::Step::Failed;
-        while (st.ok() && (s = st.step()) == sql::Step::Row) trees.push_back({st.getText(0), st.getText(1), st.getText(2)});
+        while (st.ok() && (s = st.step()) == sql::Step::Row)
+            trees.push_back({st.getText(0), st.getText(1), st.getText(2)});
         if (!st.ok() || s == sql::Step::Failed) add({"sqlite_master", "", st.error().message, false});
         const size_t before = v.damage.size();
         for (const Tree& t : trees) {
@@ -227,8 +234,9 @@ bool RebuildIndexes(sql::Database& db, const std::vector<std::string>& indexes, 
         const size_t on = upper.find(" ON ");
         if (on == std::string::npos) return err = {1, "cannot read the definition of index " + index}, false;
         const std::string temporary = "quillex_rebuilt_" + std::to_string(++n);
-        const std::string rebuilt = std::string(upper.starts_with("CREATE UNIQUE") ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
-                                    Quoted(temporary) + create.substr(on);
+        const std::string rebuilt =
+            std::string(upper.starts_with("CREATE UNIQUE") ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+            Quoted(temporary) + create.substr(on);
         if (!db.exec(rebuilt, &err)) return false;
         sql::Statement move(db, "UPDATE sqlite_master SET rootpage = (SELECT rootpage FROM sqlite_master WHERE "
                                 "type = 'index' AND name = ?) WHERE type = 'index' AND name = ?");

@@ -82,7 +82,8 @@ bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string
     {
         sql::Error err;
         sql::Database db = sql::Database::open(path, keyBytes, sql::OpenMode::ReadOnly, err);
-        if (!db.isOpen()) return WriteLog(head + ": not repaired, the file could not be opened again (" + err.message + ")"), false;
+        if (!db.isOpen())
+            return WriteLog(head + ": not repaired, the file could not be opened again (" + err.message + ")"), false;
         std::vector<std::string> tables;
         sql::Statement st(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND rootpage > 0");
         sql::Step s = sql::Step::Failed;
@@ -108,7 +109,8 @@ bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string
         if (!db.isOpen() || db.readOnly())
             return WriteLog(head + ": not repaired, the file cannot be written (" + err.message + ")"), false;
         if (!integrity::RebuildIndexes(db, indexes, err))
-            return WriteLog(head + ": the indexes could not be rebuilt (" + err.message + "); nothing was changed"), false;
+            return WriteLog(head + ": the indexes could not be rebuilt (" + err.message + "); nothing was changed"),
+                   false;
         WriteLog(head + ": every table reads; the damaged indexes were rebuilt from them");
     }
     // The old trees are left unused in the file; a compaction copies the

@@ -82,7 +82,8 @@ std::string Scalar(const std::string& path, const std::string& password, const s
 std::int64_t PageOf(const std::string& path, const std::string& password, const std::string& table,
                     const std::string& index, bool deep) {
     const std::string tree = index.empty() ? table : index;
-    const std::int64_t root = std::stoll(Scalar(path, password, "SELECT rootpage FROM sqlite_master WHERE name = '" + tree + "'"));
+    const std::int64_t root =
+        std::stoll(Scalar(path, password, "SELECT rootpage FROM sqlite_master WHERE name = '" + tree + "'"));
     if (!deep) return root;
     const std::int64_t pages = std::stoll(Scalar(path, password, "PRAGMA page_count"));
     const std::string copy = path + ".probe";
@@ -217,7 +218,8 @@ TEST_F(Integrity, DamageAnywhereIsAFindingThatNamesTheFileAndWhatIsDamaged) {
 TEST_F(Integrity, ADamagedSubDatabaseIsNamedAtBothLevels) {
     const std::string sub = SubDatabaseName(a.main, 1);
     Damage(sub, a.password, PageOf(sub, a.password, "PICTURES", "", true));
-    for (auto [flags, code] : {std::pair{kNormal, int(ResultPdbDamaged)}, std::pair{kThorough, int(ResultFileDamaged)}}) {
+    for (auto [flags, code] :
+         {std::pair{kNormal, int(ResultPdbDamaged)}, std::pair{kThorough, int(ResultFileDamaged)}}) {
         const CheckRun r = run(flags);
         const ListRow* finding = FindingOf(r, code, GetFileNamePart(sub));
         ASSERT_NE(finding, nullptr) << flags;
@@ -303,9 +305,10 @@ TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
             const std::string path = c.omd ? m.omdDatabase : m.mainDatabase;
             const std::string password = c.omd ? "" : PasswordForGeneration(m.generation);
             if (c.omd)  // the sample's OCR database is empty: give it pages
-                ArchiveBuilder::Exec(path, "",
-                                     "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 3000) "
-                                     "INSERT INTO OCRWORDS (DOCUMENTID, PAGE, WORD) SELECT i, 1, hex(randomblob(9)) FROM r");
+                ArchiveBuilder::Exec(
+                    path, "",
+                    "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 3000) "
+                    "INSERT INTO OCRWORDS (DOCUMENTID, PAGE, WORD) SELECT i, 1, hex(randomblob(9)) FROM r");
             Damage(path, password, PageOf(path, password, c.table, c.index, c.deep));
             const std::string args =
                 std::string("check ") + level + " --yes --json - " + qx::test::ShellQuote(m.mainDatabase);
