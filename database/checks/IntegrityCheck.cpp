@@ -99,10 +99,8 @@ bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string
     std::vector<std::string> indexes;
     for (const integrity::Damage& d : verdict.damage)
         if (!d.index.empty()) indexes.push_back(d.index);
-    if (DryRun()) {
-        WriteLog(head + ": every table reads; the damaged indexes would be rebuilt (report only: nothing changed)");
-        return true;
-    }
+    // A report-only run rebuilds them too, in its view in memory, so that
+    // the walk after it reads what it would read in a real run.
     if (!indexes.empty()) {
         sql::Error err;
         sql::Database db = sql::Database::open(path, keyBytes, sql::OpenMode::ReadWrite, err);

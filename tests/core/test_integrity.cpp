@@ -230,15 +230,26 @@ TEST_F(Integrity, ADamagedSubDatabaseIsNamedAtBothLevels) {
     }
 }
 
-// A report-only run says what a real run would rebuild and changes nothing.
-TEST_F(Integrity, AReportOnlyRunRebuildsNothing) {
-    Damage(a.main, a.password, PageOf(a.main, a.password, "FOLDERS", "FOLDERS.Naam", false));
+// A report-only run says what a real run would rebuild, finds what the real
+// run finds after it, and changes nothing.
+TEST_F(Integrity, AReportOnlyRunRebuildsNothingAndFindsWhatARealRunFinds) {
+    Damage(a.main, a.password, PageOf(a.main, a.password, "FOLDERS", "FOLDERS.parentID", true));
     const std::string before = qx::test::Slurp(a.main);
-    const CheckRun r = run(kNormal, true);
-    const ListRow* finding = FindingOf(r, ResultIndexRebuilt, GetFileNamePart(a.main));
-    ASSERT_NE(finding, nullptr);
-    EXPECT_EQ(finding->subItems[2], "Zou worden hersteld");
-    EXPECT_TRUE(qx::test::Slurp(a.main) == before);
+    auto codes = [](const CheckRun& r) {
+        std::vector<int> out;
+        for (const ListRow& row : r.rows) out.push_back(static_cast<int>(row.tag));
+        return out;
+    };
+    for (short flags : {kNormal, kThorough}) {
+        const CheckRun reportOnly = run(flags, true);
+        const ListRow* finding = FindingOf(reportOnly, ResultIndexRebuilt, GetFileNamePart(a.main));
+        ASSERT_NE(finding, nullptr) << flags;
+        EXPECT_EQ(finding->subItems[2], "Zou worden hersteld") << flags;
+        EXPECT_TRUE(qx::test::Slurp(a.main) == before) << flags;
+        if (flags == kThorough) {
+            EXPECT_EQ(codes(reportOnly), codes(run(flags))) << flags;
+        }
+    }
 }
 
 TEST(IntegrityVerdict, UnusedPagesAloneAreRepairableSpaceNotUnreadableData) {
