@@ -22,6 +22,9 @@ class Recordset;
 namespace qx::reportonly {
 class Scope;
 }
+namespace qx::integrity {
+struct Verdict;
+}
 
 namespace qx {
 
@@ -248,6 +251,15 @@ private:
     std::set<std::string> m_backupFilesWritten;
     void AnalyseFolders();
     void AnalyseLargeDocs();
+    // The integrity pass before the document walk (checks/IntegrityCheck.cpp):
+    // every page of the main and OCR databases, and at the thorough level the
+    // engine's full check of every file. Damage is a finding naming the file
+    // and its table or index; damage confined to indexes is rebuilt.
+    void CheckFileIntegrity(bool thorough);
+    // Rebuilds the damaged indexes of `verdict` once every table of the file
+    // has read to its end; false (damage stays) when that cannot be shown.
+    bool RebuildDamagedIndexes(const std::string& path, const std::string& password,
+                               const integrity::Verdict& verdict);
     // The DATABASES.ID of another sub database holding non-empty data for
     // nPicId; 0 if none. `mustLoadAsImage`: only data that loads as an image,
     // every page of it, counts (a thorough check relinks nothing it would

@@ -82,6 +82,8 @@ void CDatabase::Analyse(short& Flags) {
             m_window.State().m_bAnalysed = false;
             return;
         }
+        // Before the walk: an index rebuilt here is one the walk can read.
+        CheckFileIntegrity((Flags & BitThorough) != 0);
         cancelled = !CheckDocuments(Flags, progress, currentId, trap);
     }
     if (!(Flags & BitLinkCheck) || cancelled) {

@@ -46,6 +46,10 @@ constexpr CodeText kCodes[] = {
      "Resources not found"},
     {ResultDoubleByteFormatFixed, "ResultDoubleByteFormatFixed", "Fixed invalid document (double-byte) format",
      false, 136, "Aangepast"},
+    {ResultFileDamaged, "ResultFileDamaged", "Damaged file found by the integrity check (", true, 250,
+     "Bestand beschadigd"},
+    {ResultIndexRebuilt, "ResultIndexRebuilt", "Damaged index rebuilt from its table (", true, 251,
+     "Index opnieuw opgebouwd"},
 };
 
 const CodeText* find(int code) {

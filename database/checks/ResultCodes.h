@@ -26,6 +26,11 @@ enum ResultCode : short {
     ResultEmptyFolder = 5632,
     ResultDoubleByteFormat = 12800,
     ResultDoubleByteFormatFixed = 14848,
+    // Found by the integrity pass: a page of the file does not read or the
+    // engine's check finds its structure broken.
+    ResultFileDamaged = 16384,
+    // The damage lay only in indexes, which were rebuilt from their tables.
+    ResultIndexRebuilt = 18432,
 };
 
 // A document moved to the root is repaired although its code lacks the bit:

@@ -398,6 +398,14 @@ constexpr const char* TextFor(int id) {
     case 273: return "Database alleen-lezen...";
     case 274: return "zou worden gerepareerd: %s";
     case 275: return "Alleen rapporteren: er wordt niets gewijzigd";
+
+    // Document list: findings of the integrity pass, which name the damaged
+    // part of a file (the file itself is in the sub-database column).
+    case 250: return "Bestand beschadigd";
+    case 251: return "Index opnieuw opgebouwd";
+    case 252: return "index %s van tabel %s";
+    case 253: return "tabel %s";
+    case 254: return "de opbouw van het bestand";
     default: return nullptr;
     }
 }
@@ -421,9 +429,9 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
-    case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289: case 281:
+    case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289: case 281: case 253:
         return 1;
-    case 232: case 235: case 236: case 246: case 285: case 282:
+    case 232: case 235: case 236: case 246: case 285: case 282: case 252:
         return 2;
     case 274:
         return 1;
@@ -488,7 +496,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 186, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 191, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

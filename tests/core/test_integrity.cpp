@@ -1,0 +1,342 @@
+// The integrity pass of the normal and thorough checks: a damaged page in
+// any table or index of the main database, in a sub database or in the OCR
+// database is a finding that names the file and what is damaged; damage
+// confined to an index is rebuilt once the tables read, and a second run
+// finds nothing.
+#include "database/CDatabase.h"
+#include "database/access/FileNames.h"
+#include "database/checks/Integrity.h"
+#include "database/checks/ResultCodes.h"
+#include "support/FileOperations.h"
+#include "support/Settings.h"
+#include "support/engine/Connection.h"
+#include "tests/core/ArchiveBuilder.h"
+#include "tests/core/CliRunner.h"
+#include "tests/core/ScriptedWindow.h"
+#include "tests/core/TestUtil.h"
+#include "tools/sample/SampleArchive.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace qx;
+using qx::test::ArchiveBuilder;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr short kNormal = 23, kThorough = 319;
+
+std::int64_t PageSize(const std::string& path, const std::string& password) {
+    if (!password.empty()) return 16384;  // the archive's cipher page size
+    std::ifstream f(path, std::ios::binary);
+    unsigned char header[18] = {};
+    f.read(reinterpret_cast<char*>(header), sizeof header);
+    const std::int64_t size = header[16] << 8 | header[17];
+    return size == 1 ? 65536 : size;
+}
+
+// Overwrites bytes of page `page` (1-based, as the engine counts): an
+// encrypted page then fails its authentication, a plain one its structure.
+void Damage(const std::string& path, const std::string& password, std::int64_t page) {
+    const std::int64_t size = PageSize(path, password);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (password.empty()) {
+        f.seekp((page - 1) * size);
+        f.write(std::string(static_cast<size_t>(size), '\xde').data(), size);
+    } else {
+        f.seekp((page - 1) * size + 200);
+        f.write("\xde\xad\xbe\xef\xde\xad\xbe\xef", 8);
+    }
+}
+
+// Whether the tree `name` (a table, or an index of `table`) reads to its end.
+bool TreeReads(const std::string& path, const std::string& password, const std::string& table,
+               const std::string& index) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    if (!db.isOpen()) return false;
+    sql::Statement st(db, index.empty() ? "SELECT * FROM \"" + table + "\" NOT INDEXED"
+                                        : "SELECT sum(1) FROM \"" + table + "\" INDEXED BY \"" + index + "\"");
+    sql::Step s = sql::Step::Failed;
+    while (st.ok() && (s = st.step()) == sql::Step::Row) {
+    }
+    return st.ok() && s == sql::Step::Done;
+}
+
+std::string Scalar(const std::string& path, const std::string& password, const std::string& sqlText) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Statement st(db, sqlText);
+    return st.ok() && st.step() == sql::Step::Row ? st.getText(0) : "(" + st.error().message + ")";
+}
+
+// A page of the tree: its root, or (deep) a page below the root, found by
+// damaging a copy page by page until the tree no longer reads.
+std::int64_t PageOf(const std::string& path, const std::string& password, const std::string& table,
+                    const std::string& index, bool deep) {
+    const std::string tree = index.empty() ? table : index;
+    const std::int64_t root =
+        std::stoll(Scalar(path, password, "SELECT rootpage FROM sqlite_master WHERE name = '" + tree + "'"));
+    if (!deep) return root;
+    const std::int64_t pages = std::stoll(Scalar(path, password, "PRAGMA page_count"));
+    const std::string copy = path + ".probe";
+    for (std::int64_t p = pages; p > 1; --p) {
+        if (p == root) continue;
+        fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+        Damage(copy, password, p);
+        if (!TreeReads(copy, password, table, index)) {
+            fs::remove(copy);
+            return p;
+        }
+    }
+    fs::remove(copy);
+    ADD_FAILURE() << tree << " has no page below its root";
+    return root;
+}
+
+struct CheckRun {
+    std::vector<ListRow> rows;
+    bool noErrorsBox = false;
+};
+
+class Integrity : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings::Reset();
+        Settings::Get().LogFileName = dir.file("Kantoor.log");
+        a.sub(1, {2, 3, 4});
+        // Enough rows that FOLDERS, its indexes and words span several
+        // pages, and a sub database and an OCR database of several pages.
+        a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 5099) "
+               "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) SELECT i, i % 97 + 1, -1, "
+               "'map ' || hex(randomblob(12)) FROM r");
+        a.exec("WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 3000) "
+               "INSERT INTO words (word, reference) SELECT 'woord' || hex(randomblob(8)), i FROM r");
+        a.execIn(1, "WITH RECURSIVE r(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM r WHERE i < 1300) "
+                    "INSERT INTO PICTURES (ID, PICTURE) SELECT i, randomblob(1500) FROM r");
+        ArchiveBuilder::Exec(OmdName(a.main), "",
+                             "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 3000) "
+                             "INSERT INTO OCRWORDS (DOCUMENTID, PAGE, WORD) SELECT i % 50, 1, "
+                             "'ocr' || hex(randomblob(10)) FROM r");
+    }
+    void TearDown() override { Settings::Reset(); }
+
+    CheckRun run(short flags, bool dryRun = false) {
+        qx::test::ScriptedWindow window;
+        CDatabase db(window);
+        Settings::Get().DatabasePassword = a.password;
+        Settings::Get().DatabaseVersion = 8;
+        db.m_bShowErrors = false;
+        db.SetDryRun(dryRun);
+        EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+        window.boxes.clear();
+        db.Analyse(flags);
+        CheckRun r;
+        r.rows = window.lists[ListId::Documents];
+        for (const auto& b : window.boxes) r.noErrorsBox |= b.icon == MsgIcon::Information;
+        return r;
+    }
+
+    qx::test::TempDir dir;
+    ArchiveBuilder a{dir.path()};
+};
+
+const ListRow* FindingOf(const CheckRun& r, int code, const std::string& file) {
+    for (const ListRow& row : r.rows)
+        if (row.tag == code && row.subItems.size() > 1 && row.subItems[1] == file) return &row;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(Integrity, DamageAnywhereIsAFindingThatNamesTheFileAndWhatIsDamaged) {
+    enum class File { Main, Omd, Sub };
+    struct Case {
+        const char* name;
+        File file;
+        std::string table, index;
+        bool deep;
+        int code;          // at both levels
+        std::string what;  // the finding's name column
+    } cases[] = {
+        {"a page deep in table FOLDERS", File::Main, "FOLDERS", "", true, ResultFileDamaged, "tabel FOLDERS"},
+        {"the root of index FOLDERS.Naam", File::Main, "FOLDERS", "FOLDERS.Naam", false, ResultIndexRebuilt,
+         "index FOLDERS.Naam van tabel FOLDERS"},
+        {"a page deep in index FOLDERS.parentID", File::Main, "FOLDERS", "FOLDERS.parentID", true,
+         ResultIndexRebuilt, "index FOLDERS.parentID van tabel FOLDERS"},
+        {"a page deep in another table, words", File::Main, "words", "", true, ResultFileDamaged, "tabel words"},
+        {"the root of the OCR table", File::Omd, "OCRWORDS", "", false, ResultFileDamaged, "tabel OCRWORDS"},
+        {"a page deep in an OCR index", File::Omd, "OCRWORDS", "OCRWORDS.Word", true, ResultIndexRebuilt,
+         "index OCRWORDS.Word van tabel OCRWORDS"},
+    };
+    const std::string pristine = dir.file("pristine");
+    fs::create_directory(pristine);
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        if (e.is_regular_file()) fs::copy_file(e.path(), pristine + "/" + e.path().filename().string());
+
+    for (const Case& c : cases) {
+        for (short flags : {kNormal, kThorough}) {
+            SCOPED_TRACE(std::string(c.name) + (flags == kNormal ? ", normal check" : ", thorough check"));
+            for (const auto& e : fs::directory_iterator(pristine))
+                fs::copy_file(e.path(), dir.file(e.path().filename().string()), fs::copy_options::overwrite_existing);
+            const std::string path = c.file == File::Main ? a.main : c.file == File::Omd ? OmdName(a.main)
+                                                                                        : SubDatabaseName(a.main, 1);
+            const std::string password = c.file == File::Omd ? "" : a.password;
+            Damage(path, password, PageOf(path, password, c.table, c.index, c.deep));
+            const std::string before = qx::test::Slurp(path);
+
+            const CheckRun first = run(flags);
+            const ListRow* finding = FindingOf(first, c.code, GetFileNamePart(path));
+            ASSERT_NE(finding, nullptr) << qx::test::Slurp(Settings::Get().LogFileName);
+            EXPECT_EQ(finding->text, c.what);
+            EXPECT_FALSE(first.noErrorsBox);
+
+            const CheckRun second = run(flags);
+            const bool rebuilt = c.code == ResultIndexRebuilt;
+            EXPECT_EQ(FindingOf(second, ResultFileDamaged, GetFileNamePart(path)) != nullptr, !rebuilt);
+            EXPECT_EQ(FindingOf(second, ResultIndexRebuilt, GetFileNamePart(path)), nullptr);
+            if (rebuilt) {
+                EXPECT_EQ(Scalar(path, password, "PRAGMA integrity_check"), "ok");
+                EXPECT_TRUE(TreeReads(path, password, c.table, c.index));
+            } else {
+                // Nothing is repaired on the strength of a failed read.
+                EXPECT_TRUE(qx::test::Slurp(path) == before);
+            }
+        }
+    }
+}
+
+// A sub database is read whole by the thorough check only; the normal check
+// finds the damage in the rows it reads.
+TEST_F(Integrity, ADamagedSubDatabaseIsNamedAtBothLevels) {
+    const std::string sub = SubDatabaseName(a.main, 1);
+    Damage(sub, a.password, PageOf(sub, a.password, "PICTURES", "", true));
+    for (auto [flags, code] :
+         {std::pair{kNormal, int(ResultPdbDamaged)}, std::pair{kThorough, int(ResultFileDamaged)}}) {
+        const CheckRun r = run(flags);
+        const ListRow* finding = FindingOf(r, code, GetFileNamePart(sub));
+        ASSERT_NE(finding, nullptr) << flags;
+        if (code == ResultFileDamaged) {
+            EXPECT_EQ(finding->text, "tabel PICTURES");
+        }
+        EXPECT_FALSE(r.noErrorsBox) << flags;
+    }
+}
+
+// A report-only run says what a real run would rebuild, finds what the real
+// run finds after it, and changes nothing.
+TEST_F(Integrity, AReportOnlyRunRebuildsNothingAndFindsWhatARealRunFinds) {
+    Damage(a.main, a.password, PageOf(a.main, a.password, "FOLDERS", "FOLDERS.parentID", true));
+    const std::string before = qx::test::Slurp(a.main);
+    auto codes = [](const CheckRun& r) {
+        std::vector<int> out;
+        for (const ListRow& row : r.rows) out.push_back(static_cast<int>(row.tag));
+        return out;
+    };
+    for (short flags : {kNormal, kThorough}) {
+        const CheckRun reportOnly = run(flags, true);
+        const ListRow* finding = FindingOf(reportOnly, ResultIndexRebuilt, GetFileNamePart(a.main));
+        ASSERT_NE(finding, nullptr) << flags;
+        EXPECT_EQ(finding->subItems[2], "Zou worden hersteld") << flags;
+        EXPECT_TRUE(qx::test::Slurp(a.main) == before) << flags;
+        if (flags == kThorough) {
+            EXPECT_EQ(codes(reportOnly), codes(run(flags))) << flags;
+        }
+    }
+}
+
+TEST(IntegrityVerdict, UnusedPagesAloneAreRepairableSpaceNotUnreadableData) {
+    qx::test::TempDir dir;
+    const std::string path = dir.file("plain.db");
+    {
+        sql::Error err;
+        sql::Database created = sql::Database::open(path, "", sql::OpenMode::Create, err);
+        ASSERT_TRUE(created.exec("CREATE TABLE t (a TEXT); CREATE INDEX ti ON t (a);"
+                                 "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 2000) "
+                                 "INSERT INTO t SELECT hex(randomblob(20)) FROM r",
+                                 &err))
+            << err.message;
+    }
+    EXPECT_EQ(integrity::VerifyFile(path, "", integrity::Depth::Full).kind, integrity::Verdict::Kind::Clean);
+
+    sql::Error err;
+    {
+        sql::Database db = sql::Database::open(path, "", sql::OpenMode::ReadWrite, err);
+        ASSERT_TRUE(integrity::RebuildIndexes(db, {"ti"}, err)) << err.message;
+    }
+    for (auto depth : {integrity::Depth::Pages, integrity::Depth::Full}) {
+        const integrity::Verdict v = integrity::VerifyFile(path, "", depth);
+        EXPECT_EQ(v.kind, integrity::Verdict::Kind::Damaged);
+        ASSERT_EQ(v.damage.size(), 1u);
+        EXPECT_TRUE(v.damage[0].unusedPages);
+        EXPECT_TRUE(v.Repairable());
+    }
+    EXPECT_EQ(Scalar(path, "", "SELECT count(*) FROM t INDEXED BY ti WHERE a > ''"), "2000");
+}
+
+namespace {
+
+SampleManifest Sample(const qx::test::TempDir& dir) {
+    SampleOptions o;
+    o.directory = dir.file("archive");
+    o.documents = 1500;
+    o.folders = 20;
+    o.faults = {};
+    SampleManifest m;
+    std::string error;
+    EXPECT_TRUE(WriteSampleArchive(o, m, error)) << error;
+    return m;
+}
+
+}  // namespace
+
+TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
+    struct Case {
+        const char* name;
+        std::string table, index;
+        bool omd, deep;
+        int exitFirst, exitAgain;
+    } cases[] = {
+        {"a page deep in table FOLDERS", "FOLDERS", "", false, true, 4, 4},
+        {"the root of index FOLDERS.parentID", "FOLDERS", "FOLDERS.parentID", false, false, 1, 0},
+        {"the root of the OCR table", "OCRWORDS", "", true, false, 4, 4},
+    };
+    for (const Case& c : cases) {
+        for (const char* level : {"--normal", "--thorough"}) {
+            SCOPED_TRACE(std::string(c.name) + " " + level);
+            qx::test::TempDir dir;
+            const SampleManifest m = Sample(dir);
+            const std::string path = c.omd ? m.omdDatabase : m.mainDatabase;
+            const std::string password = c.omd ? "" : PasswordForGeneration(m.generation);
+            if (c.omd)  // the sample's OCR database is empty: give it pages
+                ArchiveBuilder::Exec(
+                    path, "",
+                    "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 3000) "
+                    "INSERT INTO OCRWORDS (DOCUMENTID, PAGE, WORD) SELECT i, 1, hex(randomblob(9)) FROM r");
+            Damage(path, password, PageOf(path, password, c.table, c.index, c.deep));
+            const std::string args =
+                std::string("check ") + level + " --yes --json - " + qx::test::ShellQuote(m.mainDatabase);
+            const qx::test::CliRun first = qx::test::RunCli(args, dir);
+            EXPECT_EQ(first.exit, c.exitFirst) << first.out << first.err;
+            EXPECT_EQ((first.out + first.err).find("geen fouten"), std::string::npos);
+            // The JSON names the file of the integrity finding.
+            bool named = false;
+            const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(first.out)).object();
+            for (const QJsonValue f : root["findings"].toArray()) {
+                const int code = f.toObject()["code"].toInt();
+                named |= (code == ResultFileDamaged || code == ResultIndexRebuilt) &&
+                         f.toObject()["sub_database"].toString().toStdString() == GetFileNamePart(path);
+            }
+            EXPECT_TRUE(named) << first.out;
+            const qx::test::CliRun again = qx::test::RunCli(args, dir);
+            EXPECT_EQ(again.exit, c.exitAgain) << again.out << again.err;
+        }
+    }
+}
