@@ -370,6 +370,19 @@ constexpr const char* TextFor(int id) {
     case 244: return "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.";
     case 245: return "Er hoeven geen documenten te worden verplaatst.";
     case 246: return "In totaal %s documenten (%s).";
+
+    // How a check ended, when it did not end by reading everything.
+    case 260:
+        return "De controle is afgebroken na %s van %s documenten. Alleen wat tot dan is gevonden staat in de lijst; "
+               "de rest is niet gecontroleerd.";
+    case 261: return "Controle afgebroken...";
+    case 263:
+        return "De subdatabase '%s' is in gebruik door een ander programma; wat erin staat is niet gecontroleerd. "
+               "Sluit alle Vellumo programma's en voer de controle opnieuw uit. De subdatabase is niet beschadigd.";
+    case 264: return "Buiten de archiefmap";
+    case 265:
+        return "De subdatabase '%s' staat buiten de map van de database. Ze wordt gelezen maar nooit gewijzigd; zet "
+               "het bestand in de map van de database om het te laten controleren en herstellen.";
     default: return nullptr;
     }
 }
@@ -393,6 +406,10 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
+    case 263: case 265:
+        return 1;
+    case 260:
+        return 2;
     case 234: case 237: case 239: case 241: case 242: case 243: case 244:
         return 1;
     case 232: case 235: case 236: case 246:
@@ -412,7 +429,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 246;
+constexpr int kHighestId = 265;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -456,7 +473,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 172, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 177, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -228,9 +228,10 @@ TEST(OutsideSubDatabasesCli, CheckingACopyLeavesTheArchiveItCameFromByteForByte)
     // The document check writes the copy's main database only.
     const CliRun normal = RunCli("check --normal '" + copyMain + "' --yes --json '" + json + "'", dir);
     EXPECT_EQ(normal.exit, 4) << normal.out << normal.err;
-    // The sub database read from the other archive is a finding of its own.
+    // The sub database read from the other archive is a finding of its own,
+    // named for where it lies.
     EXPECT_EQ(JsonCodes(json),
-              (std::map<long, int>{{0, ResultPdbNotFound}, {5, ResultEmptyFixed}, {6, ResultPdbOpenError}}));
+              (std::map<long, int>{{0, ResultPdbOutsideArchive}, {5, ResultEmptyFixed}, {6, ResultPdbOpenError}}));
 
     EXPECT_EQ(watch.changes(), std::vector<std::string>{});
     EXPECT_TRUE(ChangedFiles(before, FolderBytes(source)).empty());
