@@ -380,6 +380,12 @@ constexpr const char* TextFor(int id) {
         return "De subdatabase '%s' is in gebruik door een ander programma; wat erin staat is niet gecontroleerd. "
                "Sluit alle Vellumo programma's en voer de controle opnieuw uit. De subdatabase is niet beschadigd.";
     case 264: return "Buiten de archiefmap";
+    case 266:
+        return "De subdatabase '%s' staat buiten de map van de database en wordt daarom niet hernummerd. De lijst "
+               "met subdatabases is niet gewijzigd.";
+    case 267:
+        return "De subdatabase '%s' is in gebruik door een ander programma; de subdatabases zijn niet hernummerd. "
+               "Sluit alle Vellumo programma's en probeer het opnieuw. De subdatabase is niet beschadigd.";
     case 265:
         return "De subdatabase '%s' staat buiten de map van de database. Ze wordt gelezen maar nooit gewijzigd; zet "
                "het bestand in de map van de database om het te laten controleren en herstellen.";
@@ -406,7 +412,7 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
-    case 263: case 265:
+    case 263: case 265: case 266: case 267:
         return 1;
     case 260:
         return 2;
@@ -429,7 +435,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 265;
+constexpr int kHighestId = 267;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -473,7 +479,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 177, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 179, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "database/checks/ResultCodes.h"
 #include "support/DurableFiles.h"
 #include "support/Settings.h"
+#include "support/TextResources.h"
 #include "tests/core/CDatabaseTestAccess.h"
 #include "tests/core/CliRunner.h"
 #include "tests/core/ScriptedWindow.h"
@@ -232,6 +233,12 @@ TEST(OutsideSubDatabasesCli, CheckingACopyLeavesTheArchiveItCameFromByteForByte)
     // named for where it lies.
     EXPECT_EQ(JsonCodes(json),
               (std::map<long, int>{{0, ResultPdbOutsideArchive}, {5, ResultEmptyFixed}, {6, ResultPdbOpenError}}));
+
+    // Named for where it lies, on opening as well: it is there, not "not found".
+    for (const CliRun* run : {&quick, &normal}) {
+        EXPECT_FALSE(Contains(run->err, pdb + "' is niet gevonden")) << run->err;
+        EXPECT_TRUE(Contains(run->err, FormatMsg(GetResString(266, ""), {pdb}))) << run->err;
+    }
 
     EXPECT_EQ(watch.changes(), std::vector<std::string>{});
     EXPECT_TRUE(ChangedFiles(before, FolderBytes(source)).empty());
