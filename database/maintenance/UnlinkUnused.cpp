@@ -16,6 +16,7 @@
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
+#include "support/engine/NoBusyWait.h"
 #include "support/engine/Recordset.h"
 
 #include <algorithm>
@@ -31,13 +32,11 @@ namespace {
 // Whether another program holds `path` now (the engine answers "busy" or
 // "locked"): asked without waiting, after an open that already waited.
 bool HeldByAnotherProgram(const std::string& path) {
+    const sql::NoBusyWaitHere noWait;
     sql::Error err;
     sql::Database db = sql::Database::open(path, engine::PasswordBytes(Settings::Get().DatabasePassword),
                                            sql::OpenMode::ReadOnly, err);
-    if (!err) {
-        db.setBusyTimeout(0);
-        db.exec("SELECT ID FROM PICTURES WHERE ID = NULL", &err);
-    }
+    if (!err) db.exec("SELECT ID FROM PICTURES WHERE ID = NULL", &err);
     const int code = err.code & 0xff;
     return code == sql::kBusy || code == sql::kLocked;
 }
