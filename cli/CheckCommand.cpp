@@ -69,8 +69,10 @@ public:
                    "sub database under any name or link) is refused before the check runs.\n"
                    "\n"
                    "Exit codes: 0 nothing found, 1 everything found was repaired (documents moved\n"
-                   "to the root included), 4 damage remains,\n"
-                   "8 not opened, 16 usage error (also a refused FILE), 32 cancelled (Ctrl-C).\n",
+                   "to the root included), 4 damage remains, 8 not opened, a sub database in use\n"
+                   "by another program (not read), the disk full or repairs not saved,\n"
+                   "16 usage error (also a refused FILE), 32 cancelled (Ctrl-C, or a compaction\n"
+                   "declined): never \"nothing found\" for what was not read.\n",
                    to);
     }
 
@@ -140,7 +142,7 @@ public:
         const MainWindowState& state = window.State();
         const auto panels = StatusBarTexts(state, rows.size(), 0, database.DryRun());
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
-        if (window.cancelled()) std::fputs("cancelled\n", human);
+        if (window.cancelled() || database.Findings().cancelled) std::fputs("cancelled\n", human);
         if (database.DryRun()) {
             facts.fileChanges = reportonly::Changes();
             for (const std::string& c : facts.fileChanges) std::fprintf(human, "would %s\n", c.c_str());
@@ -148,7 +150,9 @@ public:
         }
         window.EndRun();
 
-        int status = window.cancelled() ? ExitCancelled : ExitOk;
+        facts.cancelled = window.cancelled();
+        TakeCheckFindings(facts, database.Findings());
+        int status = ExitOk;
         if (!state.m_sSaveError.empty()) {
             std::fprintf(io.err, "quillex-cli: repairs could not all be saved: %s\n", state.m_sSaveError.c_str());
             status = ExitOperational;
@@ -165,16 +169,13 @@ public:
             }
         }
         const auto json = [&] {
-            facts.cancelled = window.cancelled();
-            facts.failed = status != ExitOk && status != ExitCancelled;
-            facts.damaged = state.m_nDamaged;
-            facts.fixed = state.m_nFixed;
+            facts.failed = status != ExitOk;
             facts.warnings = window.notices();
             for (ShownNotice& n : facts.warnings) n.textId = TextIdOf(n.text);
             std::string error;
             facts.subDatabasesKnown = SubDatabaseUses(database, facts.subDatabases, error);
             if (!facts.subDatabasesKnown) std::fprintf(io.err, "quillex-cli: %s\n", error.c_str());
-            return CheckJson(facts, rows).toJson();
+            return CheckJson(facts, database.Findings().all()).toJson();
         };
         if (jsonToOutput) {
             const QByteArray bytes = json();
@@ -198,9 +199,9 @@ public:
                 status = ExitOperational;
             }
         }
-        if (status != ExitOk) return status;
-        if (state.m_nDamaged > 0) return ExitProblemsLeft;
-        return state.m_nFixed > 0 ? ExitRepaired : ExitOk;
+        if (status == ExitUsage) return status;
+        facts.failed = status != ExitOk;
+        return CheckExitCode(facts);
     }
 
 private:

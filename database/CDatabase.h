@@ -3,6 +3,7 @@
 // are spread over files by concern: access/ (connections, sub databases,
 // documents), checks/ and maintenance/.
 #include "database/MainWindow.h"
+#include "database/checks/Findings.h"
 #include "database/maintenance/References.h"
 #include "database/maintenance/ReorganizePlan.h"
 #include "support/engine/Connection.h"
@@ -84,6 +85,11 @@ public:
     };
     LargeDocumentStats m_largeDocuments;
     long CheckMultipageParentMissing();
+    // What the last check found and how it ended; the list, the counters and
+    // the command line's JSON and exit code are derived from it.
+    const CheckFindings& Findings() const { return m_findings; }
+    // A removed document's findings stop counting (counters follow).
+    void ForgetFindings(long nId);
     void MultipageRenumberPages();
 
     // -- document records
@@ -299,6 +305,14 @@ private:
     // While a check runs: sub databases another program holds locked. Each
     // is waited for once; its other documents are not made to wait again.
     std::set<std::string>* m_lockedSubDatabases = nullptr;
+    // The last OpenPicbase answered 512 because another program holds the file.
+    bool m_bLastOpenInUse = false;
+    // Another program holds `path`: said once per check, and its documents
+    // are not judged.
+    void ReportSubDatabaseInUse(const std::string& path, const char* what);
+    // The check stopped early: said in the log and the window, never "no errors".
+    void ReportCancelled();
+    CheckFindings m_findings;
     void ShowConnectionErrors(const std::vector<engine::ProviderError>& errors);
     bool WriteProbe(const std::string& path);
     void TestOmdDatabase(const std::string& mainPath);

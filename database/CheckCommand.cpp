@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include <cstdio>
 
@@ -201,11 +202,33 @@ bool SubDatabaseUses(CDatabase& database, std::vector<SubDatabaseUse>& out, std:
     return true;
 }
 
+void TakeCheckFindings(CheckRunFacts& facts, const CheckFindings& findings) {
+    facts.damaged = findings.damaged();
+    facts.fixed = findings.fixed();
+    facts.cancelled = facts.cancelled || findings.cancelled;
+    facts.checked = findings.checked;
+    facts.total = findings.total;
+    facts.inUse = findings.inUse;
+    facts.diskFull = findings.diskFull;
+}
+
 std::string CheckOutcome(const CheckRunFacts& facts) {
     if (facts.cancelled) return "cancelled";
+    if (!facts.inUse.empty()) return "in_use";
+    if (facts.diskFull) return "disk_full";
     if (facts.failed) return "error";
     if (facts.damaged > 0) return "damaged";
     return facts.fixed > 0 ? "repaired" : "clean";
+}
+
+int CheckExitCode(const CheckRunFacts& facts) {
+    static const std::pair<const char*, int> kExits[] = {
+        {"clean", 0}, {"repaired", 1}, {"damaged", 4}, {"in_use", 8}, {"disk_full", 8}, {"error", 8}, {"cancelled", 32},
+    };
+    const std::string outcome = CheckOutcome(facts);
+    for (const auto& [name, code] : kExits)
+        if (outcome == name) return code;
+    return 8;
 }
 
 std::string LogNow() {
@@ -223,21 +246,23 @@ std::string IsoNow() {
     return now.toString("yyyy-MM-ddTHH:mm:ss").toStdString() + zone;
 }
 
-QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& rows) {
+QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<Finding>& found) {
     const auto text = [](const std::string& s) { return QString::fromStdString(s); };
     QJsonArray findings;
-    for (const ListRow& row : rows) {
+    std::set<long> listed;
+    for (const Finding& finding : found) {
+        // The list's lines: a document's first finding, every one about a file.
+        if (finding.id != 0 && !listed.insert(finding.id).second) continue;
         QJsonObject f;
-        const auto sub = [&](size_t i) { return text(i < row.subItems.size() ? row.subItems[i] : ""); };
-        f["id"] = row.key.size() > 2 ? QJsonValue(std::stoll(row.key.substr(2))) : QJsonValue(0);
-        f["code"] = static_cast<qint64>(row.tag);
-        f["code_name"] = ResultCodeName(static_cast<int>(row.tag));
-        f["repaired"] = !facts.dryRun && IsRepaired(static_cast<int>(row.tag));
-        f["would_be_repaired"] = facts.dryRun && IsRepaired(static_cast<int>(row.tag));
-        f["name"] = text(row.text);
-        f["virtual_path"] = sub(0);
-        f["sub_database"] = sub(1);
-        f["state"] = sub(2);
+        f["id"] = static_cast<qint64>(finding.id);
+        f["code"] = static_cast<qint64>(finding.code);
+        f["code_name"] = ResultCodeName(finding.code);
+        f["repaired"] = finding.repaired && !finding.inMemory;
+        f["would_be_repaired"] = finding.repaired && finding.inMemory;
+        f["name"] = text(finding.name);
+        f["virtual_path"] = text(finding.virtualPath);
+        f["sub_database"] = text(GetFileNamePart(finding.subDatabase));
+        f["state"] = text(finding.state);
         findings.append(f);
     }
     QJsonArray warnings;
@@ -271,6 +296,11 @@ QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& 
     root["dry_run"] = facts.dryRun;
     root["outcome"] = text(CheckOutcome(facts));
     root["cancelled"] = facts.cancelled;
+    root["checked"] = facts.cancelled ? QJsonValue(static_cast<qint64>(facts.checked)) : QJsonValue();
+    root["total"] = facts.cancelled ? QJsonValue(static_cast<qint64>(facts.total)) : QJsonValue();
+    QJsonArray inUse;
+    for (const std::string& path : facts.inUse) inUse.append(text(path));
+    root["in_use"] = inUse;
     root["started"] = text(facts.started);
     root["finished"] = text(facts.finished);
     root["damaged"] = static_cast<qint64>(facts.damaged);

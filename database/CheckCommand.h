@@ -66,20 +66,28 @@ struct CheckRunFacts {
     long damaged = 0, fixed = 0;
     // The large-documents check's statistics (JSON "large_documents").
     std::optional<CDatabase::LargeDocumentStats> largeDocuments;
+    long checked = 0, total = 0;         // documents reached and in the walk (a cancelled run)
+    std::vector<std::string> inUse;      // files another program held: not read
+    bool diskFull = false;               // writes were refused for want of space
 };
+// The run's facts as the core kept them (counters, cancel, files in use, full disk).
+void TakeCheckFindings(CheckRunFacts& facts, const CheckFindings& findings);
 
 // The check's name in the JSON and on the command line without "--".
 std::string CheckItemName(int item);
 
-// clean, repaired, damaged, cancelled or error: cancelled and error win
-// over what was found.
+// cancelled, in_use, disk_full, error, damaged, repaired or clean (the
+// first that holds): how the run ended wins over what it found.
 std::string CheckOutcome(const CheckRunFacts& facts);
+// The command line's exit code of that outcome: 0 clean, 1 repaired,
+// 4 damaged, 8 in_use, disk_full or error, 32 cancelled.
+int CheckExitCode(const CheckRunFacts& facts);
 // This moment as the log's "... started" lines carry it: the date in the
 // system's short format, a space, and the time as HH:mm:ss.
 std::string LogNow();
 // This moment in ISO 8601 with the local offset ("2026-12-06T23:10:04+01:00").
 std::string IsoNow();
 // The JSON of a check (keys described in docs/json.md).
-QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<ListRow>& rows);
+QJsonDocument CheckJson(const CheckRunFacts& facts, const std::vector<Finding>& findings);
 
 }  // namespace qx

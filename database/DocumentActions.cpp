@@ -53,7 +53,9 @@ bool AskRemoveOne(MainWindow& window, const std::string& name, bool repaired) {
 
 bool RemoveDocument(CDatabase& database, long id) {
     WriteLog(std::to_string(id) + " - Removing from database");
-    return database.RemoveDoc(id);
+    const bool removed = database.RemoveDoc(id);
+    if (removed) database.ForgetFindings(id);
+    return removed;
 }
 
 std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std::string& sMainDatabase) {
@@ -87,6 +89,11 @@ std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std:
                                            "omgezet naar een enkelvoudig document."));
     case 3072: return plain(45);
     case 5632: return plain(59);
+    case 24576:
+        return FormatMsg(GetResString(265, "De subdatabase '%s' staat buiten de map van de database. Ze wordt "
+                                           "gelezen maar nooit gewijzigd; zet het bestand in de map van de "
+                                           "database om het te laten controleren en herstellen."),
+                         {sSubDatabase});
     // Shown as the string library has them: these two are not formatted.
     case 12800:
         return GetResString(135, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Neem "

@@ -3,6 +3,7 @@
 // command line share: the removal questions and the removal itself, and the
 // explanation of a result code that the information window shows.
 #include "database/CDatabase.h"
+#include "database/checks/ResultCodes.h"
 
 #include <optional>
 #include <string>
@@ -11,6 +12,9 @@ namespace qx {
 
 // Bit of a row's tag (its result code) that marks a repaired document.
 inline constexpr long kRepairedTagBit = 2048;
+// A row's finding was repaired, by the rule the counters and the JSON
+// follow: the bit, or a document moved to the root (reachable again).
+inline bool RowIsRepaired(std::int64_t tag) { return IsRepaired(static_cast<int>(tag)); }
 
 // The document number of a list row: its key without "ID"; 0 for a row
 // without one.

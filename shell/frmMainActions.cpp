@@ -71,7 +71,7 @@ void frmMain::miRemoveDocs_Click() {
             QTreeWidgetItem* row = lvDocuments->FindKey(key);
             const long id = DocumentIdOfKey(key.toStdString());
             if (!row || id == 0) continue;  // a row without a document number names nothing to remove
-            if ((CReportList::Tag(row) & kRepairedTagBit) &&
+            if (RowIsRepaired(CReportList::Tag(row)) &&
                 !AskRemoveRepairedNamed(*this, row->text(0).toStdString()))
                 continue;
             RemoveDocument(Database(), id);
@@ -84,7 +84,7 @@ void frmMain::miRemoveDocs_Click() {
         const QString key = CReportList::Key(row);
         const long id = DocumentIdOfKey(key.toStdString());
         if (id == 0) return;
-        if (!AskRemoveOne(*this, row->text(0).toStdString(), CReportList::Tag(row) & kRepairedTagBit)) return;
+        if (!AskRemoveOne(*this, row->text(0).toStdString(), RowIsRepaired(CReportList::Tag(row)))) return;
         RemoveDocument(Database(), id);
         row = lvDocuments->FindKey(key);
         const int position = row ? lvDocuments->indexOfTopLevelItem(row) : -1;

@@ -21,6 +21,13 @@ namespace {
 
 // Stored paths may come from another system: take the file name after the
 // last separator of either kind.
+std::string NormalPath(const std::string& path) {
+    if (path.empty()) return path;
+    std::error_code ec;
+    const std::filesystem::path abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
 std::string StoredFileName(const std::string& stored) {
     const size_t cut = stored.find_last_of("\\/");
     return cut == std::string::npos ? stored : stored.substr(cut + 1);
@@ -34,6 +41,7 @@ short CDatabase::OpenPicbase(long& nId, std::string* sPicbaseName, long* nDataba
 
 short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, std::string* sPicbaseName,
                                long* nDatabaseId) {
+    m_bLastOpenInUse = false;
     if (!Connected(m_AdoCnMain)) return 512;
     std::string usePath;
     auto finish = [&](short status) {
@@ -128,6 +136,10 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
         usePath = stored;
         location.reset();
         if (!FileExists(usePath)) return finish(2);
+        // Spelled the way an open connection names its file, so that the
+        // connection kept open is found again for the next document
+        // instead of the file being opened once per document.
+        usePath = NormalPath(stored);
     }
 
     if (Connected(m_AdoCnPdb) && m_AdoCnPdb->property("Data Source").value_or("") == usePath)
@@ -156,10 +168,13 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     // changed, its attributes included.
     if (!location) location = LocateSubDatabase(usePath, mainPath);
     if (location->place == SubDatabasePlace::OwnFile) {
-        WriteLog(NamesOwnFileLine(databaseId, usePath, *location));
+        WriteLog(NamesOwnFileLine(databaseId, besideMain ? usePath : stored, *location));
         return finish(512);
     }
-    if (m_lockedSubDatabases && m_lockedSubDatabases->count(usePath)) return finish(512);
+    if (m_lockedSubDatabases && m_lockedSubDatabases->count(usePath)) {
+        m_bLastOpenInUse = true;
+        return finish(512);
+    }
     const std::string connectString = ConnectString(usePath, Settings::Get().DatabasePassword);
     if (location->place == SubDatabasePlace::Archive) {
         SetFileReadOnly(usePath, false);
@@ -170,12 +185,10 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     }
     if (!Connected(m_AdoCnPdb)) {
         const long code = m_lastOpenError.number & 0xff;
-        if (m_lockedSubDatabases && (code == sql::kBusy || code == sql::kLocked) &&
-            m_lockedSubDatabases->insert(usePath).second) {
-            // Locked is not damaged: said as such, once.
-            WriteLog("Sub database '" + usePath + "' is locked by another program; its documents are not checked");
-            m_window.MsgBox(FormatMsg(GetResString(211, "Resources not found"), {usePath}), MsgButtons::OK,
-                            MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
+        if (m_lockedSubDatabases && (code == sql::kBusy || code == sql::kLocked)) {
+            // The engine waited its busy time once; the file is in use.
+            m_bLastOpenInUse = true;
+            ReportSubDatabaseInUse(usePath, "documents");
         }
         return finish(512);
     }

@@ -8,8 +8,16 @@
 
 namespace qx {
 
+namespace {
+constexpr int kEngineFull = 13;  // the engine's "database or disk is full"
+}  // namespace
+
 void ErrorTrap::operator()(const sql::Error& e) const {
     logReported(e);
+    if ((e.code & 0xff) == kEngineFull) {
+        if (m_full++ == 0) m_firstFull = e.message;
+        return;
+    }
     if (m_unreported++ == 0) m_first = e.message;
 }
 

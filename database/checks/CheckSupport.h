@@ -21,12 +21,18 @@ public:
     long unreported() const { return m_unreported; }
     const std::string& firstUnreported() const { return m_first; }
     void settle() const { m_unreported = 0; }  // they have been reported now
+    // Writes refused because the disk is full: no damage, and no finding.
+    long diskFull() const { return m_full; }
+    const std::string& firstDiskFull() const { return m_firstFull; }
+    void settleDiskFull() const { m_full = 0; }
 
 private:
     std::string m_name;
     const long& m_id;
     mutable long m_unreported = 0;
     mutable std::string m_first;
+    mutable long m_full = 0;
+    mutable std::string m_firstFull;
 };
 
 // The first column of the first row as a number; 0 (and the trap told) on failure.

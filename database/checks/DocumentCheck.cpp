@@ -46,6 +46,7 @@ void CDatabase::Analyse(short& Flags) {
     ErrorTrap trap("Level 2 Check", currentId);
     const TrappedErrorsAtEnd reportTrapped{*this, trap};
     m_window.ListClear(ListId::Documents);
+    m_findings.clear();
     m_sBackupMask.clear();
     m_backupFilesWritten.clear();
     const bool savedShowErrors = m_bShowErrors;
@@ -73,32 +74,43 @@ void CDatabase::Analyse(short& Flags) {
     if (Flags == 64) return AnalyseFolders();
     if (Flags == 128) return AnalyseLargeDocs();
 
-    bool cancelled = false;
+    bool cancelled = false, stopped = false;
     ProgressWindow progress(m_window);
     if (Flags != BitLinkCheck) {
         if ((Flags & BitTrash) && Settings::Get().DatabaseVersion == 8) EnableTrashSupport();
         m_window.SetEnabled(false);
         if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8 && !OfferPreCheckCompaction()) {
+            // Declined before the first document: nothing was looked at.
             m_window.State().m_bAnalysed = false;
+            m_window.State().m_bListPartial = true;
+            m_findings.cancelled = true;
+            m_findings.total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) FROM FOLDERS WHERE NOT ISFOLDER", trap);
+            ReportCancelled();
             return;
         }
         // Before the walk: an index rebuilt here is one the walk can read.
         CheckFileIntegrity((Flags & BitThorough) != 0);
-        cancelled = !CheckDocuments(Flags, progress, currentId, trap);
+        stopped = !CheckDocuments(Flags, progress, currentId, trap);
+        // A walk the disk stopped was not cancelled: that is said as a full disk.
+        cancelled = stopped && !progress.Visible();
     }
-    if (!(Flags & BitLinkCheck) || cancelled) {
+    if (!(Flags & BitLinkCheck) || stopped) {
         progress.Hide();
     } else {
         AnalyseLinkTo();
         // The link check hides the window when it is done; only its Cancel counts.
         cancelled = m_bLinkCheckCancelled;
     }
-    m_window.State().m_bAnalysed = !cancelled;
-    m_window.State().m_bListPartial = cancelled;
+    m_window.State().m_bAnalysed = !stopped && !cancelled;
+    m_window.State().m_bListPartial = stopped || cancelled;
     m_bShowErrors = savedShowErrors;
     if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8) ShowBackupSummary();
     ReportTrappedErrors(trap);
-    if (m_window.ListCount(ListId::Documents) == 0 && m_window.State().m_sSaveError.empty()) {
+    m_findings.cancelled = cancelled;
+    if (cancelled) return ReportCancelled();
+    // "No errors" only about what was read: not after files in use or
+    // writes the disk refused.
+    if (m_findings.all().empty() && m_findings.inUse.empty() && m_window.State().m_sSaveError.empty()) {
         WriteLog("No errors found in this database");
         m_window.MsgBox(GetResString(101, "Resources not found"), MsgButtons::OK, MsgIcon::Information,
                         GetResString(1, "Resources not found"));
@@ -134,6 +146,15 @@ struct DocumentRows {
 };
 
 }  // namespace
+
+void CDatabase::ReportCancelled() {
+    const long checked = m_findings.checked, total = m_findings.total;
+    WriteLog("Check cancelled after " + std::to_string(checked) + " of " + std::to_string(total) + " documents");
+    m_window.MsgBox(FormatMsg(GetResString(260, "De controle is afgebroken na %s van %s documenten. Alleen wat tot "
+                                                "dan is gevonden staat in de lijst; de rest is niet gecontroleerd."),
+                              {checked, total}),
+                    MsgButtons::OK, MsgIcon::Exclamation, GetResString(261, "Controle afgebroken..."));
+}
 
 bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap) {
     const KeepAlternativeCandidates candidates(*this);
@@ -195,6 +216,8 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     const double step = total > 0 ? 100.0 / total : 0.0;
     double position = 0;
     long index = 0;
+    m_findings.total = total;
+    m_findings.checked = 0;
     progress.SetInitial(total, 100, (flags & BitThorough) != 0, progress.Now());
     progress.m_sLblProgress1 = GetResString(62, "Resources not found");
     progress.m_sLblProgress2 = GetResString(63, "Resources not found");
@@ -254,6 +277,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
             }
         });
+        m_findings.checked = index;
         mainHold.checkpoint();
         if (pdbHold) pdbHold->checkpoint();
         m_window.DoEvents();
@@ -365,6 +389,9 @@ void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::st
     std::string picbase;
     long databaseId = doc.databaseId;
     const short status = OpenPicbaseOf(id, doc.databaseId, &picbase, &databaseId);
+    // A document whose sub database another program holds was not read:
+    // nothing is known about it, so it is no finding either way.
+    if (status != 0 && m_bLastOpenInUse) return;
     if (status != 0) return ReportResult(id, status, picbase, name, "");
     holdPdb();
 

@@ -13,6 +13,7 @@
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -77,23 +78,25 @@ void CDatabase::AnalyseLinkTo() {
             ReportResult(0, ResultPdbOpenError, path, "", "");
             break;
         }
+        // A missing file is one finding, "not found"; only a file that is
+        // there can lie outside the folder.
+        if (!FileExists(path)) {
+            ReportResult(0, ResultPdbNotFound, path, "", "");
+            break;
+        }
         const bool outside = location.place == SubDatabasePlace::Outside;
         if (outside) ReportOutsideSubDatabase(path);
         const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
         m_AdoCnPdb = OpenConnection(outside ? ReadOnlyConnectString(connectString) : connectString);
         if (!Connected(m_AdoCnPdb)) {
-            ReportResult(0, FileExists(path) ? ResultPdbOpenError : ResultPdbNotFound, path, "", "");
             const long code = m_lastOpenError.number & 0xff;
-            if ((code == sql::kBusy || code == sql::kLocked) && m_lockedSubDatabases) {
-                // Locked is not damaged: it is said as such, once, and the
-                // other sub databases are examined all the same.
-                if (m_lockedSubDatabases->insert(path).second) {
-                    WriteLog("Sub database '" + path + "' is locked by another program; its links are not checked");
-                    m_window.MsgBox(FormatMsg(GetResString(211, "Resources not found"), {path}), MsgButtons::OK,
-                                    MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
-                }
+            if (code == sql::kBusy || code == sql::kLocked) {
+                // In use is not damaged: said as such, once, and the other
+                // sub databases are examined all the same.
+                ReportSubDatabaseInUse(path, "links");
                 continue;
             }
+            ReportResult(0, ResultPdbOpenError, path, "", "");
             // One unreadable sub database ends the walk: the rest are not examined.
             break;
         }
@@ -131,6 +134,9 @@ void CDatabase::AnalyseLinkTo() {
     }
     if (!mainHold.finish()) NoteSaveFailure(mainPath, mainHold.error());
     m_bLinkCheckCancelled = !progress.Visible();
+    // Stored rows visited, against the documents the progress counts in.
+    m_findings.checked = std::min(counter, total);
+    m_findings.total = total;
     Disconnect(m_AdoCnPdb);
     progress.Hide();
 }

@@ -1,11 +1,14 @@
-// CDatabase: the one report every check finding goes through: counter and
-// status bar, log line, row of the damaged-document list.
+// CDatabase: the one report every check finding goes through. The finding
+// is kept (database/checks/Findings.h); the counters, the status bar, the
+// list row and the command line's JSON are all derived from that record.
 #include "database/CDatabase.h"
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
+
+#include <algorithm>
 
 namespace qx {
 
@@ -30,7 +33,7 @@ constexpr CodeText kCodes[] = {
     {ResultDatabaseError, "ResultDatabaseError", "Database error:", false, 88, "Resources not found"},
     {ResultEmptyDocument, "ResultEmptyDocument", "Empty document", false, 88, "Resources not found"},
     {ResultVirtualPathFixed, "ResultVirtualPathFixed",
-     "Fixed invalid virtual path (document has been moved to the root)", false, 88, "Resources not found"},
+     "Fixed invalid virtual path (document has been moved to the root)", false, 89, "Resources not found"},
     {ResultPdbOpenError, "ResultPdbOpenError", "Could not open pdb (", true, 88, "Resources not found"},
     {ResultCorruptDocument, "ResultCorruptDocument", "Corrupt document", false, 88, "Resources not found"},
     {ResultDuplicateFixed, "ResultDuplicateFixed", "Duplicate reference found: Fixed", false, 89, "Resources not found"},
@@ -50,6 +53,8 @@ constexpr CodeText kCodes[] = {
      "Bestand beschadigd"},
     {ResultIndexRebuilt, "ResultIndexRebuilt", "Damaged index rebuilt from its table (", true, 251,
      "Index opnieuw opgebouwd"},
+    {ResultPdbOutsideArchive, "ResultPdbOutsideArchive", "Sub database lies outside the archive folder (", true, 264,
+     "Buiten de archiefmap"},
 };
 
 const CodeText* find(int code) {
@@ -58,7 +63,39 @@ const CodeText* find(int code) {
     return nullptr;
 }
 
+// One rule for every code, known or new: a repair shows its own state
+// text, or "Gerepareerd" when its code has none that says so.
+std::string StateText(int code, bool inMemory) {
+    if (inMemory) return GetResString(217, "Zou worden hersteld");
+    const CodeText* c = find(code);
+    const bool repaired = IsRepaired(code);
+    if (c && (!repaired || c->stateId != 88)) return GetResString(c->stateId, c->stateDefault);
+    return repaired ? GetResString(89, "Gerepareerd") : GetResString(88, "Beschadigd");
+}
+
 }  // namespace
+
+std::string FindingStateText(int code, bool inMemory) { return StateText(code, inMemory); }
+
+void CheckFindings::add(Finding finding) {
+    (finding.repaired ? m_fixed : m_damaged)++;
+    m_findings.push_back(std::move(finding));
+}
+
+bool CheckFindings::forget(long id) {
+    if (id == 0) return false;
+    const auto before = m_findings.size();
+    std::erase_if(m_findings, [&](const Finding& f) {
+        if (f.id != id) return false;
+        (f.repaired ? m_fixed : m_damaged)--;
+        return true;
+    });
+    return m_findings.size() != before;
+}
+
+void CheckFindings::noteInUse(const std::string& path) {
+    if (std::find(inUse.begin(), inUse.end(), path) == inUse.end()) inUse.push_back(path);
+}
 
 const char* ResultCodeName(int code) {
     const CodeText* c = find(code);
@@ -67,11 +104,40 @@ const char* ResultCodeName(int code) {
 
 void CDatabase::ReportOutsideSubDatabase(const std::string& sPath) {
     if (!m_outsideSubDatabases || !m_outsideSubDatabases->insert(sPath).second) return;
-    WriteLog("Sub database '" + sPath + "' was found only outside the archive folder; it is read, never changed");
-    ReportResult(0, ResultPdbNotFound, sPath, "", "");
+    WriteLog("Sub database '" + sPath + "' lies outside the archive folder; it is read, never changed");
+    ReportResult(0, ResultPdbOutsideArchive, sPath, "", "");
+}
+
+void CDatabase::ReportSubDatabaseInUse(const std::string& sPath, const char* what) {
+    m_findings.noteInUse(sPath);
+    if (!m_lockedSubDatabases || !m_lockedSubDatabases->insert(sPath).second) return;
+    // Locked is not damaged: said as such, once; nothing in it is judged.
+    WriteLog("Sub database '" + sPath + "' is in use by another program; its " + what + " are not checked");
+    m_window.MsgBox(FormatMsg(GetResString(263, "De subdatabase '%s' is in gebruik door een ander programma; wat "
+                                                "erin staat is niet gecontroleerd. Sluit alle Vellumo programma's "
+                                                "en voer de controle opnieuw uit. De subdatabase is niet "
+                                                "beschadigd."),
+                              {sPath}),
+                    MsgButtons::OK, MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
+}
+
+void CDatabase::ForgetFindings(long nId) {
+    if (!m_findings.forget(nId)) return;
+    MainWindowState& state = m_window.State();
+    if (state.m_nDamaged < 0) return;  // the counters show no check (any more)
+    state.m_nDamaged = m_findings.damaged();
+    state.m_nFixed = m_findings.fixed();
+    m_window.UpdateStatusBar();
 }
 
 void CDatabase::ReportTrappedErrors(const ErrorTrap& trap) {
+    if (trap.diskFull() > 0) {
+        // A full disk refused writes: no finding, the run says so instead.
+        m_findings.diskFull = true;
+        std::string& first = m_window.State().m_sSaveError;
+        if (first.empty()) first = trap.firstDiskFull();
+        trap.settleDiskFull();
+    }
     if (trap.unreported() == 0) return;
     WriteLog(std::to_string(trap.unreported()) + " error(s) met during the check; the first: " +
              trap.firstUnreported());
@@ -82,9 +148,14 @@ void CDatabase::ReportTrappedErrors(const ErrorTrap& trap) {
 
 void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase, const std::string& sName,
                              const std::string& sVirtualPath) {
+    // A report-only run made the repair in memory only.
+    const bool inMemory = DryRun() && IsRepaired(nCode);
+    Finding finding{nId, nCode, sPicbase, sName, sVirtualPath, IsRepaired(nCode), inMemory,
+                    StateText(nCode, inMemory)};
+    m_findings.add(finding);
     MainWindowState& state = m_window.State();
-    if (IsRepaired(nCode)) ++state.m_nFixed;
-    else ++state.m_nDamaged;
+    state.m_nDamaged = m_findings.damaged();
+    state.m_nFixed = m_findings.fixed();
     m_window.UpdateStatusBar();
 
     const CodeText* c = find(nCode);
@@ -92,8 +163,6 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     if (!c) line += "Unknown error";
     else if (c->withPath) line += std::string(c->log) + sPicbase + ")";
     else line += c->log;
-    // A report-only run made the repair in memory only.
-    const bool inMemory = DryRun() && IsRepaired(nCode);
     if (inMemory) line += " (report only: not saved)";
     WriteLog(line);
 
@@ -101,10 +170,7 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     if (nId != 0) row.key = "ID" + std::to_string(nId);
     row.text = sName;
     row.tag = nCode;
-    row.subItems = {sVirtualPath, GetFileNamePart(sPicbase),
-                    inMemory ? GetResString(217, "Zou worden hersteld")
-                    : c      ? GetResString(c->stateId, c->stateDefault)
-                             : GetResString(88, "Resources not found")};
+    row.subItems = {sVirtualPath, GetFileNamePart(sPicbase), finding.state};
     // A second finding for the same document keeps the first row.
     m_window.ListAdd(ListId::Documents, row);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Codes of check findings. Bit 2048 marks a finding that was repaired; the
 // codes 1, 2, 32 and 512 double as the status of opening a sub database.
+#include <string>
+
 namespace qx {
 
 enum ResultCode : short {
@@ -31,11 +33,18 @@ enum ResultCode : short {
     ResultFileDamaged = 16384,
     // The damage lay only in indexes, which were rebuilt from their tables.
     ResultIndexRebuilt = 18432,
+    // A stored path names a sub database outside the archive folder: it is
+    // read, never changed.
+    ResultPdbOutsideArchive = 24576,
 };
 
 // A document moved to the root is repaired although its code lacks the bit:
 // a second run finds nothing, so counting it as damage would be wrong.
 inline bool IsRepaired(int code) { return (code & ResultFixedFlag) != 0 || code == ResultVirtualPathFixed; }
+
+// The state text the list shows for a finding with this code; inMemory: a
+// report-only run made the repair in memory only.
+std::string FindingStateText(int code, bool inMemory = false);
 
 // The code's name as written above ("ResultBadLink"); "" for an unknown code.
 const char* ResultCodeName(int code);

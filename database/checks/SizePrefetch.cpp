@@ -1,5 +1,6 @@
 #include "database/checks/SizePrefetch.h"
 
+#include "support/engine/NoBusyWait.h"
 #include "support/engine/Sql.h"
 
 #include <sys/stat.h>
@@ -51,9 +52,10 @@ void SizePrefetch::run() {
         bool ok = Stamp(path, size0, mtime0);
         if (ok) {
             sql::Error err;
+            // A locked file is the check's to report, after its one wait;
+            // waiting here as well would hold the check up a second time.
+            const sql::NoBusyWaitHere noWait;
             sql::Database db = sql::Database::open(path, m_password, sql::OpenMode::ReadOnly, err);
-            // A locked file is the check's to report; waiting here helps nobody.
-            db.setBusyTimeout(0);
             sql::Statement st(db, "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
             sql::Step s = sql::Step::Failed;
             while (st.ok() && (s = st.step()) == sql::Step::Row)

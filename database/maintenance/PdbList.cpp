@@ -97,6 +97,7 @@ void CDatabase::NoteSaveFailure(const std::string& sFile, const sql::Error& e) {
                         e.message + "; the changes since the last save were undone");
     std::string& first = m_window.State().m_sSaveError;
     if (first.empty()) first = "'" + sFile + "': " + e.message;
+    if ((e.code & 0xff) == 13 /* full */) m_findings.diskFull = true;
 }
 
 bool CDatabase::VerifyBeforeChange(std::string& why) {

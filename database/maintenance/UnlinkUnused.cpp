@@ -8,12 +8,15 @@
 // leaves an archive that the next open brings to one side or the other.
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/NamePlanner.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
+#include "support/Settings.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
+#include "support/engine/NoBusyWait.h"
 #include "support/engine/Recordset.h"
 
 #include <algorithm>
@@ -25,6 +28,18 @@ namespace qx {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Whether another program holds `path` now (the engine answers "busy" or
+// "locked"): asked without waiting, after an open that already waited.
+bool HeldByAnotherProgram(const std::string& path) {
+    const sql::NoBusyWaitHere noWait;
+    sql::Error err;
+    sql::Database db = sql::Database::open(path, engine::PasswordBytes(Settings::Get().DatabasePassword),
+                                           sql::OpenMode::ReadOnly, err);
+    if (!err) db.exec("SELECT ID FROM PICTURES WHERE ID = NULL", &err);
+    const int code = err.code & 0xff;
+    return code == sql::kBusy || code == sql::kLocked;
+}
 
 struct Reference {
     long oldId = 0;
@@ -103,10 +118,13 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         if (!IsArchiveFile(stored))
             return abort("Sub database '" + stored +
                              "' is not a file in the folder of the main database and may not be renamed... Aborting!",
-                         73, stored);
+                         LocateSubDatabase(stored, mainPath).place == SubDatabasePlace::Outside ? 266 : 73, stored);
         SetFileReadOnly(stored, false);
         bool readOnly = false;
-        if (!IsArchiveSubDatabase(stored, &readOnly))
+        const bool opens = IsArchiveSubDatabase(stored, &readOnly);
+        if (!opens && HeldByAnotherProgram(stored))
+            return abort("Sub database '" + stored + "' is in use by another program... Aborting!", 267, stored);
+        if (!opens)
             return abort("Sub database '" + stored + "' does not open as a sub database of this archive... Aborting!",
                          73, stored);
         if (readOnly)

@@ -406,6 +406,25 @@ constexpr const char* TextFor(int id) {
     case 252: return "index %s van tabel %s";
     case 253: return "tabel %s";
     case 254: return "de opbouw van het bestand";
+
+    // How a check ended, when it did not end by reading everything.
+    case 260:
+        return "De controle is afgebroken na %s van %s documenten. Alleen wat tot dan is gevonden staat in de lijst; "
+               "de rest is niet gecontroleerd.";
+    case 261: return "Controle afgebroken...";
+    case 263:
+        return "De subdatabase '%s' is in gebruik door een ander programma; wat erin staat is niet gecontroleerd. "
+               "Sluit alle Vellumo programma's en voer de controle opnieuw uit. De subdatabase is niet beschadigd.";
+    case 264: return "Buiten de archiefmap";
+    case 266:
+        return "De subdatabase '%s' staat buiten de map van de database en wordt daarom niet hernummerd. De lijst "
+               "met subdatabases is niet gewijzigd.";
+    case 267:
+        return "De subdatabase '%s' is in gebruik door een ander programma; de subdatabases zijn niet hernummerd. "
+               "Sluit alle Vellumo programma's en probeer het opnieuw. De subdatabase is niet beschadigd.";
+    case 265:
+        return "De subdatabase '%s' staat buiten de map van de database. Ze wordt gelezen maar nooit gewijzigd; zet "
+               "het bestand in de map van de database om het te laten controleren en herstellen.";
     default: return nullptr;
     }
 }
@@ -429,6 +448,10 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 204: case 206: case 207: case 208: case 209: case 211: case 212: case 213: case 220: case 231:
         return 1;
+    case 263: case 265: case 266: case 267:
+        return 1;
+    case 260:
+        return 2;
     case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289: case 281: case 253:
         return 1;
     case 232: case 235: case 236: case 246: case 285: case 282: case 252:
@@ -496,7 +519,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 191, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 198, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "support/engine/Sql.h"
+#include "support/engine/NoBusyWait.h"
 
 #include "support/engine/Cipher.h"
 #include "support/engine/SqliteApi.h"
@@ -58,6 +59,7 @@ bool folderWritable(const std::string& path) {
 }
 
 std::atomic<int> g_busyTimeout{5000};
+thread_local bool t_noBusyWait = false;
 
 // The file itself when it is a link (live or dangling), else the first of
 // the engine's side files that is anything but a regular file; empty when
@@ -81,6 +83,9 @@ std::string NotRegularForWriting(const std::string& path) {
 }
 
 }  // namespace
+
+NoBusyWaitHere::NoBusyWaitHere() : m_saved(t_noBusyWait) { t_noBusyWait = true; }
+NoBusyWaitHere::~NoBusyWaitHere() { t_noBusyWait = m_saved; }
 
 void SetBusyTimeout(int milliseconds) { g_busyTimeout = milliseconds < 0 ? 0 : milliseconds; }
 int BusyTimeout() { return g_busyTimeout; }
@@ -161,7 +166,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     d.m_db = db;
     d.m_path = path;
     sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, g_busyTimeout);
+    sqlite3_busy_timeout(db, t_noBusyWait ? 0 : g_busyTimeout.load());
     sqlite3_commit_hook(db, CommitFailpoint, nullptr);
     if (!passwordBytes.empty()) {
         rc = ApplyKey(db, passwordBytes);

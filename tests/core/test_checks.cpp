@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +44,8 @@ struct Outcome {
     bool partial = false;         // the list says the check was cancelled
     std::string statusCounters;   // the status bar's panel after the counters
     std::vector<std::string> boxes;  // the texts of the boxes shown during the check
+    CheckFindings kept;              // what the core kept of the run
+    std::vector<std::string> log;    // the log lines the run wrote
 };
 
 class Checks : public ::testing::Test {
@@ -62,8 +67,12 @@ protected:
         db.m_bShowErrors = false;
         EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
         window.boxes.clear();
+        const size_t logged = qx::test::ReadLines(Settings::Get().LogFileName).size();
         db.Analyse(flags);
         Outcome o;
+        o.kept = db.Findings();
+        const auto lines = qx::test::ReadLines(Settings::Get().LogFileName);
+        o.log.assign(lines.begin() + static_cast<long>(std::min(logged, lines.size())), lines.end());
         for (const ListRow& r : window.lists[ListId::Documents]) {
             if (r.key.empty()) o.unkeyed.push_back(static_cast<short>(r.tag));
             else o.findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
@@ -165,6 +174,39 @@ TEST_F(Checks, DocumentsAlternatingBetweenSubDatabasesAreEachCheckedInTheirOwn) 
     a.execIn(2, "WITH RECURSIVE r(i) AS (SELECT 201 UNION ALL SELECT i + 2 FROM r WHERE i < 219) "
               "INSERT INTO PICTURES (ID, PICTURE) SELECT i, CASE i WHEN 215 THEN x'' ELSE x'01' END FROM r");
     EXPECT_EQ(run(23).findings, (std::map<long, short>{{210, ResultBadLink}, {215, ResultEmptyDocument}}));
+}
+
+// A cancelled check, wherever it stops, says how far it came and never
+// that there were no errors: not in the window, not in the log.
+TEST_F(Checks, ACancelledCheckIsNeverNoErrors) {
+    a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
+           "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1, 0, 'd', 1 FROM r");
+    a.execIn(1, "WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 159) "
+              "INSERT INTO PICTURES (ID, PICTURE) SELECT i, x'01' FROM r");
+    struct Case { std::string name; short flags; int cancelAfter; } cases[] = {
+        {"normal, at the first document", 23, 1},
+        {"normal, halfway", 23, 30},
+        {"normal, at the last document", 23, 63},
+        {"quick, at once", 32, 1},
+        {"quick, halfway", 32, 30},
+        {"thorough, early", 319, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = run(c.flags, c.cancelAfter);
+        EXPECT_TRUE(o.kept.cancelled);
+        EXPECT_FALSE(o.noErrorsBox);
+        EXPECT_LT(o.kept.checked, o.kept.total);
+        EXPECT_EQ(o.kept.total, 64);
+        EXPECT_EQ(std::ranges::count(o.boxes, FormatMsg(GetResString(260, ""), {o.kept.checked, o.kept.total})), 1);
+        EXPECT_EQ(std::ranges::count(o.log, "No errors found in this database"), 0);
+        EXPECT_EQ(std::ranges::count(o.log, "Check cancelled after " + std::to_string(o.kept.checked) + " of 64 documents"),
+                  1);
+        EXPECT_TRUE(o.partial);
+    }
+    const Outcome whole = run(23);
+    EXPECT_FALSE(whole.kept.cancelled);
+    EXPECT_TRUE(whole.noErrorsBox);
 }
 
 TEST_F(Checks, CancellingKeepsRepairsAndSkipsTheRest) {
@@ -270,15 +312,84 @@ TEST_F(Checks, ASubDatabaseFoundOnlyOutsideTheArchiveIsAFinding) {
     fs::copy_file(SubDatabaseName(a.main, 2), elsewhere);
     fs::remove(SubDatabaseName(a.main, 2));
     a.exec("UPDATE DATABASES SET DATABASE = '" + elsewhere + "' WHERE ID = 2");
+    const std::string said = "Sub database '" + elsewhere + "' lies outside the archive folder; it is read, never changed";
     for (short flags : {short(23), short(32)}) {
         const Outcome o = run(flags);
-        EXPECT_EQ(std::ranges::count(o.unkeyed, short(ResultPdbNotFound)), 1) << flags;
+        EXPECT_EQ(o.unkeyed, std::vector<short>{ResultPdbOutsideArchive}) << flags;
+        EXPECT_TRUE(o.findings.empty()) << flags;
+        EXPECT_EQ(std::ranges::count(o.log, said), 1) << flags;
         EXPECT_FALSE(o.noErrorsBox) << flags;
     }
 }
 
+namespace {
+
+// Counts the opens of one file while it lives (the kernel's own count, not ours).
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::string& path) : m_fd(inotify_init1(IN_NONBLOCK)) {
+        inotify_add_watch(m_fd, path.c_str(), IN_OPEN);
+    }
+    ~OpenCounter() { close(m_fd); }
+    int count() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(m_fd, buffer, sizeof buffer)) > 0;)
+            for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+                ++m_opens;
+        return m_opens;
+    }
+
+private:
+    int m_fd;
+    int m_opens = 0;
+};
+
+}  // namespace
+
+// A sub database outside the folder is opened no more often than one inside
+// it, however many documents it holds.
+TEST_F(Checks, ASubDatabaseOutsideTheFolderIsOpenedOncePerCheck) {
+    qx::test::TempDir original;
+    const std::string elsewhere = original.file("Kantoor_2.pdb");
+    a.exec("WITH RECURSIVE r(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM r WHERE i < 179) "
+           "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) SELECT i, 1, 0, 'd', 1 + i % 2 FROM r");
+    a.execIn(1, "INSERT INTO PICTURES (ID, PICTURE) SELECT ID, x'01' FROM (WITH RECURSIVE r(ID) AS (SELECT 100 "
+                "UNION ALL SELECT ID + 2 FROM r WHERE ID < 178) SELECT ID FROM r)");
+    a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) SELECT ID, x'01' FROM (WITH RECURSIVE r(ID) AS (SELECT 101 "
+                "UNION ALL SELECT ID + 2 FROM r WHERE ID < 179) SELECT ID FROM r)");
+    fs::copy_file(SubDatabaseName(a.main, 2), elsewhere);
+    fs::remove(SubDatabaseName(a.main, 2));
+    // Spelled the long way round, as a copied archive may have it.
+    a.exec("UPDATE DATABASES SET DATABASE = '" + original.path() + "/./sub/../Kantoor_2.pdb' WHERE ID = 2");
+    fs::create_directory(original.file("sub"));
+    for (short flags : {short(23), short(32)}) {
+        OpenCounter inside(SubDatabaseName(a.main, 1)), outside(elsewhere);
+        const Outcome o = run(flags);
+        EXPECT_EQ(o.unkeyed, std::vector<short>{ResultPdbOutsideArchive}) << flags;
+        EXPECT_TRUE(o.findings.empty()) << flags;
+        EXPECT_GE(outside.count(), 1) << flags;
+        EXPECT_LE(outside.count(), inside.count()) << flags;
+        EXPECT_LE(outside.count(), 2) << flags;  // the check, and the sizes read ahead
+    }
+}
+
+// A missing sub database whose stored path lies outside the folder is one
+// finding, "not found", and nothing claims it was found anywhere.
+TEST_F(Checks, AMissingSubDatabaseOutsideTheFolderIsOneFinding) {
+    qx::test::TempDir original;
+    fs::remove(SubDatabaseName(a.main, 2));
+    a.exec("UPDATE DATABASES SET DATABASE = '" + original.file("Kantoor_2.pdb") + "' WHERE ID = 2");
+    for (short flags : {short(23), short(32)}) {
+        const Outcome o = run(flags);
+        std::vector<short> codes = o.unkeyed;
+        for (const auto& [id, code] : o.findings) codes.push_back(code);
+        EXPECT_EQ(codes, std::vector<short>{ResultPdbNotFound}) << flags;
+        for (const std::string& line : o.log) EXPECT_EQ(line.find("outside the archive folder"), std::string::npos) << line;
+    }
+}
+
 // A sub database another program holds locked is said to be locked, once;
-// its documents cannot be judged (512) and are not made to wait one by one.
+// its documents are not judged (no findings) and not made to wait one by one.
 TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
     a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (6, 1, 0, 'd', 2), (7, 1, 0, 'd', 2)");
     a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'01'), (7, x'01')");
@@ -286,11 +397,15 @@ TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
     sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 2), engine::PasswordBytes(a.password),
                                                sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
+    sql::SetBusyTimeout(100);
     const Outcome o = run(23);
-    EXPECT_EQ(o.findings, (std::map<long, short>{{5, ResultPdbOpenError}, {6, ResultPdbOpenError},
-                                                 {7, ResultPdbOpenError}}));
-    const std::string locked = FormatMsg(GetResString(211, "Resources not found"), {SubDatabaseName(a.main, 2)});
+    sql::SetBusyTimeout(5000);
+    EXPECT_TRUE(o.findings.empty());
+    EXPECT_TRUE(o.unkeyed.empty());
+    EXPECT_EQ(o.kept.inUse, std::vector<std::string>{SubDatabaseName(a.main, 2)});
+    const std::string locked = FormatMsg(GetResString(263, "Resources not found"), {SubDatabaseName(a.main, 2)});
     EXPECT_EQ(std::ranges::count(o.boxes, locked), 1);
+    EXPECT_FALSE(o.noErrorsBox);
     holder.exec("ROLLBACK;");
 }
 
@@ -306,6 +421,7 @@ TEST_F(Checks, TheLinkCheckWalksOnPastALockedSubDatabase) {
     const Outcome o = run(32);
     sql::SetBusyTimeout(5000);
     EXPECT_EQ(o.findings, (std::map<long, short>{{92, ResultLinkCreated}}));
-    EXPECT_EQ(o.unkeyed, (std::vector<short>{ResultPdbOpenError}));
+    EXPECT_TRUE(o.unkeyed.empty());
+    EXPECT_EQ(o.kept.inUse, std::vector<std::string>{SubDatabaseName(a.main, 1)});
     holder.exec("ROLLBACK;");
 }

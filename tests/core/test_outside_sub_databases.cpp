@@ -6,6 +6,7 @@
 #include "database/checks/ResultCodes.h"
 #include "support/DurableFiles.h"
 #include "support/Settings.h"
+#include "support/TextResources.h"
 #include "tests/core/CDatabaseTestAccess.h"
 #include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/CliRunner.h"
@@ -237,9 +238,16 @@ TEST(OutsideSubDatabasesCli, CheckingACopyLeavesTheArchiveItCameFromByteForByte)
     // The document check writes the copy's main database only.
     const CliRun normal = RunCli("check --normal '" + copyMain + "' --yes --json '" + json + "'", dir);
     EXPECT_EQ(normal.exit, 4) << normal.out << normal.err;
-    // The sub database read from the other archive is a finding of its own.
+    // The sub database read from the other archive is a finding of its own,
+    // named for where it lies.
     EXPECT_EQ(JsonCodes(json),
-              (std::map<long, int>{{0, ResultPdbNotFound}, {5, ResultEmptyFixed}, {6, ResultPdbOpenError}}));
+              (std::map<long, int>{{0, ResultPdbOutsideArchive}, {5, ResultEmptyFixed}, {6, ResultPdbOpenError}}));
+
+    // Named for where it lies, on opening as well: it is there, not "not found".
+    for (const CliRun* run : {&quick, &normal}) {
+        EXPECT_FALSE(Contains(run->err, pdb + "' is niet gevonden")) << run->err;
+        EXPECT_TRUE(Contains(run->err, FormatMsg(GetResString(266, ""), {pdb}))) << run->err;
+    }
 
     EXPECT_EQ(watch.changes(), std::vector<std::string>{});
     EXPECT_TRUE(ChangedFiles(before, FolderBytes(source)).empty());

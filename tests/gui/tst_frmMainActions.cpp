@@ -116,30 +116,35 @@ private slots:
     void remove_data() {
         QTest::addColumn<Via>("via");
         QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<QList<int>>("repaired");  // rows tagged 2056
+        QTest::addColumn<QList<int>>("repaired");  // rows tagged repairedTag
+        QTest::addColumn<int>("repairedTag");
         QTest::addColumn<QList<int>>("answers");   // MsgAnswer per box
         QTest::addColumn<QList<int>>("removed");   // rows expected to go
         QTest::addColumn<QList<int>>("boxIds");    // text of each box
         QTest::addColumn<int>("selectedAfter");    // row selected after; -1 none
         const int Y = int(MsgAnswer::Yes), N = int(MsgAnswer::No);
-        QTest::newRow("one row") << Via::Menu << QList<int>{1} << QList<int>{} << QList<int>{Y} << QList<int>{1}
+        QTest::newRow("one row") << Via::Menu << QList<int>{1} << QList<int>{} << 2056 << QList<int>{Y} << QList<int>{1}
                                  << QList<int>{24} << 1;
-        QTest::newRow("three of six") << Via::Menu << QList<int>{0, 2, 4} << QList<int>{} << QList<int>{Y}
+        QTest::newRow("three of six") << Via::Menu << QList<int>{0, 2, 4} << QList<int>{} << 2056 << QList<int>{Y}
                                       << QList<int>{0, 2, 4} << QList<int>{102} << -1;
-        QTest::newRow("the last row") << Via::Menu << QList<int>{5} << QList<int>{} << QList<int>{Y} << QList<int>{5}
+        QTest::newRow("the last row") << Via::Menu << QList<int>{5} << QList<int>{} << 2056 << QList<int>{Y} << QList<int>{5}
                                       << QList<int>{24} << -1;
-        QTest::newRow("one repaired row") << Via::Menu << QList<int>{2} << QList<int>{2} << QList<int>{Y}
+        QTest::newRow("one repaired row") << Via::Menu << QList<int>{2} << QList<int>{2} << 2056 << QList<int>{Y}
                                           << QList<int>{2} << QList<int>{117} << 2;
-        QTest::newRow("one row, refused") << Via::Menu << QList<int>{2} << QList<int>{} << QList<int>{N}
+        QTest::newRow("one row, refused") << Via::Menu << QList<int>{2} << QList<int>{} << 2056 << QList<int>{N}
                                           << QList<int>{} << QList<int>{24} << 2;
         QTest::newRow("a repaired row kept among three")
-            << Via::Key << QList<int>{0, 1, 3} << QList<int>{1} << QList<int>{Y, N} << QList<int>{0, 3}
+            << Via::Key << QList<int>{0, 1, 3} << QList<int>{1} << 2056 << QList<int>{Y, N} << QList<int>{0, 3}
             << QList<int>{102, 116} << 0;  // the row kept stays selected
+        // Moved to the root, where it is reachable again: repaired, as the counters say.
+        QTest::newRow("one row moved to the root") << Via::Menu << QList<int>{2} << QList<int>{2} << 256
+                                                   << QList<int>{Y} << QList<int>{2} << QList<int>{117} << 2;
     }
     void remove() {
         QFETCH(Via, via);
         QFETCH(QList<int>, selected);
         QFETCH(QList<int>, repaired);
+        QFETCH(int, repairedTag);
         QFETCH(QList<int>, answers);
         QFETCH(QList<int>, removed);
         QFETCH(QList<int>, boxIds);
@@ -148,7 +153,7 @@ private slots:
         OpenWindow o(m_dir.path(), NextName());
         QCOMPARE(o.ids.size(), size_t(6));
         std::vector<std::int64_t> tags(6, 8);
-        for (int r : repaired) tags[r] = 2056;
+        for (int r : repaired) tags[r] = repairedTag;
         o.AddRows(tags);
         o.Select(std::vector<int>(selected.begin(), selected.end()));
         const test::ArchiveSnapshot before = test::TakeSnapshot(o.sample.mainDatabase);
