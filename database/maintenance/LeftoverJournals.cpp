@@ -22,13 +22,45 @@ bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() > tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// "<stem>_<n>.pdb" and what it is set aside under, with the journal's suffix.
-bool IsSubDatabaseJournal(std::string_view name, std::string_view stem) {
+// The archive's own files that the engine keeps journals for: the main
+// database, its sub databases "<stem>_<n>.pdb", the backup files
+// "<stem><digits>.bak" (keyed like the sub databases) and the OCR database
+// (no key). `keyed` says which.
+bool IsArchiveJournal(std::string_view name, std::string_view stem, bool& keyed) {
     if (name.substr(0, stem.size()) != stem || !EndsWith(name, kJournal)) return false;
     name.remove_prefix(stem.size());
+    name.remove_suffix(kJournal.size());
+    keyed = true;
+    if (name == ".dat") return true;
+    if (name == ".omd") return keyed = false, true;
+    const bool sub = !name.empty() && name.front() == '_';
+    if (sub) name.remove_prefix(1);
     std::size_t digits = 0;
     while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
-    return digits > 0 && name.substr(digits, 4) == ".pdb";
+    return digits > 0 && name.substr(digits) == (sub ? ".pdb" : ".bak");
+}
+
+// A journal still there after the engine read its file is one it did not
+// take for an unfinished change: its header was never completed, because the
+// run stopped before the journal reached the disk, when the file itself had
+// not been touched yet. The engine replaces and removes such a journal at the
+// next change of its file; a change that writes a header value back as it was
+// makes it do so now, under the engine's own lock.
+bool RetireStaleJournal(sql::Database& db, sql::Error& err) {
+    if (!db.exec("BEGIN IMMEDIATE", &err)) return false;
+    sql::Statement version(db, "PRAGMA user_version");
+    if (version.step() != sql::Step::Row) {
+        err = version.error();
+        db.exec("ROLLBACK");
+        return false;
+    }
+    const std::string same = "PRAGMA user_version = " + std::to_string(version.getInt64(0));
+    version = sql::Statement();
+    if (!db.exec(same, &err) || !db.exec("COMMIT", &err)) {
+        db.exec("ROLLBACK");
+        return false;
+    }
+    return true;
 }
 
 bool IsRegular(const fs::path& p) {
@@ -40,32 +72,39 @@ bool IsRegular(const fs::path& p) {
 
 int RollBackLeftoverJournals(const std::string& mainPath, const std::string& password) {
     const fs::path main = PathFromUtf8(mainPath);
-    const std::string stem = PathToUtf8(main.stem()) + "_";
-    std::vector<fs::path> journals;
+    const std::string stem = PathToUtf8(main.stem());
+    std::vector<std::pair<fs::path, bool>> journals;  // the journal, its file keyed
     std::error_code ec;
     for (fs::directory_iterator it(main.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = PathToUtf8(it->path().filename());
-        if (IsSubDatabaseJournal(name, stem)) journals.push_back(it->path());
+        if (bool keyed = true; IsArchiveJournal(name, stem, keyed)) journals.emplace_back(it->path(), keyed);
     }
     int rolledBack = 0;
-    for (const fs::path& journal : journals) {
+    for (const auto& [journal, keyed] : journals) {
         const std::string journalName = PathToUtf8(journal);
         const fs::path file = PathFromUtf8(journalName.substr(0, journalName.size() - kJournal.size()));
         const std::string fileName = PathToUtf8(file);
         if (!IsRegular(journal) || !IsRegular(file)) {
-            WriteLog("'" + journalName + "' belongs to no sub database that can be opened here and stays where it is");
+            WriteLog("'" + journalName + "' belongs to no file of the archive that can be opened here and stays where it is");
             continue;
         }
         sql::Error err;
-        sql::Database db = sql::Database::open(fileName, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        bool stale = false;
+        sql::Database db = sql::Database::open(fileName, keyed ? engine::PasswordBytes(password) : std::string(),
+                                               sql::OpenMode::ReadWrite, err);
         if (db.isOpen()) {
             // The first read of a file with a hot journal plays the journal back.
             sql::Statement probe(db, "SELECT count(*) FROM sqlite_master");
             if (probe.step() != sql::Step::Row) err = probe.error();
+            probe = sql::Statement();
+            stale = !err && IsRegular(journal);
+            if (stale) RetireStaleJournal(db, err);
         }
         db = sql::Database();
         if (!IsRegular(journal)) {
-            WriteLog("The unfinished change left in '" + journalName + "' was rolled back");
+            WriteLog(stale ? "'" + journalName +
+                                 "' held no unfinished change (the run stopped before it wrote one) and was retired"
+                           : "The unfinished change left in '" + journalName + "' was rolled back");
             ++rolledBack;
         } else {
             WriteLog("'" + journalName + "' stays where it is: " +

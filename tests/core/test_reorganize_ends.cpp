@@ -147,6 +147,25 @@ TEST(LeftoverJournal, TheNextOpenRollsItBackBeforeTheFileIsSetAside) {
     EXPECT_NE(Slurp(LogFileNameFor(a.main)).find("was rolled back"), std::string::npos);
 }
 
+// A journal whose header was never completed (the run stopped before the
+// journal reached the disk, so its file was not touched yet) is no change to
+// roll back; the engine retires it at the next open, whichever file of the
+// archive it lies beside, and the file keeps every row.
+TEST(LeftoverJournal, OneNeverCompletedIsRetiredBesideEveryFileOfTheArchive) {
+    TempDir dir;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3});
+    const std::string sub1 = SubDatabaseName(a.main, 1);
+    const test::ArchiveSnapshot before = test::TakeSnapshot(a.main);
+    const std::vector<std::string> journals = {a.main + "-journal", sub1 + "-journal"};
+    for (const std::string& journal : journals) std::ofstream(journal) << std::string(4096, '\0');
+
+    EXPECT_EQ(RollBackLeftoverJournals(a.main, a.password), 2);
+
+    for (const std::string& journal : journals) EXPECT_FALSE(fs::exists(journal)) << journal << " is left";
+    EXPECT_EQ(test::TakeSnapshot(a.main).documents, before.documents);
+}
+
 // A journal is never deleted blindly: one without its file stays.
 TEST(LeftoverJournal, OneWithoutItsFileStays) {
     TempDir dir;
