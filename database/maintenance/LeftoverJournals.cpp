@@ -1,6 +1,7 @@
 #include "database/maintenance/LeftoverJournals.h"
 
 #include "database/access/FileNames.h"
+#include "support/DurableFiles.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/engine/Connection.h"
@@ -86,6 +87,18 @@ int RollBackLeftoverJournals(const std::string& mainPath, const std::string& pas
         const std::string fileName = PathToUtf8(file);
         if (!IsRegular(journal) || !IsRegular(file)) {
             WriteLog("'" + journalName + "' belongs to no file of the archive that can be opened here and stays where it is");
+            continue;
+        }
+        // A file that never got its first page (killed while it was being
+        // made): whatever its journal holds are pages of nothing, and the
+        // file stays as empty as a rollback would leave it.
+        if (std::error_code sizeError; fs::file_size(file, sizeError) == 0 && !sizeError) {
+            if (const int rc = RemoveDurably(journalName, "journal.remove-of-empty-file")) {
+                WriteLog("'" + journalName + "' stays where it is: " + ErrorText(rc));
+            } else {
+                WriteLog("'" + journalName + "' belonged to an empty file, so there was nothing to roll back; removed");
+                ++rolledBack;
+            }
             continue;
         }
         sql::Error err;

@@ -11,9 +11,10 @@ namespace qx {
 // Opens, through the engine and for writing, every file of the archive at
 // `mainPath` that has a rollback journal beside it, so that the engine rolls
 // its unfinished change back, or retires a journal it does not take for one
-// (never completed, so its file was never touched). A journal is never
-// deleted here by name: one whose file is gone, or that is no regular file,
-// stays and is logged. Returns how many journals were resolved.
+// (never completed, so its file was never touched), or removes the journal of
+// a file that is still empty (it can hold no page of it). Any other journal
+// is never deleted: one whose file is gone, or that is no regular file, stays
+// and is logged. Returns how many journals were resolved.
 int RollBackLeftoverJournals(const std::string& mainPath, const std::string& password);
 
 }  // namespace qx

@@ -157,10 +157,13 @@ TEST(LeftoverJournal, OneNeverCompletedIsRetiredBesideEveryFileOfTheArchive) {
     a.sub(1, {2, 3});
     const std::string sub1 = SubDatabaseName(a.main, 1);
     const test::ArchiveSnapshot before = test::TakeSnapshot(a.main);
-    const std::vector<std::string> journals = {a.main + "-journal", sub1 + "-journal"};
+    const std::vector<std::string> journals = {a.main + "-journal", sub1 + "-journal",
+                                               dir.file("Kantoor20261207152701.bak-journal")};
     for (const std::string& journal : journals) std::ofstream(journal) << std::string(4096, '\0');
+    // A backup file killed while it was being made: still empty.
+    std::ofstream(dir.file("Kantoor20261207152701.bak")).flush();
 
-    EXPECT_EQ(RollBackLeftoverJournals(a.main, a.password), 2);
+    EXPECT_EQ(RollBackLeftoverJournals(a.main, a.password), 3);
 
     for (const std::string& journal : journals) EXPECT_FALSE(fs::exists(journal)) << journal << " is left";
     EXPECT_EQ(test::TakeSnapshot(a.main).documents, before.documents);

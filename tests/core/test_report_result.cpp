@@ -95,7 +95,8 @@ TEST_F(ReportResultTest, ListCountersJsonAndExitCodeAgreeForEveryCode) {
                            ResultDoubleByteFormat, ResultDoubleByteFormatFixed, ResultPdbOutsideArchive,
                            16, 16384, 18432, 4096 | 2048};
     const std::vector<std::string> repairedStates = {GetResString(89, ""), GetResString(104, ""),
-                                                     GetResString(136, ""), GetResString(217, "")};
+                                                     GetResString(136, ""), GetResString(217, ""),
+                                                     GetResString(251, "")};
     for (const bool dryRun : {false, true}) {
         for (const short code : codes) {
             SCOPED_TRACE(std::to_string(code) + (dryRun ? " report only" : ""));
