@@ -552,6 +552,21 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         std::int64_t movedBytes = 0;
         std::vector<std::pair<long, bool>> moved;  // ID, had a FOLDERS row
         std::vector<long> fixed, strays;
+        // Rows of other data than the document's become documents "Fixed N"
+        // where the run would make them; false when no number is left for one.
+        auto fixAsNewDocument = [&](std::int64_t bytes, const std::pair<std::string, long>& from) {
+            const auto number = newNumber();
+            if (!number) {
+                plan.refusal = noNumberLeft;
+                return false;
+            }
+            tree->add(*number, bytes);
+            held[*number] = bytes;
+            origin[*number] = from;
+            fixed.push_back(*number);
+            ++fixedRows;
+            return true;
+        };
         const std::size_t skippedBefore = skipped.size();
         const long repairedBefore = plan.unreferencedRepaired;
         const long destinationId = list[destination].id;
@@ -590,18 +605,8 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
                 }
                 if (leftover) {
                     leftovers.push_back({id, size});
-                } else {
-                    const auto number = newNumber();
-                    if (!number) {
-                        plan.refusal = noNumberLeft;
-                        return true;
-                    }
-                    const long newId = *number;
-                    tree->add(newId, size);
-                    held[newId] = size;
-                    origin[newId] = {sourceFile, id};
-                    fixed.push_back(newId);
-                    ++fixedRows;
+                } else if (!fixAsNewDocument(size, {sourceFile, id})) {
+                    return true;
                 }
                 moved.push_back({id, false});
                 strays.push_back(id);
@@ -618,18 +623,10 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
                 if (same) {
                     overwritten.push_back({id, stored});
                 } else {
-                    const auto number = newNumber();
-                    if (!number) {
-                        plan.refusal = noNumberLeft;
-                        return true;
-                    }
-                    const long newId = *number;
-                    tree->add(newId, stored);
-                    held[newId] = stored;
-                    if (const auto o = origin.find(id); o != origin.end()) origin[newId] = o->second;
-                    else origin[newId] = {list[destination].read, id};
-                    fixed.push_back(newId);
-                    ++fixedRows;
+                    const auto o = origin.find(id);
+                    std::pair<std::string, long> from{list[destination].read, id};
+                    if (o != origin.end()) from = o->second;
+                    if (!fixAsNewDocument(stored, from)) return true;
                 }
                 origin.erase(id);
             }

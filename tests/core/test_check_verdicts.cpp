@@ -1,6 +1,7 @@
 // How a check run ends, as the command line tells it: a file another
 // program holds and a full disk are said as such (exit 8), never as damage
 // and never as "no errors"; the outcome and exit code follow one rule.
+#include "tests/core/SampleFixture.h"
 #include "database/CheckCommand.h"
 #include "database/access/Schema.h"
 #include "support/TextResources.h"
@@ -22,18 +23,6 @@ using qx::test::RunCli;
 using qx::test::TempDir;
 
 namespace {
-
-SampleManifest Sample(const TempDir& dir, const std::vector<std::string>& faults) {
-    SampleOptions o;
-    o.directory = dir.file("archive");
-    o.documents = 60;
-    o.folders = 6;
-    o.faults = faults;
-    SampleManifest m;
-    std::string error;
-    EXPECT_TRUE(WriteSampleArchive(o, m, error)) << error;
-    return m;
-}
 
 QJsonObject Json(const CliRun& r) { return QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object(); }
 
@@ -84,7 +73,7 @@ TEST(CheckVerdicts, OutcomeAndExitCodeFollowHowTheRunEndedBeforeWhatItFound) {
 // documents no findings, exit 8.
 TEST(CheckVerdicts, ASubDatabaseInUseIsNamedAndItsDocumentsAreNoFindings) {
     TempDir dir;
-    const SampleManifest m = Sample(dir, {});
+    const SampleManifest m = qx::test::WriteSample(dir, {});
     ASSERT_FALSE(m.subDatabases.empty());
     const std::string held = m.subDatabases.front().path;
     sql::Error err;
@@ -118,7 +107,7 @@ TEST(CheckVerdicts, AFullDiskIsAFullDiskNeverAFinding) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        const SampleManifest m = Sample(dir, {c.fault});
+        const SampleManifest m = qx::test::WriteSample(dir, {c.fault});
         const CliRun r = [&] {
             const ArmedFailpoints full("engine.commit@1=enospc");
             return RunCli("check " + c.level + " '" + m.mainDatabase + "' --yes --json -", dir);

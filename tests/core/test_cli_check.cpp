@@ -1,6 +1,7 @@
 // quillex-cli check against generated archives, one per kind of damage:
 // every injected fault is found with its code, repaired where it can be, and
 // a second run finds only what stays damaged. Also the list and JSON files.
+#include "tests/core/SampleFixture.h"
 #include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
 #include "tests/core/CliRunner.h"
@@ -42,18 +43,6 @@ Findings ReadJson(const std::string& path) {
     f.fixed = root["fixed"].toInt();
     f.outcome = root["outcome"].toString().toStdString();
     return f;
-}
-
-SampleManifest Sample(const TempDir& dir, const std::string& fault) {
-    SampleOptions o;
-    o.directory = dir.file("archive");
-    o.documents = 60;
-    o.folders = 6;
-    o.faults = {fault};
-    SampleManifest m;
-    std::string error;
-    EXPECT_TRUE(WriteSampleArchive(o, m, error)) << fault << ": " << error;
-    return m;
 }
 
 }  // namespace
@@ -99,7 +88,7 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault + " " + c.kind);
         TempDir dir;
-        const SampleManifest m = Sample(dir, c.fault);
+        const SampleManifest m = qx::test::WriteSample(dir, {c.fault});
         const std::string json = dir.file("f.json");
         const std::string args = "check " + c.kind + " '" + m.mainDatabase + "' --json '" + json + "'";
         const CliRun first = RunCli(args, dir);
@@ -135,7 +124,7 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
 
 TEST(CliCheck, SavesTheListAndReportsUsageErrors) {
     TempDir dir;
-    const SampleManifest m = Sample(dir, "no-data-row");
+    const SampleManifest m = qx::test::WriteSample(dir, {"no-data-row"});
     const std::string report = dir.file("lijst.txt");
     const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' --report '" + report + "'", dir);
     EXPECT_EQ(r.exit, 4);
@@ -158,7 +147,7 @@ TEST(CliCheck, SavesTheListAndReportsUsageErrors) {
 
 TEST(CliCheck, RefusesToWriteTheListOrJsonOntoAFileOfTheArchive) {
     TempDir dir;
-    const SampleManifest m = Sample(dir, "no-data-row");
+    const SampleManifest m = qx::test::WriteSample(dir, {"no-data-row"});
     const std::string sub1 = SubDatabaseName(m.mainDatabase, 1);
     const std::string mainLink = dir.file("main-link.dat"), hardLink = dir.file("hard-link.bin");
     fs::create_symlink(m.mainDatabase, mainLink);
@@ -189,7 +178,7 @@ TEST(CliCheck, RefusesToWriteTheListOrJsonOntoAFileOfTheArchive) {
 
 TEST(CliCheck, JsonToStandardOutputLeavesTheListOnStandardError) {
     TempDir dir;
-    const SampleManifest m = Sample(dir, "no-data-row");
+    const SampleManifest m = qx::test::WriteSample(dir, {"no-data-row"});
     const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' --json -", dir);
     EXPECT_EQ(r.exit, 4) << r.err;
     QJsonParseError error;

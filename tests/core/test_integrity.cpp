@@ -3,6 +3,7 @@
 // database is a finding that names the file and what is damaged; damage
 // confined to an index is rebuilt once the tables read, and a second run
 // finds nothing.
+#include "tests/core/SampleFixture.h"
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/checks/Integrity.h"
@@ -283,18 +284,6 @@ TEST(IntegrityVerdict, UnusedPagesAloneAreRepairableSpaceNotUnreadableData) {
 
 namespace {
 
-SampleManifest Sample(const qx::test::TempDir& dir) {
-    SampleOptions o;
-    o.directory = dir.file("archive");
-    o.documents = 1500;
-    o.folders = 20;
-    o.faults = {};
-    SampleManifest m;
-    std::string error;
-    EXPECT_TRUE(WriteSampleArchive(o, m, error)) << error;
-    return m;
-}
-
 }  // namespace
 
 TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
@@ -312,7 +301,7 @@ TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
         for (const char* level : {"--normal", "--thorough"}) {
             SCOPED_TRACE(std::string(c.name) + " " + level);
             qx::test::TempDir dir;
-            const SampleManifest m = Sample(dir);
+            const SampleManifest m = qx::test::WriteSample(dir, {}, 1500, 20);
             const std::string path = c.omd ? m.omdDatabase : m.mainDatabase;
             const std::string password = c.omd ? "" : PasswordForGeneration(m.generation);
             if (c.omd)  // the sample's OCR database is empty: give it pages

@@ -1,6 +1,7 @@
 // The JSON the command line writes against its schema in docs/json.md: every
 // documented key is there with its type, nothing undocumented is written,
 // and the outcome, counts and notices tell a script what happened.
+#include "tests/core/SampleFixture.h"
 #include "database/CheckCommand.h"
 #include "database/checks/ResultCodes.h"
 #include "database/access/FileNames.h"
@@ -108,18 +109,6 @@ void ExpectMatchesSchema(const QJsonObject& json, const std::string& section) {
     for (const auto& [path, type] : schema) EXPECT_TRUE(seen.count(path)) << section << ": documented but missing: " << path;
 }
 
-SampleManifest Sample(const TempDir& dir, const std::vector<std::string>& faults) {
-    SampleOptions o;
-    o.directory = dir.file("archive");
-    o.documents = 60;
-    o.folders = 6;
-    o.faults = faults;
-    SampleManifest m;
-    std::string error;
-    EXPECT_TRUE(WriteSampleArchive(o, m, error)) << error;
-    return m;
-}
-
 QJsonObject Parse(const std::string& text) {
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
@@ -133,7 +122,7 @@ QJsonObject Parse(const std::string& text) {
 // with its type, and the IDs over the limit.
 TEST(Json, LargeDocumentsCheckWritesItsStatistics) {
     TempDir dir;
-    const SampleManifest m = Sample(dir, {});
+    const SampleManifest m = qx::test::WriteSample(dir, {});
     const std::string sub = qx::SubDatabaseName(m.mainDatabase, 1);
     {
         sql::Error err;
@@ -161,7 +150,7 @@ TEST(Json, CheckWritesEveryDocumentedKeyWithItsType) {
     TempDir dir;
     // A missing sub database gives notices and findings; the other sub
     // databases are there and hold documents.
-    const SampleManifest m = Sample(dir, {"sub-database-file-missing", "parent-missing"});
+    const SampleManifest m = qx::test::WriteSample(dir, {"sub-database-file-missing", "parent-missing"});
     const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' --json -", dir);
     const QJsonObject json = Parse(r.out);
     ExpectMatchesSchema(json, "## `quillex-cli check --json");
