@@ -81,7 +81,8 @@ TEST(CheckVerdicts, OutcomeAndExitCodeFollowHowTheRunEndedBeforeWhatItFound) {
 }
 
 // A sub database another program holds: waited for once, named, its
-// documents no findings, exit 8.
+// documents no findings, exit 8; at the thorough level its integrity pass
+// finds it held first.
 TEST(CheckVerdicts, ASubDatabaseInUseIsNamedAndItsDocumentsAreNoFindings) {
     TempDir dir;
     const SampleManifest m = Sample(dir, {});
@@ -91,7 +92,7 @@ TEST(CheckVerdicts, ASubDatabaseInUseIsNamedAndItsDocumentsAreNoFindings) {
     sql::Database holder = sql::Database::open(held, engine::PasswordBytes(PasswordForGeneration(m.generation)),
                                                sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
-    for (const char* level : {"--normal", "--quick"}) {
+    for (const char* level : {"--normal", "--quick", "--thorough"}) {
         SCOPED_TRACE(level);
         const CliRun r = RunCli(std::string("check ") + level + " '" + m.mainDatabase + "' --no --json -", dir);
         EXPECT_EQ(r.exit, 8) << r.err;
