@@ -32,7 +32,8 @@ public:
                    "undone first. Only one Quillex at a time may have an archive open.\n"
                    "\n"
                    "Exit codes: 0 opened, 4 opened with problems (sub databases missing,\n"
-                   "warnings), 8 not opened (also: in use by another Quillex), 16 usage error,\n"
+                   "warnings), 8 not opened (also: in use by another Quillex) or a sub database\n"
+                   "held by another program (named; nothing was renumbered), 16 usage error,\n"
                    "32 cancelled.\n",
                    to);
     }
@@ -68,6 +69,11 @@ public:
         }
         window.EndRun();
         if (window.cancelled()) return ExitCancelled;
+        // A file another program holds was not read: no damage, and no clean open either.
+        const std::vector<std::string>& inUse = archive.database.Findings().inUse;
+        for (const std::string& path : inUse)
+            std::fprintf(io.err, "quillex-cli: in use by another program: %s\n", path.c_str());
+        if (!inUse.empty()) return ExitOperational;
         return (red || window.warnings() > 0) ? ExitProblemsLeft : ExitOk;
     }
 };

@@ -260,8 +260,11 @@ private:
     // The integrity pass before the document walk (checks/IntegrityCheck.cpp):
     // every page of the main and OCR databases, and at the thorough level the
     // engine's full check of every file. Damage is a finding naming the file
-    // and its table or index; damage confined to indexes is rebuilt.
-    void CheckFileIntegrity(bool thorough);
+    // and its table or index; damage confined to indexes is rebuilt. A file
+    // another program holds is noted as in use. Each file is shown in
+    // `progress`, and a Cancel is heeded between files. False when the check
+    // cannot go on: cancelled, or the main database is in use.
+    bool CheckFileIntegrity(bool thorough, ProgressWindow& progress);
     // Rebuilds the damaged indexes of `verdict` once every table of the file
     // has read to its end; false (damage stays) when that cannot be shown.
     bool RebuildDamagedIndexes(const std::string& path, const std::string& password,

@@ -89,8 +89,15 @@ void CDatabase::Analyse(short& Flags) {
             return;
         }
         // Before the walk: an index rebuilt here is one the walk can read.
-        CheckFileIntegrity((Flags & BitThorough) != 0);
-        stopped = !CheckDocuments(Flags, progress, currentId, trap);
+        if (!CheckFileIntegrity((Flags & BitThorough) != 0, progress)) {
+            // Cancelled, or the main database is held: no document was reached.
+            stopped = true;
+            m_findings.checked = 0;
+            if (!progress.Visible())
+                m_findings.total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) FROM FOLDERS WHERE NOT ISFOLDER", trap);
+        } else {
+            stopped = !CheckDocuments(Flags, progress, currentId, trap);
+        }
         // A walk the disk stopped was not cancelled: that is said as a full disk.
         cancelled = stopped && !progress.Visible();
     }

@@ -3,6 +3,7 @@
 // of the main and OCR databases and the thorough check runs the engine's
 // full check of every file of the archive.
 #include "database/CDatabase.h"
+#include "database/ProgressWindow.h"
 #include "database/access/FileNames.h"
 #include "database/checks/Integrity.h"
 #include "database/checks/ResultCodes.h"
@@ -12,6 +13,7 @@
 #include "support/Settings.h"
 #include "support/TextResources.h"
 
+#include <algorithm>
 #include <set>
 
 namespace qx {
@@ -32,34 +34,66 @@ std::string DutchWhat(const integrity::Damage& d) {
 
 }  // namespace
 
-void CDatabase::CheckFileIntegrity(bool thorough) {
-    if (!Connected(m_AdoCnMain)) return;
+bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
+    if (!Connected(m_AdoCnMain)) return true;
     struct File {
         std::string path, password;
         bool ownIndexes;  // a file of this archive whose indexes may be rebuilt
+        bool sub;         // a sub database: in use, its documents are not read either
     };
     const std::string mainPath = MainDatabaseName();
     const std::string password = Settings::Get().DatabasePassword;
-    std::vector<File> files{{mainPath, password, true}};
-    if (const std::string omd = OmdName(mainPath); FileExists(omd)) files.push_back({omd, "", true});
+    std::vector<File> files{{mainPath, password, true, false}};
+    if (const std::string omd = OmdName(mainPath); FileExists(omd)) files.push_back({omd, "", true, false});
     if (thorough)
-        for (const std::string& path : SubDatabasePathsToRead()) files.push_back({path, password, false});
+        for (const std::string& path : SubDatabasePathsToRead()) files.push_back({path, password, false, true});
+
+    // A pass over every file of a large archive takes seconds: it shows
+    // which file it reads, and a Cancel takes effect before the next one.
+    progress.m_sLblProgress1 = GetResString(290, "Databasebestand: %s");
+    progress.m_sLblProgress2 = GetResString(291, "Totale voortgang: (bestand %s/%s)");
+    const long total = static_cast<long>(files.size());
+    progress.SetInitial(total, 100, false, progress.Now());
+    progress.Show();
 
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
     const integrity::Depth depth = thorough ? integrity::Depth::Full : integrity::Depth::Pages;
+    long index = 0;
     for (const File& file : files) {
+        ++index;
+        progress.SetProgress(static_cast<int>(100 * (index - 1) / std::max(total, 1L)), index, file.path);
+        if (!progress.Visible()) return false;
         // Two rows naming one file: it is read once.
         if (const auto id = IdentityOf(file.path); id && !seen.insert({id->device, id->inode}).second) continue;
-        m_window.DoEvents();
         const std::string keyBytes = engine::PasswordBytes(file.password);
+        progress.SetTimedUpdate(true);
         const integrity::Verdict v =
             integrity::VerifyFile(file.path, keyBytes, depth, thorough ? integrity::CacheFor(file.path) : 0);
+        progress.SetTimedUpdate(false);
         const std::string head = "Integrity check: '" + file.path + "'";
         switch (v.kind) {
         case integrity::Verdict::Kind::Clean: WriteLog(head + " reads completely"); continue;
         case integrity::Verdict::Kind::InUse:
-            // Locked is no damage; the file was not read, which the log says.
+            // Locked is no damage, but the file was not read: the run ends
+            // as in use, never as "no errors". The engine has waited its
+            // busy time once; the walk does not wait for it again.
             WriteLog(head + " is in use by another program and was not checked (" + v.error + ")");
+            if (file.sub) {
+                ReportSubDatabaseInUse(file.path, "pages and documents");
+                continue;
+            }
+            m_findings.noteInUse(file.path);
+            m_window.MsgBox(FormatMsg(GetResString(262, "De database '%s' is in gebruik door een ander programma en "
+                                                        "is daarom niet gecontroleerd. Sluit alle Vellumo "
+                                                        "programma's en voer de controle opnieuw uit. De database "
+                                                        "is niet beschadigd."),
+                                      {file.path}),
+                            MsgButtons::OK, MsgIcon::Exclamation, GetResString(201, "Database in gebruik..."));
+            // Nothing of the documents can be read while the main database is held.
+            if (file.path == mainPath) {
+                WriteLog("The check stops: the main database is in use by another program");
+                return false;
+            }
             continue;
         case integrity::Verdict::Kind::Unreadable:
             WriteLog(head + " could not be read (" + v.error + ")");
@@ -72,6 +106,8 @@ void CDatabase::CheckFileIntegrity(bool thorough) {
         for (const integrity::Damage& d : v.damage)
             ReportResult(0, rebuilt ? ResultIndexRebuilt : ResultFileDamaged, file.path, DutchWhat(d), "");
     }
+    progress.SetProgress(100, total, files.empty() ? std::string() : files.back().path);
+    return progress.Visible();
 }
 
 bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string& password,

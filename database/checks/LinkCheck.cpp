@@ -84,6 +84,8 @@ void CDatabase::AnalyseLinkTo() {
             ReportResult(0, ResultPdbNotFound, path, "", "");
             break;
         }
+        // Found held earlier in this check: waited for once, named once.
+        if (m_lockedSubDatabases && m_lockedSubDatabases->count(path)) continue;
         const bool outside = location.place == SubDatabasePlace::Outside;
         if (outside) ReportOutsideSubDatabase(path);
         const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);

@@ -122,8 +122,11 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         SetFileReadOnly(stored, false);
         bool readOnly = false;
         const bool opens = IsArchiveSubDatabase(stored, &readOnly);
-        if (!opens && HeldByAnotherProgram(stored))
+        if (!opens && HeldByAnotherProgram(stored)) {
+            // Held is not damaged: the caller ends as in use and names the file.
+            m_findings.noteInUse(stored);
             return abort("Sub database '" + stored + "' is in use by another program... Aborting!", 267, stored);
+        }
         if (!opens)
             return abort("Sub database '" + stored + "' does not open as a sub database of this archive... Aborting!",
                          73, stored);

@@ -1,10 +1,10 @@
 // quillex-cli check against generated archives, one per kind of damage:
 // every injected fault is found with its code, repaired where it can be, and
 // a second run finds only what stays damaged. Also the list and JSON files.
-#include "tests/core/SampleFixture.h"
 #include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
 #include "tests/core/CliRunner.h"
+#include "tests/core/SampleFixture.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <gtest/gtest.h>

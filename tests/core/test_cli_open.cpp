@@ -1,5 +1,6 @@
 // quillex-cli open: output, exit code and the files on disk afterwards.
 #include "support/TextResources.h"
+#include "support/engine/Connection.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CliRunner.h"
 #include "tests/core/TestUtil.h"
@@ -116,4 +117,34 @@ TEST(CliOpen, ALogThatIsALinkIsLeftAloneAndTheArchiveStillOpens) {
     const auto first = r.err.find(told);
     EXPECT_NE(first, std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(told, first + 1), std::string::npos) << "told more than once:\n" << r.err;
+}
+
+// A sub database another program holds is not damage: opening names it and
+// ends as in use (exit 8), as the check does; once it is free, the archive
+// opens clean.
+TEST(CliOpen, ASubDatabaseHeldByAnotherProgramEndsAsInUse) {
+    TempDir dir;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2}).sub(2, {3});
+    const std::string held = qx::SubDatabaseName(a.main, 2);
+    const struct Case {
+        const char* name;
+        bool hold;
+        int exit;
+    } cases[] = {{"held", true, 8}, {"free again", false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qx::sql::Error err;
+        qx::sql::Database holder;
+        if (c.hold) {
+            holder = qx::sql::Database::open(held, qx::engine::PasswordBytes(a.password),
+                                             qx::sql::OpenMode::ReadWrite, err);
+            ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE", &err)) << err.message;
+        }
+        const CliRun r = RunCli("open " + ShellQuote(a.main), dir);
+        EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+        EXPECT_EQ(r.err.find("in use by another program: " + held + "\n") != std::string::npos, c.hold) << r.err;
+        EXPECT_NE(r.out.find(held), std::string::npos) << r.out;
+        if (c.hold) holder.exec("ROLLBACK");
+    }
 }

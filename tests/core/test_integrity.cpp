@@ -2,17 +2,20 @@
 // any table or index of the main database, in a sub database or in the OCR
 // database is a finding that names the file and what is damaged; damage
 // confined to an index is rebuilt once the tables read, and a second run
-// finds nothing.
-#include "tests/core/SampleFixture.h"
+// finds nothing. A file another program holds ends the run as in use, and
+// a Cancel between files ends it as cancelled.
 #include "database/CDatabase.h"
+#include "database/CheckCommand.h"
 #include "database/access/FileNames.h"
 #include "database/checks/Integrity.h"
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
+#include "support/TextResources.h"
 #include "support/engine/Connection.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/CliRunner.h"
+#include "tests/core/SampleFixture.h"
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/TestUtil.h"
 #include "tools/sample/SampleArchive.h"
@@ -23,7 +26,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <utility>
 #include <fstream>
 
 using namespace qx;
@@ -327,5 +333,131 @@ TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
             const qx::test::CliRun again = qx::test::RunCli(args, dir);
             EXPECT_EQ(again.exit, c.exitAgain) << again.out << again.err;
         }
+    }
+}
+
+namespace {
+
+// Another program takes a file the moment the integrity pass begins (its
+// progress window is the first shown), after the check itself has opened
+// the archive.
+class HoldingWindow : public qx::test::ScriptedWindow {
+public:
+    std::function<void()> onFirstShow;
+    void ProgressShow(const ProgressView& v) override {
+        ScriptedWindow::ProgressShow(v);
+        if (onFirstShow) std::exchange(onFirstShow, nullptr)();
+    }
+};
+
+// The engine's wait for a lock, shortened for the test's sake.
+struct ShortBusyWait {
+    int saved = sql::BusyTimeout();
+    ShortBusyWait() { sql::SetBusyTimeout(200); }
+    ~ShortBusyWait() { sql::SetBusyTimeout(saved); }
+};
+
+CheckRunFacts FactsOf(const CDatabase& db) {
+    CheckRunFacts facts;
+    TakeCheckFindings(facts, db.Findings());
+    return facts;
+}
+
+bool Shown(const qx::test::ScriptedWindow& w, MsgIcon icon) {
+    return std::any_of(w.boxes.begin(), w.boxes.end(), [&](const auto& b) { return b.icon == icon; });
+}
+
+}  // namespace
+
+// A file another program holds is not read: the run ends as in use (exit 8)
+// and names the file, never "no errors" and never damage.
+TEST_F(Integrity, AFileHeldByAnotherProgramEndsTheRunAsInUse) {
+    enum class File { Main, Omd, Sub };
+    const struct Case {
+        const char* name;
+        File file;
+    } cases[] = {{"the main database", File::Main}, {"the OCR database", File::Omd}, {"a sub database", File::Sub}};
+    const ShortBusyWait shortWait;
+    for (const Case& c : cases) {
+        for (short flags : {kNormal, kThorough}) {
+            SCOPED_TRACE(std::string(c.name) + (flags == kNormal ? ", normal check" : ", thorough check"));
+            const std::string path = c.file == File::Main ? a.main : c.file == File::Omd ? OmdName(a.main)
+                                                                                        : SubDatabaseName(a.main, 1);
+            const std::string password = c.file == File::Omd ? "" : a.password;
+            HoldingWindow window;
+            CDatabase db(window);
+            Settings::Get().DatabasePassword = a.password;
+            Settings::Get().DatabaseVersion = 8;
+            db.m_bShowErrors = false;
+            ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+            sql::Database holder;
+            window.onFirstShow = [&] {
+                sql::Error err;
+                holder = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+                ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE", &err)) << err.message;
+            };
+            window.boxes.clear();
+            short f = flags;
+            db.Analyse(f);
+            ASSERT_FALSE(window.onFirstShow) << "the integrity pass showed no progress";
+
+            EXPECT_EQ(db.Findings().inUse, std::vector<std::string>{path});
+            const CheckRunFacts facts = FactsOf(db);
+            EXPECT_EQ(CheckOutcome(facts), "in_use");
+            EXPECT_EQ(CheckExitCode(facts), 8);
+            for (const Finding& finding : db.Findings().all())
+                EXPECT_TRUE(finding.code != ResultFileDamaged && finding.code != ResultDatabaseError)
+                    << finding.code << " " << finding.name;
+            EXPECT_FALSE(Shown(window, MsgIcon::Information));
+            EXPECT_FALSE(db.Findings().cancelled);
+            holder.exec("ROLLBACK");
+        }
+    }
+}
+
+// Cancel during the integrity pass: the check ends as cancelled before the
+// documents, whatever the files read so far showed.
+TEST_F(Integrity, ACancelDuringTheIntegrityPassEndsTheCheckAsCancelled) {
+    const struct Case {
+        const char* name;
+        short flags;
+        int cancelAtEvent;     // the pass turns the event loop once before each file
+        std::string shownFile;  // the file the progress window named last
+    } cases[] = {
+        {"normal check, before the first file", kNormal, 1, a.main},
+        {"normal check, before the OCR database", kNormal, 2, OmdName(a.main)},
+        {"thorough check, before the sub database", kThorough, 3, SubDatabaseName(a.main, 1)},
+    };
+    // What was read before the cancel is damaged: still no "no errors", and
+    // still a cancelled run.
+    Damage(a.main, a.password, PageOf(a.main, a.password, "words", "", true));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qx::test::ScriptedWindow window;
+        window.cancelAfterEvents = c.cancelAtEvent;
+        CDatabase db(window);
+        Settings::Get().DatabasePassword = a.password;
+        Settings::Get().DatabaseVersion = 8;
+        db.m_bShowErrors = false;
+        ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+        window.boxes.clear();
+        short f = c.flags;
+        db.Analyse(f);
+
+        EXPECT_NE(window.lastProgress.currentItem.find(c.shownFile), std::string::npos)
+            << window.lastProgress.currentItem;
+        EXPECT_TRUE(db.Findings().cancelled);
+        EXPECT_EQ(db.Findings().checked, 0);
+        EXPECT_EQ(db.Findings().total, 3);
+        const CheckRunFacts facts = FactsOf(db);
+        EXPECT_EQ(CheckOutcome(facts), "cancelled");
+        EXPECT_EQ(CheckExitCode(facts), 32);
+        EXPECT_FALSE(Shown(window, MsgIcon::Information));
+        ASSERT_FALSE(window.boxes.empty());
+        EXPECT_EQ(window.boxes.back().title, GetResString(261, ""));
+        EXPECT_EQ(window.boxes.back().text.find("geen fouten"), std::string::npos);
+        // The walk never began: no document was decoded or listed.
+        for (const std::string& call : window.calls) EXPECT_EQ(call.rfind("LoadImage", 0), std::string::npos);
+        EXPECT_TRUE(window.State().m_bListPartial);
     }
 }

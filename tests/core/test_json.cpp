@@ -1,7 +1,6 @@
 // The JSON the command line writes against its schema in docs/json.md: every
 // documented key is there with its type, nothing undocumented is written,
 // and the outcome, counts and notices tell a script what happened.
-#include "tests/core/SampleFixture.h"
 #include "database/CheckCommand.h"
 #include "database/checks/ResultCodes.h"
 #include "database/access/FileNames.h"
@@ -9,6 +8,7 @@
 #include "support/engine/Connection.h"
 #include "support/TextResources.h"
 #include "tests/core/CliRunner.h"
+#include "tests/core/SampleFixture.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <gtest/gtest.h>
