@@ -4,6 +4,7 @@
 #include "database/checks/SizePrefetch.h"
 #include "database/ProgressWindow.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/checks/Backup.h"
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ImagesAhead.h"
@@ -20,6 +21,7 @@
 #include <optional>
 
 #include <algorithm>
+#include <filesystem>
 #include <climits>
 #include <cmath>
 
@@ -72,6 +74,17 @@ void CDatabase::Analyse(short& Flags) {
 
     m_window.State().m_bListPartial = false;
     if (Flags == 64) return AnalyseFolders();
+    // A sub database of the folder with a side file that is a link or no
+    // regular file cannot be opened for writing; its documents are not
+    // damaged for that, so the check stops before judging any of them.
+    if (const auto [bad, file] = NotRegularSubDatabase(); !bad.empty()) {
+        NotRegularFileMessage(bad, file);
+        m_findings.stopped = "'" + bad + "' is a link or no regular file";
+        WriteLog("Check stopped: " + m_findings.stopped);
+        m_window.State().m_bAnalysed = false;
+        m_window.State().m_bListPartial = true;
+        return;
+    }
     if (Flags == 128) return AnalyseLargeDocs();
 
     bool cancelled = false, stopped = false;
@@ -146,6 +159,23 @@ struct DocumentRows {
 };
 
 }  // namespace
+
+std::pair<std::string, std::string> CDatabase::NotRegularSubDatabase() {
+    const std::string mainPath = MainDatabaseName();
+    for (const std::string& path : SubDatabasePathsToRead()) {
+        // A file elsewhere, or one reached through a link, is only read.
+        if (LocateSubDatabase(path, mainPath).place != SubDatabasePlace::Archive) continue;
+        // The entries on disk, as the engine meets them: a report-only
+        // run's own view of the names may already have set one aside.
+        for (const char* side : {"-journal", "-wal", "-shm"}) {
+            std::error_code ec;
+            const auto type = std::filesystem::symlink_status(path + side, ec).type();
+            if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular)
+                return {path + side, path};
+        }
+    }
+    return {};
+}
 
 void CDatabase::ReportCancelled() {
     const long checked = m_findings.checked, total = m_findings.total;
@@ -256,6 +286,10 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         CDatabase& db;
         ~EndAhead() { db.m_imagesAhead = nullptr; }
     } endAhead{*this};
+    // The file each sub database's documents were read from, for the
+    // rows with their IDs in other sub databases (below).
+    std::unordered_map<long, std::string> readFrom;
+    const engine::Connection* lastRead = nullptr;
     for (const DocumentRows::Row& row : docs.rows) {
         if (!progress.Visible()) break;
         if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
@@ -277,6 +311,10 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
             }
         });
+        if (m_lastPicbase.connection && m_lastPicbase.connection != lastRead) {
+            lastRead = m_lastPicbase.connection;
+            readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
+        }
         m_findings.checked = index;
         mainHold.checkpoint();
         if (pdbHold) pdbHold->checkpoint();
@@ -289,8 +327,41 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     if (!mainHold.finish()) NoteSaveFailure(MainDatabaseName(), mainHold.error());
     if (pdbHold && !pdbHold->finish() && Connected(m_AdoCnPdb)) NoteSaveFailure(m_AdoCnPdb->dataSource(), pdbHold->error());
     pdbHold.reset();
-    return progress.Visible() && m_window.State().m_sSaveError.empty();
+    const bool completed = progress.Visible() && m_window.State().m_sSaveError.empty();
+    // The link check reports these from the rows' side; without it the
+    // sizes the walk read already tell.
+    if (completed && !(flags & BitLinkCheck) && !sizes.perDocument) {
+        std::vector<std::pair<long, const DataSizes::Sizes*>> read;
+        for (const auto& [databaseId, path] : readFrom)
+            if (auto it = sizes.bySubDatabase.find(path); it != sizes.bySubDatabase.end() && !it->second.bulkFailed)
+                read.emplace_back(databaseId, &it->second);
+        std::sort(read.begin(), read.end());
+        // Another sub database's row with data under a document's ID, while
+        // the document's own sub database holds its data, belongs to no
+        // document: said, never moved onto it.
+        for (const DocumentRows::Row& row : docs.rows) {
+            if (read.size() < 2) break;
+            const auto own = std::lower_bound(read.begin(), read.end(), row.databaseId,
+                                              [](const auto& a, long b) { return a.first < b; });
+            if (own == read.end() || own->first != row.databaseId || own->second->find(row.id).value_or(0) <= 0)
+                continue;
+            for (const auto& [databaseId, other] : read) {
+                // Two rows may name one file: that is no second copy.
+                if (databaseId == row.databaseId || other == own->second || other->find(row.id).value_or(0) <= 0)
+                    continue;
+                std::string virtualPath;
+                long pathId = row.id;
+                if (VirtualDocumentPath(pathId, virtualPath) != 0) virtualPath = "\\";
+                WriteLog(std::to_string(row.id) +
+                         " - Unreferenced data with the ID of a document of another sub database");
+                ReportResult(row.id, ResultStrayDuplicate, readFrom.at(databaseId), std::string(docs.name(row)),
+                             virtualPath);
+            }
+        }
+    }
+    return completed;
 }
+
 
 CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id) {
     // The sizes of a sub database are read in one sequential pass the first
