@@ -336,11 +336,41 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             if (auto it = sizes.bySubDatabase.find(path); it != sizes.bySubDatabase.end() && !it->second.bulkFailed)
                 read.emplace_back(databaseId, &it->second);
         std::sort(read.begin(), read.end());
+        // The IDs with data in two files, found by walking each file's sizes
+        // once in ID order: looking every document up in every file, in
+        // folder order, would miss the cache at each step.
+        struct Cursor {
+            const DataSizes::Sizes* s;
+            size_t i = 0;
+            bool valid() const { return s->dense.empty() ? i < s->rows.size() : i < s->dense.size(); }
+            std::int64_t id() const { return s->dense.empty() ? s->rows[i].first : s->base + std::int64_t(i); }
+            std::int64_t size() const { return s->dense.empty() ? s->rows[i].second : s->dense[i]; }
+            void skipEmpty() {
+                while (valid() && size() <= 0) ++i;
+            }
+        };
+        std::vector<Cursor> cursors;
+        for (const auto& [databaseId, file] : read)
+            if (std::none_of(cursors.begin(), cursors.end(), [&](const Cursor& c) { return c.s == file; }))
+                cursors.push_back({file}), cursors.back().skipEmpty();
+        std::vector<std::int64_t> twice;
+        for (;;) {
+            std::int64_t low = INT64_MAX;
+            bool any = false;
+            for (const Cursor& c : cursors)
+                if (c.valid()) any = true, low = std::min(low, c.id());
+            if (!any) break;
+            int holders = 0;
+            for (Cursor& c : cursors)
+                while (c.valid() && c.id() == low) ++holders, ++c.i, c.skipEmpty();
+            if (holders >= 2) twice.push_back(low);
+        }
         // Another sub database's row with data under a document's ID, while
         // the document's own sub database holds its data, belongs to no
         // document: said, never moved onto it.
         for (const DocumentRows::Row& row : docs.rows) {
-            if (read.size() < 2) break;
+            if (twice.empty()) break;
+            if (!std::binary_search(twice.begin(), twice.end(), static_cast<std::int64_t>(row.id))) continue;
             const auto own = std::lower_bound(read.begin(), read.end(), row.databaseId,
                                               [](const auto& a, long b) { return a.first < b; });
             if (own == read.end() || own->first != row.databaseId || own->second->find(row.id).value_or(0) <= 0)
