@@ -78,6 +78,8 @@ void CDatabase::Analyse(short& Flags) {
     // regular file cannot be opened for writing; its documents are not
     // damaged for that, so the check stops before judging any of them.
     if (const auto [bad, file] = NotRegularSubDatabase(); !bad.empty()) {
+        // Said at every check it stops, not only at the first meeting.
+        m_notRegularTold.erase(bad);
         NotRegularFileMessage(bad, file);
         m_findings.stopped = "'" + bad + "' is a link or no regular file";
         WriteLog("Check stopped: " + m_findings.stopped);

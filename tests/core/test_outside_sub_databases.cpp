@@ -462,3 +462,31 @@ TEST(OutsideSubDatabasesCli, ACheckStopsAtASideFileThatIsNoRegularFile) {
         }
     }
 }
+
+// The window says it at every check it stops, not only the first time the
+// file is met in a session; nothing is listed.
+TEST(OutsideSubDatabases, EveryStoppedCheckSaysWhy) {
+    TempDir dir, away;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3}).sub(2, {4});
+    fs::create_symlink(away.file("journal"), SubDatabaseName(a.main, 2) + "-journal");
+    Settings::Reset();
+    Settings::Get().LogFileName = away.file("check.log");
+    Settings::Get().DatabasePassword = a.password;
+    ScriptedWindow window;
+    CDatabase db(window);
+    db.m_bShowErrors = false;
+    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+    const std::string told = "is een koppeling of geen gewoon bestand";
+    for (short flags : {short(23), short(23), short(319)}) {
+        SCOPED_TRACE(flags);
+        window.boxes.clear();
+        db.Analyse(flags);
+        ASSERT_EQ(window.boxes.size(), 1u);
+        EXPECT_TRUE(Contains(window.boxes[0].text, told)) << window.boxes[0].text;
+        EXPECT_TRUE(db.Findings().all().empty());
+        EXPECT_FALSE(db.Findings().stopped.empty());
+        EXPECT_FALSE(window.state.m_bAnalysed);
+    }
+    Settings::Reset();
+}
