@@ -292,6 +292,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     // rows with their IDs in other sub databases (below).
     std::unordered_map<long, std::string> readFrom;
     const engine::Connection* lastRead = nullptr;
+    long lastReadId = 0;
     for (const DocumentRows::Row& row : docs.rows) {
         if (!progress.Visible()) break;
         if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
@@ -313,8 +314,11 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
             }
         });
-        if (m_lastPicbase.connection && m_lastPicbase.connection != lastRead) {
+        // A closed connection's address may come back for another file.
+        if (m_lastPicbase.connection &&
+            (m_lastPicbase.connection != lastRead || m_lastPicbase.databaseId != lastReadId)) {
             lastRead = m_lastPicbase.connection;
+            lastReadId = m_lastPicbase.databaseId;
             readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
         }
         m_findings.checked = index;
