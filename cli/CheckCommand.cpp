@@ -70,7 +70,8 @@ public:
                    "\n"
                    "Exit codes: 0 nothing found, 1 everything found was repaired (documents moved\n"
                    "to the root included), 4 damage remains, 8 not opened, a sub database in use\n"
-                   "by another program (not read), the disk full or repairs not saved,\n"
+                   "by another program (not read), the disk full or repairs not saved, a side\n"
+                   "file of a sub database (-journal, -wal, -shm) a link or no regular file,\n"
                    "16 usage error (also a refused FILE), 32 cancelled (Ctrl-C, or a compaction\n"
                    "declined): never \"nothing found\" for what was not read.\n",
                    to);
@@ -153,6 +154,11 @@ public:
         facts.cancelled = window.cancelled();
         TakeCheckFindings(facts, database.Findings());
         int status = ExitOk;
+        if (!database.Findings().stopped.empty()) {
+            std::fprintf(io.err, "quillex-cli: the check stopped before reading: %s\n",
+                         database.Findings().stopped.c_str());
+            status = ExitOperational;
+        }
         if (!state.m_sSaveError.empty()) {
             std::fprintf(io.err, "quillex-cli: repairs could not all be saved: %s\n", state.m_sSaveError.c_str());
             status = ExitOperational;

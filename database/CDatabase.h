@@ -104,6 +104,9 @@ public:
     // `bad` (the file itself or one of its side files) is a link or no
     // regular file; logged every time.
     void NotRegularFileMessage(const std::string& bad, const std::string& file);
+    // The first side file of a sub database in the archive folder that is a
+    // link or no regular file, and that sub database; empty when none.
+    std::pair<std::string, std::string> NotRegularSubDatabase();
 
     // -- compaction (maintenance/Compact.cpp)
     // Compacts one file of the archive into a fresh copy that takes its

@@ -164,6 +164,9 @@ private:
     // frmMainActions.cpp
     void ConnectListActions();
     std::vector<ListRow> DocumentRows() const;
+    // Removes the document of a list row; false (and said why) when the
+    // core refused, so that the row stays.
+    bool RemoveListedDocument(long id, const std::string& name);
 
     CReportList* List(ListId list) const;
     void WriteStatusBar();
@@ -172,6 +175,7 @@ private:
     std::unique_ptr<CDatabase> m_Database;
     bool m_bLoadRefused = false;
     bool m_bActivated = false;
+    int m_boxesShown = 0;  // message boxes shown since the window was made
     bool m_bEnabled = true;
     bool m_bBusy = false;
     QElapsedTimer m_pumped;  // since the window's messages last ran (DoEvents)

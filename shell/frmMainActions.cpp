@@ -74,8 +74,7 @@ void frmMain::miRemoveDocs_Click() {
             if (RowIsRepaired(CReportList::Tag(row)) &&
                 !AskRemoveRepairedNamed(*this, row->text(0).toStdString()))
                 continue;
-            RemoveDocument(Database(), id);
-            lvDocuments->RemoveRow(lvDocuments->FindKey(key));
+            if (RemoveListedDocument(id, row->text(0).toStdString())) lvDocuments->RemoveRow(lvDocuments->FindKey(key));
         }
     } else {
         const QList<QTreeWidgetItem*> selected = lvDocuments->selectedItems();
@@ -85,7 +84,7 @@ void frmMain::miRemoveDocs_Click() {
         const long id = DocumentIdOfKey(key.toStdString());
         if (id == 0) return;
         if (!AskRemoveOne(*this, row->text(0).toStdString(), RowIsRepaired(CReportList::Tag(row)))) return;
-        RemoveDocument(Database(), id);
+        if (!RemoveListedDocument(id, row->text(0).toStdString())) return lvDocuments_SelectionChanged();
         row = lvDocuments->FindKey(key);
         const int position = row ? lvDocuments->indexOfTopLevelItem(row) : -1;
         lvDocuments->RemoveRow(row);
@@ -160,6 +159,20 @@ void frmMain::miSaveList_Click() {
     else if (saved == SaveListOutcome::NotWritten) WriteLog("The list could not be saved to " + file);
 }
 
+bool frmMain::RemoveListedDocument(long id, const std::string& name) {
+    if (RemoveDocument(Database(), id)) return true;
+    // The record is still there (a folder is never removed; a locked or
+    // unwritable sub database keeps its row): its row stays in the list.
+    const std::optional<RecordKind> kind = RecordKindOf(Database(), id);
+    if (kind == RecordKind::None) return true;  // nothing left that the row could name
+    const std::string text =
+        kind == RecordKind::Folder
+            ? FormatMsg(GetResString(293, "'%s' is een map, geen document. Mappen worden niet verwijderd."), {name})
+            : FormatMsg(GetResString(294, "'%s' kon niet worden verwijderd. In het logboek staat waarom."), {name});
+    MsgBox(text, MsgButtons::OK, MsgIcon::Exclamation, GetResString(295, "Niet verwijderd..."));
+    return false;
+}
+
 // -- reorganize
 
 void frmMain::miReorganize_Click() {
@@ -180,7 +193,16 @@ void frmMain::miReorganize_Click() {
         }
         if (answer == MsgAnswer::Yes) {
             WriteLog("Reorganize started " + LogNow());
+            const int boxesBefore = m_boxesShown;
             Database().Reorganize();
+            // A run that stopped without saying so in a box of its own is
+            // said here: the log alone is no answer to the user.
+            if (!Database().m_sReorganizeStop.empty() && m_boxesShown == boxesBefore)
+                MsgBox(FormatMsg(GetResString(296, "Het reorganiseren is gestopt voordat het klaar was: %s. Wat al "
+                                                   "was verplaatst, blijft verplaatst; in het logboek staan de "
+                                                   "details."),
+                                 {Database().m_sReorganizeStop}),
+                       MsgButtons::OK, MsgIcon::Exclamation, GetResString(297, "Reorganiseren gestopt..."));
             // Documents moved: what the last check counted no longer describes the archive.
             m_state.m_nFixed = -1;
             m_state.m_nDamaged = -1;

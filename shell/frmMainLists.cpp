@@ -87,6 +87,7 @@ void frmMain::lvDocuments_ContextMenu(const QPoint& pos) {
 // -- message boxes
 
 MsgAnswer frmMain::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) {
+    ++m_boxesShown;
     return ShowMessageBox(this, text, buttons, icon, title);
 }
 

@@ -4,6 +4,7 @@
 #include "database/checks/SizePrefetch.h"
 #include "database/ProgressWindow.h"
 #include "database/access/FileNames.h"
+#include "database/access/SubDatabasePlace.h"
 #include "database/checks/Backup.h"
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ImagesAhead.h"
@@ -20,6 +21,7 @@
 #include <optional>
 
 #include <algorithm>
+#include <filesystem>
 #include <climits>
 #include <cmath>
 
@@ -72,6 +74,19 @@ void CDatabase::Analyse(short& Flags) {
 
     m_window.State().m_bListPartial = false;
     if (Flags == 64) return AnalyseFolders();
+    // A sub database of the folder with a side file that is a link or no
+    // regular file cannot be opened for writing; its documents are not
+    // damaged for that, so the check stops before judging any of them.
+    if (const auto [bad, file] = NotRegularSubDatabase(); !bad.empty()) {
+        // Said at every check it stops, not only at the first meeting.
+        m_notRegularTold.erase(bad);
+        NotRegularFileMessage(bad, file);
+        m_findings.stopped = "'" + bad + "' is a link or no regular file";
+        WriteLog("Check stopped: " + m_findings.stopped);
+        m_window.State().m_bAnalysed = false;
+        m_window.State().m_bListPartial = true;
+        return;
+    }
     if (Flags == 128) return AnalyseLargeDocs();
 
     bool cancelled = false, stopped = false;
@@ -153,6 +168,23 @@ struct DocumentRows {
 };
 
 }  // namespace
+
+std::pair<std::string, std::string> CDatabase::NotRegularSubDatabase() {
+    const std::string mainPath = MainDatabaseName();
+    for (const std::string& path : SubDatabasePathsToRead()) {
+        // A file elsewhere, or one reached through a link, is only read.
+        if (LocateSubDatabase(path, mainPath).place != SubDatabasePlace::Archive) continue;
+        // The entries on disk, as the engine meets them: a report-only
+        // run's own view of the names may already have set one aside.
+        for (const char* side : {"-journal", "-wal", "-shm"}) {
+            std::error_code ec;
+            const auto type = std::filesystem::symlink_status(path + side, ec).type();
+            if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular)
+                return {path + side, path};
+        }
+    }
+    return {};
+}
 
 void CDatabase::ReportCancelled() {
     const long checked = m_findings.checked, total = m_findings.total;
@@ -263,6 +295,11 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         CDatabase& db;
         ~EndAhead() { db.m_imagesAhead = nullptr; }
     } endAhead{*this};
+    // The file each sub database's documents were read from, for the
+    // rows with their IDs in other sub databases (below).
+    std::unordered_map<long, std::string> readFrom;
+    const engine::Connection* lastRead = nullptr;
+    long lastReadId = 0;
     for (const DocumentRows::Row& row : docs.rows) {
         if (!progress.Visible()) break;
         if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
@@ -284,6 +321,13 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
                 pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
             }
         });
+        // A closed connection's address may come back for another file.
+        if (m_lastPicbase.connection &&
+            (m_lastPicbase.connection != lastRead || m_lastPicbase.databaseId != lastReadId)) {
+            lastRead = m_lastPicbase.connection;
+            lastReadId = m_lastPicbase.databaseId;
+            readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
+        }
         m_findings.checked = index;
         mainHold.checkpoint();
         if (pdbHold) pdbHold->checkpoint();
@@ -296,8 +340,71 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     if (!mainHold.finish()) NoteSaveFailure(MainDatabaseName(), mainHold.error());
     if (pdbHold && !pdbHold->finish() && Connected(m_AdoCnPdb)) NoteSaveFailure(m_AdoCnPdb->dataSource(), pdbHold->error());
     pdbHold.reset();
-    return progress.Visible() && m_window.State().m_sSaveError.empty();
+    const bool completed = progress.Visible() && m_window.State().m_sSaveError.empty();
+    // The link check reports these from the rows' side; without it the
+    // sizes the walk read already tell.
+    if (completed && !(flags & BitLinkCheck) && !sizes.perDocument) {
+        std::vector<std::pair<long, const DataSizes::Sizes*>> read;
+        for (const auto& [databaseId, path] : readFrom)
+            if (auto it = sizes.bySubDatabase.find(path); it != sizes.bySubDatabase.end() && !it->second.bulkFailed)
+                read.emplace_back(databaseId, &it->second);
+        std::sort(read.begin(), read.end());
+        // The IDs with data in two files, found by walking each file's sizes
+        // once in ID order: looking every document up in every file, in
+        // folder order, would miss the cache at each step.
+        struct Cursor {
+            const DataSizes::Sizes* s;
+            size_t i = 0;
+            bool valid() const { return s->dense.empty() ? i < s->rows.size() : i < s->dense.size(); }
+            std::int64_t id() const { return s->dense.empty() ? s->rows[i].first : s->base + std::int64_t(i); }
+            std::int64_t size() const { return s->dense.empty() ? s->rows[i].second : s->dense[i]; }
+            void skipEmpty() {
+                while (valid() && size() <= 0) ++i;
+            }
+        };
+        std::vector<Cursor> cursors;
+        for (const auto& [databaseId, file] : read)
+            if (std::none_of(cursors.begin(), cursors.end(), [&](const Cursor& c) { return c.s == file; }))
+                cursors.push_back({file}), cursors.back().skipEmpty();
+        std::vector<std::int64_t> twice;
+        for (;;) {
+            std::int64_t low = INT64_MAX;
+            bool any = false;
+            for (const Cursor& c : cursors)
+                if (c.valid()) any = true, low = std::min(low, c.id());
+            if (!any) break;
+            int holders = 0;
+            for (Cursor& c : cursors)
+                while (c.valid() && c.id() == low) ++holders, ++c.i, c.skipEmpty();
+            if (holders >= 2) twice.push_back(low);
+        }
+        // Another sub database's row with data under a document's ID, while
+        // the document's own sub database holds its data, belongs to no
+        // document: said, never moved onto it.
+        for (const DocumentRows::Row& row : docs.rows) {
+            if (twice.empty()) break;
+            if (!std::binary_search(twice.begin(), twice.end(), static_cast<std::int64_t>(row.id))) continue;
+            const auto own = std::lower_bound(read.begin(), read.end(), row.databaseId,
+                                              [](const auto& a, long b) { return a.first < b; });
+            if (own == read.end() || own->first != row.databaseId || own->second->find(row.id).value_or(0) <= 0)
+                continue;
+            for (const auto& [databaseId, other] : read) {
+                // Two rows may name one file: that is no second copy.
+                if (databaseId == row.databaseId || other == own->second || other->find(row.id).value_or(0) <= 0)
+                    continue;
+                std::string virtualPath;
+                long pathId = row.id;
+                if (VirtualDocumentPath(pathId, virtualPath) != 0) virtualPath = "\\";
+                WriteLog(std::to_string(row.id) +
+                         " - Unreferenced data with the ID of a document of another sub database");
+                ReportResult(row.id, ResultStrayDuplicate, readFrom.at(databaseId), std::string(docs.name(row)),
+                             virtualPath);
+            }
+        }
+    }
+    return completed;
 }
+
 
 CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id) {
     // The sizes of a sub database are read in one sequential pass the first

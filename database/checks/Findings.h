@@ -38,6 +38,9 @@ public:
     void noteInUse(const std::string& path);
     // A write was refused because the disk is full.
     bool diskFull = false;
+    // Why the check stopped before it read anything (a file it must not
+    // write through); empty when it ran.
+    std::string stopped;
 
 private:
     std::vector<Finding> m_findings;

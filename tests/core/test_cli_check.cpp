@@ -67,6 +67,8 @@ TEST(CliCheck, FindsEachFaultAndConverges) {
         {"unreferenced-empty-data", "--quick", 0, 0, 0, 0},
         // The document keeps its own data; the other row is reported, never moved onto it.
         {"same-id-different-data", "--quick", ResultStrayDuplicate, ResultStrayDuplicate, 4, 4},
+        {"same-id-different-data", "--normal", ResultStrayDuplicate, ResultStrayDuplicate, 4, 4},
+        {"same-id-different-data", "--thorough", ResultStrayDuplicate, ResultStrayDuplicate, 4, 4},
         {"orphan-page-no-container", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
         {"orphan-page-container-not-mp", "--quick", ResultMultipageOrphanFixed, 0, 1, 0},
         {"empty-data-with-copy", "--quick", ResultEmptyFixed, 0, 1, 0},

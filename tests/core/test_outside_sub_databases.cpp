@@ -410,3 +410,83 @@ TEST(OutsideSubDatabasesCli, NothingIsWrittenThroughALinkOrIntoAnOddEntry) {
         EXPECT_EQ(after.documents, expected);
     }
 }
+
+// A side file of a sub database that is a link or no regular file keeps
+// that sub database from being opened for writing; its documents are not
+// damaged for that. Every check level stops before judging any of them,
+// says why, exits 8 and leaves the folder as it was.
+TEST(OutsideSubDatabasesCli, ACheckStopsAtASideFileThatIsNoRegularFile) {
+    struct Plant {
+        std::string name;
+        std::function<void(const std::string& side, const std::string& away)> make;
+    };
+    const Plant plants[] = {
+        {"a dangling link", [](const std::string& side, const std::string& away) {
+             fs::create_symlink(away + "/journal", side);
+         }},
+        {"a folder", [](const std::string& side, const std::string&) { fs::create_directory(side); }},
+        {"a link to a file elsewhere", [](const std::string& side, const std::string& away) {
+             WriteFile(away + "/journal", "x");
+             fs::create_symlink(away + "/journal", side);
+         }},
+    };
+    struct Level {
+        std::string option;
+        const char* side;
+    };
+    const Level levels[] = {{"--normal", "-journal"}, {"--thorough", "-journal"}, {"--quick", "-journal"},
+                            {"--normal --dry-run", "-journal"}, {"--normal", "-wal"}};
+    for (const Plant& p : plants) {
+        for (const Level& l : levels) {
+            // A live link as write-ahead file is read through by the open
+            // that comes before any check: not the check's concern.
+            if (p.name == "a link to a file elsewhere" && std::string(l.side) == "-wal") continue;
+            SCOPED_TRACE(p.name + " as " + l.side + ", check " + l.option);
+            TempDir dir;
+            fs::create_directories(dir.file("ours"));
+            fs::create_directories(dir.file("away"));
+            ArchiveBuilder a(dir.file("ours"));
+            a.sub(1, {2, 3}).sub(2, {4, 5});
+            p.make(SubDatabaseName(a.main, 1) + l.side, dir.file("away"));
+            const auto before = FolderBytes(dir.file("ours"));
+            const auto away = FolderBytes(dir.file("away"));
+
+            const CliRun r = RunCli("check " + l.option + " '" + a.main + "' --yes --log '" + dir.file("check.log") +
+                                        "' --json '" + dir.file("f.json") + "'",
+                                    dir);
+            EXPECT_EQ(r.exit, 8) << r.out << r.err;
+            EXPECT_TRUE(Contains(r.out + r.err, "is een koppeling of geen gewoon bestand")) << r.out << r.err;
+            EXPECT_TRUE(JsonCodes(dir.file("f.json")).empty()) << r.out;
+            EXPECT_EQ(ChangedFiles(before, FolderBytes(dir.file("ours"))), std::vector<std::string>{});
+            EXPECT_EQ(ChangedFiles(away, FolderBytes(dir.file("away"))), std::vector<std::string>{});
+        }
+    }
+}
+
+// The window says it at every check it stops, not only the first time the
+// file is met in a session; nothing is listed.
+TEST(OutsideSubDatabases, EveryStoppedCheckSaysWhy) {
+    TempDir dir, away;
+    ArchiveBuilder a(dir.path());
+    a.sub(1, {2, 3}).sub(2, {4});
+    fs::create_symlink(away.file("journal"), SubDatabaseName(a.main, 2) + "-journal");
+    Settings::Reset();
+    Settings::Get().LogFileName = away.file("check.log");
+    Settings::Get().DatabasePassword = a.password;
+    ScriptedWindow window;
+    CDatabase db(window);
+    db.m_bShowErrors = false;
+    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
+    const std::string told = "is een koppeling of geen gewoon bestand";
+    for (short flags : {short(23), short(23), short(319)}) {
+        SCOPED_TRACE(flags);
+        window.boxes.clear();
+        db.Analyse(flags);
+        ASSERT_EQ(window.boxes.size(), 1u);
+        EXPECT_TRUE(Contains(window.boxes[0].text, told)) << window.boxes[0].text;
+        EXPECT_TRUE(db.Findings().all().empty());
+        EXPECT_FALSE(db.Findings().stopped.empty());
+        EXPECT_FALSE(window.state.m_bAnalysed);
+    }
+    Settings::Reset();
+}

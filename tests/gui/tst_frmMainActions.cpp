@@ -199,6 +199,44 @@ private slots:
         for (long id : gone) QCOMPARE(Occurrences(log, std::to_string(id) + " - Removing from database"), 1);
     }
 
+    // A row whose removal the core refuses stays in the list, and the
+    // window says why: a folder's number is never removed.
+    void removeRefusedKeepsTheRow() {
+        BoxScript boxes;
+        OpenWindow o(m_dir.path(), NextName());
+        const test::ArchiveSnapshot before = test::TakeSnapshot(o.sample.mainDatabase);
+        long folder = 0;
+        for (const auto& [id, parent] : before.parents)
+            if (parent != 0 && !before.documents.count(parent)) folder = parent;
+        QVERIFY(folder != 0);
+        const std::string key = std::to_string(folder);
+        o.w.ListAdd(ListId::Documents, ListRow{"ID" + key, "Map" + key, {"\\", "", "Beschadigd"}, 8, true});
+        o.Select({0});
+        boxes.boxes.clear();
+        boxes.answers = {MsgAnswer::Yes};
+
+        o.Trigger(o.w.miRemoveDocs, Via::Menu, QKeySequence(Qt::Key_Delete));
+
+        QCOMPARE(o.Keys(), QStringList{"ID" + QString::number(folder)});
+        QCOMPARE(Shown(boxes), (QStringList{Box(FormatMsg(GetResString(24, ""), {"Map" + key}), 25,
+                                                MsgIcon::Question, MsgButtons::YesNo),
+                                            Box(FormatMsg(GetResString(293, ""), {"Map" + key}), 295,
+                                                MsgIcon::Exclamation)}));
+        const test::ArchiveSnapshot after = test::TakeSnapshot(o.sample.mainDatabase);
+        QCOMPARE(after.parents, before.parents);
+        QCOMPARE(after.dataRows, before.dataRows);
+
+        // A row whose document is gone already names nothing: it goes, unasked why.
+        const long gone = before.parents.rbegin()->first + 1000;
+        o.w.ListAdd(ListId::Documents, ListRow{"ID" + std::to_string(gone), "Weg", {"\\", "", "Beschadigd"}, 8, true});
+        o.Select({1});
+        boxes.boxes.clear();
+        boxes.answers = {MsgAnswer::Yes};
+        o.Trigger(o.w.miRemoveDocs, Via::Menu, QKeySequence(Qt::Key_Delete));
+        QCOMPARE(o.Keys(), QStringList{"ID" + QString::number(folder)});
+        QCOMPARE(boxes.boxes.size(), size_t(1));  // the question alone
+    }
+
     // Information on a row, by Ctrl+I (the menu item's shortcut) or a double
     // click: the document's fields and the explanation of its code.
     void information_data() {

@@ -2,6 +2,7 @@
 // the reorganize window's clip.
 #include "GuiTestSupport.h"
 #include "shell/frmMain.h"
+#include "support/Failpoint.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "tests/core/ArchiveSnapshot.h"
@@ -81,6 +82,23 @@ private slots:
         }
         QVERIFY(FolderBytes(m_sample.directory) == before);
         QVERIFY(m_w->StatusBarPanel[1]->text().contains('3'));
+    }
+
+    // A run that stops in the middle of the move says why in a box after
+    // the run; every document still leads to its bytes.
+    void aStopInTheMiddleOfTheMoveIsSaid() {
+        Open();
+        const test::ArchiveSnapshot before = test::TakeSnapshot(m_sample.mainDatabase);
+        failpoints::Arm("reorganize.copied", 1, FailAction::NoSpace);
+        Reorganize({MsgAnswer::Yes});
+        failpoints::Reset();
+        QVERIFY(!m_w->Database().m_sReorganizeStop.empty());
+        QCOMPARE(m_boxes->boxes.size(), size_t(2));  // the question, then the stop
+        const MessageBoxRequest& said = m_boxes->boxes.back();
+        QCOMPARE(said.text, FormatMsg(GetResString(296, ""), {m_w->Database().m_sReorganizeStop}));
+        QCOMPARE(said.title, GetResString(297, ""));
+        QVERIFY(said.icon == MsgIcon::Exclamation && said.buttons == MsgButtons::OK);
+        QVERIFY(test::TakeSnapshot(m_sample.mainDatabase).documents == before.documents);
     }
 
     void yesPacksTheArchiveAndEveryDocumentKeepsItsBytes() {
