@@ -66,6 +66,19 @@ thread_local bool t_noBusyWait = false;
 // none. Other kinds of entry under the file's own name are refused by the
 // existence checks that follow. In a report-only run the file's own name is
 // judged by the run's view.
+// A write-ahead file or its index beside a file opened only for reading: the
+// engine would read the log through a link and make its index beside it, so
+// a link or odd entry there is refused as well.
+std::string NotRegularForReading(const std::string& path) {
+    for (const char* side : {"-wal", "-shm"}) {
+        std::error_code ec;
+        const std::string p = path + side;
+        const auto t = std::filesystem::symlink_status(p, ec).type();
+        if (t != std::filesystem::file_type::not_found && t != std::filesystem::file_type::regular) return p;
+    }
+    return {};
+}
+
 std::string NotRegularForWriting(const std::string& path) {
     auto kind = [](const std::string& p) {
         std::error_code ec;
@@ -133,6 +146,9 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
                                                  "' is not opened for writing.");
             return d;
         }
+    } else if (const std::string bad = NotRegularForReading(path); !bad.empty()) {
+        err = makeError(kNotRegularFile, "'" + bad + "' is a link or no regular file; '" + path + "' is not opened.");
+        return d;
     }
     if (mode == OpenMode::Create && exists) {
         err = makeError(kCantOpen, "The file '" + path + "' already exists.");
