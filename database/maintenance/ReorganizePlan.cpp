@@ -9,17 +9,14 @@
 // of the archive folder too).
 //
 // Where the run asks a destination its length (pages times page size), the
-// plan asks a model of the file: how many pages the rows take in the table's
-// B-tree, the way the engine lays them out (a cell on a leaf, the rest of a
-// big value on overflow pages, leaves filled one after another when rows
-// come in ID order, freed pages used again before the file grows). The model
-// is checked against real files in tests/core/test_reorganize.cpp.
+// plan asks a model of the file (PlanPages.h).
 #include "database/maintenance/ReorganizePlan.h"
 
 #include "database/CDatabase.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/access/FileNames.h"
 #include "database/maintenance/NamePlanner.h"
+#include "database/maintenance/PlanPages.h"
 #include "database/maintenance/ReorganizeBatch.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
@@ -43,88 +40,6 @@
 namespace qx {
 
 namespace plan {
-
-namespace {
-
-int VarintLength(std::uint64_t v) {
-    int n = 1;
-    while (v > 0x7f && n < 9) {
-        v >>= 7;
-        ++n;
-    }
-    return n;
-}
-
-// What one row of PICTURES (ID as the row key, path Null, the value) takes.
-struct Cell {
-    std::int64_t onLeaf = 0;    // the cell and its pointer
-    std::int64_t overflow = 0;  // whole pages of the value that do not fit on the leaf
-};
-
-Cell CellOf(long id, std::int64_t length, int usable) {
-    const std::uint64_t type = 2 * static_cast<std::uint64_t>(length) + 12;
-    const std::int64_t header = 3 + VarintLength(type);  // its own size, ID, path, the value's type
-    const std::int64_t payload = header + length;
-    const std::int64_t maxLocal = usable - 35;
-    const std::int64_t minLocal = (usable - 12) * 32 / 255 - 23;
-    std::int64_t local = payload;
-    Cell c;
-    if (payload > maxLocal) {
-        const std::int64_t k = minLocal + (payload - minLocal) % (usable - 4);
-        local = k <= maxLocal ? k : minLocal;
-        c.overflow = (payload - local + usable - 5) / (usable - 4);
-    }
-    std::int64_t cell = VarintLength(static_cast<std::uint64_t>(payload)) + VarintLength(static_cast<std::uint64_t>(id)) +
-                        local + (c.overflow ? 4 : 0);
-    c.onLeaf = std::max<std::int64_t>(cell, 4) + 2;
-    return c;
-}
-
-// The pages of one sub database as rows come and go.
-class Tree {
-public:
-    Tree(int pageSize, int reserved) : m_usable(pageSize - reserved) {}
-
-    void add(long id, std::int64_t length) {
-        const Cell c = CellOf(id, length, m_usable);
-        if (m_hole >= c.onLeaf) {
-            m_hole -= c.onLeaf;  // where a deleted row was
-        } else if (m_leafUsed + c.onLeaf > m_usable - 8) {
-            ++m_leaves;
-            m_leafUsed = c.onLeaf;
-        } else {
-            m_leafUsed += c.onLeaf;
-        }
-        const std::int64_t reused = std::min(m_free, c.overflow);
-        m_free -= reused;
-        m_overflow += c.overflow;
-    }
-    void remove(long id, std::int64_t length) {
-        const Cell c = CellOf(id, length, m_usable);
-        m_hole += c.onLeaf;
-        m_overflow -= c.overflow;
-        m_free += c.overflow;  // on the free list: the file keeps them
-    }
-    // Page 1 (the schema), the sequence table, the table's tree, free pages.
-    std::int64_t pages() const { return 2 + m_leaves + interior() + m_overflow + m_free; }
-
-private:
-    std::int64_t interior() const {
-        // A divider: the child's page number, the key, its pointer.
-        const std::int64_t fanout = (m_usable - 12) / (4 + 4 + 2) + 1;
-        std::int64_t total = 0;
-        for (std::int64_t n = m_leaves; n > 1;) {
-            n = (n + fanout - 1) / fanout;
-            total += n;
-        }
-        return total;
-    }
-
-    std::int64_t m_usable;
-    std::int64_t m_leaves = 1, m_leafUsed = 0, m_hole = 0, m_overflow = 0, m_free = 0;
-};
-
-}  // namespace
 
 std::int64_t CompactedPages(const std::vector<std::pair<long, std::int64_t>>& rowsInIdOrder, int pageSize,
                             int reserved) {
@@ -707,65 +622,6 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         }
     }
     return finish();
-}
-
-namespace {
-
-// "#.### KB" with the Dutch grouping sign, as the compacting messages write sizes.
-std::string Kilobytes(std::int64_t bytes) {
-    const std::string digits = std::to_string((bytes + 1023) / 1024);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
-        out += digits[i];
-    }
-    return out + " KB";
-}
-
-}  // namespace
-
-std::string DescribePlan(const ReorganizePlan& plan) {
-    std::string out = GetResString(233, "Voorbeeld van het reorganiseren (er wordt niets gewijzigd):") + "\n";
-    auto line = [&](long id, const char* fallback, std::initializer_list<Variant> args) {
-        out += FormatMsg(GetResString(id, fallback), args) + "\n";
-    };
-    if (!plan.refusal.empty()) {
-        line(234, "Het reorganiseren zou stoppen met de melding: %s", {plan.refusal});
-        return out;
-    }
-    for (const std::string& path : plan.readOnly)
-        line(237, "'%s' is alleen-lezen; het reorganiseren heft dat eerst op.", {path});
-    for (const ReorganizePlan::Renumbered& r : plan.renumbered)
-        line(235, "Eerst worden de subdatabases hernummerd: '%s' wordt '%s'.", {r.from, r.to});
-    for (const auto& [path, aside] : plan.setAside) line(236, "'%s' wordt opzijgezet als '%s'.", {path, aside});
-    if (plan.moves.empty()) line(245, "Er hoeven geen documenten te worden verplaatst.", {});
-    for (const ReorganizePlan::Move& m : plan.moves)
-        line(238, "%s documenten (%s) gaan van '%s' naar '%s'.",
-             {std::to_string(m.documents), Kilobytes(m.bytes), m.source, m.destination});
-    if (plan.moves.size() > 1)
-        line(246, "In totaal %s documenten (%s).", {std::to_string(plan.documentsMoved), Kilobytes(plan.bytesMoved)});
-    if (plan.duplicatesOverwritten)
-        line(241, "%s dubbele documenten worden overschreven (zelfde inhoud of leeg).",
-             {std::to_string(plan.duplicatesOverwritten)});
-    if (plan.duplicatesFixed)
-        line(242, "%s dubbele documenten met andere inhoud krijgen een nieuw nummer (document 'Fixed').",
-             {std::to_string(plan.duplicatesFixed)});
-    if (plan.unreferencedSkipped)
-        line(243, "%s lege documenten zonder verwijzing blijven staan waar ze staan.",
-             {std::to_string(plan.unreferencedSkipped)});
-    if (plan.unreferencedRepaired)
-        line(244, "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.",
-             {std::to_string(plan.unreferencedRepaired)});
-    for (const std::string& path : plan.retired)
-        line(239, "'%s' raakt leeg en wordt hernoemd naar '.obsolete'.", {path});
-    for (const ReorganizePlan::Renumbered& r : plan.renumberedAtEnd)
-        line(282, "Tot slot worden de subdatabases hernummerd: '%s' wordt '%s'.", {r.from, r.to});
-    for (const auto& [path, aside] : plan.setAsideAtEnd) line(236, "'%s' wordt opzijgezet als '%s'.", {path, aside});
-    for (const ReorganizePlan::FileAfter& f : plan.files) {
-        if (std::find(plan.retired.begin(), plan.retired.end(), f.path) != plan.retired.end()) continue;
-        line(240, "'%s': nu %s, daarna ongeveer %s.", {f.path, Kilobytes(f.before), Kilobytes(f.after)});
-    }
-    return out;
 }
 
 }  // namespace qx

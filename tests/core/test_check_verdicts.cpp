@@ -28,7 +28,7 @@ QJsonObject Json(const CliRun& r) { return QJsonDocument::fromJson(QByteArray::f
 
 // Arms failpoints in the environment the command line inherits.
 struct ArmedFailpoints {
-    explicit ArmedFailpoints(const std::string& spec) { setenv("QUILLEX_FAILPOINTS", spec.c_str(), 1); }
+    explicit ArmedFailpoints(const std::string& points) { setenv("QUILLEX_FAILPOINTS", points.c_str(), 1); }
     ~ArmedFailpoints() { unsetenv("QUILLEX_FAILPOINTS"); }
 };
 
@@ -53,6 +53,7 @@ TEST(CheckVerdicts, OutcomeAndExitCodeFollowHowTheRunEndedBeforeWhatItFound) {
         {"cancelled with nothing found", true, false, false, {}, 0, 0, "cancelled", 32},
         {"cancelled with damage", true, false, false, {}, 2, 0, "cancelled", 32},
         {"cancelled with a file in use", true, false, false, {"/a/x_2.pdb"}, 0, 0, "cancelled", 32},
+        {"cancelled after a save error", true, true, false, {}, 0, 1, "cancelled", 32},
     };
     for (const Case& c : cases) {
         CheckRunFacts facts;
@@ -64,6 +65,7 @@ TEST(CheckVerdicts, OutcomeAndExitCodeFollowHowTheRunEndedBeforeWhatItFound) {
         facts.fixed = c.fixed;
         const QJsonObject json = CheckJson(facts, {}).object();
         EXPECT_EQ(json["outcome"].toString().toStdString(), c.outcome) << c.name;
+        EXPECT_EQ(json["cancelled"].toBool(), c.cancelled) << c.name;
         EXPECT_EQ(CheckExitCode(facts), c.exit) << c.name;
         EXPECT_EQ(json["in_use"].toArray().size(), static_cast<qsizetype>(c.inUse.size())) << c.name;
     }

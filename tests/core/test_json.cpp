@@ -223,27 +223,6 @@ TEST(Json, SampleManifestWritesEveryDocumentedKeyWithItsType) {
     ExpectMatchesSchema(Parse(r.out), "## `quillex-cli sample");
 }
 
-TEST(Json, OutcomeFollowsCancelAndErrorBeforeWhatWasFound) {
-    struct Case { std::string name; bool cancelled, failed; long damaged, fixed; std::string outcome; } cases[] = {
-        {"nothing found", false, false, 0, 0, "clean"},
-        {"all repaired", false, false, 0, 3, "repaired"},
-        {"damage remains", false, false, 1, 3, "damaged"},
-        {"cancelled with damage", true, false, 2, 0, "cancelled"},
-        {"cancelled after a save error", true, true, 0, 1, "cancelled"},
-        {"save error", false, true, 0, 1, "error"},
-    };
-    for (const Case& c : cases) {
-        CheckRunFacts facts;
-        facts.cancelled = c.cancelled;
-        facts.failed = c.failed;
-        facts.damaged = c.damaged;
-        facts.fixed = c.fixed;
-        const QJsonObject json = CheckJson(facts, {}).object();
-        EXPECT_EQ(json["outcome"].toString().toStdString(), c.outcome) << c.name;
-        EXPECT_EQ(json["cancelled"].toBool(), c.cancelled) << c.name;
-    }
-}
-
 TEST(Json, TextIdIsFoundFromTheComposedText) {
     struct Case { std::string name, text; long id; } cases[] = {
         {"placeholders filled", FormatMsg(GetResString(80, ""), {"Archief", "/a/x_2.pdb", "/b/x_2.pdb"}), 80},
