@@ -1,0 +1,199 @@
+#pragma once
+// The one file layer. Every file operation of the core goes through an Env
+// handed to the archive session: the real one, a report-only view (changes
+// live in memory), a fault-injecting one (named points fail or kill) and a
+// power-loss simulating one (tests). Layers stack: a wrapper forwards what it
+// does not change to the Env beneath it.
+//
+// The engine's database files take part too: every connection opens its file
+// through the engine file layer of the session's Env (EngineVfs()), which
+// reports each write, truncation, sync, creation and deletion to the Env
+// before doing it, so the layers above see the engine's I/O like their own.
+//
+// Paths are UTF-8 text with the platform's separators. Changes return 0 or an
+// errno value; ErrorText() turns that into the system's words. Each change
+// names its point ("compact.swap"): the fault-injecting layer can make the
+// change fail or kill the process there, the power-loss layer can cut there.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace qx {
+
+// Device and inode (volume serial and file index on Windows): two paths name
+// the same file exactly when their identities are equal.
+struct FileId {
+    std::uint64_t device = 0, inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// What stands under a name itself, links not followed.
+enum class EntryKind { None, RegularFile, Folder, Link, Other };
+
+// The system's description of an errno value.
+std::string ErrorText(int err);
+
+class Env {
+public:
+    virtual ~Env();
+
+    // --- What is there. Never changes anything.
+    virtual EntryKind KindOf(const std::string& path) = 0;
+    // A regular file, links followed.
+    virtual bool FileExists(const std::string& path) = 0;
+    // Links followed; nullopt when nothing is there or it cannot be asked.
+    virtual std::optional<FileId> IdentityOf(const std::string& path) = 0;
+    // 0 when absent.
+    virtual std::int64_t FileLength(const std::string& path) = 0;
+    virtual bool IsReadOnly(const std::string& path) = 0;
+    // Links and ".." resolved; "" and `ec` set when it does not exist.
+    virtual std::string Canonical(const std::string& path, std::error_code& ec) = 0;
+    // The names (not paths) in a folder, "." and ".." left out.
+    virtual std::vector<std::string> ListFolder(const std::string& folder, std::error_code& ec) = 0;
+    // The whole content of a regular file (links refused); 0 or an errno value.
+    virtual int ReadFile(const std::string& path, std::string& out) = 0;
+    // Bytes free for this process on the volume of `folder`; -1 when unknown.
+    virtual std::int64_t FreeSpace(const std::string& folder) = 0;
+
+    // --- Changes to the archive. Each passes its named point first.
+    // Never replaces what stands under the new name (EEXIST then); the
+    // rename is durable (folders synced) before it returns.
+    virtual int RenameNoReplace(const std::string& from, const std::string& to, std::string_view point) = 0;
+    // A new file (EEXIST when the name is taken) holding `bytes`, file and
+    // folder synced before it returns; on failure nothing of it stays.
+    virtual int CreateDurableFile(const std::string& path, std::string_view bytes, std::string_view point) = 0;
+    // Removes a file and syncs its folder.
+    virtual int RemoveDurably(const std::string& path, std::string_view point) = 0;
+    virtual int SyncFile(const std::string& path, std::string_view point) = 0;
+    virtual int SyncFolder(const std::string& folder, std::string_view point) = 0;
+    virtual int SetReadOnly(const std::string& path, bool readOnly, std::string_view point) = 0;
+    // A step of a longer change that is no file operation of its own
+    // ("reorganize.copied", "engine.commit"): 0 to go on, an errno value to
+    // fail there.
+    virtual int Step(std::string_view point) = 0;
+
+    // --- Files outside the archive the program writes for the user (log,
+    // JSON report): created or appended, never through a link.
+    virtual int AppendToFile(const std::string& path, std::string_view bytes) = 0;
+    virtual int WriteNewFile(const std::string& path, std::string_view bytes) = 0;
+
+    // True while changes stay in memory (a report-only run): steps that
+    // have no meaning there (the intent record, the log) are left out.
+    virtual bool ReportOnly() const = 0;
+    // What a report-only run did to names, in order ("rename A -> B").
+    virtual std::vector<std::string> Changes() const { return {}; }
+
+    // --- The engine's file layer. The name to open connections with; made
+    // on first use and valid as long as this Env lives.
+    const char* EngineVfs();
+    // The engine file layer the reports are passed on to (nullptr: the
+    // system's default); a report-only view gives its own.
+    virtual const char* BaseEngineVfs() { return nullptr; }
+    // What the engine is about to do to a file it opened through
+    // EngineVfs(): 0 lets it go ahead, an errno value makes it fail (the
+    // engine then sees an I/O error). `Synced`/`Created` report success.
+    virtual int EngineWrite(const std::string& path, std::int64_t offset, std::int64_t bytes);
+    virtual int EngineTruncate(const std::string& path, std::int64_t size);
+    virtual int EngineSync(const std::string& path);
+    virtual void EngineSynced(const std::string& path);
+    virtual void EngineCreated(const std::string& path);
+    // `syncFolder`: the engine asked for the folder to be synced after the
+    // removal (a committed journal).
+    virtual int EngineDelete(const std::string& path, bool syncFolder);
+
+protected:
+    Env() = default;
+
+private:
+    struct EngineLayer;
+    std::unique_ptr<EngineLayer> m_engineLayer;
+};
+
+// Forwards every call to another Env; layers override what they change.
+class EnvWrapper : public Env {
+public:
+    explicit EnvWrapper(Env& target) : m_target(target) {}
+    Env& target() const { return m_target; }
+
+    EntryKind KindOf(const std::string& path) override { return m_target.KindOf(path); }
+    bool FileExists(const std::string& path) override { return m_target.FileExists(path); }
+    std::optional<FileId> IdentityOf(const std::string& path) override { return m_target.IdentityOf(path); }
+    std::int64_t FileLength(const std::string& path) override { return m_target.FileLength(path); }
+    bool IsReadOnly(const std::string& path) override { return m_target.IsReadOnly(path); }
+    std::string Canonical(const std::string& path, std::error_code& ec) override {
+        return m_target.Canonical(path, ec);
+    }
+    std::vector<std::string> ListFolder(const std::string& folder, std::error_code& ec) override {
+        return m_target.ListFolder(folder, ec);
+    }
+    int ReadFile(const std::string& path, std::string& out) override { return m_target.ReadFile(path, out); }
+    std::int64_t FreeSpace(const std::string& folder) override { return m_target.FreeSpace(folder); }
+    int RenameNoReplace(const std::string& from, const std::string& to, std::string_view point) override {
+        return m_target.RenameNoReplace(from, to, point);
+    }
+    int CreateDurableFile(const std::string& path, std::string_view bytes, std::string_view point) override {
+        return m_target.CreateDurableFile(path, bytes, point);
+    }
+    int RemoveDurably(const std::string& path, std::string_view point) override {
+        return m_target.RemoveDurably(path, point);
+    }
+    int SyncFile(const std::string& path, std::string_view point) override { return m_target.SyncFile(path, point); }
+    int SyncFolder(const std::string& folder, std::string_view point) override {
+        return m_target.SyncFolder(folder, point);
+    }
+    int SetReadOnly(const std::string& path, bool readOnly, std::string_view point) override {
+        return m_target.SetReadOnly(path, readOnly, point);
+    }
+    int Step(std::string_view point) override { return m_target.Step(point); }
+    int AppendToFile(const std::string& path, std::string_view bytes) override {
+        return m_target.AppendToFile(path, bytes);
+    }
+    int WriteNewFile(const std::string& path, std::string_view bytes) override {
+        return m_target.WriteNewFile(path, bytes);
+    }
+    bool ReportOnly() const override { return m_target.ReportOnly(); }
+    std::vector<std::string> Changes() const override { return m_target.Changes(); }
+    const char* BaseEngineVfs() override { return m_target.BaseEngineVfs(); }
+    int EngineWrite(const std::string& path, std::int64_t offset, std::int64_t bytes) override {
+        return m_target.EngineWrite(path, offset, bytes);
+    }
+    int EngineTruncate(const std::string& path, std::int64_t size) override {
+        return m_target.EngineTruncate(path, size);
+    }
+    int EngineSync(const std::string& path) override { return m_target.EngineSync(path); }
+    void EngineSynced(const std::string& path) override { m_target.EngineSynced(path); }
+    void EngineCreated(const std::string& path) override { m_target.EngineCreated(path); }
+    int EngineDelete(const std::string& path, bool syncFolder) override {
+        return m_target.EngineDelete(path, syncFolder);
+    }
+
+private:
+    Env& m_target;
+};
+
+// The system's files, for the life of the process.
+Env& RealEnv();
+
+// A report-only view over `base`: every archive file is opened for reading
+// only; what the run writes, creates, renames or deletes lives in memory
+// until the view ends.
+std::unique_ptr<Env> NewReportOnlyEnv(Env& base);
+
+// Named points armed from the process environment (QUILLEX_FAILPOINTS, see
+// support/Failpoint.h) fail or kill there; unarmed, it only forwards.
+std::unique_ptr<Env> NewFaultInjectionEnv(Env& base);
+
+// The layers a run of this process gets: real, with fault injection and
+// power-loss simulation when the environment arms them (tests), under a
+// report-only view when `reportOnly`.
+struct EnvStack {
+    std::vector<std::unique_ptr<Env>> layers;  // bottom first
+    Env& top() const { return layers.empty() ? RealEnv() : *layers.back(); }
+};
+EnvStack MakeEnvStack(bool reportOnly);
+
+}  // namespace qx
