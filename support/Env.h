@@ -59,22 +59,35 @@ public:
     // Bytes free for this process on the volume of `folder`; -1 when unknown.
     virtual std::int64_t FreeSpace(const std::string& folder) = 0;
 
-    // --- Changes to the archive. Each passes its named point first.
+    // --- Changes to the archive. Each passes its named point first (Step)
+    // and is built from the primitives below, so that every layer sees each
+    // primitive: a rename and the sync of its folder are two events to a
+    // power-loss layer, and the folder sync has its own point
+    // ("<point>.sync-folder"; "<point>.sync" for a created file's data).
+    //
     // Never replaces what stands under the new name (EEXIST then); the
-    // rename is durable (folders synced) before it returns.
-    virtual int RenameNoReplace(const std::string& from, const std::string& to, std::string_view point) = 0;
+    // rename is durable (folders synced) before it returns, else undone.
+    int RenameNoReplace(const std::string& from, const std::string& to, std::string_view point);
     // A new file (EEXIST when the name is taken) holding `bytes`, file and
     // folder synced before it returns; on failure nothing of it stays.
-    virtual int CreateDurableFile(const std::string& path, std::string_view bytes, std::string_view point) = 0;
+    int CreateDurableFile(const std::string& path, std::string_view bytes, std::string_view point);
     // Removes a file and syncs its folder.
-    virtual int RemoveDurably(const std::string& path, std::string_view point) = 0;
-    virtual int SyncFile(const std::string& path, std::string_view point) = 0;
-    virtual int SyncFolder(const std::string& folder, std::string_view point) = 0;
-    virtual int SetReadOnly(const std::string& path, bool readOnly, std::string_view point) = 0;
-    // A step of a longer change that is no file operation of its own
-    // ("reorganize.copied", "engine.commit"): 0 to go on, an errno value to
-    // fail there.
+    int RemoveDurably(const std::string& path, std::string_view point);
+    int SyncFile(const std::string& path, std::string_view point);
+    int SyncFolder(const std::string& folder, std::string_view point);
+    int SetReadOnly(const std::string& path, bool readOnly, std::string_view point);
+    // A named point: each change passes one, and so does a step of a longer
+    // change that is no file operation of its own ("reorganize.copied",
+    // "engine.commit"). 0 to go on, an errno value to fail there.
     virtual int Step(std::string_view point) = 0;
+
+    // The primitives: one system call's worth each, nothing synced.
+    virtual int RenameEntry(const std::string& from, const std::string& to) = 0;  // never replaces
+    virtual int WriteNewEntry(const std::string& path, std::string_view bytes) = 0;  // exclusive create
+    virtual int RemoveEntry(const std::string& path) = 0;
+    virtual int FlushFile(const std::string& path) = 0;
+    virtual int FlushFolder(const std::string& folder) = 0;
+    virtual int ChangeReadOnly(const std::string& path, bool readOnly) = 0;
 
     // --- Files outside the archive the program writes for the user (log,
     // JSON report): created or appended, never through a link.
@@ -106,7 +119,7 @@ public:
     virtual int EngineDelete(const std::string& path, bool syncFolder);
 
 protected:
-    Env() = default;
+    Env();
 
 private:
     struct EngineLayer;
@@ -132,21 +145,17 @@ public:
     }
     int ReadFile(const std::string& path, std::string& out) override { return m_target.ReadFile(path, out); }
     std::int64_t FreeSpace(const std::string& folder) override { return m_target.FreeSpace(folder); }
-    int RenameNoReplace(const std::string& from, const std::string& to, std::string_view point) override {
-        return m_target.RenameNoReplace(from, to, point);
+    int RenameEntry(const std::string& from, const std::string& to) override {
+        return m_target.RenameEntry(from, to);
     }
-    int CreateDurableFile(const std::string& path, std::string_view bytes, std::string_view point) override {
-        return m_target.CreateDurableFile(path, bytes, point);
+    int WriteNewEntry(const std::string& path, std::string_view bytes) override {
+        return m_target.WriteNewEntry(path, bytes);
     }
-    int RemoveDurably(const std::string& path, std::string_view point) override {
-        return m_target.RemoveDurably(path, point);
-    }
-    int SyncFile(const std::string& path, std::string_view point) override { return m_target.SyncFile(path, point); }
-    int SyncFolder(const std::string& folder, std::string_view point) override {
-        return m_target.SyncFolder(folder, point);
-    }
-    int SetReadOnly(const std::string& path, bool readOnly, std::string_view point) override {
-        return m_target.SetReadOnly(path, readOnly, point);
+    int RemoveEntry(const std::string& path) override { return m_target.RemoveEntry(path); }
+    int FlushFile(const std::string& path) override { return m_target.FlushFile(path); }
+    int FlushFolder(const std::string& folder) override { return m_target.FlushFolder(folder); }
+    int ChangeReadOnly(const std::string& path, bool readOnly) override {
+        return m_target.ChangeReadOnly(path, readOnly);
     }
     int Step(std::string_view point) override { return m_target.Step(point); }
     int AppendToFile(const std::string& path, std::string_view bytes) override {

@@ -6,6 +6,7 @@ namespace qx {
 
 struct Env::EngineLayer {};
 
+Env::Env() = default;
 Env::~Env() = default;
 
 const char* Env::EngineVfs() { return BaseEngineVfs(); }
