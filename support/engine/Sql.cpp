@@ -201,6 +201,13 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
         d.close();
         return d;
     }
+    // A commit ends by deleting the journal; unless the folder is synced
+    // after that, a power cut brings the journal back and the next open rolls
+    // the committed transaction back. EXTRA syncs the folder after the delete.
+    if (mode != OpenMode::ReadOnly && !d.exec("PRAGMA synchronous = EXTRA;", &err)) {
+        d.close();
+        return d;
+    }
     return d;
 }
 

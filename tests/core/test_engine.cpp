@@ -448,6 +448,37 @@ TEST(Connection, ModeReadOpensTheFileForReadingOnly) {
     }
 }
 
+// Level 3 makes the engine sync the folder after it deletes the journal at a
+// commit; below that a power cut brings the journal back and the next open
+// rolls the commit back. A file opened for reading commits nothing.
+TEST(Connection, EveryWritingConnectionSyncsTheFolderAfterItsCommit) {
+    auto level = [](sql::Database& db) {
+        sql::Statement st(db, "PRAGMA synchronous");
+        return st.step() == sql::Step::Row ? st.getInt64(0) : -1;
+    };
+    TempDir dir;
+    const std::string path = dir.file("main.dat");
+    sql::Error err;
+    {
+        sql::Database created = CreateDatabaseFile(path, kPwd, err);
+        ASSERT_TRUE(created.isOpen()) << err.message;
+        EXPECT_EQ(level(created), 3) << "created";
+    }
+    MakeArchiveFile(dir.file("sub.pdb"), kPwd);
+    struct Case {
+        std::string name, connect;
+        std::int64_t expected;
+    } cases[] = {
+        {"read-write", Cs(dir.file("sub.pdb"), kPwd), 3},
+        {"Mode=Read", "Mode=Read;" + Cs(dir.file("sub.pdb"), kPwd), 2},
+    };
+    for (const Case& c : cases) {
+        Connection cn;
+        ASSERT_TRUE(cn.open(c.connect)) << c.name;
+        EXPECT_EQ(level(cn.database()), c.expected) << c.name;
+    }
+}
+
 TEST(Connection, ModeReadNeverOpensAForeignFileForWriting) {
     // As root a plain open takes any file for writing; the watch proves
     // that it would have been seen.
