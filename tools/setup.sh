@@ -11,7 +11,7 @@ action=${1:-build}
 
 packages=(cmake g++ make pkg-config libsqlcipher-dev sqlcipher qt6-base-dev libtiff-dev
   qt6-image-formats-plugins libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
-  imagemagick libtiff-tools e2fsprogs util-linux sqlite3
+  imagemagick libtiff-tools e2fsprogs util-linux sqlite3 strace
   qt6-translations-l10n poppler-utils)
 
 missing=()
