@@ -22,11 +22,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -137,7 +139,8 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 // fork + execve rather than system(): a shell in between would turn the
 // child's SIGKILL into an exit code. Everything the child needs is prepared
 // before the fork, so that it only calls what is safe there.
-Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
+Outcome RunProgram(std::string program, const std::vector<std::string>& args, const Environment& extra,
+                   const std::string& scratch) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "QUILLEX_FAILPOINT", 17) != 0) env.emplace_back(*e);
@@ -145,7 +148,6 @@ Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, c
     std::vector<char*> envp, argv;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string program = QX_CLI_PATH;
     std::vector<std::string> words = args;
     argv.push_back(program.data());
     for (std::string& w : words) argv.push_back(w.data());
@@ -178,6 +180,20 @@ Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, c
     return o;
 }
 
+Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
+    return RunProgram(QX_CLI_PATH, args, extra, scratch);
+}
+
+// The system call tracer, which can kill the program in the middle of a
+// commit; empty when it is not installed.
+std::string StracePath() {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (!dir.empty() && ::access((dir + "/strace").c_str(), X_OK) == 0) return dir + "/strace";
+    return {};
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -187,9 +203,22 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // ------------------------------------------------------------ the cases
 
-enum class Fault { Kill, NoSpace, IoError };
+// Cut: killed inside a commit, after the database and its journal were
+// synced and before the journal is deleted. That is what a power cut leaves
+// when the delete did not reach the disk: the next open rolls a commit back
+// that the command went on from. No failpoint lies there; the system call
+// tracer kills the program at its n-th file removal.
+enum class Fault { Kill, NoSpace, IoError, Cut };
 
-const char* FaultWord(Fault f) { return f == Fault::Kill ? "kill" : f == Fault::NoSpace ? "enospc" : "eio"; }
+const char* FaultWord(Fault f) {
+    switch (f) {
+    case Fault::Kill: return "kill";
+    case Fault::NoSpace: return "enospc";
+    case Fault::IoError: return "eio";
+    case Fault::Cut: return "cut";
+    }
+    return "?";
+}
 
 struct CommandCase {
     const char* name;
@@ -249,18 +278,76 @@ std::string CrashName(const ::testing::TestParamInfo<CrashParam>& info) {
     return std::string(std::get<0>(info.param).name) + "_" + FaultWord(std::get<1>(info.param));
 }
 
-// The point after k to try: the next one, or, when the sweep limits the
-// points per case, one spread evenly so that the last is always tried.
-int NextPoint(int k, int last) {
+// The points of a case to try, 1-based, from the names of the points the
+// command passes in order. `most` 0: every point; n > 0: about n spread
+// evenly; none (the test command): the first hit of every point name and
+// kSpread more spread evenly. The last point is always tried.
+constexpr int kSpread = 6;
+
+std::vector<int> PointsToTry(const std::vector<std::string>& names, std::optional<int> most) {
+    const int last = static_cast<int>(names.size());
+    std::set<int> chosen;
+    if (last == 0) return {};
+    const int spread = most ? *most : kSpread;
+    const int step = spread > 0 && last > spread ? (last + spread - 1) / spread : 1;
+    for (int k = 1; k <= last; k += step) chosen.insert(k);
+    if (!most) {
+        std::set<std::string> seen;
+        for (int k = 1; k <= last; ++k)
+            if (seen.insert(names[k - 1]).second) chosen.insert(k);
+    }
+    chosen.insert(last);
+    return {chosen.begin(), chosen.end()};
+}
+
+std::optional<int> MostPoints() {
     const char* limit = std::getenv("QUILLEX_CRASH_MAX_POINTS");
-    const int most = limit ? std::atoi(limit) : 0;
-    const int step = most > 0 && last > most ? (last + most - 1) / most : 1;
-    return k < last && k + step > last ? last : k + step;
+    if (!limit) return std::nullopt;
+    return std::max(0, std::atoi(limit));
+}
+
+TEST(CrashSample, TriesEveryKindOfPointAndASpreadButNotEveryHit) {
+    const std::vector<std::string> trace = {"a", "b", "a", "a", "a", "a", "a", "a", "a", "a", "a", "a", "c", "a"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> names;
+        std::optional<int> most;
+        std::vector<int> expected;
+    } cases[] = {
+        {"every name once, a spread and the last", trace, std::nullopt, {1, 2, 4, 7, 10, 13, 14}},
+        {"every point", trace, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
+        {"about n spread evenly", trace, 3, {1, 6, 11, 14}},
+        {"fewer points than the spread", {"a", "a", "b"}, std::nullopt, {1, 2, 3}},
+        {"no point", {}, std::nullopt, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PointsToTry(c.names, c.most), c.expected) << c.name;
 }
 
 long SampleDocuments(long wanted) {
     const char* n = std::getenv("QUILLEX_CRASH_DOCUMENTS");
     return n && std::atol(n) > wanted ? std::atol(n) : wanted;
+}
+
+// From a trace of the program's removals (`strace -f -e trace=unlink`): the
+// number, among the removals of its main thread (the one that makes the most),
+// of each that deleted a journal, and the journal's name.
+void JournalDeletes(const std::string& trace, std::vector<int>& removal, std::vector<std::string>& journals) {
+    std::map<std::string, int> made;
+    for (const std::string& line : Lines(trace)) ++made[line.substr(0, line.find(' '))];
+    std::string main;
+    for (const auto& [pid, n] : made)
+        if (main.empty() || n > made[main]) main = pid;
+    int n = 0;
+    for (const std::string& line : Lines(trace)) {
+        if (line.substr(0, line.find(' ')) != main || line.find("unlink(\"") == std::string::npos) continue;
+        ++n;
+        const std::size_t open = line.find('"'), close = line.find('"', open + 1);
+        const std::string path = line.substr(open + 1, close - open - 1);
+        if (path.size() > 8 && path.compare(path.size() - 8, 8, "-journal") == 0 && line.find(") = 0") != std::string::npos) {
+            removal.push_back(n);
+            journals.push_back(fs::path(path).filename().string());
+        }
+    }
 }
 
 // The system's words for a full disk or a failed read or write, as the
@@ -271,10 +358,11 @@ const char* const kErrorWords[] = {"No space left on device", "database or disk 
 class CrashTest : public ::testing::TestWithParam<CrashParam> {
 public:
     static void TearDownTestSuite() {
-        std::printf("crash test: %ld kill points, %ld error points, %ld documents lost\n", s_killPoints, s_errorPoints,
-                    s_documentsLost);
+        std::printf("crash test: %ld kill points, %ld error points, %ld commit cuts, %ld documents lost\n",
+                    s_killPoints, s_errorPoints, s_cutPoints, s_documentsLost);
         RecordProperty("kill_points", std::to_string(s_killPoints));
         RecordProperty("error_points", std::to_string(s_errorPoints));
+        RecordProperty("commit_cuts", std::to_string(s_cutPoints));
         RecordProperty("documents_lost", std::to_string(s_documentsLost));
     }
 
@@ -315,13 +403,24 @@ protected:
         return RunCli(args, env, root.path());
     }
 
+    // The command under the tracer, which records its file removals in
+    // `log` and, for `kill` > 0, kills it at its kill-th removal (before the
+    // removal is made).
+    std::vector<std::string> Traced(const std::string& log, int kill) const {
+        std::vector<std::string> args = {"-f", "-qq", "-o", log, "-e", "trace=unlink"};
+        if (kill > 0) args.insert(args.end(), {"-e", "inject=unlink:signal=KILL:when=" + std::to_string(kill)});
+        args.push_back(QX_CLI_PATH);
+        for (const std::string& a : Command()) args.push_back(a);
+        return args;
+    }
+
     // The recovery: the archive opened again, nothing else.
     Outcome Recover() { return Run({"open", "--no", mainPath}); }
 
     test::TempDir root;
     std::string archive, pristine, mainPath;
 
-    static inline long s_killPoints = 0, s_errorPoints = 0, s_documentsLost = 0;
+    static inline long s_killPoints = 0, s_errorPoints = 0, s_cutPoints = 0, s_documentsLost = 0;
 };
 
 TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
@@ -336,9 +435,20 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
 
     // The finished state, and the points on the way there.
     const std::string trace = root.file("trace");
-    Outcome first = Run(Command(), {{"QUILLEX_FAILPOINT_TRACE", trace}});
+    const std::string strace = fault == Fault::Cut ? StracePath() : std::string();
+    if (fault == Fault::Cut && strace.empty()) GTEST_SKIP() << "strace is not installed (tools/setup.sh installs it)";
+    Outcome first = fault == Fault::Cut ? RunProgram(strace, Traced(trace, 0), {}, root.path())
+                                        : Run(Command(), {{"QUILLEX_FAILPOINT_TRACE", trace}});
     ASSERT_FALSE(first.signaled) << first.describe();
-    const std::vector<std::string> points = Lines(Slurp(trace));
+    // For a cut: the number of each commit's journal delete among the
+    // program's removals, and the journal's name.
+    std::vector<int> removal;
+    std::vector<std::string> points;
+    if (fault == Fault::Cut)
+        JournalDeletes(Slurp(trace), removal, points);
+    else
+        points = Lines(Slurp(trace));
+    if (fault == Fault::Cut && points.empty()) GTEST_SKIP() << "the command commits nothing through a journal";
     ASSERT_FALSE(points.empty()) << "the command passed no failpoint";
     const ArchiveSnapshot reference = TakeSnapshot(mainPath);
     ASSERT_TRUE(reference.opened);
@@ -352,29 +462,39 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
     RecordProperty("points", T);
 
     long lostHere = 0;
-    for (int k = 1; k <= T; k = NextPoint(k, T)) {
+    for (const int k : PointsToTry(points, MostPoints())) {
         // The document check commits as the clock allows, so a run may pass
         // fewer points than the first one; such a run is tried again.
         const std::string traceK = root.file("trace-" + std::to_string(k));
         Outcome hit;
         std::vector<std::string> passed;
-        for (int attempt = 0; attempt < 3 && static_cast<int>(passed.size()) < k; ++attempt) {
+        bool reached = false;
+        for (int attempt = 0; attempt < 3 && !reached; ++attempt) {
             Restore();
             fs::remove(traceK);
-            hit = Run(Command(), {{"QUILLEX_FAILPOINTS", "*@" + std::to_string(k) + "=" + FaultWord(fault)},
-                                  {"QUILLEX_FAILPOINT_TRACE", traceK}});
-            passed = Lines(Slurp(traceK));
+            if (fault == Fault::Cut) {
+                hit = RunProgram(strace, Traced("/dev/null", removal[k - 1]), {}, root.path());
+                reached = hit.signaled;
+            } else {
+                hit = Run(Command(), {{"QUILLEX_FAILPOINTS", "*@" + std::to_string(k) + "=" + FaultWord(fault)},
+                                      {"QUILLEX_FAILPOINT_TRACE", traceK}});
+                passed = Lines(Slurp(traceK));
+                reached = static_cast<int>(passed.size()) >= k;
+            }
         }
-        if (static_cast<int>(passed.size()) < k) {
+        if (!reached) {
             // Three runs in a row committed less often than the first: the
             // point was never reached, so nothing was injected to be named.
             EXPECT_FALSE(hit.signaled) << "k=" << k << ": " << hit.describe();
             continue;
         }
-        const std::string point = passed[k - 1];
+        const std::string point = fault == Fault::Cut ? points[k - 1] : passed[k - 1];
         SCOPED_TRACE("k=" + std::to_string(k) + " of " + std::to_string(T) + " at " + point + " (" +
                      FaultWord(fault) + ")");
-        if (fault == Fault::Kill) {
+        if (fault == Fault::Cut) {
+            ++s_cutPoints;
+            EXPECT_EQ(hit.signal, SIGKILL) << hit.describe();
+        } else if (fault == Fault::Kill) {
             ++s_killPoints;
             EXPECT_TRUE(hit.signaled && hit.signal == SIGKILL)
                 << "the command was to die at this point: " << hit.describe() << "; it passed " << passed.size()
@@ -403,9 +523,10 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
             << "the archive did not open again: " << recovered.describe();
         // What a cut-off reorganize emptied and set aside is where the change
         // meant it to be; the open must not send the user to a backup for it.
-        if (std::string(c.name) == "Reorganize")
+        if (std::string(c.name) == "Reorganize") {
             EXPECT_EQ((recovered.out + recovered.err).find("niet gevonden"), std::string::npos)
                 << recovered.describe();
+        }
         const ArchiveSnapshot now = TakeSnapshot(mainPath);
         if (!now.opened) {
             ADD_FAILURE() << "after the recovery the main database cannot be read: " << now.notes.front();
@@ -434,7 +555,7 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, CrashTest,
                          ::testing::Combine(::testing::ValuesIn(kCommands),
-                                            ::testing::Values(Fault::Kill, Fault::NoSpace, Fault::IoError)),
+                                            ::testing::Values(Fault::Kill, Fault::NoSpace, Fault::IoError, Fault::Cut)),
                          CrashName);
 
 }  // namespace
