@@ -3,11 +3,14 @@
 #
 # The crash tests in the test binary (tests/core/test_crash.cpp, suite
 # Commands/CrashTest) run each repairing command (open, check --normal,
-# repair-multipage) on a sample archive and then, for every failpoint k the
-# command passes, on a fresh copy of the archive:
+# check --thorough, repair-multipage, compact, reorganize) on a sample
+# archive and then, for the points k the command passes, on a fresh copy of
+# the archive:
 #   kill    the command dies by SIGKILL at its k-th point,
 #   enospc  its k-th point fails as with a full disk,
-#   eio     its k-th point fails with an I/O error;
+#   eio     its k-th point fails with an I/O error,
+#   cut     (with strace) it dies inside its k-th commit, after the database
+#           and the journal were synced and before the journal is deleted;
 # after which the archive is opened again ("quillex-cli open --no") and
 #   - every document that led to data still leads to the same bytes (or to
 #     those the finished command gives it),
@@ -17,12 +20,14 @@
 # and the command, run again, ends in the same state as an uninterrupted run.
 # The points are learnt from the command's own trace, never listed here.
 #
-# The normal test run uses samples of tens of documents; this script runs the
-# same driver on a large sample (default 2,000 documents) and includes the
-# cases that are skipped for a known fault. Expect it to take long: every
-# point costs three runs of the command on a fresh copy. On two cores, -p 20
-# takes about ten minutes; every point of repair-multipage alone (some 600
-# per fault) about two hours.
+# The test command tries a sample of each case's points (the first hit of
+# every point name and six more spread over the run); this script tries
+# every point (or about -p POINTS per case), by default on large samples
+# (2,000 documents; -n 1 keeps the test's own sizes) and includes the cases
+# that are skipped for a known fault. Expect it to take long: every point
+# costs three runs of the command on a fresh copy. On two cores, -p 20 takes
+# about ten minutes; every point of repair-multipage alone (some 600 per
+# fault) about two hours.
 #
 # Usage: tools/crash-sweep.sh [-b BUILD_DIR] [-n DOCUMENTS] [-a] [-f FILTER] [-s] [-p POINTS]
 #   -b BUILD_DIR  build folder holding bin/quillex-tests (default: build)

@@ -1,5 +1,6 @@
 #pragma once
 // Runs the built quillex-cli and captures what it printed and its exit code.
+#include "support/engine/Sql.h"
 #include "tests/core/TestUtil.h"
 
 #include <cstdlib>
@@ -29,5 +30,22 @@ inline CliRun RunCli(const std::string& args, const TempDir& scratch) {
     const int status = std::system(cmd.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
 }
+
+// A file held on purpose is waited for as briefly as the engine allows the
+// test to wait, here and in every command the test runs; what is judged
+// (in use) does not depend on how long.
+struct ShortBusyWait {
+    explicit ShortBusyWait(int milliseconds = 200) : saved(sql::BusyTimeout()) {
+        sql::SetBusyTimeout(milliseconds);
+        setenv("QUILLEX_BUSY_TIMEOUT_MS", std::to_string(milliseconds).c_str(), 1);
+    }
+    ~ShortBusyWait() {
+        sql::SetBusyTimeout(saved);
+        unsetenv("QUILLEX_BUSY_TIMEOUT_MS");
+    }
+    ShortBusyWait(const ShortBusyWait&) = delete;
+    ShortBusyWait& operator=(const ShortBusyWait&) = delete;
+    int saved;
+};
 
 }  // namespace qx::test

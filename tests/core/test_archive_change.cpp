@@ -337,6 +337,7 @@ TEST(OpenDatabaseFileTest, HeldExactlyWhileOpenAndALockedOrUnreadableArchiveIsNe
                  {"outdated generation", 6, -1, OpenOutcome::Outdated},
                  {"held in an exclusive transaction", 8, 211, OpenOutcome::InUse},
                  {"no permission to read", 8, 212, OpenOutcome::NotConnected}};
+    const qx::test::ShortBusyWait shortWait;
     for (const Case& c : cases) {
         if (c.text == 212 && ::geteuid() == 0) continue;  // root reads everything
         TempDir dir;

@@ -79,6 +79,7 @@ TEST(CheckVerdicts, ASubDatabaseInUseIsNamedAndItsDocumentsAreNoFindings) {
     const SampleManifest m = qx::test::WriteSample(dir, {});
     ASSERT_FALSE(m.subDatabases.empty());
     const std::string held = m.subDatabases.front().path;
+    const qx::test::ShortBusyWait shortWait;
     sql::Error err;
     sql::Database holder = sql::Database::open(held, engine::PasswordBytes(PasswordForGeneration(m.generation)),
                                                sql::OpenMode::ReadWrite, err);

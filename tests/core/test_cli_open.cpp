@@ -127,6 +127,7 @@ TEST(CliOpen, ASubDatabaseHeldByAnotherProgramEndsAsInUse) {
     ArchiveBuilder a(dir.path());
     a.sub(1, {2}).sub(2, {3});
     const std::string held = qx::SubDatabaseName(a.main, 2);
+    const qx::test::ShortBusyWait shortWait;
     const struct Case {
         const char* name;
         bool hold;
