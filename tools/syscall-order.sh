@@ -2,11 +2,12 @@
 # syscall-order.sh — checks, from the outside, that the repairing commands
 # make their changes durable in the order a power cut needs.
 #
-# Runs compact, reorganize, a renumbering open and a repairing normal check
-# under strace, each on a fresh sample archive, and asserts per folder of the
-# archive:
+# Runs compact, reorganize, a renumbering open, a repairing normal check and
+# a thorough check that makes backups under strace, each on a fresh sample
+# archive, and asserts per folder of the archive:
 #   data     a file's data is fsynced before the file is renamed (or linked)
-#            over or into place;
+#            over or into place, and a file the command made (a backup, a
+#            copy) before the next commit and before exit;
 #   names    a file created, renamed or removed is followed by an fsync of its
 #            folder before the command's next commit and before it exits;
 #   commit   a commit (the engine deletes a rollback journal, or a super
@@ -75,6 +76,8 @@ analyze() {
     }
     function commit(j,   d, p) {
       d = dirof(j)
+      for (p in dirty)
+        if ((p in made) && dirof(p) == d && !journal(p)) { broke("data", baseof(p) " was made by the command and its data not fsynced before the commit that deleted " baseof(j)); delete dirty[p] }
       for (p in pending)
         if (dirof(p) == d && p != j) { broke("names", p " (" pending[p] ") was not made durable by an fsync of " d " before the commit that deleted " baseof(j)); delete pending[p] }
       commits++
@@ -118,7 +121,7 @@ analyze() {
         p = call == "openat" ? absolute(q[1], dd[1]) : q[1]
         if (!mine(p)) next
         if ((call == "creat" || args ~ /O_CREAT/) && !(p in exists)) {
-          namechange(p); exists[p] = 1; changed(p, "created"); creations++
+          namechange(p); exists[p] = 1; made[p] = 1; changed(p, "created"); creations++
         }
         next
       }
@@ -149,6 +152,7 @@ analyze() {
       }
     }
     END {
+      for (p in dirty) if ((p in made) && !journal(p)) broke("data", baseof(p) " was made by the command and its data never fsynced before exit")
       for (p in pending) broke("names", p " (" pending[p] ") was never made durable by an fsync of " dirof(p) " before exit")
       for (d in committed) broke("commit", "the last commit, deleting " committed[d] ", was not followed by an fsync of " d " before exit")
       printf "  %d commits, %d files created, %d renamed, %d removed, %d folder fsyncs; %d rules broken\n", commits, creations, renames, removals, syncs, broken
@@ -174,6 +178,8 @@ new_file_named_before_commit_unsynced|broken|1 openat(AT_FDCWD</r>, "$r/b.pdb", 
 new_file_synced_before_commit|ok|1 openat(AT_FDCWD</r>, "$r/b.pdb", O_RDWR|O_CREAT, 0644) = 7<$r/b.pdb>\n1 fdatasync(7<$r/b.pdb>) = 0\n1 fsync(8<$r>) = 0\n1 unlink("$r/a.dat-journal") = 0\n1 fdatasync(8<$r>) = 0
 rename_before_data_sync|broken|1 openat(AT_FDCWD</r>, "$r/a.tmp", O_RDWR|O_CREAT, 0644) = 7<$r/a.tmp>\n1 pwrite64(7<$r/a.tmp>, ""..., 10, 0) = 10\n1 renameat2(AT_FDCWD</r>, "$r/a.tmp", AT_FDCWD</r>, "$r/b.pdb", RENAME_NOREPLACE) = 0\n1 fsync(8<$r>) = 0
 rename_after_data_sync|ok|1 openat(AT_FDCWD</r>, "$r/a.tmp", O_RDWR|O_CREAT, 0644) = 7<$r/a.tmp>\n1 pwrite64(7<$r/a.tmp>, ""..., 10, 0) = 10\n1 fsync(7<$r/a.tmp>) = 0\n1 renameat2(AT_FDCWD</r>, "$r/a.tmp", AT_FDCWD</r>, "$r/b.pdb", RENAME_NOREPLACE) = 0\n1 fsync(8<$r>) = 0
+backup_unsynced_before_commit|broken|1 openat(AT_FDCWD</r>, "$r/a.bak", O_WRONLY|O_CREAT, 0644) = 7<$r/a.bak>\n1 write(7<$r/a.bak>, ""..., 10) = 10\n1 fsync(8<$r>) = 0\n1 unlink("$r/a.dat-journal") = 0\n1 fdatasync(8<$r>) = 0\n1 fsync(7<$r/a.bak>) = 0
+backup_synced_before_commit|ok|1 openat(AT_FDCWD</r>, "$r/a.bak", O_WRONLY|O_CREAT, 0644) = 7<$r/a.bak>\n1 write(7<$r/a.bak>, ""..., 10) = 10\n1 fsync(7<$r/a.bak>) = 0\n1 fsync(8<$r>) = 0\n1 unlink("$r/a.dat-journal") = 0\n1 fdatasync(8<$r>) = 0
 rename_unsynced_at_exit|broken|1 rename("$r/a.dat", "$r/a.old") = 0
 removal_unsynced_at_exit|broken|1 unlink("$r/a.dat") = 0
 log_and_lock_left_out|ok|1 openat(AT_FDCWD</r>, "$r/a.lock", O_RDWR|O_CREAT, 0644) = 4<$r/a.lock>\n1 openat(AT_FDCWD</r>, "$r/a.log", O_WRONLY|O_CREAT|O_APPEND, 0644) = 5<$r/a.log>\n1 write(5<$r/a.log>, ""..., 20) = 20\n1 unlink("$r/a.lock") = 0
@@ -241,6 +247,7 @@ compact|data-in-other-sub-database,parent-missing|compact --all --yes
 reorganize|unreferenced-empty-data,unreferenced-data,same-id-different-data|reorganize --yes
 renumbering-open|sub-database-number-gaps,unreferenced-sub-database|open --yes
 repairing-check|all|check --normal --yes
+thorough-check-with-backups|double-byte-pdf,zero-upper-half,worked-example-pdf,truncated-jpeg,no-trash-support|check --thorough --yes
 EOF
 [ $status = 0 ] && echo "syscall-order: passed" || echo "syscall-order: FAILED"
 exit $status
