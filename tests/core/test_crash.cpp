@@ -1,17 +1,18 @@
 // Crash tests of the repairing commands. Each command runs once with a trace
 // of the failpoints it passes (learning their number T) and to its end (the
-// finished state). Then, for every k in 1..T, on a fresh copy of the archive:
-// the command is killed at its k-th point, or its k-th point fails with a
-// full disk or an I/O error; the archive is opened again (the recovery) and
-// nothing may be lost; the command then runs to its end and must arrive at
-// the finished state.
+// finished state). Then, for a sample of k in 1..T (every point name once
+// and a spread), on a fresh copy of the archive: the command is killed at
+// its k-th point, or its k-th point fails with a full disk or an I/O error,
+// or (with strace) it is killed inside its k-th commit before the journal is
+// deleted; the archive is opened again (the recovery) and nothing may be
+// lost; the command then runs to its end and must arrive at the finished
+// state.
 //
 // For tools/crash-sweep.sh: QUILLEX_CRASH_DOCUMENTS=N writes samples of N
 // documents instead of tens, QUILLEX_CRASH_ALL_FAULTS=1 puts every fault in
 // every sample, QUILLEX_CRASH_KNOWN_FAULTS=1 also runs the cases skipped for
-// a fault that is known and being worked on, QUILLEX_CRASH_MAX_POINTS=n
-// tries at most about n points per case, spread evenly, where trying every
-// one would take too long.
+// a fault that is known and being worked on, QUILLEX_CRASH_MAX_POINTS=0
+// tries every point and =n about n per case, spread evenly.
 #include "database/access/FileNames.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/ArchiveSnapshot.h"
