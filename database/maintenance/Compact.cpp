@@ -1,11 +1,10 @@
 // CDatabase: compacting a data file of the archive into a fresh copy that
 // takes its place, and compacting all of them.
 //
-// The copy is made by the compacting engine of the string library on a
-// thread of its own and polled here. The swap goes through the intent
-// record (docs/archive-format.md) so that a crash at any moment leaves the
-// whole file under its name, old or compacted, once the archive is opened
-// again:
+// The copy is made by the compacting engine on a thread of its own and
+// polled here. The swap goes through the intent record
+// (docs/archive-format.md) so that a crash at any moment leaves the whole
+// file under its name, old or compacted, once the archive is opened again:
 //   1. the copy is created without a name, the record (renames, the file to
 //      remove afterwards, the copy to discard when nothing was renamed) is
 //      written, then the copy gets its ".compacted" name;
@@ -25,16 +24,13 @@
 #include "support/SysInfo.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
+#include "support/engine/Compactor.h"
 #include "support/engine/Recordset.h"
-
-#include <QLibrary>
-#include <QString>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
-#include <map>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -48,46 +44,6 @@ constexpr std::int64_t kCompactReserve = 52'428'800;
 // Between two looks at the engine: short enough for a live window, long
 // enough not to keep a core busy.
 constexpr std::chrono::milliseconds kPollInterval{20};
-
-// The engine's entries, bound once; the library is never unloaded, so a
-// copy that runs while the program winds down still has its code.
-struct CompactEngine {
-    using EnableLogFn = void (*)(const char*);
-    using CompactFn = void (*)(const char*, const char*, const char*);
-    using CompactEmptyingFn = void (*)(const char*, const char*, const char*, const char*);
-    using StateFn = std::int32_t (*)();
-    using DisableLogFn = void (*)();
-    EnableLogFn enableLog = nullptr;
-    CompactFn compact = nullptr;
-    CompactEmptyingFn compactEmptying = nullptr;  // optional
-    StateFn threadState = nullptr;
-    DisableLogFn disableLog = nullptr;
-};
-
-// Bound per library path (tests move the library folder); a library once
-// loaded stays loaded.
-const CompactEngine* LoadEngine(std::string& why) {
-    static std::map<std::string, CompactEngine> bound;
-    const std::string path = StringLibraryPath();
-    if (auto it = bound.find(path); it != bound.end()) return &it->second;
-    auto* library = new QLibrary(QString::fromStdString(path));
-    if (!library->load()) {
-        why = library->errorString().toStdString();
-        delete library;
-        return nullptr;
-    }
-    CompactEngine found;
-    found.enableLog = reinterpret_cast<CompactEngine::EnableLogFn>(library->resolve("EnableLog"));
-    found.compact = reinterpret_cast<CompactEngine::CompactFn>(library->resolve("Compact"));
-    found.compactEmptying = reinterpret_cast<CompactEngine::CompactEmptyingFn>(library->resolve("CompactEmptying"));
-    found.threadState = reinterpret_cast<CompactEngine::StateFn>(library->resolve("GetThreadState"));
-    found.disableLog = reinterpret_cast<CompactEngine::DisableLogFn>(library->resolve("DisableLog"));
-    if (!found.enableLog || !found.compact || !found.threadState || !found.disableLog) {
-        why = "the library '" + path + "' has no compacting engine";
-        return nullptr;  // stays loaded: the string table may use it
-    }
-    return &bound.emplace(path, found).first->second;
-}
 
 // Every row of every table of the file read, each value included (large
 // ones live on pages of their own): what a copy of the file needs to read.
@@ -243,12 +199,6 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         WriteLog("Compact: " + path + " is not compacted: an earlier change is not finished ('" + intent + "' exists)");
         return false;
     }
-    std::string why;
-    const CompactEngine* engine = LoadEngine(why);
-    if (!engine) {
-        WriteLog("Compact: the compacting engine is not available (" + why + "); " + path + " is not compacted");
-        return false;
-    }
     auto unable = [&](const std::string& reason) {
         WriteLog("Compact: Unable to compact " + path + (reason.empty() ? "" : " (" + reason + ")"));
         return false;
@@ -282,23 +232,16 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     if (const int rc = copy.link(destination, "compact.create_copy")) return undo(ErrorText(rc));
 
     // 2. The copy.
-    engine->enableLog(Settings::Get().LogFileName.c_str());
+    sql::Compactor compactor([](const std::string& line) { WriteLog(line); });
     const std::string password = engine::PasswordBytes(sPwd);
-    if (options.leaveOutRowsOf.empty()) {
-        engine->compact(path.c_str(), destination.c_str(), password.c_str());
-    } else if (engine->compactEmptying) {
-        engine->compactEmptying(path.c_str(), destination.c_str(), password.c_str(), options.leaveOutRowsOf.c_str());
-    } else {
-        engine->disableLog();
-        return undo("the compacting engine cannot leave out the rows of " + options.leaveOutRowsOf);
-    }
+    if (options.leaveOutRowsOf.empty()) compactor.Start(path, destination, password);
+    else compactor.StartEmptying(path, destination, password, options.leaveOutRowsOf);
     const int failed = Failpoint("compact.copying");
     std::int32_t state;
-    while ((state = engine->threadState()) == -1) {
+    while ((state = compactor.State()) == sql::Compactor::kRunning) {
         m_window.DoEvents();
         std::this_thread::sleep_for(kPollInterval);
     }
-    engine->disableLog();
     if (failed) return undo(ErrorText(failed));
     if (state != 0 || KindOf(destination) != EntryKind::RegularFile || IdentityOf(destination) != copy.id())
         return undo("the engine ended with state " + std::to_string(state));

@@ -446,15 +446,15 @@ bool Savepoint::release(Error* err) {
 // ---------------------------------------------------------------- Blob
 
 Blob Blob::open(Database& db, std::string_view table, std::string_view column, std::int64_t rowid, bool forWriting,
-                Error& err) {
+                Error& err, std::string_view schema) {
     Blob b;
     err.clear();
     if (!db.handle()) {
         err = makeError(kMisuse, "The connection is closed.");
         return b;
     }
-    std::string t(table), c(column);
-    int rc = sqlite3_blob_open(db.handle(), "main", t.c_str(), c.c_str(), rowid, forWriting ? 1 : 0, &b.m_blob);
+    std::string t(table), c(column), s(schema);
+    int rc = sqlite3_blob_open(db.handle(), s.c_str(), t.c_str(), c.c_str(), rowid, forWriting ? 1 : 0, &b.m_blob);
     if (rc != SQLITE_OK) {
         err = errorOf(db.handle(), rc);
         sqlite3_blob_close(b.m_blob);

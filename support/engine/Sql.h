@@ -204,8 +204,9 @@ private:
 class Blob {
 public:
     Blob() = default;
+    // `schema`: "main", or the name under which a file was attached.
     static Blob open(Database& db, std::string_view table, std::string_view column, std::int64_t rowid,
-                     bool forWriting, Error& err);
+                     bool forWriting, Error& err, std::string_view schema = "main");
     ~Blob();
     Blob(Blob&& o) noexcept;
     Blob& operator=(Blob&& o) noexcept;
