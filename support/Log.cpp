@@ -1,5 +1,6 @@
 #include "support/Log.h"
 
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/LogLine.h"
 #include "support/Settings.h"
@@ -39,7 +40,7 @@ LogProblemHandler SetLogProblemHandler(LogProblemHandler handler) {
 void WriteLog(std::string_view line) {
     const std::string& path = Settings::Get().LogFileName;
     if (path.empty()) return;
-    if (const std::string why = AppendLogLine(path, line); !why.empty()) TellLogProblem(path, why);
+    if (const std::string why = AppendLogLine(RealEnv(), path, line); !why.empty()) TellLogProblem(path, why);
 }
 
 std::string LogFileNameFor(std::string_view mainDatabasePath) {

@@ -6,9 +6,11 @@
 
 namespace qx {
 
+class Env;
+
 // Appends `utf8Line` as Windows-1252 text and CR LF to the regular file at
-// `path` (created when absent), never through a link and never into a pipe
-// or device. "" when written, else why not.
-std::string AppendLogLine(const std::string& path, std::string_view utf8Line);
+// `path` (created when absent) through `env`, never through a link and never
+// into a pipe or device. "" when written, else why not.
+std::string AppendLogLine(Env& env, const std::string& path, std::string_view utf8Line);
 
 }  // namespace qx

@@ -47,9 +47,9 @@ constexpr std::chrono::milliseconds kPollInterval{20};
 
 // Every row of every table of the file read, each value included (large
 // ones live on pages of their own): what a copy of the file needs to read.
-bool ReadsWhole(const std::string& path, const std::string& passwordBytes, std::string& why) {
+bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBytes, std::string& why) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, passwordBytes, sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(env, path, passwordBytes, sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) {
         why = err.message;
         return false;
@@ -187,7 +187,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         // copy would read it, so that a file the real run could not compact
         // is reported as such here too.
         std::string why;
-        if (!ReadsWhole(path, engine::PasswordBytes(sPwd), why)) {
+        if (!ReadsWhole(*m_env, path, engine::PasswordBytes(sPwd), why)) {
             WriteLog("Compact: Unable to compact " + path + " (" + why + ")");
             return false;
         }
@@ -232,7 +232,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     if (const int rc = copy.link(destination, "compact.create_copy")) return undo(ErrorText(rc));
 
     // 2. The copy.
-    sql::Compactor compactor([](const std::string& line) { WriteLog(line); });
+    sql::Compactor compactor(*m_env, [](const std::string& line) { WriteLog(line); });
     const std::string password = engine::PasswordBytes(sPwd);
     if (options.leaveOutRowsOf.empty()) compactor.Start(path, destination, password);
     else compactor.StartEmptying(path, destination, password, options.leaveOutRowsOf);

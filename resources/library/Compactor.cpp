@@ -12,6 +12,7 @@
 //
 // A password's bytes are used as given (empty: a plain file). Log lines are
 // written as the program writes its own: Windows-1252, never through a link.
+#include "support/Env.h"
 #include "support/LogLine.h"
 #include "support/engine/Compactor.h"
 
@@ -33,13 +34,13 @@ void LogLine(const std::string& line) {
         path = g_logPath;
     }
     // A log that cannot be written costs the line, never the copy.
-    if (!path.empty()) (void)qx::AppendLogLine(path, line);
+    if (!path.empty()) (void)qx::AppendLogLine(qx::RealEnv(), path, line);
 }
 
-// Made at the first call; at unload its destructor waits for a copy that
-// still runs, whose code would otherwise be gone.
+// Made at the first call, on the system's files; at unload its destructor
+// waits for a copy that still runs, whose code would otherwise be gone.
 qx::sql::Compactor& Engine() {
-    static qx::sql::Compactor engine(LogLine);
+    static qx::sql::Compactor engine(qx::RealEnv(), LogLine);
     return engine;
 }
 

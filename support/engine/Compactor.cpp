@@ -1,20 +1,15 @@
 #include "support/engine/Compactor.h"
 
+#include "support/Env.h"
 #include "support/engine/AsciiCase.h"
 #include "support/engine/Cipher.h"
 #include "support/engine/Sql.h"
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <span>
-#include <system_error>
-#include <vector>
-
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <chrono>
+#include <span>
+#include <vector>
 
 namespace qx::sql {
 
@@ -47,12 +42,6 @@ bool ReadInt(Database& db, const std::string& sql, std::int64_t& value, std::str
     }
     why = st.error() ? st.error().message : "no value from " + sql;
     return false;
-}
-
-std::int64_t LengthOf(const std::string& path) {
-    std::error_code ec;
-    const auto n = std::filesystem::file_size(path, ec);
-    return ec ? -1 : static_cast<std::int64_t>(n);
 }
 
 struct SchemaEntry {
@@ -239,28 +228,22 @@ private:
 // The copy goes into a file that is absent (made here) or empty (made by
 // the caller), never through a link: anything else is not ours to fill, nor
 // to remove when the copy fails.
-std::int32_t PrepareDestination(const std::string& dst, std::string& why) {
-    const int fd = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ::close(fd);
-        return Compactor::kDone;
-    }
-    const int err = errno;
-    struct stat st {};
-    if (err == EEXIST && ::lstat(dst.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
-        return Compactor::kDone;
-    why = err == EEXIST ? "it exists and is no empty file" : std::generic_category().message(err);
-    return err == EEXIST ? Compactor::kBadArguments : Compactor::kFailedOpen;
+std::int32_t PrepareDestination(Env& env, const std::string& dst, std::string& why) {
+    const int rc = env.WriteNewEntry(dst, {});
+    if (rc == 0) return Compactor::kDone;
+    if (rc == EEXIST && env.KindOf(dst) == EntryKind::RegularFile && env.FileLength(dst) == 0) return Compactor::kDone;
+    why = rc == EEXIST ? "it exists and is no empty file" : ErrorText(rc);
+    return rc == EEXIST ? Compactor::kBadArguments : Compactor::kFailedOpen;
 }
 
 // `leaveOut`: a table whose rows are not copied (its definition is).
-std::int32_t Copy(const std::string& src, const std::string& dst, const std::string& password,
+std::int32_t Copy(Env& env, const std::string& src, const std::string& dst, const std::string& password,
                   const std::string& leaveOut, std::string& why) {
     const bool keyed = !password.empty();
     // Opened for writing only because an attached file inherits the
     // connection's mode; the source itself is only read.
     Error err;
-    Database db = Database::open(src, password, OpenMode::ReadWrite, err);
+    Database db = Database::open(env, src, password, OpenMode::ReadWrite, err);
     if (!db.isOpen()) {
         why = err.message;
         return Compactor::kFailedOpen;
@@ -312,7 +295,7 @@ std::int32_t Copy(const std::string& src, const std::string& dst, const std::str
 
 }  // namespace
 
-Compactor::Compactor(LogSink log) : m_log(std::move(log)) {}
+Compactor::Compactor(Env& env, LogSink log) : m_env(env), m_log(std::move(log)) {}
 
 Compactor::~Compactor() { Wait(); }
 
@@ -394,21 +377,20 @@ bool Compactor::Begin(const std::string& source, const std::string& destination,
 std::int32_t Compactor::Run(const std::string& source, const std::string& destination,
                             const std::string& passwordBytes, const std::string& leaveOut) {
     Log("Compact engine: copying " + source + " to " + destination);
-    const std::int64_t before = LengthOf(source);
+    const std::int64_t before = m_env.FileLength(source);
     std::string why;
-    if (const std::int32_t rc = PrepareDestination(destination, why)) {
+    if (const std::int32_t rc = PrepareDestination(m_env, destination, why)) {
         Log("Compact engine: " + source + " is not copied: '" + destination + "' cannot take the copy (" + why + ")");
         return rc;
     }
-    const std::int32_t rc = Copy(source, destination, passwordBytes, leaveOut, why);
+    const std::int32_t rc = Copy(m_env, source, destination, passwordBytes, leaveOut, why);
     if (rc == kDone) {
         Log("Compact engine: " + source + " copied to " + destination + " (" + std::to_string(before) + " -> " +
-            std::to_string(LengthOf(destination)) + " bytes" +
+            std::to_string(m_env.FileLength(destination)) + " bytes" +
             (leaveOut.empty() ? "" : "; rows of " + leaveOut + " left out") + ")");
     } else {
         // A partial copy must never be taken for a finished one.
-        std::error_code ec;
-        std::filesystem::remove(destination, ec);
+        m_env.RemoveEntry(destination);
         Log("Compact engine: copying " + source + " failed (" + std::to_string(rc) + "): " + why);
     }
     return rc;

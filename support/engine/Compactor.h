@@ -19,12 +19,20 @@
 //
 // The destination may already exist as an empty file: the program creates it
 // first, so that a crash during the copy leaves a file it can recognise.
+//
+// Every file of the copy is opened, created, written, synced and removed
+// through the Env the object is given, so its layers (report-only, fault
+// injection, power loss) see the copy as they see the rest of a session.
 #include <cstdint>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+namespace qx {
+class Env;
+}
 
 namespace qx::sql {
 
@@ -46,7 +54,8 @@ public:
     // Receives English lines (UTF-8) about each copy, from the copying thread.
     using LogSink = std::function<void(const std::string& line)>;
 
-    explicit Compactor(LogSink log = {});
+    // `env` outlives the object.
+    explicit Compactor(Env& env, LogSink log = {});
     // Waits for a copy that still runs: it uses the files and this object.
     ~Compactor();
     Compactor(const Compactor&) = delete;
@@ -78,6 +87,7 @@ private:
     // Under m_lock: takes the result of a copy that has ended.
     bool RunningLocked();
 
+    Env& m_env;
     std::mutex m_lock;
     LogSink m_log;
     std::shared_future<std::int32_t> m_work;

@@ -3,6 +3,7 @@
 // copy leaves (nothing), its state while it runs and after, a second start
 // refused while a copy runs (from one thread and from two at once), and the
 // string library's entries that wrap it.
+#include "support/Env.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
 #include "support/engine/Compactor.h"
@@ -39,7 +40,7 @@ void Exec(sql::Database& db, const std::string& text) {
 // document, a third of the documents deleted.
 void MakeSource(const std::string& path, std::string_view password, std::int64_t valueBytes) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, password, sql::OpenMode::Create, err);
+    sql::Database db = sql::Database::open(RealEnv(), path, password, sql::OpenMode::Create, err);
     ASSERT_TRUE(db.isOpen()) << err.message;
     Exec(db,
          "CREATE TABLE PICTURES (ID INTEGER, PICTURE BLOB);"
@@ -59,7 +60,7 @@ void MakeSource(const std::string& path, std::string_view password, std::int64_t
 std::vector<std::string> Contents(const std::string& path, std::string_view password) {
     std::vector<std::string> out;
     sql::Error err;
-    sql::Database db = sql::Database::open(path, password, sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(RealEnv(), path, password, sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) return {"cannot open: " + err.message};
     sql::Statement version(db, "PRAGMA user_version");
     if (version.step() == sql::Step::Row) out.push_back("user_version " + version.getText(0));
@@ -106,7 +107,7 @@ class Holding {
 public:
     Holding(const std::string& path, std::string_view password) {
         sql::Error err;
-        m_db = sql::Database::open(path, password, sql::OpenMode::ReadWrite, err);
+        m_db = sql::Database::open(RealEnv(), path, password, sql::OpenMode::ReadWrite, err);
         m_held = m_db.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;");
     }
     bool held() const { return m_held; }
@@ -151,7 +152,7 @@ TEST_F(Compactor, CopiesKeepEverythingButWhatTheyLeaveOutAndAFailedCopyLeavesNot
         {"wrong_password", kPassword, 1000, "",
          [](const std::string& source) {
              sql::Error err;
-             sql::Database db = sql::Database::open(source, kPassword, sql::OpenMode::ReadWrite, err);
+             sql::Database db = sql::Database::open(RealEnv(), source, kPassword, sql::OpenMode::ReadWrite, err);
              ASSERT_TRUE(db.exec("PRAGMA rekey = 'anders';", &err)) << err.message;
          },
          sql::Compactor::kFailedOpen},
@@ -182,7 +183,7 @@ TEST_F(Compactor, CopiesKeepEverythingButWhatTheyLeaveOutAndAFailedCopyLeavesNot
         const std::string copyBefore = Slurp(copy);
         const bool copyWasThere = fs::symlink_status(copy).type() != fs::file_type::not_found;
         Lines log;
-        sql::Compactor engine(log.sink());
+        sql::Compactor engine(RealEnv(), log.sink());
         const bool started = c.leaveOut.empty() ? engine.Start(source, copy, c.password)
                                                 : engine.StartEmptying(source, copy, c.password,
                                                                        c.leaveOut == "-" ? "" : c.leaveOut);
@@ -220,7 +221,7 @@ TEST_F(Compactor, StateWhileRunningAndAfterAndAStartWhileRunningIsRefused) {
     const std::string source = dir.file("Bezig.pdb"), copy = source + ".compacted";
     MakeSource(source, kPassword, 1000);
     Lines log;
-    sql::Compactor engine(log.sink());
+    sql::Compactor engine(RealEnv(), log.sink());
     EXPECT_EQ(engine.State(), sql::Compactor::kDone) << "nothing ran yet";
     Holding holder(source, kPassword);
     ASSERT_TRUE(holder.held());
@@ -247,7 +248,7 @@ TEST_F(Compactor, TwoThreadsStartingAtOnceStartOneCopy) {
     MakeSource(source, "", 1000);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
-        sql::Compactor engine;
+        sql::Compactor engine(RealEnv());
         Holding holder(source, "");
         ASSERT_TRUE(holder.held());
         std::atomic<int> ready{0}, started{0};
