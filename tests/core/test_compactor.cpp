@@ -1,8 +1,9 @@
 // The compacting engine on its own: what a copy keeps of plain and keyed
 // files (large values included), leaving a table's rows out, what a failed
 // copy leaves (nothing), its state while it runs and after, a second start
-// refused while a copy runs (from one thread and from two at once), and the
-// string library's entries that wrap it.
+// refused while a copy runs (from one thread and from two at once), its
+// files handled through the Env it is given, and the string library's
+// entries that wrap it.
 #include "support/Env.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
@@ -317,4 +318,45 @@ TEST_F(Compactor, TheStringLibraryEntriesWrapTheEngineAndLogAsTheProgramDoes) {
     EXPECT_EQ(wait(), 0);
     EXPECT_EQ(Slurp(elsewhere), "");
     disableLog();
+}
+
+// The copy's own file operations go through the Env it is given: a full
+// disk there is named as such, and a copy that fails is removed through it.
+TEST_F(Compactor, TheCopysFilesGoThroughItsEnv) {
+    struct Watching : EnvWrapper {
+        using EnvWrapper::EnvWrapper;
+        int refuseCreate = 0;
+        std::vector<std::string> created, removed;
+        int WriteNewEntry(const std::string& path, std::string_view bytes) override {
+            created.push_back(path);
+            return refuseCreate ? refuseCreate : EnvWrapper::WriteNewEntry(path, bytes);
+        }
+        int RemoveEntry(const std::string& path) override {
+            removed.push_back(path);
+            return EnvWrapper::RemoveEntry(path);
+        }
+    };
+    const std::string source = dir.file("Via.pdb"), copy = source + ".compacted";
+    MakeSource(source, kPassword, 1000);
+    {
+        Watching env(RealEnv());
+        env.refuseCreate = ENOSPC;
+        Lines log;
+        sql::Compactor engine(env, log.sink());
+        ASSERT_TRUE(engine.Start(source, copy, kPassword));
+        EXPECT_EQ(engine.Wait(), sql::Compactor::kFailedOpen);
+        EXPECT_EQ(env.created, std::vector<std::string>{copy});
+        EXPECT_NE(log.all().find(ErrorText(ENOSPC)), std::string::npos) << log.all();
+        EXPECT_TRUE(env.removed.empty()) << "nothing was made, nothing is removed";
+        EXPECT_FALSE(fs::exists(copy));
+    }
+    {
+        Watching env(RealEnv());
+        sql::Compactor engine(env);
+        ASSERT_TRUE(engine.Start(source, copy, "niet het wachtwoord"));
+        EXPECT_EQ(engine.Wait(), sql::Compactor::kFailedOpen);
+        EXPECT_EQ(env.created, std::vector<std::string>{copy});
+        EXPECT_EQ(env.removed, std::vector<std::string>{copy});
+        EXPECT_FALSE(fs::exists(copy));
+    }
 }
