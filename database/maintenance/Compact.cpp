@@ -1,11 +1,10 @@
 // CDatabase: compacting a data file of the archive into a fresh copy that
 // takes its place, and compacting all of them.
 //
-// The copy is made by the compacting engine of the string library on a
-// thread of its own and polled here. The swap goes through the intent
-// record (docs/archive-format.md) so that a crash at any moment leaves the
-// whole file under its name, old or compacted, once the archive is opened
-// again:
+// The copy is made by the compacting engine on a thread of its own and
+// polled here. The swap goes through the intent record
+// (docs/archive-format.md) so that a crash at any moment leaves the whole
+// file under its name, old or compacted, once the archive is opened again:
 //   1. the copy is created without a name, the record (renames, the file to
 //      remove afterwards, the copy to discard when nothing was renamed) is
 //      written, then the copy gets its ".compacted" name;
@@ -25,16 +24,13 @@
 #include "support/SysInfo.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
+#include "support/engine/Compactor.h"
 #include "support/engine/Recordset.h"
-
-#include <QLibrary>
-#include <QString>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
-#include <map>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -49,51 +45,11 @@ constexpr std::int64_t kCompactReserve = 52'428'800;
 // enough not to keep a core busy.
 constexpr std::chrono::milliseconds kPollInterval{20};
 
-// The engine's entries, bound once; the library is never unloaded, so a
-// copy that runs while the program winds down still has its code.
-struct CompactEngine {
-    using EnableLogFn = void (*)(const char*);
-    using CompactFn = void (*)(const char*, const char*, const char*);
-    using CompactEmptyingFn = void (*)(const char*, const char*, const char*, const char*);
-    using StateFn = std::int32_t (*)();
-    using DisableLogFn = void (*)();
-    EnableLogFn enableLog = nullptr;
-    CompactFn compact = nullptr;
-    CompactEmptyingFn compactEmptying = nullptr;  // optional
-    StateFn threadState = nullptr;
-    DisableLogFn disableLog = nullptr;
-};
-
-// Bound per library path (tests move the library folder); a library once
-// loaded stays loaded.
-const CompactEngine* LoadEngine(std::string& why) {
-    static std::map<std::string, CompactEngine> bound;
-    const std::string path = StringLibraryPath();
-    if (auto it = bound.find(path); it != bound.end()) return &it->second;
-    auto* library = new QLibrary(QString::fromStdString(path));
-    if (!library->load()) {
-        why = library->errorString().toStdString();
-        delete library;
-        return nullptr;
-    }
-    CompactEngine found;
-    found.enableLog = reinterpret_cast<CompactEngine::EnableLogFn>(library->resolve("EnableLog"));
-    found.compact = reinterpret_cast<CompactEngine::CompactFn>(library->resolve("Compact"));
-    found.compactEmptying = reinterpret_cast<CompactEngine::CompactEmptyingFn>(library->resolve("CompactEmptying"));
-    found.threadState = reinterpret_cast<CompactEngine::StateFn>(library->resolve("GetThreadState"));
-    found.disableLog = reinterpret_cast<CompactEngine::DisableLogFn>(library->resolve("DisableLog"));
-    if (!found.enableLog || !found.compact || !found.threadState || !found.disableLog) {
-        why = "the library '" + path + "' has no compacting engine";
-        return nullptr;  // stays loaded: the string table may use it
-    }
-    return &bound.emplace(path, found).first->second;
-}
-
 // Every row of every table of the file read, each value included (large
 // ones live on pages of their own): what a copy of the file needs to read.
-bool ReadsWhole(const std::string& path, const std::string& passwordBytes, std::string& why) {
+bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBytes, std::string& why) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, passwordBytes, sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(env, path, passwordBytes, sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) {
         why = err.message;
         return false;
@@ -231,7 +187,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         // copy would read it, so that a file the real run could not compact
         // is reported as such here too.
         std::string why;
-        if (!ReadsWhole(path, engine::PasswordBytes(sPwd), why)) {
+        if (!ReadsWhole(*m_env, path, engine::PasswordBytes(sPwd), why)) {
             WriteLog("Compact: Unable to compact " + path + " (" + why + ")");
             return false;
         }
@@ -241,12 +197,6 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     const std::string intent = IntentName(mainPath);
     if (KindOf(intent) != EntryKind::None) {
         WriteLog("Compact: " + path + " is not compacted: an earlier change is not finished ('" + intent + "' exists)");
-        return false;
-    }
-    std::string why;
-    const CompactEngine* engine = LoadEngine(why);
-    if (!engine) {
-        WriteLog("Compact: the compacting engine is not available (" + why + "); " + path + " is not compacted");
         return false;
     }
     auto unable = [&](const std::string& reason) {
@@ -282,23 +232,16 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     if (const int rc = copy.link(destination, "compact.create_copy")) return undo(ErrorText(rc));
 
     // 2. The copy.
-    engine->enableLog(Settings::Get().LogFileName.c_str());
+    sql::Compactor compactor(*m_env, [](const std::string& line) { WriteLog(line); });
     const std::string password = engine::PasswordBytes(sPwd);
-    if (options.leaveOutRowsOf.empty()) {
-        engine->compact(path.c_str(), destination.c_str(), password.c_str());
-    } else if (engine->compactEmptying) {
-        engine->compactEmptying(path.c_str(), destination.c_str(), password.c_str(), options.leaveOutRowsOf.c_str());
-    } else {
-        engine->disableLog();
-        return undo("the compacting engine cannot leave out the rows of " + options.leaveOutRowsOf);
-    }
+    if (options.leaveOutRowsOf.empty()) compactor.Start(path, destination, password);
+    else compactor.StartEmptying(path, destination, password, options.leaveOutRowsOf);
     const int failed = Failpoint("compact.copying");
     std::int32_t state;
-    while ((state = engine->threadState()) == -1) {
+    while ((state = compactor.State()) == sql::Compactor::kRunning) {
         m_window.DoEvents();
         std::this_thread::sleep_for(kPollInterval);
     }
-    engine->disableLog();
     if (failed) return undo(ErrorText(failed));
     if (state != 0 || KindOf(destination) != EntryKind::RegularFile || IdentityOf(destination) != copy.id())
         return undo("the engine ended with state " + std::to_string(state));

@@ -27,6 +27,7 @@ int g_pageSize = kCipherPageSize;
 }
 
 void OverrideCipherPageSizeForBenchmark(int pageSize) { g_pageSize = pageSize; }
+int CipherPageSize() { return g_pageSize; }
 
 int ApplyKey(sqlite3* db, std::string_view passwordBytes) {
     const std::string key = RawKeyFor(passwordBytes);

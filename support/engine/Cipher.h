@@ -14,6 +14,8 @@ inline constexpr int kCipherPageSize = 16384;
 // For the benchmark that compares page sizes only: files written with another
 // page size cannot be opened by a normal build.
 void OverrideCipherPageSizeForBenchmark(int pageSize);
+// The page size every keyed open sets: kCipherPageSize unless overridden.
+int CipherPageSize();
 
 // "x'<64 hex digits>'": SHA-256 of the password's bytes, used as a raw key so
 // that opening a file costs no key stretching. Cached per password.

@@ -5,7 +5,8 @@
 // the text is missing, so a text may be changed here without rebuilding the
 // program. An empty text counts as missing: every entry must have content.
 //
-// The same library carries the compacting engine (Compactor.cpp).
+// The same library exports the compacting entries (Compactor.cpp), thin
+// wrappers over the engine's compactor linked into it.
 //
 // Texts are UTF-8. Characters outside ASCII are written as escapes so that
 // the bytes do not depend on the compiler's idea of the source encoding.
