@@ -460,7 +460,7 @@ TEST(Connection, EveryWritingConnectionSyncsTheFolderAfterItsCommit) {
     const std::string path = dir.file("main.dat");
     sql::Error err;
     {
-        sql::Database created = CreateDatabaseFile(path, kPwd, err);
+        sql::Database created = CreateDatabaseFile(qx::RealEnv(), path, kPwd, err);
         ASSERT_TRUE(created.isOpen()) << err.message;
         EXPECT_EQ(level(created), 3) << "created";
     }
@@ -473,7 +473,7 @@ TEST(Connection, EveryWritingConnectionSyncsTheFolderAfterItsCommit) {
         {"Mode=Read", "Mode=Read;" + Cs(dir.file("sub.pdb"), kPwd), 2},
     };
     for (const Case& c : cases) {
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         ASSERT_TRUE(cn.open(c.connect)) << c.name;
         EXPECT_EQ(level(cn.database()), c.expected) << c.name;
     }
