@@ -37,7 +37,8 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 // child's SIGKILL into an exit code. Everything the child needs is prepared
 // before the fork, so that it only calls what is safe there. Fault settings
 // of the test's own environment are not passed on: only `extra` arms one.
-inline Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
+inline Outcome RunProgram(std::string program, const std::vector<std::string>& args, const Environment& extra,
+                          const std::string& scratch) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "QUILLEX_FAILPOINT", 17) != 0 && std::strncmp(*e, "QUILLEX_POWERCUT", 16) != 0)
@@ -46,7 +47,6 @@ inline Outcome RunCli(const std::vector<std::string>& args, const Environment& e
     std::vector<char*> envp, argv;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string program = QX_CLI_PATH;
     std::vector<std::string> words = args;
     argv.push_back(program.data());
     for (std::string& w : words) argv.push_back(w.data());
@@ -77,6 +77,10 @@ inline Outcome RunCli(const std::vector<std::string>& args, const Environment& e
     o.out = Slurp(outPath);
     o.err = Slurp(errPath);
     return o;
+}
+
+inline Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
+    return RunProgram(QX_CLI_PATH, args, extra, scratch);
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {

@@ -15,7 +15,6 @@
 #include "database/access/FileNames.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/ArchiveSnapshot.h"
-#include "tests/core/CrashRunner.h"
 #include "tests/core/CliRunner.h"
 #include "tests/core/TestUtil.h"
 #include "tools/sample/SampleArchive.h"
@@ -36,16 +35,13 @@
 #include <utility>
 #include <vector>
 
+extern char** environ;
+
 namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ArchiveSnapshot;
-using test::Environment;
-using test::Lines;
-using test::Outcome;
-using test::RunCli;
-using test::WorkFilesIn;
 using test::Findings;
 using test::Slurp;
 using test::TakeSnapshot;
@@ -121,6 +117,74 @@ TEST(CrashSnapshot, ReadsTheArchiveAsTheProgramFindsIt) {
     EXPECT_EQ(test::StrandedData(before, now).count, 2);
 }
 
+// ------------------------------------------------------------ running the CLI
+
+struct Outcome {
+    bool signaled = false;
+    int signal = 0;
+    int exit = -1;
+    std::string out, err;
+
+    std::string describe() const {
+        std::string d = signaled ? "killed by signal " + std::to_string(signal) : "exit " + std::to_string(exit);
+        if (!err.empty()) d += "; stderr: " + err.substr(0, 600);
+        return d;
+    }
+};
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// fork + execve rather than system(): a shell in between would turn the
+// child's SIGKILL into an exit code. Everything the child needs is prepared
+// before the fork, so that it only calls what is safe there.
+Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "QUILLEX_FAILPOINT", 17) != 0) env.emplace_back(*e);
+    for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
+    std::vector<char*> envp, argv;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = QX_CLI_PATH;
+    std::vector<std::string> words = args;
+    argv.push_back(program.data());
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const std::string outPath = scratch + "/cli.out", errPath = scratch + "/cli.err";
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0) ::_exit(125);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    Outcome o;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        o.err = "could not run the command";
+        return o;
+    }
+    o.signaled = WIFSIGNALED(status);
+    o.signal = o.signaled ? WTERMSIG(status) : 0;
+    o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.out = Slurp(outPath);
+    o.err = Slurp(errPath);
+    return o;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 // ------------------------------------------------------------ the cases
 
 enum class Fault { Kill, NoSpace, IoError };
@@ -150,6 +214,20 @@ const CommandCase kCommands[] = {
     // without a document met on the way.
     {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data", "same-id-different-data"}, 30},
 };
+
+// What a change leaves beside the archive while it is under way; after the
+// recovery none of it may remain.
+std::vector<std::string> WorkFilesIn(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        for (const char* tail : {".compacted", ".uncompacted", ".intent", "-journal"})
+            if (name.size() >= std::strlen(tail) && name.compare(name.size() - std::strlen(tail), std::string::npos,
+                                                                 tail) == 0)
+                found.push_back(name);
+    }
+    return found;
+}
 
 // Cases that fail for a fault that is known and being worked on; they are
 // skipped with the reason unless QUILLEX_CRASH_KNOWN_FAULTS is set.
