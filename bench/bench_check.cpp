@@ -38,7 +38,7 @@ SampleManifest Generate(const std::string& dir, long documents, long size) {
 double Yardstick(const SampleManifest& m) {
     const auto t0 = Clock::now();
     auto scan = [](const std::string& path, const char* sql) {
-        engine::Connection cn;
+        engine::Connection cn(qx::RealEnv());
         cn.open(CDatabase::ConnectString(path, PasswordForGeneration(8)));
         sql::Statement st(cn.database(), sql);
         while (st.step() == sql::Step::Row) {
@@ -54,7 +54,7 @@ double Yardstick(const SampleManifest& m) {
 // open itself in *openSeconds.
 double Check(const SampleManifest& m, short flags, double* openSeconds = nullptr) {
     NullWindow window;
-    CDatabase db(window);
+    CDatabase db(window, qx::RealEnv());
     const auto opening = Clock::now();
     const OpenOutcome opened = OpenDatabaseFile(db, m.mainDatabase);
     if (openSeconds) *openSeconds = std::chrono::duration<double>(Clock::now() - opening).count();

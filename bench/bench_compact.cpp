@@ -96,18 +96,18 @@ int main(int argc, char** argv) {
     // The archive: a main database and one sub database of `mb` MB after
     // the deletions.
     sql::Error err;
-    if (!CreateMainDatabase(main, 8, err) || !CreateOmdDatabase(OmdName(main), err) ||
-        !CreateSubDatabaseFile(pristine, password, err))
+    if (!CreateMainDatabase(qx::RealEnv(), main, 8, err) || !CreateOmdDatabase(qx::RealEnv(), OmdName(main), err) ||
+        !CreateSubDatabaseFile(qx::RealEnv(), pristine, password, err))
         Fail(err.message);
     {
-        sql::Database db = sql::Database::open(pristine, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        sql::Database db = sql::Database::open(qx::RealEnv(), pristine, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         const long rows = mb * 5 / 4;
         Exec(db, "BEGIN");
         for (long id = 1; id <= rows; ++id)
             Exec(db, "INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(id) + ", randomblob(1048576))");
         Exec(db, "DELETE FROM PICTURES WHERE ID % 5 = 0");
         Exec(db, "COMMIT");
-        sql::Database m = sql::Database::open(main, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        sql::Database m = sql::Database::open(qx::RealEnv(), main, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         Exec(m, "INSERT INTO DATABASES (ID, DATABASE) VALUES (1, '" + sub + "')");
     }
     std::printf("compacting a sub database of %.0f MB (%ld MB of documents after deletions)\n",
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     Settings::Get().LogFileName = dir + "/Bench.log";
     NullWindow window;
     window.state.m_sDatabaseName = main;
-    CDatabase database(window);
+    CDatabase database(window, qx::RealEnv());
     if (!database.OpenDatabase(CDatabase::ConnectString(main, password))) Fail("the archive does not open");
 
     double ours = 1e9, theirs = 1e9;

@@ -39,7 +39,7 @@ std::string Cs(const std::string& path, const std::string& pwd) {
 void makePictures(const std::string& path, const std::string& pwd) {
     std::filesystem::remove(path);
     sql::Error err;
-    sql::Database db = CreateDatabaseFile(path, pwd, err);
+    sql::Database db = CreateDatabaseFile(qx::RealEnv(), path, pwd, err);
     TableDef t;
     t.name = "PICTURES";
     t.autoNumber("ID").field("path", FieldType::Memo).field("PICTURE", FieldType::LongBinary).index("PrimaryKey", {"ID"}, true);
@@ -83,7 +83,7 @@ long peakRssOfChild(const std::string& dir, std::int64_t size) {
     if (pid == 0) {
         const std::string path = dir + "/rss_1.pdb";
         makePictures(path, kPwd);
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         cn.open(Cs(path, kPwd));
         bool ok = writeValue(cn, 1, size) && readValue(cn, 1) == size;
         std::filesystem::remove(path);
@@ -106,7 +106,7 @@ PageFigures measurePageSize(const std::string& dir, int pageSize, int docs, std:
     makePictures(path, kPwd);
     PageFigures f{};
     {
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         cn.open(Cs(path, kPwd));
         sql::Database& db = cn.database();
         {
@@ -122,7 +122,7 @@ PageFigures measurePageSize(const std::string& dir, int pageSize, int docs, std:
         }
         writeValue(cn, docs + 1, bigSize);
     }
-    Connection cn;  // fresh cache
+    Connection cn{qx::RealEnv()};  // fresh cache
     cn.open(Cs(path, kPwd));
     auto t0 = Clock::now();
     readValue(cn, docs + 1);
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
         const int n = 500;
         auto t0 = Clock::now();
         for (int i = 0; i < n; ++i) {
-            Connection cn;
+            Connection cn{qx::RealEnv()};
             if (!cn.open(cs)) return -1.0;
         }
         return secondsSince(t0) * 1000 / n;
@@ -206,14 +206,14 @@ int main(int argc, char** argv) {
     makePictures(pdb, kPwd);
     double writeS, readS;
     {
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         cn.open(Cs(pdb, kPwd));
         auto t0 = Clock::now();
         if (!writeValue(cn, 1, big)) std::printf("stream write FAILED\n");
         writeS = secondsSince(t0);
     }
     {
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         cn.open(Cs(pdb, kPwd));
         auto t0 = Clock::now();
         if (readValue(cn, 1) != big) std::printf("stream read FAILED\n");

@@ -53,7 +53,7 @@ const std::string& Key() {
 
 void Drain(const std::string& path, std::string_view key, const char* sqlText, std::int64_t cacheBytes = 0) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, key, sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, key, sql::OpenMode::ReadOnly, err);
     if (cacheBytes > 0) db.exec("PRAGMA cache_size = -" + std::to_string(cacheBytes / 1024));
     sql::Statement st(db, sqlText);
     while (st.ok() && st.step() == sql::Step::Row) {
@@ -82,7 +82,7 @@ double Pass(const Files& f, integrity::Depth depth) {
     const auto t0 = Clock::now();
     const bool full = depth == integrity::Depth::Full;
     auto one = [&](const std::string& path, std::string_view key) {
-        const integrity::Verdict v = integrity::VerifyFile(path, key, depth, full ? integrity::CacheFor(path) : 0);
+        const integrity::Verdict v = integrity::VerifyFile(qx::RealEnv(), path, key, depth, full ? integrity::CacheFor(qx::RealEnv(), path) : 0);
         if (v.kind != integrity::Verdict::Kind::Clean) std::fprintf(stderr, "%s is not clean\n", path.c_str());
     };
     one(f.main, Key());
@@ -94,7 +94,7 @@ double Pass(const Files& f, integrity::Depth depth) {
 
 double NormalCheck(const std::string& mainPath) {
     NullWindow window;
-    CDatabase db(window);
+    CDatabase db(window, qx::RealEnv());
     const auto t0 = Clock::now();
     if (OpenDatabaseFile(db, mainPath) != OpenOutcome::Opened) {
         std::fprintf(stderr, "could not open %s\n", mainPath.c_str());

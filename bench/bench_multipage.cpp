@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     const SampleManifest m = Generate(work + "/multipage", documents);
 
     NullWindow window;
-    CDatabase db(window);
+    CDatabase db(window, qx::RealEnv());
     if (OpenDatabaseFile(db, m.mainDatabase) != OpenOutcome::Opened) {
         std::fprintf(stderr, "could not open %s\n", m.mainDatabase.c_str());
         return 8;

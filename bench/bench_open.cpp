@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     }
     auto open = [&] {
         NullWindow window;
-        CDatabase db(window);
+        CDatabase db(window, qx::RealEnv());
         const auto t0 = Clock::now();
         const OpenOutcome outcome = OpenDatabaseFile(db, main);
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     int changed = 0;
     for (int round = 0; round < 5; ++round) {
         {
-            engine::Connection cn;
+            engine::Connection cn(qx::RealEnv());
             cn.open(CDatabase::ConnectString(main, Settings::Get().DatabasePassword));
             const auto t0 = Clock::now();
             sql::Statement st(cn.database(), "SELECT DISTINCT DATABASEID FROM FOLDERS WHERE NOT ISFOLDER AND "

@@ -23,13 +23,13 @@ int main(int argc, char** argv) {
     const std::string main = dir + "/Bench.dat";
     const std::string pwd = PasswordForGeneration(8);
     sql::Error err;
-    CreateMainDatabase(main, 8, err);
-    CreateOmdDatabase(OmdName(main), err);
+    CreateMainDatabase(qx::RealEnv(), main, 8, err);
+    CreateOmdDatabase(qx::RealEnv(), OmdName(main), err);
     {
-        sql::Database db = sql::Database::open(main, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
+        sql::Database db = sql::Database::open(qx::RealEnv(), main, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
         sql::Transaction tx(db);
         for (int k = 1; k <= 2; ++k) {
-            CreateSubDatabaseFile(SubDatabaseName(main, k), pwd, err);
+            CreateSubDatabaseFile(qx::RealEnv(), SubDatabaseName(main, k), pwd, err);
             sql::Statement row(db, "INSERT INTO DATABASES (ID, DATABASE) VALUES (?, ?)");
             row.bind(1, std::int64_t(k));
             row.bind(2, std::string_view(SubDatabaseName(main, k)));
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     }
     Settings::Get().DatabasePassword = pwd;
     NullWindow window;
-    CDatabase db(window);
+    CDatabase db(window, qx::RealEnv());
     db.m_bShowErrors = false;
     if (!db.OpenDatabase(CDatabase::ConnectString(main, pwd))) {
         std::fprintf(stderr, "could not open %s\n", main.c_str());

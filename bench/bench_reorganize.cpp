@@ -70,7 +70,7 @@ void Exec(sql::Database& db, const std::string& text) {
 
 sql::Database Open(const std::string& path, const std::string& password) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
     if (!db.isOpen()) Fail(path + ": " + err.message);
     return db;
 }
@@ -198,7 +198,7 @@ OurRun Ours(const Prepared& p, const std::string& run) {
     Settings::Get().LogFileName = run + "/Bench.log";
     TimingWindow window;
     window.state.m_sDatabaseName = main;
-    CDatabase database(window);
+    CDatabase database(window, qx::RealEnv());
     if (!database.OpenDatabase(CDatabase::ConnectString(main, p.password))) Fail("the archive does not open");
     ResetPeak();
     const long startKb = PeakKb();

@@ -44,16 +44,16 @@ std::string ImportedArchive(const std::string& dir, long documents, long size) {
     std::filesystem::create_directories(dir);
     const std::string main = dir + "/Archief.dat", pwd = PasswordForGeneration(8);
     sql::Error err;
-    if (!CreateMainDatabase(main, 8, err) || !CreateSubDatabaseFile(SubDatabaseName(main, 1), pwd, err) ||
-        !CreateOmdDatabase(OmdName(main), err)) {
+    if (!CreateMainDatabase(qx::RealEnv(), main, 8, err) || !CreateSubDatabaseFile(qx::RealEnv(), SubDatabaseName(main, 1), pwd, err) ||
+        !CreateOmdDatabase(qx::RealEnv(), OmdName(main), err)) {
         std::fprintf(stderr, "%s\n", err.message.c_str());
         std::exit(8);
     }
     sample::Template pdf;
     std::string error;
     sample::RenderTemplate(sample::ContentKind::Pdf, size, 0, pdf, error);
-    sql::Database m = sql::Database::open(main, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
-    sql::Database s = sql::Database::open(SubDatabaseName(main, 1), engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
+    sql::Database m = sql::Database::open(qx::RealEnv(), main, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
+    sql::Database s = sql::Database::open(qx::RealEnv(), SubDatabaseName(main, 1), engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
     m.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (1, NULL, -1, 'Map');"
            "INSERT INTO DATABASES (ID, DATABASE) VALUES (1, '" + SubDatabaseName(main, 1) + "')");
     sql::Transaction tm(m), ts(s);
@@ -76,7 +76,7 @@ double FullRead(const std::string& main) {
     const auto t0 = Clock::now();
     std::uint64_t sum = 0;
     auto scan = [&](const std::string& path, const char* text, int blobColumn) {
-        engine::Connection cn;
+        engine::Connection cn(qx::RealEnv());
         cn.open(CDatabase::ConnectString(path, PasswordForGeneration(8)));
         sql::Statement st(cn.database(), text);
         while (st.step() == sql::Step::Row)
@@ -92,7 +92,7 @@ double FullRead(const std::string& main) {
 
 double Thorough(const std::string& main) {
     NullWindow window;
-    CDatabase db(window);
+    CDatabase db(window, qx::RealEnv());
     if (OpenDatabaseFile(db, main) != OpenOutcome::Opened) {
         std::fprintf(stderr, "could not open %s\n", main.c_str());
         std::exit(8);
@@ -121,7 +121,7 @@ private:
 
 double ImageCheck(const SampleManifest& m, bool ahead) {
     DecodingWindow window(ahead);
-    CDatabase db(window);
+    CDatabase db(window, qx::RealEnv());
     OpenDatabaseFile(db, m.mainDatabase);
     Settings::Get().LogFileName.clear();
     short flags = 319 & ~32;
@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     double decode = 0;
     std::vector<Bytes> all;
     for (const SampleSubDatabase& s : m.subDatabases) {
-        engine::Connection cn;
+        engine::Connection cn(qx::RealEnv());
         if (!s.fileWritten || !cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8)))) continue;
         sql::Statement st(cn.database(), "SELECT PICTURE FROM PICTURES");
         while (st.step() == sql::Step::Row) {

@@ -43,7 +43,7 @@ void Fail(const std::string& what) {
 void RemoveDataRows(const SampleManifest& m, long every) {
     for (const SampleSubDatabase& s : m.subDatabases) {
         if (!s.fileWritten) continue;
-        engine::Connection cn;
+        engine::Connection cn(qx::RealEnv());
         if (!cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8)))) Fail("could not open " + s.path);
         sql::Error err;
         const std::string sql = "DELETE FROM PICTURES WHERE ID % " + std::to_string(every) + " = 0";

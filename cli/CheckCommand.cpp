@@ -7,7 +7,7 @@
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
 #include "database/checks/ResultCodes.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 #include "support/Settings.h"
 
 #include <QFile>
@@ -145,7 +145,7 @@ public:
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
         if (window.cancelled() || database.Findings().cancelled) std::fputs("cancelled\n", human);
         if (database.DryRun()) {
-            facts.fileChanges = reportonly::Changes();
+            facts.fileChanges = database.env().Changes();
             for (const std::string& c : facts.fileChanges) std::fprintf(human, "would %s\n", c.c_str());
             std::fputs("report only: nothing was changed on disk\n", human);
         }

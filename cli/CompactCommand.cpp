@@ -103,7 +103,7 @@ public:
             const std::string connect = database.m_AdoCnMain->connectionString();
             CDatabase::Disconnect(database.m_AdoCnMain);
             compact(mainPath, password);
-            auto reopened = std::make_unique<engine::Connection>();
+            auto reopened = std::make_unique<engine::Connection>(database.env());
             if (reopened->open(connect)) {
                 database.SetDatabase(std::move(reopened));
             } else {
@@ -113,7 +113,7 @@ public:
         }
         if ((all || omd) && !database.Window().CompactCanceled()) compact(OmdName(mainPath), "");
         database.Window().CompactClose();
-        if (dryRun) PrintReportOnlyEnd(io.out);
+        if (dryRun) PrintReportOnlyEnd(database, io.out);
         archive.window.EndRun();
         if (database.Window().CompactCanceled()) {
             std::fprintf(io.err, "quillex-cli: cancelled after %zu of %zu files\n", done, total);

@@ -119,7 +119,7 @@ public:
             std::fprintf(io.out, "%ld\t%s\n", id, removed ? "removed" : "not removed (see the log)");
             if (!removed) ++failed;
         }
-        if (options.dryRun) PrintReportOnlyEnd(io.out);
+        if (options.dryRun) PrintReportOnlyEnd(database, io.out);
         window.EndRun();
         return failed ? ExitProblemsLeft : ExitOk;
     }

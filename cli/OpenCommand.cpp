@@ -4,7 +4,7 @@
 #include "cli/TerminalWindow.h"
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 #include "support/Settings.h"
 
 
@@ -64,7 +64,7 @@ public:
         const auto panels = StatusBarTexts(state, window.ListCount(ListId::Documents), 0, archive.database.DryRun());
         std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
         if (archive.database.DryRun()) {
-            for (const std::string& c : reportonly::Changes()) std::fprintf(io.out, "would %s\n", c.c_str());
+            for (const std::string& c : archive.database.env().Changes()) std::fprintf(io.out, "would %s\n", c.c_str());
             std::fputs("report only: nothing was changed on disk\n", io.out);
         }
         window.EndRun();

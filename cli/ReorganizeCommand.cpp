@@ -164,7 +164,7 @@ public:
         }
         for (const ListRow& row : archive.window.rows(ListId::Picbases))
             std::fprintf(io.out, "%s\n", row.text.c_str());
-        if (options.dryRun) PrintReportOnlyEnd(io.out);
+        if (options.dryRun) PrintReportOnlyEnd(database, io.out);
         return ExitOk;
     }
 };

@@ -81,7 +81,7 @@ public:
         }
         std::fprintf(io.out, "%s: %ld page rows changed (%ld orphaned pages made single pages, %ld renumbered).\n",
                      file.c_str(), single + renumbered, single, renumbered);
-        if (options.dryRun) PrintReportOnlyEnd(io.out);
+        if (options.dryRun) PrintReportOnlyEnd(database, io.out);
         archive.window.EndRun();
         if (!saveError.empty()) {
             std::fprintf(io.err, "quillex-cli: %s: the pages could not all be changed: %s\n", file.c_str(),

@@ -6,7 +6,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/OpenArchive.h"
 #include "support/ImageLoader.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 
 #include <atomic>
 #include <filesystem>
@@ -223,8 +223,8 @@ bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io) {
     return true;
 }
 
-void PrintReportOnlyEnd(std::FILE* to) {
-    for (const std::string& c : reportonly::Changes()) std::fprintf(to, "would %s\n", c.c_str());
+void PrintReportOnlyEnd(const CDatabase& database, std::FILE* to) {
+    for (const std::string& c : database.env().Changes()) std::fprintf(to, "would %s\n", c.c_str());
     std::fputs("report only: nothing was changed on disk\n", to);
 }
 

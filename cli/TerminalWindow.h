@@ -6,6 +6,7 @@
 #include "database/CDatabase.h"
 #include "database/CheckCommand.h"
 #include "database/MainWindow.h"
+#include "support/Env.h"
 
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ struct RunOptions {
 bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io);
 // The end of a report-only run's output: what it would have renamed or
 // deleted, and that nothing on disk was changed.
-void PrintReportOnlyEnd(std::FILE* to);
+void PrintReportOnlyEnd(const CDatabase& database, std::FILE* to);
 
 class TerminalWindow : public NullWindow {
 public:
@@ -71,15 +72,16 @@ private:
 // An archive opened for a command exactly as `open` opens it.
 class OpenedArchive {
 public:
+    // A report-only run is chosen before anything is opened: every layer
+    // below the view is read only.
     OpenedArchive(Streams io, Answering answering, RunOptions options = {})
-        : window(io, answering), database(window), m_io(io) {
-        database.SetDryRun(options.dryRun);
-    }
+        : files(MakeEnvStack(options.dryRun)), window(io, answering), database(window, files.top()), m_io(io) {}
     // ExitOk when the archive is open; otherwise the exit code, the reason
     // already printed.
     int open(const QString& argument);
     const std::string& file() const { return m_file; }
 
+    EnvStack files;
     TerminalWindow window;
     CDatabase database;
 

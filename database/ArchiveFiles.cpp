@@ -1,12 +1,11 @@
 #include "database/ArchiveFiles.h"
 
 #include "database/access/FileNames.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
 #include "support/engine/Recordset.h"
 
-#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -14,8 +13,6 @@
 namespace qx {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -69,22 +66,17 @@ bool IsSubDatabaseName(std::string_view name, std::string_view stem) {
 
 std::string FileName(std::string_view path) { return PathToUtf8(PathFromUtf8(path).filename()); }
 
-std::string Absolute(std::string_view path) {
-    std::error_code ec;
-    const fs::path p = fs::absolute(PathFromUtf8(path), ec);
-    return ec ? std::string(path) : PathToUtf8(p.lexically_normal());
-}
-
 // Where a chain of links ends (the path itself when it is no link), so that
 // a link to a name that does not exist yet is judged by that name: writing
 // through it would create the file there.
-std::string LinkTarget(std::string path) {
-    for (int hops = 0; hops < 40 && KindOf(path) == EntryKind::Link; ++hops) {
+std::string LinkTarget(Env& env, std::string path) {
+    for (int hops = 0; hops < 40 && env.KindOf(path) == EntryKind::Link; ++hops) {
         std::error_code ec;
-        fs::path target = fs::read_symlink(PathFromUtf8(path), ec);
+        std::string target = env.LinkTarget(path, ec);
         if (ec) break;
-        if (target.is_relative()) target = PathFromUtf8(path).parent_path() / target;
-        path = PathToUtf8(target);
+        if (const std::string folder = GetFolderPart(path); !PathFromUtf8(target).is_absolute() && !folder.empty())
+            target = folder + PathSeparator() + target;
+        path = std::move(target);
     }
     return path;
 }
@@ -93,9 +85,9 @@ struct OwnFile {
     std::string path, role;
 };
 
-bool OpensAsSubDatabase(const std::string& path) {
-    if (KindOf(LinkTarget(path)) != EntryKind::RegularFile) return false;
-    engine::Connection cn;
+bool OpensAsSubDatabase(Env& env, const std::string& path) {
+    if (env.KindOf(LinkTarget(env, path)) != EntryKind::RegularFile) return false;
+    engine::Connection cn(env);
     if (!cn.open(CDatabase::ConnectString(path, Settings::Get().DatabasePassword))) return false;
     engine::Recordset probe;
     return probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", cn, engine::CursorMode::Lookup);
@@ -104,6 +96,7 @@ bool OpensAsSubDatabase(const std::string& path) {
 }  // namespace
 
 std::string ArchiveFileRole(const CDatabase& database, const std::string& path) {
+    Env& env = database.env();
     const std::string mainPath = database.MainDatabaseName();
     if (mainPath.empty() || path.empty() || !CDatabase::Connected(database.m_AdoCnMain)) return {};
     const std::string folder = GetFolderPart(mainPath);
@@ -121,19 +114,19 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
 
     // The names themselves: what the path names, and where a link in it
     // leads, may not exist yet and would be created by writing.
-    const std::string target = LinkTarget(path);
+    const std::string target = LinkTarget(env, path);
     for (const std::string& entry : {path, target}) {
-        if (!EntryLiesIn(entry, folder)) continue;
+        if (!env.EntryLiesIn(entry, folder)) continue;
         const std::string name = FileName(entry);
         for (const OwnFile& f : own)
             if (SameName(name, FileName(f.path))) return f.role;
         if (IsSubDatabaseName(name, stem)) return "the sub database name " + name;
     }
 
-    const std::optional<FileId> id = IdentityOf(path);
+    const std::optional<FileId> id = env.IdentityOf(path);
     if (id)
         for (const OwnFile& f : own)
-            if (IdentityOf(f.path) == id) return f.role;
+            if (env.IdentityOf(f.path) == id) return f.role;
 
     // Every file the sub-database table names, wherever it lies. A table
     // that cannot be read rules nothing out.
@@ -150,8 +143,9 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
             if (rows.isNull(1)) continue;
             const std::string stored = rows.getText(1);
             const std::string role = "sub database " + std::to_string(rows.getInt64(0));
-            if (id && IdentityOf(stored) == id) return role;
-            if (Absolute(stored) == Absolute(path) || Absolute(stored) == Absolute(target)) return role;
+            if (id && env.IdentityOf(stored) == id) return role;
+            const std::string storedPath = env.Absolute(stored);
+            if (storedPath == env.Absolute(path) || storedPath == env.Absolute(target)) return role;
         }
     }
 
@@ -159,14 +153,14 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
     // there that open as sub databases of this archive (backups, copies).
     if (!id) return {};
     std::error_code ec;
-    for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string entry = PathToUtf8(it->path());
-        if (IdentityOf(entry) != id) continue;
+    for (const std::string& entryName : env.ListFolder(folder, ec)) {
+        const std::string entry = folder + PathSeparator() + entryName;
+        if (env.IdentityOf(entry) != id) continue;
         const std::string name = FileName(entry);
         for (const OwnFile& f : own)
             if (SameName(name, FileName(f.path))) return f.role;
         if (IsSubDatabaseName(name, stem)) return "the sub database file " + name;
-        if (OpensAsSubDatabase(entry)) return "the sub database copy " + name;
+        if (OpensAsSubDatabase(env, entry)) return "the sub database copy " + name;
     }
     return {};
 }

@@ -20,9 +20,6 @@
 namespace qx::engine {
 class Recordset;
 }
-namespace qx::reportonly {
-class Scope;
-}
 namespace qx::integrity {
 struct Verdict;
 }
@@ -30,6 +27,7 @@ struct Verdict;
 namespace qx {
 
 class ArchiveLock;
+class Env;
 struct IntentRecord;
 class ErrorTrap;
 class ProgressWindow;
@@ -38,7 +36,9 @@ using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
 
 class CDatabase {
 public:
-    explicit CDatabase(MainWindow& window);
+    // Every file operation goes through `env` (or a report-only view over it
+    // while DryRun()), which outlives this object.
+    CDatabase(MainWindow& window, Env& env);
     ~CDatabase();
     CDatabase(const CDatabase&) = delete;
     CDatabase& operator=(const CDatabase&) = delete;
@@ -137,10 +137,13 @@ public:
     bool PlanReorganize(ReorganizePlan& plan);
 
     // -- report-only runs: every finding and repair is made as in a real
-    // run, but in memory: nothing on disk changes (support/ReportOnly.h).
+    // run, but in memory: nothing on disk changes (a report-only view of support/Env.h).
     // An open archive is reconnected in the new mode; false when that fails.
     bool SetDryRun(bool bDryRun);
-    bool DryRun() const { return m_reportOnly != nullptr; }
+    bool DryRun() const;
+    // The file layer of the session: the one handed in, or the report-only
+    // view over it.
+    Env& env() const { return *m_env; }
 
     // -- changes to several files as one (maintenance/ArchiveChange.cpp)
     // Takes the archive's lock for as long as this object has it open; false
@@ -356,7 +359,9 @@ private:
     bool ReadMarker(std::uint32_t& marker, std::string& why);
 
     MainWindow& m_window;
-    std::unique_ptr<reportonly::Scope> m_reportOnly;
+    Env& m_sessionEnv;
+    std::unique_ptr<Env> m_ownView;  // a report-only view chosen after construction
+    Env* m_env;
     std::unique_ptr<ArchiveLock> m_lock;
     FolderScanCache m_folderScan;
     // The integrity check of the main database, kept for the state the

@@ -56,7 +56,7 @@ frmMain::~frmMain() { m_Database.reset(); }
 
 CDatabase& frmMain::Database() {
     if (!m_Database) {
-        m_Database = std::make_unique<CDatabase>(*this);
+        m_Database = std::make_unique<CDatabase>(*this, m_files.top());
         if (miReportOnly && miReportOnly->isChecked()) m_Database->SetDryRun(true);
     }
     return *m_Database;

@@ -10,6 +10,7 @@
 // of the last archive, opening).
 #include "database/CDatabase.h"
 #include "database/MainWindow.h"
+#include "support/Env.h"
 #include "windows/MessageBoxes.h"
 
 #include <QElapsedTimer>
@@ -172,6 +173,9 @@ private:
     void WriteStatusBar();
 
     MainWindowState m_state;
+    // The session's file layers; report-only is a view CDatabase lays over
+    // them when the menu asks for it. Declared first: it outlives the database.
+    EnvStack m_files = MakeEnvStack(false);
     std::unique_ptr<CDatabase> m_Database;
     bool m_bLoadRefused = false;
     bool m_bActivated = false;

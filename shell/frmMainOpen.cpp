@@ -48,7 +48,7 @@ frmMain::DataAccessProbe frmMain::SetDataAccessProbe(DataAccessProbe probe) {
 bool frmMain::AdoInstalled() const {
     if (InstalledProbe()) return InstalledProbe()();
     sql::Error err;
-    sql::Database probe = sql::Database::open(":memory:", {}, sql::OpenMode::Create, err);
+    sql::Database probe = sql::Database::open(RealEnv(), ":memory:", {}, sql::OpenMode::Create, err);
     const bool works = probe.isOpen() && probe.exec("SELECT 1");
     probe.close();
     return works;

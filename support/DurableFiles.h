@@ -5,6 +5,8 @@
 //
 // Each operation returns 0 on success or an errno value; ErrorText() turns
 // that into the system's words ("No space left on device").
+#include "support/Env.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,15 +25,6 @@ int RemoveDurably(const std::string& path, std::string_view point);
 // Flushes a file's contents, or a folder's entries, to the medium.
 int SyncFile(const std::string& path, std::string_view point);
 int SyncFolder(const std::string& folder, std::string_view point);
-// The system's description of an errno value.
-std::string ErrorText(int err);
-
-// Device and inode (volume serial and file index on Windows): two paths name
-// the same file exactly when their identities are equal.
-struct FileId {
-    std::uint64_t device = 0, inode = 0;
-    bool operator==(const FileId&) const = default;
-};
 // The identity of what the path names, links followed; nullopt when nothing
 // is there (or it cannot be asked).
 std::optional<FileId> IdentityOf(std::string_view path);
@@ -39,7 +32,6 @@ std::optional<FileId> IdentityOf(std::string_view path);
 // link, another case on a case-insensitive medium, a hard link).
 bool SameFile(std::string_view a, std::string_view b);
 // What stands under the name itself, links not followed.
-enum class EntryKind { None, RegularFile, Folder, Link, Other };
 EntryKind KindOf(std::string_view path);
 // True when the entry named by `path` (its folder resolved, its own name
 // kept) lies directly in `folder`.

@@ -58,6 +58,27 @@ public:
     virtual int ReadFile(const std::string& path, std::string& out) = 0;
     // Bytes free for this process on the volume of `folder`; -1 when unknown.
     virtual std::int64_t FreeSpace(const std::string& folder) = 0;
+    // The last change of the file's data in nanoseconds since the epoch,
+    // links followed; -1 when nothing is there.
+    virtual std::int64_t ModifiedAt(const std::string& path) = 0;
+    // Whether this process may create files in `folder`.
+    virtual bool FolderWritable(const std::string& folder) = 0;
+    // What a link names, as stored in it; "" and `ec` set when it is no link.
+    virtual std::string LinkTarget(const std::string& path, std::error_code& ec) = 0;
+    // The path made absolute against the current folder, "." and ".."
+    // removed as text (links not resolved); the path itself on failure.
+    virtual std::string Absolute(const std::string& path) = 0;
+
+    // Built from the above, the same in every layer.
+    // True when both paths exist and are the same file ("a/./x", "a/../a/x",
+    // a link, another case on a case-insensitive medium, a hard link).
+    bool SameFile(const std::string& a, const std::string& b);
+    // True when the entry named by `path` (its folder resolved, its own name
+    // kept) lies directly in `folder`.
+    bool EntryLiesIn(const std::string& path, const std::string& folder);
+    // The path itself when nothing of that name exists, else the first free
+    // "<base>_001<ext>", "<base>_002<ext>", ... in the same folder.
+    std::string UniqueFileName(const std::string& path);
 
     // --- Changes to the archive. Each passes its named point first (Step)
     // and is built from the primitives below, so that every layer sees each
@@ -75,7 +96,9 @@ public:
     int RemoveDurably(const std::string& path, std::string_view point);
     int SyncFile(const std::string& path, std::string_view point);
     int SyncFolder(const std::string& folder, std::string_view point);
-    int SetReadOnly(const std::string& path, bool readOnly, std::string_view point);
+    // An empty point passes no step (the attribute is no archive change a
+    // crash could tear).
+    int SetReadOnly(const std::string& path, bool readOnly, std::string_view point = {});
     // A named point: each change passes one, and so does a step of a longer
     // change that is no file operation of its own ("reorganize.copied",
     // "engine.commit"). 0 to go on, an errno value to fail there.
@@ -91,7 +114,9 @@ public:
 
     // --- Files outside the archive the program writes for the user (log,
     // JSON report): created or appended, never through a link.
+    // ELOOP when the name is a link, EINVAL when it is no regular file.
     virtual int AppendToFile(const std::string& path, std::string_view bytes) = 0;
+    // Created, or its content replaced.
     virtual int WriteNewFile(const std::string& path, std::string_view bytes) = 0;
 
     // True while changes stay in memory (a report-only run): steps that
@@ -145,6 +170,12 @@ public:
     }
     int ReadFile(const std::string& path, std::string& out) override { return m_target.ReadFile(path, out); }
     std::int64_t FreeSpace(const std::string& folder) override { return m_target.FreeSpace(folder); }
+    std::int64_t ModifiedAt(const std::string& path) override { return m_target.ModifiedAt(path); }
+    bool FolderWritable(const std::string& folder) override { return m_target.FolderWritable(folder); }
+    std::string LinkTarget(const std::string& path, std::error_code& ec) override {
+        return m_target.LinkTarget(path, ec);
+    }
+    std::string Absolute(const std::string& path) override { return m_target.Absolute(path); }
     int RenameEntry(const std::string& from, const std::string& to) override {
         return m_target.RenameEntry(from, to);
     }
@@ -196,9 +227,10 @@ std::unique_ptr<Env> NewReportOnlyEnv(Env& base);
 // support/Failpoint.h) fail or kill there; unarmed, it only forwards.
 std::unique_ptr<Env> NewFaultInjectionEnv(Env& base);
 
-// The layers a run of this process gets: real, with fault injection and
-// power-loss simulation when the environment arms them (tests), under a
-// report-only view when `reportOnly`.
+// The layers a run of this process gets: real, with fault injection (it
+// only forwards while no point is armed, from the process environment or by
+// a test) and power-loss simulation when the environment arms it (tests),
+// under a report-only view when `reportOnly`.
 struct EnvStack {
     std::vector<std::unique_ptr<Env>> layers;  // bottom first
     Env& top() const { return layers.empty() ? RealEnv() : *layers.back(); }

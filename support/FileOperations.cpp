@@ -1,6 +1,6 @@
 #include "support/FileOperations.h"
 
-#include "support/ReportOnly.h"
+#include "support/ProcessEnv.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,18 +31,6 @@ std::size_t LastSeparator(std::string_view path) {
     for (std::size_t i = path.size(); i-- > 0;)
         if (IsPathSeparator(path[i])) return i;
     return std::string_view::npos;
-}
-
-// Anything at all under that name (file, folder, even a dangling link) makes
-// the name taken. An error other than "not found" (say, no rights on the
-// folder) counts as free: the caller's create will then fail on its own
-// instead of this loop running forever.
-bool NameTaken(const std::string& path) {
-    if (const reportonly::Entry e = reportonly::Look(path); e.state != reportonly::Entry::State::Disk)
-        return e.state == reportonly::Entry::State::File;
-    std::error_code ec;
-    fs::file_type type = fs::symlink_status(PathFromUtf8(path), ec).type();
-    return type != fs::file_type::not_found && type != fs::file_type::none;
 }
 
 // Drops trailing separators but never turns a root ("/", "\") into nothing.
@@ -97,22 +85,7 @@ std::string PathToUtf8(const fs::path& path) {
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
-bool FileExists(std::string_view path) {
-    if (path.empty()) return false;
-    if (reportonly::Active()) {
-        if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk)
-            return e.state == reportonly::Entry::State::File;
-    }
-#ifdef _WIN32
-    std::error_code ec;
-    return fs::is_regular_file(PathFromUtf8(path), ec);
-#else
-    // A check asks this for every document: one stat call, no path objects.
-    struct stat st {};
-    const std::string p(path);
-    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-#endif
-}
+bool FileExists(std::string_view path) { return ProcessEnv().FileExists(std::string(path)); }
 
 std::string GetFileNamePart(std::string_view path) {
     std::size_t sep = LastSeparator(path);
@@ -139,80 +112,15 @@ std::string AppPath() {
 }
 
 std::string CanonicalPath(std::string_view path, std::error_code& ec) {
-    ec.clear();
-    if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk) {
-        // A name the run made or took away exists only in its view: the
-        // folder is real, the name is the run's.
-        if (e.state == reportonly::Entry::State::Absent) {
-            ec = std::make_error_code(std::errc::no_such_file_or_directory);
-            return {};
-        }
-        const fs::path p = PathFromUtf8(path);
-        const fs::path folder = fs::canonical(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
-        return ec ? std::string() : PathToUtf8(folder / p.filename());
-    }
-    return PathToUtf8(fs::canonical(PathFromUtf8(path), ec));
+    return ProcessEnv().Canonical(std::string(path), ec);
 }
 
-std::int64_t FileLength(std::string_view path) {
-    if (const reportonly::Entry e = reportonly::Look(std::string(path)); e.state != reportonly::Entry::State::Disk)
-        return e.size;
-    std::error_code ec;
-    std::uintmax_t n = fs::file_size(PathFromUtf8(path), ec);
-    return ec ? 0 : static_cast<std::int64_t>(n);
-}
+std::int64_t FileLength(std::string_view path) { return ProcessEnv().FileLength(std::string(path)); }
 
-// std::filesystem maps the owner's write permission onto the read-only
-// attribute on Windows, so one code path serves both platforms.
-bool IsFileReadOnly(std::string_view path) {
-    if (const auto told = reportonly::ReadOnlyAttribute(std::string(path))) return *told;
-    const reportonly::Entry e = reportonly::Look(std::string(path));
-    if (e.state != reportonly::Entry::State::Disk) {
-        if (e.state == reportonly::Entry::State::Absent || e.backing.empty()) return false;
-        path = e.backing;
-    }
-    std::error_code ec;
-    fs::file_status st = fs::status(PathFromUtf8(path), ec);
-    if (ec || !fs::exists(st)) return false;
-    return (st.permissions() & fs::perms::owner_write) == fs::perms::none;
-}
+bool IsFileReadOnly(std::string_view path) { return ProcessEnv().IsReadOnly(std::string(path)); }
 
-void SetFileReadOnly(std::string_view path, bool readOnly) {
-    if (path.empty()) return;
-    if (reportonly::Active()) {
-        if (IsFileReadOnly(path) != readOnly) reportonly::SetReadOnlyAttribute(std::string(path), readOnly);
-        return;
-    }
-    std::error_code ec;
-    fs::path p = PathFromUtf8(path);
-    fs::file_status st = fs::status(p, ec);
-    if (ec || !fs::exists(st)) return;
-    bool isReadOnly = (st.permissions() & fs::perms::owner_write) == fs::perms::none;
-    if (readOnly == isReadOnly) return;
-    fs::permissions(p, fs::perms::owner_write, readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
-}
+void SetFileReadOnly(std::string_view path, bool readOnly) { ProcessEnv().SetReadOnly(std::string(path), readOnly); }
 
-std::string UniqueFileName(std::string_view path) {
-    std::string original(path);
-    if (!NameTaken(original)) return original;
-
-    std::string base = StripTrailingSeparators(path);
-    std::string ext;
-    // The counter goes before the extension only when the last "." lies in
-    // the file name; a "." in a folder name would move the new name into
-    // another folder, so then the counter goes at the end.
-    std::size_t dot = base.rfind('.');
-    std::size_t sep = LastSeparator(base);
-    if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) {
-        ext = base.substr(dot);  // kept in its own case: it matters on POSIX file systems
-        base.resize(dot);
-    }
-    for (unsigned long long n = 1;; ++n) {
-        char counter[32];
-        std::snprintf(counter, sizeof counter, "_%03llu", n);
-        std::string candidate = base + counter + ext;
-        if (!NameTaken(candidate)) return candidate;
-    }
-}
+std::string UniqueFileName(std::string_view path) { return ProcessEnv().UniqueFileName(std::string(path)); }
 
 }  // namespace qx

@@ -1,6 +1,6 @@
 // CDatabase: connect strings, connections and opening the main database.
 #include "database/CDatabase.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 #include "database/access/FileNames.h"
 #include "support/ArchiveLock.h"
 #include "support/FileOperations.h"
@@ -11,16 +11,20 @@
 
 namespace qx {
 
-CDatabase::CDatabase(MainWindow& window) : m_window(window) {}
+CDatabase::CDatabase(MainWindow& window, Env& env) : m_window(window), m_sessionEnv(env), m_env(&env) {}
 
 CDatabase::~CDatabase() {
     Disconnect(m_AdoCnMain);
     Disconnect(m_AdoCnPdb);
-    m_reportOnly.reset();  // after the connections that write into it
+    m_ownView.reset();  // after the connections that write into it
 }
+
+bool CDatabase::DryRun() const { return m_env->ReportOnly(); }
 
 bool CDatabase::SetDryRun(bool bDryRun) {
     if (bDryRun == DryRun()) return true;
+    // A session handed a report-only layer stays report-only.
+    if (!bDryRun && !m_ownView) return false;
     // A connection keeps the file layer it was opened with, so every one
     // is opened again: none may write to disk in a report-only run, and none
     // may keep a report-only run's changes after it.
@@ -29,8 +33,9 @@ bool CDatabase::SetDryRun(bool bDryRun) {
     Disconnect(m_AdoCnMain);
     m_lastPicbase = {};
     m_verified.reset();
-    if (bDryRun) m_reportOnly = std::make_unique<reportonly::Scope>();
-    else m_reportOnly.reset();
+    if (bDryRun) m_ownView = NewReportOnlyEnv(m_sessionEnv);
+    else m_ownView.reset();
+    m_env = m_ownView ? m_ownView.get() : &m_sessionEnv;
     WriteLog(bDryRun ? "Report-only mode: nothing on disk is changed" : "Report-only mode ended");
     if (connect.empty()) return true;
     m_AdoCnMain = OpenConnection(connect);
@@ -78,7 +83,7 @@ std::string CDatabase::MainDatabaseName() const {
 }
 
 ConnectionPtr CDatabase::OpenConnection(const std::string& sConnectString) {
-    auto cn = std::make_unique<engine::Connection>();
+    auto cn = std::make_unique<engine::Connection>(*m_env);
     m_lastOpenError = {};
     if (cn->open(sConnectString)) return cn;
     if (!cn->errors().empty()) m_lastOpenError = cn->errors().front();

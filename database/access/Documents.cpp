@@ -29,9 +29,9 @@ long FirstError(const engine::Connection& cn) { return cn.errors().empty() ? 0 :
 // regular file is not damaged either.
 enum class Reopened { Locked, NotRegular, Damaged, Opens };
 
-Reopened ReopenSubDatabase(const std::string& path) {
-    if (path.empty() || !FileExists(path)) return Reopened::Damaged;
-    engine::Connection cn;
+Reopened ReopenSubDatabase(Env& env, const std::string& path) {
+    if (path.empty() || !env.FileExists(path)) return Reopened::Damaged;
+    engine::Connection cn(env);
     if (!cn.open(CDatabase::ConnectString(path, Settings::Get().DatabasePassword))) {
         if (FirstError(cn) == sql::kNotRegularFile) return Reopened::NotRegular;
         return IsLockError(FirstError(cn)) ? Reopened::Locked : Reopened::Damaged;
@@ -166,7 +166,7 @@ bool CDatabase::RemoveDoc(long& nId) {
             // The copy beside the main database is the one that was opened.
             const std::string beside = GetFolderPart(MainDatabaseName()) + PathSeparator() + picbase;
             if (!picbase.empty() && FileExists(beside)) path = beside;
-            switch (ReopenSubDatabase(path)) {
+            switch (ReopenSubDatabase(*m_env, path)) {
             case Reopened::Locked: return locked(picbase);
             case Reopened::NotRegular:
                 WriteLog(id + " - Not removed: sub database '" + picbase +
@@ -221,7 +221,7 @@ bool CDatabase::RemoveDoc(long& nId) {
             if (pageStatus == 512 && !pagePicbase.empty()) {
                 // As for the document itself: a page's data row is only
                 // given up when its sub database is really damaged.
-                switch (ReopenSubDatabase(GetFolderPart(MainDatabaseName()) + PathSeparator() + pagePicbase)) {
+                switch (ReopenSubDatabase(*m_env, GetFolderPart(MainDatabaseName()) + PathSeparator() + pagePicbase)) {
                 case Reopened::Locked: return locked(pagePicbase);
                 case Reopened::NotRegular:
                     WriteLog(id + " - Not removed: sub database '" + pagePicbase + "' of page " + pageId +

@@ -62,13 +62,13 @@ std::string MissingSchemaPart(engine::Connection& cn, int generation, std::strin
     return {};
 }
 
-int ProbeGeneration(const std::string& sDatabaseName, std::string& sPassword, ProbeProblem& problem) {
+int ProbeGeneration(Env& env, const std::string& sDatabaseName, std::string& sPassword, ProbeProblem& problem) {
     problem = ProbeProblem::None;
     // A file another program holds locked fails every password the same
     // way: it is asked once (one wait for the lock), not once per password.
     auto opens = [&](const std::string& password, engine::DaoDatabase& dao) {
         if (problem != ProbeProblem::None) return false;
-        if (dao.open(sDatabaseName, ";PWD=" + engine::ConnectString::Value(password))) return true;
+        if (dao.open(env, sDatabaseName, ";PWD=" + engine::ConnectString::Value(password))) return true;
         const int code = dao.error().code & 0xff;
         if (code == sql::kBusy || code == sql::kLocked) problem = ProbeProblem::InUse;
         else if (code == 10 /* I/O error */) problem = ProbeProblem::Unreadable;
@@ -134,13 +134,13 @@ WriteBlock ArchiveWriteBlock(const std::string& sDatabase) {
 #endif
 }
 
-int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly,
+int GetDatabaseVersion(Env& env, const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly,
                        ProbeProblem* pProblem) {
     const bool wasReadOnly = IsFileReadOnly(sDatabaseName);
     if (pbWasReadOnly) *pbWasReadOnly = wasReadOnly;
     SetFileReadOnly(sDatabaseName, false);
     ProbeProblem problem = ProbeProblem::None;
-    const int generation = ProbeGeneration(sDatabaseName, sPassword, problem);
+    const int generation = ProbeGeneration(env, sDatabaseName, sPassword, problem);
     if (pProblem) *pProblem = problem;
     if (generation == 0 && wasReadOnly) SetFileReadOnly(sDatabaseName, true);
     return generation;
@@ -204,7 +204,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     std::string password;
     bool wasReadOnly = false;
     ProbeProblem problem = ProbeProblem::None;
-    Settings::Get().DatabaseVersion = GetDatabaseVersion(sDatabase, password, &wasReadOnly, &problem);
+    Settings::Get().DatabaseVersion = GetDatabaseVersion(database.env(), sDatabase, password, &wasReadOnly, &problem);
     // A refused file is left as it was found.
     const auto putBackReadOnly = [&] {
         if (wasReadOnly) SetFileReadOnly(sDatabase, true);
@@ -257,7 +257,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             WriteLog("Connected to " + sDatabase);
             // Before an interrupted change is finished and before any sub
             // database is listed, renumbered or set aside.
-            if (!database.DryRun() && chosenRole.empty()) RollBackLeftoverJournals(sDatabase, password);
+            if (!database.DryRun() && chosenRole.empty()) RollBackLeftoverJournals(database.env(), sDatabase, password);
             // A table or column every check reads is missing: the archive is
             // damaged, and no check of it could come out clean.
             std::string readError;

@@ -19,7 +19,7 @@ namespace qx {
 // it is locked by another program, may not be read, or could not be read.
 enum class ProbeProblem { None, InUse, NoPermission, Unreadable };
 
-int GetDatabaseVersion(const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr,
+int GetDatabaseVersion(Env& env, const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr,
                        ProbeProblem* pProblem = nullptr);
 
 // Why a changing run cannot work on this archive: the main database or its

@@ -229,7 +229,7 @@ bool CDatabase::CreateSubDatabase(const std::string& sFileName) {
             return failed(rc, ErrorText(rc));
     }
     sql::Error err;
-    if (!CreateSubDatabaseFile(sFileName, Settings::Get().DatabasePassword, err)) return failed(err.code, err.message);
+    if (!CreateSubDatabaseFile(*m_env, sFileName, Settings::Get().DatabasePassword, err)) return failed(err.code, err.message);
     return true;
 }
 

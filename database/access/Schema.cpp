@@ -3,7 +3,6 @@
 #include "support/FileOperations.h"
 #include "support/engine/Connection.h"
 
-#include <filesystem>
 #include <system_error>
 
 namespace qx {
@@ -19,21 +18,14 @@ TableDef Named(const char* name) {
     return t;
 }
 
-bool Exists(const std::string& path) {
-    std::error_code ec;
-    const auto type = std::filesystem::symlink_status(PathFromUtf8(path), ec).type();
-    return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none;
-}
-
 // Removes what a failed creation left behind: the file and a rollback
 // journal beside it. Only called for names that did not exist before.
-void RemoveHalfMade(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove(PathFromUtf8(path), ec);
-    std::filesystem::remove(PathFromUtf8(path + "-journal"), ec);
+void RemoveHalfMade(Env& env, const std::string& path) {
+    env.RemoveEntry(path);
+    env.RemoveEntry(path + "-journal");
 }
 
-bool CreateWithTables(const std::string& path, std::string_view password, const std::vector<TableDef>& tables,
+bool CreateWithTables(Env& env, const std::string& path, std::string_view password, const std::vector<TableDef>& tables,
                       sql::Error& err) {
     err.clear();
     if (path.empty()) {
@@ -42,11 +34,11 @@ bool CreateWithTables(const std::string& path, std::string_view password, const 
     }
     // Known before the engine runs, so that cleaning up after a failure can
     // never delete somebody else's file.
-    const bool existed = Exists(path);
-    sql::Database db = engine::CreateDatabaseFile(path, password, err);
+    const bool existed = env.KindOf(path) != EntryKind::None;
+    sql::Database db = engine::CreateDatabaseFile(env, path, password, err);
     if (!db.isOpen()) {
         if (!err) err = {sql::kCantOpen, "Could not create the file '" + path + "'."};
-        if (!existed) RemoveHalfMade(path);
+        if (!existed) RemoveHalfMade(env, path);
         return false;
     }
 
@@ -70,7 +62,7 @@ bool CreateWithTables(const std::string& path, std::string_view password, const 
     db.close();
     if (!ok) {
         if (!err) err = {sql::kCantOpen, "Could not create the tables of '" + path + "'."};
-        RemoveHalfMade(path);
+        RemoveHalfMade(env, path);
     }
     return ok;
 }
@@ -198,27 +190,27 @@ TableDef OcrWordsTable() {
     return t;
 }
 
-bool CreateMainDatabase(const std::string& path, int generation, sql::Error& err) {
+bool CreateMainDatabase(Env& env, const std::string& path, int generation, sql::Error& err) {
     const std::string password = PasswordForGeneration(generation);
     if (password.empty()) {
         err = {sql::kMisuse, "Unknown database generation " + std::to_string(generation) + "."};
         return false;
     }
-    return CreateWithTables(path, password, MainDatabaseTables(generation), err);
+    return CreateWithTables(env, path, password, MainDatabaseTables(generation), err);
 }
 
-bool CreateSubDatabaseFile(const std::string& path, std::string_view password, sql::Error& err) {
+bool CreateSubDatabaseFile(Env& env, const std::string& path, std::string_view password, sql::Error& err) {
     // A sub database without a key could never be opened with the archive's
     // password, so it would be a file of stored data nobody can read.
     if (password.empty()) {
         err = {sql::kMisuse, "A sub database needs the database password."};
         return false;
     }
-    return CreateWithTables(path, password, {PicturesTable()}, err);
+    return CreateWithTables(env, path, password, {PicturesTable()}, err);
 }
 
-bool CreateOmdDatabase(const std::string& path, sql::Error& err) {
-    return CreateWithTables(path, "", {OcrWordsTable()}, err);
+bool CreateOmdDatabase(Env& env, const std::string& path, sql::Error& err) {
+    return CreateWithTables(env, path, "", {OcrWordsTable()}, err);
 }
 
 }  // namespace qx

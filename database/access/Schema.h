@@ -47,11 +47,11 @@ engine::TableDef OcrWordsTable();
 // Each creates a new file with its tables in one transaction. None touches an
 // existing file; a file that was begun but could not be completed is removed
 // again. On failure `err` says why.
-bool CreateMainDatabase(const std::string& path, int generation, sql::Error& err);
+bool CreateMainDatabase(Env& env, const std::string& path, int generation, sql::Error& err);
 // Keyed with `password` (text, as the archive passwords are written); an
 // empty password is refused.
-bool CreateSubDatabaseFile(const std::string& path, std::string_view password, sql::Error& err);
+bool CreateSubDatabaseFile(Env& env, const std::string& path, std::string_view password, sql::Error& err);
 // Without a password, as the product leaves it.
-bool CreateOmdDatabase(const std::string& path, sql::Error& err);
+bool CreateOmdDatabase(Env& env, const std::string& path, sql::Error& err);
 
 }  // namespace qx

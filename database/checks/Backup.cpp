@@ -91,7 +91,7 @@ bool CDatabase::BackupOriginalField(const std::string& sDataFileNameMask, long n
             continue;
         }
         sql::Error err;
-        if (!CreateSubDatabaseFile(file, settings.DatabasePassword, err)) {
+        if (!CreateSubDatabaseFile(*m_env, file, settings.DatabasePassword, err)) {
             // A name that cannot be created now will not be later in this
             // search either: the next number is tried, up to the last.
             fail(err.code, err.message);

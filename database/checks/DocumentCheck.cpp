@@ -203,7 +203,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     // live in memory, where a file's time cannot tell that it changed.
     std::unique_ptr<SizePrefetch> sizesAhead;
     if (!DryRun() && !(flags & BitThorough))
-        sizesAhead = std::make_unique<SizePrefetch>(SubDatabasePathsToRead(),
+        sizesAhead = std::make_unique<SizePrefetch>(*m_env, SubDatabasePathsToRead(),
                                                           engine::PasswordBytes(Settings::Get().DatabasePassword));
 
     // The rows are read once, in folder order, before the walk: the walk

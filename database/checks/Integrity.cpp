@@ -179,9 +179,9 @@ Verdict Verify(sql::Database& db, Depth depth, std::int64_t cacheBytes) {
     return v;
 }
 
-Verdict VerifyFile(const std::string& path, std::string_view passwordBytes, Depth depth, std::int64_t cacheBytes) {
+Verdict VerifyFile(Env& env, const std::string& path, std::string_view passwordBytes, Depth depth, std::int64_t cacheBytes) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, passwordBytes, sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(env, path, passwordBytes, sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) {
         Verdict v;
         if (IsInUse(err)) {
@@ -254,12 +254,12 @@ bool RebuildIndexes(sql::Database& db, const std::vector<std::string>& indexes, 
     return tx.commit(&err);
 }
 
-std::int64_t CacheFor(const std::string& path) {
+std::int64_t CacheFor(Env& env, const std::string& path) {
     // The check looks up every row in every index of its table; the whole
     // file in the cache is the most it can use. Above 512 MiB the pages
     // of long values dominate, which the check reads once.
     constexpr std::int64_t kMost = 512LL * 1024 * 1024, kLeast = 8LL * 1024 * 1024;
-    const std::int64_t length = FileExists(path) ? FileLength(path) : 0;
+    const std::int64_t length = env.FileExists(path) ? env.FileLength(path) : 0;
     return std::clamp<std::int64_t>(length + 1024 * 1024, kLeast, kMost);
 }
 

@@ -42,7 +42,7 @@ struct Verdict {
 Verdict Verify(sql::Database& db, Depth depth, std::int64_t cacheBytes = 0);
 
 // Opens `path` for reading only and verifies it.
-Verdict VerifyFile(const std::string& path, std::string_view passwordBytes, Depth depth, std::int64_t cacheBytes = 0);
+Verdict VerifyFile(Env& env, const std::string& path, std::string_view passwordBytes, Depth depth, std::int64_t cacheBytes = 0);
 
 // Reads every row and every value of `table`, overflow pages included.
 bool TableReadsCompletely(sql::Database& db, const std::string& table, sql::Error& err);
@@ -54,6 +54,6 @@ bool RebuildIndexes(sql::Database& db, const std::vector<std::string>& indexes, 
 
 // The page cache that lets a full check of `path` run without evicting the
 // index pages it looks up again and again.
-std::int64_t CacheFor(const std::string& path);
+std::int64_t CacheFor(Env& env, const std::string& path);
 
 }  // namespace qx::integrity

@@ -64,11 +64,11 @@ bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
         progress.SetProgress(static_cast<int>(100 * (index - 1) / std::max(total, 1L)), index, file.path);
         if (!progress.Visible()) return false;
         // Two rows naming one file: it is read once.
-        if (const auto id = IdentityOf(file.path); id && !seen.insert({id->device, id->inode}).second) continue;
+        if (const auto id = m_env->IdentityOf(file.path); id && !seen.insert({id->device, id->inode}).second) continue;
         const std::string keyBytes = engine::PasswordBytes(file.password);
         progress.SetTimedUpdate(true);
         const integrity::Verdict v =
-            integrity::VerifyFile(file.path, keyBytes, depth, thorough ? integrity::CacheFor(file.path) : 0);
+            integrity::VerifyFile(*m_env, file.path, keyBytes, depth, thorough ? integrity::CacheFor(*m_env, file.path) : 0);
         progress.SetTimedUpdate(false);
         const std::string head = "Integrity check: '" + file.path + "'";
         switch (v.kind) {
@@ -117,7 +117,7 @@ bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string
     // The proof that only indexes are damaged: every table reads to its end.
     {
         sql::Error err;
-        sql::Database db = sql::Database::open(path, keyBytes, sql::OpenMode::ReadOnly, err);
+        sql::Database db = sql::Database::open(*m_env, path, keyBytes, sql::OpenMode::ReadOnly, err);
         if (!db.isOpen())
             return WriteLog(head + ": not repaired, the file could not be opened again (" + err.message + ")"), false;
         std::vector<std::string> tables;
@@ -139,7 +139,7 @@ bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string
     // the walk after it reads what it would read in a real run.
     if (!indexes.empty()) {
         sql::Error err;
-        sql::Database db = sql::Database::open(path, keyBytes, sql::OpenMode::ReadWrite, err);
+        sql::Database db = sql::Database::open(*m_env, path, keyBytes, sql::OpenMode::ReadWrite, err);
         if (!db.isOpen() || db.readOnly())
             return WriteLog(head + ": not repaired, the file cannot be written (" + err.message + ")"), false;
         if (!integrity::RebuildIndexes(db, indexes, err))
@@ -151,7 +151,7 @@ bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string
     // file without them. Should it fail, the next check compacts again.
     if (!CompactSingle(path, password))
         WriteLog(head + ": the pages of the old indexes stay unused until the file is compacted");
-    const integrity::Verdict after = integrity::VerifyFile(path, keyBytes, integrity::Depth::Pages);
+    const integrity::Verdict after = integrity::VerifyFile(*m_env, path, keyBytes, integrity::Depth::Pages);
     if (after.kind == integrity::Verdict::Kind::Damaged && !after.Repairable()) {
         WriteLog(head + ": still damaged after the rebuild");
         return false;

@@ -34,7 +34,7 @@ std::optional<std::int64_t> OwnDataLength(CDatabase& database, long databaseId, 
     const SubDatabaseLocation location = LocateSubDatabase(path, database.MainDatabaseName());
     if (location.place == SubDatabasePlace::OwnFile) return std::nullopt;
     // Only ever read: the file may lie outside the archive.
-    engine::Connection cn;
+    engine::Connection cn(database.env());
     if (!cn.open(ReadOnlyConnectString(CDatabase::ConnectString(path, Settings::Get().DatabasePassword))))
         return std::nullopt;
     sql::Statement row(cn.database(), "SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");

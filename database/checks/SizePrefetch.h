@@ -4,7 +4,7 @@
 // two largest reads of a normal check overlap. A read that fails, or a file
 // that changed after it was read, yields nothing, and the check reads the
 // file itself as it would without this.
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -21,7 +21,8 @@ namespace qx {
 class SizePrefetch {
 public:
     using Rows = std::vector<std::pair<std::int64_t, std::int64_t>>;  // ID, size; by ID
-    SizePrefetch(std::vector<std::string> paths, std::string passwordBytes);
+    // `env` outlives the object.
+    SizePrefetch(Env& env, std::vector<std::string> paths, std::string passwordBytes);
     ~SizePrefetch();
     SizePrefetch(const SizePrefetch&) = delete;
     SizePrefetch& operator=(const SizePrefetch&) = delete;
@@ -40,6 +41,7 @@ private:
     };
     void run();
 
+    Env& m_env;
     std::string m_password;
     std::vector<Job> m_jobs;
     std::mutex m_mutex;

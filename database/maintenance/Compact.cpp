@@ -91,9 +91,9 @@ const CompactEngine* LoadEngine(std::string& why) {
 
 // Every row of every table of the file read, each value included (large
 // ones live on pages of their own): what a copy of the file needs to read.
-bool ReadsWhole(const std::string& path, const std::string& passwordBytes, std::string& why) {
+bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBytes, std::string& why) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, passwordBytes, sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(env, path, passwordBytes, sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) {
         why = err.message;
         return false;
@@ -231,7 +231,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         // copy would read it, so that a file the real run could not compact
         // is reported as such here too.
         std::string why;
-        if (!ReadsWhole(path, engine::PasswordBytes(sPwd), why)) {
+        if (!ReadsWhole(*m_env, path, engine::PasswordBytes(sPwd), why)) {
             WriteLog("Compact: Unable to compact " + path + " (" + why + ")");
             return false;
         }

@@ -1,21 +1,18 @@
 #include "database/maintenance/LeftoverJournals.h"
 
 #include "database/access/FileNames.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
 
-#include <filesystem>
 #include <system_error>
 #include <vector>
 
 namespace qx {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::string_view kJournal = "-journal";
 
@@ -64,36 +61,32 @@ bool RetireStaleJournal(sql::Database& db, sql::Error& err) {
     return true;
 }
 
-bool IsRegular(const fs::path& p) {
-    std::error_code ec;
-    return fs::symlink_status(p, ec).type() == fs::file_type::regular;
-}
+bool IsRegular(Env& env, const std::string& p) { return env.KindOf(p) == EntryKind::RegularFile; }
 
 }  // namespace
 
-int RollBackLeftoverJournals(const std::string& mainPath, const std::string& password) {
-    const fs::path main = PathFromUtf8(mainPath);
-    const std::string stem = PathToUtf8(main.stem());
-    std::vector<std::pair<fs::path, bool>> journals;  // the journal, its file keyed
+int RollBackLeftoverJournals(Env& env, const std::string& mainPath, const std::string& password) {
+    const std::string folder = GetFolderPart(mainPath);
+    std::string stem = GetFileNamePart(mainPath);
+    if (const std::size_t dot = stem.rfind('.'); dot != std::string::npos && dot > 0) stem.resize(dot);
+    std::vector<std::pair<std::string, bool>> journals;  // the journal, its file keyed
     std::error_code ec;
-    for (fs::directory_iterator it(main.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = PathToUtf8(it->path().filename());
-        if (bool keyed = true; IsArchiveJournal(name, stem, keyed)) journals.emplace_back(it->path(), keyed);
-    }
+    for (const std::string& name : env.ListFolder(folder.empty() ? std::string(".") : folder, ec))
+        if (bool keyed = true; IsArchiveJournal(name, stem, keyed))
+            journals.emplace_back(folder.empty() ? name : folder + PathSeparator() + name, keyed);
     int rolledBack = 0;
     for (const auto& [journal, keyed] : journals) {
-        const std::string journalName = PathToUtf8(journal);
-        const fs::path file = PathFromUtf8(journalName.substr(0, journalName.size() - kJournal.size()));
-        const std::string fileName = PathToUtf8(file);
-        if (!IsRegular(journal) || !IsRegular(file)) {
+        const std::string& journalName = journal;
+        const std::string fileName = journalName.substr(0, journalName.size() - kJournal.size());
+        if (!IsRegular(env, journal) || !IsRegular(env, fileName)) {
             WriteLog("'" + journalName + "' belongs to no file of the archive that can be opened here and stays where it is");
             continue;
         }
         // A file that never got its first page (killed while it was being
         // made): whatever its journal holds are pages of nothing, and the
         // file stays as empty as a rollback would leave it.
-        if (std::error_code sizeError; fs::file_size(file, sizeError) == 0 && !sizeError) {
-            if (const int rc = RemoveDurably(journalName, "journal.remove-of-empty-file")) {
+        if (env.FileLength(fileName) == 0) {
+            if (const int rc = env.RemoveDurably(journalName, "journal.remove-of-empty-file")) {
                 WriteLog("'" + journalName + "' stays where it is: " + ErrorText(rc));
             } else {
                 WriteLog("'" + journalName + "' belonged to an empty file, so there was nothing to roll back; removed");
@@ -103,18 +96,18 @@ int RollBackLeftoverJournals(const std::string& mainPath, const std::string& pas
         }
         sql::Error err;
         bool stale = false;
-        sql::Database db = sql::Database::open(fileName, keyed ? engine::PasswordBytes(password) : std::string(),
+        sql::Database db = sql::Database::open(env, fileName, keyed ? engine::PasswordBytes(password) : std::string(),
                                                sql::OpenMode::ReadWrite, err);
         if (db.isOpen()) {
             // The first read of a file with a hot journal plays the journal back.
             sql::Statement probe(db, "SELECT count(*) FROM sqlite_master");
             if (probe.step() != sql::Step::Row) err = probe.error();
             probe = sql::Statement();
-            stale = !err && IsRegular(journal);
+            stale = !err && IsRegular(env, journal);
             if (stale) RetireStaleJournal(db, err);
         }
         db = sql::Database();
-        if (!IsRegular(journal)) {
+        if (!IsRegular(env, journal)) {
             WriteLog(stale ? "'" + journalName +
                                  "' held no unfinished change (the run stopped before it wrote one) and was retired"
                            : "The unfinished change left in '" + journalName + "' was rolled back");

@@ -8,6 +8,8 @@
 
 namespace qx {
 
+class Env;
+
 // Opens, through the engine and for writing, every file of the archive at
 // `mainPath` that has a rollback journal beside it, so that the engine rolls
 // its unfinished change back, or retires a journal it does not take for one
@@ -15,6 +17,6 @@ namespace qx {
 // a file that is still empty (it can hold no page of it). Any other journal
 // is never deleted: one whose file is gone, or that is no regular file, stays
 // and is logged. Returns how many journals were resolved.
-int RollBackLeftoverJournals(const std::string& mainPath, const std::string& password);
+int RollBackLeftoverJournals(Env& env, const std::string& mainPath, const std::string& password);
 
 }  // namespace qx

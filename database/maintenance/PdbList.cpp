@@ -69,7 +69,7 @@ bool CDatabase::IsArchiveFile(const std::string& sPath) const {
 bool CDatabase::IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly) const {
     if (pbReadOnly) *pbReadOnly = false;
     if (!IsArchiveFile(sPath)) return false;
-    engine::Connection cn;
+    engine::Connection cn(*m_env);
     if (!cn.open(ConnectString(sPath, Settings::Get().DatabasePassword))) return false;
     bool ok;
     {
@@ -152,7 +152,7 @@ bool CDatabase::RetiredFileBelongsTo(const std::string& sRetired, long nNumber) 
         }
     }
     if (ids.empty()) return false;
-    engine::Connection cn;
+    engine::Connection cn(*m_env);
     if (!cn.open(ConnectString(sRetired, Settings::Get().DatabasePassword))) return false;
     std::size_t found = 0;
     {

@@ -222,11 +222,11 @@ bool ProbeSource(sql::Database& db, bool& empty, std::int64_t& version, sql::Err
 
 // Whether the sub database `owner` of the list holds a row `id`: nothing
 // when it is not listed (or `err` when it cannot be read).
-std::optional<bool> OwnRowIn(const std::vector<std::pair<long, std::string>>& list, long owner, long id,
+std::optional<bool> OwnRowIn(Env& env, const std::vector<std::pair<long, std::string>>& list, long owner, long id,
                              sql::Error& err) {
     const auto entry = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.first == owner; });
     if (entry == list.end()) return std::nullopt;
-    sql::Database db = sql::Database::open(entry->second, engine::PasswordBytes(Settings::Get().DatabasePassword),
+    sql::Database db = sql::Database::open(env, entry->second, engine::PasswordBytes(Settings::Get().DatabasePassword),
                                            sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) return std::nullopt;
     sql::Statement st(db, "SELECT 1 FROM PICTURES WHERE ID = ?");
@@ -516,7 +516,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     if (found == sql::Step::Row && owner != list[source].first) {
                         if (owner == destinationId) {
                             stray = there.has_value();
-                        } else if (const auto own = OwnRowIn(list, owner, id, err)) {
+                        } else if (const auto own = OwnRowIn(*m_env, list, owner, id, err)) {
                             stray = *own;
                         } else if (err) {
                             return stop("reading the sub database of document " + std::to_string(id), err);

@@ -20,7 +20,7 @@
 #include "database/maintenance/ReorganizeBatch.h"
 #include "support/DurableFiles.h"
 #include "support/FileOperations.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 #include "support/Settings.h"
 #include "support/SysInfo.h"
 #include "support/TextResources.h"
@@ -64,19 +64,19 @@ std::string Res(long id) { return GetResString(id, "Resources not found"); }
 
 // A sub database opened for reading only: no journal is played back, no
 // attribute changes, nothing is written.
-bool OpenSub(const std::string& path, sql::Database& db) {
+bool OpenSub(Env& env, const std::string& path, sql::Database& db) {
     sql::Error err;
-    db = sql::Database::open(path, engine::PasswordBytes(Settings::Get().DatabasePassword), sql::OpenMode::ReadOnly,
+    db = sql::Database::open(env, path, engine::PasswordBytes(Settings::Get().DatabasePassword), sql::OpenMode::ReadOnly,
                              err);
     if (!db.isOpen()) return false;
     sql::Statement probe(db, "SELECT ID FROM PICTURES WHERE ID = NULL");
     return probe.ok() && probe.step() == sql::Step::Done;
 }
 
-bool ReadRows(const std::string& path, Rows& rows, int& pageSize) {
+bool ReadRows(Env& env, const std::string& path, Rows& rows, int& pageSize) {
     rows.clear();
     sql::Database db;
-    if (!OpenSub(path, db)) return false;
+    if (!OpenSub(env, path, db)) return false;
     {
         sql::Statement size(db, "PRAGMA page_size");
         if (size.step() != sql::Step::Row) return false;
@@ -90,9 +90,9 @@ bool ReadRows(const std::string& path, Rows& rows, int& pageSize) {
 }
 
 // Whether the sub database at `path` holds a row `id`.
-bool HasRow(const std::string& path, long id, bool& has) {
+bool HasRow(Env& env, const std::string& path, long id, bool& has) {
     sql::Database db;
-    if (!OpenSub(path, db)) return false;
+    if (!OpenSub(env, path, db)) return false;
     sql::Statement st(db, "SELECT 1 FROM PICTURES WHERE ID = ?");
     st.bind(1, static_cast<std::int64_t>(id));
     const sql::Step step = st.step();
@@ -102,11 +102,11 @@ bool HasRow(const std::string& path, long id, bool& has) {
 
 // Whether row `a` of the file `x` and row `b` of the file `y` hold the same
 // `size` bytes, as the run compares them before it overwrites one with the other.
-bool SameRowBytes(const std::string& x, long a, const std::string& y, long b, std::int64_t size, bool& same) {
+bool SameRowBytes(Env& env, const std::string& x, long a, const std::string& y, long b, std::int64_t size, bool& same) {
     same = size == 0;
     if (same) return true;
     sql::Database dx, dy;
-    if (!OpenSub(x, dx) || !OpenSub(y, dy)) return false;
+    if (!OpenSub(env, x, dx) || !OpenSub(env, y, dy)) return false;
     sql::Error err;
     sql::Blob bx = sql::Blob::open(dx, "PICTURES", "PICTURE", a, false, err);
     sql::Blob by = sql::Blob::open(dy, "PICTURES", "PICTURE", b, false, err);
@@ -150,11 +150,11 @@ long NumberIn(const std::string& path) {
 // What a report-only opening already did to the names of the archive (its
 // renumbering and setting aside, in memory only): each file from where it
 // is on disk to where the run leaves it, passing names in between.
-void OpeningChanges(ReorganizePlan& plan) {
-    if (!reportonly::Active()) return;
+void OpeningChanges(Env& env, ReorganizePlan& plan) {
+    if (!env.ReportOnly()) return;
     std::vector<std::pair<std::string, std::string>> moves;  // from on disk, to now
     const std::string renameWord = "rename ", arrow = " -> ";
-    for (const std::string& change : reportonly::Changes()) {
+    for (const std::string& change : env.Changes()) {
         if (change.compare(0, renameWord.size(), renameWord) != 0) continue;
         const std::size_t at = change.find(arrow, renameWord.size());
         if (at == std::string::npos) continue;
@@ -185,7 +185,7 @@ struct Entry {
 bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     plan = ReorganizePlan{};
     plan.pageTolerance = kPageTolerance;
-    OpeningChanges(plan);
+    OpeningChanges(*m_env, plan);
     if (!Connected(m_AdoCnMain)) return false;
     const std::string mainPath = MainDatabaseName();
     const std::string folder = GetFolderPart(mainPath);
@@ -235,7 +235,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
                 break;
             }
             sql::Database probe;
-            if (!OpenSub(row->stored, probe) || StaysReadOnly(row->stored)) {
+            if (!OpenSub(*m_env, row->stored, probe) || StaysReadOnly(row->stored)) {
                 stops = true;
                 break;
             }
@@ -277,7 +277,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             if (!id || std::any_of(refs.begin(), refs.end(), [&](const Ref& r) { return r.file == *id; })) continue;
             if (std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
             sql::Database probe;
-            if (!IsArchiveFile(row.stored) || !OpenSub(row.stored, probe) || IsFileReadOnly(row.stored) ||
+            if (!IsArchiveFile(row.stored) || !OpenSub(*m_env, row.stored, probe) || IsFileReadOnly(row.stored) ||
                 StaysReadOnly(row.stored))
                 continue;  // stays where it is
             std::error_code ec;
@@ -349,7 +349,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     };
     if (count == 0) return finish();
     if (count == 1) {
-        if (!ReadRows(list[0].read, rows, pageSize)) return false;
+        if (!ReadRows(*m_env, list[0].read, rows, pageSize)) return false;
         after[0] = compacted(rows);
         return finish();
     }
@@ -359,7 +359,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     Rows sourceRows;
     {
         int ignored = 0;
-        if (!ReadRows(list[source].read, sourceRows, ignored)) {
+        if (!ReadRows(*m_env, list[source].read, sourceRows, ignored)) {
             plan.refusal = FormatMsg(Res(79), {list[source].stored});
             return true;
         }
@@ -371,7 +371,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     std::optional<plan::Tree> tree;
     auto chooseDestination = [&](std::size_t d) {
         // Compacted as it is chosen: the model starts from its rows in ID order.
-        if (!ReadRows(list[d].read, rows, pageSize)) return false;
+        if (!ReadRows(*m_env, list[d].read, rows, pageSize)) return false;
         held.clear();
         origin.clear();
         tree.emplace(pageSize, plan::kCipherReservedBytes);
@@ -449,7 +449,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             next = 0;
             if (source == destination) break;
             int ignored = 0;
-            if (!ReadRows(list[source].read, sourceRows, ignored)) return false;
+            if (!ReadRows(*m_env, list[source].read, sourceRows, ignored)) return false;
             continue;
         }
         if (full()) {
@@ -489,8 +489,8 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         // Whether the destination's row `id` holds the bytes of row `id` of the source.
         auto sameAsSource = [&](long id, std::int64_t size, bool& same) {
             const auto o = origin.find(id);
-            return o == origin.end() ? SameRowBytes(list[destination].read, id, sourceFile, id, size, same)
-                                     : SameRowBytes(o->second.first, o->second.second, sourceFile, id, size, same);
+            return o == origin.end() ? SameRowBytes(*m_env, list[destination].read, id, sourceFile, id, size, same)
+                                     : SameRowBytes(*m_env, o->second.first, o->second.second, sourceFile, id, size, same);
         };
         std::vector<std::pair<long, std::int64_t>> leftovers;
         while (next < sourceRows.size() && reorganize::BatchTakesMore(moved.size(), movedBytes) && !full()) {
@@ -506,7 +506,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
                 } else {
                     const auto entry = std::find_if(list.begin(), list.end(),
                                                     [&](const Entry& e) { return e.id == doc->second; });
-                    if (entry != list.end() && !HasRow(entry->read, id, stray)) return false;
+                    if (entry != list.end() && !HasRow(*m_env, entry->read, id, stray)) return false;
                 }
             }
             if (stray) {

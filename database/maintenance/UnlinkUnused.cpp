@@ -31,10 +31,10 @@ namespace {
 
 // Whether another program holds `path` now (the engine answers "busy" or
 // "locked"): asked without waiting, after an open that already waited.
-bool HeldByAnotherProgram(const std::string& path) {
+bool HeldByAnotherProgram(Env& env, const std::string& path) {
     const sql::NoBusyWaitHere noWait;
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(Settings::Get().DatabasePassword),
+    sql::Database db = sql::Database::open(env, path, engine::PasswordBytes(Settings::Get().DatabasePassword),
                                            sql::OpenMode::ReadOnly, err);
     if (!err) db.exec("SELECT ID FROM PICTURES WHERE ID = NULL", &err);
     const int code = err.code & 0xff;
@@ -122,7 +122,7 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         SetFileReadOnly(stored, false);
         bool readOnly = false;
         const bool opens = IsArchiveSubDatabase(stored, &readOnly);
-        if (!opens && HeldByAnotherProgram(stored)) {
+        if (!opens && HeldByAnotherProgram(*m_env, stored)) {
             // Held is not damaged: the caller ends as in use and names the file.
             m_findings.noteInUse(stored);
             return abort("Sub database '" + stored + "' is in use by another program... Aborting!", 267, stored);

@@ -34,7 +34,7 @@ std::string PasswordBytes(std::string_view s) {
     return out;
 }
 
-Connection::Connection() = default;
+Connection::Connection(Env& env) : m_env(env) {}
 Connection::~Connection() { close(); }
 
 bool Connection::open(std::string connectString) {
@@ -57,7 +57,7 @@ bool Connection::open() {
     if (!ec) path = abs.lexically_normal().string();
     sql::Error err;
     const sql::OpenMode mode = cs.readOnly() ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite;
-    core->db = sql::Database::open(path, PasswordBytes(cs.password()), mode, err);
+    core->db = sql::Database::open(m_env, path, PasswordBytes(cs.password()), mode, err);
     if (err) core->fail(err);
     m_dataSource = path;
     m_core = std::move(core);
@@ -147,8 +147,8 @@ sql::Database& Connection::database() {
     return m_core->db;
 }
 
-sql::Database CreateDatabaseFile(const std::string& path, std::string_view password, sql::Error& err) {
-    return sql::Database::open(path, PasswordBytes(password), sql::OpenMode::Create, err);
+sql::Database CreateDatabaseFile(Env& env, const std::string& path, std::string_view password, sql::Error& err) {
+    return sql::Database::open(env, path, PasswordBytes(password), sql::OpenMode::Create, err);
 }
 
 }  // namespace qx::engine

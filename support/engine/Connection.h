@@ -40,7 +40,8 @@ std::string PasswordBytes(std::string_view password);
 
 class Connection {
 public:
-    Connection();
+    // Files are opened through `env`, which outlives the connection.
+    explicit Connection(Env& env);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -87,6 +88,7 @@ public:
     const std::shared_ptr<ConnectionCore>& core() const { return m_core; }
 
 private:
+    Env& m_env;
     std::string m_connectString;
     std::string m_dataSource;
     std::shared_ptr<ConnectionCore> m_core;
@@ -121,6 +123,6 @@ private:
 // Creates a new archive file (plain when the password is empty) and returns
 // it open, for the caller to create its tables. Refuses to touch an
 // existing file.
-sql::Database CreateDatabaseFile(const std::string& path, std::string_view password, sql::Error& err);
+sql::Database CreateDatabaseFile(Env& env, const std::string& path, std::string_view password, sql::Error& err);
 
 }  // namespace qx::engine

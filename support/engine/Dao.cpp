@@ -79,11 +79,11 @@ std::string AddFieldSql(std::string_view table, const FieldDef& f) {
     return s;
 }
 
-bool DaoDatabase::open(const std::string& path, std::string_view connect) {
+bool DaoDatabase::open(Env& env, const std::string& path, std::string_view connect) {
     m_err.clear();
     m_db.close();
     const ConnectString cs = ConnectString::Parse(connect);
-    m_db = sql::Database::open(path, PasswordBytes(cs.password()), sql::OpenMode::ReadWrite, m_err);
+    m_db = sql::Database::open(env, path, PasswordBytes(cs.password()), sql::OpenMode::ReadWrite, m_err);
     return m_db.isOpen();
 }
 

@@ -62,7 +62,7 @@ class DaoDatabase {
 public:
     DaoDatabase() = default;
     // connect: "" for a plain file, or ";PWD=<password>".
-    bool open(const std::string& path, std::string_view connect);
+    bool open(Env& env, const std::string& path, std::string_view connect);
     void close() { m_db.close(); }
     bool isOpen() const { return m_db.isOpen(); }
     const sql::Error& error() const { return m_err; }

@@ -1,26 +1,26 @@
 // The report-only view: a name table over the disk, and an engine file layer
 // that opens every file on disk for reading only and keeps what is written
-// in copy-on-write blocks in memory. Connections of this process to one name
+// in copy-on-write blocks in memory. Connections of one view to one name
 // share its blocks and take their locks from each other, so a run sees its
-// own commits across connections exactly as it would on disk.
-#include "support/ReportOnly.h"
+// own commits across connections exactly as it would on disk. Each view is
+// its own world: two views never see each other's changes.
+#include "support/Env.h"
+#include "support/ProcessEnv.h"
 
+#include "support/FileOperations.h"
 #include "support/engine/SqliteApi.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <set>
 
-namespace qx::reportonly {
+namespace qx {
 
 namespace {
 
@@ -42,36 +42,29 @@ struct Node {
 };
 
 struct World {
+    explicit World(Env& disk) : base(disk) {}
+    Env& base;  // answers for every name the run has not touched
+    sqlite3_vfs* diskVfs = nullptr;
     std::recursive_mutex mutex;
     std::map<std::string, std::shared_ptr<Node>> names;
     std::set<std::string> gone;  // names on disk the run renamed or deleted
     std::map<std::string, bool> readOnly;
     std::vector<std::string> changes;
     std::uint64_t nextId = 1;
+
+    bool OnDisk(const std::string& path) { return base.KindOf(path) != EntryKind::None; }
+    // Names are compared as absolute, normal text.
+    std::string Key(const std::string& path) { return base.Absolute(path); }
 };
 
-std::atomic<int> g_active{0};
+// The engine file layer of one view; it lives as long as a file opened
+// through it, so a connection that outlives its view still closes cleanly.
+struct ViewVfs : std::enable_shared_from_this<ViewVfs> {
+    sqlite3_vfs vfs{};
+    std::string name;
+    std::shared_ptr<World> world;
+};
 
-World& TheWorld() {
-    static World w;
-    return w;
-}
-
-std::string Key(const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::path abs = std::filesystem::absolute(path, ec);
-    return (ec ? std::filesystem::path(path) : abs).lexically_normal().string();
-}
-
-bool OnDisk(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::int64_t DiskSize(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
-}
 
 std::shared_ptr<Node> NewNode(World& w, std::string backing) {
     auto n = std::make_shared<Node>();
@@ -81,12 +74,19 @@ std::shared_ptr<Node> NewNode(World& w, std::string backing) {
     return n;
 }
 
-// ---------------------------------------------------------------- the file layer
+// What the view holds under a name.
+struct Entry {
+    enum class State { Disk, Absent, File } state = State::Disk;  // Disk: the disk answers
+    std::string backing;  // the file on disk whose bytes show through ("" for a file made by the run)
+    std::int64_t size = 0;
+    std::uint64_t id = 0;  // stands for the inode of a file made by the run
+};
 
-sqlite3_vfs* g_disk = nullptr;
+// ---------------------------------------------------------------- the file layer
 
 struct ShimFile {
     sqlite3_file base;
+    std::shared_ptr<ViewVfs> view;
     std::shared_ptr<Node> node;
     sqlite3_file* real = nullptr;  // the backing file, opened for reading only
     int lock = SQLITE_LOCK_NONE;
@@ -95,8 +95,9 @@ struct ShimFile {
 };
 
 ShimFile* Shim(sqlite3_file* f) { return reinterpret_cast<ShimFile*>(f); }
-
-std::unique_lock<std::recursive_mutex> Hold() { return std::unique_lock(TheWorld().mutex); }
+ViewVfs* View(sqlite3_vfs* v) { return static_cast<ViewVfs*>(v->pAppData); }
+World& WorldOf(ShimFile* f) { return *f->view->world; }
+std::unique_lock<std::recursive_mutex> Hold(World& w) { return std::unique_lock(w.mutex); }
 
 // Bytes [pos, pos+len) as the backing file holds them, zeros past what shows through.
 int BaseRead(ShimFile* f, unsigned char* out, std::int64_t len, std::int64_t pos) {
@@ -124,7 +125,7 @@ int MakeDirty(ShimFile* f) {
 int xClose(sqlite3_file* file) {
     ShimFile* f = Shim(file);
     {
-        auto hold = Hold();
+        auto hold = Hold(WorldOf(f));
         if (f->lock != SQLITE_LOCK_NONE) {
             Node& n = *f->node;
             if (n.exclusive == f) n.exclusive = nullptr;
@@ -133,7 +134,7 @@ int xClose(sqlite3_file* file) {
             --n.shared;
         }
         if (f->deleteOnClose) {
-            World& w = TheWorld();
+            World& w = WorldOf(f);
             auto it = w.names.find(f->name);
             if (it != w.names.end() && it->second == f->node) w.names.erase(it);
         }
@@ -149,7 +150,7 @@ int xClose(sqlite3_file* file) {
 
 int xRead(sqlite3_file* file, void* buf, int amt, sqlite3_int64 off) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     Node& n = *f->node;
     if (!n.dirty) return f->real->pMethods->xRead(f->real, buf, amt, off);
     auto* out = static_cast<unsigned char*>(buf);
@@ -171,7 +172,7 @@ int xRead(sqlite3_file* file, void* buf, int amt, sqlite3_int64 off) {
 
 int xWrite(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     if (const int rc = MakeDirty(f); rc != SQLITE_OK) return rc;
     Node& n = *f->node;
     const auto* in = static_cast<const unsigned char*>(buf);
@@ -196,7 +197,7 @@ int xWrite(sqlite3_file* file, const void* buf, int amt, sqlite3_int64 off) {
 
 int xTruncate(sqlite3_file* file, sqlite3_int64 size) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     if (const int rc = MakeDirty(f); rc != SQLITE_OK) return rc;
     Node& n = *f->node;
     n.size = size;
@@ -214,7 +215,7 @@ int xSync(sqlite3_file*, int) { return SQLITE_OK; }
 
 int xFileSize(sqlite3_file* file, sqlite3_int64* size) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     if (f->node->dirty) {
         *size = f->node->size;
         return SQLITE_OK;
@@ -224,7 +225,7 @@ int xFileSize(sqlite3_file* file, sqlite3_int64* size) {
 
 int xLock(sqlite3_file* file, int level) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     Node& n = *f->node;
     if (f->lock >= level) return SQLITE_OK;
     if (level == SQLITE_LOCK_SHARED) {
@@ -255,7 +256,7 @@ int xLock(sqlite3_file* file, int level) {
 
 int xUnlock(sqlite3_file* file, int level) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     Node& n = *f->node;
     if (f->lock <= level) return SQLITE_OK;
     if (n.exclusive == f) n.exclusive = nullptr;
@@ -271,7 +272,7 @@ int xUnlock(sqlite3_file* file, int level) {
 
 int xCheckReservedLock(sqlite3_file* file, int* out) {
     ShimFile* f = Shim(file);
-    auto hold = Hold();
+    auto hold = Hold(WorldOf(f));
     const Node& n = *f->node;
     *out = (n.reserved && n.reserved != f) || n.pending || n.exclusive;
     if (!*out && f->real) return f->real->pMethods->xCheckReservedLock(f->real, out);
@@ -300,7 +301,7 @@ const sqlite3_io_methods kMethods = {
     xDeviceCharacteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-int vOpen(sqlite3_vfs*, const char* zName, sqlite3_file* file, int flags, int* outFlags) {
+int vOpen(sqlite3_vfs* vfs, const char* zName, sqlite3_file* file, int flags, int* outFlags) {
     auto* f = new (file) ShimFile();
     f->base.pMethods = nullptr;
     const auto fail = [&](int rc) {
@@ -308,19 +309,20 @@ int vOpen(sqlite3_vfs*, const char* zName, sqlite3_file* file, int flags, int* o
         file->pMethods = nullptr;
         return rc;
     };
+    ViewVfs* view = View(vfs);
+    World& w = *view->world;
+    f->view = view->shared_from_this();
     {
-        auto hold = Hold();
-        World& w = TheWorld();
+        auto hold = Hold(w);
         const bool create = (flags & SQLITE_OPEN_CREATE) != 0;
         if (!zName) {
             f->node = NewNode(w, "");
         } else {
-            f->name = Key(zName);
+            f->name = w.Key(zName);
             if (auto it = w.names.find(f->name); it != w.names.end()) {
                 f->node = it->second;
-            } else if (!w.gone.count(f->name) && OnDisk(f->name)) {
-                struct stat st {};
-                if (::stat(f->name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(SQLITE_CANTOPEN);
+            } else if (!w.gone.count(f->name) && w.OnDisk(f->name)) {
+                if (!w.base.FileExists(f->name)) return fail(SQLITE_CANTOPEN);
                 f->node = w.names[f->name] = NewNode(w, f->name);
             } else if (create) {
                 f->node = w.names[f->name] = NewNode(w, "");
@@ -332,14 +334,15 @@ int vOpen(sqlite3_vfs*, const char* zName, sqlite3_file* file, int flags, int* o
         f->deleteOnClose = (flags & SQLITE_OPEN_DELETEONCLOSE) != 0;
     }
     if (!f->node->backing.empty()) {
-        f->real = static_cast<sqlite3_file*>(sqlite3_malloc(g_disk->szOsFile));
+        sqlite3_vfs* disk = w.diskVfs;
+        f->real = static_cast<sqlite3_file*>(sqlite3_malloc(disk->szOsFile));
         if (!f->real) return fail(SQLITE_NOMEM);
-        std::memset(f->real, 0, static_cast<size_t>(g_disk->szOsFile));
+        std::memset(f->real, 0, static_cast<size_t>(disk->szOsFile));
         const int readFlags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE |
                                          SQLITE_OPEN_DELETEONCLOSE)) |
                               SQLITE_OPEN_READONLY;
         int got = 0;
-        const int rc = g_disk->xOpen(g_disk, f->node->backing.c_str(), f->real, readFlags, &got);
+        const int rc = disk->xOpen(disk, f->node->backing.c_str(), f->real, readFlags, &got);
         if (rc != SQLITE_OK) {
             if (f->real->pMethods) f->real->pMethods->xClose(f->real);
             sqlite3_free(f->real);
@@ -352,21 +355,21 @@ int vOpen(sqlite3_vfs*, const char* zName, sqlite3_file* file, int flags, int* o
     return SQLITE_OK;
 }
 
-int vDelete(sqlite3_vfs*, const char* zName, int) {
+int vDelete(sqlite3_vfs* vfs, const char* zName, int) {
     // The engine's own journals come and go; they are not the run's changes.
-    auto hold = Hold();
-    World& w = TheWorld();
-    const std::string key = Key(zName);
+    World& w = *View(vfs)->world;
+    auto hold = Hold(w);
+    const std::string key = w.Key(zName);
     w.names.erase(key);
-    if (OnDisk(key)) w.gone.insert(key);
+    if (w.OnDisk(key)) w.gone.insert(key);
     return SQLITE_OK;
 }
 
-int vAccess(sqlite3_vfs*, const char* zName, int flags, int* out) {
+int vAccess(sqlite3_vfs* vfs, const char* zName, int flags, int* out) {
+    World& w = *View(vfs)->world;
     {
-        auto hold = Hold();
-        World& w = TheWorld();
-        const std::string key = Key(zName);
+        auto hold = Hold(w);
+        const std::string key = w.Key(zName);
         if (w.names.count(key)) {
             *out = 1;
             return SQLITE_OK;
@@ -377,142 +380,268 @@ int vAccess(sqlite3_vfs*, const char* zName, int flags, int* out) {
         }
     }
     // Whether the disk would let us write does not matter: nothing is written there.
-    return g_disk->xAccess(g_disk, zName, flags == SQLITE_ACCESS_READWRITE ? SQLITE_ACCESS_EXISTS : flags, out);
+    sqlite3_vfs* disk = w.diskVfs;
+    return disk->xAccess(disk, zName, flags == SQLITE_ACCESS_READWRITE ? SQLITE_ACCESS_EXISTS : flags, out);
 }
 
-int vFullPathname(sqlite3_vfs*, const char* zName, int nOut, char* zOut) {
-    const std::string key = Key(zName);
+int vFullPathname(sqlite3_vfs* vfs, const char* zName, int nOut, char* zOut) {
+    const std::string key = View(vfs)->world->Key(zName);
     if (static_cast<int>(key.size()) >= nOut) return SQLITE_CANTOPEN;
     std::memcpy(zOut, key.c_str(), key.size() + 1);
     return SQLITE_OK;
 }
 
-void* vDlOpen(sqlite3_vfs*, const char* z) { return g_disk->xDlOpen(g_disk, z); }
-void vDlError(sqlite3_vfs*, int n, char* z) { g_disk->xDlError(g_disk, n, z); }
-void (*vDlSym(sqlite3_vfs*, void* h, const char* z))(void) { return g_disk->xDlSym(g_disk, h, z); }
-void vDlClose(sqlite3_vfs*, void* h) { g_disk->xDlClose(g_disk, h); }
-int vRandomness(sqlite3_vfs*, int n, char* z) { return g_disk->xRandomness(g_disk, n, z); }
-int vSleep(sqlite3_vfs*, int us) { return g_disk->xSleep(g_disk, us); }
-int vCurrentTime(sqlite3_vfs*, double* t) { return g_disk->xCurrentTime(g_disk, t); }
-int vGetLastError(sqlite3_vfs*, int n, char* z) { return g_disk->xGetLastError(g_disk, n, z); }
-int vCurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* t) { return g_disk->xCurrentTimeInt64(g_disk, t); }
+sqlite3_vfs* Disk(sqlite3_vfs* v) { return View(v)->world->diskVfs; }
+void* vDlOpen(sqlite3_vfs* v, const char* z) { return Disk(v)->xDlOpen(Disk(v), z); }
+void vDlError(sqlite3_vfs* v, int n, char* z) { Disk(v)->xDlError(Disk(v), n, z); }
+void (*vDlSym(sqlite3_vfs* v, void* h, const char* z))(void) { return Disk(v)->xDlSym(Disk(v), h, z); }
+void vDlClose(sqlite3_vfs* v, void* h) { Disk(v)->xDlClose(Disk(v), h); }
+int vRandomness(sqlite3_vfs* v, int n, char* z) { return Disk(v)->xRandomness(Disk(v), n, z); }
+int vSleep(sqlite3_vfs* v, int us) { return Disk(v)->xSleep(Disk(v), us); }
+int vCurrentTime(sqlite3_vfs* v, double* t) { return Disk(v)->xCurrentTime(Disk(v), t); }
+int vGetLastError(sqlite3_vfs* v, int n, char* z) { return Disk(v)->xGetLastError(Disk(v), n, z); }
+int vCurrentTimeInt64(sqlite3_vfs* v, sqlite3_int64* t) { return Disk(v)->xCurrentTimeInt64(Disk(v), t); }
 
-sqlite3_vfs g_vfs;
+std::atomic<unsigned> g_views{0};
+
+// The transitional registry of live views, newest last (see ProcessEnv.h).
+std::mutex g_liveMutex;
+std::vector<Env*> g_live;
+
+class ReportOnlyView final : public EnvWrapper {
+public:
+    explicit ReportOnlyView(Env& base) : EnvWrapper(base), m_world(std::make_shared<World>(base)) {
+        m_world->diskVfs = sqlite3_vfs_find(base.BaseEngineVfs());
+        if (!m_world->diskVfs) m_world->diskVfs = sqlite3_vfs_find(nullptr);
+        m_vfs = std::make_shared<ViewVfs>();
+        ViewVfs* view = m_vfs.get();
+        view->world = m_world;
+        view->name = "quillex-report-only-" + std::to_string(++g_views);
+        sqlite3_vfs& v = view->vfs;
+        v.iVersion = 2;
+        v.szOsFile = sizeof(ShimFile);
+        v.mxPathname = m_world->diskVfs->mxPathname;
+        v.zName = view->name.c_str();
+        v.pAppData = view;
+        v.xOpen = vOpen;
+        v.xDelete = vDelete;
+        v.xAccess = vAccess;
+        v.xFullPathname = vFullPathname;
+        v.xDlOpen = vDlOpen;
+        v.xDlError = vDlError;
+        v.xDlSym = vDlSym;
+        v.xDlClose = vDlClose;
+        v.xRandomness = vRandomness;
+        v.xSleep = vSleep;
+        v.xCurrentTime = vCurrentTime;
+        v.xGetLastError = vGetLastError;
+        v.xCurrentTimeInt64 = vCurrentTimeInt64;
+        sqlite3_vfs_register(&v, 0);
+        std::lock_guard lock(g_liveMutex);
+        g_live.push_back(this);
+    }
+
+    ~ReportOnlyView() override {
+        {
+            std::lock_guard lock(g_liveMutex);
+            g_live.erase(std::remove(g_live.begin(), g_live.end(), this), g_live.end());
+        }
+        // A connection still open keeps the layer through its files; the
+        // layer itself is let go with the last of them.
+        sqlite3_vfs_unregister(&m_vfs->vfs);
+    }
+
+    EntryKind KindOf(const std::string& path) override {
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().KindOf(path);
+        return e.state == Entry::State::File ? EntryKind::RegularFile : EntryKind::None;
+    }
+    bool FileExists(const std::string& path) override {
+        if (path.empty()) return false;
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().FileExists(path);
+        return e.state == Entry::State::File;
+    }
+    std::optional<FileId> IdentityOf(const std::string& path) override {
+        if (path.empty()) return std::nullopt;
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().IdentityOf(path);
+        if (e.state == Entry::State::Absent) return std::nullopt;
+        if (e.backing.empty()) return FileId{0, e.id};  // made by the run: no inode on disk
+        return target().IdentityOf(e.backing);
+    }
+    std::int64_t FileLength(const std::string& path) override {
+        const Entry e = Look(path);
+        return e.state == Entry::State::Disk ? target().FileLength(path) : e.size;
+    }
+    std::int64_t ModifiedAt(const std::string& path) override {
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().ModifiedAt(path);
+        if (e.state == Entry::State::Absent) return -1;
+        return e.backing.empty() ? 0 : target().ModifiedAt(e.backing);
+    }
+    bool IsReadOnly(const std::string& path) override {
+        {
+            auto hold = Hold(*m_world);
+            if (auto it = m_world->readOnly.find(m_world->Key(path)); it != m_world->readOnly.end()) return it->second;
+        }
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().IsReadOnly(path);
+        if (e.state == Entry::State::Absent || e.backing.empty()) return false;
+        return target().IsReadOnly(e.backing);
+    }
+    std::string Canonical(const std::string& path, std::error_code& ec) override {
+        ec.clear();
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().Canonical(path, ec);
+        // A name the run made or took away exists only in its view: the
+        // folder is real, the name is the run's.
+        if (e.state == Entry::State::Absent) {
+            ec = std::make_error_code(std::errc::no_such_file_or_directory);
+            return {};
+        }
+        std::string folder = GetFolderPart(path);
+        folder = target().Canonical(folder.empty() ? std::string(".") : folder, ec);
+        if (ec) return {};
+        if (folder.empty() || !IsPathSeparator(folder.back())) folder += PathSeparator();
+        return folder + GetFileNamePart(path);
+    }
+    std::vector<std::string> ListFolder(const std::string& folder, std::error_code& ec) override {
+        std::vector<std::string> names = target().ListFolder(folder, ec);
+        if (ec) return names;
+        auto hold = Hold(*m_world);
+        const std::string here = m_world->Key(folder);
+        const auto inHere = [&](const std::string& key) { return m_world->Key(GetFolderPart(key)) == here; };
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [&](const std::string& n) {
+                                       const std::string key = m_world->Key(folder + PathSeparator() + n);
+                                       return m_world->gone.count(key) && !m_world->names.count(key);
+                                   }),
+                    names.end());
+        for (const auto& [key, node] : m_world->names) {
+            const std::string name = GetFileNamePart(key);
+            if (inHere(key) && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        }
+        return names;
+    }
+    int ReadFile(const std::string& path, std::string& out) override {
+        out.clear();
+        const Entry e = Look(path);
+        if (e.state == Entry::State::Disk) return target().ReadFile(path, out);
+        if (e.state == Entry::State::Absent) return ENOENT;
+        auto hold = Hold(*m_world);
+        const std::shared_ptr<Node> node = m_world->names[m_world->Key(path)];
+        if (!node->dirty) return target().ReadFile(node->backing, out);
+        std::string disk;
+        if (!node->backing.empty())
+            if (const int rc = target().ReadFile(node->backing, disk)) return rc;
+        out.assign(static_cast<std::size_t>(node->size), '\0');
+        std::memcpy(out.data(), disk.data(), std::min<std::size_t>(disk.size(), std::min<std::size_t>(
+                                                 out.size(), static_cast<std::size_t>(node->realLimit))));
+        for (const auto& [b, block] : node->blocks) {
+            const std::int64_t at = b * kBlock;
+            if (at >= node->size) break;
+            std::memcpy(out.data() + at, block.get(), static_cast<std::size_t>(std::min(kBlock, node->size - at)));
+        }
+        return 0;
+    }
+
+    int RenameEntry(const std::string& from, const std::string& to) override {
+        World& w = *m_world;
+        auto hold = Hold(w);
+        const std::string kf = m_world->Key(from), kt = m_world->Key(to);
+        if (w.names.count(kt) || (!w.gone.count(kt) && w.OnDisk(kt))) return EEXIST;
+        std::shared_ptr<Node> node;
+        if (auto it = w.names.find(kf); it != w.names.end()) {
+            node = it->second;
+            w.names.erase(it);
+        } else if (!w.gone.count(kf) && w.OnDisk(kf)) {
+            node = NewNode(w, kf);
+        } else {
+            return ENOENT;
+        }
+        if (w.OnDisk(kf)) w.gone.insert(kf);
+        w.names[kt] = node;
+        w.gone.erase(kt);
+        if (auto ro = w.readOnly.find(kf); ro != w.readOnly.end()) {
+            w.readOnly[kt] = ro->second;
+            w.readOnly.erase(kf);
+        }
+        w.changes.push_back("rename " + from + " -> " + to);
+        return 0;
+    }
+    // Nothing is created on disk in a report-only run; a caller that forgot
+    // to skip this step learns it, instead of writing.
+    int WriteNewEntry(const std::string&, std::string_view) override { return EROFS; }
+    int RemoveEntry(const std::string& path) override {
+        World& w = *m_world;
+        auto hold = Hold(w);
+        const std::string key = m_world->Key(path);
+        const bool known = w.names.erase(key) > 0;
+        const bool disk = !w.gone.count(key) && w.OnDisk(key);
+        if (!known && !disk) return ENOENT;
+        if (w.OnDisk(key)) w.gone.insert(key);
+        w.changes.push_back("delete " + path);
+        return 0;
+    }
+    int FlushFile(const std::string&) override { return 0; }
+    int FlushFolder(const std::string&) override { return 0; }
+    int ChangeReadOnly(const std::string& path, bool readOnly) override {
+        if (path.empty() || KindOf(path) == EntryKind::None) return ENOENT;
+        if (IsReadOnly(path) == readOnly) return 0;
+        auto hold = Hold(*m_world);
+        m_world->readOnly[m_world->Key(path)] = readOnly;
+        return 0;
+    }
+
+    bool ReportOnly() const override { return true; }
+    std::vector<std::string> Changes() const override {
+        auto hold = Hold(*m_world);
+        return m_world->changes;
+    }
+    const char* BaseEngineVfs() override { return m_vfs->name.c_str(); }
+    // The engine's writes land in the view's memory: nothing beneath sees them.
+    int EngineWrite(const std::string&, std::int64_t, std::int64_t) override { return 0; }
+    int EngineTruncate(const std::string&, std::int64_t) override { return 0; }
+    int EngineSync(const std::string&) override { return 0; }
+    void EngineSynced(const std::string&) override {}
+    void EngineCreated(const std::string&) override {}
+    int EngineDelete(const std::string&, bool) override { return 0; }
+
+private:
+    Entry Look(const std::string& path) {
+        Entry e;
+        if (path.empty()) return e;
+        World& w = *m_world;
+        auto hold = Hold(w);
+        const std::string key = m_world->Key(path);
+        if (auto it = w.names.find(key); it != w.names.end()) {
+            const Node& n = *it->second;
+            e.state = Entry::State::File;
+            e.backing = n.backing;
+            e.size = n.dirty ? n.size : w.base.FileLength(n.backing);
+            e.id = n.id;
+        } else if (w.gone.count(key)) {
+            e.state = Entry::State::Absent;
+        }
+        return e;
+    }
+
+    std::shared_ptr<World> m_world;
+    std::shared_ptr<ViewVfs> m_vfs;
+};
 
 }  // namespace
 
-bool Active() { return g_active.load() > 0; }
+std::unique_ptr<Env> NewReportOnlyEnv(Env& base) { return std::make_unique<ReportOnlyView>(base); }
 
-Scope::Scope() { ++g_active; }
-
-Scope::~Scope() {
-    if (--g_active > 0) return;
-    auto hold = Hold();
-    World& w = TheWorld();
-    w.names.clear();
-    w.gone.clear();
-    w.readOnly.clear();
-    w.changes.clear();
-}
-
-Entry Look(const std::string& path) {
-    Entry e;
-    if (!Active() || path.empty()) return e;
-    auto hold = Hold();
-    World& w = TheWorld();
-    const std::string key = Key(path);
-    if (auto it = w.names.find(key); it != w.names.end()) {
-        const Node& n = *it->second;
-        e.state = Entry::State::File;
-        e.backing = n.backing;
-        e.size = n.dirty ? n.size : DiskSize(n.backing);
-        e.id = n.id;
-    } else if (w.gone.count(key)) {
-        e.state = Entry::State::Absent;
+Env& ProcessEnv() {
+    {
+        std::lock_guard lock(g_liveMutex);
+        if (!g_live.empty()) return *g_live.back();
     }
-    return e;
+    static const std::unique_ptr<Env> faults = NewFaultInjectionEnv(RealEnv());
+    return *faults;
 }
 
-int Rename(const std::string& from, const std::string& to) {
-    auto hold = Hold();
-    World& w = TheWorld();
-    const std::string kf = Key(from), kt = Key(to);
-    if (w.names.count(kt) || (!w.gone.count(kt) && OnDisk(kt))) return EEXIST;
-    std::shared_ptr<Node> node;
-    if (auto it = w.names.find(kf); it != w.names.end()) {
-        node = it->second;
-        w.names.erase(it);
-    } else if (!w.gone.count(kf) && OnDisk(kf)) {
-        node = NewNode(w, kf);
-    } else {
-        return ENOENT;
-    }
-    if (OnDisk(kf)) w.gone.insert(kf);
-    w.names[kt] = node;
-    w.gone.erase(kt);
-    if (auto ro = w.readOnly.find(kf); ro != w.readOnly.end()) {
-        w.readOnly[kt] = ro->second;
-        w.readOnly.erase(kf);
-    }
-    w.changes.push_back("rename " + from + " -> " + to);
-    return 0;
-}
-
-int Remove(const std::string& path) {
-    auto hold = Hold();
-    World& w = TheWorld();
-    const std::string key = Key(path);
-    const bool known = w.names.erase(key) > 0;
-    const bool disk = !w.gone.count(key) && OnDisk(key);
-    if (!known && !disk) return ENOENT;
-    if (OnDisk(key)) w.gone.insert(key);
-    w.changes.push_back("delete " + path);
-    return 0;
-}
-
-void SetReadOnlyAttribute(const std::string& path, bool readOnly) {
-    auto hold = Hold();
-    TheWorld().readOnly[Key(path)] = readOnly;
-}
-
-std::optional<bool> ReadOnlyAttribute(const std::string& path) {
-    if (!Active()) return std::nullopt;
-    auto hold = Hold();
-    const World& w = TheWorld();
-    auto it = w.readOnly.find(Key(path));
-    if (it == w.readOnly.end()) return std::nullopt;
-    return it->second;
-}
-
-std::vector<std::string> Changes() {
-    auto hold = Hold();
-    return TheWorld().changes;
-}
-
-const char* VfsName() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        g_disk = sqlite3_vfs_find(nullptr);
-        g_vfs.iVersion = 2;
-        g_vfs.szOsFile = sizeof(ShimFile);
-        g_vfs.mxPathname = g_disk->mxPathname;
-        g_vfs.zName = "quillex-report-only";
-        g_vfs.xOpen = vOpen;
-        g_vfs.xDelete = vDelete;
-        g_vfs.xAccess = vAccess;
-        g_vfs.xFullPathname = vFullPathname;
-        g_vfs.xDlOpen = vDlOpen;
-        g_vfs.xDlError = vDlError;
-        g_vfs.xDlSym = vDlSym;
-        g_vfs.xDlClose = vDlClose;
-        g_vfs.xRandomness = vRandomness;
-        g_vfs.xSleep = vSleep;
-        g_vfs.xCurrentTime = vCurrentTime;
-        g_vfs.xGetLastError = vGetLastError;
-        g_vfs.xCurrentTimeInt64 = vCurrentTimeInt64;
-        sqlite3_vfs_register(&g_vfs, 0);
-    });
-    return g_vfs.zName;
-}
-
-}  // namespace qx::reportonly
+}  // namespace qx

@@ -3,8 +3,7 @@
 
 #include "support/engine/Cipher.h"
 #include "support/engine/SqliteApi.h"
-#include "support/Failpoint.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 
 #include <cerrno>
 
@@ -20,12 +19,12 @@ namespace qx::sql {
 
 namespace {
 
-// A commit refused at a failpoint reaches the caller as the disk error it
+// A commit refused at its step reaches the caller as the disk error it
 // stands for, not as the constraint error the library reports for it.
 thread_local int g_injectedCommitError = 0;
 
-int CommitFailpoint(void*) {
-    g_injectedCommitError = Failpoint("engine.commit");
+int CommitStep(void* env) {
+    g_injectedCommitError = static_cast<Env*>(env)->Step("engine.commit");
     return g_injectedCommitError != 0 ? 1 : 0;
 }
 
@@ -61,37 +60,25 @@ bool folderWritable(const std::string& path) {
 std::atomic<int> g_busyTimeout{5000};
 thread_local bool t_noBusyWait = false;
 
-// The file itself when it is a link (live or dangling), else the first of
-// the engine's side files that is anything but a regular file; empty when
-// none. Other kinds of entry under the file's own name are refused by the
-// existence checks that follow. In a report-only run the file's own name is
-// judged by the run's view.
+bool Odd(EntryKind kind) { return kind != EntryKind::None && kind != EntryKind::RegularFile; }
+
 // A write-ahead file or its index beside a file opened only for reading: the
 // engine would read the log through a link and make its index beside it, so
-// a link or odd entry there is refused as well.
-std::string NotRegularForReading(const std::string& path) {
-    for (const char* side : {"-wal", "-shm"}) {
-        std::error_code ec;
-        const std::string p = path + side;
-        const auto t = std::filesystem::symlink_status(p, ec).type();
-        if (t != std::filesystem::file_type::not_found && t != std::filesystem::file_type::regular) return p;
-    }
+// a link or odd entry there is refused.
+std::string NotRegularForReading(Env& env, const std::string& path) {
+    for (const char* side : {"-wal", "-shm"})
+        if (Odd(env.KindOf(path + side))) return path + side;
     return {};
 }
 
-std::string NotRegularForWriting(const std::string& path) {
-    auto kind = [](const std::string& p) {
-        std::error_code ec;
-        return std::filesystem::symlink_status(p, ec).type();
-    };
-    using std::filesystem::file_type;
-    if (reportonly::Look(path).state == reportonly::Entry::State::Disk && kind(path) == file_type::symlink)
-        return path;
-    for (const char* side : {"-journal", "-wal", "-shm"}) {
-        const std::string p = path + side;
-        const file_type t = kind(p);
-        if (t != file_type::not_found && t != file_type::regular) return p;
-    }
+// The file itself when it is a link (live or dangling), else the first of
+// the engine's side files that is anything but a regular file; empty when
+// none. Other kinds of entry under the file's own name are refused by the
+// existence checks that follow.
+std::string NotRegularForWriting(Env& env, const std::string& path) {
+    if (env.KindOf(path) == EntryKind::Link) return path;
+    for (const char* side : {"-journal", "-wal", "-shm"})
+        if (Odd(env.KindOf(path + side))) return path + side;
     return {};
 }
 
@@ -107,13 +94,16 @@ int BusyTimeout() { return g_busyTimeout; }
 
 Database::~Database() { close(); }
 
-Database::Database(Database&& o) noexcept : m_db(o.m_db), m_path(std::move(o.m_path)) { o.m_db = nullptr; }
+Database::Database(Database&& o) noexcept : m_db(o.m_db), m_path(std::move(o.m_path)), m_env(o.m_env) {
+    o.m_db = nullptr;
+}
 
 Database& Database::operator=(Database&& o) noexcept {
     if (this != &o) {
         close();
         m_db = o.m_db;
         m_path = std::move(o.m_path);
+        m_env = o.m_env;
         o.m_db = nullptr;
     }
     return *this;
@@ -128,25 +118,25 @@ void Database::close() {
     }
 }
 
-Database Database::open(const std::string& path, std::string_view passwordBytes, OpenMode mode, Error& err) {
+Database Database::open(Env& env, const std::string& path, std::string_view passwordBytes, OpenMode mode,
+                        Error& err) {
     err.clear();
     Database d;
-    // In a report-only run the run's own view of the names answers first.
-    const reportonly::Entry seen = reportonly::Look(path);
-    std::error_code ec;
-    const bool exists = seen.state == reportonly::Entry::State::Disk ? std::filesystem::exists(path, ec)
-                                                                      : seen.state == reportonly::Entry::State::File;
+    // The session's Env answers: in a report-only run, the run's own view
+    // of the names.
+    const EntryKind kind = env.KindOf(path);
+    const bool exists = kind == EntryKind::Link ? env.IdentityOf(path).has_value() : kind != EntryKind::None;
     // Writing follows no link and touches no folder or device: the engine
     // writes through the file's own name and through its side files, so a
     // link there would carry changes outside the archive folder. Judged by
-    // the entry itself (lstat), before anything is opened.
+    // the entry itself, before anything is opened.
     if (mode != OpenMode::ReadOnly) {
-        if (const std::string bad = NotRegularForWriting(path); !bad.empty()) {
+        if (const std::string bad = NotRegularForWriting(env, path); !bad.empty()) {
             err = makeError(kNotRegularFile, "'" + bad + "' is a link or no regular file; '" + path +
                                                  "' is not opened for writing.");
             return d;
         }
-    } else if (const std::string bad = NotRegularForReading(path); !bad.empty()) {
+    } else if (const std::string bad = NotRegularForReading(env, path); !bad.empty()) {
         err = makeError(kNotRegularFile, "'" + bad + "' is a link or no regular file; '" + path + "' is not opened.");
         return d;
     }
@@ -159,13 +149,12 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
             err = makeError(kCantOpen, "Could not find file '" + path + "'.");
             return d;
         }
-        const bool onDisk = seen.state == reportonly::Entry::State::Disk;
-        if (onDisk && !std::filesystem::is_regular_file(path, ec)) {
+        if (!env.FileExists(path)) {
             err = makeError(kCantOpen, "'" + path + "' is not a file.");
             return d;
         }
         // An empty file would silently become a new, empty database.
-        if (onDisk ? (std::filesystem::file_size(path, ec) == 0 || ec) : seen.size == 0) {
+        if (env.FileLength(path) == 0) {
             err = makeError(kNotADatabase, "Unrecognized database format '" + path + "'.");
             return d;
         }
@@ -173,7 +162,7 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     int flags = (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (mode == OpenMode::Create) flags |= SQLITE_OPEN_CREATE;
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, flags, reportonly::Active() ? reportonly::VfsName() : nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &db, flags, env.EngineVfs());
     if (rc != SQLITE_OK) {
         err = errorOf(db, rc);
         sqlite3_close_v2(db);
@@ -181,9 +170,10 @@ Database Database::open(const std::string& path, std::string_view passwordBytes,
     }
     d.m_db = db;
     d.m_path = path;
+    d.m_env = &env;
     sqlite3_extended_result_codes(db, 0);
     sqlite3_busy_timeout(db, t_noBusyWait ? 0 : g_busyTimeout.load());
-    sqlite3_commit_hook(db, CommitFailpoint, nullptr);
+    sqlite3_commit_hook(db, CommitStep, &env);
     if (!passwordBytes.empty()) {
         rc = ApplyKey(db, passwordBytes);
         if (rc != SQLITE_OK) {
@@ -209,10 +199,7 @@ bool Database::readOnly() const {
     if (sqlite3_db_readonly(m_db, "main") == 1) return true;
     // A connection of a report-only run writes into memory only: whether the
     // disk would take its journal does not matter.
-    sqlite3_vfs* vfs = nullptr;
-    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_VFS_POINTER, &vfs) == SQLITE_OK && vfs &&
-        std::strcmp(vfs->zName, reportonly::VfsName()) == 0)
-        return false;
+    if (m_env && m_env->ReportOnly()) return false;
     return !folderWritable(m_path);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Thin RAII layer over the SQL library. No SQL-library header leaks out of
 // here: handles are opaque. Nothing throws; every failure lands in an Error.
+#include "support/Env.h"
 #include "support/Variant.h"
 
 #include <cstdint>
@@ -63,7 +64,10 @@ public:
     // or a file of another format fails here, never at a later statement.
     // ReadWrite falls back to read-only access when the file or medium does
     // not allow writing (see readOnly()).
-    static Database open(const std::string& path, std::string_view passwordBytes, OpenMode mode, Error& err);
+    // The file is opened through the engine file layer of `env`, which
+    // outlives the connection; each commit passes env's "engine.commit" step.
+    static Database open(Env& env, const std::string& path, std::string_view passwordBytes, OpenMode mode,
+                         Error& err);
 
     bool isOpen() const { return m_db != nullptr; }
     void close();
@@ -87,6 +91,7 @@ public:
 private:
     sqlite3* m_db = nullptr;
     std::string m_path;
+    Env* m_env = nullptr;
 };
 
 enum class Step { Row, Done, Failed };

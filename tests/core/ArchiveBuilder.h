@@ -17,8 +17,8 @@ public:
         main = folder + "/" + name + ".dat";
         password = PasswordForGeneration(generation);
         sql::Error err;
-        EXPECT_TRUE(CreateMainDatabase(main, generation, err)) << err.message;
-        EXPECT_TRUE(CreateOmdDatabase(OmdName(main), err)) << err.message;
+        EXPECT_TRUE(CreateMainDatabase(qx::RealEnv(), main, generation, err)) << err.message;
+        EXPECT_TRUE(CreateOmdDatabase(qx::RealEnv(), OmdName(main), err)) << err.message;
         exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME) VALUES (1, 0, -1, 'Map')");
     }
 
@@ -27,10 +27,10 @@ public:
     ArchiveBuilder& sub(long n, std::initializer_list<long> ids, const std::string& stored = "") {
         const std::string path = SubDatabaseName(main, n);
         sql::Error err;
-        EXPECT_TRUE(CreateSubDatabaseFile(path, password, err)) << err.message;
+        EXPECT_TRUE(CreateSubDatabaseFile(qx::RealEnv(), path, password, err)) << err.message;
         exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (" + std::to_string(n) + ", " +
              SqlText(stored.empty() ? path : stored) + ")");
-        sql::Database pdb = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        sql::Database pdb = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         for (long id : ids) {
             exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (" + std::to_string(id) +
                  ", 1, 0, 'doc" + std::to_string(id) + "', " + std::to_string(n) + ")");
@@ -44,7 +44,7 @@ public:
     void execIn(long n, const std::string& sql) { Exec(SubDatabaseName(main, n), password, sql); }
     static void Exec(const std::string& path, const std::string& password, const std::string& sql) {
         sql::Error err;
-        sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         EXPECT_TRUE(db.exec(sql, &err)) << path << ": " << sql << ": " << err.message;
     }
 

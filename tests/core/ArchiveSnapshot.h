@@ -58,7 +58,7 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
     ArchiveSnapshot s;
     const std::string password = engine::PasswordBytes(PasswordForGeneration(generation));
     sql::Error err;
-    sql::Database main = sql::Database::open(mainPath, password, sql::OpenMode::ReadWrite, err);
+    sql::Database main = sql::Database::open(qx::RealEnv(), mainPath, password, sql::OpenMode::ReadWrite, err);
     if (!main.isOpen()) {
         s.notes.push_back("main database: " + err.message);
         return s;
@@ -84,7 +84,7 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
             if (dataOfFile.count(*identity)) continue;
             sql::Error subErr;
             // Read through a link, never opened for writing through one.
-            sql::Database sub = sql::Database::open(
+            sql::Database sub = sql::Database::open(qx::RealEnv(), 
                 path, password, KindOf(path) == EntryKind::Link ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite,
                 subErr);
             sql::Statement pictures(sub, "SELECT ID, PICTURE FROM PICTURES WHERE length(PICTURE) > 0");
@@ -112,7 +112,7 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
     for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(mainPath).parent_path(), ec)) {
         if (e.path().extension() != ".bak") continue;
         sql::Error bakErr;
-        sql::Database bak = sql::Database::open(e.path().string(), password, sql::OpenMode::ReadOnly, bakErr);
+        sql::Database bak = sql::Database::open(qx::RealEnv(), e.path().string(), password, sql::OpenMode::ReadOnly, bakErr);
         sql::Statement kept(bak, "SELECT ID, PICTURE FROM PICTURES WHERE length(PICTURE) > 0");
         while (kept.ok() && kept.step() == sql::Step::Row)
             s.dataRows.emplace(static_cast<long>(kept.getInt64(0)), Sha256(kept.getBlob(1)));

@@ -72,7 +72,7 @@ protected:
         Settings::Reset();
     }
     void Open() {
-        db = std::make_unique<CDatabase>(window);
+        db = std::make_unique<CDatabase>(window, window.env());
         ASSERT_TRUE(db->OpenDatabase(CDatabase::ConnectString(a->main, a->password)));
         window.state.m_sDatabaseName = a->main;
     }
@@ -86,13 +86,13 @@ protected:
     void Pictures(long n, const std::string& text) {
         sql::Error err;
         sql::Database pdb =
-            sql::Database::open(Sub(n), engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
+            sql::Database::open(qx::RealEnv(), Sub(n), engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
         ASSERT_TRUE(pdb.exec(text, &err)) << text << ": " << err.message;
     }
     std::map<long, std::string> Main(const std::string& text) const {
         sql::Error err;
         sql::Database m =
-            sql::Database::open(a->main, engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
+            sql::Database::open(qx::RealEnv(), a->main, engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
         std::map<long, std::string> out;
         sql::Statement st(m, text);
         while (st.step() == sql::Step::Row) out[static_cast<long>(st.getInt64(0))] = st.getText(1);
@@ -102,7 +102,7 @@ protected:
     // The IDs in PICTURES of a file, in order.
     std::vector<long> RowsIn(const std::string& path) const {
         sql::Error err;
-        sql::Database pdb = sql::Database::open(path, engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
+        sql::Database pdb = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
         std::vector<long> ids;
         sql::Statement st(pdb, "SELECT ID FROM PICTURES ORDER BY ID");
         while (st.step() == sql::Step::Row) ids.push_back(static_cast<long>(st.getInt64(0)));

@@ -3,6 +3,7 @@
 // answers message boxes from a script, so that any path through the
 // database logic (including "the user pressed Cancel") runs headless.
 #include "database/MainWindow.h"
+#include "support/Env.h"
 #include "support/ImageLoader.h"
 
 #include <deque>
@@ -20,6 +21,10 @@ public:
         MsgButtons buttons;
         MsgIcon icon;
     };
+
+    // The session's file layers, as a front end builds them.
+    EnvStack files = MakeEnvStack(false);
+    Env& env() { return files.top(); }
 
     std::vector<std::string> calls;   // one line per call, in order
     std::vector<Box> boxes;           // every message box shown

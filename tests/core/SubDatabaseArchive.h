@@ -24,15 +24,15 @@ inline const std::string kPwd = "\u00a9Pendrawix8", kOldPwd = "\u00a9Pendrawix6"
 // A sub database holding one PICTURES row, `marker`: tells afterwards which file ended up where.
 inline void MakeSub(const std::string& path, long marker, const std::string& pwd = kPwd) {
     sql::Error err;
-    ASSERT_TRUE(CreateSubDatabaseFile(path, pwd, err)) << err.message;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
+    ASSERT_TRUE(CreateSubDatabaseFile(qx::RealEnv(), path, pwd, err)) << err.message;
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(pwd), sql::OpenMode::ReadWrite, err);
     EXPECT_TRUE(db.exec("INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(marker) + ", x'00')"));
 }
 
 // First column -> second column of every row; empty when the file does not open.
 inline std::map<long, std::string> Query(const std::string& path, const std::string& text) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(kPwd), sql::OpenMode::ReadWrite, err);
     std::map<long, std::string> out;
     sql::Statement st(db, text);
     while (!err && st.step() == sql::Step::Row) out[static_cast<long>(st.getInt64(0))] = st.getText(1);

@@ -56,7 +56,7 @@ protected:
         Settings::Reset();
     }
     std::unique_ptr<CDatabase> Open(const Archive& a) {
-        auto db = std::make_unique<CDatabase>(window);
+        auto db = std::make_unique<CDatabase>(window, window.env());
         EXPECT_TRUE(db->OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
         window.boxes.clear();
         return db;
@@ -346,13 +346,13 @@ TEST(OpenDatabaseFileTest, HeldExactlyWhileOpenAndALockedOrUnreadableArchiveIsNe
         sql::Error err;
         sql::Database other;
         if (c.text == 211) {
-            other = sql::Database::open(a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
+            other = sql::Database::open(qx::RealEnv(), a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
             ASSERT_TRUE(other.exec("BEGIN EXCLUSIVE; UPDATE FOLDERS SET NAME = NAME;", &err)) << err.message;
         } else if (c.text == 212) {
             fs::permissions(a.main, fs::perms::none);
         }
         ScriptedWindow window;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         EXPECT_EQ(OpenDatabaseFile(db, a.main), c.outcome) << c.name;
         if (c.text > 0) {
             ASSERT_EQ(window.boxes.size(), 1u) << c.name;

@@ -30,7 +30,7 @@ protected:
         // Sub database 3 is kept outside the archive folder.
         a.sub(1, {2, 3}).sub(2, {4});
         sql::Error err;
-        ASSERT_TRUE(CreateSubDatabaseFile(elsewhere + "/kept.pdb", a.password, err)) << err.message;
+        ASSERT_TRUE(CreateSubDatabaseFile(qx::RealEnv(), elsewhere + "/kept.pdb", a.password, err)) << err.message;
         a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, '" + elsewhere + "/kept.pdb')");
         db.m_bShowErrors = false;
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
@@ -42,7 +42,7 @@ protected:
     ArchiveBuilder a{dir.path()};
     const std::string elsewhere = dir.file("elders");
     qx::test::ScriptedWindow window;
-    CDatabase db{window};
+    CDatabase db{window, window.env()};
 };
 
 }  // namespace
@@ -91,7 +91,7 @@ TEST_F(ArchiveFiles, EveryFileOfTheArchiveCountsHoweverItIsNamed) {
 // Without an open archive nothing counts; a sub-database table that cannot
 // be read rules nothing out.
 TEST_F(ArchiveFiles, NothingCountsWithoutAnOpenArchiveAndAnUnreadableTableRulesNothingOut) {
-    CDatabase closed(window);
+    CDatabase closed(window, window.env());
     EXPECT_FALSE(IsArchiveOwnFile(closed, a.main));
     ASSERT_TRUE(db.m_AdoCnMain->execute("ALTER TABLE DATABASES RENAME TO GONE"));
     EXPECT_TRUE(IsArchiveOwnFile(db, in("lijst.txt")));

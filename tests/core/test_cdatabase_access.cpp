@@ -54,7 +54,7 @@ TEST_F(CDatabaseAccess, OpenDatabaseReportsEachFailureTheWayItShould) {
     };
     for (const auto& [name, path, pwd, showErrors, opens, boxes] : cases) {
         window.boxes.clear();
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         db.m_bShowErrors = showErrors;
         EXPECT_EQ(db.OpenDatabase(CDatabase::ConnectString(path, pwd)), opens) << name;
         EXPECT_EQ(window.boxes.size(), boxes) << name;
@@ -70,7 +70,7 @@ TEST_F(CDatabaseAccess, OmdProblemsWarnButTheArchiveOpens) {
         if (name == std::string("missing")) fs::remove(omd);
         else WriteFile(omd, std::string(5000, 'z'));
         window.boxes.clear();
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         db.m_bShowErrors = !quiet;
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd))) << name;
         ASSERT_EQ(window.boxes.size(), quiet ? 1u : 2u) << name;  // a loud open shows the connection error first
@@ -85,7 +85,7 @@ TEST_F(CDatabaseAccess, AReadOnlyArchiveIsRefusedEvenWhenItsLastTableIsEmpty) {
     Archive a = WithSubs(dir.path(), 1);
     Immutable lock(a.main);
     if (!lock.ok()) GTEST_SKIP() << "chattr +i is not available: no read-only file can be made for root";
-    CDatabase db(window);
+    CDatabase db(window, window.env());
     EXPECT_FALSE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_EQ(LastLogLine(), "Database '" + a.main + "' is readonly!");
@@ -100,7 +100,7 @@ TEST_F(CDatabaseAccess, OpenPicbaseFindsRelocatesAndReusesSubDatabases) {
     a.exec("UPDATE DATABASES SET DATABASE = '" + elsewhere.file("Kantoor_3.pdb") + "' WHERE ID = 3");
     a.doc(10, 0), a.doc(11, 1), a.doc(12, 4);
     a.list(4, "/nowhere/Kantoor_4.pdb");
-    CDatabase db(window);
+    CDatabase db(window, window.env());
     ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
 
     struct Case { long id; short status; std::string name; long databaseId; } cases[] = {
@@ -132,7 +132,7 @@ TEST_F(CDatabaseAccess, OpenPicbaseFindsRelocatesAndReusesSubDatabases) {
 TEST_F(CDatabaseAccess, OpenPicbaseReportsWhatKeepsASubDatabaseFromOpening) {
     Archive a = WithSubs(dir.path(), 2);
     WriteFile(a.at(2), std::string(40000, 'q'));
-    CDatabase db(window);
+    CDatabase db(window, window.env());
     long id = 2;
     EXPECT_EQ(db.OpenPicbase(id), 512);  // no main connection
     db.m_bShowErrors = false;
@@ -147,11 +147,11 @@ TEST_F(CDatabaseAccess, OpenPicbaseReportsWhatKeepsASubDatabaseFromOpening) {
 
 TEST_F(CDatabaseAccess, CreateSubDatabaseSetsTheOldFileAside) {
     Archive a = WithSubs(dir.path(), 1);
-    CDatabase db(window);
+    CDatabase db(window, window.env());
     const std::string path = dir.file("Kantoor_9.pdb");
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(CDatabaseTestAccess::CreateSubDatabase(db, path));
     EXPECT_TRUE(fs::exists(path + ".deleted") && fs::exists(dir.file("Kantoor_9.pdb_001.deleted")));
-    engine::Connection cn;
+    engine::Connection cn(qx::RealEnv());
     EXPECT_TRUE(cn.open(CDatabase::ConnectString(path, kPwd)));
     EXPECT_EQ(std::ranges::count(LogLines(), "Creating '" + path + "'..."), 3);
 }
@@ -167,7 +167,7 @@ TEST_F(CDatabaseAccess, ARefusedFileGetsItsReadOnlyAttributeBack) {
         const std::string file = generation ? ArchiveBuilder(folder.path(), generation).main : folder.file("notes.dat");
         if (!generation) WriteFile(file, std::string(3000, 'n'));
         SetFileReadOnly(file, true);
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         EXPECT_EQ(OpenDatabaseFile(db, file), outcome) << name;
         EXPECT_EQ(IsFileReadOnly(file), readOnlyAfter) << name;
     }

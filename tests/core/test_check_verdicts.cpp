@@ -80,7 +80,7 @@ TEST(CheckVerdicts, ASubDatabaseInUseIsNamedAndItsDocumentsAreNoFindings) {
     ASSERT_FALSE(m.subDatabases.empty());
     const std::string held = m.subDatabases.front().path;
     sql::Error err;
-    sql::Database holder = sql::Database::open(held, engine::PasswordBytes(PasswordForGeneration(m.generation)),
+    sql::Database holder = sql::Database::open(qx::RealEnv(), held, engine::PasswordBytes(PasswordForGeneration(m.generation)),
                                                sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
     for (const char* level : {"--normal", "--quick", "--thorough"}) {

@@ -61,7 +61,7 @@ protected:
     Outcome run(short flags, int cancelAfter = -1) {
         qx::test::ScriptedWindow window;
         window.cancelAfterEvents = cancelAfter;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         Settings::Get().DatabasePassword = a.password;
         Settings::Get().DatabaseVersion = 8;
         db.m_bShowErrors = false;
@@ -87,7 +87,7 @@ protected:
         return o;
     }
     std::string query(const std::string& sql) {
-        engine::Connection cn;
+        engine::Connection cn(qx::RealEnv());
         EXPECT_TRUE(cn.open(CDatabase::ConnectString(a.main, a.password)));
         engine::Recordset rs;
         EXPECT_TRUE(rs.open(sql, cn, engine::CursorMode::Lookup)) << sql;
@@ -397,7 +397,7 @@ TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
     a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (6, 1, 0, 'd', 2), (7, 1, 0, 'd', 2)");
     a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (6, x'01'), (7, x'01')");
     sql::Error err;
-    sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 2), engine::PasswordBytes(a.password),
+    sql::Database holder = sql::Database::open(qx::RealEnv(), SubDatabaseName(a.main, 2), engine::PasswordBytes(a.password),
                                                sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
     sql::SetBusyTimeout(100);
@@ -417,7 +417,7 @@ TEST_F(Checks, ASubDatabaseLockedByAnotherProgramIsSaidOnce) {
 TEST_F(Checks, TheLinkCheckWalksOnPastALockedSubDatabase) {
     a.execIn(2, "INSERT INTO PICTURES (ID, PICTURE) VALUES (92, x'0102')");  // data without a document
     sql::Error err;
-    sql::Database holder = sql::Database::open(SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
+    sql::Database holder = sql::Database::open(qx::RealEnv(), SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
                                                sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE; UPDATE PICTURES SET ID = ID;", &err)) << err.message;
     sql::SetBusyTimeout(100);

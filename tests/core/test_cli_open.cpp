@@ -137,7 +137,7 @@ TEST(CliOpen, ASubDatabaseHeldByAnotherProgramEndsAsInUse) {
         qx::sql::Error err;
         qx::sql::Database holder;
         if (c.hold) {
-            holder = qx::sql::Database::open(held, qx::engine::PasswordBytes(a.password),
+            holder = qx::sql::Database::open(qx::RealEnv(), held, qx::engine::PasswordBytes(a.password),
                                              qx::sql::OpenMode::ReadWrite, err);
             ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE", &err)) << err.message;
         }

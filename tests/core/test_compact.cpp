@@ -42,7 +42,7 @@ std::set<std::string> Names(const std::string& folder) {
 
 std::int64_t UserVersion(const std::string& path, const std::string& password) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
     sql::Statement st(db, "PRAGMA user_version");
     return st.step() == sql::Step::Row ? st.getInt64(0) : -1;
 }
@@ -52,7 +52,7 @@ std::int64_t UserVersion(const std::string& path, const std::string& password) {
 std::vector<std::string> Contents(const std::string& path, const std::string& password) {
     std::vector<std::string> out;
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
     std::vector<std::string> tables;
     sql::Statement schema(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
     while (schema.step() == sql::Step::Row) {
@@ -89,7 +89,7 @@ protected:
         Settings::Get().LogFileName = LogFileNameFor(a->main);
         OverrideFolderFreeSpaceForTests(InjectedFreeSpace);
         g_freeSpace = -1;
-        db = std::make_unique<CDatabase>(window);
+        db = std::make_unique<CDatabase>(window, window.env());
         ASSERT_TRUE(db->OpenDatabase(CDatabase::ConnectString(a->main, a->password)));
         window.state.m_sDatabaseName = a->main;
     }
@@ -139,7 +139,7 @@ TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
             CDatabase::Disconnect(db->m_AdoCnMain);
         }
         EXPECT_TRUE(db->CompactSingle(c.path, c.password)) << c.name << "\n" << Log();
-        if (c.main) db->SetDatabase(std::make_unique<engine::Connection>()), db->m_AdoCnMain->open(connect);
+        if (c.main) db->SetDatabase(std::make_unique<engine::Connection>(qx::RealEnv())), db->m_AdoCnMain->open(connect);
         EXPECT_LT(FileLength(c.path), length) << c.name;
         EXPECT_EQ(UserVersion(c.path, c.password), 4242) << c.name;
     }
@@ -333,7 +333,7 @@ TEST_F(Compact, ARefusedStepLeavesTheWholeFileOnceTheArchiveIsOpenedAgain) {
             db->CompactSingle(file, a->password);
             failpoints::Reset();
             db.reset();
-            db = std::make_unique<CDatabase>(window);
+            db = std::make_unique<CDatabase>(window, window.env());
             EXPECT_EQ(OpenDatabaseFile(*db, a->main), OpenOutcome::Opened) << Log();
             EXPECT_EQ(TakeSnapshot(a->main).documents, before.documents);
             EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"Kantoor.dat", "Kantoor.lock", "Kantoor.log",

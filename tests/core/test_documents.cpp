@@ -42,7 +42,7 @@ protected:
     qx::test::TempDir dir;
     ArchiveBuilder a{dir.path()};
     qx::test::ScriptedWindow window;
-    CDatabase db{window};
+    CDatabase db{window, window.env()};
 };
 
 }  // namespace
@@ -103,7 +103,7 @@ TEST_F(Documents, RemoveDocDeletesDataOnlyFromTheDocumentsOwnSubDatabase) {
     id = 5;  // sub database 1 is still open from the last call
     EXPECT_TRUE(db.RemoveDoc(id));  // its own sub database is missing: the record goes all the same
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM FOLDERS WHERE ID = 5"), 0);
-    engine::Connection sub1;
+    engine::Connection sub1(qx::RealEnv());
     ASSERT_TRUE(sub1.open(CDatabase::ConnectString(SubDatabaseName(a.main, 1), a.password)));
     EXPECT_EQ(sub1.execute("UPDATE PICTURES SET path = NULL WHERE ID = 5"), 1);  // untouched
 
@@ -137,7 +137,7 @@ TEST(RemoveDoc, RemovesTheRecordWhateverStateItsSubDatabaseIsIn) {
         {"sub database busy",
          [](ArchiveBuilder& a, sql::Database& holder, auto&) {
              sql::Error err;
-             holder = sql::Database::open(SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
+             holder = sql::Database::open(qx::RealEnv(), SubDatabaseName(a.main, 1), engine::PasswordBytes(a.password),
                                           sql::OpenMode::ReadWrite, err);
              ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE", &err)) << err.message;
          },
@@ -178,7 +178,7 @@ TEST(RemoveDoc, RemovesTheRecordWhateverStateItsSubDatabaseIsIn) {
             if (!frozen->ok()) continue;  // no file that even root cannot write
         }
         qx::test::ScriptedWindow window;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         db.m_bShowErrors = false;
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
         long id = 2;
@@ -221,7 +221,7 @@ TEST_F(Documents, AlternativeSearchTakesTheFirstNonEmptyCopy) {
     const auto keep = CDatabaseTestAccess::KeepAlternativeCandidates(db);
     ASSERT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, 1, 9), 3);
     sql::Error err;
-    sql::Database pdb = sql::Database::open(SubDatabaseName(a.main, 3), engine::PasswordBytes(a.password),
+    sql::Database pdb = sql::Database::open(qx::RealEnv(), SubDatabaseName(a.main, 3), engine::PasswordBytes(a.password),
                                             sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(pdb.exec("DELETE FROM PICTURES WHERE ID = 9", &err)) << err.message;
     EXPECT_EQ(CDatabaseTestAccess::FindAlternativePicbase(db, 1, 9), 0);

@@ -3,7 +3,7 @@
 // leaves every entry of the archive folder as it was (bytes, names, modes,
 // times).
 #include "support/ArchiveLock.h"
-#include "support/ReportOnly.h"
+#include "support/Env.h"
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
 #include "tests/core/ArchiveSnapshot.h"
@@ -240,22 +240,22 @@ TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
     const std::string path = dir.file("t.db"), moved = dir.file("u.db");
     {
         sql::Error err;
-        sql::Database db = engine::CreateDatabaseFile(path, "", err);
+        sql::Database db = engine::CreateDatabaseFile(qx::RealEnv(), path, "", err);
         ASSERT_TRUE(db.exec("CREATE TABLE t(v); INSERT INTO t VALUES (1);")) << err.message;
     }
     const auto before = test::FolderStamps(dir.path());
     {
-        reportonly::Scope scope;
+        const std::unique_ptr<Env> view = NewReportOnlyEnv(qx::RealEnv());
         sql::Error err;
         {
-            sql::Database db = sql::Database::open(path, "", sql::OpenMode::ReadWrite, err);
+            sql::Database db = sql::Database::open(*view, path, "", sql::OpenMode::ReadWrite, err);
             ASSERT_TRUE(db.exec("INSERT INTO t VALUES (2); CREATE TABLE big(b);")) << err.message;
             ASSERT_TRUE(db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
                                 "INSERT INTO big SELECT randomblob(5000) FROM n;"));
         }
-        ASSERT_EQ(reportonly::Rename(path, moved), 0);
-        EXPECT_EQ(reportonly::Rename(moved, moved), EEXIST);
-        sql::Database again = sql::Database::open(moved, "", sql::OpenMode::ReadWrite, err);
+        ASSERT_EQ(view->RenameEntry(path, moved), 0);
+        EXPECT_EQ(view->RenameEntry(moved, moved), EEXIST);
+        sql::Database again = sql::Database::open(*view, moved, "", sql::OpenMode::ReadWrite, err);
         ASSERT_TRUE(again.isOpen()) << err.message;
         sql::Statement st(again, "SELECT count(*), (SELECT count(*) FROM big) FROM t");
         ASSERT_EQ(st.step(), sql::Step::Row);
@@ -263,9 +263,9 @@ TEST(DryRun, ChangesLiveInMemoryAcrossConnectionsAndRenames) {
         sql::Statement check(again, "PRAGMA integrity_check");
         ASSERT_EQ(check.step(), sql::Step::Row);
         EXPECT_EQ(check.getText(0), "ok");
-        sql::Database gone = sql::Database::open(path, "", sql::OpenMode::ReadWrite, err);
+        sql::Database gone = sql::Database::open(*view, path, "", sql::OpenMode::ReadWrite, err);
         EXPECT_FALSE(gone.isOpen()) << "the old name still opens after the rename";
-        sql::Database made = engine::CreateDatabaseFile(dir.file("new.db"), "", err);
+        sql::Database made = engine::CreateDatabaseFile(*view, dir.file("new.db"), "", err);
         EXPECT_TRUE(made.exec("CREATE TABLE n(x)"));
     }
     EXPECT_EQ(test::FolderStamps(dir.path()), before);

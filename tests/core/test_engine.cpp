@@ -28,7 +28,7 @@ std::string Cs(const std::string& path, const std::string& pwd) {
 // A small keyed file with a numbered table and a table of stored values.
 void MakeArchiveFile(const std::string& path, const std::string& pwd) {
     sql::Error err;
-    sql::Database db = CreateDatabaseFile(path, pwd, err);
+    sql::Database db = CreateDatabaseFile(qx::RealEnv(), path, pwd, err);
     ASSERT_TRUE(db.isOpen()) << err.message;
     TableDef folders;
     folders.name = "FOLDERS";
@@ -55,7 +55,7 @@ protected:
     }
     TempDir dir;
     const std::string path = dir.file("a.dat");
-    Connection cn;
+    Connection cn{qx::RealEnv()};
 };
 
 }  // namespace
@@ -136,7 +136,7 @@ TEST(Connection, OpensOnlyWithTheRightPasswordAndNeverAForeignFile) {
         {dir.file("missing.dat"), kPwd, false, sql::kCantOpen},
     };
     for (const Case& c : cases) {
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         EXPECT_EQ(cn.open(Cs(c.path, c.pwd)), c.opens) << c.path << " / " << c.pwd.size();
         EXPECT_EQ(cn.state(), c.opens ? StateOpen : StateClosed);
         if (!c.opens) {
@@ -149,10 +149,10 @@ TEST(Connection, OpensOnlyWithTheRightPasswordAndNeverAForeignFile) {
     EXPECT_EQ(std::filesystem::file_size(empty), 0u);
 
     DaoDatabase dao;
-    EXPECT_TRUE(dao.open(keyed, ";PWD=" + kPwd));
+    EXPECT_TRUE(dao.open(qx::RealEnv(), keyed, ";PWD=" + kPwd));
     EXPECT_TRUE(dao.testQuery("SELECT * FROM FOLDERS WHERE ID IS NULL"));
     EXPECT_FALSE(dao.testQuery("SELECT * FROM trash WHERE id IS NULL"));
-    EXPECT_FALSE(DaoDatabase().open(keyed, ";PWD=\u00a9Pendrawix"));
+    EXPECT_FALSE(DaoDatabase().open(qx::RealEnv(), keyed, ";PWD=\u00a9Pendrawix"));
 }
 
 // Opened for writing, a file is judged by its own entry and those of its
@@ -196,7 +196,7 @@ TEST(Connection, NeverOpensForWritingThroughALinkOrBesideAnOddSideFile) {
         MakeArchiveFile(file, kPwd);
         c.plant(file, dir.file("away"));
         const auto away = qx::test::FolderBytes(dir.file("away"));
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         EXPECT_EQ(cn.open((c.readOnly ? "Mode=Read;" : "") + Cs(file, kPwd)), c.opens) << c.name;
         if (!c.opens) {
             ASSERT_EQ(cn.errors().size(), 1u) << c.name;
@@ -211,7 +211,7 @@ TEST(Connection, NeverOpensForWritingThroughALinkOrBesideAnOddSideFile) {
     TempDir dir;
     std::filesystem::create_symlink(dir.file("elsewhere.dat"), dir.file("new.dat"));
     sql::Error err;
-    EXPECT_FALSE(CreateDatabaseFile(dir.file("new.dat"), kPwd, err).isOpen());
+    EXPECT_FALSE(CreateDatabaseFile(qx::RealEnv(), dir.file("new.dat"), kPwd, err).isOpen());
     EXPECT_EQ(err.code, sql::kNotRegularFile) << err.message;
     EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere.dat")));
 }
@@ -220,7 +220,7 @@ TEST(Connection, ReportsDataSourceCatalogAndRecordsAffected) {
     TempDir dir;
     const std::string path = dir.file("Ar;chief=1.dat");
     MakeArchiveFile(path, kPwd);
-    Connection cn;
+    Connection cn{qx::RealEnv()};
     ASSERT_TRUE(cn.open(Cs(path, kPwd)));
     EXPECT_EQ(cn.dataSource(), path);
     EXPECT_EQ(cn.property("Data Source").value_or(""), path);
@@ -390,13 +390,13 @@ TEST(Connection, DetectsAReadOnlyFileOrFolder) {
         const std::string path = dir.file("ro.dat");
         MakeArchiveFile(path, kPwd);
         {
-            Connection cn;
+            Connection cn{qx::RealEnv()};
             ASSERT_TRUE(cn.open(Cs(path, kPwd)));
             EXPECT_FALSE(cn.isReadOnly());
         }
         qx::test::Immutable lock(lockFolder ? dir.path() : path);
         if (!lock.ok()) GTEST_SKIP() << "chattr +i is not available here, so nothing can be made read-only for root";
-        Connection cn;
+        Connection cn{qx::RealEnv()};
         ASSERT_TRUE(cn.open(Cs(path, kPwd)));
         EXPECT_TRUE(cn.isReadOnly()) << (lockFolder ? "folder" : "file");
         Recordset rs;
@@ -427,7 +427,7 @@ TEST(Connection, ModeReadOpensTheFileForReadingOnly) {
         MakeArchiveFile(path, kPwd);
         const auto before = qx::test::FolderBytes(dir.path());
         {
-            Connection cn;
+            Connection cn{qx::RealEnv()};
             ASSERT_TRUE(cn.open(c.before + Cs(path, kPwd) + c.after));
             EXPECT_EQ(cn.dataSource(), path);
             EXPECT_EQ(cn.isReadOnly(), c.readOnly);
@@ -465,7 +465,7 @@ TEST(Connection, ModeReadNeverOpensAForeignFileForWriting) {
         qx::test::WriteWatch watch;
         watch.add(dir.path());
         for (const std::string& path : {text, empty}) {
-            Connection cn;
+            Connection cn{qx::RealEnv()};
             EXPECT_FALSE(cn.open(c.mode + Cs(path, kPwd)));
             ASSERT_FALSE(cn.errors().empty());
             EXPECT_EQ(cn.errors().front().number, sql::kNotADatabase) << path;

@@ -39,51 +39,6 @@ TEST(PathParts, SplitsAtTheLastSeparator) {
 }
 #endif
 
-TEST_F(FileOpsTest, ExistenceAndLength) {
-    std::string file = Touch("Data.dat", "12345");
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_FALSE(FileExists(dir.path()));  // folders are not files
-    EXPECT_FALSE(FileExists(Path("missing.dat")));
-    EXPECT_FALSE(FileExists(""));
-    EXPECT_EQ(FileLength(file), 5);
-    EXPECT_EQ(FileLength(Path("missing.dat")), 0);
-    EXPECT_EQ(FileLength(dir.path()), 0);
-}
-
-TEST_F(FileOpsTest, ReadOnlyTogglesOnlyTheWriteBit) {
-    std::string file = Touch("Data.dat");
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_write);
-    EXPECT_FALSE(IsFileReadOnly(file));
-    SetFileReadOnly(file, true);
-    EXPECT_TRUE(IsFileReadOnly(file));
-    SetFileReadOnly(file, true);
-    EXPECT_TRUE(IsFileReadOnly(file));
-#ifndef _WIN32
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::group_write);
-#endif
-    SetFileReadOnly(file, false);
-    EXPECT_FALSE(IsFileReadOnly(file));
-    EXPECT_FALSE(IsFileReadOnly(Path("missing.dat")));
-    SetFileReadOnly(Path("missing.dat"), true);
-    EXPECT_FALSE(FileExists(Path("missing.dat")));
-}
-
-// The count goes before the extension, a folder takes a name too, and a "." in
-// a folder name is no extension.
-TEST_F(FileOpsTest, UniqueFileNameCountsUpBeforeTheExtension) {
-    EXPECT_EQ(UniqueFileName(Path("free.pdb")), Path("free.pdb"));
-    std::string taken = Touch("Data.PDB");
-    EXPECT_EQ(UniqueFileName(taken), Path("Data_001.PDB"));
-    Touch("Data_001.PDB");
-    fs::create_directory(Path("Data_002.PDB"));
-    EXPECT_EQ(UniqueFileName(taken), Path("Data_003.PDB"));
-    fs::create_directory(Path("v1.2"));
-    taken = Touch("v1.2/archive");
-    for (int i = 1; i <= 1000; ++i)
-        Touch("v1.2/archive_" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i));
-    EXPECT_EQ(UniqueFileName(taken), Path("v1.2/archive_1001"));
-}
-
 TEST(DriveRootWindowsTest, DriveLettersAndShares) {
     const std::pair<const char*, const char*> cases[] = {
         {"C:\\data\\Data.dat", "C:\\"},

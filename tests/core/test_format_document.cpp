@@ -86,7 +86,7 @@ std::string RawKeyHex(int generation) {
 // The schema as SQLite stores it, in creation order: "type name ON table: sql".
 std::vector<std::string> StoredSchema(const std::string& path, const std::string& password) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
     EXPECT_TRUE(db.isOpen()) << path << ": " << err.message;
     std::vector<std::string> out;
     if (!db.isOpen()) return out;
@@ -99,7 +99,7 @@ std::vector<std::string> StoredSchema(const std::string& path, const std::string
 
 std::string StoredSubDatabasePath(const std::string& mainPath, int generation) {
     sql::Error err;
-    sql::Database db = sql::Database::open(mainPath, engine::PasswordBytes(PasswordForGeneration(generation)),
+    sql::Database db = sql::Database::open(qx::RealEnv(), mainPath, engine::PasswordBytes(PasswordForGeneration(generation)),
                                            sql::OpenMode::ReadOnly, err);
     sql::Statement st(db, "SELECT DATABASE FROM DATABASES WHERE ID = 1");
     return st.step() == sql::Step::Row ? st.getText(0) : "(no row: " + err.message + st.error().message + ")";
@@ -193,14 +193,14 @@ TEST(FormatDocument, TableBlocksGiveTheSchemaQuillexCreates) {
                                                        " < " + c.file;
         ASSERT_EQ(folder.run(recipe), 0) << recipe << ": " << folder.errors();
         sql::Error err;
-        const bool created = c.kind == Main  ? CreateMainDatabase(ours, c.generation, err)
-                             : c.kind == Sub ? CreateSubDatabaseFile(ours, password, err)
-                                             : CreateOmdDatabase(ours, err);
+        const bool created = c.kind == Main  ? CreateMainDatabase(qx::RealEnv(), ours, c.generation, err)
+                             : c.kind == Sub ? CreateSubDatabaseFile(qx::RealEnv(), ours, password, err)
+                                             : CreateOmdDatabase(qx::RealEnv(), ours, err);
         ASSERT_TRUE(created) << err.message;
         EXPECT_EQ(StoredSchema(folder.dir.file(built), password), StoredSchema(ours, password));
         if (c.kind == Main) {
             std::string found;
-            EXPECT_EQ(GetDatabaseVersion(folder.dir.file(built), found), c.generation);
+            EXPECT_EQ(GetDatabaseVersion(qx::RealEnv(), folder.dir.file(built), found), c.generation);
         }
     }
 }

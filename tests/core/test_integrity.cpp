@@ -67,7 +67,7 @@ void Damage(const std::string& path, const std::string& password, std::int64_t p
 bool TreeReads(const std::string& path, const std::string& password, const std::string& table,
                const std::string& index) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) return false;
     sql::Statement st(db, index.empty() ? "SELECT * FROM \"" + table + "\" NOT INDEXED"
                                         : "SELECT sum(1) FROM \"" + table + "\" INDEXED BY \"" + index + "\"");
@@ -79,7 +79,7 @@ bool TreeReads(const std::string& path, const std::string& password, const std::
 
 std::string Scalar(const std::string& path, const std::string& password, const std::string& sqlText) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
     sql::Statement st(db, sqlText);
     return st.ok() && st.step() == sql::Step::Row ? st.getText(0) : "(" + st.error().message + ")";
 }
@@ -137,7 +137,7 @@ protected:
 
     CheckRun run(short flags, bool dryRun = false) {
         qx::test::ScriptedWindow window;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         Settings::Get().DatabasePassword = a.password;
         Settings::Get().DatabaseVersion = 8;
         db.m_bShowErrors = false;
@@ -264,22 +264,22 @@ TEST(IntegrityVerdict, UnusedPagesAloneAreRepairableSpaceNotUnreadableData) {
     const std::string path = dir.file("plain.db");
     {
         sql::Error err;
-        sql::Database created = sql::Database::open(path, "", sql::OpenMode::Create, err);
+        sql::Database created = sql::Database::open(qx::RealEnv(), path, "", sql::OpenMode::Create, err);
         ASSERT_TRUE(created.exec("CREATE TABLE t (a TEXT); CREATE INDEX ti ON t (a);"
                                  "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 2000) "
                                  "INSERT INTO t SELECT hex(randomblob(20)) FROM r",
                                  &err))
             << err.message;
     }
-    EXPECT_EQ(integrity::VerifyFile(path, "", integrity::Depth::Full).kind, integrity::Verdict::Kind::Clean);
+    EXPECT_EQ(integrity::VerifyFile(qx::RealEnv(), path, "", integrity::Depth::Full).kind, integrity::Verdict::Kind::Clean);
 
     sql::Error err;
     {
-        sql::Database db = sql::Database::open(path, "", sql::OpenMode::ReadWrite, err);
+        sql::Database db = sql::Database::open(qx::RealEnv(), path, "", sql::OpenMode::ReadWrite, err);
         ASSERT_TRUE(integrity::RebuildIndexes(db, {"ti"}, err)) << err.message;
     }
     for (auto depth : {integrity::Depth::Pages, integrity::Depth::Full}) {
-        const integrity::Verdict v = integrity::VerifyFile(path, "", depth);
+        const integrity::Verdict v = integrity::VerifyFile(qx::RealEnv(), path, "", depth);
         EXPECT_EQ(v.kind, integrity::Verdict::Kind::Damaged);
         ASSERT_EQ(v.damage.size(), 1u);
         EXPECT_TRUE(v.damage[0].unusedPages);
@@ -385,7 +385,7 @@ TEST_F(Integrity, AFileHeldByAnotherProgramEndsTheRunAsInUse) {
                                                                                         : SubDatabaseName(a.main, 1);
             const std::string password = c.file == File::Omd ? "" : a.password;
             HoldingWindow window;
-            CDatabase db(window);
+            CDatabase db(window, window.env());
             Settings::Get().DatabasePassword = a.password;
             Settings::Get().DatabaseVersion = 8;
             db.m_bShowErrors = false;
@@ -393,7 +393,7 @@ TEST_F(Integrity, AFileHeldByAnotherProgramEndsTheRunAsInUse) {
             sql::Database holder;
             window.onFirstShow = [&] {
                 sql::Error err;
-                holder = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+                holder = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
                 ASSERT_TRUE(holder.exec("BEGIN EXCLUSIVE", &err)) << err.message;
             };
             window.boxes.clear();
@@ -435,7 +435,7 @@ TEST_F(Integrity, ACancelDuringTheIntegrityPassEndsTheCheckAsCancelled) {
         SCOPED_TRACE(c.name);
         qx::test::ScriptedWindow window;
         window.cancelAfterEvents = c.cancelAtEvent;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         Settings::Get().DatabasePassword = a.password;
         Settings::Get().DatabaseVersion = 8;
         db.m_bShowErrors = false;

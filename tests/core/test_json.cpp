@@ -126,7 +126,7 @@ TEST(Json, LargeDocumentsCheckWritesItsStatistics) {
     const std::string sub = qx::SubDatabaseName(m.mainDatabase, 1);
     {
         sql::Error err;
-        sql::Database db = sql::Database::open(sub, engine::PasswordBytes(PasswordForGeneration(m.generation)),
+        sql::Database db = sql::Database::open(qx::RealEnv(), sub, engine::PasswordBytes(PasswordForGeneration(m.generation)),
                                                sql::OpenMode::ReadWrite, err);
         ASSERT_TRUE(db.isOpen()) << err.message;
         ASSERT_TRUE(db.exec("UPDATE PICTURES SET PICTURE = zeroblob(204801) WHERE ID = (SELECT MIN(ID) FROM PICTURES)",

@@ -31,7 +31,7 @@ constexpr long kMaxPage = std::numeric_limits<std::int16_t>::max();
 std::vector<std::string> Dump(const std::string& main, const std::string& password,
                               const std::string& where = "1") {
     sql::Error err;
-    sql::Database db = sql::Database::open(main, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), main, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
     EXPECT_FALSE(err) << err.message;
     sql::Statement st(db, "SELECT rowid || ' ' || quote(TEMPLATE1) || ' ' || quote(PAGE) || ' ' || quote(WIDTH) || "
                           "' ' || quote(HEIGHT) FROM FOLDERS WHERE " + where + " ORDER BY rowid");
@@ -71,7 +71,7 @@ protected:
     void With(const std::string& main, const std::string& password, F f) {
         Settings::Get().DatabasePassword = password;
         Settings::Get().LogFileName = LogName(main);
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(main, password)));
         f(db);
     }
@@ -111,7 +111,7 @@ TEST_F(Multipage, OnlyPagesWithoutAContainerRowBecomeSinglePages) {
     EXPECT_TRUE(window.lists[ListId::Documents].empty());
     EXPECT_TRUE(window.State().m_sSaveError.empty()) << window.State().m_sSaveError;
 
-    CDatabase closed(window);  // nothing happens without an open database
+    CDatabase closed(window, window.env());  // nothing happens without an open database
     EXPECT_EQ(closed.CheckMultipageParentMissing(), 0);
     closed.MultipageRenumberPages();
 }
@@ -164,7 +164,7 @@ TEST_F(Multipage, MorePagesThanThePageFieldHoldsEndTheRenumbering) {
     With(a.main, a.password, [](CDatabase& db) { db.MultipageRenumberPages(); });
     EXPECT_TRUE(window.State().m_sSaveError.empty()) << window.State().m_sSaveError;
     sql::Error err;
-    sql::Database db = sql::Database::open(a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadOnly, err);
     const struct {
         const char* what;
         const char* sql;

@@ -21,7 +21,7 @@ TEST(OpenAccessError, ListingTheFolderFailsTellsTheUserAndHoldsNothing) {
     a.sub(1, {2});
     Settings::Reset();
     ScriptedWindow window;
-    CDatabase database(window);
+    CDatabase database(window, window.env());
     failpoints::Reset();
     failpoints::Arm("open.list-folder", 1, FailAction::IoError);
     EXPECT_EQ(OpenDatabaseFile(database, a.main), OpenOutcome::AccessError);
@@ -35,7 +35,7 @@ TEST(OpenAccessError, ListingTheFolderFailsTellsTheUserAndHoldsNothing) {
 
     {
         ScriptedWindow next;  // not held: the next open of the same archive goes through
-        CDatabase again(next);
+        CDatabase again(next, next.env());
         EXPECT_EQ(OpenDatabaseFile(again, a.main), OpenOutcome::Opened);
     }
 

@@ -139,7 +139,7 @@ TEST(OutsideSubDatabases, OpenPicbaseOpensOutsideFilesReadOnlyAndNeverTheArchive
         const fs::perms permissions = fs::status(stored).permissions();
 
         ScriptedWindow window;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         Settings::Get().DatabasePassword = l.a.password;
         db.m_bShowErrors = false;
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(l.a.main, l.a.password)));
@@ -182,7 +182,7 @@ TEST(OutsideSubDatabases, SearchAndSizeCheckReadFilesElsewhereAndSkipTheArchiveO
     Settings::Get().LogFileName = LogName(a.main);
 
     ScriptedWindow window;
-    CDatabase db(window);
+    CDatabase db(window, window.env());
     Settings::Get().DatabasePassword = a.password;
     db.m_bShowErrors = false;
     ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
@@ -471,7 +471,7 @@ TEST(OutsideSubDatabases, EveryStoppedCheckSaysWhy) {
     Settings::Get().LogFileName = away.file("check.log");
     Settings::Get().DatabasePassword = a.password;
     ScriptedWindow window;
-    CDatabase db(window);
+    CDatabase db(window, window.env());
     db.m_bShowErrors = false;
     ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
     const std::string told = "is een koppeling of geen gewoon bestand";

@@ -33,7 +33,7 @@ protected:
     }
     void TearDown() override { Settings::Reset(); }
     std::unique_ptr<CDatabase> Open(const Archive& a) {
-        auto db = std::make_unique<CDatabase>(window);
+        auto db = std::make_unique<CDatabase>(window, window.env());
         EXPECT_TRUE(db->OpenDatabase(CDatabase::ConnectString(a.main, kPwd)));
         window.boxes.clear();
         return db;
@@ -47,7 +47,7 @@ protected:
 }  // namespace
 
 TEST_F(PdbList, OnlyFilesOfTheArchiveFolderCountAsItsOwn) {
-    CDatabase none(window);  // nothing open: nothing is touched
+    CDatabase none(window, window.env());  // nothing open: nothing is touched
     EXPECT_FALSE(none.ManagePdbList() || none.UnlinkUnused(true) || PdbListTestAccess::File(none, dir.path()));
     EXPECT_TRUE(window.calls.empty());
 

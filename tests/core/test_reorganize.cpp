@@ -262,7 +262,7 @@ TEST_P(ReorganizeEmptied, ASourceMovedOutWholeIsCompactedWithoutItsRows) {
             if (RowsIn(Sub(1)).size() < 3) return false;  // not before the move has copied the rows
             sql::Error err;
             sql::Database other =
-                sql::Database::open(Sub(2), engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
+                sql::Database::open(qx::RealEnv(), Sub(2), engine::PasswordBytes(a->password), sql::OpenMode::ReadWrite, err);
             // Refused while the move holds the file; tried again at the next turn.
             return other.exec("PRAGMA busy_timeout = 0; INSERT INTO PICTURES (ID, PICTURE) VALUES (99, x'0909')");
         };

@@ -118,7 +118,7 @@ TEST(LeftoverJournal, TheNextOpenRollsItBackBeforeTheFileIsSetAside) {
         // A change under way, its pages spilled into the file: the file and
         // its journal as a crash leaves them.
         sql::Error err;
-        sql::Database db = sql::Database::open(sub2, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
+        sql::Database db = sql::Database::open(qx::RealEnv(), sub2, engine::PasswordBytes(a.password), sql::OpenMode::ReadWrite, err);
         ASSERT_TRUE(db.exec("PRAGMA cache_size = 2", &err)) << err.message;
         ASSERT_TRUE(db.exec("BEGIN; DELETE FROM PICTURES WHERE ID % 2 = 0", &err)) << err.message;
         ASSERT_TRUE(fs::exists(journal));
@@ -140,7 +140,7 @@ TEST(LeftoverJournal, TheNextOpenRollsItBackBeforeTheFileIsSetAside) {
     std::string file = sub2;
     if (!fs::exists(file)) file = sub2 + ".obsolete";
     sql::Error err;
-    sql::Database db = sql::Database::open(file, engine::PasswordBytes(a.password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), file, engine::PasswordBytes(a.password), sql::OpenMode::ReadOnly, err);
     sql::Statement st(db, "SELECT count(*) FROM PICTURES");
     ASSERT_EQ(st.step(), sql::Step::Row) << err.message;
     EXPECT_EQ(st.getInt64(0), 301);
@@ -163,7 +163,7 @@ TEST(LeftoverJournal, OneNeverCompletedIsRetiredBesideEveryFileOfTheArchive) {
     // A backup file killed while it was being made: still empty.
     std::ofstream(dir.file("Kantoor20261207152701.bak")).flush();
 
-    EXPECT_EQ(RollBackLeftoverJournals(a.main, a.password), 3);
+    EXPECT_EQ(RollBackLeftoverJournals(qx::RealEnv(), a.main, a.password), 3);
 
     for (const std::string& journal : journals) EXPECT_FALSE(fs::exists(journal)) << journal << " is left";
     EXPECT_EQ(test::TakeSnapshot(a.main).documents, before.documents);
@@ -177,7 +177,7 @@ TEST(LeftoverJournal, OneWithoutItsFileStays) {
     const std::string orphan = SubDatabaseName(a.main, 5) + "-journal";
     { std::ofstream(orphan) << "not ours to delete"; }
 
-    EXPECT_EQ(RollBackLeftoverJournals(a.main, a.password), 0);
+    EXPECT_EQ(RollBackLeftoverJournals(qx::RealEnv(), a.main, a.password), 0);
 
     EXPECT_EQ(Slurp(orphan), "not ours to delete");
 }

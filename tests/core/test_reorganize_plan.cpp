@@ -23,7 +23,7 @@ namespace {
 std::map<long, std::int64_t> RowsOf(const std::string& path, const std::string& password) {
     std::map<long, std::int64_t> rows;
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
     sql::Statement st(db, "SELECT ID, length(PICTURE) FROM PICTURES");
     while (st.step() == sql::Step::Row) rows[static_cast<long>(st.getInt64(0))] = st.isNull(1) ? 0 : st.getInt64(1);
     return rows;
@@ -31,7 +31,7 @@ std::map<long, std::int64_t> RowsOf(const std::string& path, const std::string& 
 
 std::int64_t PageCount(const std::string& path, const std::string& password, std::string* cipher = nullptr) {
     sql::Error err;
-    sql::Database db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
     sql::Statement st(db, "PRAGMA page_count");
     if (cipher) {
         sql::Statement v(db, "PRAGMA cipher_version");

@@ -35,7 +35,7 @@ protected:
     }
     qx::test::TempDir dir;
     qx::test::ScriptedWindow window;
-    CDatabase db{window};
+    CDatabase db{window, window.env()};
 };
 
 }  // namespace
@@ -100,7 +100,7 @@ TEST_F(ReportResultTest, ListCountersJsonAndExitCodeAgreeForEveryCode) {
     for (const bool dryRun : {false, true}) {
         for (const short code : codes) {
             SCOPED_TRACE(std::to_string(code) + (dryRun ? " report only" : ""));
-            CDatabase fresh{window};
+            CDatabase fresh{window, window.env()};
             ASSERT_TRUE(fresh.SetDryRun(dryRun));
             window.lists.clear();
             window.state.m_nDamaged = window.state.m_nFixed = 0;
@@ -138,7 +138,7 @@ TEST_F(ReportResultTest, CountersFollowRemovals) {
         {"no check shown", 7, -1, -1, true},
     };
     for (const Case& c : cases) {
-        CDatabase fresh{window};
+        CDatabase fresh{window, window.env()};
         window.state.m_nDamaged = window.state.m_nFixed = 0;
         CDatabaseTestAccess::ReportResult(fresh, 7, ResultBadLink, "", "a", "\\");
         CDatabaseTestAccess::ReportResult(fresh, 8, ResultEmptyDocument, "", "b", "\\");

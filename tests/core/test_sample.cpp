@@ -55,14 +55,14 @@ struct Archive {
     std::map<long, Bytes> copies(long id) {
         std::map<long, Bytes> out;
         for (const SampleSubDatabase& s : m.subDatabases)
-            if (Connection cn; s.fileWritten && cn.open(Cs(s.path, pwd)))
+            if (Connection cn{qx::RealEnv()}; s.fileWritten && cn.open(Cs(s.path, pwd)))
                 for (auto& r : rows("SELECT PICTURE FROM PICTURES WHERE ID = " + std::to_string(id), &cn))
                     out[s.number] = r[0].toBytes();
         return out;
     }
     const SampleManifest& m;
     std::string pwd;
-    Connection main;
+    Connection main{qx::RealEnv()};
 };
 
 bool Decodes(const Bytes& b) { return QImage().loadFromData(b.data(), static_cast<int>(b.size())); }
@@ -114,7 +114,7 @@ void VerifyFault(const std::string& f, Archive& a) {
         EXPECT_EQ(file.rfind(dir, 0), 0u);
         EXPECT_EQ(std::filesystem::exists(file), !in({"omd-missing", "sub-database-file-missing"}));
         EXPECT_TRUE(!in({"omd-damaged", "unopenable-sub-database", "unreferenced-sub-database"}) ||
-                    Connection().open(Cs(file, file == m.omdDatabase ? "" : a.pwd)) == (f == "unreferenced-sub-database"));
+                    Connection(qx::RealEnv()).open(Cs(file, file == m.omdDatabase ? "" : a.pwd)) == (f == "unreferenced-sub-database"));
         for (auto& s : m.subDatabases)  // an unreferenced sub database: no document names it
             EXPECT_FALSE(f == "unreferenced-sub-database" && s.path == file &&
                          a.has("SELECT ID FROM FOLDERS WHERE DATABASEID = ", s.number));
@@ -172,7 +172,7 @@ TEST(SampleArchive, EachGenerationGivesAHealthyArchive) {
         SCOPED_TRACE(generation);
         const SampleManifest m = Write(dir.file("g" + std::to_string(generation)), {}, generation);
         Archive a(m);
-        EXPECT_FALSE(Connection().open(Cs(m.mainDatabase, PasswordForGeneration(generation == 8 ? 5 : 8))));
+        EXPECT_FALSE(Connection(qx::RealEnv()).open(Cs(m.mainDatabase, PasswordForGeneration(generation == 8 ? 5 : 8))));
         for (const char* sql : {"SELECT * FROM trash", "SELECT TRASHMARK FROM FOLDERS"})
             EXPECT_EQ(Recordset().open(sql, a.main, CursorMode::Lookup), GenerationHasTrash(generation)) << sql;
         if (!GenerationHasTrash(generation)) {

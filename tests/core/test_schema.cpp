@@ -33,13 +33,13 @@ std::vector<std::string> Rows(Connection& cn, const std::string& text) {
 struct Files {
     Files() {
         sql::Error err;
-        EXPECT_TRUE(CreateMainDatabase(dir.file("m.dat"), 8, err) && CreateOmdDatabase(dir.file("m.omd"), err) &&
-                    CreateSubDatabaseFile(dir.file("m_1.pdb"), pwd, err)) << err.message;
+        EXPECT_TRUE(CreateMainDatabase(qx::RealEnv(), dir.file("m.dat"), 8, err) && CreateOmdDatabase(qx::RealEnv(), dir.file("m.omd"), err) &&
+                    CreateSubDatabaseFile(qx::RealEnv(), dir.file("m_1.pdb"), pwd, err)) << err.message;
         EXPECT_TRUE(main.open(Cs(dir.file("m.dat"), pwd)) && sub.open(Cs(dir.file("m_1.pdb"), pwd)));
     }
     TempDir dir;
     const std::string pwd = PasswordForGeneration(8);
-    Connection main, sub;
+    Connection main{qx::RealEnv()}, sub{qx::RealEnv()};
 };
 
 }  // namespace
@@ -52,17 +52,17 @@ TEST(Schema, EveryGenerationOpensWithItsOwnPasswordOnly) {
         SCOPED_TRACE(gen);
         const std::string dat = dir.file("gen" + std::to_string(gen) + ".dat");
         sql::Error err;
-        ASSERT_TRUE(CreateMainDatabase(dat, gen, err) && CreateSubDatabaseFile(dat + ".pdb", keys[gen - 4], err))
+        ASSERT_TRUE(CreateMainDatabase(qx::RealEnv(), dat, gen, err) && CreateSubDatabaseFile(qx::RealEnv(), dat + ".pdb", keys[gen - 4], err))
             << err.message;
         for (const std::string& pwd : keys) {
-            Connection cn;
+            Connection cn{qx::RealEnv()};
             DaoDatabase dao, sub;
             EXPECT_EQ(cn.open(Cs(dat, pwd)), pwd == keys[gen - 4]) << pwd;
-            EXPECT_EQ(dao.open(dat, ";PWD=" + pwd), pwd == keys[gen - 4]) << pwd;
-            EXPECT_EQ(sub.open(dat + ".pdb", ";PWD=" + pwd), pwd == keys[gen - 4]) << pwd;
+            EXPECT_EQ(dao.open(qx::RealEnv(), dat, ";PWD=" + pwd), pwd == keys[gen - 4]) << pwd;
+            EXPECT_EQ(sub.open(qx::RealEnv(), dat + ".pdb", ";PWD=" + pwd), pwd == keys[gen - 4]) << pwd;
         }
         DaoDatabase dao;
-        ASSERT_TRUE(dao.open(dat, ";PWD=" + keys[gen - 4]));
+        ASSERT_TRUE(dao.open(qx::RealEnv(), dat, ";PWD=" + keys[gen - 4]));
         EXPECT_EQ(dao.testQuery("SELECT * FROM trash WHERE id IS NULL"), gen >= 7);  // a trash from 7 on
         EXPECT_EQ(dao.testQuery("SELECT TrashMark FROM FOLDERS WHERE ID = NULL"), gen >= 7);
         for (const char* table : {"FOLDERS", "DATABASES", "words", "settings", "properties", "memos", "inboxes"})
@@ -101,7 +101,7 @@ TEST(Schema, IndexesStatementsAndAutoNumbers) {
 
 TEST(Schema, OnlyTheOcrFileIsReadableWithoutTheKey) {
     Files f;
-    Connection omd, keyedOmd;
+    Connection omd{qx::RealEnv()}, keyedOmd{qx::RealEnv()};
     EXPECT_TRUE(omd.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + f.dir.file("m.omd") + ";"));
     EXPECT_FALSE(keyedOmd.open(Cs(f.dir.file("m.omd"), f.pwd)));
     if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 tool installed";
@@ -116,9 +116,9 @@ TEST(Schema, OnlyTheOcrFileIsReadableWithoutTheKey) {
 TEST(Schema, ExistingFilesAreNeverOverwritten) {
     Files f;  // m.dat is ours: it is not remade either
     bool (*const creators[])(const std::string&, sql::Error&) = {
-        [](const std::string& p, sql::Error& e) { return CreateMainDatabase(p, 6, e); },
-        [](const std::string& p, sql::Error& e) { return CreateSubDatabaseFile(p, PasswordForGeneration(8), e); },
-        [](const std::string& p, sql::Error& e) { return CreateOmdDatabase(p, e); },
+        [](const std::string& p, sql::Error& e) { return CreateMainDatabase(qx::RealEnv(), p, 6, e); },
+        [](const std::string& p, sql::Error& e) { return CreateSubDatabaseFile(qx::RealEnv(), p, PasswordForGeneration(8), e); },
+        [](const std::string& p, sql::Error& e) { return CreateOmdDatabase(qx::RealEnv(), p, e); },
     };
     const struct { std::string name, content; bool write; } files[] = {
         {"taken.dat", "not ours", true}, {"empty.dat", "", true}, {"m.dat", Slurp(f.dir.file("m.dat")), false}};
@@ -133,8 +133,8 @@ TEST(Schema, ExistingFilesAreNeverOverwritten) {
         }
     // Failed creations (unknown generation, sub database without its key, missing folder) leave nothing behind.
     sql::Error e1, e2, e3;
-    EXPECT_FALSE(CreateMainDatabase(f.dir.file("g9.dat"), 9, e1) ||
-                 CreateSubDatabaseFile(f.dir.file("m_2.pdb"), "", e2) || CreateOmdDatabase(f.dir.file("no/a.omd"), e3));
+    EXPECT_FALSE(CreateMainDatabase(qx::RealEnv(), f.dir.file("g9.dat"), 9, e1) ||
+                 CreateSubDatabaseFile(qx::RealEnv(), f.dir.file("m_2.pdb"), "", e2) || CreateOmdDatabase(qx::RealEnv(), f.dir.file("no/a.omd"), e3));
     EXPECT_TRUE(e1 && e2 && e3 && PasswordForGeneration(9).empty() && MainDatabaseTables(3).empty());
     for (const char* name : {"g9.dat", "m_2.pdb", "no"}) EXPECT_FALSE(std::filesystem::exists(f.dir.file(name)));
 }

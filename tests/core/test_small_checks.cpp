@@ -36,7 +36,7 @@ protected:
         b = b ? b : &a;
         Settings::Get().LogFileName = LogName(b->main);
         {
-            CDatabase db(window);
+            CDatabase db(window, window.env());
             EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(b->main, b->password)));
             f(db);
         }

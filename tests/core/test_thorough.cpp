@@ -35,7 +35,7 @@ Bytes Wide(const std::string& s) {
 
 void Put(const std::string& file, long id, const Bytes& data) {
     sql::Error err;
-    sql::Database db = sql::Database::open(file, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadWrite, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), file, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadWrite, err);
     ASSERT_TRUE(db.isOpen()) << err.message;
     sql::Statement st(db, "INSERT OR REPLACE INTO PICTURES (ID, PICTURE) VALUES (?, ?)");
     st.bind(1, static_cast<std::int64_t>(id));
@@ -45,7 +45,7 @@ void Put(const std::string& file, long id, const Bytes& data) {
 
 Bytes Picture(const std::string& file, long id) {
     sql::Error err;
-    sql::Database db = sql::Database::open(file, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadOnly, err);
+    sql::Database db = sql::Database::open(qx::RealEnv(), file, engine::PasswordBytes(qx::test::kPwd), sql::OpenMode::ReadOnly, err);
     sql::Statement st(db, "SELECT PICTURE FROM PICTURES WHERE ID = " + std::to_string(id));
     return st.step() == sql::Step::Row ? st.getBlob(0) : Bytes{};
 }
@@ -92,7 +92,7 @@ protected:
         window.decodeAhead = decodeAhead;
         window.answers = std::move(answers);
         window.compactCanceled = compactCancel;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         db.m_bShowErrors = false;
         db.SetDryRun(dryRun);
         EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
@@ -129,7 +129,7 @@ protected:
     std::vector<bool> backup(const std::vector<long>& ids, const std::string& mask, bool dryRun = false,
                              bool sameBytesAgain = false) {
         qx::test::ScriptedWindow window;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         db.m_bShowErrors = false;
         db.SetDryRun(dryRun);
         EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
@@ -450,7 +450,7 @@ TEST_F(Thorough, TrashSupportIsAddedWhereItLacks) {
         c.prepare(x);
         Settings::Get().DatabaseVersion = c.version;
         qx::test::ScriptedWindow window;
-        CDatabase db(window);
+        CDatabase db(window, window.env());
         db.m_bShowErrors = false;
         db.SetDryRun(c.dryRun);
         ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(x.main, x.password))) << c.name;

@@ -60,7 +60,7 @@ SampleManifest ArchiveWithoutData(const QString& dir, long documents) {
                             m, error))
         qFatal("%s", error.c_str());
     for (const SampleSubDatabase& s : m.subDatabases) {
-        engine::Connection cn;
+        engine::Connection cn(qx::RealEnv());
         if (!cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8))) || !cn.database().exec("DELETE FROM PICTURES")) qFatal("could not empty %s", s.path.c_str());
     }
     return m;

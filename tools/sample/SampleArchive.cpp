@@ -62,7 +62,7 @@ bool Writer::createFiles(std::string& error) {
     sql::Error err;
     const std::string mainPath = sample::MainPath(m_opt);
     m_password = PasswordForGeneration(m_opt.generation);
-    if (!CreateMainDatabase(mainPath, m_opt.generation, err)) {
+    if (!CreateMainDatabase(qx::RealEnv(), mainPath, m_opt.generation, err)) {
         error = err.message;
         return false;
     }
@@ -137,7 +137,7 @@ bool Writer::createFiles(std::string& error) {
             }
             info.fileWritten = true;
         } else if (s.role != sample::SlotRole::FileMissing) {
-            if (!CreateSubDatabaseFile(info.path, m_password, err)) {
+            if (!CreateSubDatabaseFile(qx::RealEnv(), info.path, m_password, err)) {
                 error = err.message;
                 return false;
             }
@@ -338,7 +338,7 @@ bool Writer::finish(std::string& error) {
         m_man.faultFiles["omd-missing"].push_back(omd);
         return true;
     }
-    if (!CreateOmdDatabase(omd, err)) return error = err.message, false;
+    if (!CreateOmdDatabase(qx::RealEnv(), omd, err)) return error = err.message, false;
     m_created.push_back(omd);
     if (m_plan.has("omd-damaged")) {
         // The file header destroyed: the file is there but opens as nothing.

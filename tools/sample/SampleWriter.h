@@ -28,7 +28,7 @@ struct BulkFile {
     long pending = 0;
 
     bool open(const std::string& path, const std::string& password, sql::Error& err) {
-        db = sql::Database::open(path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+        db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         if (!db.isOpen()) return false;
         // A half-written sample is deleted anyway, so waiting for the disk
         // after every batch buys nothing.
