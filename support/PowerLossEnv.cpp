@@ -109,6 +109,40 @@ std::optional<PowerLossEnv::Settings> PowerLossEnv::FromEnvironment() {
 
 PowerLossEnv::PowerLossEnv(Env& target, Settings settings) : EnvWrapper(target), m_settings(std::move(settings)) {}
 
+PowerLossEnv::~PowerLossEnv() {
+    for (NameEvent& e : m_events) Forget(e);
+    for (const std::string& folder : m_holdFolders) ::rmdir(folder.c_str());
+}
+
+void PowerLossEnv::Forget(NameEvent& e) {
+    if (!e.held.empty()) ::unlink(e.held.c_str());
+    e.held.clear();
+}
+
+// A removal keeps the file under a second name beside the archive's folder
+// (the same volume), so that a cut brings back the very file, identity and
+// all, as a real power cut does.
+void PowerLossEnv::Removed(const std::string& key) {
+    NameEvent e{NameChange::Remove, key, {}, {FolderOf(key)}, {}, std::nullopt, nullptr};
+    const std::string hold =
+        (fs::path(FolderOf(key)).parent_path() / (".quillex-powercut-" + std::to_string(::getpid()))).string();
+    if (::mkdir(hold.c_str(), 0700) == 0 || errno == EEXIST) {
+        if (std::find(m_holdFolders.begin(), m_holdFolders.end(), hold) == m_holdFolders.end())
+            m_holdFolders.push_back(hold);
+        const std::string held = hold + "/" + std::to_string(++m_held);
+        if (::link(key.c_str(), held.c_str()) == 0) e.held = held;
+    }
+    if (e.held.empty()) {
+        e.content = std::make_shared<const std::string>(DurableContent(key));
+    } else if (auto it = m_files.find(key); it != m_files.end()) {
+        e.state = it->second;
+    }
+    m_files.erase(key);
+    m_folderSyncOnFirstSync.erase(key);
+    if (m_lastWrite && m_lastWrite->path == key) m_lastWrite.reset();
+    m_events.push_back(std::move(e));
+}
+
 long PowerLossEnv::CutPoints() const {
     std::lock_guard hold(m_mutex);
     return m_passed;
@@ -176,11 +210,14 @@ std::string PowerLossEnv::DurableContent(const std::string& key) {
 
 void PowerLossEnv::Created(const std::string& key) {
     m_files[key] = FileState{};
-    m_events.push_back({NameChange::Create, key, {}, {FolderOf(key)}, nullptr});
+    m_events.push_back({NameChange::Create, key, {}, {FolderOf(key)}, {}, std::nullopt, nullptr});
 }
 
 void PowerLossEnv::FolderSynced(const std::string& folder) {
-    for (NameEvent& e : m_events) e.folders.erase(std::remove(e.folders.begin(), e.folders.end(), folder), e.folders.end());
+    for (NameEvent& e : m_events) {
+        e.folders.erase(std::remove(e.folders.begin(), e.folders.end(), folder), e.folders.end());
+        if (e.folders.empty()) Forget(e);
+    }
     m_events.erase(std::remove_if(m_events.begin(), m_events.end(), [](const NameEvent& e) { return e.folders.empty(); }),
                    m_events.end());
 }
@@ -195,11 +232,7 @@ void PowerLossEnv::Revert() {
         if (keep >= 512) keep -= keep % 512;
         torn = now.substr(0, static_cast<size_t>(keep));
     }
-    for (const auto& [key, s] : m_files) {
-        if (!OnDisk(key)) continue;
-        for (const auto& [block, bytes] : s.saved) WriteAt(key, block * kBlock, bytes);
-        if (::truncate(key.c_str(), s.syncedSize) != 0) std::fprintf(stderr, "power cut: cannot truncate %s\n", key.c_str());
-    }
+    for (const auto& [key, s] : m_files) RevertData(key, s);
     if (!torn.empty() && OnDisk(m_lastWrite->path)) WriteAt(m_lastWrite->path, m_lastWrite->offset, torn);
     for (auto e = m_events.rbegin(); e != m_events.rend(); ++e) {
         switch (e->change) {
@@ -210,15 +243,31 @@ void PowerLossEnv::Revert() {
             if (!OnDisk(e->path)) ::rename(e->to.c_str(), e->path.c_str());
             break;
         case NameChange::Remove:
-            if (e->content) WriteAt(e->path, 0, *e->content, O_CREAT | O_EXCL);
+            if (!e->held.empty()) {
+                if (!OnDisk(e->path) && ::rename(e->held.c_str(), e->path.c_str()) == 0) {
+                    e->held.clear();
+                    if (e->state) RevertData(e->path, *e->state);
+                }
+            } else if (e->content) {
+                WriteAt(e->path, 0, *e->content, O_CREAT | O_EXCL);
+            }
             break;
         }
     }
+    for (NameEvent& e : m_events) Forget(e);
+    for (const std::string& folder : m_holdFolders) ::rmdir(folder.c_str());
+    m_holdFolders.clear();
     m_files.clear();
     m_events.clear();
     m_folderSyncOnFirstSync.clear();
     m_deletedWithFolderSync.reset();
     m_lastWrite.reset();
+}
+
+void PowerLossEnv::RevertData(const std::string& key, const FileState& s) {
+    if (!OnDisk(key)) return;
+    for (const auto& [block, bytes] : s.saved) WriteAt(key, block * kBlock, bytes);
+    if (::truncate(key.c_str(), s.syncedSize) != 0) std::fprintf(stderr, "power cut: cannot truncate %s\n", key.c_str());
 }
 
 void PowerLossEnv::PowerCut() {
@@ -255,7 +304,7 @@ int PowerLossEnv::RenameEntry(const std::string& from, const std::string& to) {
     if (m_lastWrite && m_lastWrite->path == a) m_lastWrite->path = b;
     std::vector<std::string> folders{FolderOf(a)};
     if (FolderOf(b) != folders.front()) folders.push_back(FolderOf(b));
-    m_events.push_back({NameChange::Rename, a, b, std::move(folders), nullptr});
+    m_events.push_back({NameChange::Rename, a, b, std::move(folders), {}, std::nullopt, nullptr});
     return 0;
 }
 
@@ -298,22 +347,33 @@ int PowerLossEnv::RemoveEntry(const std::string& path) {
     std::lock_guard hold(m_mutex);
     SettleEngineDelete();
     const std::string key = Key(path);
-    auto content = OnDisk(key) ? std::make_shared<const std::string>(DurableContent(key)) : nullptr;
+    const bool there = OnDisk(key);
+    if (there) Removed(key);
     const int rc = EnvWrapper::RemoveEntry(path);
-    if (rc != 0) return rc;
-    m_files.erase(key);
-    m_folderSyncOnFirstSync.erase(key);
-    if (m_lastWrite && m_lastWrite->path == key) m_lastWrite.reset();
-    m_events.push_back({NameChange::Remove, key, {}, {FolderOf(key)}, std::move(content)});
-    return 0;
+    if (rc != 0 && there) {
+        // Still there: the removal is no event, and what was known of the
+        // file's unsynced bytes holds again.
+        NameEvent e = std::move(m_events.back());
+        m_events.pop_back();
+        Forget(e);
+        if (e.state) m_files[key] = *e.state;
+    }
+    return rc;
 }
 
 int PowerLossEnv::FlushFile(const std::string& path) {
     std::lock_guard hold(m_mutex);
     SettleEngineDelete();
     const int rc = EnvWrapper::FlushFile(path);
-    if (rc != 0 || Ignored(false)) return rc;
     const std::string key = Key(path);
+    if (rc == 0 && Ignored(false)) {
+        // A file written behind the layer's back (a copy made by another
+        // writer) is taken as wholly unsynced: the sync that is not done
+        // was to make all of it durable.
+        if (!m_files.count(key)) m_files[key] = FileState{};
+        return 0;
+    }
+    if (rc != 0) return rc;
     m_files.erase(key);
     if (m_lastWrite && m_lastWrite->path == key) m_lastWrite.reset();
     return 0;
@@ -385,21 +445,21 @@ int PowerLossEnv::EngineDelete(const std::string& path, bool syncFolder) {
         SettleEngineDelete();
         const std::string key = Key(path);
         if (OnDisk(key)) {
-            auto content = std::make_shared<const std::string>(DurableContent(key));
-            m_files.erase(key);
-            m_folderSyncOnFirstSync.erase(key);
-            if (m_lastWrite && m_lastWrite->path == key) m_lastWrite.reset();
-            m_events.push_back({NameChange::Remove, key, {}, {FolderOf(key)}, std::move(content)});
+            Removed(key);
             if (syncFolder) m_deletedWithFolderSync = key;
         }
     }
     return EnvWrapper::EngineDelete(path, syncFolder);
 }
 
-std::unique_ptr<Env> NewPowerLossEnv(Env& base) {
-    auto settings = PowerLossEnv::FromEnvironment();
-    if (!settings) return nullptr;
-    return std::make_unique<PowerLossEnv>(base, std::move(*settings));
+Env* ProcessPowerLossEnv() {
+    static const std::unique_ptr<Env> faults = NewFaultInjectionEnv(RealEnv());
+    static const std::unique_ptr<Env> layer = []() -> std::unique_ptr<Env> {
+        auto settings = PowerLossEnv::FromEnvironment();
+        if (!settings) return nullptr;
+        return std::make_unique<PowerLossEnv>(*faults, std::move(*settings));
+    }();
+    return layer.get();
 }
 
 }  // namespace qx

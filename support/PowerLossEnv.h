@@ -18,9 +18,10 @@
 //                                   torn: its first half reaches the disk
 //   QUILLEX_POWERCUT_IGNORE_SYNC=P  the syncs of the change at point P (or
 //                                   every engine sync for "engine") are
-//                                   passed on but not counted as done: a
-//                                   test proving the driver sees a missing
-//                                   sync
+//                                   passed on but not counted as done (a
+//                                   file the layer did not see written is
+//                                   then taken as wholly unsynced): a test
+//                                   proving the driver sees a missing sync
 #include "support/Env.h"
 
 #include <cstdint>
@@ -46,6 +47,7 @@ public:
     static std::optional<Settings> FromEnvironment();
 
     PowerLossEnv(Env& target, Settings settings);
+    ~PowerLossEnv() override;
 
     // Puts the disk back to what a power cut now would leave, then ends the
     // process unless the settings say otherwise. Afterwards the layer
@@ -81,7 +83,12 @@ private:
         NameChange change;
         std::string path, to;                 // `to` for a rename
         std::vector<std::string> folders;     // not yet synced since
-        std::shared_ptr<const std::string> content;  // a removed file's durable bytes
+        // A removed file stays reachable under a second name (`held`) so
+        // that it comes back as the same file; where no second name can be
+        // made, its durable bytes are kept instead.
+        std::string held;
+        std::optional<FileState> state;
+        std::shared_ptr<const std::string> content;
     };
     struct LastWrite {
         std::string path;
@@ -97,6 +104,9 @@ private:
     void Created(const std::string& key);
     void FolderSynced(const std::string& folder);
     void Revert();
+    void RevertData(const std::string& key, const FileState& s);
+    void Removed(const std::string& key);
+    void Forget(NameEvent& e);
     bool Ignored(bool engine) const;
 
     mutable std::recursive_mutex m_mutex;
@@ -108,9 +118,14 @@ private:
     std::map<std::string, bool> m_folderSyncOnFirstSync;  // engine journals
     std::optional<std::string> m_deletedWithFolderSync;
     std::optional<LastWrite> m_lastWrite;
+    std::vector<std::string> m_holdFolders;
+    long m_held = 0;
 };
 
-// The power-loss layer over `base` when the environment arms it, else nullptr.
-std::unique_ptr<Env> NewPowerLossEnv(Env& base);
+// The process's one power-loss layer (over the real files with fault
+// injection) when the environment arms it, else nullptr. Every session's
+// stack and the free file helpers pass through it, so that it sees every
+// change of the run.
+Env* ProcessPowerLossEnv();
 
 }  // namespace qx

@@ -25,52 +25,6 @@ using test::Slurp;
 using test::TempDir;
 using test::WriteFile;
 
-// The system's files, just enough of them for the layer to stand on.
-class DiskEnv : public Env {
-public:
-    EntryKind KindOf(const std::string& p) override {
-        std::error_code ec;
-        return fs::symlink_status(p, ec).type() == fs::file_type::regular ? EntryKind::RegularFile : EntryKind::None;
-    }
-    bool FileExists(const std::string& p) override { return fs::is_regular_file(p); }
-    std::optional<FileId> IdentityOf(const std::string&) override { return std::nullopt; }
-    std::int64_t FileLength(const std::string& p) override {
-        std::error_code ec;
-        const auto n = fs::file_size(p, ec);
-        return ec ? 0 : static_cast<std::int64_t>(n);
-    }
-    bool IsReadOnly(const std::string&) override { return false; }
-    std::string Canonical(const std::string& p, std::error_code& ec) override { return fs::canonical(p, ec).string(); }
-    std::vector<std::string> ListFolder(const std::string&, std::error_code&) override { return {}; }
-    int ReadFile(const std::string& p, std::string& out) override {
-        out = Slurp(p);
-        return 0;
-    }
-    std::int64_t FreeSpace(const std::string&) override { return -1; }
-    int Step(std::string_view) override { return 0; }
-    int RenameEntry(const std::string& from, const std::string& to) override {
-        if (fs::exists(to)) return EEXIST;
-        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-    }
-    int WriteNewEntry(const std::string& p, std::string_view bytes) override { return WriteNewFile(p, bytes); }
-    int RemoveEntry(const std::string& p) override { return ::unlink(p.c_str()) == 0 ? 0 : errno; }
-    int FlushFile(const std::string&) override { return 0; }
-    int FlushFolder(const std::string&) override { return 0; }
-    int ChangeReadOnly(const std::string&, bool) override { return 0; }
-    int AppendToFile(const std::string& p, std::string_view bytes) override {
-        std::ofstream(p, std::ios::binary | std::ios::app) << bytes;
-        return 0;
-    }
-    int WriteNewFile(const std::string& p, std::string_view bytes) override {
-        const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd < 0) return errno;
-        const bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-        ::close(fd);
-        return ok ? 0 : EIO;
-    }
-    bool ReportOnly() const override { return false; }
-};
-
 void PutAt(const std::string& path, std::int64_t offset, const std::string& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
@@ -259,12 +213,11 @@ TEST_P(PowerCutScenarios, LeaveExactlyTheDurableState) {
     const Scenario& s = GetParam();
     TempDir dir;
     for (const auto& [name, bytes] : s.before) WriteFile(dir.file(name), bytes);
-    DiskEnv disk;
     PowerLossEnv::Settings settings;
     settings.kill = false;
     settings.tear = s.tear;
     settings.ignoreSync = s.ignoreSync;
-    PowerLossEnv env(disk, settings);
+    PowerLossEnv env(RealEnv(), settings);
     Engine engine{env};
     s.run(env, engine, dir);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
@@ -275,6 +228,26 @@ TEST_P(PowerCutScenarios, LeaveExactlyTheDurableState) {
 INSTANTIATE_TEST_SUITE_P(Cases, PowerCutScenarios, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A removal undone brings back the very file, as a real power cut does: the
+// program recognises its files by identity.
+TEST(PowerCut, ARemovedFileComesBackAsTheSameFile) {
+    TempDir dir;
+    WriteFile(dir.file("a"), "old");
+    const auto before = RealEnv().IdentityOf(dir.file("a"));
+    ASSERT_TRUE(before);
+    PowerLossEnv::Settings s;
+    s.kill = false;
+    PowerLossEnv env(RealEnv(), s);
+    Engine engine{env};
+    engine.write(dir.file("a"), 0, "NEW");
+    ASSERT_EQ(env.RemoveEntry(dir.file("a")), 0);
+    env.PowerCut();
+    EXPECT_EQ(RealEnv().IdentityOf(dir.file("a")), before);
+    EXPECT_EQ(Slurp(dir.file("a")), "old");
+    EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / (".quillex-powercut-" + std::to_string(::getpid()))))
+        << "nothing held is left beside the folder";
+}
+
 // Armed, the layer counts every point and every engine sync, traces them,
 // and at the armed one reverts and ends the process by SIGKILL.
 TEST(PowerCut, CutsAtTheNthPointAndKillsTheProcess) {
@@ -283,11 +256,10 @@ TEST(PowerCut, CutsAtTheNthPointAndKillsTheProcess) {
     const std::string trace = dir.file("trace");
     const pid_t child = ::fork();
     if (child == 0) {
-        DiskEnv disk;
         PowerLossEnv::Settings s;
         s.cutAt = 3;
         s.trace = trace;
-        PowerLossEnv env(disk, s);
+        PowerLossEnv env(RealEnv(), s);
         env.Step("one");
         env.EngineWrite(dir.file("a"), 0, 3);
         PutAt(dir.file("a"), 0, "new");
