@@ -277,6 +277,12 @@ void PowerLossEnv::PowerCut() {
     if (m_settings.kill) KillNow();
 }
 
+void PowerLossEnv::Exit() {
+    std::lock_guard hold(m_mutex);
+    SettleEngineDelete();
+    CutPoint("exit");
+}
+
 int PowerLossEnv::Step(std::string_view point) {
     {
         std::lock_guard hold(m_mutex);
@@ -459,6 +465,10 @@ Env* ProcessPowerLossEnv() {
         if (!settings) return nullptr;
         return std::make_unique<PowerLossEnv>(*faults, std::move(*settings));
     }();
+    // The power may also fail the moment the run has ended: what it told
+    // the user must be durable by then.
+    static const bool atExit = layer && std::atexit([] { static_cast<PowerLossEnv*>(ProcessPowerLossEnv())->Exit(); }) == 0;
+    (void)atExit;
     return layer.get();
 }
 

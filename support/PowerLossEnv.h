@@ -8,7 +8,8 @@
 // reverse order, and ends the process on the spot.
 //
 // Cut points are every named point (Step, the composites' ".sync" and
-// ".sync-folder" points included) and every sync the engine asks for.
+// ".sync-folder" points included), every sync the engine asks for, and the
+// end of the process ("exit").
 // Armed from the process environment:
 //   QUILLEX_POWERCUT=N              cut at the N-th cut point
 //   QUILLEX_POWERCUT_TRACE=FILE     appends one line per cut point: the
@@ -53,6 +54,8 @@ public:
     // process unless the settings say otherwise. Afterwards the layer
     // starts afresh from what is on disk.
     void PowerCut();
+    // The last cut point, as the process ends ("exit").
+    void Exit();
     // Cut points passed so far.
     long CutPoints() const;
 

@@ -10,7 +10,8 @@
 // it), no data row is stranded, no work file is left beside the archive.
 //
 // QUILLEX_POWERLOSS_ALL=1 tries every cut point, QUILLEX_CRASH_DOCUMENTS=N
-// writes samples of N documents (tools/crash-sweep.sh -P).
+// writes samples of N documents (tools/crash-sweep.sh -P),
+// QUILLEX_POWERLOSS_KNOWN_FAULTS=1 also checks what is known to fail.
 #include "database/access/FileNames.h"
 #include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/CrashRunner.h"
@@ -100,6 +101,15 @@ const PowerCase kCases[] = {
     {"Reorganize", {"reorganize", "--yes", "ARCHIVE"}, {"unreferenced-empty-data", "unreferenced-data"}, 20, 18},
     {"Remove", {"remove", "ARCHIVE", "IDS", "--yes"}, {"truncated-jpeg"}, 20, 10},
 };
+
+// Known fault, being repaired elsewhere: a commit ends by deleting its
+// journal and nothing syncs the folder afterwards, so a power cut right
+// after the command ended brings the journal back and the next open rolls
+// the last repairs (check --normal, check --thorough) or removals back,
+// after the user was told they were done. The comparison at "exit" runs
+// only with QUILLEX_POWERLOSS_KNOWN_FAULTS=1 until the engine syncs the
+// folder after deleting its journal; then this flag goes.
+constexpr bool kExitNotDurable = true;
 
 void PrintTo(const PowerCase& c, std::ostream* os) { *os << c.name; }
 
@@ -241,6 +251,13 @@ TEST_P(PowerLossTest, NothingIsLostAfterACutAndARecovery) {
         EXPECT_EQ(lost.count, 0) << "after the recovery:\n" << lost.text();
         EXPECT_EQ(stranded.count, 0) << "after the recovery:\n" << stranded.text();
         EXPECT_EQ(test::WorkFilesIn(archive), std::vector<std::string>()) << "left after the recovery";
+        if (passed[k - 1] == "exit" && (!kExitNotDurable || std::getenv("QUILLEX_POWERLOSS_KNOWN_FAULTS"))) {
+            // The command has ended and told its outcome: all of it is durable.
+            const Findings documents = test::MapDifferences(reference.documents, now.documents, "document");
+            const Findings tree = test::MapDifferences(reference.parents, now.parents, "row");
+            EXPECT_EQ(documents.count + tree.count, 0) << "the finished command's changes did not last:\n"
+                                                       << documents.text() << tree.text();
+        }
     }
     s_documentsLost += lostHere;
     RecordProperty("documents_lost", static_cast<int>(lostHere));
