@@ -3,6 +3,7 @@
 #include "support/Env.h"
 
 #include "support/FileOperations.h"
+#include "support/PowerLossEnv.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -121,6 +122,7 @@ std::string Env::UniqueFileName(const std::string& path) {
 EnvStack MakeEnvStack(bool reportOnly) {
     EnvStack stack;
     stack.layers.push_back(NewFaultInjectionEnv(RealEnv()));
+    if (Env* cut = ProcessPowerLossEnv()) stack.layers.push_back(std::make_unique<EnvWrapper>(*cut));
     if (reportOnly) stack.layers.push_back(NewReportOnlyEnv(*stack.layers.back()));
     return stack;
 }

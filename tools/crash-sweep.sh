@@ -29,7 +29,15 @@
 # about ten minutes; every point of repair-multipage alone (some 600 per
 # fault) about two hours.
 #
-# Usage: tools/crash-sweep.sh [-b BUILD_DIR] [-n DOCUMENTS] [-a] [-f FILTER] [-s] [-p POINTS]
+# With -P it runs the power-loss driver instead (tests/core/test_power_loss.cpp,
+# suite Commands/PowerLossTest): each repairing command (renumbering open,
+# check --normal, check --thorough, compact, reorganize, remove) is cut at
+# every one of its cut points (every named point and every engine sync),
+# the disk put back to what was synced then (every other cut also tears the
+# last unsynced write), the archive opened again, and no document may be
+# lost. Samples keep the driver's own sizes unless -n is given.
+#
+# Usage: tools/crash-sweep.sh [-b BUILD_DIR] [-n DOCUMENTS] [-a] [-f FILTER] [-s] [-p POINTS] [-P]
 #   -b BUILD_DIR  build folder holding bin/quillex-tests (default: build)
 #   -n DOCUMENTS  documents per sample archive (default 2000)
 #   -a            every fault in every command's sample (default: each
@@ -40,6 +48,7 @@
 #                 the first and the last always (default: every point);
 #                 repair-multipage on 2,000 documents passes some 600
 #                 points, each costing three runs of the command
+#   -P            the power-loss sweep: every cut point of every command
 #
 # Exit code: 0 when every case passed, 1 otherwise. The summary at the end
 # lists the kill and error points tried, the documents lost, and each failing
@@ -52,14 +61,17 @@ filter='*'
 known=1
 all=0
 points=0
-while getopts "b:n:f:p:sah" opt; do
+power=0
+documentsGiven=0
+while getopts "b:n:f:p:sahP" opt; do
   case $opt in
     b) build=$OPTARG ;;
-    n) documents=$OPTARG ;;
+    n) documents=$OPTARG; documentsGiven=1 ;;
     f) filter=$OPTARG ;;
     s) known=0 ;;
     a) all=1 ;;
     p) points=$OPTARG ;;
+    P) power=1 ;;
     h) sed -n '2,/^set -u/p' "$0" | sed -e 's/^# \{0,1\}//' -e '/^set -u/d'; exit 0 ;;
     *) exit 16 ;;
   esac
@@ -72,6 +84,28 @@ if [ ! -x "$tests" ]; then
 fi
 
 log=$(mktemp -t crash-sweep-XXXXXX.log)
+if [ "$power" = 1 ]; then
+  echo "crash-sweep: power-loss sweep, every cut point, cases 'Commands/PowerLossTest.*/$filter'; output in $log"
+  start=$(date +%s)
+  settings=(QUILLEX_POWERLOSS_ALL=1)
+  [ "$known" = 1 ] && settings+=(QUILLEX_POWERLOSS_KNOWN_FAULTS=1)
+  [ "$documentsGiven" = 1 ] && settings+=(QUILLEX_CRASH_DOCUMENTS="$documents")
+  env "${settings[@]}" "$tests" --gtest_filter="Commands/PowerLossTest.*/$filter" >"$log" 2>&1
+  status=$?
+  echo
+  echo "=== summary ($(( $(date +%s) - start )) s) ==="
+  grep -E '^power-loss test:' "$log" || echo "(the driver printed no totals)"
+  grep -E '^\[ +(OK|FAILED) +\] Commands/.*ms\)$' "$log" | sed -e 's/, where GetParam.*//'
+  if [ $status -ne 0 ]; then
+    echo
+    echo "=== findings (k, point) ==="
+    grep -E 'k=[0-9]+ of|^  - |power was to fail|did not open|sends the user' "$log" | head -80
+    echo "crash-sweep: FAILED (whole output: $log)"
+    exit 1
+  fi
+  echo "crash-sweep: passed"
+  exit 0
+fi
 echo "crash-sweep: $documents documents per sample, at most $points points per case (0: all), cases 'Commands/CrashTest.*/$filter'; output in $log"
 start=$(date +%s)
 settings=(QUILLEX_CRASH_DOCUMENTS="$documents" QUILLEX_CRASH_MAX_POINTS="$points")

@@ -8,6 +8,7 @@
 #include "support/ProcessEnv.h"
 
 #include "support/FileOperations.h"
+#include "support/PowerLossEnv.h"
 #include "support/engine/SqliteApi.h"
 
 #include <algorithm>
@@ -640,6 +641,7 @@ Env& ProcessEnv() {
         std::lock_guard lock(g_liveMutex);
         if (!g_live.empty()) return *g_live.back();
     }
+    if (Env* cut = ProcessPowerLossEnv()) return *cut;
     static const std::unique_ptr<Env> faults = NewFaultInjectionEnv(RealEnv());
     return *faults;
 }

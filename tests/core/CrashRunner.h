@@ -1,0 +1,107 @@
+#pragma once
+// Running the CLI as the crash drivers do: a child process of its own, so
+// that a command that dies by SIGKILL is seen as such, with only the fault
+// settings the driver hands it.
+#include "tests/core/TestUtil.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace qx::test {
+
+struct Outcome {
+    bool signaled = false;
+    int signal = 0;
+    int exit = -1;
+    std::string out, err;
+
+    std::string describe() const {
+        std::string d = signaled ? "killed by signal " + std::to_string(signal) : "exit " + std::to_string(exit);
+        if (!err.empty()) d += "; stderr: " + err.substr(0, 600);
+        return d;
+    }
+};
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// fork + execve rather than system(): a shell in between would turn the
+// child's SIGKILL into an exit code. Everything the child needs is prepared
+// before the fork, so that it only calls what is safe there. Fault settings
+// of the test's own environment are not passed on: only `extra` arms one.
+inline Outcome RunProgram(std::string program, const std::vector<std::string>& args, const Environment& extra,
+                          const std::string& scratch) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "QUILLEX_FAILPOINT", 17) != 0 && std::strncmp(*e, "QUILLEX_POWERCUT", 16) != 0)
+            env.emplace_back(*e);
+    for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
+    std::vector<char*> envp, argv;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> words = args;
+    argv.push_back(program.data());
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const std::string outPath = scratch + "/cli.out", errPath = scratch + "/cli.err";
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0) ::_exit(125);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    Outcome o;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        o.err = "could not run the command";
+        return o;
+    }
+    o.signaled = WIFSIGNALED(status);
+    o.signal = o.signaled ? WTERMSIG(status) : 0;
+    o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.out = Slurp(outPath);
+    o.err = Slurp(errPath);
+    return o;
+}
+
+inline Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
+    return RunProgram(QX_CLI_PATH, args, extra, scratch);
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// What a change leaves beside the archive while it is under way; after the
+// recovery none of it may remain.
+inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        const std::string name = e.path().filename().string();
+        for (const char* tail : {".compacted", ".uncompacted", ".intent", "-journal"})
+            if (name.size() >= std::strlen(tail) &&
+                name.compare(name.size() - std::strlen(tail), std::string::npos, tail) == 0)
+                found.push_back(name);
+    }
+    return found;
+}
+
+}  // namespace qx::test
