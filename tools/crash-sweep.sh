@@ -88,7 +88,6 @@ if [ "$power" = 1 ]; then
   echo "crash-sweep: power-loss sweep, every cut point, cases 'Commands/PowerLossTest.*/$filter'; output in $log"
   start=$(date +%s)
   settings=(QUILLEX_POWERLOSS_ALL=1)
-  [ "$known" = 1 ] && settings+=(QUILLEX_POWERLOSS_KNOWN_FAULTS=1)
   [ "$documentsGiven" = 1 ] && settings+=(QUILLEX_CRASH_DOCUMENTS="$documents")
   env "${settings[@]}" "$tests" --gtest_filter="Commands/PowerLossTest.*/$filter" >"$log" 2>&1
   status=$?

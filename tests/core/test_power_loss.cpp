@@ -10,8 +10,7 @@
 // it), no data row is stranded, no work file is left beside the archive.
 //
 // QUILLEX_POWERLOSS_ALL=1 tries every cut point, QUILLEX_CRASH_DOCUMENTS=N
-// writes samples of N documents (tools/crash-sweep.sh -P),
-// QUILLEX_POWERLOSS_KNOWN_FAULTS=1 also checks what is known to fail.
+// writes samples of N documents (tools/crash-sweep.sh -P).
 #include "database/access/FileNames.h"
 #include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/CrashRunner.h"
