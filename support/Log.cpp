@@ -1,6 +1,6 @@
 #include "support/Log.h"
 
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
 #include "support/Tools.h"
@@ -10,11 +10,6 @@
 #include <mutex>
 #include <set>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace qx {
 
@@ -52,45 +47,15 @@ void TellLogProblem(const std::string& path, const std::string& why) {
 // have been replaced by a link to a file that is not ours to write, or by a
 // pipe that would hold the program up. Returns the reason when it cannot.
 std::string AppendToLog(const std::string& path, const std::string& bytes) {
-#ifdef _WIN32
-    switch (KindOf(path)) {
-    case EntryKind::None:
-    case EntryKind::RegularFile: break;
-    case EntryKind::Link: return "it is a link";
-    default: return "it is not a regular file";
-    }
-    std::FILE* f = ::_wfopen(PathFromUtf8(path).c_str(), L"ab");
-    if (!f) return ErrorText(errno);
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok ? std::string() : std::string("it could not be written");
-#else
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                          0644);
-    if (fd < 0) {
-        const int err = errno;
-        const EntryKind kind = KindOf(path);
-        if (kind == EntryKind::Link) return "it is a symbolic link";
-        if (kind != EntryKind::None && kind != EntryKind::RegularFile) return "it is not a regular file";
-        return ErrorText(err);
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return "it is not a regular file";
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            return ErrorText(err);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return ::close(fd) == 0 ? std::string() : ErrorText(errno);
-#endif
+    // The log is the user's file, no change to the archive: it goes to the
+    // real files in every kind of run.
+    Env& files = RealEnv();
+    const int rc = files.AppendToFile(path, bytes);
+    if (rc == 0) return {};
+    const EntryKind kind = files.KindOf(path);
+    if (kind == EntryKind::Link) return "it is a symbolic link";
+    if (kind != EntryKind::None && kind != EntryKind::RegularFile) return "it is not a regular file";
+    return ErrorText(rc);
 }
 
 }  // namespace

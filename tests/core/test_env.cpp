@@ -313,7 +313,7 @@ TEST_F(EnvTest, SameFileJudgesByIdentity) {
 
 // The archive folder "a" and a folder "b" elsewhere; "a/l" is a link to
 // "b/f", "a/f" a plain file, "la" a link to the folder "a".
-TEST_F(EnvTest, EntryLiesInJudgesTheEntryNotItsTarget) {
+TEST_F(EnvTest, AnArchiveEntryIsJudgedByItsOwnNameNotItsTarget) {
     fs::create_directories(Path("a/sub"));
     fs::create_directories(Path("b"));
     WriteFile(Path("a/f"), "in a");
@@ -332,7 +332,14 @@ TEST_F(EnvTest, EntryLiesInJudgesTheEntryNotItsTarget) {
         {"the folder itself", "a/.", "a", false},
         {"its parent", "a/sub/..", "a", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(RealEnv().EntryLiesIn(Path(c.entry), Path(c.folder)), c.inside) << c.name;
+    for (const auto& c : cases) {
+        const ArchivePath entry = RealEnv().ArchiveEntry(Path(c.entry), Path(c.folder));
+        EXPECT_EQ(entry.inArchive, c.inside) << c.name;
+        EXPECT_EQ(entry.id, RealEnv().IdentityOf(Path(c.entry))) << c.name;
+        EXPECT_EQ(RealEnv().EntryLiesIn(Path(c.entry), Path(c.folder)), c.inside) << c.name;
+    }
+    EXPECT_EQ(RealEnv().ArchiveEntry(Path("a/l"), Path("a")).kind, EntryKind::Link);
+    EXPECT_EQ(RealEnv().ArchiveEntry(Path("a/l"), Path("a")).name, "l");
 }
 
 }  // namespace
