@@ -176,11 +176,12 @@ public:
     // system cannot make one.
     virtual int CreateUnnamedFile(const std::string& folder, std::unique_ptr<UnnamedFile>& out) = 0;
 
-    // --- Files outside the archive the program writes for the user (log,
-    // JSON report): created or appended, never through a link.
-    // ELOOP when the name is a link, EINVAL when it is no regular file.
+    // --- Files outside the archive the program writes for the user; only
+    // a regular file is written (EINVAL otherwise), never a pipe or device.
+    // The log: appended, never through a link (ELOOP).
     virtual int AppendToFile(const std::string& path, std::string_view bytes) = 0;
-    // Created, or its content replaced.
+    // A file the user named (a saved list): created, or its content
+    // replaced; a link is followed to the file the user meant.
     virtual int WriteNewFile(const std::string& path, std::string_view bytes) = 0;
 
     // True while changes stay in memory (a report-only run): steps that

@@ -65,10 +65,10 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
-// Opens for writing without following a link or waiting on a pipe, and
-// only keeps a regular file.
+// Opens for writing without waiting on a pipe, and only keeps a regular
+// file; `flags` may add O_NOFOLLOW.
 int OpenUserFile(const std::string& path, int flags, int& fd) {
-    fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -563,7 +563,7 @@ public:
         return std::fclose(f) == 0 && ok ? 0 : EIO;
 #else
         int fd = -1;
-        if (const int rc = OpenUserFile(path, O_APPEND, fd)) return rc;
+        if (const int rc = OpenUserFile(path, O_APPEND | O_NOFOLLOW, fd)) return rc;
         int rc = WriteAll(fd, bytes);
         if (::close(fd) != 0 && rc == 0) rc = errno;
         return rc;
@@ -572,7 +572,6 @@ public:
 
     int WriteNewFile(const std::string& path, std::string_view bytes) override {
 #ifdef _WIN32
-        if (KindOf(path) == EntryKind::Link) return ELOOP;
         std::FILE* f = ::_wfopen(PathFromUtf8(path).c_str(), L"wb");
         if (!f) return errno;
         const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();

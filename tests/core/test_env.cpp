@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,6 +213,24 @@ TEST_F(EnvTest, UniqueFileNameCountsUpBeforeTheExtension) {
     for (int i = 1; i <= 1000; ++i)
         touch("v1.2/archive_" + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i));
     EXPECT_EQ(env.UniqueFileName(taken), Path("v1.2/archive_1001"));
+}
+
+// The user's own files: the log is never written through a link, a file the
+// user named is followed to its target, and neither is ever a pipe.
+TEST_F(EnvTest, UserFilesAreRegularFilesAndOnlyTheLogRefusesALink) {
+    WriteFile(Path("target"), "old");
+    fs::create_symlink(Path("target"), Path("link"));
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+    Env& env = RealEnv();
+    EXPECT_EQ(env.AppendToFile(Path("link"), "x"), ELOOP);
+    EXPECT_EQ(Slurp(Path("target")), "old");
+    EXPECT_EQ(env.WriteNewFile(Path("link"), "new"), 0);
+    EXPECT_EQ(Slurp(Path("target")), "new");
+    EXPECT_NE(env.AppendToFile(Path("pipe"), "x"), 0);
+    EXPECT_NE(env.WriteNewFile(Path("pipe"), "x"), 0);
+    EXPECT_EQ(env.AppendToFile(Path("log"), "a"), 0);
+    EXPECT_EQ(env.AppendToFile(Path("log"), "b"), 0);
+    EXPECT_EQ(Slurp(Path("log")), "ab");
 }
 
 // Every point a change passes, armed: the fault-injecting layer fails there
