@@ -1,3 +1,4 @@
+#include "support/Env.h"
 // Compacting a sub database against the engine's own export of the same
 // file plus an fsync, side by side in one run, and the peak memory of both.
 //
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
         Exec(m, "INSERT INTO DATABASES (ID, DATABASE) VALUES (1, '" + sub + "')");
     }
     std::printf("compacting a sub database of %.0f MB (%ld MB of documents after deletions)\n",
-                FileLength(pristine) / 1048576.0, mb);
+                qx::RealEnv().FileLength(pristine) / 1048576.0, mb);
 
     Settings::Get().DatabasePassword = password;
     Settings::Get().LogFileName = dir + "/Bench.log";
@@ -131,12 +132,12 @@ int main(int argc, char** argv) {
         const auto t0 = std::chrono::steady_clock::now();
         if (!database.CompactSingle(sub, password)) Fail("CompactSingle failed; see " + dir + "/Bench.log");
         ours = std::min(ours, Seconds(t0));
-        ourSize = FileLength(sub);
+        ourSize = qx::RealEnv().FileLength(sub);
     }
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("  engine export + fsync : %6.2f s   peak RSS %4ld MB   %lld bytes\n", theirs, theirPeak / 1024,
-                static_cast<long long>(FileLength(dir + "/export.pdb")));
+                static_cast<long long>(qx::RealEnv().FileLength(dir + "/export.pdb")));
     std::printf("  CompactSingle         : %6.2f s   peak RSS %4ld MB   %lld bytes\n", ours, ru.ru_maxrss / 1024,
                 static_cast<long long>(ourSize));
     std::printf("  ratio                 : %6.2fx (goal <= 1.2x)\n", ours / theirs);

@@ -141,7 +141,7 @@ public:
         const auto& rows = window.rows(ListId::Documents);
         for (const ListRow& row : rows) std::fprintf(human, "%s\n", ListLine(row).c_str());
         const MainWindowState& state = window.State();
-        const auto panels = StatusBarTexts(state, rows.size(), 0, database.DryRun());
+        const auto panels = StatusBarTexts(database.env(), state, rows.size(), 0, database.DryRun());
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
         if (window.cancelled() || database.Findings().cancelled) std::fputs("cancelled\n", human);
         if (database.DryRun()) {

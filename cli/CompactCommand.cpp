@@ -83,13 +83,13 @@ public:
         auto compact = [&](const std::string& file, const std::string& pwd) {
             std::fprintf(io.err, "[%zu/%zu] %s %s...\n", done + 1, total, dryRun ? "would compact" : "compacting",
                          file.c_str());
-            const std::int64_t before = FileLength(file);
+            const std::int64_t before = database.env().FileLength(file);
             const bool ok = database.CompactSingle(file, pwd);
             ++done;
             if (!ok) ++failed;
             if (ok && !dryRun)
                 std::fprintf(io.out, "%s: %lld -> %lld bytes\n", file.c_str(), static_cast<long long>(before),
-                             static_cast<long long>(FileLength(file)));
+                             static_cast<long long>(database.env().FileLength(file)));
             else if (!ok)
                 std::fprintf(io.err, "quillex-cli: %s could not be compacted (see the log)\n", file.c_str());
         };

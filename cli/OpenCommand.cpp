@@ -61,7 +61,7 @@ public:
                          row.subItems.empty() ? "" : row.subItems.front().c_str());
         }
         if (window.rows(ListId::Picbases).empty()) std::fputs("  (none)\n", io.out);
-        const auto panels = StatusBarTexts(state, window.ListCount(ListId::Documents), 0, archive.database.DryRun());
+        const auto panels = StatusBarTexts(archive.database.env(), state, window.ListCount(ListId::Documents), 0, archive.database.DryRun());
         std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
         if (archive.database.DryRun()) {
             for (const std::string& c : archive.database.env().Changes()) std::fprintf(io.out, "would %s\n", c.c_str());

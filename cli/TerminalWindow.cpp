@@ -195,7 +195,7 @@ int OpenedArchive::open(const QString& argument) {
         return ExitOperational;
     }
     if (OpenDatabaseFile(database, m_file) != OpenOutcome::Opened || !CDatabase::Connected(database.m_AdoCnMain)) {
-        if (const WriteBlock block = database.DryRun() ? WriteBlock{} : ArchiveWriteBlock(m_file); block.error != 0) {
+        if (const WriteBlock block = database.DryRun() ? WriteBlock{} : ArchiveWriteBlock(database.env(), m_file); block.error != 0) {
             std::fprintf(m_io.err, "quillex-cli: %s was not opened: it cannot be changed (%s: %s); --dry-run checks "
                          "it without changing anything\n",
                          m_file.c_str(), block.path.c_str(), std::strerror(block.error));

@@ -115,15 +115,16 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
     // The names themselves: what the path names, and where a link in it
     // leads, may not exist yet and would be created by writing.
     const std::string target = LinkTarget(env, path);
-    for (const std::string& entry : {path, target}) {
-        if (!env.EntryLiesIn(entry, folder)) continue;
-        const std::string name = FileName(entry);
+    const ArchivePath named = env.ArchiveEntry(path, folder);
+    for (const ArchivePath& entry : {named, env.ArchiveEntry(target, folder)}) {
+        if (!entry.inArchive) continue;
+        const std::string& name = entry.name;
         for (const OwnFile& f : own)
             if (SameName(name, FileName(f.path))) return f.role;
         if (IsSubDatabaseName(name, stem)) return "the sub database name " + name;
     }
 
-    const std::optional<FileId> id = env.IdentityOf(path);
+    const std::optional<FileId>& id = named.id;
     if (id)
         for (const OwnFile& f : own)
             if (env.IdentityOf(f.path) == id) return f.role;

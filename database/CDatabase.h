@@ -337,7 +337,7 @@ private:
     bool IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly = nullptr) const;
     // Renames without ever replacing what stands under the new name; logs
     // why when it cannot.
-    static bool RenameArchiveFile(const std::string& sFrom, const std::string& sTo, std::string_view point);
+    bool RenameArchiveFile(const std::string& sFrom, const std::string& sTo, std::string_view point);
     // Logs that repairs made in `sFile` since its last commit were undone by
     // a failed commit and keeps the first such error for the caller.
     void NoteSaveFailure(const std::string& sFile, const sql::Error& e);
@@ -355,7 +355,7 @@ private:
     bool RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed, std::string& why);
     bool FinishInterruptedChangeOf(const std::string& sMainPath, bool onlyWithoutMarker);
     // Some rename of the record has been made (its file stands under its new name).
-    static bool ChangeBegan(const std::string& sMainPath, const IntentRecord& record);
+    bool ChangeBegan(const std::string& sMainPath, const IntentRecord& record);
     bool ReadMarker(std::uint32_t& marker, std::string& why);
 
     MainWindow& m_window;

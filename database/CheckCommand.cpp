@@ -88,14 +88,9 @@ std::string ListLine(const ListRow& row) {
 
 SaveListOutcome SaveList(const CDatabase& database, const std::vector<ListRow>& rows, const std::string& path) {
     if (IsArchiveOwnFile(database, path)) return SaveListOutcome::ArchiveFile;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return SaveListOutcome::NotWritten;
-    bool ok = true;
-    for (const ListRow& row : rows) {
-        const std::string line = Utf8ToCp1252(ListLine(row)) + "\r\n";
-        ok = ok && std::fwrite(line.data(), 1, line.size(), f) == line.size();
-    }
-    return std::fclose(f) == 0 && ok ? SaveListOutcome::Saved : SaveListOutcome::NotWritten;
+    std::string text;
+    for (const ListRow& row : rows) text += Utf8ToCp1252(ListLine(row)) + "\r\n";
+    return database.env().WriteNewFile(path, text) == 0 ? SaveListOutcome::Saved : SaveListOutcome::NotWritten;
 }
 
 namespace {
@@ -191,11 +186,11 @@ bool SubDatabaseUses(CDatabase& database, std::vector<SubDatabaseUse>& out, std:
         // The list shows the file under its standard name when it is there,
         // else the path the row stores.
         use.path = SubDatabaseName(mainPath, use.id);
-        if (!FileExists(use.path)) {
+        if (!database.env().FileExists(use.path)) {
             const std::string stored = NullToStr(rows.value("DATABASE"));
             if (!stored.empty()) use.path = stored;
         }
-        use.size = FileExists(use.path) ? FileLength(use.path) : -1;
+        use.size = database.env().FileExists(use.path) ? database.env().FileLength(use.path) : -1;
         if (auto it = documents.find(use.id); it != documents.end()) use.documents = it->second;
         out.push_back(use);
     }

@@ -1,14 +1,15 @@
 #include "database/StatusBar.h"
 
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/TextResources.h"
 
 namespace qx {
 
-std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::size_t documentRows,
+std::array<std::string, 4> StatusBarTexts(Env& env, const MainWindowState& state, std::size_t documentRows,
                                           std::size_t selectedRows, bool reportOnly) {
     std::array<std::string, 4> panels;
-    if (!state.m_sDatabaseName.empty() && FileExists(state.m_sDatabaseName))
+    if (!state.m_sDatabaseName.empty() && env.FileExists(state.m_sDatabaseName))
         panels[0] = FormatMsg(GetResString(111, "%s [%s MB, %s items]"),
                               {GetFileNamePart(state.m_sDatabaseName), state.m_nDBSizeMB, state.m_nItemCount});
     else

@@ -9,10 +9,12 @@
 
 namespace qx {
 
+class Env;
+
 // documentRows: rows in lvDocuments; selectedRows: how many of them are selected.
 // reportOnly: the run saves nothing, so nothing is called repaired; the last
 // panel says that the mode is on.
-std::array<std::string, 4> StatusBarTexts(const MainWindowState& state, std::size_t documentRows,
+std::array<std::string, 4> StatusBarTexts(Env& env, const MainWindowState& state, std::size_t documentRows,
                                           std::size_t selectedRows, bool reportOnly = false);
 
 }  // namespace qx

@@ -39,7 +39,7 @@ void frmMain::UpdateStatusBar() {
 }
 
 void frmMain::WriteStatusBar() {
-    const auto texts = StatusBarTexts(m_state, static_cast<std::size_t>(lvDocuments->RowCount()),
+    const auto texts = StatusBarTexts(Database().env(), m_state, static_cast<std::size_t>(lvDocuments->RowCount()),
                                       static_cast<std::size_t>(lvDocuments->SelectedCount()),
                                       miReportOnly && miReportOnly->isChecked());
     for (std::size_t i = 0; i < texts.size(); ++i) StatusBarPanel[i]->setText(Q(texts[i]));

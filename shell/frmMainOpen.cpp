@@ -56,7 +56,7 @@ bool frmMain::AdoInstalled() const {
 
 void frmMain::OfferLastDatabase() {
     const std::string last = RegReadString(kProductKey, "Database");
-    if (last.empty() || !FileExists(last)) return;
+    if (last.empty() || !m_files.top().FileExists(last)) return;
     const MsgAnswer answer =
         MsgBox(GetResString(128, "Wilt u de laatst gebruikte Vellumo 8 database openen?"), MsgButtons::YesNo,
                MsgIcon::None, GetResString(1, "Resources not found"));

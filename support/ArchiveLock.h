@@ -10,7 +10,8 @@
 // beside its lock file. Either run therefore sees the other, whoever owns
 // the folder. The engine's own locks on the file are of another kind and
 // never meet these.
-#include <cstdint>
+#include "support/Env.h"
+
 #include <memory>
 #include <string>
 
@@ -18,24 +19,21 @@ namespace qx {
 
 class ArchiveLock {
 public:
-    enum class Outcome {
-        Held,        // this process holds the lock
-        InUse,       // another process holds it; `holder` says which
-        Unavailable  // the lock file cannot be made (read-only folder); `holder` says why
-    };
+    using Outcome = LockOutcome;
 
     // Takes the lock on `lockPath` without waiting.
-    static std::unique_ptr<ArchiveLock> Acquire(const std::string& lockPath, Outcome& outcome, std::string& holder);
+    static std::unique_ptr<ArchiveLock> Acquire(Env& env, const std::string& lockPath, Outcome& outcome,
+                                                std::string& holder);
     // The report-only run's lock: shared on the main database `mainPath`,
     // refused (InUse) while a changing run holds that file or `lockPath`.
     // Unavailable when the main file cannot be opened for reading.
-    static std::unique_ptr<ArchiveLock> Share(const std::string& mainPath, const std::string& lockPath,
+    static std::unique_ptr<ArchiveLock> Share(Env& env, const std::string& mainPath, const std::string& lockPath,
                                               Outcome& outcome, std::string& holder);
     // For a lock taken with Acquire: the main database held exclusively
     // too. False, with `holder` saying who, while a report-only run holds it.
     bool HoldMainFile(const std::string& mainPath, std::string& holder);
     // Whether another process holds the lock now; nothing is created or kept.
-    static bool HeldElsewhere(const std::string& lockPath, std::string& holder);
+    static bool HeldElsewhere(Env& env, const std::string& lockPath, std::string& holder);
     ~ArchiveLock();  // removes the file, then lets go
     ArchiveLock(const ArchiveLock&) = delete;
     ArchiveLock& operator=(const ArchiveLock&) = delete;
@@ -43,10 +41,12 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    ArchiveLock(std::string path, std::intptr_t handle) : m_path(std::move(path)), m_handle(handle) {}
-    std::string m_path;     // the lock file; "" for a report-only run's lock
-    std::intptr_t m_handle;  // the lock file's, or the main file's for a report-only run
-    std::intptr_t m_mainHandle = -1;  // the main file held exclusively by a changing run
+    ArchiveLock(Env& env, std::string path, std::unique_ptr<FileLock> lock)
+        : m_env(env), m_path(std::move(path)), m_lock(std::move(lock)) {}
+    Env& m_env;
+    std::string m_path;                  // the lock file; "" for a report-only run's lock
+    std::unique_ptr<FileLock> m_lock;    // the lock file's, or the main file's for a report-only run
+    std::unique_ptr<FileLock> m_mainLock;  // the main file held exclusively by a changing run; let go first
 };
 
 }  // namespace qx

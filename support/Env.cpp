@@ -86,10 +86,19 @@ bool Env::SameFile(const std::string& a, const std::string& b) {
     return x && x == IdentityOf(b);
 }
 
+ArchivePath Env::ArchiveEntry(const std::string& path, const std::string& archiveFolder) {
+    ArchivePath entry;
+    entry.path = path;
+    entry.name = GetFileNamePart(path);
+    entry.kind = KindOf(path);
+    entry.id = IdentityOf(path);
+    entry.inArchive = !entry.name.empty() && entry.name != "." && entry.name != ".." &&
+                      SameFile(FolderOf(path), archiveFolder);
+    return entry;
+}
+
 bool Env::EntryLiesIn(const std::string& path, const std::string& folder) {
-    const std::string name = GetFileNamePart(path);
-    if (name.empty() || name == "." || name == "..") return false;
-    return SameFile(FolderOf(path), folder);
+    return ArchiveEntry(path, folder).inArchive;
 }
 
 std::string Env::UniqueFileName(const std::string& path) {

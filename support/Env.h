@@ -34,6 +34,40 @@ struct FileId {
 // What stands under a name itself, links not followed.
 enum class EntryKind { None, RegularFile, Folder, Link, Other };
 
+// An advisory lock the kernel drops when the process ends, however it ends;
+// let go when the object ends (a lock file is removed first).
+class FileLock {
+public:
+    virtual ~FileLock() = default;
+};
+enum class LockOutcome {
+    Held,        // this process holds the lock
+    InUse,       // another process holds one in the way; `holder` says which
+    Unavailable  // the file cannot be opened or made; `holder` says why
+};
+
+// An entry named against the archive folder, decided once by
+// Env::ArchiveEntry: whether it lies directly in that folder (its folder
+// resolved, links included, its own name kept), what stands under the name
+// and what file it names. Helpers take this value instead of deciding again.
+struct ArchivePath {
+    std::string path;                  // as given
+    std::string name;                  // the entry's own name
+    bool inArchive = false;            // it lies directly in the archive folder
+    EntryKind kind = EntryKind::None;  // what stands under the name itself
+    std::optional<FileId> id;          // the file it names, links followed
+};
+
+// A file made without a name in a folder: its identity is known before
+// anything can find it, and a crash before it is named leaves nothing.
+class UnnamedFile {
+public:
+    virtual ~UnnamedFile() = default;
+    virtual std::optional<FileId> Identity() = 0;
+    // Gives it the name `path` (EEXIST when taken); the folder is not synced.
+    virtual int Link(const std::string& path) = 0;
+};
+
 // The system's description of an errno value.
 std::string ErrorText(int err);
 
@@ -68,8 +102,35 @@ public:
     // The path made absolute against the current folder, "." and ".."
     // removed as text (links not resolved); the path itself on failure.
     virtual std::string Absolute(const std::string& path) = 0;
+    // 0 when this process may read (or write) the entry, else the errno
+    // value of the refusal.
+    virtual int AccessError(const std::string& path, bool forWriting) = 0;
+    // The file belongs to the user this process runs as.
+    virtual bool OwnedByThisUser(const std::string& path) = 0;
+    // The file stays read-only when its attribute is cleared: a read-only
+    // file system, or a file whose attribute is not ours to change.
+    virtual bool StaysReadOnly(const std::string& path) = 0;
+    // The mount point (drive root on Windows) of the volume that holds
+    // `path` or, for a name not there yet, its folder; "" when unknown.
+    virtual std::string VolumeRoot(const std::string& path) = 0;
+
+    // --- Locks between processes (never a change to the archive's data).
+    // The lock file at `path`, created when missing, held exclusively with
+    // `me` written in it; while another holds it, `holder` is what it wrote.
+    virtual std::unique_ptr<FileLock> LockFileExclusively(const std::string& path, const std::string& me,
+                                                          LockOutcome& outcome, std::string& holder) = 0;
+    // Whether another process holds the lock file now; nothing is created.
+    virtual bool LockFileHeld(const std::string& path, std::string& holder) = 0;
+    // A lock on an existing file, which is only opened for reading.
+    virtual std::unique_ptr<FileLock> LockExisting(const std::string& path, bool exclusive, LockOutcome& outcome,
+                                                   std::string& holder) = 0;
+
+    // The entry itself as the disk holds it, whatever a report-only view
+    // above has done to the name: what the engine's own checks meet.
+    virtual EntryKind KindOnDisk(const std::string& path) { return KindOf(path); }
 
     // Built from the above, the same in every layer.
+    ArchivePath ArchiveEntry(const std::string& path, const std::string& archiveFolder);
     // True when both paths exist and are the same file ("a/./x", "a/../a/x",
     // a link, another case on a case-insensitive medium, a hard link).
     bool SameFile(const std::string& a, const std::string& b);
@@ -111,12 +172,16 @@ public:
     virtual int FlushFile(const std::string& path) = 0;
     virtual int FlushFolder(const std::string& folder) = 0;
     virtual int ChangeReadOnly(const std::string& path, bool readOnly) = 0;
+    // A new file without a name in `folder`; EOPNOTSUPP where the file
+    // system cannot make one.
+    virtual int CreateUnnamedFile(const std::string& folder, std::unique_ptr<UnnamedFile>& out) = 0;
 
-    // --- Files outside the archive the program writes for the user (log,
-    // JSON report): created or appended, never through a link.
-    // ELOOP when the name is a link, EINVAL when it is no regular file.
+    // --- Files outside the archive the program writes for the user; only
+    // a regular file is written (EINVAL otherwise), never a pipe or device.
+    // The log: appended, never through a link (ELOOP).
     virtual int AppendToFile(const std::string& path, std::string_view bytes) = 0;
-    // Created, or its content replaced.
+    // A file the user named (a saved list): created, or its content
+    // replaced; a link is followed to the file the user meant.
     virtual int WriteNewFile(const std::string& path, std::string_view bytes) = 0;
 
     // True while changes stay in memory (a report-only run): steps that
@@ -159,6 +224,7 @@ public:
 
     EntryKind KindOf(const std::string& path) override { return m_target.KindOf(path); }
     bool FileExists(const std::string& path) override { return m_target.FileExists(path); }
+    EntryKind KindOnDisk(const std::string& path) override { return m_target.KindOnDisk(path); }
     std::optional<FileId> IdentityOf(const std::string& path) override { return m_target.IdentityOf(path); }
     std::int64_t FileLength(const std::string& path) override { return m_target.FileLength(path); }
     bool IsReadOnly(const std::string& path) override { return m_target.IsReadOnly(path); }
@@ -176,6 +242,23 @@ public:
         return m_target.LinkTarget(path, ec);
     }
     std::string Absolute(const std::string& path) override { return m_target.Absolute(path); }
+    int AccessError(const std::string& path, bool forWriting) override {
+        return m_target.AccessError(path, forWriting);
+    }
+    bool OwnedByThisUser(const std::string& path) override { return m_target.OwnedByThisUser(path); }
+    bool StaysReadOnly(const std::string& path) override { return m_target.StaysReadOnly(path); }
+    std::string VolumeRoot(const std::string& path) override { return m_target.VolumeRoot(path); }
+    std::unique_ptr<FileLock> LockFileExclusively(const std::string& path, const std::string& me,
+                                                  LockOutcome& outcome, std::string& holder) override {
+        return m_target.LockFileExclusively(path, me, outcome, holder);
+    }
+    bool LockFileHeld(const std::string& path, std::string& holder) override {
+        return m_target.LockFileHeld(path, holder);
+    }
+    std::unique_ptr<FileLock> LockExisting(const std::string& path, bool exclusive, LockOutcome& outcome,
+                                           std::string& holder) override {
+        return m_target.LockExisting(path, exclusive, outcome, holder);
+    }
     int RenameEntry(const std::string& from, const std::string& to) override {
         return m_target.RenameEntry(from, to);
     }
@@ -187,6 +270,9 @@ public:
     int FlushFolder(const std::string& folder) override { return m_target.FlushFolder(folder); }
     int ChangeReadOnly(const std::string& path, bool readOnly) override {
         return m_target.ChangeReadOnly(path, readOnly);
+    }
+    int CreateUnnamedFile(const std::string& folder, std::unique_ptr<UnnamedFile>& out) override {
+        return m_target.CreateUnnamedFile(folder, out);
     }
     int Step(std::string_view point) override { return m_target.Step(point); }
     int AppendToFile(const std::string& path, std::string_view bytes) override {

@@ -1,29 +1,15 @@
 #include "support/FileOperations.h"
 
-#include "support/ProcessEnv.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QString>
 
-#include <cstdio>
-#include <system_error>
-#include <vector>
-
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <cstdlib>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-namespace fs = std::filesystem;
+#include <filesystem>
 
 namespace qx {
+
+// The running program's folder as the system tells it (support/RealEnv.cpp).
+std::string ExecutableFolder();
 
 namespace {
 
@@ -38,24 +24,6 @@ std::string StripTrailingSeparators(std::string_view path) {
     std::size_t end = path.size();
     while (end > 1 && IsPathSeparator(path[end - 1])) --end;
     return std::string(path.substr(0, end));
-}
-
-std::string ExecutableFolder() {
-#ifdef _WIN32
-    std::vector<wchar_t> buf(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-        if (n == 0) return {};
-        if (n < buf.size()) return PathToUtf8(fs::path(std::wstring(buf.data(), n)).parent_path());
-        buf.resize(buf.size() * 2);
-    }
-#else
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) return PathToUtf8(exe.parent_path());
-    fs::path cwd = fs::current_path(ec);  // no /proc: the best remaining guess
-    return ec ? std::string() : PathToUtf8(cwd);
-#endif
 }
 
 }  // namespace
@@ -76,16 +44,14 @@ const char* PathSeparator() {
 #endif
 }
 
-fs::path PathFromUtf8(std::string_view path) {
-    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
+std::filesystem::path PathFromUtf8(std::string_view path) {
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
 }
 
-std::string PathToUtf8(const fs::path& path) {
+std::string PathToUtf8(const std::filesystem::path& path) {
     std::u8string s = path.u8string();
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
-
-bool FileExists(std::string_view path) { return ProcessEnv().FileExists(std::string(path)); }
 
 std::string GetFileNamePart(std::string_view path) {
     std::size_t sep = LastSeparator(path);
@@ -110,17 +76,5 @@ std::string AppPath() {
     static const std::string folder = ExecutableFolder();
     return folder;
 }
-
-std::string CanonicalPath(std::string_view path, std::error_code& ec) {
-    return ProcessEnv().Canonical(std::string(path), ec);
-}
-
-std::int64_t FileLength(std::string_view path) { return ProcessEnv().FileLength(std::string(path)); }
-
-bool IsFileReadOnly(std::string_view path) { return ProcessEnv().IsReadOnly(std::string(path)); }
-
-void SetFileReadOnly(std::string_view path, bool readOnly) { ProcessEnv().SetReadOnly(std::string(path), readOnly); }
-
-std::string UniqueFileName(std::string_view path) { return ProcessEnv().UniqueFileName(std::string(path)); }
 
 }  // namespace qx

@@ -4,11 +4,13 @@
 #include "support/Env.h"
 
 #include "support/FileOperations.h"
+#include "support/SysInfo.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -17,7 +19,9 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -61,10 +65,10 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
-// Opens for writing without following a link or waiting on a pipe, and
-// only keeps a regular file.
+// Opens for writing without waiting on a pipe, and only keeps a regular
+// file; `flags` may add O_NOFOLLOW.
 int OpenUserFile(const std::string& path, int flags, int& fd) {
-    fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -74,6 +78,60 @@ int OpenUserFile(const std::string& path, int flags, int& fd) {
     }
     return 0;
 }
+#endif
+
+#ifdef _WIN32
+class HandleLock final : public FileLock {
+public:
+    explicit HandleLock(HANDLE h) : m_handle(h) {}
+    ~HandleLock() override {
+        if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+    }
+
+private:
+    HANDLE m_handle;
+};
+#else
+// The descriptor carries the lock; a lock file is removed before it is let
+// go, so that no later process finds it held by nobody.
+class DescriptorLock final : public FileLock {
+public:
+    DescriptorLock(int fd, std::string removeFirst) : m_fd(fd), m_remove(std::move(removeFirst)) {}
+    ~DescriptorLock() override {
+        if (!m_remove.empty()) ::unlink(m_remove.c_str());
+        ::close(m_fd);
+    }
+
+private:
+    int m_fd;
+    std::string m_remove;
+};
+
+std::string HolderIn(int fd) {
+    char buf[256] = {};
+    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+    std::string who(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    while (!who.empty() && (who.back() == '\n' || who.back() == '\r')) who.pop_back();
+    return who;
+}
+
+class DescriptorFile final : public UnnamedFile {
+public:
+    explicit DescriptorFile(int fd) : m_fd(fd) {}
+    ~DescriptorFile() override { ::close(m_fd); }
+    std::optional<FileId> Identity() override {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) return std::nullopt;
+        return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+    int Link(const std::string& path) override {
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
 #endif
 
 class RealFiles final : public Env {
@@ -224,6 +282,199 @@ public:
         return PathToUtf8((ec ? p : abs).lexically_normal());
     }
 
+    int AccessError(const std::string& path, bool forWriting) override {
+#ifdef _WIN32
+        (void)path, (void)forWriting;
+        return 0;
+#else
+        return ::access(path.empty() ? "." : path.c_str(), forWriting ? W_OK : R_OK) == 0 ? 0 : errno;
+#endif
+    }
+
+    bool OwnedByThisUser(const std::string& path) override {
+#ifdef _WIN32
+        (void)path;
+        return true;
+#else
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+#endif
+    }
+
+    bool StaysReadOnly(const std::string& path) override {
+#ifdef _WIN32
+        (void)path;
+        return false;
+#else
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) return false;
+        struct statvfs fsInfo {};
+        if (::statvfs(path.c_str(), &fsInfo) == 0 && (fsInfo.f_flag & ST_RDONLY)) return true;
+        if (!(st.st_mode & S_IWUSR)) return ::geteuid() != 0 && st.st_uid != ::geteuid();
+        return ::access(path.c_str(), W_OK) != 0;
+#endif
+    }
+
+    std::string VolumeRoot(const std::string& path) override {
+#ifdef _WIN32
+        return DriveRootWindows(path);
+#else
+        if (path.empty()) return {};
+        std::error_code ec;
+        fs::path p = fs::absolute(PathFromUtf8(path), ec);
+        if (ec) return {};
+        // Links count where they lead: that is the volume the data lands on.
+        fs::path resolved = fs::weakly_canonical(p, ec);
+        p = ec ? p.lexically_normal() : resolved;
+
+        // A file about to be written does not exist yet; its folder decides.
+        struct stat st {};
+        while (::stat(p.c_str(), &st) != 0) {
+            if (!p.has_relative_path()) return {};
+            p = p.parent_path();
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            p = p.parent_path();
+            if (::stat(p.c_str(), &st) != 0) return {};
+        }
+        // Climb while the parent is on the same device: the last folder before
+        // the device changes is the mount point.
+        while (p.has_relative_path()) {
+            fs::path parent = p.parent_path();
+            struct stat up {};
+            if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+            p = parent;
+        }
+        std::string root = PathToUtf8(p);
+        if (root.empty() || root.back() != '/') root += '/';
+        return root;
+#endif
+    }
+
+#ifdef _WIN32
+    std::unique_ptr<FileLock> LockFileExclusively(const std::string& path, const std::string& me, LockOutcome& outcome,
+                                                  std::string& holder) override {
+        HANDLE h = CreateFileW(PathFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            outcome = GetLastError() == ERROR_SHARING_VIOLATION ? LockOutcome::InUse : LockOutcome::Unavailable;
+            holder = outcome == LockOutcome::InUse ? "een ander proces" : "the lock file cannot be created";
+            return nullptr;
+        }
+        DWORD written = 0;
+        WriteFile(h, me.data(), static_cast<DWORD>(me.size()), &written, nullptr);
+        outcome = LockOutcome::Held;
+        return std::make_unique<HandleLock>(h);
+    }
+
+    bool LockFileHeld(const std::string& path, std::string& holder) override {
+        HANDLE h = CreateFileW(PathFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        holder = "een ander proces";
+        return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+
+    // The engine opens its files with sharing that keeps a second changing
+    // program out; the lock file tells of one already there.
+    std::unique_ptr<FileLock> LockExisting(const std::string&, bool, LockOutcome& outcome, std::string&) override {
+        outcome = LockOutcome::Held;
+        return std::make_unique<HandleLock>(INVALID_HANDLE_VALUE);
+    }
+#else
+    // The holder removes the file when it lets go. A process that opened
+    // the old file just before that holds a lock on a name that no longer
+    // exists, so after locking, the file must still be the one on the name.
+    std::unique_ptr<FileLock> LockFileExclusively(const std::string& path, const std::string& me, LockOutcome& outcome,
+                                                  std::string& holder) override {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+            if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd < 0) {
+                outcome = LockOutcome::Unavailable;
+                holder = ErrorText(errno);
+                return nullptr;
+            }
+            struct stat opened {};
+            if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+                ::close(fd);
+                outcome = LockOutcome::Unavailable;
+                holder = "'" + path + "' is not a regular file";
+                return nullptr;
+            }
+            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                const int err = errno;
+                const std::string who = HolderIn(fd);
+                ::close(fd);
+                if (err != EWOULDBLOCK) {
+                    outcome = LockOutcome::Unavailable;
+                    holder = ErrorText(err);
+                    return nullptr;
+                }
+                outcome = LockOutcome::InUse;
+                holder = who.empty() ? std::string("een ander proces") : who;
+                return nullptr;
+            }
+            struct stat named {};
+            if (::stat(path.c_str(), &named) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
+                ::close(fd);
+                continue;
+            }
+            if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, me.data(), me.size(), 0);
+            outcome = LockOutcome::Held;
+            return std::make_unique<DescriptorLock>(fd, path);
+        }
+        outcome = LockOutcome::Unavailable;
+        holder = "the lock file keeps changing";
+        return nullptr;
+    }
+
+    bool LockFileHeld(const std::string& path, std::string& holder) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) return false;
+        bool held = false;
+        if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+            held = errno == EWOULDBLOCK;
+            holder = HolderIn(fd);
+            if (holder.empty()) holder = "een ander proces";
+        }
+        ::close(fd);  // also lets go of the shared lock
+        return held;
+    }
+
+    std::unique_ptr<FileLock> LockExisting(const std::string& path, bool exclusive, LockOutcome& outcome,
+                                           std::string& holder) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            outcome = LockOutcome::Unavailable;
+            holder = ErrorText(errno);
+            return nullptr;
+        }
+        // Another error (a file system without these locks) leaves the run
+        // unguarded, as it always was there.
+        if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            ::close(fd);
+            outcome = LockOutcome::InUse;
+            holder = "een ander proces";
+            return nullptr;
+        }
+        outcome = LockOutcome::Held;
+        return std::make_unique<DescriptorLock>(fd, std::string());
+    }
+#endif
+
+    int CreateUnnamedFile(const std::string& folder, std::unique_ptr<UnnamedFile>& out) override {
+#if defined(O_TMPFILE) && !defined(_WIN32)
+        const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+        if (fd < 0) return errno;
+        out = std::make_unique<DescriptorFile>(fd);
+        return 0;
+#else
+        (void)folder, (void)out;
+        return EOPNOTSUPP;
+#endif
+    }
+
     int Step(std::string_view) override { return 0; }
 
     int RenameEntry(const std::string& from, const std::string& to) override {
@@ -312,7 +563,7 @@ public:
         return std::fclose(f) == 0 && ok ? 0 : EIO;
 #else
         int fd = -1;
-        if (const int rc = OpenUserFile(path, O_APPEND, fd)) return rc;
+        if (const int rc = OpenUserFile(path, O_APPEND | O_NOFOLLOW, fd)) return rc;
         int rc = WriteAll(fd, bytes);
         if (::close(fd) != 0 && rc == 0) rc = errno;
         return rc;
@@ -321,7 +572,6 @@ public:
 
     int WriteNewFile(const std::string& path, std::string_view bytes) override {
 #ifdef _WIN32
-        if (KindOf(path) == EntryKind::Link) return ELOOP;
         std::FILE* f = ::_wfopen(PathFromUtf8(path).c_str(), L"wb");
         if (!f) return errno;
         const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -341,6 +591,25 @@ public:
 };
 
 }  // namespace
+
+// The running program's folder, asked of the system once.
+std::string ExecutableFolder() {
+#ifdef _WIN32
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) return PathToUtf8(fs::path(std::wstring(buf.data(), n)).parent_path());
+        buf.resize(buf.size() * 2);
+    }
+#else
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) return PathToUtf8(exe.parent_path());
+    fs::path cwd = fs::current_path(ec);  // no /proc: the best remaining guess
+    return ec ? std::string() : PathToUtf8(cwd);
+#endif
+}
 
 Env& RealEnv() {
     static RealFiles env;

@@ -2,14 +2,7 @@
 
 #include "support/FileOperations.h"
 
-#include <filesystem>
-#include <system_error>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
-namespace fs = std::filesystem;
+#include "support/Env.h"
 
 namespace qx {
 
@@ -28,45 +21,7 @@ std::string DriveRootWindows(std::string_view path) {
     return {};
 }
 
-#ifdef _WIN32
-
-std::string DriveRoot(std::string_view path) { return DriveRootWindows(path); }
-
-#else
-
-std::string DriveRoot(std::string_view path) {
-    if (path.empty()) return {};
-    std::error_code ec;
-    fs::path p = fs::absolute(PathFromUtf8(path), ec);
-    if (ec) return {};
-    // Links count where they lead: that is the volume the data lands on.
-    fs::path resolved = fs::weakly_canonical(p, ec);
-    p = ec ? p.lexically_normal() : resolved;
-
-    // A file about to be written does not exist yet; its folder decides.
-    struct stat st {};
-    while (::stat(p.c_str(), &st) != 0) {
-        if (!p.has_relative_path()) return {};
-        p = p.parent_path();
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        p = p.parent_path();
-        if (::stat(p.c_str(), &st) != 0) return {};
-    }
-    // Climb while the parent is on the same device: the last folder before
-    // the device changes is the mount point.
-    while (p.has_relative_path()) {
-        fs::path parent = p.parent_path();
-        struct stat up {};
-        if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
-        p = parent;
-    }
-    std::string root = PathToUtf8(p);
-    if (root.empty() || root.back() != '/') root += '/';
-    return root;
-}
-
-#endif
+std::string DriveRoot(Env& env, std::string_view path) { return env.VolumeRoot(std::string(path)); }
 
 namespace {
 std::int64_t (*g_freeSpaceProbe)(std::string_view) = nullptr;
@@ -74,12 +29,9 @@ std::int64_t (*g_freeSpaceProbe)(std::string_view) = nullptr;
 
 void OverrideFolderFreeSpaceForTests(std::int64_t (*probe)(std::string_view folder)) { g_freeSpaceProbe = probe; }
 
-std::int64_t FolderFreeSpace(std::string_view folder) {
+std::int64_t FolderFreeSpace(Env& env, std::string_view folder) {
     if (g_freeSpaceProbe) return g_freeSpaceProbe(folder);
-    std::error_code ec;
-    const fs::space_info info = fs::space(PathFromUtf8(folder), ec);
-    if (ec || info.available == static_cast<std::uintmax_t>(-1)) return -1;
-    return static_cast<std::int64_t>(info.available);
+    return env.FreeSpace(std::string(folder));
 }
 
 }  // namespace qx

@@ -51,6 +51,15 @@ foreach(f IN LISTS sources)
     if(NOT allowed)
       list(APPEND failures "${f} uses Qt Widgets outside the window")
     endif()
+    # Files are reached through the session's Env only: the real one is the
+    # single place that calls the platform, the fault-injecting one the
+    # single place that asks the failpoint table.
+    if(NOT f MATCHES "/support/(RealEnv|FaultInjectionEnv|Failpoint)\\.")
+      string(REGEX MATCH "[^A-Za-z0-9_]::(open|stat|lstat|fstat|unlink|access|opendir|linkat)\\(|[^A-Za-z0-9_]flock\\(|fopen\\(|ifstream|reportonly::|[^A-Za-z0-9_.>]Failpoint\\(|std::filesystem::(remove|rename|copy|create_|permissions|directory_iterator|symlink_status|status|file_size|canonical|absolute|space|exists|is_)" hit "${text}")
+      if(hit)
+        list(APPEND failures "${f} calls a file function outside the real Env (${hit})")
+      endif()
+    endif()
   endif()
 endforeach()
 if(failures)

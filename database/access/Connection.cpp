@@ -154,7 +154,7 @@ bool CDatabase::WriteProbe(const std::string& path) {
 
 void CDatabase::TestOmdDatabase(const std::string& mainPath) {
     const std::string omd = OmdName(mainPath);
-    if (FileExists(omd)) {
+    if (m_env->FileExists(omd)) {
         ConnectionPtr cn = OpenConnection(ConnectStringOMD(omd));
         if (Connected(cn)) {
             Disconnect(cn);
@@ -184,7 +184,7 @@ bool CDatabase::OpenDatabase(std::string sConnectString, bool bAllowReadOnly) {
     // Without a connection there is no reported path; test the named file,
     // so that a file that exists but does not open is not called missing.
     if (path.empty()) path = engine::ConnectString::Parse(sConnectString).dataSource();
-    if (!FileExists(path)) {
+    if (!m_env->FileExists(path)) {
         if (m_bShowErrors)
             m_window.MsgBox(GetResString(85, "Resources not found"), MsgButtons::OK, MsgIcon::Exclamation,
                             GetResString(86, "Resources not found"));

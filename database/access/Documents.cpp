@@ -165,7 +165,7 @@ bool CDatabase::RemoveDoc(long& nId) {
             row->reset();
             // The copy beside the main database is the one that was opened.
             const std::string beside = GetFolderPart(MainDatabaseName()) + PathSeparator() + picbase;
-            if (!picbase.empty() && FileExists(beside)) path = beside;
+            if (!picbase.empty() && m_env->FileExists(beside)) path = beside;
             switch (ReopenSubDatabase(*m_env, path)) {
             case Reopened::Locked: return locked(picbase);
             case Reopened::NotRegular:

@@ -1,5 +1,6 @@
 #include "database/access/FileNames.h"
 
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 
@@ -50,14 +51,14 @@ std::string IntentName(std::string_view mainPath) {
     return std::string(WithoutExtension(mainPath)) + ".intent";
 }
 
-std::string DeletedName(std::string_view path) {
+std::string DeletedName(Env& env, std::string_view path) {
     if (path.empty()) return {};
-    return UniqueFileName(std::string(path) + ".deleted");
+    return env.UniqueFileName(std::string(path) + ".deleted");
 }
 
-std::string ObsoleteName(std::string_view path) {
+std::string ObsoleteName(Env& env, std::string_view path) {
     if (path.empty()) return {};
-    return UniqueFileName(std::string(path) + ".obsolete");
+    return env.UniqueFileName(std::string(path) + ".obsolete");
 }
 
 }  // namespace qx

@@ -7,6 +7,8 @@
 
 namespace qx {
 
+class Env;
+
 // Sub database number n: "<main without extension>_<n>.pdb" in the same
 // folder ("/a/Kantoor.2008.dat", 5 -> "/a/Kantoor.2008_5.pdb").
 std::string SubDatabaseName(std::string_view mainPath, long n);
@@ -31,7 +33,7 @@ std::string IntentName(std::string_view mainPath);
 // ".obsolete") when nothing of that name exists, else the first free name
 // with "_001", "_002", ... put before that last extension
 // ("x.pdb_001.deleted"). "Free" means no file, folder or link of that name.
-std::string DeletedName(std::string_view path);
-std::string ObsoleteName(std::string_view path);
+std::string DeletedName(Env& env, std::string_view path);
+std::string ObsoleteName(Env& env, std::string_view path);
 
 }  // namespace qx

@@ -4,7 +4,7 @@
 #include "database/ArchiveFiles.h"
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "database/access/Schema.h"
 #include "support/FileOperations.h"
 #include "support/engine/Connection.h"
@@ -16,10 +16,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include "support/Failpoint.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -30,13 +26,7 @@ namespace qx {
 
 namespace {
 
-bool FileIsReadable(const std::string& path) {
-#ifdef _WIN32
-    return true;
-#else
-    return ::access(path.c_str(), R_OK) == 0;
-#endif
-}
+bool FileIsReadable(Env& env, const std::string& path) { return env.AccessError(path, false) == 0; }
 
 // The first table or column that the generation's main database must have
 // and this one lacks ("FOLDERS.TEMPLATE1"); "" when nothing is missing.
@@ -95,54 +85,44 @@ int ProbeGeneration(Env& env, const std::string& sDatabaseName, std::string& sPa
             return generation;
         }
     }
-    if (problem == ProbeProblem::None && !FileIsReadable(sDatabaseName)) problem = ProbeProblem::NoPermission;
+    if (problem == ProbeProblem::None && !FileIsReadable(env, sDatabaseName)) problem = ProbeProblem::NoPermission;
     return 0;
 }
 
 // 0 when the folder of the main database can be listed, as the sub-database
 // list handling must; else the errno of the failure.
-int ListFolderError(const std::string& sDatabaseName) {
-    if (const int injected = Failpoint("open.list-folder")) return injected;
+int ListFolderError(Env& env, const std::string& sDatabaseName) {
+    if (const int injected = env.Step("open.list-folder")) return injected;
     const std::string folder = GetFolderPart(sDatabaseName);
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return errno ? errno : EIO;
-    errno = 0;
-    while (::readdir(dir) != nullptr) {
-    }
-    const int error = errno;
-    ::closedir(dir);
-    return error;
+    std::error_code ec;
+    env.ListFolder(folder.empty() ? "." : folder, ec);
+    return ec.value();
 }
 
 }  // namespace
 
-WriteBlock ArchiveWriteBlock(const std::string& sDatabase) {
-#ifdef _WIN32
-    (void)sDatabase;
-    return {};
-#else
+WriteBlock ArchiveWriteBlock(Env& env, const std::string& sDatabase) {
     std::string folder = GetFolderPart(sDatabase);
     if (folder.empty()) folder = ".";
     // The folder first: the engine's journal and the lock file are made there.
-    if (::access(folder.c_str(), W_OK) != 0) return {folder, errno};
-    if (::access(sDatabase.c_str(), W_OK) == 0) return {};
-    const int error = errno;
-    struct stat st {};
-    if (error == EACCES && ::stat(sDatabase.c_str(), &st) == 0 && st.st_uid == ::geteuid()) return {};
+    if (const int error = env.AccessError(folder, true)) return {folder, error};
+    const int error = env.AccessError(sDatabase, true);
+    if (error == 0) return {};
+    // A read-only attribute of our own file is cleared by the open.
+    if (error == EACCES && env.OwnedByThisUser(sDatabase)) return {};
     if (error == ENOENT) return {};  // told as missing by the open itself
     return {sDatabase, error};
-#endif
 }
 
 int GetDatabaseVersion(Env& env, const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly,
                        ProbeProblem* pProblem) {
-    const bool wasReadOnly = IsFileReadOnly(sDatabaseName);
+    const bool wasReadOnly = env.IsReadOnly(sDatabaseName);
     if (pbWasReadOnly) *pbWasReadOnly = wasReadOnly;
-    SetFileReadOnly(sDatabaseName, false);
+    env.SetReadOnly(sDatabaseName, false);
     ProbeProblem problem = ProbeProblem::None;
     const int generation = ProbeGeneration(env, sDatabaseName, sPassword, problem);
     if (pProblem) *pProblem = problem;
-    if (generation == 0 && wasReadOnly) SetFileReadOnly(sDatabaseName, true);
+    if (generation == 0 && wasReadOnly) env.SetReadOnly(sDatabaseName, true);
     return generation;
 }
 
@@ -153,7 +133,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     // An archive that cannot be written is told so before anything is
     // tried on it; a report-only run needs no write access at all.
     if (!database.DryRun()) {
-        if (const WriteBlock block = ArchiveWriteBlock(sDatabase); block.error != 0) {
+        if (const WriteBlock block = ArchiveWriteBlock(database.env(), sDatabase); block.error != 0) {
             WriteLog("Database '" + sDatabase + "' cannot be changed: '" + block.path + "': " +
                      ErrorText(block.error) + "; it is not opened (a report-only run can check it)");
             const std::string why = block.error == EROFS
@@ -181,7 +161,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     }
     // Even the probe opens the main database for writing; through a link
     // or beside a linked side file it would write outside the folder.
-    if (const std::string bad = NotRegularForWriting(sDatabase); !bad.empty()) {
+    if (const std::string bad = NotRegularForWriting(database.env(), sDatabase); !bad.empty()) {
         database.NotRegularFileMessage(bad, sDatabase);
         database.UnlockArchive();
         window.UpdateMenus();
@@ -191,7 +171,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     }
     // A compacted file swapped in place of the main database itself may
     // have been cut off midway, so that swap is finished before probing.
-    if (KindOf(IntentName(sDatabase)) != EntryKind::None && !database.DryRun() &&
+    if (database.env().KindOf(IntentName(sDatabase)) != EntryKind::None && !database.DryRun() &&
         Settings::Get().LogFileChosen.empty())
         Settings::Get().LogFileName = LogFileNameFor(sDatabase);
     if (!database.FinishInterruptedFileChange(sDatabase)) {
@@ -207,7 +187,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     Settings::Get().DatabaseVersion = GetDatabaseVersion(database.env(), sDatabase, password, &wasReadOnly, &problem);
     // A refused file is left as it was found.
     const auto putBackReadOnly = [&] {
-        if (wasReadOnly) SetFileReadOnly(sDatabase, true);
+        if (wasReadOnly) database.env().SetReadOnly(sDatabase, true);
     };
     const int version = Settings::Get().DatabaseVersion;
     if (version >= 4 && version <= 6) {
@@ -241,7 +221,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         outcome = OpenOutcome::UnknownFormat;
         putBackReadOnly();
     } else {
-        SetFileReadOnly(sDatabase, false);
+        database.env().SetReadOnly(sDatabase, false);
         database.m_bShowErrors = true;
         if (database.OpenDatabase(CDatabase::ConnectString(sDatabase, password), false)) {
             Settings::Get().DatabasePassword = password;
@@ -303,7 +283,7 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
         window.SetTitle(state.m_sDatabaseName.empty() ? title : title + " - [" + state.m_sDatabaseName + "]");
         if (state.m_sDatabaseName.empty()) {
             // not opened: nothing to list
-        } else if (const int error = ListFolderError(sDatabase); error != 0) {
+        } else if (const int error = ListFolderError(database.env(), sDatabase); error != 0) {
             // Without the folder's listing no sub database can be judged;
             // going on would report every one of them missing.
             WriteLog("Critical error listing the sub databases of " + sDatabase + ": " + std::strerror(error) +

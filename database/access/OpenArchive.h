@@ -31,7 +31,7 @@ struct WriteBlock {
     std::string path;
     int error = 0;
 };
-WriteBlock ArchiveWriteBlock(const std::string& sDatabase);
+WriteBlock ArchiveWriteBlock(Env& env, const std::string& sDatabase);
 
 // AccessError: the archive folder could not be listed for its sub
 // databases (a path or file access error); the user has been told and the

@@ -4,7 +4,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
 #include "database/access/SubDatabasePlace.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -12,7 +12,6 @@
 #include "support/engine/Recordset.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 
 namespace qx {
@@ -21,12 +20,7 @@ namespace {
 
 // Stored paths may come from another system: take the file name after the
 // last separator of either kind.
-std::string NormalPath(const std::string& path) {
-    if (path.empty()) return path;
-    std::error_code ec;
-    const std::filesystem::path abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
-}
+std::string NormalPath(Env& env, const std::string& path) { return path.empty() ? path : env.Absolute(path); }
 
 std::string StoredFileName(const std::string& stored) {
     const size_t cut = stored.find_last_of("\\/");
@@ -92,7 +86,7 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     if (nDatabaseId) *nDatabaseId = databaseId;
 
     const std::string mainPath = MainDatabaseName();
-    if (!FileExists(mainPath)) return finish(32);
+    if (!m_env->FileExists(mainPath)) return finish(32);
 
     // An open writable connection was judged a file of the archive folder
     // when it was opened; only a file not open yet is judged here.
@@ -111,8 +105,8 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     // out or one of the archive's own files would send the row elsewhere.
     const std::string candidate = GetFolderPart(mainPath) + PathSeparator() + StoredFileName(stored);
     bool besideMain = false;
-    if (!StoredFileName(stored).empty() && FileExists(candidate)) {
-        if (!openWritable(candidate)) location = LocateSubDatabase(candidate, mainPath);
+    if (!StoredFileName(stored).empty() && m_env->FileExists(candidate)) {
+        if (!openWritable(candidate)) location = LocateSubDatabase(*m_env, candidate, mainPath);
         besideMain = !location || location->place == SubDatabasePlace::Archive;
     }
     if (besideMain) {
@@ -135,11 +129,11 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     } else {
         usePath = stored;
         location.reset();
-        if (!FileExists(usePath)) return finish(2);
+        if (!m_env->FileExists(usePath)) return finish(2);
         // Spelled the way an open connection names its file, so that the
         // connection kept open is found again for the next document
         // instead of the file being opened once per document.
-        usePath = NormalPath(stored);
+        usePath = NormalPath(*m_env, stored);
     }
 
     if (Connected(m_AdoCnPdb) && m_AdoCnPdb->property("Data Source").value_or("") == usePath)
@@ -166,7 +160,7 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     // commit of the check waiting. A file elsewhere (the rows of a copied
     // archive still name the files it was copied from) is read, never
     // changed, its attributes included.
-    if (!location) location = LocateSubDatabase(usePath, mainPath);
+    if (!location) location = LocateSubDatabase(*m_env, usePath, mainPath);
     if (location->place == SubDatabasePlace::OwnFile) {
         WriteLog(NamesOwnFileLine(databaseId, besideMain ? usePath : stored, *location));
         return finish(512);
@@ -177,7 +171,7 @@ short CDatabase::OpenPicbaseOf(long nId, std::optional<long> knownDatabaseId, st
     }
     const std::string connectString = ConnectString(usePath, Settings::Get().DatabasePassword);
     if (location->place == SubDatabasePlace::Archive) {
-        SetFileReadOnly(usePath, false);
+        m_env->SetReadOnly(usePath, false);
         m_AdoCnPdb = OpenConnection(connectString);
     } else {
         ReportOutsideSubDatabase(usePath);
@@ -207,8 +201,8 @@ std::vector<std::string> CDatabase::SubDatabasePathsToRead() {
     while (st.ok() && st.step() == sql::Step::Row) {
         const std::string stored = st.isNull(0) ? std::string() : st.getText(0);
         const std::string beside = folder + PathSeparator() + StoredFileName(stored);
-        if (!StoredFileName(stored).empty() && KindOf(beside) == EntryKind::RegularFile) paths.push_back(beside);
-        else if (!stored.empty() && FileExists(stored)) paths.push_back(stored);
+        if (!StoredFileName(stored).empty() && m_env->KindOf(beside) == EntryKind::RegularFile) paths.push_back(beside);
+        else if (!stored.empty() && m_env->FileExists(stored)) paths.push_back(stored);
     }
     return paths;
 }
@@ -221,11 +215,11 @@ bool CDatabase::CreateSubDatabase(const std::string& sFileName) {
         WriteLog(std::string("Error 0x") + hex + " while creating sub database: " + description);
         return false;
     };
-    if (FileExists(sFileName)) {
-        SetFileReadOnly(sFileName, false);
-        const std::string aside = DeletedName(sFileName);
+    if (m_env->FileExists(sFileName)) {
+        m_env->SetReadOnly(sFileName, false);
+        const std::string aside = DeletedName(*m_env, sFileName);
         // Never over a name that appeared since it was found free.
-        if (const int rc = RenameNoReplace(sFileName, aside, "create-sub-database.set-aside"))
+        if (const int rc = m_env->RenameNoReplace(sFileName, aside, "create-sub-database.set-aside"))
             return failed(rc, ErrorText(rc));
     }
     sql::Error err;

@@ -1,46 +1,49 @@
 #include "database/access/SubDatabasePlace.h"
 
 #include "database/access/FileNames.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 
-#include <filesystem>
 #include <utility>
 
 namespace qx {
 
-SubDatabaseLocation LocateSubDatabase(const std::string& path, const std::string& mainPath) {
-    const std::optional<FileId> id = IdentityOf(path);
+SubDatabaseLocation LocateSubDatabase(Env& env, const std::string& path, const std::string& mainPath) {
+    const std::string folder = GetFolderPart(mainPath);
+    const ArchivePath stored = env.ArchiveEntry(path, folder);
+    const std::optional<FileId>& id = stored.id;
     if (!id) return {};
     const std::pair<std::string, const char*> own[] = {
         {mainPath, "main database"}, {OmdName(mainPath), "OCR database"}, {LogName(mainPath), "log"},
         {LockName(mainPath), "lock file"}, {IntentName(mainPath), "intent file"},
     };
     for (const auto& [file, what] : own)
-        if (IdentityOf(file) == id) return {SubDatabasePlace::OwnFile, what};
+        if (env.IdentityOf(file) == id) return {SubDatabasePlace::OwnFile, what};
 
     // What is written is the file the links lead to; it must lie in the
     // archive folder itself, whatever path led there.
     // A link is read through, never written through: what it leads to may
     // be moved or replaced behind the archive's back.
-    if (KindOf(path) == EntryKind::Link) return {};
+    if (stored.kind == EntryKind::Link) return {};
     std::error_code ec;
-    const std::string target = CanonicalPath(path, ec);
-    if (!ec && KindOf(target) == EntryKind::RegularFile && EntryLiesIn(target, GetFolderPart(mainPath)))
-        return {SubDatabasePlace::Archive};
+    const std::string resolved = env.Canonical(path, ec);
+    if (ec) return {};
+    const ArchivePath target = env.ArchiveEntry(resolved, folder);
+    if (target.kind == EntryKind::RegularFile && target.inArchive) return {SubDatabasePlace::Archive};
     return {};
 }
 
-std::string NotRegularForWriting(const std::string& path) {
-    if (KindOf(path) == EntryKind::Link) return path;
+std::string NotRegularForWriting(Env& env, const std::string& path) {
+    if (env.KindOf(path) == EntryKind::Link) return path;
     for (const char* side : {"-journal", "-wal", "-shm"})
-        if (const EntryKind kind = KindOf(path + side); kind != EntryKind::None && kind != EntryKind::RegularFile)
+        if (const EntryKind kind = env.KindOf(path + side); kind != EntryKind::None && kind != EntryKind::RegularFile)
             return path + side;
     return {};
 }
 
-bool IsPlainDataFile(const std::string& path) {
-    return KindOf(path) == EntryKind::RegularFile && FileLength(path) > 0 && NotRegularForWriting(path).empty();
+bool IsPlainDataFile(Env& env, const std::string& path) {
+    return env.KindOf(path) == EntryKind::RegularFile && env.FileLength(path) > 0 &&
+           NotRegularForWriting(env, path).empty();
 }
 
 std::string ReadOnlyConnectString(const std::string& connectString) {

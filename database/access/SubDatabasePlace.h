@@ -9,6 +9,8 @@
 
 namespace qx {
 
+class Env;
+
 enum class SubDatabasePlace {
     Archive,  // a regular file of the archive folder (links followed): it may be repaired
     Outside,  // anywhere else: it is read, never changed
@@ -20,17 +22,17 @@ struct SubDatabaseLocation {
     const char* ownFile = "";  // for OwnFile: "main database", "OCR database", "log", ...
 };
 
-SubDatabaseLocation LocateSubDatabase(const std::string& path, const std::string& mainPath);
+SubDatabaseLocation LocateSubDatabase(Env& env, const std::string& path, const std::string& mainPath);
 
 // What keeps a file of the archive from being opened for writing, judged by
 // the entries themselves (never following a link): the file when it is a
 // link, else the first of the engine's side files ("-journal", "-wal",
 // "-shm") that is there and no regular file. Empty when nothing does.
-std::string NotRegularForWriting(const std::string& path);
+std::string NotRegularForWriting(Env& env, const std::string& path);
 
 // A file that may be written as a data file of the archive: a regular,
 // non-empty file under its own name whose side files are regular files too.
-bool IsPlainDataFile(const std::string& path);
+bool IsPlainDataFile(Env& env, const std::string& path);
 
 // The same connect string, with the engine told to open the file for
 // reading only.

@@ -6,7 +6,7 @@
 #include "support/Settings.h"
 #include "support/Tools.h"
 
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/ImageLoader.h"
 
 #include <algorithm>
@@ -43,10 +43,10 @@ long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId, bool mustL
         for (; !list.eof() && found == 0; list.moveNext()) {
             const std::string path = NullToStr(list.value("DATABASE"));
             const SubDatabaseLocation location = [&] {
-                if (!m_alternatives) return LocateSubDatabase(path, mainPath);
+                if (!m_alternatives) return LocateSubDatabase(*m_env, path, mainPath);
                 const auto known = m_alternatives->places.find(path);
                 if (known != m_alternatives->places.end()) return known->second;
-                return m_alternatives->places[path] = LocateSubDatabase(path, mainPath);
+                return m_alternatives->places[path] = LocateSubDatabase(*m_env, path, mainPath);
             }();
             if (location.place == SubDatabasePlace::OwnFile) continue;
             std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
@@ -55,9 +55,9 @@ long CDatabase::FindAlternativePicbase(long nDatabaseId, long nPicId, bool mustL
             ConnectionPtr* candidate = &once;
             if (m_alternatives) {
                 auto& [identity, kept] = m_alternatives->open[connectString];
-                if (!Connected(kept) || !identity || IdentityOf(kept->dataSource()) != identity) {
+                if (!Connected(kept) || !identity || m_env->IdentityOf(kept->dataSource()) != identity) {
                     kept = OpenConnection(connectString);
-                    identity = Connected(kept) ? IdentityOf(kept->dataSource()) : std::nullopt;
+                    identity = Connected(kept) ? m_env->IdentityOf(kept->dataSource()) : std::nullopt;
                 }
                 candidate = &kept;
             } else {

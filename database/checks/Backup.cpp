@@ -5,7 +5,7 @@
 
 #include "database/CDatabase.h"
 #include "database/access/Schema.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -53,7 +53,7 @@ bool CDatabase::BackupOriginalField(const std::string& sDataFileNameMask, long n
         return false;
     }
     const std::string mainPath = MainDatabaseName();
-    if (!FileExists(mainPath)) {
+    if (!m_env->FileExists(mainPath)) {
         WriteLog("File '" + mainPath + "' does not exist!");
         return false;
     }
@@ -73,18 +73,18 @@ bool CDatabase::BackupOriginalField(const std::string& sDataFileNameMask, long n
             WriteLog("An error occured while creating a backup file. Sequence exceeded!");
             break;
         }
-        const EntryKind kind = KindOf(file);
+        const EntryKind kind = m_env->KindOf(file);
         if (kind != EntryKind::None) {
             // Only a plain file of the archive's folder is written: a link
             // or folder under the name may lead anywhere.
-            if (kind != EntryKind::RegularFile || !EntryLiesIn(file, folder)) continue;
-            SetFileReadOnly(file, false);
-            if (IsFileReadOnly(file)) {
+            if (kind != EntryKind::RegularFile || !m_env->EntryLiesIn(file, folder)) continue;
+            m_env->SetReadOnly(file, false);
+            if (m_env->IsReadOnly(file)) {
                 WriteLog("Warning: File '" + file +
                          "' is on a read-only medium or is already exclusively opened by another user!");
                 continue;
             }
-            if (FileLength(file) / 1024 >= kBackupFullKB) continue;
+            if (m_env->FileLength(file) / 1024 >= kBackupFullKB) continue;
             backup = OpenConnection(ConnectString(file, settings.DatabasePassword));
             // Not a backup file of this archive after all: the next number.
             if (!Connected(backup)) WriteLog("Warning: File '" + file + "' is no backup file of this archive");
@@ -116,7 +116,7 @@ bool CDatabase::BackupOriginalField(const std::string& sDataFileNameMask, long n
         const bool same = found == sql::Step::Row && std::ranges::equal(find.getBlob(0), btData);
         if (found == sql::Step::Failed) {
             fail(find.error().code, find.error().message);
-        } else if (same && SyncFile(file, "backup.sync-file") == 0 && SyncFolder(folder, "backup.sync-folder") == 0) {
+        } else if (same && m_env->SyncFile(file, "backup.sync-file") == 0 && m_env->SyncFolder(folder, "backup.sync-folder") == 0) {
             WriteLog("Entry #" + std::to_string(nId) + " is already backed up in '" + file + "'");
             result = true;
             m_backupFilesWritten.insert(file);
@@ -129,11 +129,11 @@ bool CDatabase::BackupOriginalField(const std::string& sDataFileNameMask, long n
             add.bind(3, std::string_view(sFullVirtualPath));
             if (!add.ok() || !add.run()) {
                 fail(add.error().code, add.error().message);
-            } else if (const int rc = SyncFile(file, "backup.sync-file"); rc != 0) {
+            } else if (const int rc = m_env->SyncFile(file, "backup.sync-file"); rc != 0) {
                 // The row is committed, but only a backup on the medium lets
                 // the document be rewritten.
                 fail(rc, ErrorText(rc));
-            } else if (const int rc2 = SyncFolder(folder, "backup.sync-folder"); rc2 != 0) {
+            } else if (const int rc2 = m_env->SyncFolder(folder, "backup.sync-folder"); rc2 != 0) {
                 fail(rc2, ErrorText(rc2));
             } else {
                 result = true;

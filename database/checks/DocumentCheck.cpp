@@ -21,7 +21,6 @@
 #include <optional>
 
 #include <algorithm>
-#include <filesystem>
 #include <climits>
 #include <cmath>
 
@@ -173,14 +172,12 @@ std::pair<std::string, std::string> CDatabase::NotRegularSubDatabase() {
     const std::string mainPath = MainDatabaseName();
     for (const std::string& path : SubDatabasePathsToRead()) {
         // A file elsewhere, or one reached through a link, is only read.
-        if (LocateSubDatabase(path, mainPath).place != SubDatabasePlace::Archive) continue;
+        if (LocateSubDatabase(*m_env, path, mainPath).place != SubDatabasePlace::Archive) continue;
         // The entries on disk, as the engine meets them: a report-only
         // run's own view of the names may already have set one aside.
         for (const char* side : {"-journal", "-wal", "-shm"}) {
-            std::error_code ec;
-            const auto type = std::filesystem::symlink_status(path + side, ec).type();
-            if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular)
-                return {path + side, path};
+            const EntryKind kind = m_env->KindOnDisk(path + side);
+            if (kind != EntryKind::None && kind != EntryKind::RegularFile) return {path + side, path};
         }
     }
     return {};
@@ -584,7 +581,7 @@ bool CDatabase::OfferPreCheckCompaction() {
             const std::string path = SubDatabaseName(mainPath, static_cast<long>(st.getInt64(0)));
             // Above 660 MB the file is close to what the engine can hold;
             // exactly 660 MB is still below the line.
-            if (FileExists(path) && FileLength(path) > kCompactAboveBytes) {
+            if (m_env->FileExists(path) && m_env->FileLength(path) > kCompactAboveBytes) {
                 large.push_back(path);
                 list += path + "\r\n";
             }

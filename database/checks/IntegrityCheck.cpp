@@ -7,7 +7,7 @@
 #include "database/access/FileNames.h"
 #include "database/checks/Integrity.h"
 #include "database/checks/ResultCodes.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -44,7 +44,7 @@ bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
     const std::string mainPath = MainDatabaseName();
     const std::string password = Settings::Get().DatabasePassword;
     std::vector<File> files{{mainPath, password, true, false}};
-    if (const std::string omd = OmdName(mainPath); FileExists(omd)) files.push_back({omd, "", true, false});
+    if (const std::string omd = OmdName(mainPath); m_env->FileExists(omd)) files.push_back({omd, "", true, false});
     if (thorough)
         for (const std::string& path : SubDatabasePathsToRead()) files.push_back({path, password, false, true});
 

@@ -61,13 +61,13 @@ void CDatabase::AnalyseLargeDocs() {
         Disconnect(m_AdoCnPdb);
         // Only read here; a standard name may still be a link leading out
         // of the archive folder or to the main database.
-        const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
+        const SubDatabaseLocation location = LocateSubDatabase(*m_env, path, mainPath);
         const std::string connectString = ConnectString(path, Settings::Get().DatabasePassword);
         if (location.place != SubDatabasePlace::OwnFile)
             m_AdoCnPdb = OpenConnection(location.place == SubDatabasePlace::Archive
                                             ? connectString
                                             : ReadOnlyConnectString(connectString));
-        if (!FileExists(path)) {
+        if (!m_env->FileExists(path)) {
             m_window.MsgBox(FormatMsg(GetResString(127, "De subdatabase '%s' is niet gevonden!"), {path}),
                             MsgButtons::OK, MsgIcon::Exclamation, "");
             continue;

@@ -31,7 +31,7 @@ std::optional<std::int64_t> OwnDataLength(CDatabase& database, long databaseId, 
     const std::string path = listed ? find->getText(0) : std::string();
     find->reset();
     if (!listed) return std::nullopt;
-    const SubDatabaseLocation location = LocateSubDatabase(path, database.MainDatabaseName());
+    const SubDatabaseLocation location = LocateSubDatabase(database.env(), path, database.MainDatabaseName());
     if (location.place == SubDatabasePlace::OwnFile) return std::nullopt;
     // Only ever read: the file may lie outside the archive.
     engine::Connection cn(database.env());
@@ -72,7 +72,7 @@ void CDatabase::AnalyseLinkTo() {
         const long databaseId = databases.value("ID").toLong();
         // Only the archive's own sub databases are changed: a row may name a
         // file elsewhere (it is read only) or the main database itself.
-        const SubDatabaseLocation location = LocateSubDatabase(path, mainPath);
+        const SubDatabaseLocation location = LocateSubDatabase(*m_env, path, mainPath);
         if (location.place == SubDatabasePlace::OwnFile) {
             WriteLog(NamesOwnFileLine(databaseId, path, location));
             ReportResult(0, ResultPdbOpenError, path, "", "");
@@ -80,7 +80,7 @@ void CDatabase::AnalyseLinkTo() {
         }
         // A missing file is one finding, "not found"; only a file that is
         // there can lie outside the folder.
-        if (!FileExists(path)) {
+        if (!m_env->FileExists(path)) {
             ReportResult(0, ResultPdbNotFound, path, "", "");
             break;
         }

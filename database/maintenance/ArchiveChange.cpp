@@ -5,14 +5,12 @@
 #include "database/access/FileNames.h"
 #include "database/maintenance/IntentRecord.h"
 #include "support/ArchiveLock.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
 namespace qx {
 
@@ -29,28 +27,19 @@ std::uint32_t NewMarker() {
     return pick(rd);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return !in.bad();
-}
-
 }  // namespace
 
 bool CDatabase::LockArchive(const std::string& sMainPath) {
     const std::string lockPath = LockName(sMainPath);
-    if (m_lock && !DryRun() && SameFile(m_lock->path(), lockPath)) return true;
+    if (m_lock && !DryRun() && m_env->SameFile(m_lock->path(), lockPath)) return true;
     // Locks of this process on the main file would refuse each other.
     m_lock.reset();
     ArchiveLock::Outcome outcome;
     std::string holder;
     // A report-only run creates no lock file (the folder may be read-only);
     // it shares a lock on the main file that a changing Quillex sees.
-    std::unique_ptr<ArchiveLock> fresh = DryRun() ? ArchiveLock::Share(sMainPath, lockPath, outcome, holder)
-                                                  : ArchiveLock::Acquire(lockPath, outcome, holder);
+    std::unique_ptr<ArchiveLock> fresh = DryRun() ? ArchiveLock::Share(*m_env, sMainPath, lockPath, outcome, holder)
+                                                  : ArchiveLock::Acquire(*m_env, lockPath, outcome, holder);
     if (fresh && !DryRun() && !fresh->HoldMainFile(sMainPath, holder)) {
         fresh.reset();
         outcome = ArchiveLock::Outcome::InUse;
@@ -101,13 +90,13 @@ bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& re
     renamed = 0;
     auto holds = [&](const std::string& name, const FileId& file) {
         const std::string path = InFolder(sMainPath, name);
-        return KindOf(path) == EntryKind::RegularFile && IdentityOf(path) == file;
+        return m_env->KindOf(path) == EntryKind::RegularFile && m_env->IdentityOf(path) == file;
     };
     for (std::size_t i = 0; i < record.renames.size(); ++i) {
         const IntentRename& step = record.renames[i];
         const std::string from = InFolder(sMainPath, step.from), to = InFolder(sMainPath, step.to);
         std::optional<FileId> fromId;
-        if (KindOf(from) == EntryKind::RegularFile) fromId = IdentityOf(from);
+        if (m_env->KindOf(from) == EntryKind::RegularFile) fromId = m_env->IdentityOf(from);
         // Done before: the file stands where this step or a later step of
         // the same file put it.
         bool done = holds(step.to, step.file);
@@ -117,7 +106,7 @@ bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& re
             // A second name left by a rename that had to link and unlink
             // goes, now that the file is safe under its new one.
             if (fromId && *fromId == step.file && holds(step.to, step.file)) {
-                if (const int rc = RemoveDurably(from, "intent.remove-second-name")) {
+                if (const int rc = m_env->RemoveDurably(from, "intent.remove-second-name")) {
                     why = "'" + from + "': " + ErrorText(rc);
                     return false;
                 }
@@ -139,11 +128,11 @@ bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& re
             why = "'" + step.from + "' is no longer the file that was to be renamed to '" + step.to + "'";
             return false;
         }
-        if (KindOf(to) != EntryKind::None) {
+        if (m_env->KindOf(to) != EntryKind::None) {
             why = "'" + step.to + "' is taken by another file";
             return false;
         }
-        if (const int rc = RenameNoReplace(from, to, "intent.rename")) {
+        if (const int rc = m_env->RenameNoReplace(from, to, "intent.rename")) {
             why = "renaming '" + from + "' to '" + to + "': " + ErrorText(rc);
             return false;
         }
@@ -151,7 +140,7 @@ bool CDatabase::RollForward(const std::string& sMainPath, const IntentRecord& re
     }
     for (const IntentFile& gone : record.removes) {
         if (!holds(gone.name, gone.file)) continue;
-        if (const int rc = RemoveDurably(InFolder(sMainPath, gone.name), "intent.remove-file")) {
+        if (const int rc = m_env->RemoveDurably(InFolder(sMainPath, gone.name), "intent.remove-file")) {
             why = "'" + gone.name + "': " + ErrorText(rc);
             return false;
         }
@@ -176,16 +165,16 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
         std::optional<FileId> id;
         for (auto it = record.renames.rbegin(); it != record.renames.rend() && !id; ++it)
             if (it->to == GetFileNamePart(r.from)) id = it->file;
-        if (!id) id = IdentityOf(r.from);
-        if (!id || !SameFile(GetFolderPart(r.from), GetFolderPart(mainPath)) ||
-            !SameFile(GetFolderPart(r.to), GetFolderPart(mainPath))) {
+        if (!id) id = m_env->IdentityOf(r.from);
+        if (!id || !m_env->SameFile(GetFolderPart(r.from), GetFolderPart(mainPath)) ||
+            !m_env->SameFile(GetFolderPart(r.to), GetFolderPart(mainPath))) {
             why = "'" + r.from + "' cannot be renamed as planned";
             return ChangeOutcome::NothingChanged;
         }
         record.renames.push_back({GetFileNamePart(r.from), GetFileNamePart(r.to), *id});
     }
     const std::string intent = IntentName(mainPath);
-    if (!record.renames.empty() && KindOf(intent) != EntryKind::None) {
+    if (!record.renames.empty() && m_env->KindOf(intent) != EntryKind::None) {
         why = "an earlier change is not finished ('" + intent + "' exists)";
         return ChangeOutcome::NothingChanged;
     }
@@ -214,7 +203,7 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
         return ChangeOutcome::NothingChanged;
     }
     // A report-only run changes nothing a crash could leave half done.
-    if (const int rc = DryRun() ? 0 : CreateDurableFile(intent, record.serialize(), "intent.write")) {
+    if (const int rc = DryRun() ? 0 : m_env->CreateDurableFile(intent, record.serialize(), "intent.write")) {
         why = "writing '" + intent + "': " + ErrorText(rc);
         return ChangeOutcome::NothingChanged;
     }
@@ -222,7 +211,7 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
         why = err.message;
         // The record names a marker the database never got: an open would
         // undo it anyway, but there is nothing to undo now.
-        if (RemoveDurably(intent, "intent.remove") != 0)
+        if (m_env->RemoveDurably(intent, "intent.remove") != 0)
             WriteLog("The intent record '" + intent + "' stays; the next open removes it");
         return ChangeOutcome::NothingChanged;
     }
@@ -231,7 +220,7 @@ CDatabase::ChangeOutcome CDatabase::ChangeArchive(const std::string& sOperation,
         WriteLog("The change '" + sOperation + "' was committed but its files could not all be renamed: " + why);
         return ChangeOutcome::Pending;
     }
-    if (const int rc = DryRun() ? 0 : RemoveDurably(intent, "intent.remove"))
+    if (const int rc = DryRun() ? 0 : m_env->RemoveDurably(intent, "intent.remove"))
         WriteLog("The intent record '" + intent + "' could not be removed (" + ErrorText(rc) +
                  "); the next open removes it");
     return ChangeOutcome::Done;
@@ -245,7 +234,7 @@ bool CDatabase::FinishInterruptedFileChange(const std::string& sMainPath) {
 
 bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool onlyWithoutMarker) {
     const std::string intent = IntentName(mainPath);
-    const EntryKind kind = KindOf(intent);
+    const EntryKind kind = m_env->KindOf(intent);
     if (kind == EntryKind::None) return true;
     const std::string title = GetResString(205, "Onderbroken bewerking...");
     auto cannot = [&](const std::string& why) {
@@ -260,14 +249,14 @@ bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool only
     };
     if (kind != EntryKind::RegularFile) return cannot("'" + intent + "' is not a regular file");
     std::string text;
-    if (!ReadWholeFile(intent, text)) return cannot("'" + intent + "' cannot be read");
+    if (m_env->ReadFile(intent, text) != 0) return cannot("'" + intent + "' cannot be read");
     std::string why;
     const std::optional<IntentRecord> record = IntentRecord::Parse(text, why);
     if (!record) {
         // The record is complete on disk before the first change, so a torn
         // one means the change never started. It is kept aside all the same.
-        const std::string aside = UniqueFileName(intent + ".damaged");
-        if (const int rc = RenameNoReplace(intent, aside, "intent.set-aside"))
+        const std::string aside = m_env->UniqueFileName(intent + ".damaged");
+        if (const int rc = m_env->RenameNoReplace(intent, aside, "intent.set-aside"))
             return cannot("'" + intent + "': " + why + "; " + ErrorText(rc));
         WriteLog("An unreadable intent record was set aside as '" + aside + "' (" + why + ")");
         return true;
@@ -285,21 +274,21 @@ bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool only
     if (!record->marker && !record->discards.empty() && !ChangeBegan(mainPath, *record)) {
         for (const IntentFile& copy : record->discards) {
             const std::string path = InFolder(mainPath, copy.name);
-            if (KindOf(path) != EntryKind::RegularFile || IdentityOf(path) != copy.file) continue;
-            if (const int rc = RemoveDurably(path, "intent.discard")) return cannot("'" + path + "': " + ErrorText(rc));
+            if (m_env->KindOf(path) != EntryKind::RegularFile || m_env->IdentityOf(path) != copy.file) continue;
+            if (const int rc = m_env->RemoveDurably(path, "intent.discard")) return cannot("'" + path + "': " + ErrorText(rc));
         }
-        if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
+        if (const int rc = m_env->RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
         return undone();
     }
     std::uint32_t marker = 0;
     if (record->marker && !ReadMarker(marker, why)) return cannot(why);
     if (record->marker && marker != *record->marker) {
-        if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
+        if (const int rc = m_env->RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
         return undone();
     }
     int renamed = 0;
     if (!RollForward(mainPath, *record, renamed, why)) return cannot(why);
-    if (const int rc = RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
+    if (const int rc = m_env->RemoveDurably(intent, "intent.remove")) return cannot(ErrorText(rc));
     WriteLog("The interrupted change was finished: " + std::to_string(renamed) + " of " +
              std::to_string(record->renames.size()) + " renames were still to do");
     m_window.MsgBox(GetResString(202, "Een eerdere bewerking van de subdatabases van deze database is onderbroken. De "
@@ -311,14 +300,14 @@ bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool only
 bool CDatabase::ChangeBegan(const std::string& sMainPath, const IntentRecord& record) {
     for (const IntentRename& step : record.renames) {
         const std::string to = InFolder(sMainPath, step.to);
-        if (KindOf(to) == EntryKind::RegularFile && IdentityOf(to) == step.file) return true;
+        if (m_env->KindOf(to) == EntryKind::RegularFile && m_env->IdentityOf(to) == step.file) return true;
     }
     return false;
 }
 
 bool CDatabase::ChangePending() const {
     const std::string mainPath = MainDatabaseName();
-    return !mainPath.empty() && KindOf(IntentName(mainPath)) != EntryKind::None;
+    return !mainPath.empty() && m_env->KindOf(IntentName(mainPath)) != EntryKind::None;
 }
 
 }  // namespace qx

@@ -16,8 +16,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/IntentRecord.h"
-#include "support/DurableFiles.h"
-#include "support/Failpoint.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -30,10 +29,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <map>
 #include <thread>
-#include <unistd.h>
 
 namespace qx {
 
@@ -98,37 +95,29 @@ std::string KilobytesText(std::int64_t bytes) {
 // then leaves an empty copy, which is never overwritten).
 class NewCopy {
 public:
-    NewCopy(const std::string& folder, const std::string& path) {
-#ifdef O_TMPFILE
-        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
-#endif
-        if (m_fd < 0) {
-            m_named = true;
-            if (Failpoint("compact.create_copy") == 0)
-                m_fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
+    NewCopy(Env& env, const std::string& folder, const std::string& path) : m_env(env) {
+        if (env.CreateUnnamedFile(folder, m_unnamed) == 0) {
+            m_id = m_unnamed->Identity();
+            return;
         }
-        struct stat st {};
-        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
-            m_id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    }
-    ~NewCopy() {
-        if (m_fd >= 0) ::close(m_fd);
+        m_unnamed.reset();
+        if (env.Step("compact.create_copy") == 0 && env.WriteNewEntry(path, {}) == 0) m_id = env.IdentityOf(path);
     }
     NewCopy(const NewCopy&) = delete;
     NewCopy& operator=(const NewCopy&) = delete;
     const std::optional<FileId>& id() const { return m_id; }
     // Gives it its name (EEXIST when taken) and makes the name durable.
     int link(const std::string& path, std::string_view point) {
-        if (m_named) return SyncFolder(GetFolderPart(path), point);
-        if (const int rc = Failpoint(point)) return rc;
-        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return errno;
-        return SyncFolder(GetFolderPart(path), point);
+        if (m_unnamed) {
+            if (const int rc = m_env.Step(point)) return rc;
+            if (const int rc = m_unnamed->Link(path)) return rc;
+        }
+        return m_env.SyncFolder(GetFolderPart(path), point);
     }
 
 private:
-    int m_fd = -1;
-    bool m_named = false;
+    Env& m_env;
+    std::unique_ptr<UnnamedFile> m_unnamed;
     std::optional<FileId> m_id;
 };
 
@@ -141,7 +130,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
 bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::string& sPwd,
                               const CompactOptions& options) {
     const std::string& path = sDatabaseName;
-    if (!FileExists(path)) {
+    if (!m_env->FileExists(path)) {
         WriteLog("Compact: " + path + " does not exist!");
         return false;
     }
@@ -150,7 +139,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     std::string mainPath = MainDatabaseName();
     if (mainPath.empty()) mainPath = m_window.State().m_sDatabaseName;
     const std::string folder = GetFolderPart(mainPath);
-    if (mainPath.empty() || KindOf(path) != EntryKind::RegularFile || !EntryLiesIn(path, folder)) {
+    if (mainPath.empty() || m_env->KindOf(path) != EntryKind::RegularFile || !m_env->EntryLiesIn(path, folder)) {
         WriteLog("Compact: " + path + " is not a file in the archive folder; it is not compacted");
         return false;
     }
@@ -158,21 +147,21 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     // An empty file is no database: compacted, it would come back as an
     // empty one. Nor is a file whose engine side file is a link or no
     // regular file: the engine would follow it out of the folder.
-    const std::int64_t length = FileLength(path);
+    const std::int64_t length = m_env->FileLength(path);
     if (length <= 0) {
         WriteLog("Compact: " + path + " is empty, no database; it is not compacted");
         return false;
     }
-    if (const std::string bad = NotRegularForWriting(path); !bad.empty()) {
+    if (const std::string bad = NotRegularForWriting(*m_env, path); !bad.empty()) {
         WriteLog("Compact: " + bad + " is a link or no regular file; " + path + " is not compacted");
         NotRegularFileMessage(bad, path);
         return false;
     }
-    const std::int64_t available = FolderFreeSpace(folder);
+    const std::int64_t available = FolderFreeSpace(*m_env, folder);
     if (available < length + kCompactReserve) {
         if (m_bShowErrors) {
             const std::int64_t missing = length + kCompactReserve - std::max<std::int64_t>(available, 0);
-            std::string root = DriveRoot(path);
+            std::string root = DriveRoot(*m_env, path);
             if (root.empty()) root = folder;
             m_window.MsgBox(FormatMsg(GetResString(75, "Resources not found"),
                                       {root, KilobytesText(missing), GetFileNamePart(path)}),
@@ -181,7 +170,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         WriteLog("Compact: " + path + ": not enough free disk space!");
         return false;
     }
-    const std::string destination = UniqueFileName(path + ".compacted");
+    const std::string destination = m_env->UniqueFileName(path + ".compacted");
     if (DryRun()) {
         // The copy cannot be made without writing; every row is read as the
         // copy would read it, so that a file the real run could not compact
@@ -195,7 +184,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         return true;
     }
     const std::string intent = IntentName(mainPath);
-    if (KindOf(intent) != EntryKind::None) {
+    if (m_env->KindOf(intent) != EntryKind::None) {
         WriteLog("Compact: " + path + " is not compacted: an earlier change is not finished ('" + intent + "' exists)");
         return false;
     }
@@ -205,10 +194,10 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     };
 
     // 1. The record, then the copy's name.
-    const std::optional<FileId> source = IdentityOf(path);
-    NewCopy copy(folder, destination);
+    const std::optional<FileId> source = m_env->IdentityOf(path);
+    NewCopy copy(*m_env, folder, destination);
     if (!source || !copy.id()) return unable("the copy cannot be created in " + folder);
-    const std::string aside = UniqueFileName(path + ".uncompacted");
+    const std::string aside = m_env->UniqueFileName(path + ".uncompacted");
     const std::string name = GetFileNamePart(path), copyName = GetFileNamePart(destination),
                       asideName = GetFileNamePart(aside);
     IntentRecord record;
@@ -216,15 +205,15 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     record.renames = {{name, asideName, *source}, {copyName, name, *copy.id()}};
     record.removes = {{asideName, *source}};
     record.discards = {{copyName, *copy.id()}};
-    if (const int rc = CreateDurableFile(intent, record.serialize(), "compact.intent"))
+    if (const int rc = m_env->CreateDurableFile(intent, record.serialize(), "compact.intent"))
         return unable("writing '" + intent + "': " + ErrorText(rc));
     auto undo = [&](const std::string& reason) {
-        if (IdentityOf(destination) == copy.id()) {
-            if (const int rc = RemoveDurably(destination, "compact.discard"))
+        if (m_env->IdentityOf(destination) == copy.id()) {
+            if (const int rc = m_env->RemoveDurably(destination, "compact.discard"))
                 WriteLog("Compact: the copy '" + destination + "' stays (" + ErrorText(rc) +
                          "); the next open removes it");
         }
-        if (const int rc = RemoveDurably(intent, "intent.remove"))
+        if (const int rc = m_env->RemoveDurably(intent, "intent.remove"))
             WriteLog("Compact: the intent record '" + intent + "' stays (" + ErrorText(rc) +
                      "); the next open removes it");
         return unable(reason);
@@ -236,40 +225,40 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     const std::string password = engine::PasswordBytes(sPwd);
     if (options.leaveOutRowsOf.empty()) compactor.Start(path, destination, password);
     else compactor.StartEmptying(path, destination, password, options.leaveOutRowsOf);
-    const int failed = Failpoint("compact.copying");
+    const int failed = m_env->Step("compact.copying");
     std::int32_t state;
     while ((state = compactor.State()) == sql::Compactor::kRunning) {
         m_window.DoEvents();
         std::this_thread::sleep_for(kPollInterval);
     }
     if (failed) return undo(ErrorText(failed));
-    if (state != 0 || KindOf(destination) != EntryKind::RegularFile || IdentityOf(destination) != copy.id())
+    if (state != 0 || m_env->KindOf(destination) != EntryKind::RegularFile || m_env->IdentityOf(destination) != copy.id())
         return undo("the engine ended with state " + std::to_string(state));
-    if (const int rc = SyncFile(destination, "compact.copy_written")) return undo(ErrorText(rc));
+    if (const int rc = m_env->SyncFile(destination, "compact.copy_written")) return undo(ErrorText(rc));
     if (options.copied) options.copied();
 
     // 3. The swap, with every connection to the file closed.
     std::string mainConnect;
-    if (Connected(m_AdoCnMain) && SameFile(MainDatabaseName(), path)) {
+    if (Connected(m_AdoCnMain) && m_env->SameFile(MainDatabaseName(), path)) {
         mainConnect = m_AdoCnMain->connectionString();
         Disconnect(m_AdoCnMain);
     }
-    if (Connected(m_AdoCnPdb) && SameFile(m_AdoCnPdb->dataSource(), path)) Disconnect(m_AdoCnPdb);
+    if (Connected(m_AdoCnPdb) && m_env->SameFile(m_AdoCnPdb->dataSource(), path)) Disconnect(m_AdoCnPdb);
     if (m_pdbPool)
-        std::erase_if(*m_pdbPool, [&](const ConnectionPtr& cn) { return cn && SameFile(cn->dataSource(), path); });
+        std::erase_if(*m_pdbPool, [&](const ConnectionPtr& cn) { return cn && m_env->SameFile(cn->dataSource(), path); });
     m_lastPicbase = {};
     auto reconnect = [&] {
         if (!mainConnect.empty()) SetDatabase(OpenConnection(mainConnect));
     };
 
-    if (const int rc = RenameNoReplace(path, aside, "compact.set_aside")) {
+    if (const int rc = m_env->RenameNoReplace(path, aside, "compact.set_aside")) {
         reconnect();
         return undo(ErrorText(rc));
     }
-    if (const int rc = RenameNoReplace(destination, path, "compact.swap")) {
+    if (const int rc = m_env->RenameNoReplace(destination, path, "compact.swap")) {
         // Back to where it was; when even that fails the record stays and
         // the next open completes the swap.
-        if (const int back = RenameNoReplace(aside, path, "compact.put_back")) {
+        if (const int back = m_env->RenameNoReplace(aside, path, "compact.put_back")) {
             WriteLog("Compact: " + path + " is set aside as '" + aside + "' (" + ErrorText(back) +
                      "); the next open of the archive puts the compacted copy in its place");
             return unable(ErrorText(rc));
@@ -278,9 +267,9 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         return undo(ErrorText(rc));
     }
     reconnect();
-    if (const int rc = RemoveDurably(aside, "compact.remove_aside"))
+    if (const int rc = m_env->RemoveDurably(aside, "compact.remove_aside"))
         WriteLog("Compact: the old file '" + aside + "' stays (" + ErrorText(rc) + "); the next open removes it");
-    else if (const int rc2 = RemoveDurably(intent, "intent.remove"))
+    else if (const int rc2 = m_env->RemoveDurably(intent, "intent.remove"))
         WriteLog("Compact: the intent record '" + intent + "' stays (" + ErrorText(rc2) +
                  "); the next open removes it");
     WriteLog("Compact: " + path + " compacted successfully");

@@ -9,7 +9,7 @@
 // record's marker; the renames follow that commit. So the marker tells an
 // open which side of the commit a crash fell on: marker in place, the
 // renames are finished; marker not in place, nothing had changed yet.
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 
 #include <cstdint>
 #include <optional>

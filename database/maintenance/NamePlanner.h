@@ -2,7 +2,7 @@
 // Free names for files set aside ("x.pdb.obsolete", then "x.pdb_001.obsolete",
 // ...): taken is what exists, or what an earlier step of the same plan will
 // put there. The renumbering and the reorganize plan name files alike.
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 
 #include <cstdio>
 #include <set>
@@ -13,6 +13,7 @@ namespace qx {
 
 class NamePlanner {
 public:
+    explicit NamePlanner(Env& env) : m_env(env) {}
     std::string free(const std::string& path, const char* suffix) {
         std::string candidate = path + suffix;
         for (int n = 1; taken(candidate); ++n) {
@@ -25,7 +26,8 @@ public:
     }
 
 private:
-    bool taken(const std::string& p) const { return m_reserved.count(p) > 0 || KindOf(p) != EntryKind::None; }
+    bool taken(const std::string& p) const { return m_reserved.count(p) > 0 || m_env.KindOf(p) != EntryKind::None; }
+    Env& m_env;
     std::set<std::string> m_reserved;
 };
 

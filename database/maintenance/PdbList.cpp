@@ -5,7 +5,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/References.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -17,11 +17,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 namespace qx {
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -62,8 +60,8 @@ bool CDatabase::IsArchiveFile(const std::string& sPath) const {
     if (mainPath.empty() || sPath.empty()) return false;
     // The entry a rename acts on must lie in the folder itself, and so must
     // the file it leads to.
-    return EntryLiesIn(sPath, GetFolderPart(mainPath)) &&
-           LocateSubDatabase(sPath, mainPath).place == SubDatabasePlace::Archive;
+    return m_env->EntryLiesIn(sPath, GetFolderPart(mainPath)) &&
+           LocateSubDatabase(*m_env, sPath, mainPath).place == SubDatabasePlace::Archive;
 }
 
 bool CDatabase::IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly) const {
@@ -82,7 +80,7 @@ bool CDatabase::IsArchiveSubDatabase(const std::string& sPath, bool* pbReadOnly)
 }
 
 bool CDatabase::RenameArchiveFile(const std::string& sFrom, const std::string& sTo, std::string_view point) {
-    if (const int rc = RenameNoReplace(sFrom, sTo, point)) {
+    if (const int rc = m_env->RenameNoReplace(sFrom, sTo, point)) {
         if (rc == EEXIST)
             WriteLog("Could not rename '" + sFrom + "' to '" + sTo + "': that name is taken");
         else
@@ -190,13 +188,13 @@ bool CDatabase::ManagePdbList(ListId list) {
     MainWindowState& state = m_window.State();
 
     const std::string mainPath = MainDatabaseName();
-    if (!FileExists(mainPath)) {
+    if (!m_env->FileExists(mainPath)) {
         state.m_nDBSizeMB = 0;
         m_window.MsgBox(GetResString(95, "Resources not found"), MsgButtons::OK, MsgIcon::Exclamation,
                         GetResString(86, "Resources not found"));
         return false;
     }
-    state.m_nDBSizeMB = static_cast<long>(FileLength(mainPath) / 1024 / 1024);
+    state.m_nDBSizeMB = static_cast<long>(m_env->FileLength(mainPath) / 1024 / 1024);
 
     engine::Connection& cn = *m_AdoCnMain;
     auto failed = [&](const std::string& during, const sql::Error& e) {
@@ -270,7 +268,7 @@ bool CDatabase::ManagePdbList(ListId list) {
     };
     const std::string mainTitle = WithoutExtension(GetFileNamePart(mainPath));
     auto setAsideUnused = [&](long id, const std::string& retired) {
-        return KindOf(retired) == EntryKind::RegularFile && IsArchiveSubDatabase(retired) &&
+        return m_env->KindOf(retired) == EntryKind::RegularFile && IsArchiveSubDatabase(retired) &&
                NoDocumentIn(m_AdoCnMain->database(), id);
     };
     for (; !rows.eof(); rows.moveNext()) {
@@ -281,7 +279,7 @@ bool CDatabase::ManagePdbList(ListId list) {
         // A retired file comes back under its standard name, but only a sub
         // database of this archive: the name says nothing about the contents.
         const std::string retired = p + ".obsolete";
-        if (KindOf(p) == EntryKind::None && FileExists(retired)) {
+        if (m_env->KindOf(p) == EntryKind::None && m_env->FileExists(retired)) {
             if (!IsArchiveSubDatabase(retired))
                 WriteLog("'" + retired + "' is not a sub database of this archive and stays where it is");
             else if (!RetiredFileBelongsTo(retired, id))
@@ -294,9 +292,9 @@ bool CDatabase::ManagePdbList(ListId list) {
         // A standard name that leads out of the archive (a link) is not the
         // sub database: pointing the row there would send later repairs to
         // a file elsewhere.
-        if (FileExists(p) && IsArchiveFile(p)) {
+        if (m_env->FileExists(p) && IsArchiveFile(p)) {
             if (s != p && !storePath(id, p)) return false;
-            const std::int64_t length = FileLength(p);
+            const std::int64_t length = m_env->FileLength(p);
             m_window.ListAdd(list, ListRow{"PDB" + std::to_string(id), p, {FormatKB(length / 1024)}, 0, false});
             state.m_nDBSizeMB += static_cast<long>(length / 1024 / 1024);
             continue;
@@ -305,7 +303,7 @@ bool CDatabase::ManagePdbList(ListId list) {
             if (!storePath(id, p)) return false;
             s = p;
         }
-        if (FileExists(s)) {
+        if (m_env->FileExists(s)) {
             m_window.ListAdd(list, ListRow{"PDB" + std::to_string(id), s, {GetResString(81, "Resources not found")},
                                            0, true});
         } else if (setAsideUnused(id, retired)) {

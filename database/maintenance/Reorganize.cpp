@@ -46,8 +46,8 @@ bool CDatabase::Reorganize() {
         if (m_sReorganizeStop.empty()) m_sReorganizeStop = "checking the archive: " + text;
         WriteLog("Reorganize: " + text);
     };
-    if (FolderFreeSpace(folder) < kReorganizeFreeSpace) {
-        std::string root = DriveRoot(mainPath);
+    if (FolderFreeSpace(*m_env, folder) < kReorganizeFreeSpace) {
+        std::string root = DriveRoot(*m_env, mainPath);
         if (root.empty()) root = folder;
         refuse(FormatMsg(Res(76), {root}));
         m_window.MsgBox(FormatMsg(Res(76), {root}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
@@ -58,7 +58,7 @@ bool CDatabase::Reorganize() {
         std::int64_t stored = 0;
         sql::Statement st(m_AdoCnMain->database(), "SELECT DATABASE FROM DATABASES");
         while (st.ok() && st.step() == sql::Step::Row)
-            if (!st.isNull(0)) stored += FileLength(st.getText(0));
+            if (!st.isNull(0)) stored += m_env->FileLength(st.getText(0));
         if (stored > kReportOnlyMoveLimit) {
             m_sReorganizeStop = "a report-only run would hold up to " + std::to_string(stored / 1048576) +
                                 " MB of moved data in memory; nothing was done";
@@ -99,11 +99,11 @@ bool CDatabase::Reorganize() {
                 refuse(FormatMsg(Res(77), {stored, standard}));
                 m_window.MsgBox(FormatMsg(Res(77), {stored, standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
                 valid = false;
-            } else if (!FileExists(standard)) {
+            } else if (!m_env->FileExists(standard)) {
                 refuse(FormatMsg(Res(78), {standard}));
                 m_window.MsgBox(FormatMsg(Res(78), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
                 valid = false;
-            } else if (!IsPlainDataFile(standard)) {
+            } else if (!IsPlainDataFile(*m_env, standard)) {
                 // Emptied or written through, a link would change a file
                 // elsewhere; an empty file or folder holds no database.
                 WriteLog("Reorganize: '" + standard + "' is a link, no regular file or empty; it is not changed");
@@ -114,8 +114,8 @@ bool CDatabase::Reorganize() {
                                 MsgButtons::OK, MsgIcon::Exclamation, "");
                 valid = false;
             } else {
-                SetFileReadOnly(standard, false);
-                if (IsFileReadOnly(standard)) {
+                m_env->SetReadOnly(standard, false);
+                if (m_env->IsReadOnly(standard)) {
                     refuse(FormatMsg(Res(74), {standard}));
                     m_window.MsgBox(FormatMsg(Res(74), {standard}), MsgButtons::OK, MsgIcon::Exclamation, "");
                     valid = false;
@@ -180,7 +180,7 @@ bool CDatabase::Reorganize() {
         if (!CompactSingle(mainPath, pwd)) notCompacted(mainPath);
         if (!Connected(m_AdoCnMain)) SetDatabase(OpenConnection(ConnectString(mainPath, pwd)));
         const std::string omd = OmdName(mainPath);
-        if (FileExists(omd)) {
+        if (m_env->FileExists(omd)) {
             WriteLog("Compacting OMD database...");
             if (!CompactSingle(omd, "")) notCompacted(omd);
         } else {

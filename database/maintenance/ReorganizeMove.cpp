@@ -20,7 +20,7 @@
 #include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
 #include "database/maintenance/ReorganizeBatch.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/Failpoint.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -295,7 +295,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 if (!Run(drop, {id}, err))
                     return stop("deleting document " + std::to_string(id) + " from its old place", err);
         }
-        if (const int rc = Failpoint("reorganize.emptying"))
+        if (const int rc = m_env->Step("reorganize.emptying"))
             return stop("deleting the moved documents", sql::Error{rc, ErrorText(rc)});
         if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
         pendingDrop.clear();
@@ -618,7 +618,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 if (moved.empty() && fixed.empty()) continue;
                 if (!copies.commit(&err)) return stop("saving the copies in " + list[destination].second, err);
             }
-            if (const int rc = Failpoint("reorganize.copied"))
+            if (const int rc = m_env->Step("reorganize.copied"))
                 return stop("saving the copies", sql::Error{rc, ErrorText(rc)});
             {
                 sql::Transaction folders(mainDb);
@@ -651,7 +651,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 m_folderScan.clear();
             }
             for (const long newId : fixed) ReportResult(newId, ResultDuplicateFixed, list[destination].second, "", "");
-            if (const int rc = Failpoint("reorganize.repointed"))
+            if (const int rc = m_env->Step("reorganize.repointed"))
                 return stop("re-pointing the documents", sql::Error{rc, ErrorText(rc)});
             for (const Moved& m : moved) pendingDrop.push_back(m.id);
             m_window.DoEvents();

@@ -18,7 +18,7 @@
 #include "database/maintenance/NamePlanner.h"
 #include "database/maintenance/PlanPages.h"
 #include "database/maintenance/ReorganizeBatch.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Env.h"
 #include "support/Settings.h"
@@ -32,9 +32,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace qx {
@@ -123,17 +120,6 @@ bool SameRowBytes(Env& env, const std::string& x, long a, const std::string& y, 
     return true;
 }
 
-// Whether the file stays read-only when the run clears its attribute: a
-// read-only file system, or a file the attribute of which is not ours.
-bool StaysReadOnly(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    struct statvfs fsInfo {};
-    if (::statvfs(path.c_str(), &fsInfo) == 0 && (fsInfo.f_flag & ST_RDONLY)) return true;
-    if (!(st.st_mode & S_IWUSR)) return ::geteuid() != 0 && st.st_uid != ::geteuid();
-    return ::access(path.c_str(), W_OK) != 0;
-}
-
 // The number N of a name "..._N.pdb" (0 for any other name).
 long NumberIn(const std::string& path) {
     const std::string name = GetFileNamePart(path);
@@ -192,8 +178,8 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     sql::Database& mainDb = m_AdoCnMain->database();
 
     // -- The start check.
-    if (FolderFreeSpace(folder) < kReorganizeFreeSpace) {
-        std::string root = DriveRoot(mainPath);
+    if (FolderFreeSpace(*m_env, folder) < kReorganizeFreeSpace) {
+        std::string root = DriveRoot(*m_env, mainPath);
         if (root.empty()) root = folder;
         plan.refusal = FormatMsg(Res(76), {root});
         return true;
@@ -217,7 +203,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     std::vector<Entry> list = current;
     std::set<std::string> noted;
     auto noteReadOnly = [&](const std::string& path) {
-        if (IsFileReadOnly(path) && noted.insert(path).second) plan.readOnly.push_back(path);
+        if (m_env->IsReadOnly(path) && noted.insert(path).second) plan.readOnly.push_back(path);
     };
     {
         struct Ref {
@@ -230,18 +216,18 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
         bool stops = false;
         for (const long oldId : scan->referenced) {
             const auto row = std::find_if(current.begin(), current.end(), [&](const Entry& e) { return e.id == oldId; });
-            if (row == current.end() || !FileExists(row->stored) || !IsArchiveFile(row->stored)) {
+            if (row == current.end() || !m_env->FileExists(row->stored) || !IsArchiveFile(row->stored)) {
                 stops = true;
                 break;
             }
             sql::Database probe;
-            if (!OpenSub(*m_env, row->stored, probe) || StaysReadOnly(row->stored)) {
+            if (!OpenSub(*m_env, row->stored, probe) || m_env->StaysReadOnly(row->stored)) {
                 stops = true;
                 break;
             }
             std::error_code ec;
-            Ref ref{oldId, row->stored, CanonicalPath(row->stored, ec), "", {}, -1};
-            const auto id = IdentityOf(ref.path);
+            Ref ref{oldId, row->stored, m_env->Canonical(row->stored, ec), "", {}, -1};
+            const auto id = m_env->IdentityOf(ref.path);
             if (ec || !id) {
                 stops = true;
                 break;
@@ -251,7 +237,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             ref.sameFileAs = FirstOfFile(refs, ref.file);
             refs.push_back(std::move(ref));
         }
-        NamePlanner names;
+        NamePlanner names(*m_env);
         auto freeName = [&](const std::string& path, const char* suffix) { return names.free(path, suffix); };
         std::vector<FileId> movedAway;
         std::vector<std::string> intoPlace;
@@ -260,35 +246,35 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             if (ref.sameFileAs >= 0) continue;
             const std::string standard = SubDatabaseName(mainPath, static_cast<long>(k + 1));
             ref.finalPath = standard;
-            const EntryKind kind = KindOf(standard);
+            const EntryKind kind = m_env->KindOf(standard);
             if (kind != EntryKind::None && kind != EntryKind::RegularFile) {
                 stops = true;
                 break;
             }
-            if (kind == EntryKind::RegularFile && IdentityOf(standard) == ref.file) continue;
+            if (kind == EntryKind::RegularFile && m_env->IdentityOf(standard) == ref.file) continue;
             freeName(ref.path, ".obsolete");
             movedAway.push_back(ref.file);
             intoPlace.push_back(standard);
         }
         std::vector<std::pair<std::string, std::string>> setAside;
         for (const Entry& row : current) {
-            if (stops || !FileExists(row.stored)) continue;
-            const auto id = IdentityOf(row.stored);
+            if (stops || !m_env->FileExists(row.stored)) continue;
+            const auto id = m_env->IdentityOf(row.stored);
             if (!id || std::any_of(refs.begin(), refs.end(), [&](const Ref& r) { return r.file == *id; })) continue;
             if (std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
             sql::Database probe;
-            if (!IsArchiveFile(row.stored) || !OpenSub(*m_env, row.stored, probe) || IsFileReadOnly(row.stored) ||
-                StaysReadOnly(row.stored))
+            if (!IsArchiveFile(row.stored) || !OpenSub(*m_env, row.stored, probe) || m_env->IsReadOnly(row.stored) ||
+                m_env->StaysReadOnly(row.stored))
                 continue;  // stays where it is
             std::error_code ec;
-            const std::string path = CanonicalPath(row.stored, ec);
+            const std::string path = m_env->Canonical(row.stored, ec);
             if (ec) continue;
             setAside.push_back({path, freeName(path, ".obsolete")});
             movedAway.push_back(*id);
         }
         for (const std::string& to : intoPlace) {
-            if (stops || KindOf(to) != EntryKind::RegularFile) continue;
-            const auto id = IdentityOf(to);
+            if (stops || m_env->KindOf(to) != EntryKind::RegularFile) continue;
+            const auto id = m_env->IdentityOf(to);
             if (id && std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
             if (!IsArchiveFile(to)) stops = true;
             else setAside.push_back({to, freeName(to, ".deleted")});
@@ -323,11 +309,11 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
     for (const Entry& e : list) {
         const std::string standard = SubDatabaseName(mainPath, e.id);
         if (e.stored != standard) refuse(FormatMsg(Res(77), {e.stored, standard}));
-        else if (!FileExists(e.read)) refuse(FormatMsg(Res(78), {standard}));
-        else if (!IsPlainDataFile(e.read)) refuse(FormatMsg(Res(289), {standard}));
-        else if (StaysReadOnly(e.read)) refuse(FormatMsg(Res(74), {standard}));
+        else if (!m_env->FileExists(e.read)) refuse(FormatMsg(Res(78), {standard}));
+        else if (!IsPlainDataFile(*m_env, e.read)) refuse(FormatMsg(Res(289), {standard}));
+        else if (m_env->StaysReadOnly(e.read)) refuse(FormatMsg(Res(74), {standard}));
         else noteReadOnly(e.read);
-        plan.files.push_back({e.stored, FileExists(e.read) ? FileLength(e.read) : 0, 0});
+        plan.files.push_back({e.stored, m_env->FileExists(e.read) ? m_env->FileLength(e.read) : 0, 0});
     }
     if (!plan.refusal.empty()) return true;
     if (std::string why; !VerifyBeforeChange(why)) {
@@ -608,7 +594,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             }
             kept.push_back(&*e);
         }
-        NamePlanner names;
+        NamePlanner names(*m_env);
         for (std::size_t k = 0; !stops && k < kept.size(); ++k) {
             const long newId = static_cast<long>(k + 1);
             if (kept[k]->id != newId)
@@ -618,7 +604,7 @@ bool CDatabase::PlanReorganize(ReorganizePlan& plan) {
             if (stops || referencedAfter.count(e.id) ||
                 std::find(plan.retired.begin(), plan.retired.end(), e.stored) != plan.retired.end())
                 continue;
-            if (FileExists(e.read)) plan.setAsideAtEnd.push_back({e.stored, names.free(e.stored, ".obsolete")});
+            if (m_env->FileExists(e.read)) plan.setAsideAtEnd.push_back({e.stored, names.free(e.stored, ".obsolete")});
         }
     }
     return finish();

@@ -10,7 +10,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/NamePlanner.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -20,12 +20,10 @@
 #include "support/engine/Recordset.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <set>
 
 namespace qx {
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -114,12 +112,12 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         const std::string stored = find->isNull(0) ? std::string() : find->getText(0);
         find->reset();
 
-        if (!FileExists(stored)) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
+        if (!m_env->FileExists(stored)) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
         if (!IsArchiveFile(stored))
             return abort("Sub database '" + stored +
                              "' is not a file in the folder of the main database and may not be renamed... Aborting!",
-                         LocateSubDatabase(stored, mainPath).place == SubDatabasePlace::Outside ? 266 : 73, stored);
-        SetFileReadOnly(stored, false);
+                         LocateSubDatabase(*m_env, stored, mainPath).place == SubDatabasePlace::Outside ? 266 : 73, stored);
+        m_env->SetReadOnly(stored, false);
         bool readOnly = false;
         const bool opens = IsArchiveSubDatabase(stored, &readOnly);
         if (!opens && HeldByAnotherProgram(*m_env, stored)) {
@@ -134,8 +132,8 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
             return abort(FormatMsg("The file '%s' is probabely located on a read-only medium... Aborting!", {stored}),
                          74, stored);
         std::error_code ec;
-        ref.path = CanonicalPath(stored, ec);
-        const auto id = IdentityOf(ref.path);
+        ref.path = m_env->Canonical(stored, ec);
+        const auto id = m_env->IdentityOf(ref.path);
         if (ec || !id) return abort(FormatMsg("Sub database '%s' was not found!", {stored}), 73, stored);
         ref.file = *id;
         ref.sameFileAs = FirstOfFile(refs, ref.file);
@@ -157,7 +155,7 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
 
     // -- The plan. A standard name must be free, or a regular file that
     // the plan moves away; anything else stops the renumbering unchanged.
-    NamePlanner names;
+    NamePlanner names(*m_env);
     std::vector<PlannedRename> setAside, intoPlace;
     std::vector<FileId> movedAway;  // files that leave their names in the first phase
     auto refOf = [&](const FileId& f) {
@@ -168,11 +166,11 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         if (ref.sameFileAs >= 0) continue;
         const std::string standard = SubDatabaseName(mainPath, static_cast<long>(k + 1));
         ref.finalPath = standard;
-        const EntryKind kind = KindOf(standard);
+        const EntryKind kind = m_env->KindOf(standard);
         if (kind != EntryKind::None && kind != EntryKind::RegularFile)
             return abort("'" + standard + "' is not a regular file: the sub databases are not renumbered", 206,
                          standard);
-        if (kind == EntryKind::RegularFile && IdentityOf(standard) == ref.file) continue;
+        if (kind == EntryKind::RegularFile && m_env->IdentityOf(standard) == ref.file) continue;
         ref.via = names.free(ref.path, ".obsolete");
         setAside.push_back({ref.path, ref.via});
         movedAway.push_back(ref.file);
@@ -180,18 +178,18 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
     }
     std::set<std::string> setAsideRows;
     for (const Row& row : rows) {
-        if (!FileExists(row.path)) continue;
-        const auto id = IdentityOf(row.path);
+        if (!m_env->FileExists(row.path)) continue;
+        const auto id = m_env->IdentityOf(row.path);
         if (!id || refOf(*id) != refs.end()) continue;  // a referenced file, under another name
         if (std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
         bool readOnly = false;
         if (!IsArchiveSubDatabase(row.path, &readOnly)) {
             WriteLog("Sub database '" + row.path + "' is not a sub database of this archive and stays where it is");
-        } else if (readOnly || IsFileReadOnly(row.path)) {
+        } else if (readOnly || m_env->IsReadOnly(row.path)) {
             WriteLog("Sub database '" + row.path + "' is read-only and stays where it is");
         } else {
             std::error_code ec;
-            const std::string path = CanonicalPath(row.path, ec);
+            const std::string path = m_env->Canonical(row.path, ec);
             if (ec) continue;
             setAside.push_back({path, names.free(path, ".obsolete")});
             movedAway.push_back(*id);
@@ -200,8 +198,8 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
     // What still stands on a standard name that a file must take is
     // nobody's sub database: it goes aside as ".deleted".
     for (const PlannedRename& r : intoPlace) {
-        if (KindOf(r.to) != EntryKind::RegularFile) continue;
-        const auto id = IdentityOf(r.to);
+        if (m_env->KindOf(r.to) != EntryKind::RegularFile) continue;
+        const auto id = m_env->IdentityOf(r.to);
         if (id && std::find(movedAway.begin(), movedAway.end(), *id) != movedAway.end()) continue;
         if (!IsArchiveFile(r.to))
             return abort("'" + r.to + "' is not a file of this archive: the sub databases are not renumbered", 206,

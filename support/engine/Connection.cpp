@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 
 namespace qx::engine {
 
@@ -52,9 +51,7 @@ bool Connection::open() {
         m_core = std::move(core);
         return false;
     }
-    std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(path, ec);
-    if (!ec) path = abs.lexically_normal().string();
+    path = m_env.Absolute(path);
     sql::Error err;
     const sql::OpenMode mode = cs.readOnly() ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite;
     core->db = sql::Database::open(m_env, path, PasswordBytes(cs.password()), mode, err);

@@ -5,10 +5,8 @@
 // own commits across connections exactly as it would on disk. Each view is
 // its own world: two views never see each other's changes.
 #include "support/Env.h"
-#include "support/ProcessEnv.h"
 
 #include "support/FileOperations.h"
-#include "support/PowerLossEnv.h"
 #include "support/engine/SqliteApi.h"
 
 #include <algorithm>
@@ -405,10 +403,6 @@ int vCurrentTimeInt64(sqlite3_vfs* v, sqlite3_int64* t) { return Disk(v)->xCurre
 
 std::atomic<unsigned> g_views{0};
 
-// The transitional registry of live views, newest last (see ProcessEnv.h).
-std::mutex g_liveMutex;
-std::vector<Env*> g_live;
-
 class ReportOnlyView final : public EnvWrapper {
 public:
     explicit ReportOnlyView(Env& base) : EnvWrapper(base), m_world(std::make_shared<World>(base)) {
@@ -438,15 +432,9 @@ public:
         v.xGetLastError = vGetLastError;
         v.xCurrentTimeInt64 = vCurrentTimeInt64;
         sqlite3_vfs_register(&v, 0);
-        std::lock_guard lock(g_liveMutex);
-        g_live.push_back(this);
     }
 
     ~ReportOnlyView() override {
-        {
-            std::lock_guard lock(g_liveMutex);
-            g_live.erase(std::remove(g_live.begin(), g_live.end(), this), g_live.end());
-        }
         // A connection still open keeps the layer through its files; the
         // layer itself is let go with the last of them.
         sqlite3_vfs_unregister(&m_vfs->vfs);
@@ -457,6 +445,7 @@ public:
         if (e.state == Entry::State::Disk) return target().KindOf(path);
         return e.state == Entry::State::File ? EntryKind::RegularFile : EntryKind::None;
     }
+    EntryKind KindOnDisk(const std::string& path) override { return target().KindOnDisk(path); }
     bool FileExists(const std::string& path) override {
         if (path.empty()) return false;
         const Entry e = Look(path);
@@ -585,6 +574,14 @@ public:
         w.changes.push_back("delete " + path);
         return 0;
     }
+    // The lock file would be a new file in the archive folder.
+    std::unique_ptr<FileLock> LockFileExclusively(const std::string&, const std::string&, LockOutcome& outcome,
+                                                  std::string& holder) override {
+        outcome = LockOutcome::Unavailable;
+        holder = ErrorText(EROFS);
+        return nullptr;
+    }
+    int CreateUnnamedFile(const std::string&, std::unique_ptr<UnnamedFile>&) override { return EROFS; }
     int FlushFile(const std::string&) override { return 0; }
     int FlushFolder(const std::string&) override { return 0; }
     int ChangeReadOnly(const std::string& path, bool readOnly) override {
@@ -635,15 +632,5 @@ private:
 }  // namespace
 
 std::unique_ptr<Env> NewReportOnlyEnv(Env& base) { return std::make_unique<ReportOnlyView>(base); }
-
-Env& ProcessEnv() {
-    {
-        std::lock_guard lock(g_liveMutex);
-        if (!g_live.empty()) return *g_live.back();
-    }
-    if (Env* cut = ProcessPowerLossEnv()) return *cut;
-    static const std::unique_ptr<Env> faults = NewFaultInjectionEnv(RealEnv());
-    return *faults;
-}
 
 }  // namespace qx

@@ -4,6 +4,7 @@
 #include "support/engine/Cipher.h"
 #include "support/engine/SqliteApi.h"
 #include "support/Env.h"
+#include "support/FileOperations.h"
 
 #include <cerrno>
 
@@ -11,9 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
-#include <unistd.h>
 
 namespace qx::sql {
 
@@ -51,11 +50,6 @@ Error makeError(int code, std::string message) {
     return e;
 }
 
-bool folderWritable(const std::string& path) {
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (folder.empty()) folder = ".";
-    return ::access(folder.c_str(), W_OK) == 0;
-}
 
 std::atomic<int> g_busyTimeout{5000};
 thread_local bool t_noBusyWait = false;
@@ -67,18 +61,19 @@ bool Odd(EntryKind kind) { return kind != EntryKind::None && kind != EntryKind::
 // a link or odd entry there is refused.
 std::string NotRegularForReading(Env& env, const std::string& path) {
     for (const char* side : {"-wal", "-shm"})
-        if (Odd(env.KindOf(path + side))) return path + side;
+        if (Odd(env.KindOnDisk(path + side))) return path + side;
     return {};
 }
 
 // The file itself when it is a link (live or dangling), else the first of
 // the engine's side files that is anything but a regular file; empty when
 // none. Other kinds of entry under the file's own name are refused by the
-// existence checks that follow.
+// existence checks that follow. The file's own name is judged by the
+// session's view of the names, its side files as the disk holds them.
 std::string NotRegularForWriting(Env& env, const std::string& path) {
     if (env.KindOf(path) == EntryKind::Link) return path;
     for (const char* side : {"-journal", "-wal", "-shm"})
-        if (Odd(env.KindOf(path + side))) return path + side;
+        if (Odd(env.KindOnDisk(path + side))) return path + side;
     return {};
 }
 
@@ -207,7 +202,8 @@ bool Database::readOnly() const {
     // A connection of a report-only run writes into memory only: whether the
     // disk would take its journal does not matter.
     if (m_env && m_env->ReportOnly()) return false;
-    return !folderWritable(m_path);
+    std::string folder = GetFolderPart(m_path);
+    return !(m_env ? *m_env : RealEnv()).FolderWritable(folder.empty() ? "." : folder);
 }
 
 void Database::setBusyTimeout(int milliseconds) {

@@ -6,7 +6,7 @@
 // is neither the old nor the new one.
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
 
@@ -47,7 +47,7 @@ inline std::string Resolve(const std::string& mainPath, const std::string& store
     const std::size_t cut = stored.find_last_of("\\/");
     const std::string name = cut == std::string::npos ? stored : stored.substr(cut + 1);
     const std::string beside = std::filesystem::path(mainPath).parent_path().string() + "/" + name;
-    if (!name.empty() && KindOf(beside) == EntryKind::RegularFile) return beside;
+    if (!name.empty() && qx::RealEnv().KindOf(beside) == EntryKind::RegularFile) return beside;
     return stored;
 }
 
@@ -73,7 +73,7 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
         for (sql::Step st; rows.ok() && (st = rows.step()) == sql::Step::Row;) {
             const long id = static_cast<long>(rows.getInt64(0));
             const std::string path = Resolve(mainPath, rows.isNull(1) ? std::string() : rows.getText(1));
-            const std::optional<FileId> found = IdentityOf(path);
+            const std::optional<FileId> found = qx::RealEnv().IdentityOf(path);
             const std::optional<Key> identity =
                 found ? std::optional<Key>(Key{found->device, found->inode}) : std::nullopt;
             fileOfRow[id] = identity;
@@ -85,7 +85,7 @@ inline ArchiveSnapshot TakeSnapshot(const std::string& mainPath, int generation 
             sql::Error subErr;
             // Read through a link, never opened for writing through one.
             sql::Database sub = sql::Database::open(qx::RealEnv(), 
-                path, password, KindOf(path) == EntryKind::Link ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite,
+                path, password, qx::RealEnv().KindOf(path) == EntryKind::Link ? sql::OpenMode::ReadOnly : sql::OpenMode::ReadWrite,
                 subErr);
             sql::Statement pictures(sub, "SELECT ID, PICTURE FROM PICTURES WHERE length(PICTURE) > 0");
             if (!pictures.ok()) {

@@ -6,7 +6,7 @@
 #include "database/access/OpenArchive.h"
 #include "database/maintenance/IntentRecord.h"
 #include "support/ArchiveLock.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/Failpoint.h"
 #include "support/FileOperations.h"
 #include "support/TextResources.h"
@@ -162,7 +162,7 @@ TEST_F(ArchiveChange, AnOpenFinishesOrUndoesWhatItFindsAndRefusesWhatItCannotTel
         {"crash before the commit",
          [&](Archive& a, CDatabase&) {
              record(a, {"renumber sub databases", 4242,
-                        {{"Kantoor_3.pdb", "Kantoor_3.pdb.obsolete", *IdentityOf(a.at(3))}}, {}, {}});
+                        {{"Kantoor_3.pdb", "Kantoor_3.pdb.obsolete", *qx::RealEnv().IdentityOf(a.at(3))}}, {}, {}});
              return 203;
          },
          true, false},
@@ -244,7 +244,7 @@ TEST(ArchiveLockTest, OneHolderAtATimeAndTheKernelReleasesADeadOne) {
     const std::string path = dir.file("Kantoor.lock");
     ArchiveLock::Outcome outcome;
     std::string holder;
-    auto first = ArchiveLock::Acquire(path, outcome, holder);
+    auto first = ArchiveLock::Acquire(qx::RealEnv(), path, outcome, holder);
     ASSERT_TRUE(first && outcome == ArchiveLock::Outcome::Held) << holder;
     first.reset();
     EXPECT_FALSE(fs::exists(path)) << "the holder removes the file when it lets go";
@@ -255,20 +255,20 @@ TEST(ArchiveLockTest, OneHolderAtATimeAndTheKernelReleasesADeadOne) {
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holderPid = fork();
     if (holderPid == 0) {
-        auto lock = ArchiveLock::Acquire(path, outcome, holder);
+        auto lock = ArchiveLock::Acquire(qx::RealEnv(), path, outcome, holder);
         (void)!write(ready[1], "x", 1);
         pause();
         _exit(0);
     }
     char c;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
-    EXPECT_FALSE(ArchiveLock::Acquire(path, outcome, holder));
+    EXPECT_FALSE(ArchiveLock::Acquire(qx::RealEnv(), path, outcome, holder));
     EXPECT_EQ(outcome, ArchiveLock::Outcome::InUse);
     EXPECT_EQ(holder.find("proces " + std::to_string(holderPid)), 0u) << holder;
     kill(holderPid, SIGKILL);
     int status = 0;
     waitpid(holderPid, &status, 0);
-    auto again = ArchiveLock::Acquire(path, outcome, holder);
+    auto again = ArchiveLock::Acquire(qx::RealEnv(), path, outcome, holder);
     EXPECT_TRUE(again && outcome == ArchiveLock::Outcome::Held) << holder;
     close(ready[0]);
     close(ready[1]);
@@ -284,7 +284,7 @@ TEST(ArchiveLockCli, ASecondQuillexIsTurnedAwayAndChangesNothing) {
     {
         ArchiveLock::Outcome outcome;
         std::string holder;
-        auto held = ArchiveLock::Acquire(LockName(a.main), outcome, holder);
+        auto held = ArchiveLock::Acquire(qx::RealEnv(), LockName(a.main), outcome, holder);
         ASSERT_TRUE(held);
         const std::string before = StateOf(a);
         for (const char* command : {"open --yes", "check --normal --yes", "repair-multipage --yes"}) {
@@ -362,7 +362,7 @@ TEST(OpenDatabaseFileTest, HeldExactlyWhileOpenAndALockedOrUnreadableArchiveIsNe
         fs::permissions(a.main, fs::perms::owner_read | fs::perms::owner_write);
         ArchiveLock::Outcome outcome;
         std::string holder;
-        auto next = ArchiveLock::Acquire(LockName(a.main), outcome, holder);
+        auto next = ArchiveLock::Acquire(qx::RealEnv(), LockName(a.main), outcome, holder);
         EXPECT_EQ(outcome, c.outcome == OpenOutcome::Opened ? ArchiveLock::Outcome::InUse : ArchiveLock::Outcome::Held)
             << c.name;
     }

@@ -8,6 +8,8 @@
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/SubDatabaseArchive.h"
 
+#include "support/Env.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -166,9 +168,9 @@ TEST_F(CDatabaseAccess, ARefusedFileGetsItsReadOnlyAttributeBack) {
         TempDir folder;
         const std::string file = generation ? ArchiveBuilder(folder.path(), generation).main : folder.file("notes.dat");
         if (!generation) WriteFile(file, std::string(3000, 'n'));
-        SetFileReadOnly(file, true);
+        qx::RealEnv().SetReadOnly(file, true);
         CDatabase db(window, window.env());
         EXPECT_EQ(OpenDatabaseFile(db, file), outcome) << name;
-        EXPECT_EQ(IsFileReadOnly(file), readOnlyAfter) << name;
+        EXPECT_EQ(qx::RealEnv().IsReadOnly(file), readOnlyAfter) << name;
     }
 }

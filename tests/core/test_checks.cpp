@@ -79,7 +79,7 @@ protected:
         }
         o.analysed = window.state.m_bAnalysed;
         o.partial = window.state.m_bListPartial;
-        o.statusCounters = StatusBarTexts(window.state, 1, 0)[2];
+        o.statusCounters = StatusBarTexts(window.env(), window.state, 1, 0)[2];
         for (const auto& b : window.boxes) {
             o.noErrorsBox |= b.icon == MsgIcon::Information;
             o.boxes.push_back(b.text);

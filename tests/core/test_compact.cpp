@@ -18,6 +18,8 @@
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/TestUtil.h"
 
+#include "support/Env.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -132,7 +134,7 @@ TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
     ASSERT_TRUE(before.opened);
     for (const Case& c : cases) {
         ArchiveBuilder::Exec(c.path, c.password, "PRAGMA user_version = 4242");
-        const std::int64_t length = FileLength(c.path);
+        const std::int64_t length = qx::RealEnv().FileLength(c.path);
         std::string connect;
         if (c.main) {
             connect = db->m_AdoCnMain->connectionString();
@@ -140,7 +142,7 @@ TEST_F(Compact, EveryKindOfFileKeepsItsContentsAndShrinks) {
         }
         EXPECT_TRUE(db->CompactSingle(c.path, c.password)) << c.name << "\n" << Log();
         if (c.main) db->SetDatabase(std::make_unique<engine::Connection>(qx::RealEnv())), db->m_AdoCnMain->open(connect);
-        EXPECT_LT(FileLength(c.path), length) << c.name;
+        EXPECT_LT(qx::RealEnv().FileLength(c.path), length) << c.name;
         EXPECT_EQ(UserVersion(c.path, c.password), 4242) << c.name;
     }
     const ArchiveSnapshot after = TakeSnapshot(a->main);
@@ -204,7 +206,7 @@ TEST_F(Compact, FreeSpaceMustHoldTheFileAndFiftyMegabytes) {
     for (const Case& c : cases) {
         window.boxes.clear();
         const std::string bytes = Slurp(Sub(1));
-        g_freeSpace = FileLength(Sub(1)) + 52'428'800 + c.spare;
+        g_freeSpace = qx::RealEnv().FileLength(Sub(1)) + 52'428'800 + c.spare;
         db->m_bShowErrors = c.showErrors;
         EXPECT_EQ(db->CompactSingle(Sub(1), a->password), c.compacts) << c.name;
         ASSERT_EQ(window.boxes.size(), c.boxes) << c.name;
@@ -294,14 +296,14 @@ TEST_F(Compact, AnEmptyFileALinkOrAnOddSideFileIsNeverCompacted) {
     for (const Case& c : cases) {
         const std::string file = c.plant();
         const std::string bytes = Slurp(file), first = Slurp(Sub(1));
-        const auto kind = KindOf(file);
+        const auto kind = qx::RealEnv().KindOf(file);
         EXPECT_FALSE(db->CompactSingle(file, a->password)) << c.name;
         EXPECT_NE(Log().find(c.logLine), std::string::npos) << c.name << "\n" << Log();
-        EXPECT_EQ(KindOf(file), kind) << c.name;
+        EXPECT_EQ(qx::RealEnv().KindOf(file), kind) << c.name;
         EXPECT_EQ(Slurp(file), bytes) << c.name;
         EXPECT_EQ(Slurp(Sub(1)), first) << c.name;
         EXPECT_TRUE(fs::is_empty(away.path())) << c.name;
-        EXPECT_EQ(KindOf(IntentName(a->main)), EntryKind::None) << c.name;
+        EXPECT_EQ(qx::RealEnv().KindOf(IntentName(a->main)), EntryKind::None) << c.name;
         for (const char* side : {"-journal", "-wal"}) fs::remove(Sub(1) + side);
     }
 }

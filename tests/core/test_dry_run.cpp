@@ -291,8 +291,8 @@ TEST(DryRun, ReportOnlyAndChangingRunsSeeEachOthersLock) {
         const std::string main = dir.file("Archief.dat"), lock = dir.file("Archief.lock");
         test::WriteFile(main, "data");
         const auto take = [&](Kind kind, ArchiveLock::Outcome& outcome, std::string& holder) {
-            if (kind == Kind::ReportOnly) return ArchiveLock::Share(main, lock, outcome, holder);
-            auto held = ArchiveLock::Acquire(lock, outcome, holder);
+            if (kind == Kind::ReportOnly) return ArchiveLock::Share(qx::RealEnv(), main, lock, outcome, holder);
+            auto held = ArchiveLock::Acquire(qx::RealEnv(), lock, outcome, holder);
             if (held && !held->HoldMainFile(main, holder)) {
                 held.reset();
                 outcome = ArchiveLock::Outcome::InUse;

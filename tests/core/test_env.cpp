@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -214,6 +215,24 @@ TEST_F(EnvTest, UniqueFileNameCountsUpBeforeTheExtension) {
     EXPECT_EQ(env.UniqueFileName(taken), Path("v1.2/archive_1001"));
 }
 
+// The user's own files: the log is never written through a link, a file the
+// user named is followed to its target, and neither is ever a pipe.
+TEST_F(EnvTest, UserFilesAreRegularFilesAndOnlyTheLogRefusesALink) {
+    WriteFile(Path("target"), "old");
+    fs::create_symlink(Path("target"), Path("link"));
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+    Env& env = RealEnv();
+    EXPECT_EQ(env.AppendToFile(Path("link"), "x"), ELOOP);
+    EXPECT_EQ(Slurp(Path("target")), "old");
+    EXPECT_EQ(env.WriteNewFile(Path("link"), "new"), 0);
+    EXPECT_EQ(Slurp(Path("target")), "new");
+    EXPECT_NE(env.AppendToFile(Path("pipe"), "x"), 0);
+    EXPECT_NE(env.WriteNewFile(Path("pipe"), "x"), 0);
+    EXPECT_EQ(env.AppendToFile(Path("log"), "a"), 0);
+    EXPECT_EQ(env.AppendToFile(Path("log"), "b"), 0);
+    EXPECT_EQ(Slurp(Path("log")), "ab");
+}
+
 // Every point a change passes, armed: the fault-injecting layer fails there
 // and leaves the names as they were; the others do not ask the table.
 TEST_F(EnvTest, AnArmedPointFailsOnlyInTheFaultInjectingLayer) {
@@ -313,7 +332,7 @@ TEST_F(EnvTest, SameFileJudgesByIdentity) {
 
 // The archive folder "a" and a folder "b" elsewhere; "a/l" is a link to
 // "b/f", "a/f" a plain file, "la" a link to the folder "a".
-TEST_F(EnvTest, EntryLiesInJudgesTheEntryNotItsTarget) {
+TEST_F(EnvTest, AnArchiveEntryIsJudgedByItsOwnNameNotItsTarget) {
     fs::create_directories(Path("a/sub"));
     fs::create_directories(Path("b"));
     WriteFile(Path("a/f"), "in a");
@@ -332,7 +351,14 @@ TEST_F(EnvTest, EntryLiesInJudgesTheEntryNotItsTarget) {
         {"the folder itself", "a/.", "a", false},
         {"its parent", "a/sub/..", "a", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(RealEnv().EntryLiesIn(Path(c.entry), Path(c.folder)), c.inside) << c.name;
+    for (const auto& c : cases) {
+        const ArchivePath entry = RealEnv().ArchiveEntry(Path(c.entry), Path(c.folder));
+        EXPECT_EQ(entry.inArchive, c.inside) << c.name;
+        EXPECT_EQ(entry.id, RealEnv().IdentityOf(Path(c.entry))) << c.name;
+        EXPECT_EQ(RealEnv().EntryLiesIn(Path(c.entry), Path(c.folder)), c.inside) << c.name;
+    }
+    EXPECT_EQ(RealEnv().ArchiveEntry(Path("a/l"), Path("a")).kind, EntryKind::Link);
+    EXPECT_EQ(RealEnv().ArchiveEntry(Path("a/l"), Path("a")).name, "l");
 }
 
 }  // namespace

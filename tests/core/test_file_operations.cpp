@@ -1,3 +1,4 @@
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/SysInfo.h"
 #include "tests/core/TestUtil.h"
@@ -56,15 +57,15 @@ TEST(DriveRootWindowsTest, DriveLettersAndShares) {
 
 #ifndef _WIN32
 TEST_F(FileOpsTest, DriveRootIsTheMountPoint) {
-    EXPECT_EQ(DriveRoot("/"), "/");
-    EXPECT_EQ(DriveRoot(""), "");
-    std::string root = DriveRoot(Path("not-yet/Data.dat"));
+    EXPECT_EQ(DriveRoot(qx::RealEnv(), "/"), "/");
+    EXPECT_EQ(DriveRoot(qx::RealEnv(), ""), "");
+    std::string root = DriveRoot(qx::RealEnv(), Path("not-yet/Data.dat"));
     ASSERT_FALSE(root.empty());
     EXPECT_EQ(root.back(), '/');
     std::string canonical = fs::canonical(dir.path()).string();
     EXPECT_EQ(canonical.rfind(root, 0), 0u) << root << " is not a prefix of " << canonical;
     if (fs::exists("/proc/self/status")) {
-        EXPECT_EQ(DriveRoot("/proc/self/status"), "/proc/");
+        EXPECT_EQ(DriveRoot(qx::RealEnv(), "/proc/self/status"), "/proc/");
     }
 }
 #endif

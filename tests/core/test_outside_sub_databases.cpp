@@ -4,7 +4,7 @@
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
-#include "support/DurableFiles.h"
+#include "support/Env.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "tests/core/CDatabaseTestAccess.h"
@@ -150,7 +150,7 @@ TEST(OutsideSubDatabases, OpenPicbaseOpensOutsideFilesReadOnlyAndNeverTheArchive
             EXPECT_EQ(db.m_AdoCnPdb->isReadOnly(), c.readOnly);
             EXPECT_EQ(HeldOpenAs(db.m_AdoCnPdb->dataSource()), c.readOnly ? "read" : "read-write");
         } else if (CDatabase::Connected(db.m_AdoCnPdb)) {
-            EXPECT_FALSE(SameFile(db.m_AdoCnPdb->dataSource(), l.a.main));
+            EXPECT_FALSE(qx::RealEnv().SameFile(db.m_AdoCnPdb->dataSource(), l.a.main));
         }
         EXPECT_EQ(Query(l.a.main, "SELECT ID, DATABASE FROM DATABASES")[2], c.relocated ? l.sub2() : stored);
         if (c.readOnly) { EXPECT_EQ(fs::status(stored).permissions(), permissions); }  // its read-only attribute stays
@@ -284,7 +284,7 @@ std::map<std::string, std::string> OddEntries(const std::string& folder) {
     std::map<std::string, std::string> out;
     for (const auto& e : fs::directory_iterator(folder)) {
         const std::string name = e.path().filename().string();
-        switch (KindOf(e.path().string())) {
+        switch (qx::RealEnv().KindOf(e.path().string())) {
         case EntryKind::Link: out[name] = "link to " + fs::read_symlink(e.path()).string(); break;
         case EntryKind::Folder: out[name] = "folder"; break;
         case EntryKind::RegularFile:
@@ -392,7 +392,7 @@ TEST(OutsideSubDatabasesCli, NothingIsWrittenThroughALinkOrIntoAnOddEntry) {
 
         EXPECT_TRUE(ChangedFiles(theirs, FolderBytes(dir.file("theirs"))).empty());
         if (!c.absent.empty()) { EXPECT_FALSE(fs::exists(fs::symlink_status(dir.file("away/" + c.absent)))); }
-        EXPECT_EQ(KindOf(IntentName(a.main)), EntryKind::None);
+        EXPECT_EQ(qx::RealEnv().KindOf(IntentName(a.main)), EntryKind::None);
         const auto oddAfter = OddEntries(dir.file("ours"));
         for (const auto& [name, what] : odd) {
             const auto it = oddAfter.find(name);
@@ -401,7 +401,7 @@ TEST(OutsideSubDatabasesCli, NothingIsWrittenThroughALinkOrIntoAnOddEntry) {
         // Every document of ours still leads to its bytes, the planted entries taken away.
         for (const char* side : {"-journal", "-wal", "-shm"})
             for (const std::string& f : {a.main, SubDatabaseName(a.main, 1), SubDatabaseName(a.main, 2)})
-                if (KindOf(f + side) == EntryKind::Link || KindOf(f + side) == EntryKind::Folder)
+                if (qx::RealEnv().KindOf(f + side) == EntryKind::Link || qx::RealEnv().KindOf(f + side) == EntryKind::Folder)
                     fs::remove(f + side);
         const auto after = TakeSnapshot(a.main);
         std::map<long, std::string> expected = ours.documents;

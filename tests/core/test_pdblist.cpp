@@ -1,3 +1,4 @@
+#include "support/Env.h"
 // The sub-database table and list: ManagePdbList and UnlinkUnused, and the
 // checks that keep both away from files that are not the archive's own.
 #include "database/CDatabase.h"
@@ -118,7 +119,7 @@ TEST_F(PdbList, RowsFollowTheFilesFoundAndWhatIsMissingIsReported) {
     a.doc(109, 9);  // the retired file of 9 holds the data of 9's document
     auto db = Open(a);
     EXPECT_FALSE(db->ManagePdbList());
-    EXPECT_EQ(window.State().m_nDBSizeMB, FileLength(a.main) / 1048576 + 1 + 5120) << "files elsewhere do not count";
+    EXPECT_EQ(window.State().m_nDBSizeMB, qx::RealEnv().FileLength(a.main) / 1048576 + 1 + 5120) << "files elsewhere do not count";
     EXPECT_EQ(window.State().m_nItemCount, 5);
     EXPECT_EQ(a.links(), "10:0 11:0 12:5 109:9");
     EXPECT_TRUE(Logged("There were 2 document links found that referenced invalid sub 0"));
@@ -138,7 +139,7 @@ TEST_F(PdbList, RowsFollowTheFilesFoundAndWhatIsMissingIsReported) {
     EXPECT_EQ(shown, (std::vector<std::string>{"PDB1 " + a.at(1) + kb("0"), "PDB2 " + a.at(2) + kb("1,023"),
                                                "PDB3 " + a.at(3) + kb("1,024"), "PDB4 " + a.at(4) + kb("5,242,880"),
                                                "PDB7 " + rows[7] + " " + GetResString(81, kNotFound) + "!",
-                                               "PDB9 " + a.at(9) + kb(QString::number(FileLength(a.at(9)) / 1024))}));
+                                               "PDB9 " + a.at(9) + kb(QString::number(qx::RealEnv().FileLength(a.at(9)) / 1024))}));
     std::vector<std::string> boxes, expected;
     const auto box = [](const std::string& text) { return text + "|" + GetResString(86, kNotFound) + "|!"; };
     for (const auto& b : window.boxes)
@@ -172,7 +173,7 @@ TEST_F(PdbList, UnlinkWorkedExampleComesOutAsWrittenAndAnEngineFailureIsUndone) 
 
     a.exec("DROP TRIGGER refuse");
     fs::remove(Settings::Get().LogFileName);
-    SetFileReadOnly(a.at(3), true);  // the attribute is cleared and the run goes on
+    qx::RealEnv().SetReadOnly(a.at(3), true);  // the attribute is cleared and the run goes on
     auto db = Open(a);
     EXPECT_FALSE(db->UnlinkUnused(true));
     EXPECT_EQ(a.databases(), (std::map<long, std::string>{{1, a.at(1)}, {2, a.at(2)}}));
@@ -182,7 +183,7 @@ TEST_F(PdbList, UnlinkWorkedExampleComesOutAsWrittenAndAnEngineFailureIsUndone) 
     EXPECT_EQ(std::vector({MarkerOf(a.at(1)), MarkerOf(a.at(2)), MarkerOf(a.at(1) + ".obsolete"),
                            MarkerOf(a.at(5) + ".obsolete")}),
               (std::vector<long>{103, 107, 101, 105}));
-    EXPECT_FALSE(IsFileReadOnly(a.at(1)));
+    EXPECT_FALSE(qx::RealEnv().IsReadOnly(a.at(1)));
     for (const std::string& line : std::vector<std::string>{
              "Distinct database reference found ( 3 )", "Distinct database reference found ( 7 )",
              "Deleting all references", "7 - Deleting reference ", "1 - Deleting reference ", "Updating references",

@@ -148,10 +148,10 @@ TEST(FileNames, DerivedFromTheMainDatabasePath) {
         EXPECT_EQ(SubDatabaseName(c.main, 5) + " " + OmdName(c.main) + " " + LogName(c.main),
                   c.stem + "_5.pdb " + c.stem + ".omd " + c.stem + ".log");
     // An empty path names nothing, rather than a file in the current folder.
-    EXPECT_EQ(SubDatabaseName("", 5) + OmdName("") + LogName("") + DeletedName("") + ObsoleteName(""), "");
+    EXPECT_EQ(SubDatabaseName("", 5) + OmdName("") + LogName("") + DeletedName(qx::RealEnv(), "") + ObsoleteName(qx::RealEnv(), ""), "");
     TempDir dir;
     const std::string pdb = dir.file("K_3.pdb");
     WriteFile(pdb + ".deleted", "x");
-    EXPECT_EQ(DeletedName(pdb), pdb + "_001.deleted");
-    EXPECT_EQ(ObsoleteName(pdb), pdb + ".obsolete");
+    EXPECT_EQ(DeletedName(qx::RealEnv(), pdb), pdb + "_001.deleted");
+    EXPECT_EQ(ObsoleteName(qx::RealEnv(), pdb), pdb + ".obsolete");
 }

@@ -2,6 +2,8 @@
 #include "support/TextResources.h"
 #include "tests/core/TestUtil.h"
 
+#include "support/Env.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -17,7 +19,7 @@ protected:
 };
 
 TEST_F(ResStringTest, KnownTextComesFromTheLibraryBesideTheProgram) {
-    ASSERT_TRUE(FileExists(StringLibraryPath())) << "the string library is built beside the tests";
+    ASSERT_TRUE(qx::RealEnv().FileExists(StringLibraryPath())) << "the string library is built beside the tests";
     const std::string title = GetResString(1, kNotFound);
     EXPECT_NE(title, kNotFound);
     EXPECT_EQ(GetResString(1, kNotFound), title);  // loading again after the release
