@@ -57,7 +57,7 @@ public:
     using DataAccessProbe = std::function<bool()>;
     static DataAccessProbe SetDataAccessProbe(DataAccessProbe probe);
 
-    // Stands in for the print dialog: sets up the printer, true to print.
+    // Stands in for the print preview (the print dialog): sets up the printer, true to print.
     // An empty function restores the real dialog. Returns the previous one.
     using PrintDialogRunner = std::function<bool(QPrinter&)>;
     static PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
@@ -67,7 +67,7 @@ public:
     using ProgramEnd = std::function<void(int)>;
     static ProgramEnd SetProgramEnd(ProgramEnd end);
 
-    // One line per row of lvDocuments on the printer's pages; false on a printer error.
+    // The list on the printer's pages, with a header and page numbers; false on a printer error.
     bool PrintList(QPrinter& printer) const;
 
     // -- the window seam
@@ -181,6 +181,7 @@ private:
     QElapsedTimer m_pumped;  // since the window's messages last ran (DoEvents)
     QTimer* m_statusTimer = nullptr;  // the panels while a check runs
     std::string m_sLastFolder;  // where the open dialog starts
+    QString m_sLastCheck;       // the check the list came from, as its menu item says
     int m_nUsableListWidth = 0;  // pixels, fixed at start-up for the column layout
 
     frmProgress* m_progress = nullptr;
