@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace qx {
 
@@ -250,6 +251,7 @@ void frmMain::showEvent(QShowEvent* event) {
 void frmMain::Form_FirstActivate() {
     MsgBox(FormatMsg(GetResString(19, kNoResource)), MsgButtons::OK, MsgIcon::Information,
            GetResString(1, kNoResource));
+    if (!m_sStartArchive.empty()) return OpenDatabaseFile(std::exchange(m_sStartArchive, std::string()));
     OfferLastDatabase();
 }
 

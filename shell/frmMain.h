@@ -50,6 +50,9 @@ public:
 
     // An empty path asks for the file with the open dialog.
     void OpenDatabaseFile(const std::string& sDatabase);
+    // Opens this archive at the first activation, in place of the offer of
+    // the product's last one (an archive named on the command line).
+    void OpenOnStart(const std::string& sDatabase) { m_sStartArchive = sDatabase; }
     CDatabase& Database();
 
     // Replaces the data-access probe (tests simulate a machine without it);
@@ -181,6 +184,7 @@ private:
     QElapsedTimer m_pumped;  // since the window's messages last ran (DoEvents)
     QTimer* m_statusTimer = nullptr;  // the panels while a check runs
     std::string m_sLastFolder;  // where the open dialog starts
+    std::string m_sStartArchive;  // opened at the first activation; "" for the usual offer
     QString m_sLastCheck;       // the check the list came from, as its menu item says
     int m_nUsableListWidth = 0;  // pixels, fixed at start-up for the column layout
 
