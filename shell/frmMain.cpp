@@ -53,7 +53,11 @@ frmMain::frmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(pa
     Form_Load(arguments);
 }
 
-frmMain::~frmMain() { m_Database.reset(); }
+frmMain::~frmMain() {
+    // The lists go with the window's children, after the menus' actions: their last signals must not reach us.
+    if (lvDocuments) lvDocuments->model()->disconnect(this);
+    m_Database.reset();
+}
 
 CDatabase& frmMain::Database() {
     if (!m_Database) {
@@ -104,16 +108,23 @@ void frmMain::CreateControls() {
 
     connect(lvDocuments, &QTreeWidget::itemSelectionChanged, this, &frmMain::lvDocuments_SelectionChanged);
     connect(lvDocuments, &QWidget::customContextMenuRequested, this, &frmMain::lvDocuments_ContextMenu);
+    QAbstractItemModel* rows = lvDocuments->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &frmMain::UpdateListActions);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &frmMain::UpdateListActions);
+    connect(rows, &QAbstractItemModel::modelReset, this, &frmMain::UpdateListActions);
     ConnectListActions();
+    UpdateListActions();
 }
 
 void frmMain::CreateMenus() {
     QMenuBar* bar = menuBar();
     miOptions = bar->addMenu(QStringLiteral("&Opties"));
     miExit = miOptions->addAction(QStringLiteral("&Afsluiten"));
+    miExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     miDatabase = bar->addMenu(QStringLiteral("&Database"));
     miOpen = miDatabase->addAction(QStringLiteral("&Openen..."));
+    miOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     // In the Database menu, usable before anything is opened: the mode holds
     // for the whole run, the open included.
     miReportOnly = miDatabase->addAction(QStringLiteral("Alleen &rapporteren"));
@@ -308,6 +319,14 @@ bool frmMain::HandleSelectAllKey(QKeyEvent* event) {
     return true;
 }
 
+// Enter on a row of the list: its information, as a double click.
+bool frmMain::HandleEnterKey(QObject* watched, QKeyEvent* event) {
+    if (watched != lvDocuments || (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)) return false;
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    if (miDocumentInfo->isEnabled() && lvDocuments->SelectedCount() == 1) miDocumentInfo->trigger();
+    return true;
+}
+
 void frmMain::SelectAllDocuments() {
     if (lvDocuments->RowCount() == 0) return;
     lvDocuments->selectAll();
@@ -321,7 +340,9 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     // The window sees Ctrl+A before the list that has the focus does.
     if (event->type() == QEvent::KeyPress && (watched == lvDocuments || watched == lvPicbases))
-        if (HandleSelectAllKey(static_cast<QKeyEvent*>(event))) return true;
+        if (HandleSelectAllKey(static_cast<QKeyEvent*>(event)) ||
+            HandleEnterKey(watched, static_cast<QKeyEvent*>(event)))
+            return true;
     return QMainWindow::eventFilter(watched, event);
 }
 

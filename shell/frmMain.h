@@ -157,8 +157,11 @@ private:
     void BuildColumns();
     void Form_FirstActivate();
     bool HandleSelectAllKey(QKeyEvent* event);
+    bool HandleEnterKey(QObject* watched, QKeyEvent* event);
     void SelectAllDocuments();
     void miReportOnly_Toggled(bool on);
+    // Print and save follow the rows of lvDocuments: nothing to print, nothing to act on.
+    void UpdateListActions();
     std::string TitleText() const;  // without an archive, the mode included
     // frmMainOpen.cpp
     bool AdoInstalled() const;

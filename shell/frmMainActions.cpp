@@ -62,8 +62,9 @@ std::vector<ListRow> frmMain::DocumentRows() const {
 
 void frmMain::miRemoveDocs_Click() {
     const MessageBoxRun run;
-    if (lvDocuments->SelectedCount() >= 2) {
-        if (!AskRemoveSelected(*this)) return;
+    const CautiousQuestions cautious;  // Enter on a removal question keeps the documents
+    if (const int count = lvDocuments->SelectedCount(); count >= 2) {
+        if (!AskRemoveSelected(*this, static_cast<std::size_t>(count))) return;
         // The rows selected now, by key: questions on the way must not
         // change which rows go.
         QStringList chosen;
