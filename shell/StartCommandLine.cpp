@@ -49,9 +49,19 @@ StartOptions ParseStartCommandLine(const QStringList& arguments) {
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
-        if (!unknown.isEmpty())
-            return UsageError(QString::fromStdString(
-                FormatMsg(GetResString(322, "Onbekende optie: %s"), {unknown.front().toStdString()})));
+        if (!unknown.isEmpty()) {
+            // As the user typed it, dashes included.
+            QString given = unknown.front();
+            for (const QString& argument : arguments.mid(1)) {
+                const QString option = argument.section(u'=', 0, 0);
+                if (option.startsWith(u'-') && option.mid(option.startsWith(QStringLiteral("--")) ? 2 : 1) == given) {
+                    given = option;
+                    break;
+                }
+            }
+            return UsageError(
+                QString::fromStdString(FormatMsg(GetResString(322, "Onbekende optie: %s"), {given.toStdString()})));
+        }
         return UsageError(parser.errorText());
     }
     StartOptions options;

@@ -110,7 +110,9 @@ private slots:
                                    << QStringList{QString::fromStdString(GetResString(1, "")) + " " QUILLEX_VERSION}
                                    << "";
         QTest::newRow("unknown option") << QStringList{"--geen-optie"} << kUsageExit << QStringList{}
-                                        << "Onbekende optie: geen-optie (probeer 'quillex --help')\n";
+                                        << "Onbekende optie: --geen-optie (probeer 'quillex --help')\n";
+        QTest::newRow("unknown one-dash option") << QStringList{"-x"} << kUsageExit << QStringList{}
+                                                 << "Onbekende optie: -x (probeer 'quillex --help')\n";
         QTest::newRow("two archives") << QStringList{"a.dat", "b.dat"} << kUsageExit << QStringList{}
                                       << QString::fromUtf8("Geef hoogstens één archief op. (probeer 'quillex --help')\n");
     }
