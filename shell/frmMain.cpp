@@ -276,6 +276,7 @@ void frmMain::UpdateMenus() {
     miAnalyse->menuAction()->setEnabled(open);
     miReorganize->setEnabled(open);
     lvDocuments->ClearRows();
+    m_sLastCheck.clear();  // the list it named is gone
     miDocumentInfo->setEnabled(false);
     miRemoveDocs->setEnabled(false);
 }
