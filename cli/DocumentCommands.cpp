@@ -107,7 +107,7 @@ public:
             database.DocumentInfo(ids.front(), name, keywords, notes, date, zip);
             agreed = AskRemoveOne(window, name, false);
         } else {
-            agreed = AskRemoveSelected(window);
+            agreed = AskRemoveSelected(window, ids.size());
         }
         if (!agreed) {
             std::fputs("nothing removed\n", io.out);

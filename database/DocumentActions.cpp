@@ -28,9 +28,12 @@ long DocumentIdOfKey(const std::string& key) {
     return ec == std::errc() && end == last ? id : 0;
 }
 
-bool AskRemoveSelected(MainWindow& window) {
+bool AskRemoveSelected(MainWindow& window, std::size_t count) {
+    // Says how many: "all selected" is easily more than the user sees.
     return Yes(window,
-               GetResString(102, "Weet u zeker dat u alle geselecteerde (beschadigde) documenten wilt verwijderen?"),
+               FormatMsg(GetResString(315, "Weet u zeker dat u de %s geselecteerde (beschadigde) documenten wilt "
+                                           "verwijderen?"),
+                         {std::to_string(count)}),
                MsgIcon::None, 25, kNoResource);
 }
 

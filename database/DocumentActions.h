@@ -20,8 +20,8 @@ inline bool RowIsRepaired(std::int64_t tag) { return IsRepaired(static_cast<int>
 // without one.
 long DocumentIdOfKey(const std::string& key);
 
-// Multiple removal: "remove all selected documents?" (Yes/No).
-bool AskRemoveSelected(MainWindow& window);
+// Multiple removal: "remove the N selected documents?" (Yes/No).
+bool AskRemoveSelected(MainWindow& window, std::size_t count);
 // Multiple removal, for a selected repaired row (Yes/No, exclamation).
 bool AskRemoveRepairedNamed(MainWindow& window, const std::string& name);
 // Single removal: the repaired question without a name, else the

@@ -13,9 +13,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPrinter>
 #include <QTimer>
 
 #include <cstdio>
@@ -105,6 +107,19 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     }
     Settle(500);
     if (!Save(window, dir.filePath(QStringLiteral("main.png")))) result = 1;
+
+    // The list as Ctrl+P prints it, to printout.pdf (pdftoppm makes a picture of it).
+    if (window.lvDocuments->RowCount() > 0) {
+        const QString pdf = dir.filePath(QStringLiteral("printout.pdf"));
+        const auto previous = frmMain::SetPrintDialogRunner([&](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        });
+        window.miPrintList->trigger();
+        frmMain::SetPrintDialogRunner(previous);
+        if (!QFileInfo(pdf).isFile()) result = 1;
+    }
 
     window.miDocumentInfo->setEnabled(true);
     window.miDocumentInfo->trigger();

@@ -16,7 +16,7 @@ int RunScreenshot(const QString& outFile, const QString& archive, const QStringL
 // information window for the first row of its list, of the About window,
 // and of the progress (wide), compacting and reorganizing windows, as
 // main.png, information.png, about.png, progress.png, compact.png and
-// reorganize.png in DIR. Every question
+// reorganize.png in DIR, and the printed list as printout.pdf. Every question
 // is answered No, but the check repairs what it repairs without asking:
 // give it a sample archive (quillex-cli sample).
 int RunScreenshots(const QString& outDir, const QString& archive, const QStringList& arguments);

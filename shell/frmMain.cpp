@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace qx {
 
@@ -52,7 +53,11 @@ frmMain::frmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(pa
     Form_Load(arguments);
 }
 
-frmMain::~frmMain() { m_Database.reset(); }
+frmMain::~frmMain() {
+    // The lists go with the window's children, after the menus' actions: their last signals must not reach us.
+    if (lvDocuments) lvDocuments->model()->disconnect(this);
+    m_Database.reset();
+}
 
 CDatabase& frmMain::Database() {
     if (!m_Database) {
@@ -103,16 +108,23 @@ void frmMain::CreateControls() {
 
     connect(lvDocuments, &QTreeWidget::itemSelectionChanged, this, &frmMain::lvDocuments_SelectionChanged);
     connect(lvDocuments, &QWidget::customContextMenuRequested, this, &frmMain::lvDocuments_ContextMenu);
+    QAbstractItemModel* rows = lvDocuments->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &frmMain::UpdateListActions);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &frmMain::UpdateListActions);
+    connect(rows, &QAbstractItemModel::modelReset, this, &frmMain::UpdateListActions);
     ConnectListActions();
+    UpdateListActions();
 }
 
 void frmMain::CreateMenus() {
     QMenuBar* bar = menuBar();
     miOptions = bar->addMenu(QStringLiteral("&Opties"));
     miExit = miOptions->addAction(QStringLiteral("&Afsluiten"));
+    miExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     miDatabase = bar->addMenu(QStringLiteral("&Database"));
     miOpen = miDatabase->addAction(QStringLiteral("&Openen..."));
+    miOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     // In the Database menu, usable before anything is opened: the mode holds
     // for the whole run, the open included.
     miReportOnly = miDatabase->addAction(QStringLiteral("Alleen &rapporteren"));
@@ -250,6 +262,7 @@ void frmMain::showEvent(QShowEvent* event) {
 void frmMain::Form_FirstActivate() {
     MsgBox(FormatMsg(GetResString(19, kNoResource)), MsgButtons::OK, MsgIcon::Information,
            GetResString(1, kNoResource));
+    if (!m_sStartArchive.empty()) return OpenDatabaseFile(std::exchange(m_sStartArchive, std::string()));
     OfferLastDatabase();
 }
 
@@ -263,6 +276,7 @@ void frmMain::UpdateMenus() {
     miAnalyse->menuAction()->setEnabled(open);
     miReorganize->setEnabled(open);
     lvDocuments->ClearRows();
+    m_sLastCheck.clear();  // the list it named is gone
     miDocumentInfo->setEnabled(false);
     miRemoveDocs->setEnabled(false);
 }
@@ -270,6 +284,7 @@ void frmMain::UpdateMenus() {
 void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
     const MessageBoxRun run;
+    if (item) m_sLastCheck = item->text().remove(u'&').remove(QStringLiteral("..")).remove(u'.').trimmed();
     RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
 }
 
@@ -305,6 +320,14 @@ bool frmMain::HandleSelectAllKey(QKeyEvent* event) {
     return true;
 }
 
+// Enter on a row of the list: its information, as a double click.
+bool frmMain::HandleEnterKey(QObject* watched, QKeyEvent* event) {
+    if (watched != lvDocuments || (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)) return false;
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    if (miDocumentInfo->isEnabled() && lvDocuments->SelectedCount() == 1) miDocumentInfo->trigger();
+    return true;
+}
+
 void frmMain::SelectAllDocuments() {
     if (lvDocuments->RowCount() == 0) return;
     lvDocuments->selectAll();
@@ -318,7 +341,9 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     // The window sees Ctrl+A before the list that has the focus does.
     if (event->type() == QEvent::KeyPress && (watched == lvDocuments || watched == lvPicbases))
-        if (HandleSelectAllKey(static_cast<QKeyEvent*>(event))) return true;
+        if (HandleSelectAllKey(static_cast<QKeyEvent*>(event)) ||
+            HandleEnterKey(watched, static_cast<QKeyEvent*>(event)))
+            return true;
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -51,6 +51,9 @@ public:
 
     // An empty path asks for the file with the open dialog.
     void OpenDatabaseFile(const std::string& sDatabase);
+    // Opens this archive at the first activation, in place of the offer of
+    // the product's last one (an archive named on the command line).
+    void OpenOnStart(const std::string& sDatabase) { m_sStartArchive = sDatabase; }
     CDatabase& Database();
 
     // Replaces the data-access probe (tests simulate a machine without it);
@@ -58,7 +61,7 @@ public:
     using DataAccessProbe = std::function<bool()>;
     static DataAccessProbe SetDataAccessProbe(DataAccessProbe probe);
 
-    // Stands in for the print dialog: sets up the printer, true to print.
+    // Stands in for the print preview (the print dialog): sets up the printer, true to print.
     // An empty function restores the real dialog. Returns the previous one.
     using PrintDialogRunner = std::function<bool(QPrinter&)>;
     static PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
@@ -68,7 +71,7 @@ public:
     using ProgramEnd = std::function<void(int)>;
     static ProgramEnd SetProgramEnd(ProgramEnd end);
 
-    // One line per row of lvDocuments on the printer's pages; false on a printer error.
+    // The list on the printer's pages, with a header and page numbers; false on a printer error.
     bool PrintList(QPrinter& printer) const;
 
     // -- the window seam
@@ -155,8 +158,11 @@ private:
     void BuildColumns();
     void Form_FirstActivate();
     bool HandleSelectAllKey(QKeyEvent* event);
+    bool HandleEnterKey(QObject* watched, QKeyEvent* event);
     void SelectAllDocuments();
     void miReportOnly_Toggled(bool on);
+    // Print and save follow the rows of lvDocuments: nothing to print, nothing to act on.
+    void UpdateListActions();
     std::string TitleText() const;  // without an archive, the mode included
     // frmMainOpen.cpp
     bool AdoInstalled() const;
@@ -185,6 +191,8 @@ private:
     QElapsedTimer m_pumped;  // since the window's messages last ran (DoEvents)
     QTimer* m_statusTimer = nullptr;  // the panels while a check runs
     std::string m_sLastFolder;  // where the open dialog starts
+    std::string m_sStartArchive;  // opened at the first activation; "" for the usual offer
+    QString m_sLastCheck;       // the check the list came from, as its menu item says
     int m_nUsableListWidth = 0;  // pixels, fixed at start-up for the column layout
 
     frmProgress* m_progress = nullptr;

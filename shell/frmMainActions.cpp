@@ -4,6 +4,8 @@
 
 #include "database/CheckCommand.h"
 #include "database/DocumentActions.h"
+#include "database/StatusBar.h"
+#include "shell/ListPrintout.h"
 #include "shell/ReportList.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
@@ -15,9 +17,9 @@
 #include "windows/frmReorganize.h"
 
 #include <QAction>
-#include <QFontMetrics>
-#include <QPainter>
-#include <QPrintDialog>
+#include <QDateTime>
+#include <QLocale>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 
 #include <utility>
@@ -60,8 +62,9 @@ std::vector<ListRow> frmMain::DocumentRows() const {
 
 void frmMain::miRemoveDocs_Click() {
     const MessageBoxRun run;
-    if (lvDocuments->SelectedCount() >= 2) {
-        if (!AskRemoveSelected(*this)) return;
+    const CautiousQuestions cautious;  // Enter on a removal question keeps the documents
+    if (const int count = lvDocuments->SelectedCount(); count >= 2) {
+        if (!AskRemoveSelected(*this, static_cast<std::size_t>(count))) return;
         // The rows selected now, by key: questions on the way must not
         // change which rows go.
         QStringList chosen;
@@ -116,32 +119,36 @@ void frmMain::miDocumentInfo_Click() {
 // -- print and save
 
 bool frmMain::PrintList(QPrinter& printer) const {
-    QPainter painter;
-    if (!painter.begin(&printer)) return false;
-    const QFontMetrics metrics(painter.font(), &printer);
-    const int lineHeight = metrics.lineSpacing();
-    const QRect page = painter.viewport();
-    int y = 0;
-    for (const ListRow& row : DocumentRows()) {
-        if (y > 0 && y + lineHeight > page.height()) {
-            if (!printer.newPage()) return false;
-            y = 0;
-        }
-        painter.drawText(QRect(0, y, page.width(), lineHeight), Qt::TextExpandTabs | Qt::TextSingleLine,
-                         QString::fromStdString(ListLine(row)));
-        y += lineHeight;
-    }
-    return painter.end();
+    const std::vector<ListRow> rows = DocumentRows();
+    PrintoutHeader header;
+    header.title = QString::fromStdString(GetResString(1, "Vellumo Quillex") + " - " +
+                                          GetResString(307, "Lijst van beschadigde en gerepareerde documenten"));
+    header.archive = QString::fromStdString(m_state.m_sDatabaseName);
+    header.check = m_sLastCheck.isEmpty() ? QString::fromStdString(GetResString(312, "geen")) : m_sLastCheck;
+    header.printedAt = QLocale(QLocale::Dutch).toString(QDateTime::currentDateTime(), QStringLiteral("d MMMM yyyy, HH:mm"));
+    const auto panels = StatusBarTexts(m_state, rows.size(), 0, miReportOnly && miReportOnly->isChecked());
+    header.counters = {QString::fromStdString(panels[1]), QString::fromStdString(panels[2]),
+                       QString::fromStdString(FormatMsg(GetResString(314, "regels: %s"),
+                                                        {QLocale(QLocale::Dutch).toString(qlonglong(rows.size())).toStdString()}))};
+    return PrintDocumentList(printer, header, rows);
 }
 
 void frmMain::miPrintList_Click() {
+    if (lvDocuments->RowCount() == 0) return;
     QPrinter printer(QPrinter::HighResolution);
-    const bool accepted = InstalledPrintDialog() ? InstalledPrintDialog()(printer) : [&] {
-        QPrintDialog dialog(&printer, this);
-        return dialog.exec() == QDialog::Accepted;
-    }();
-    if (!accepted) return;
-    if (!PrintList(printer)) WriteLog("The list could not be printed");
+    printer.setPageOrientation(BestOrientation(printer, DocumentRows()));
+    bool printed = true;
+    if (InstalledPrintDialog()) {
+        if (!InstalledPrintDialog()(printer)) return;
+        printed = PrintList(printer);
+    } else {
+        // The preview is the print dialog too: what is seen is what is printed.
+        QPrintPreviewDialog preview(&printer, this);
+        connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+                [&](QPrinter* target) { printed = PrintList(*target) && printed; });
+        preview.exec();
+    }
+    if (!printed) WriteLog("The list could not be printed");
 }
 
 void frmMain::miSaveList_Click() {

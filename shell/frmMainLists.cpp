@@ -75,12 +75,23 @@ void frmMain::lvDocuments_SelectionChanged() {
     UpdateStatusBar();
 }
 
-void frmMain::miDocuments_AboutToShow() { miDocumentInfo->setEnabled(lvDocuments->SelectedCount() < 2); }
+// Information shows one row: none selected, or several, it cannot act.
+void frmMain::miDocuments_AboutToShow() { miDocumentInfo->setEnabled(lvDocuments->SelectedCount() == 1); }
+
+void frmMain::UpdateListActions() {
+    const bool rows = lvDocuments->RowCount() > 0;
+    miPrintList->setEnabled(rows);
+    miSaveList->setEnabled(rows);
+    if (!rows) {
+        miDocumentInfo->setEnabled(false);
+        miRemoveDocs->setEnabled(false);
+    }
+}
 
 void frmMain::lvDocuments_ContextMenu(const QPoint& pos) {
     if (QTreeWidgetItem* row = lvDocuments->itemAt(pos); row && !row->isSelected()) lvDocuments->setCurrentItem(row);
     DoEvents();
-    miDocumentInfo->setEnabled(lvDocuments->SelectedCount() < 2);
+    miDocumentInfo->setEnabled(lvDocuments->SelectedCount() == 1);
     miDocuments->popup(lvDocuments->viewport()->mapToGlobal(pos));
 }
 

@@ -1,10 +1,12 @@
 #include "shell/DutchQtTexts.h"
 #include "shell/Screenshot.h"
+#include "shell/StartCommandLine.h"
 #include "shell/frmMain.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -37,8 +39,13 @@ int main(int argc, char** argv) {
         return qx::RunScreenshot(out, archive, arguments);
     }
 
-    qx::frmMain window(arguments);
-    if (window.LoadRefused()) return 1;
-    window.show();
+    const qx::StartOptions options = qx::ParseStartCommandLine(QApplication::arguments());
+    if (options.exit) {
+        std::fputs(options.output.toLocal8Bit().constData(), options.error ? stderr : stdout);
+        return options.exitCode;
+    }
+    const std::unique_ptr<qx::frmMain> window = qx::StartWindow(options, arguments);
+    if (!window) return 1;
+    window->show();
     return app.exec();
 }

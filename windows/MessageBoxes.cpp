@@ -86,7 +86,15 @@ QString Displayed(const std::string& text) {
     return QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+bool& Cautious() {
+    static bool cautious = false;
+    return cautious;
+}
+
 }  // namespace
+
+CautiousQuestions::CautiousQuestions() : m_previous(std::exchange(Cautious(), true)) {}
+CautiousQuestions::~CautiousQuestions() { Cautious() = m_previous; }
 
 MessageBoxAnswerer SetMessageBoxAnswerer(MessageBoxAnswerer answerer) {
     return std::exchange(Answerer(), std::move(answerer));
@@ -102,14 +110,18 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
     if (buttons == MsgButtons::OK && extraButton.empty() && HeldBack(text, title, icon)) return MsgAnswer::OK;
     // Every box carries the program's title; a caller without one of its own gets it.
     const std::string shownTitle = title.empty() ? GetResString(1, "Vellumo Quillex") : title;
-    if (Answerer()) return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon, extraButton});
+    const std::vector<ButtonMap> map = ButtonsOf(buttons);
+    // The first button is the default, as on the system the texts were
+    // written for, except No where Yes would destroy something.
+    const bool sayNo = Cautious() && (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel);
+    const MsgAnswer defaultAnswer = sayNo ? MsgAnswer::No : map.front().answer;
+    if (Answerer()) return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon, extraButton, defaultAnswer});
 
     QMessageBox box(IconOf(icon), Displayed(shownTitle), Displayed(text), QMessageBox::NoButton, parent);
-    const std::vector<ButtonMap> map = ButtonsOf(buttons);
     for (const ButtonMap& m : map) box.addButton(m.button);
     QPushButton* extra = extraButton.empty() ? nullptr : box.addButton(Displayed(extraButton), QMessageBox::ActionRole);
-    // The first button is the default, as on the system the texts were written for.
-    box.setDefaultButton(map.front().button);
+    for (const ButtonMap& m : map)
+        if (m.answer == defaultAnswer) box.setDefaultButton(m.button);
     const auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
     if (extra && box.clickedButton() == extra) return kMsgAnswerExtra;
     for (const ButtonMap& m : map)

@@ -18,6 +18,20 @@ struct MessageBoxRequest {
     MsgButtons buttons = MsgButtons::OK;
     MsgIcon icon = MsgIcon::None;
     std::string extraButton;  // the caption of a button besides the standard ones; "" for none
+    MsgAnswer defaultAnswer = MsgAnswer::OK;  // the button Enter presses
+};
+
+// While one lives, a question with Yes and No has No as its default
+// button: for questions whose Yes destroys something.
+class CautiousQuestions {
+public:
+    CautiousQuestions();
+    ~CautiousQuestions();
+    CautiousQuestions(const CautiousQuestions&) = delete;
+    CautiousQuestions& operator=(const CautiousQuestions&) = delete;
+
+private:
+    bool m_previous;
 };
 
 // The answer of a box's extra button.

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -18,6 +19,13 @@ namespace qx {
 namespace {
 QString Res(long id) { return QString::fromStdString(GetResString(id, "Resources not found")); }
 QString Q(const std::string& s) { return QString::fromStdString(s).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+// Fields that only show: the window's background, not the white of a
+// field that takes typing.
+void LooksReadOnly(QWidget* field) {
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+}
 }  // namespace
 
 frmInformation::frmInformation(QWidget* parent) : QDialog(parent) {
@@ -31,6 +39,7 @@ frmInformation::frmInformation(QWidget* parent) : QDialog(parent) {
         edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(name));
         edit->setReadOnly(true);
+        LooksReadOnly(edit);
         label = new QLabel(Res(textId), this);
         label->setBuddy(edit);
     };
@@ -47,6 +56,7 @@ frmInformation::frmInformation(QWidget* parent) : QDialog(parent) {
     txtErrorDescription = new QPlainTextEdit(this);
     txtErrorDescription->setObjectName(QStringLiteral("txtErrorDescription"));
     txtErrorDescription->setReadOnly(true);
+    LooksReadOnly(txtErrorDescription);
     txtErrorDescription->setMinimumHeight(90);
     auto* explanation = new QVBoxLayout(Frame[1]);
     explanation->addWidget(txtErrorDescription);

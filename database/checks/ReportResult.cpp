@@ -166,11 +166,29 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     if (inMemory) line += " (report only: not saved)";
     WriteLog(line);
 
+    // A repair that made or relinked a record reports it before its caller
+    // knows its name ("Fixed N" rows, relinked documents): the row shows the
+    // record as it stands now. The log line above keeps what was reported.
+    std::string name = sName, virtualPath = sVirtualPath;
+    if (nId > 0 && (name.empty() || virtualPath.empty()) && Connected(m_AdoCnMain))
+        if (sql::Statement* st = m_AdoCnMain->prepared("SELECT NAME FROM FOLDERS WHERE ID = ?")) {
+            st->bind(1, static_cast<std::int64_t>(nId));
+            if (st->step() == sql::Step::Row) {
+                if (name.empty() && !st->isNull(0)) name = st->getText(0);
+                st->reset();
+                long pathId = nId;
+                std::string path;
+                if (virtualPath.empty() && VirtualDocumentPath(pathId, path) == 0) virtualPath = path;
+            } else {
+                st->reset();
+            }
+        }
+
     ListRow row;
     if (nId != 0) row.key = "ID" + std::to_string(nId);
-    row.text = sName;
+    row.text = name;
     row.tag = nCode;
-    row.subItems = {sVirtualPath, GetFileNamePart(sPicbase), finding.state};
+    row.subItems = {virtualPath, GetFileNamePart(sPicbase), finding.state};
     // A second finding for the same document keeps the first row.
     m_window.ListAdd(ListId::Documents, row);
 }

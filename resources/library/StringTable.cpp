@@ -391,6 +391,26 @@ constexpr const char* TextFor(int id) {
                "het logboek staan de details.";
     case 297: return "Reorganiseren gestopt...";
 
+    // The printed list, the delete question with its count, and the
+    // window's command line.
+    case 307: return "Lijst van beschadigde en gerepareerde documenten";
+    case 308: return "Archief: %s";
+    case 309: return "Controle: %s";
+    case 310: return "Pagina %s van %s";
+    case 311: return "Afgedrukt op: %s";
+    case 312: return "geen";
+    case 313: return "Code";
+    case 314: return "regels: %s";
+    case 315: return "Weet u zeker dat u de %s geselecteerde (beschadigde) documenten wilt verwijderen?";
+    case 316: return "Vellumo Quillex: controleert, herstelt en onderhoudt een Vellumo archief.";
+    case 317: return "Het archief (.dat) dat bij het starten wordt geopend.";
+    case 318: return "Alleen rapporteren: er wordt niets gewijzigd, ook niet bij het openen.";
+    case 319: return "Toont deze hulp en stopt.";
+    case 320: return "Toont het versienummer en stopt.";
+    case 321: return "%s (probeer 'quillex --help')";
+    case 322: return "Onbekende optie: %s";
+    case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
+
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
     case 281:
@@ -474,6 +494,10 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 274: case 293: case 294: case 296:
         return 1;
+    case 308: case 309: case 311: case 314: case 315: case 321: case 322:
+        return 1;
+    case 310:
+        return 2;
     case 270:
         return 3;
     case 240: case 287:
@@ -491,7 +515,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 297;
+constexpr int kHighestId = 330;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -535,7 +559,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 206, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 223, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -39,6 +39,7 @@ void DamagePage(const std::string& path, long page) {
 struct Outcome {
     std::map<long, short> findings;  // document id -> code of its list row
     std::vector<short> unkeyed;      // codes of rows without a document
+    std::map<long, std::string> shown;  // document id -> "location|name" of its list row
     bool analysed = false;
     bool noErrorsBox = false;
     bool partial = false;         // the list says the check was cancelled
@@ -76,6 +77,7 @@ protected:
         for (const ListRow& r : window.lists[ListId::Documents]) {
             if (r.key.empty()) o.unkeyed.push_back(static_cast<short>(r.tag));
             else o.findings[std::stol(r.key.substr(2))] = static_cast<short>(r.tag);
+            if (!r.key.empty()) o.shown[std::stol(r.key.substr(2))] = r.subItems.at(0) + "|" + r.text;
         }
         o.analysed = window.state.m_bAnalysed;
         o.partial = window.state.m_bListPartial;
@@ -116,6 +118,8 @@ TEST_F(Checks, LinkCheckRepairsStoredDataWithoutADocumentAndOrphanPages) {
                                                       {2, ResultEmptyDocument}}));
     EXPECT_TRUE(first.analysed);
     EXPECT_EQ(query("SELECT NAME, ISFOLDER, DATABASEID, PARENT IS NULL FROM FOLDERS WHERE ID = 91"), "Fixed 91|0|1|1");
+    // The list names the document the repair made, where it now stands.
+    EXPECT_EQ(first.shown.at(91), "\\|Fixed 91");
     EXPECT_EQ(query("SELECT PAGE, TEMPLATE1 IS NULL, WIDTH, HEIGHT FROM FOLDERS WHERE ID IN (3, 4)"),
               "1|1|0|0|1|1|0|0");
     // Converged: what is left is the empty document that has no copy.

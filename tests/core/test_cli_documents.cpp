@@ -49,13 +49,13 @@ TEST(CliRemove, RemovesTheNamedDocumentsAndNothingElse) {
         const char* answer;
         int exit;
         std::set<long> gone;
-        long questionText;    // 24 (one document, named) or 102 (several)
+        long questionText;    // 24 (one document, named) or 315 (several, counted)
         std::set<long> logged;  // "ID - Removing from database"
     } cases[] = {
         {"one document", "3", "--yes", 0, {3}, 24, {3}},
-        {"two documents", "2 4", "--yes", 0, {2, 4}, 102, {2, 4}},
+        {"two documents", "2 4", "--yes", 0, {2, 4}, 315, {2, 4}},
         {"the same number twice", "4 4", "--yes", 0, {4}, 24, {4}},
-        {"refused", "2 4", "--no", 32, {}, 102, {}},
+        {"refused", "2 4", "--no", 32, {}, 315, {}},
         {"refused without a terminal", "3", "", 32, {}, 24, {}},
         {"one of them not there", "2 99", "--yes", 4, {2}, 24, {2}},
         {"none of them there", "98 99", "--yes", 4, {}, 0, {}},
@@ -69,7 +69,7 @@ TEST(CliRemove, RemovesTheNamedDocumentsAndNothingElse) {
         EXPECT_EQ(r.exit, c.exit) << c.name << "\n" << r.out << r.err;
         const std::string question = c.questionText == 24 ? qx::FormatMsg(qx::GetResString(24, ""),
                                                                           {"doc" + c.ids.substr(0, c.ids.find(' '))})
-                                                           : qx::GetResString(102, "");
+                                                           : qx::FormatMsg(qx::GetResString(315, ""), {"2"});
         if (c.questionText) {
             EXPECT_NE(r.err.find(question), std::string::npos) << c.name << "\n" << r.err;
         } else {
