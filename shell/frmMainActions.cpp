@@ -126,7 +126,7 @@ bool frmMain::PrintList(QPrinter& printer) const {
     header.archive = QString::fromStdString(m_state.m_sDatabaseName);
     header.check = m_sLastCheck.isEmpty() ? QString::fromStdString(GetResString(312, "geen")) : m_sLastCheck;
     header.printedAt = QLocale(QLocale::Dutch).toString(QDateTime::currentDateTime(), QStringLiteral("d MMMM yyyy, HH:mm"));
-    const auto panels = StatusBarTexts(m_state, rows.size(), 0, miReportOnly && miReportOnly->isChecked());
+    const auto panels = StatusBarTexts(m_files.top(), m_state, rows.size(), 0, miReportOnly && miReportOnly->isChecked());
     header.counters = {QString::fromStdString(panels[1]), QString::fromStdString(panels[2]),
                        QString::fromStdString(FormatMsg(GetResString(314, "regels: %s"),
                                                         {QLocale(QLocale::Dutch).toString(qlonglong(rows.size())).toStdString()}))};
