@@ -11,23 +11,16 @@
 
 namespace qx {
 
+// Path text helpers of support/FileOperations.cpp, kept out of its header
+// because only the path functions need them.
+std::size_t LastSeparator(std::string_view path);
+std::string StripTrailingSeparators(std::string_view path);
+
 namespace {
 
 std::string FolderOf(const std::string& path) {
     std::string folder = GetFolderPart(path);
     return folder.empty() ? std::string(".") : folder;
-}
-
-std::size_t LastSeparator(std::string_view path) {
-    for (std::size_t i = path.size(); i-- > 0;)
-        if (IsPathSeparator(path[i])) return i;
-    return std::string_view::npos;
-}
-
-std::string StripTrailingSeparators(std::string_view path) {
-    std::size_t end = path.size();
-    while (end > 1 && IsPathSeparator(path[end - 1])) --end;
-    return std::string(path.substr(0, end));
 }
 
 }  // namespace

@@ -11,8 +11,7 @@ namespace qx {
 // The running program's folder as the system tells it (support/RealEnv.cpp).
 std::string ExecutableFolder();
 
-namespace {
-
+// Shared with support/Env.cpp, which declares them.
 std::size_t LastSeparator(std::string_view path) {
     for (std::size_t i = path.size(); i-- > 0;)
         if (IsPathSeparator(path[i])) return i;
@@ -25,8 +24,6 @@ std::string StripTrailingSeparators(std::string_view path) {
     while (end > 1 && IsPathSeparator(path[end - 1])) --end;
     return std::string(path.substr(0, end));
 }
-
-}  // namespace
 
 bool IsPathSeparator(char c) {
 #ifdef _WIN32

@@ -4,6 +4,7 @@
 // simulation) see the engine's I/O exactly as they see their own. Locks,
 // shared memory and reads pass through untouched.
 #include "support/Env.h"
+#include "support/engine/PassThroughVfs.h"
 #include "support/engine/SqliteApi.h"
 
 #include <atomic>
@@ -181,46 +182,7 @@ int vFullPathname(sqlite3_vfs* vfs, const char* zName, int nOut, char* zOut) {
     sqlite3_vfs* b = Layer(vfs)->base;
     return b->xFullPathname(b, zName, nOut, zOut);
 }
-void* vDlOpen(sqlite3_vfs* vfs, const char* z) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    return b->xDlOpen(b, z);
-}
-void vDlError(sqlite3_vfs* vfs, int n, char* z) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    b->xDlError(b, n, z);
-}
-void (*vDlSym(sqlite3_vfs* vfs, void* h, const char* z))(void) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    return b->xDlSym(b, h, z);
-}
-void vDlClose(sqlite3_vfs* vfs, void* h) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    b->xDlClose(b, h);
-}
-int vRandomness(sqlite3_vfs* vfs, int n, char* z) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    return b->xRandomness(b, n, z);
-}
-int vSleep(sqlite3_vfs* vfs, int us) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    return b->xSleep(b, us);
-}
-int vCurrentTime(sqlite3_vfs* vfs, double* t) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    return b->xCurrentTime(b, t);
-}
-int vGetLastError(sqlite3_vfs* vfs, int n, char* z) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    return b->xGetLastError ? b->xGetLastError(b, n, z) : 0;
-}
-int vCurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* t) {
-    sqlite3_vfs* b = Layer(vfs)->base;
-    if (b->iVersion >= 2 && b->xCurrentTimeInt64) return b->xCurrentTimeInt64(b, t);
-    double now = 0;
-    const int rc = b->xCurrentTime(b, &now);
-    *t = static_cast<sqlite3_int64>(now * 86400000.0);
-    return rc;
-}
+sqlite3_vfs* Base(sqlite3_vfs* vfs) { return Layer(vfs)->base; }
 
 std::atomic<unsigned> g_layers{0};
 
@@ -250,24 +212,11 @@ const char* Env::EngineVfs() {
     l->env = this;
     l->name = "quillex-env-" + std::to_string(++g_layers);
     sqlite3_vfs& v = l->vfs;
-    v.iVersion = 2;
-    v.szOsFile = static_cast<int>(sizeof(EnvFile)) + base->szOsFile;
-    v.mxPathname = base->mxPathname;
-    v.zName = l->name.c_str();
-    v.pAppData = l;
+    FillLayerVfs<Base>(v, l->name.c_str(), l, static_cast<int>(sizeof(EnvFile)) + base->szOsFile, base->mxPathname);
     v.xOpen = vOpen;
     v.xDelete = vDelete;
     v.xAccess = vAccess;
     v.xFullPathname = vFullPathname;
-    v.xDlOpen = vDlOpen;
-    v.xDlError = vDlError;
-    v.xDlSym = vDlSym;
-    v.xDlClose = vDlClose;
-    v.xRandomness = vRandomness;
-    v.xSleep = vSleep;
-    v.xCurrentTime = vCurrentTime;
-    v.xGetLastError = vGetLastError;
-    v.xCurrentTimeInt64 = vCurrentTimeInt64;
     if (sqlite3_vfs_register(&v, 0) != SQLITE_OK) return BaseEngineVfs();
     l->registered = true;
     m_engineLayer = std::move(made);

@@ -7,6 +7,7 @@
 #include "support/Env.h"
 
 #include "support/FileOperations.h"
+#include "support/engine/PassThroughVfs.h"
 #include "support/engine/SqliteApi.h"
 
 #include <algorithm>
@@ -391,15 +392,6 @@ int vFullPathname(sqlite3_vfs* vfs, const char* zName, int nOut, char* zOut) {
 }
 
 sqlite3_vfs* Disk(sqlite3_vfs* v) { return View(v)->world->diskVfs; }
-void* vDlOpen(sqlite3_vfs* v, const char* z) { return Disk(v)->xDlOpen(Disk(v), z); }
-void vDlError(sqlite3_vfs* v, int n, char* z) { Disk(v)->xDlError(Disk(v), n, z); }
-void (*vDlSym(sqlite3_vfs* v, void* h, const char* z))(void) { return Disk(v)->xDlSym(Disk(v), h, z); }
-void vDlClose(sqlite3_vfs* v, void* h) { Disk(v)->xDlClose(Disk(v), h); }
-int vRandomness(sqlite3_vfs* v, int n, char* z) { return Disk(v)->xRandomness(Disk(v), n, z); }
-int vSleep(sqlite3_vfs* v, int us) { return Disk(v)->xSleep(Disk(v), us); }
-int vCurrentTime(sqlite3_vfs* v, double* t) { return Disk(v)->xCurrentTime(Disk(v), t); }
-int vGetLastError(sqlite3_vfs* v, int n, char* z) { return Disk(v)->xGetLastError(Disk(v), n, z); }
-int vCurrentTimeInt64(sqlite3_vfs* v, sqlite3_int64* t) { return Disk(v)->xCurrentTimeInt64(Disk(v), t); }
 
 std::atomic<unsigned> g_views{0};
 
@@ -413,24 +405,11 @@ public:
         view->world = m_world;
         view->name = "quillex-report-only-" + std::to_string(++g_views);
         sqlite3_vfs& v = view->vfs;
-        v.iVersion = 2;
-        v.szOsFile = sizeof(ShimFile);
-        v.mxPathname = m_world->diskVfs->mxPathname;
-        v.zName = view->name.c_str();
-        v.pAppData = view;
+        FillLayerVfs<Disk>(v, view->name.c_str(), view, sizeof(ShimFile), m_world->diskVfs->mxPathname);
         v.xOpen = vOpen;
         v.xDelete = vDelete;
         v.xAccess = vAccess;
         v.xFullPathname = vFullPathname;
-        v.xDlOpen = vDlOpen;
-        v.xDlError = vDlError;
-        v.xDlSym = vDlSym;
-        v.xDlClose = vDlClose;
-        v.xRandomness = vRandomness;
-        v.xSleep = vSleep;
-        v.xCurrentTime = vCurrentTime;
-        v.xGetLastError = vGetLastError;
-        v.xCurrentTimeInt64 = vCurrentTimeInt64;
         sqlite3_vfs_register(&v, 0);
     }
 

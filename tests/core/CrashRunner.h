@@ -2,11 +2,17 @@
 // Running the CLI as the crash drivers do: a child process of its own, so
 // that a command that dies by SIGKILL is seen as such, with only the fault
 // settings the driver hands it.
+#include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/TestUtil.h"
+#include "tools/sample/SampleArchive.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -83,6 +89,16 @@ inline Outcome RunCli(const std::vector<std::string>& args, const Environment& e
     return RunProgram(QX_CLI_PATH, args, extra, scratch);
 }
 
+// The system call tracer, which can kill the program in the middle of a
+// commit; empty when it is not installed.
+inline std::string StracePath() {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (!dir.empty() && ::access((dir + "/strace").c_str(), X_OK) == 0) return dir + "/strace";
+    return {};
+}
+
 inline std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -102,6 +118,74 @@ inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
                 found.push_back(name);
     }
     return found;
+}
+
+// The drivers' documents per sample: `wanted`, or more when the sweep asks
+// for more (QUILLEX_CRASH_DOCUMENTS).
+inline long SampleDocuments(long wanted) {
+    const char* n = std::getenv("QUILLEX_CRASH_DOCUMENTS");
+    return n && std::atol(n) > wanted ? std::atol(n) : wanted;
+}
+
+// A sample archive and a pristine copy beside it, put back before every try
+// into the same folder, so that the paths stored in the archive stay those
+// of its files.
+class SampleUnderTest {
+public:
+    bool WriteSample(SampleOptions o, std::string& error) {
+        if (root.path().empty()) {
+            error = "no scratch folder";
+            return false;
+        }
+        archive = root.file("archive");
+        pristine = root.file("pristine");
+        o.directory = archive;
+        SampleManifest m;
+        if (!WriteSampleArchive(o, m, error)) return false;
+        mainPath = m.mainDatabase;
+        std::filesystem::copy(archive, pristine, std::filesystem::copy_options::recursive);
+        return true;
+    }
+
+    void Restore() const {
+        std::filesystem::remove_all(archive);
+        std::filesystem::copy(pristine, archive, std::filesystem::copy_options::recursive);
+    }
+
+    Outcome Run(const std::vector<std::string>& args, const Environment& env = {}) const {
+        return RunCli(args, env, root.path());
+    }
+
+    // The recovery: the archive opened again by a fresh process, nothing else.
+    Outcome Recover() const { return Run({"open", "--no", mainPath}); }
+
+    TempDir root;
+    std::string archive, pristine, mainPath;
+};
+
+// What every recovery must leave: an archive (the folder `archive`) that
+// opens again (`recovered` is that open), every document of `kept` leading to its bytes or to those
+// the finished command (`reference`) gives it, no data row stranded, no work
+// file beside the archive. Adds the documents lost to `lost`; the state
+// found, unless the main database cannot be read.
+inline std::optional<ArchiveSnapshot> ExpectRecovered(const Outcome& recovered, const std::string& archive,
+                                                      const std::string& mainPath, const ArchiveSnapshot& kept,
+                                                      const ArchiveSnapshot& reference, long& lost) {
+    EXPECT_TRUE(!recovered.signaled && (recovered.exit == 0 || recovered.exit == 4))
+        << "the archive did not open again: " << recovered.describe();
+    ArchiveSnapshot now = TakeSnapshot(mainPath);
+    if (!now.opened) {
+        ADD_FAILURE() << "after the recovery the main database cannot be read: " << now.notes.front();
+        return std::nullopt;
+    }
+    const Findings lostHere = LostDocuments(kept, reference, now);
+    const Findings stranded = StrandedData(kept, now);
+    lost += lostHere.count;
+    EXPECT_EQ(lostHere.count, 0) << "after the recovery:\n" << lostHere.text();
+    EXPECT_EQ(stranded.count, 0) << "after the recovery:\n" << stranded.text();
+    EXPECT_EQ(WorkFilesIn(archive), std::vector<std::string>())
+        << "left after the recovery";
+    return now;
 }
 
 }  // namespace qx::test

@@ -16,37 +16,36 @@
 #include "database/access/FileNames.h"
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/ArchiveSnapshot.h"
-#include "tests/core/CliRunner.h"
+#include "tests/core/CrashRunner.h"
 #include "tests/core/TestUtil.h"
 #include "tools/sample/SampleArchive.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ArchiveSnapshot;
+using test::Environment;
 using test::Findings;
+using test::Lines;
+using test::Outcome;
+using test::RunCli;
+using test::RunProgram;
 using test::Slurp;
+using test::StracePath;
 using test::TakeSnapshot;
 
 // ------------------------------------------------------------ the invariants
@@ -120,88 +119,6 @@ TEST(CrashSnapshot, ReadsTheArchiveAsTheProgramFindsIt) {
     EXPECT_EQ(test::StrandedData(before, now).count, 2);
 }
 
-// ------------------------------------------------------------ running the CLI
-
-struct Outcome {
-    bool signaled = false;
-    int signal = 0;
-    int exit = -1;
-    std::string out, err;
-
-    std::string describe() const {
-        std::string d = signaled ? "killed by signal " + std::to_string(signal) : "exit " + std::to_string(exit);
-        if (!err.empty()) d += "; stderr: " + err.substr(0, 600);
-        return d;
-    }
-};
-
-using Environment = std::vector<std::pair<std::string, std::string>>;
-
-// fork + execve rather than system(): a shell in between would turn the
-// child's SIGKILL into an exit code. Everything the child needs is prepared
-// before the fork, so that it only calls what is safe there.
-Outcome RunProgram(std::string program, const std::vector<std::string>& args, const Environment& extra,
-                   const std::string& scratch) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "QUILLEX_FAILPOINT", 17) != 0) env.emplace_back(*e);
-    for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
-    std::vector<char*> envp, argv;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> words = args;
-    argv.push_back(program.data());
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const std::string outPath = scratch + "/cli.out", errPath = scratch + "/cli.err";
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0) ::_exit(125);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child) {
-        o.err = "could not run the command";
-        return o;
-    }
-    o.signaled = WIFSIGNALED(status);
-    o.signal = o.signaled ? WTERMSIG(status) : 0;
-    o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    o.out = Slurp(outPath);
-    o.err = Slurp(errPath);
-    return o;
-}
-
-Outcome RunCli(const std::vector<std::string>& args, const Environment& extra, const std::string& scratch) {
-    return RunProgram(QX_CLI_PATH, args, extra, scratch);
-}
-
-// The system call tracer, which can kill the program in the middle of a
-// commit; empty when it is not installed.
-std::string StracePath() {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (!dir.empty() && ::access((dir + "/strace").c_str(), X_OK) == 0) return dir + "/strace";
-    return {};
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // ------------------------------------------------------------ the cases
 
 // Cut: killed inside a commit, after the database and its journal were
@@ -244,20 +161,6 @@ const CommandCase kCommands[] = {
     // without a document met on the way.
     {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data", "same-id-different-data"}, 30},
 };
-
-// What a change leaves beside the archive while it is under way; after the
-// recovery none of it may remain.
-std::vector<std::string> WorkFilesIn(const std::string& folder) {
-    std::vector<std::string> found;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        const std::string name = e.path().filename().string();
-        for (const char* tail : {".compacted", ".uncompacted", ".intent", "-journal"})
-            if (name.size() >= std::strlen(tail) && name.compare(name.size() - std::strlen(tail), std::string::npos,
-                                                                 tail) == 0)
-                found.push_back(name);
-    }
-    return found;
-}
 
 // Cases that fail for a fault that is known and being worked on; they are
 // skipped with the reason unless QUILLEX_CRASH_KNOWN_FAULTS is set.
@@ -324,11 +227,6 @@ TEST(CrashSample, TriesEveryKindOfPointAndASpreadButNotEveryHit) {
     for (const Case& c : cases) EXPECT_EQ(PointsToTry(c.names, c.most), c.expected) << c.name;
 }
 
-long SampleDocuments(long wanted) {
-    const char* n = std::getenv("QUILLEX_CRASH_DOCUMENTS");
-    return n && std::atol(n) > wanted ? std::atol(n) : wanted;
-}
-
 // From a trace of the program's removals (`strace -f -e trace=unlink`): the
 // number, among the removals of its main thread (the one that makes the most),
 // of each that deleted a journal, and the journal's name.
@@ -356,7 +254,7 @@ void JournalDeletes(const std::string& trace, std::vector<int>& removal, std::ve
 const char* const kErrorWords[] = {"No space left on device", "database or disk is full", "Input/output error",
                                    "disk I/O error"};
 
-class CrashTest : public ::testing::TestWithParam<CrashParam> {
+class CrashTest : public ::testing::TestWithParam<CrashParam>, protected test::SampleUnderTest {
 public:
     static void TearDownTestSuite() {
         std::printf("crash test: %ld kill points, %ld error points, %ld commit cuts, %ld documents lost\n",
@@ -368,40 +266,25 @@ public:
     }
 
 protected:
+    // testing::Test has a Run of its own.
+    using test::SampleUnderTest::Run;
+
     void SetUp() override {
-        ASSERT_FALSE(root.path().empty());
-        archive = root.file("archive");
-        pristine = root.file("pristine");
         const CommandCase& c = std::get<0>(GetParam());
         SampleOptions o;
-        o.directory = archive;
-        o.documents = SampleDocuments(c.documents);
+        o.documents = test::SampleDocuments(c.documents);
         o.folders = 6;
         o.faults = c.faults;
         o.allFaults = c.faults.empty() || std::getenv("QUILLEX_CRASH_ALL_FAULTS");
         if (o.allFaults) o.faults.clear();
-        SampleManifest m;
         std::string error;
-        ASSERT_TRUE(WriteSampleArchive(o, m, error)) << error;
-        mainPath = m.mainDatabase;
-        fs::copy(archive, pristine, fs::copy_options::recursive);
-    }
-
-    // The same folder every time, so that the paths stored in the archive
-    // stay those of its files.
-    void Restore() {
-        fs::remove_all(archive);
-        fs::copy(pristine, archive, fs::copy_options::recursive);
+        ASSERT_TRUE(WriteSample(o, error)) << error;
     }
 
     std::vector<std::string> Command() const {
         std::vector<std::string> args = std::get<0>(GetParam()).command;
         args.push_back(mainPath);
         return args;
-    }
-
-    Outcome Run(const std::vector<std::string>& args, const Environment& env = {}) {
-        return RunCli(args, env, root.path());
     }
 
     // The command under the tracer, which records its file removals in
@@ -414,12 +297,6 @@ protected:
         for (const std::string& a : Command()) args.push_back(a);
         return args;
     }
-
-    // The recovery: the archive opened again, nothing else.
-    Outcome Recover() { return Run({"open", "--no", mainPath}); }
-
-    test::TempDir root;
-    std::string archive, pristine, mainPath;
 
     static inline long s_killPoints = 0, s_errorPoints = 0, s_cutPoints = 0, s_documentsLost = 0;
 };
@@ -520,27 +397,17 @@ TEST_P(CrashTest, NothingIsLostAndTheCommandFinishesAfterwards) {
         }
 
         const Outcome recovered = Recover();
-        EXPECT_TRUE(!recovered.signaled && (recovered.exit == 0 || recovered.exit == 4))
-            << "the archive did not open again: " << recovered.describe();
         // What a cut-off reorganize emptied and set aside is where the change
         // meant it to be; the open must not send the user to a backup for it.
         if (std::string(c.name) == "Reorganize") {
             EXPECT_EQ((recovered.out + recovered.err).find("niet gevonden"), std::string::npos)
                 << recovered.describe();
         }
-        const ArchiveSnapshot now = TakeSnapshot(mainPath);
-        if (!now.opened) {
-            ADD_FAILURE() << "after the recovery the main database cannot be read: " << now.notes.front();
-            continue;
-        }
-        const Findings lost = test::LostDocuments(before, reference, now);
-        const Findings stranded = test::StrandedData(before, now);
-        const Findings stray = test::StrayParents(before, reference, now);
-        lostHere += lost.count;
-        EXPECT_EQ(lost.count, 0) << "after the recovery:\n" << lost.text();
-        EXPECT_EQ(stranded.count, 0) << "after the recovery:\n" << stranded.text();
+        const std::optional<ArchiveSnapshot> now =
+            test::ExpectRecovered(recovered, archive, mainPath, before, reference, lostHere);
+        if (!now) continue;
+        const Findings stray = test::StrayParents(before, reference, *now);
         EXPECT_EQ(stray.count, 0) << "after the recovery:\n" << stray.text();
-        EXPECT_EQ(WorkFilesIn(archive), std::vector<std::string>()) << "left after the recovery";
 
         const Outcome again = Run(Command());
         EXPECT_FALSE(again.signaled) << again.describe();

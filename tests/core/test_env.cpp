@@ -4,6 +4,7 @@
 // leaves the disk byte-identical, an armed point fails or kills right there.
 #include "support/Env.h"
 #include "support/Failpoint.h"
+#include "tests/core/KilledChild.h"
 #include "tests/core/TestUtil.h"
 #include "tests/core/WriteWatch.h"
 
@@ -268,36 +269,22 @@ TEST_F(EnvTest, AnArmedPointFailsOnlyInTheFaultInjectingLayer) {
     EXPECT_EQ(Describe(from), "file:moving");
 }
 
-// A point armed to kill ends the process before the change: the child
-// reports each change it survived through a pipe.
+// A point armed to kill ends the process before the change.
 TEST_F(EnvTest, APointArmedToKillEndsTheProcessBeforeItsChange) {
     const std::string from = Path("from.pdb");
     WriteFile(from, "moving");
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
+    const test::ChildEnd end = test::RunInChild([&](const std::function<void()>& survived) {
         const std::unique_ptr<Env> faults = NewFaultInjectionEnv(RealEnv());
         failpoints::Arm("test.rename", 2, FailAction::Kill);
         for (const char* name : {"a.pdb", "b.pdb"}) {
             const std::string at = name[0] == 'a' ? Path("from.pdb") : Path("a.pdb");
             if (faults->RenameNoReplace(at, Path(name), "test.rename") != 0) ::_exit(3);
-            if (::write(fds[1], "x", 1) != 1) ::_exit(3);
+            survived();
         }
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string marks;
-    char buf[8];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) marks.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGKILL);
-    EXPECT_EQ(marks, "x");
+    });
+    ASSERT_TRUE(end.started);
+    EXPECT_TRUE(end.killed) << "exit code " << end.exitCode;
+    EXPECT_EQ(end.survived, 1);
     EXPECT_EQ(Describe(Path("a.pdb")), "file:moving");  // the first rename stands, the second never began
     EXPECT_EQ(Describe(Path("b.pdb")), "nothing");
 }

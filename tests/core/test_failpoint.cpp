@@ -3,6 +3,7 @@
 // kill takes the process down right there and not one hit earlier.
 #include "support/Failpoint.h"
 #include "tests/core/CliRunner.h"
+#include "tests/core/KilledChild.h"
 #include "tests/core/TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -112,8 +113,7 @@ TEST_F(FailpointTest, TraceNamesEveryHitInOrder) {
     EXPECT_EQ(test::Slurp(trace), "a\nb\na\n");
 }
 
-// A killed process cannot report, so the child writes each hit it survived
-// to a pipe and the parent reads how far it came.
+// A killed process cannot report: the child tells each hit it survived.
 TEST_F(FailpointTest, ChildDiesBySigkillAtTheArmedHit) {
     const struct {
         const char* name;
@@ -138,31 +138,16 @@ TEST_F(FailpointTest, ChildDiesBySigkillAtTheArmedHit) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(fds[0]);
+        const test::ChildEnd end = test::RunInChild([&](const std::function<void()>& survived) {
             c.arm();
             for (const char* point : c.points) {
                 Failpoint(point);
-                const char mark = 'x';
-                if (::write(fds[1], &mark, 1) != 1) ::_exit(3);
+                survived();
             }
-            ::_exit(0);
-        }
-        ::close(fds[1]);
-        std::string marks;
-        char buf[64];
-        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) marks.append(buf, static_cast<std::size_t>(n));
-        ::close(fds[0]);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended normally with exit code "
-                                         << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-        EXPECT_EQ(WTERMSIG(status), SIGKILL);
-        EXPECT_EQ(static_cast<int>(marks.size()), c.survivedHits);
+        });
+        ASSERT_TRUE(end.started);
+        EXPECT_TRUE(end.killed) << "the child ended normally with exit code " << end.exitCode;
+        EXPECT_EQ(end.survived, c.survivedHits);
     }
 }
 

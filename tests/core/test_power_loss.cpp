@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -103,7 +104,7 @@ const PowerCase kCases[] = {
 
 void PrintTo(const PowerCase& c, std::ostream* os) { *os << c.name; }
 
-class PowerLossTest : public ::testing::TestWithParam<PowerCase> {
+class PowerLossTest : public ::testing::TestWithParam<PowerCase>, protected test::SampleUnderTest {
 public:
     static void TearDownTestSuite() {
         std::printf("power-loss test: %ld cut points, %ld documents lost\n", s_cutPoints, s_documentsLost);
@@ -112,28 +113,18 @@ public:
     }
 
 protected:
+    // testing::Test has a Run of its own.
+    using test::SampleUnderTest::Run;
+
     void SetUp() override {
-        ASSERT_FALSE(root.path().empty());
-        archive = root.file("archive");
-        pristine = root.file("pristine");
         const PowerCase& c = GetParam();
         SampleOptions o;
-        o.directory = archive;
-        const char* wanted = std::getenv("QUILLEX_CRASH_DOCUMENTS");
-        o.documents = wanted && std::atol(wanted) > c.documents ? std::atol(wanted) : c.documents;
+        o.documents = test::SampleDocuments(c.documents);
         o.folders = 4;
         o.faults = c.faults;
         o.allFaults = c.faults.empty();
-        SampleManifest m;
         std::string error;
-        ASSERT_TRUE(WriteSampleArchive(o, m, error)) << error;
-        mainPath = m.mainDatabase;
-        fs::copy(archive, pristine, fs::copy_options::recursive);
-    }
-
-    void Restore() {
-        fs::remove_all(archive);
-        fs::copy(pristine, archive, fs::copy_options::recursive);
+        ASSERT_TRUE(WriteSample(o, error)) << error;
     }
 
     std::vector<std::string> Command(const ArchiveSnapshot& before) const {
@@ -152,13 +143,6 @@ protected:
         }
         return args;
     }
-
-    Outcome Run(const std::vector<std::string>& args, const test::Environment& env = {}) {
-        return test::RunCli(args, env, root.path());
-    }
-
-    test::TempDir root;
-    std::string archive, pristine, mainPath;
 
     static inline long s_cutPoints = 0, s_documentsLost = 0;
 };
@@ -197,7 +181,7 @@ TEST_P(PowerLossTest, NothingIsLostAfterACutAndARecovery) {
     // Sub databases the sample leaves out on purpose are "not found" by any
     // open; a cut may add none.
     Restore();
-    const Outcome untouched = Run({"open", "--no", mainPath});
+    const Outcome untouched = Recover();
     const int notFoundBefore = test::Occurrences(untouched.out + untouched.err, "niet gevonden");
 
     long lostHere = 0;
@@ -225,22 +209,13 @@ TEST_P(PowerLossTest, NothingIsLostAfterACutAndARecovery) {
         ++s_cutPoints;
         EXPECT_TRUE(hit.signaled && hit.signal == SIGKILL) << "the power was to fail here: " << hit.describe();
 
-        const Outcome recovered = Run({"open", "--no", mainPath});
-        EXPECT_TRUE(!recovered.signaled && (recovered.exit == 0 || recovered.exit == 4))
-            << "the archive did not open again: " << recovered.describe();
+        const Outcome recovered = Recover();
         EXPECT_LE(test::Occurrences(recovered.out + recovered.err, "niet gevonden"), notFoundBefore)
             << "the recovery sends the user to a backup: " << recovered.describe();
-        const ArchiveSnapshot now = TakeSnapshot(mainPath);
-        if (!now.opened) {
-            ADD_FAILURE() << "after the recovery the main database cannot be read: " << now.notes.front();
-            continue;
-        }
-        const Findings lost = test::LostDocuments(kept, reference, now);
-        const Findings stranded = test::StrandedData(kept, now);
-        lostHere += lost.count;
-        EXPECT_EQ(lost.count, 0) << "after the recovery:\n" << lost.text();
-        EXPECT_EQ(stranded.count, 0) << "after the recovery:\n" << stranded.text();
-        EXPECT_EQ(test::WorkFilesIn(archive), std::vector<std::string>()) << "left after the recovery";
+        const std::optional<ArchiveSnapshot> found =
+            test::ExpectRecovered(recovered, archive, mainPath, kept, reference, lostHere);
+        if (!found) continue;
+        const ArchiveSnapshot& now = *found;
         if (passed[k - 1] == "exit") {
             // The command has ended and told its outcome: all of it is durable.
             const Findings documents = test::MapDifferences(reference.documents, now.documents, "document");
@@ -259,37 +234,32 @@ TEST_P(PowerLossTest, NothingIsLostAfterACutAndARecovery) {
 // a cut after the copy took the archive's name leaves a main database
 // without its bytes.
 TEST(PowerLossSelfCheck, AMissingSyncLosesDocuments) {
-    test::TempDir root;
+    test::SampleUnderTest sample;
     SampleOptions o;
-    o.directory = root.file("archive");
     o.documents = 20;
     o.folders = 4;
-    SampleManifest m;
     std::string error;
-    ASSERT_TRUE(WriteSampleArchive(o, m, error)) << error;
-    const ArchiveSnapshot before = TakeSnapshot(m.mainDatabase);
+    ASSERT_TRUE(sample.WriteSample(o, error)) << error;
+    const ArchiveSnapshot before = TakeSnapshot(sample.mainPath);
     ASSERT_TRUE(before.opened);
-    const std::vector<std::string> command = {"compact", "--main", "--yes", m.mainDatabase};
+    const std::vector<std::string> command = {"compact", "--main", "--yes", sample.mainPath};
     const test::Environment ignore = {{"QUILLEX_POWERCUT_IGNORE_SYNC", "compact.copy_written"}};
-    const std::string pristine = root.file("pristine");
-    fs::copy(o.directory, pristine, fs::copy_options::recursive);
 
     test::Environment traced = ignore;
-    traced.push_back({"QUILLEX_POWERCUT_TRACE", root.file("trace")});
-    ASSERT_FALSE(test::RunCli(command, traced, root.path()).signaled);
-    const std::vector<std::string> points = Lines(Slurp(root.file("trace")));
+    traced.push_back({"QUILLEX_POWERCUT_TRACE", sample.root.file("trace")});
+    ASSERT_FALSE(sample.Run(command, traced).signaled);
+    const std::vector<std::string> points = Lines(Slurp(sample.root.file("trace")));
     const auto swapped = std::find(points.begin(), points.end(), "compact.swap.sync-folder");
     ASSERT_NE(swapped, points.end()) << "the main database was not compacted";
     const int k = static_cast<int>(swapped - points.begin()) + 2;  // the point after the swap is durable
 
-    fs::remove_all(o.directory);
-    fs::copy(pristine, o.directory, fs::copy_options::recursive);
+    sample.Restore();
     test::Environment cut = ignore;
     cut.push_back({"QUILLEX_POWERCUT", std::to_string(k)});
-    const Outcome hit = test::RunCli(command, cut, root.path());
+    const Outcome hit = sample.Run(command, cut);
     EXPECT_TRUE(hit.signaled) << hit.describe();
-    test::RunCli({"open", "--no", m.mainDatabase}, {}, root.path());
-    const ArchiveSnapshot now = TakeSnapshot(m.mainDatabase);
+    sample.Recover();
+    const ArchiveSnapshot now = TakeSnapshot(sample.mainPath);
     const long lost = now.opened ? test::LostDocuments(before, before, now).count
                                  : static_cast<long>(before.documents.size());
     EXPECT_GT(lost, 0) << "the driver cannot see a missing sync";
