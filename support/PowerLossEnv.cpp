@@ -314,26 +314,25 @@ int PowerLossEnv::RenameEntry(const std::string& from, const std::string& to) {
     return 0;
 }
 
-int PowerLossEnv::WriteNewEntry(const std::string& path, std::string_view bytes) {
+int PowerLossEnv::CreateThrough(const std::string& path, std::int64_t size, const std::function<int()>& make) {
     std::lock_guard hold(m_mutex);
     SettleEngineDelete();
-    const int rc = EnvWrapper::WriteNewEntry(path, bytes);
+    const int rc = make();
     if (rc != 0) return rc;
     const std::string key = Key(path);
     Created(key);
-    m_lastWrite = LastWrite{key, 0, static_cast<std::int64_t>(bytes.size())};
+    m_lastWrite = LastWrite{key, 0, size};
     return 0;
 }
 
+int PowerLossEnv::WriteNewEntry(const std::string& path, std::string_view bytes) {
+    return CreateThrough(path, static_cast<std::int64_t>(bytes.size()),
+                         [&] { return EnvWrapper::WriteNewEntry(path, bytes); });
+}
+
 int PowerLossEnv::WriteNewFile(const std::string& path, std::string_view bytes) {
-    std::lock_guard hold(m_mutex);
-    SettleEngineDelete();
-    const int rc = EnvWrapper::WriteNewFile(path, bytes);
-    if (rc != 0) return rc;
-    const std::string key = Key(path);
-    Created(key);
-    m_lastWrite = LastWrite{key, 0, static_cast<std::int64_t>(bytes.size())};
-    return 0;
+    return CreateThrough(path, static_cast<std::int64_t>(bytes.size()),
+                         [&] { return EnvWrapper::WriteNewFile(path, bytes); });
 }
 
 int PowerLossEnv::AppendToFile(const std::string& path, std::string_view bytes) {

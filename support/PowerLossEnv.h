@@ -26,6 +26,7 @@
 #include "support/Env.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -101,6 +102,9 @@ private:
 
     void CutPoint(const std::string& line);
     void SettleEngineDelete();
+    // A new file made by the layer beneath (`make`): remembered as created,
+    // its bytes as the last unsynced write.
+    int CreateThrough(const std::string& path, std::int64_t size, const std::function<int()>& make);
     FileState& State(const std::string& key);
     void SaveRange(const std::string& key, std::int64_t from, std::int64_t to);
     std::string DurableContent(const std::string& key);
