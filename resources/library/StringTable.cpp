@@ -410,6 +410,7 @@ constexpr const char* TextFor(int id) {
     case 321: return "%s (probeer 'quillex --help')";
     case 322: return "Onbekende optie: %s";
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
+    case 324: return "onbekend";
 
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
@@ -559,7 +560,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 223, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 224, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
