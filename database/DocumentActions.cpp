@@ -97,6 +97,17 @@ std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std:
                                            "gelezen maar nooit gewijzigd; zet het bestand in de map van de "
                                            "database om het te laten controleren en herstellen."),
                          {sSubDatabase});
+    // The file's name stands in the sub database column of these rows.
+    case 16384:
+        return FormatMsg(GetResString(442, "Een deel van het bestand '%s' kan niet worden gelezen: het bestand is "
+                                           "beschadigd. De naam in de lijst zegt welke tabel of index. Zet het "
+                                           "bestand terug uit een recente back-up."),
+                         {sSubDatabase});
+    case 18432:
+        return FormatMsg(GetResString(443, "Alleen een index van het bestand '%s' was beschadigd. Alle tabellen "
+                                           "waren leesbaar en de index is daaruit opnieuw opgebouwd. U hoeft niets "
+                                           "te doen."),
+                         {sSubDatabase});
     // Shown as the string library has them: these two are not formatted.
     case 12800:
         return GetResString(135, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Neem "

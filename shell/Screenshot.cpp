@@ -1,20 +1,28 @@
 #include "shell/Screenshot.h"
 
 #include "database/CheckCommand.h"
+#include "database/maintenance/ReorganizePlan.h"
+#include "shell/ListPrintout.h"
 #include "shell/ReportList.h"
 #include "shell/frmMain.h"
+#include "support/TextResources.h"
 #include "windows/Associated.h"
 #include "windows/frmAbout.h"
 #include "windows/frmInformation.h"
 #include "windows/CFileDlg.h"
 #include "windows/MessageBoxes.h"
+#include "windows/frmReorganize.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QAbstractButton>
+#include <QApplication>
 #include <QImage>
+#include <QMessageBox>
+#include <QPrintPreviewDialog>
 #include <QPainter>
 #include <QPixmap>
 #include <QPrinter>
@@ -63,6 +71,34 @@ struct SafeAnswers {
     SafeAnswers& operator=(const SafeAnswers&) = delete;
 };
 
+// A real message box as the user sees it: shown modally, pictured once it is
+// on screen and closed with its escape answer. The safe answers step aside
+// for it and come back after.
+bool SaveMessageBox(QWidget& owner, const std::string& text, const std::string& title, const std::string& extra,
+                    const QString& file) {
+    const MessageBoxAnswerer safe = SetMessageBoxAnswerer({});
+    bool saved = false;
+    QTimer poll;
+    poll.setInterval(100);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            if (!box || !box->isVisible()) continue;
+            poll.stop();
+            Settle(200);
+            saved = Save(*box, file);
+            if (QAbstractButton* no = box->button(QMessageBox::No)) no->click();
+            else box->reject();
+            return;
+        }
+    });
+    poll.start();
+    ShowMessageBox(&owner, text, MsgButtons::YesNo, MsgIcon::Question, title, extra);
+    poll.stop();
+    SetMessageBoxAnswerer(safe);
+    return saved;
+}
+
 // A scanned letter as PNG bytes: a white page with a letterhead and lines of text.
 std::vector<std::uint8_t> SamplePage() {
     QImage image(425, 550, QImage::Format_RGB32);
@@ -83,6 +119,8 @@ std::vector<std::uint8_t> SamplePage() {
 
 int RunScreenshots(const QString& outDir, const QString& archive, const QStringList& arguments) {
     const SafeAnswers safe;
+    // The printout's date is part of the pictures: one fixed moment, so that a new run changes only what changed.
+    const QDateTime printTime = frmMain::SetPrintTime(QDateTime(QDate(2026, 12, 7), QTime(10, 30)));
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "quillex: could not create %s\n", qPrintable(outDir));
         return 1;
@@ -102,7 +140,12 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
             result = 1;
         } else {
             window.miCheckSub[CheckNormal]->trigger();
-            if (window.lvDocuments->RowCount() > 0) window.lvDocuments->setCurrentItem(window.lvDocuments->Row(0));
+            // The information picture explains a document: the first row that names one.
+            for (int i = 0; i < window.lvDocuments->RowCount(); ++i)
+                if (!CReportList::Key(window.lvDocuments->Row(i)).isEmpty()) {
+                    window.lvDocuments->setCurrentItem(window.lvDocuments->Row(i));
+                    break;
+                }
         }
     }
     Settle(500);
@@ -119,6 +162,22 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
         window.miPrintList->trigger();
         frmMain::SetPrintDialogRunner(previous);
         if (!QFileInfo(pdf).isFile()) result = 1;
+
+        // The print preview Ctrl+P opens, turned as the list needs.
+        std::vector<ListRow> rows;
+        for (int i = 0; i < window.lvDocuments->RowCount(); ++i)
+            rows.push_back(CReportList::RowData(window.lvDocuments->Row(i)));
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageOrientation(BestOrientation(printer, rows));
+        QPrintPreviewDialog preview(&printer, &window);
+        QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &window,
+                         [&](QPrinter* target) { window.PrintList(*target); });
+        preview.resize(900, 700);
+        preview.show();
+        Settle(800);
+        if (!Save(preview, dir.filePath(QStringLiteral("preview.png")))) result = 1;
+        preview.close();
     }
 
     window.miDocumentInfo->setEnabled(true);
@@ -140,6 +199,11 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     Settle(300);
     if (!Save(about, dir.filePath(QStringLiteral("about.png")))) result = 1;
     about.hide();
+
+    // A question as every box asks it: the one before reorganizing, with its Voorbeeld button.
+    if (!SaveMessageBox(window, FormatMsg(GetResString(26, "Resources not found")),
+                        GetResString(27, "Resources not found"), "Voorbeeld", dir.filePath(QStringLiteral("message.png"))))
+        result = 1;
 
     // The windows the database logic drives, shown through the same seam it uses.
     ProgressView view;
@@ -174,6 +238,17 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     Settle(300);
     if (!grabChild("qx::frmReorganize", "reorganize.png")) result = 1;
     window.ReorganizeHide();
+
+    // What Voorbeeld shows: the plan of a run started now, worked out without changing anything.
+    ReorganizePlan plan;
+    if (!window.State().m_sDatabaseName.empty()) window.Database().PlanReorganize(plan);
+    frmReorganizePlan shownPlan(
+        QString::fromStdString(DescribePlan(plan)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")), &window);
+    shownPlan.show();
+    Settle(300);
+    if (!Save(shownPlan, dir.filePath(QStringLiteral("plan.png")))) result = 1;
+    shownPlan.hide();
+    frmMain::SetPrintTime(printTime);
     return result;
 }
 

@@ -11,14 +11,17 @@ namespace qx {
 // 0 when the picture was written (and the archive, if given, opened).
 int RunScreenshot(const QString& outFile, const QString& archive, const QStringList& arguments);
 
-// "quillex --screenshots DIR [ARCHIVE.dat]": pictures of the main window
-// (after a normal check of the archive, when one is given), of the
-// information window for the first row of its list, of the About window,
-// and of the progress (wide), compacting and reorganizing windows, as
-// main.png, information.png, about.png, progress.png, compact.png and
-// reorganize.png in DIR, and the printed list as printout.pdf. Every question
-// is answered No, but the check repairs what it repairs without asking:
-// give it a sample archive (quillex-cli sample).
+// "quillex --screenshots DIR [ARCHIVE.dat]": pictures of every window, for
+// the user guide and docs/: the main window (after a normal check of the
+// archive, when one is given), the information window for the first row of
+// its list, the About window, the progress (wide), compacting and
+// reorganizing windows, the reorganize question (a message box), the plan
+// its Voorbeeld button shows and the print preview, as main.png,
+// information.png, about.png, progress.png, compact.png, reorganize.png,
+// message.png, plan.png and preview.png in DIR, and the printed list as
+// printout.pdf. The archive is opened report-only and every question is
+// answered No; the printout's date is fixed, so that the same sample gives
+// the same pictures (tools/screenshots.sh).
 int RunScreenshots(const QString& outDir, const QString& archive, const QStringList& arguments);
 
 }  // namespace qx

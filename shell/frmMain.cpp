@@ -1,6 +1,7 @@
 #include "shell/frmMain.h"
 
 #include "database/CheckCommand.h"
+#include "shell/HelpTopics.h"
 #include "shell/ReportList.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
@@ -50,6 +51,9 @@ QString Res(long id, const char* def = kNoResource) { return QString::fromStdStr
 
 frmMain::frmMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
     CreateControls();
+    NameMenuItems(*this);
+    // F1 answers in the other windows as well, with the section of the window it was pressed in.
+    miDisplayHelp->setShortcutContext(Qt::ApplicationShortcut);
     Form_Load(arguments);
 }
 

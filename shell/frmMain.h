@@ -13,6 +13,7 @@
 #include "support/Env.h"
 #include "windows/MessageBoxes.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
@@ -70,6 +71,11 @@ public:
     // code is passed); tests replace it. Returns the previous one.
     using ProgramEnd = std::function<void(int)>;
     static ProgramEnd SetProgramEnd(ProgramEnd end);
+
+    // The date and time printouts give in their header; an invalid one (the
+    // default) means the moment of printing. For pictures that must not
+    // change from one run to the next. Returns the previous one.
+    static QDateTime SetPrintTime(const QDateTime& fixed);
 
     // The list on the printer's pages, with a header and page numbers; false on a printer error.
     bool PrintList(QPrinter& printer) const;

@@ -5,6 +5,7 @@
 #include "database/CheckCommand.h"
 #include "database/DocumentActions.h"
 #include "database/StatusBar.h"
+#include "shell/HelpTopics.h"
 #include "shell/ListPrintout.h"
 #include "shell/ReportList.h"
 #include "support/Log.h"
@@ -17,6 +18,7 @@
 #include "windows/frmReorganize.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDateTime>
 #include <QLocale>
 #include <QPrintPreviewDialog>
@@ -38,6 +40,15 @@ frmMain::PrintDialogRunner& InstalledPrintDialog() {
 frmMain::PrintDialogRunner frmMain::SetPrintDialogRunner(PrintDialogRunner runner) {
     return std::exchange(InstalledPrintDialog(), std::move(runner));
 }
+
+namespace {
+QDateTime& FixedPrintTime() {
+    static QDateTime fixed;
+    return fixed;
+}
+}  // namespace
+
+QDateTime frmMain::SetPrintTime(const QDateTime& fixed) { return std::exchange(FixedPrintTime(), fixed); }
 
 void frmMain::ConnectListActions() {
     connect(miRemoveDocs, &QAction::triggered, this, &frmMain::miRemoveDocs_Click);
@@ -125,7 +136,8 @@ bool frmMain::PrintList(QPrinter& printer) const {
                                           GetResString(307, "Lijst van beschadigde en gerepareerde documenten"));
     header.archive = QString::fromStdString(m_state.m_sDatabaseName);
     header.check = m_sLastCheck.isEmpty() ? QString::fromStdString(GetResString(312, "geen")) : m_sLastCheck;
-    header.printedAt = QLocale(QLocale::Dutch).toString(QDateTime::currentDateTime(), QStringLiteral("d MMMM yyyy, HH:mm"));
+    header.printedAt = QLocale(QLocale::Dutch).toString(
+        FixedPrintTime().isValid() ? FixedPrintTime() : QDateTime::currentDateTime(), QStringLiteral("d MMMM yyyy, HH:mm"));
     const auto panels = StatusBarTexts(m_files.top(), m_state, rows.size(), 0, miReportOnly && miReportOnly->isChecked());
     header.counters = {QString::fromStdString(panels[1]), QString::fromStdString(panels[2]),
                        QString::fromStdString(FormatMsg(GetResString(314, "regels: %s"),
@@ -221,7 +233,8 @@ void frmMain::miReorganize_Click() {
 
 // -- help
 
-void frmMain::miDisplayHelp_Click() { ShowHelp(this, QStringLiteral("index.htm")); }
+// The guide's first page from the menu; F1 in another window opens that window's section.
+void frmMain::miDisplayHelp_Click() { ShowHelp(this, HelpTopicOfWindow(QApplication::activeWindow())); }
 
 void frmMain::miAbout_Click() {
     frmAbout about(this);

@@ -81,7 +81,7 @@ void TellFailure(QWidget* parent, const QString& what) {
 
 // Our own browser for the guide, when the desktop has none: one window,
 // brought forward again on the next request.
-void ShowInBrowser(QWidget* owner, const QString& page) {
+void ShowInBrowser(QWidget* owner, const QUrl& page) {
     static const char* kName = "frmHelp";
     QDialog* window = owner ? owner->findChild<QDialog*>(QString::fromLatin1(kName)) : nullptr;
     QTextBrowser* browser = nullptr;
@@ -102,7 +102,7 @@ void ShowInBrowser(QWidget* owner, const QString& page) {
     } else {
         browser = window->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"));
     }
-    browser->setSource(QUrl::fromLocalFile(page));
+    browser->setSource(page);
     window->show();
     window->raise();
 }
@@ -154,15 +154,19 @@ bool OpenWithAssociatedProgram(QWidget* parent, const QString& path, bool wait) 
 
 bool ShowHelp(QWidget* owner, const QString& topic) {
     const QString folder = QString::fromStdString(Settings::Get().HelpFileName);
-    const QString page = folder + u'/' + topic;
+    // "page.htm#section": the page must exist, the section is where it opens.
+    const QString page = folder + u'/' + topic.section(u'#', 0, 0);
+    const QString section = topic.section(u'#', 1);
     if (folder.isEmpty() || !QFileInfo(page).isFile()) {
         WriteLog("Unable to display help: " + page.toStdString() + " not found");
         ShowMessageBox(owner, GetResString(230, "Unable to display help!"), MsgButtons::OK, MsgIcon::Critical,
                        GetResString(1, "Vellumo Quillex"));
         return false;
     }
-    if (!FindAssociatedProgram(page).isEmpty() && OpenUrl(QUrl::fromLocalFile(page))) return true;
-    ShowInBrowser(owner, page);
+    QUrl url = QUrl::fromLocalFile(page);
+    if (!section.isEmpty()) url.setFragment(section);
+    if (!FindAssociatedProgram(page).isEmpty() && OpenUrl(url)) return true;
+    ShowInBrowser(owner, url);
     return true;
 }
 

@@ -29,7 +29,8 @@ QString FindAssociatedProgram(const QString& path);
 // windows live meanwhile. A failure is told in a box over `parent`.
 bool OpenWithAssociatedProgram(QWidget* parent, const QString& path, bool wait);
 
-// The user guide's page `topic` (Settings::HelpFileName is its folder):
+// The user guide's page `topic`, "page.htm" or "page.htm#section"
+// (Settings::HelpFileName is its folder), opened at that section:
 // with the associated program when the desktop has one, else in a browser
 // window of our own owned by `owner`. When the page is missing, logs why and
 // tells the user; false then.

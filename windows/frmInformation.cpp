@@ -2,6 +2,7 @@
 
 #include "database/CDatabase.h"
 #include "database/DocumentActions.h"
+#include "database/checks/ResultCodes.h"
 #include "support/TextResources.h"
 
 #include <QDialogButtonBox>
@@ -58,7 +59,11 @@ frmInformation::frmInformation(QWidget* parent) : QDialog(parent) {
     txtErrorDescription->setReadOnly(true);
     LooksReadOnly(txtErrorDescription);
     txtErrorDescription->setMinimumHeight(90);
+    lblCode = new QLabel(this);
+    lblCode->setObjectName(QStringLiteral("lblCode"));
+    lblCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* explanation = new QVBoxLayout(Frame[1]);
+    explanation->addWidget(lblCode);
     explanation->addWidget(txtErrorDescription);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -80,6 +85,7 @@ void frmInformation::Initialise(CDatabase& database, long nId, long nErr, const 
     txtDate->setText(Q(date));
     txtZip->setText(Q(zip));
     txtErrorDescription->setPlainText(Q(ExplainResult(nErr, sSubDatase, sMainDatabase)));
+    lblCode->setText(Q(FormatMsg(GetResString(441, "Foutcode: %s (%s)"), {std::to_string(nErr), FindingStateText(static_cast<int>(nErr))})));
 }
 
 }  // namespace qx

@@ -29,6 +29,7 @@ public:
     QLineEdit* txtDate = nullptr;
     QLineEdit* txtZip = nullptr;
     QPlainTextEdit* txtErrorDescription = nullptr;
+    QLabel* lblCode = nullptr;  // the result code, as the guide's table of codes lists it
     QLabel* lblName = nullptr;
     QLabel* lblDate = nullptr;
     QLabel* lblWords = nullptr;

@@ -412,6 +412,16 @@ constexpr const char* TextFor(int id) {
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
     case 324: return "onbekend";
 
+    // Information window: the finding's code beside its explanation.
+    case 441: return "Foutcode: %s (%s)";
+    // Information window: what the integrity pass found in a file.
+    case 442:
+        return "Een deel van het bestand '%s' kan niet worden gelezen: het bestand is beschadigd. De naam in "
+               "de lijst zegt welke tabel of index. Zet het bestand terug uit een recente back-up.";
+    case 443:
+        return "Alleen een index van het bestand '%s' was beschadigd. Alle tabellen waren leesbaar en de "
+               "index is daaruit opnieuw opgebouwd. U hoeft niets te doen.";
+
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
     case 281:
@@ -487,13 +497,13 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 262: case 263: case 265: case 266: case 267: case 290:
         return 1;
-    case 260: case 291:
+    case 260: case 291: case 441:
         return 2;
     case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289: case 281: case 253:
         return 1;
     case 232: case 235: case 236: case 246: case 285: case 282: case 252:
         return 2;
-    case 274: case 293: case 294: case 296:
+    case 274: case 293: case 294: case 296: case 442: case 443:
         return 1;
     case 308: case 309: case 311: case 314: case 315: case 321: case 322:
         return 1;
@@ -516,7 +526,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 330;
+constexpr int kHighestId = 450;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -560,7 +570,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 224, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 227, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
