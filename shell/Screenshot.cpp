@@ -21,6 +21,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
+#include <QMovie>
 #include <QMessageBox>
 #include <QPrintPreviewDialog>
 #include <QPainter>
@@ -28,6 +30,7 @@
 #include <QPrinter>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdint>
 #include <optional>
@@ -222,7 +225,16 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     Settle(300);
     const auto grabChild = [&](const char* className, const char* file) {
         for (QWidget* w : window.findChildren<QWidget*>())
-            if (w->inherits(className) && w->isVisible()) return Save(*w, dir.filePath(QString::fromLatin1(file)));
+            if (w->inherits(className) && w->isVisible()) {
+                // A playing clip is held at one frame: the picture must not depend on the moment.
+                for (QLabel* screen : w->findChildren<QLabel*>())
+                    if (QMovie* clip = screen->movie()) {
+                        clip->setPaused(true);
+                        clip->jumpToFrame(std::max(0, clip->frameCount() / 2));
+                    }
+                Settle(100);
+                return Save(*w, dir.filePath(QString::fromLatin1(file)));
+            }
         std::fprintf(stderr, "quillex: no %s to picture\n", className);
         return false;
     };
@@ -248,6 +260,20 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     Settle(300);
     if (!Save(shownPlan, dir.filePath(QStringLiteral("plan.png")))) result = 1;
     shownPlan.hide();
+
+    // The guide in its own window, as F1 shows it where the desktop has no program for HTML; a
+    // page without pictures, so that this picture does not depend on the pictures of the last run.
+    if (ShowHelp(&window, QStringLiteral("codes.htm#codes"))) {
+        Settle(500);
+        if (auto* help = window.findChild<QDialog*>(QStringLiteral("frmHelp"))) {
+            if (!Save(*help, dir.filePath(QStringLiteral("help.png")))) result = 1;
+            help->close();
+        } else {
+            result = 1;
+        }
+    } else {
+        result = 1;
+    }
     frmMain::SetPrintTime(printTime);
     return result;
 }

@@ -16,9 +16,9 @@ int RunScreenshot(const QString& outFile, const QString& archive, const QStringL
 // archive, when one is given), the information window for the first row of
 // its list, the About window, the progress (wide), compacting and
 // reorganizing windows, the reorganize question (a message box), the plan
-// its Voorbeeld button shows and the print preview, as main.png,
-// information.png, about.png, progress.png, compact.png, reorganize.png,
-// message.png, plan.png and preview.png in DIR, and the printed list as
+// its Voorbeeld button shows, the print preview and the guide's own window,
+// as main.png, information.png, about.png, progress.png, compact.png,
+// reorganize.png, message.png, plan.png, preview.png and help.png in DIR, and the printed list as
 // printout.pdf. The archive is opened report-only and every question is
 // answered No; the printout's date is fixed, so that the same sample gives
 // the same pictures (tools/screenshots.sh).

@@ -21,7 +21,7 @@ faults+=,unreferenced-sub-database,omd-damaged,truncated-jpeg,damaged-tiff-page,
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/quillex" --screenshots "$work/out" "$work/archief/Archief.dat" \
     2> >(grep -v "This plugin does not support" >&2)
 mkdir -p "$root/docs/screenshots" "$root/resources/help/images"
-for picture in main information about progress compact reorganize message plan preview; do
+for picture in main information about progress compact reorganize message plan preview help; do
     cp "$work/out/$picture.png" "$root/docs/screenshots/$picture.png"
     cp "$work/out/$picture.png" "$root/resources/help/images/$picture.png"
 done

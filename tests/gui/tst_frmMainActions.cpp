@@ -654,7 +654,7 @@ private slots:
         QCOMPARE(box.button(QMessageBox::No)->text().remove('&'), QString("Nee"));
     }
 
-    // The screenshots command writes its six pictures, leaves the real
+    // The screenshots command writes its pictures, leaves the real
     // boxes and dialogs as they were, and changes nothing in the archive
     // folder, not even what its open step would put in order.
     void screenshots() {
@@ -677,7 +677,8 @@ private slots:
         const QString out = m_dir.filePath(NextName() + "-plaatjes");
         QCOMPARE(RunScreenshots(out, QString::fromStdString(sample.mainDatabase), {}), 0);
         QCOMPARE(stamps(), before);
-        for (const char* name : {"main", "information", "about", "progress", "compact", "reorganize"}) {
+        for (const char* name : {"main", "information", "about", "progress", "compact", "reorganize", "message", "plan",
+                                 "preview", "help"}) {
             QImage picture(out + "/" + name + ".png");
             QVERIFY2(!picture.isNull() && picture.width() > 100, name);
         }
