@@ -46,6 +46,19 @@ QSet<QString> Anchors(const QString& html) {
     return out;
 }
 
+// Sections named twice: a link would land on the first, whichever was meant.
+QStringList NamedTwice(const QString& html) {
+    QStringList twice;
+    QSet<QString> seen;
+    static const QRegularExpression id(QStringLiteral(R"(\sid\s*=\s*"([^"]+)\")"));
+    for (auto m = id.globalMatch(html); m.hasNext();) {
+        const QString name = m.next().captured(1);
+        if (seen.contains(name)) twice << name;
+        seen.insert(name);
+    }
+    return twice;
+}
+
 struct Reference {
     QString page;  // the page that holds it
     QString kind;  // "href" or "src"
@@ -158,6 +171,7 @@ private slots:
         for (const QString& page : pages) {
             const QString html = Slurp(GuideFolder().filePath(page));
             if (html.contains(QStringLiteral("<script"), Qt::CaseInsensitive)) problems << page + ": has a script";
+            for (const QString& name : NamedTwice(html)) problems << page + ": section '" + name + "' twice";
             for (const Reference& r : References(page, html)) {
                 if (r.target.contains(QStringLiteral("://")) || r.target.startsWith(QStringLiteral("//"))) {
                     // A web link may be followed by the reader; a picture or style sheet must be in the guide.
