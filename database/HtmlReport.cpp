@@ -208,7 +208,8 @@ std::string FolderChart(const QJsonArray& findings, std::size_t maxFolders) {
     for (std::size_t i = 0; i < folders.size(); ++i) {
         if (i < maxFolders) {
             const QString& name = folders[i].first;
-            bars.push_back({name.isEmpty() ? std::string("\\") : name.toStdString(), folders[i].second});
+            // No folder path: a finding about a file, or a document whose path is not known.
+            bars.push_back({name.isEmpty() ? "(" + UnknownText() + ")" : name.toStdString(), folders[i].second});
         } else {
             rest += folders[i].second;
             ++restFolders;
@@ -444,13 +445,12 @@ std::string HtmlReport(const QJsonObject& current, const QJsonObject* previous, 
             text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             std::string lines;
             for (const QString& line : text.split(u'\n')) lines += (lines.empty() ? "" : "<br>") + HtmlEscape(line);
-            html += "<li><b>" + Esc(w["title"]) + "</b>: " + lines +
+            const std::string title = Esc(w["title"]);
+            html += "<li>" + (title.empty() ? std::string() : "<b>" + title + "</b>: ") + lines +
                     (w["count"].toInt() > 1 ? " (" + Count(w["count"].toInt()) + "&times;)" : std::string()) + "</li>";
         }
         html += "</ul>\n";
     }
-
-    if (previous) html += ComparisonSection(current, *previous, options.maxComparisonRows);
 
     if (!findings.isEmpty()) {
         html += "<h2>" + Text(462, "Bevindingen per code") + "</h2>\n" + CodeChart(findings) + "\n";
@@ -459,9 +459,12 @@ std::string HtmlReport(const QJsonObject& current, const QJsonObject* previous, 
     html += "<h2>" + Text(464, "Subdatabases tegen de capaciteit van %s", {Esc(FormatBytes(options.capacity))}) +
             "</h2>\n" + CapacityChart(current["sub_databases"], options.capacity, options.maxRows) + "\n";
 
-    html += "<h2>" + Text(465, "Lijst: %s regels", {Count(findings.size())}) + "</h2>\n";
+    // One search box for every list below it, the comparison's included.
     html += "<p><label>" + Text(466, "Zoeken") + " <input type=\"search\" id=\"search\" autocomplete=\"off\"></label> "
             "<span id=\"shown\"></span></p>\n";
+    if (previous) html += ComparisonSection(current, *previous, options.maxComparisonRows);
+
+    html += "<h2>" + Text(465, "Lijst: %s regels", {Count(findings.size())}) + "</h2>\n";
     html += FindingTable(Objects(findings), options.maxRows);
     html += "<script>" + std::string(kScript) + "</script>\n</body></html>\n";
     return html;

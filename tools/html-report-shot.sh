@@ -33,7 +33,7 @@ mkdir -p "$(dirname "$shot")"
 # --no-sandbox: containers and root runs have no user namespaces for it.
 "$browser" --headless --no-sandbox --disable-gpu --hide-scrollbars --enable-logging=stderr --v=0 \
     --window-size=1200,1900 --screenshot="$shot" "file://$work/report.html" 2>"$work/console.log" >/dev/null || true
-if grep -E "Uncaught|Refused|Content Security Policy|ERR_" "$work/console.log" | grep -v "dbus\|gpu\|GPU" >&2; then
+if grep -E "Uncaught|Refused|Content Security Policy|violates|ERR_" "$work/console.log" | grep -v "dbus\|gpu\|GPU" >&2; then
     echo "html-report-shot: the browser's console reports errors (above)" >&2
     exit 1
 fi
