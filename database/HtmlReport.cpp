@@ -15,11 +15,11 @@
 #include <QString>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <map>
 #include <set>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 namespace qx {
@@ -95,13 +95,46 @@ bool IsDamage(const QJsonObject& f) { return !f["repaired"].toBool(); }
 // names what was repaired.
 qint64 DamageCode(const QJsonObject& f) { return f["code"].toInteger() & ~qint64(ResultFixedFlag); }
 
-QString FindingKey(const QJsonObject& f) {
-    const qint64 id = f["id"].toInteger();
-    const QString what = id != 0 ? QStringLiteral("d%1").arg(id)
-                                 : QStringLiteral("f") + f["sub_database"].toString() + QChar(0) +
-                                       f["virtual_path"].toString() + QChar(0) + f["name"].toString();
-    return what + QChar(0) + QString::number(DamageCode(f));
+// Findings about a document match by its number and the damage; those
+// about a file (number 0) by the file, the part named and the damage.
+struct DocumentKey {
+    qint64 id, code;
+    bool operator==(const DocumentKey&) const = default;
+};
+struct DocumentKeyHash {
+    std::size_t operator()(const DocumentKey& k) const {
+        return std::hash<qint64>()(k.id) ^ (std::hash<qint64>()(k.code) * 0x9E3779B97F4A7C15ull);
+    }
+};
+QString FileKey(const QJsonObject& f) {
+    return f["sub_database"].toString() + QChar(0) + f["virtual_path"].toString() + QChar(0) + f["name"].toString() +
+           QChar(0) + QString::number(DamageCode(f));
 }
+
+// Where each finding of a report is, by what it is about.
+class FindingIndex {
+public:
+    // -1 when new; otherwise the position of the finding with the same key.
+    qsizetype Insert(const QJsonObject& f, qsizetype at) {
+        const qint64 id = f["id"].toInteger();
+        if (id != 0) return m_documents.emplace(DocumentKey{id, DamageCode(f)}, at).first->second;
+        return m_files.emplace(FileKey(f), at).first->second;
+    }
+    qsizetype Find(const QJsonObject& f) const {
+        const qint64 id = f["id"].toInteger();
+        if (id != 0) {
+            const auto it = m_documents.find(DocumentKey{id, DamageCode(f)});
+            return it == m_documents.end() ? -1 : it->second;
+        }
+        const auto it = m_files.find(FileKey(f));
+        return it == m_files.end() ? -1 : it->second;
+    }
+    void Reserve(qsizetype n) { m_documents.reserve(static_cast<std::size_t>(n)); }
+
+private:
+    std::unordered_map<DocumentKey, qsizetype, DocumentKeyHash> m_documents;
+    std::map<QString, qsizetype> m_files;
+};
 
 // Whether a run of `now` looks at everything a run of `before` looked at.
 bool Covers(const QString& now, const QString& before) {
@@ -270,33 +303,27 @@ std::string CapacityChart(const QJsonValue& subs, std::int64_t capacity, std::si
 }
 
 // A list of findings as a table, its first `maxRows` rows and a note on the rest.
-std::string FindingTable(const std::vector<QJsonObject>& rows, std::size_t maxRows) {
+// The rows `at(0)` .. `at(total - 1)` of a list.
+std::string FindingTable(std::size_t total, const std::function<QJsonObject(std::size_t)>& at, std::size_t maxRows) {
     std::string html = "<table class=\"list\"><thead><tr><th>" + Text(18, "Status") + "</th><th>" +
                        Text(15, "Naam") + "</th><th>" + Text(16, "Locatie") + "</th><th>" +
                        Text(17, "Subdatabase") + "</th><th>" + Text(313, "Code") + "</th></tr></thead><tbody>\n";
-    const std::size_t shown = std::min(rows.size(), maxRows);
+    const std::size_t shown = std::min(total, maxRows);
     for (std::size_t i = 0; i < shown; ++i) {
-        const QJsonObject& f = rows[i];
+        const QJsonObject f = at(i);
         html += std::string("<tr class=\"") + (IsDamage(f) ? "damage" : "repaired") + "\"><td>" + Esc(f["state"]) +
                 "</td><td>" + Esc(f["name"]) + "</td><td>" + Esc(f["virtual_path"]) + "</td><td>" +
                 Esc(f["sub_database"]) + "</td><td>" + std::to_string(f["code"].toInteger()) + "</td></tr>\n";
     }
     html += "</tbody></table>\n";
-    if (shown < rows.size())
+    if (shown < total)
         html += "<p class=\"note\">" +
                 Text(467,
                      "Alleen de eerste %s van %s regels staan hier; de hele lijst staat in de opgeslagen lijst en in "
                      "de JSON (quillex-cli check --json).",
-                     {Count(static_cast<long long>(shown)), Count(static_cast<long long>(rows.size()))}) +
+                     {Count(static_cast<long long>(shown)), Count(static_cast<long long>(total))}) +
                 "</p>\n";
     return html;
-}
-
-std::vector<QJsonObject> Objects(const QJsonArray& array) {
-    std::vector<QJsonObject> out;
-    out.reserve(static_cast<std::size_t>(array.size()));
-    for (const QJsonValue& v : array) out.push_back(v.toObject());
-    return out;
 }
 
 std::string ComparisonSection(const QJsonObject& current, const QJsonObject& previous, std::size_t maxRows) {
@@ -322,7 +349,8 @@ std::string ComparisonSection(const QJsonObject& current, const QJsonObject& pre
     for (std::size_t i = 0; i < std::size(parts); ++i) {
         if (parts[i].first->empty()) continue;
         html += "<h3 id=\"" + std::string(ids[i]) + "\">" + parts[i].second + "</h3>\n" +
-                FindingTable(*parts[i].first, maxRows);
+                FindingTable(
+                    parts[i].first->size(), [&](std::size_t r) { return (*parts[i].first)[r]; }, maxRows);
     }
     return html + "</section>\n";
 }
@@ -372,30 +400,30 @@ std::string HtmlEscape(const QString& text) {
 ReportComparison CompareReports(const QJsonObject& current, const QJsonObject& previous) {
     ReportComparison c;
     c.sameArchive = current["archive"].toString() == previous["archive"].toString();
-    std::unordered_map<QString, QJsonObject> before;
-    std::vector<QString> order;
-    for (const QJsonValue& v : previous["findings"].toArray()) {
-        const QJsonObject f = v.toObject();
-        if (!IsDamage(f)) continue;
-        const QString key = FindingKey(f);
-        if (before.emplace(key, f).second) order.push_back(key);
+    const QJsonArray before = previous["findings"].toArray(), now = current["findings"].toArray();
+    FindingIndex damage;
+    damage.Reserve(before.size());
+    std::vector<qsizetype> order;  // the damage before, each once, in its order
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const QJsonObject f = before[i].toObject();
+        if (IsDamage(f) && damage.Insert(f, i) == i) order.push_back(i);
     }
-    std::unordered_set<QString> seen;
-    for (const QJsonValue& v : current["findings"].toArray()) {
+    std::vector<bool> met(static_cast<std::size_t>(before.size()), false);
+    for (const QJsonValue& v : now) {
         const QJsonObject f = v.toObject();
-        const QString key = FindingKey(f);
-        seen.insert(key);
-        if (!before.count(key)) c.added.push_back(f);
-        else if (IsDamage(f)) c.stayed.push_back(f);
-        else c.repaired.push_back(f);
+        const qsizetype at = damage.Find(f);
+        if (at < 0) {
+            c.added.push_back(f);
+            continue;
+        }
+        met[static_cast<std::size_t>(at)] = true;
+        (IsDamage(f) ? c.stayed : c.repaired).push_back(f);
     }
     // Damage no longer found counts as gone only when this run looked
     // everywhere the previous one did and read it all.
     const bool looked = ReadEverything(current) && Covers(current["check"].toString(), previous["check"].toString());
-    for (const QString& key : order) {
-        if (seen.count(key)) continue;
-        (looked ? c.repaired : c.unchecked).push_back(before[key]);
-    }
+    for (const qsizetype i : order)
+        if (!met[static_cast<std::size_t>(i)]) (looked ? c.repaired : c.unchecked).push_back(before[i].toObject());
     return c;
 }
 
@@ -465,7 +493,9 @@ std::string HtmlReport(const QJsonObject& current, const QJsonObject* previous, 
     if (previous) html += ComparisonSection(current, *previous, options.maxComparisonRows);
 
     html += "<h2>" + Text(465, "Lijst: %s regels", {Count(findings.size())}) + "</h2>\n";
-    html += FindingTable(Objects(findings), options.maxRows);
+    html += FindingTable(
+        static_cast<std::size_t>(findings.size()),
+        [&](std::size_t r) { return findings[static_cast<qsizetype>(r)].toObject(); }, options.maxRows);
     html += "<script>" + std::string(kScript) + "</script>\n</body></html>\n";
     return html;
 }
