@@ -4,6 +4,7 @@
 #include "cli/TerminalWindow.h"
 #include "database/ArchiveFiles.h"
 #include "database/CheckCommand.h"
+#include "database/HtmlReport.h"
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
 #include "database/checks/ResultCodes.h"
@@ -14,6 +15,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <optional>
 
 
 namespace qx::cli {
@@ -39,7 +42,7 @@ public:
     void printHelp(std::FILE* to) const override {
         std::fputs("Usage: quillex-cli check (--quick|--normal|--thorough|--empty-folders|--large-documents)\n"
                    "                        ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE] [--report FILE]\n"
-                   "                        [--json FILE]\n"
+                   "                        [--json FILE] [--html FILE [--compare PREVIOUS.json]]\n"
                    "\n"
                    "Opens the archive as `open` does, runs the check, repairs what it can and lists\n"
                    "what it found: state, TAB, folder path and name, one finding per line.\n"
@@ -59,6 +62,11 @@ public:
                    "  --json FILE        the findings, counts, notices and sub databases as JSON\n"
                    "                     (keys: docs/json.md); \"-\" writes them to standard output\n"
                    "                     and the list to standard error\n"
+                   "  --html FILE        the report as one self-contained HTML page: counters,\n"
+                   "                     charts by code, by folder and of the sub databases, the\n"
+                   "                     list with a search box\n"
+                   "  --compare FILE     with --html: what is new, repaired or stayed since the\n"
+                   "                     report FILE (written by --json)\n"
                    "  --yes / --no       answer questions (default without a terminal: no)\n"
                    "  --dry-run, -n      report only: find and list everything, repairs marked\n"
                    "                     \"would be repaired\"; no archive file is changed and no\n"
@@ -84,7 +92,7 @@ public:
         RunOptions options;
         if (!TakeRunOptions(args, options, io)) return ExitUsage;
         int item = -1;
-        QString report, jsonTarget;
+        QString report, jsonTarget, html, compare;
         QStringList rest;
         for (int i = 0; i < args.size(); ++i) {
             const QString& a = args[i];
@@ -98,9 +106,9 @@ public:
             if (known) continue;
             // Read by the storage-format check from the command line itself.
             if (a.compare("-showindicators", Qt::CaseInsensitive) == 0) continue;
-            if (a == "--report" || a == "--json") {
+            if (a == "--report" || a == "--json" || a == "--html" || a == "--compare") {
                 if (i + 1 >= args.size()) return usage(io, a.toStdString() + " needs a file name");
-                (a == "--report" ? report : jsonTarget) = args[++i];
+                (a == "--report" ? report : a == "--json" ? jsonTarget : a == "--html" ? html : compare) = args[++i];
             } else if (a.startsWith("-")) {
                 return usage(io, "unknown option " + a.toStdString());
             } else {
@@ -109,6 +117,7 @@ public:
         }
         if (item == -1) return usage(io, "choose the kind of check");
         if (rest.size() != 1) return usage(io, "name one archive");
+        if (!compare.isEmpty() && html.isEmpty()) return usage(io, "--compare needs --html");
 
         OpenedArchive archive(io, answering, options);
         if (const int status = archive.open(rest.front()); status != ExitOk) return status;
@@ -118,7 +127,8 @@ public:
         // files too) and before the check can change anything.
         const bool jsonToOutput = jsonTarget == "-";
         const QString jsonFile = jsonToOutput ? QString() : jsonTarget;
-        for (const auto& [option, target] : {std::pair{"--report", report}, std::pair{"--json", jsonFile}}) {
+        for (const auto& [option, target] : {std::pair{"--report", report}, std::pair{"--json", jsonFile},
+                                          std::pair{"--html", html}}) {
             if (target.isEmpty()) continue;
             const std::string role = ArchiveFileRole(database, target.toStdString());
             if (role.empty()) continue;
@@ -126,12 +136,14 @@ public:
                          target.toLocal8Bit().constData(), role.c_str());
             return ExitUsage;
         }
+        QJsonObject previous;
+        if (std::string why; !compare.isEmpty() &&
+                             !ReadReportJson(UserFileLayer(archive.files), compare.toStdString(), previous, why)) {
+            std::fprintf(io.err, "quillex-cli check: --compare %s: %s\n", compare.toLocal8Bit().constData(), why.c_str());
+            return ExitUsage;
+        }
         CheckRunFacts facts;
-        facts.archive = archive.file();
-        facts.generation = Settings::Get().DatabaseVersion;
-        facts.check = CheckItemName(item);
-        facts.started = IsoNow();
-        facts.dryRun = database.DryRun();
+        BeginCheckFacts(facts, database, archive.file(), item);
         RunCheckCommand(database, item);
         facts.finished = IsoNow();
         if (item == CheckLargeDocuments && database.m_largeDocuments.measured)
@@ -174,14 +186,14 @@ public:
                 status = ExitOperational;
             }
         }
+        std::optional<QJsonDocument> document;
         const auto json = [&] {
+            if (document) return document->toJson();
             facts.failed = status != ExitOk;
-            facts.warnings = window.notices();
-            for (ShownNotice& n : facts.warnings) n.textId = TextIdOf(n.text);
-            std::string error;
-            facts.subDatabasesKnown = SubDatabaseUses(database, facts.subDatabases, error);
-            if (!facts.subDatabasesKnown) std::fprintf(io.err, "quillex-cli: %s\n", error.c_str());
-            return CheckJson(facts, database.Findings().all()).toJson();
+            if (std::string error; !CompleteCheckFacts(facts, database, window.notices(), error))
+                std::fprintf(io.err, "quillex-cli: %s\n", error.c_str());
+            document = CheckJson(facts, database.Findings().all());
+            return document->toJson();
         };
         if (jsonToOutput) {
             const QByteArray bytes = json();
@@ -202,6 +214,21 @@ public:
             } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
                        out.write(json()) < 0) {
                 std::fprintf(io.err, "quillex-cli: could not write %s\n", jsonTarget.toLocal8Bit().constData());
+                status = ExitOperational;
+            }
+        }
+        if (!html.isEmpty()) {
+            if (!document) json();
+            std::string why;
+            const SaveReportOutcome saved =
+                SaveReportFile(database, UserFileLayer(archive.files), html.toStdString(),
+                               HtmlReport(document->object(), compare.isEmpty() ? nullptr : &previous), why);
+            if (saved == SaveReportOutcome::ArchiveFile) {
+                std::fprintf(io.err, "quillex-cli check: --html %s: refused, it belongs to the archive\n",
+                             html.toLocal8Bit().constData());
+                status = ExitUsage;
+            } else if (saved == SaveReportOutcome::NotWritten) {
+                std::fprintf(io.err, "quillex-cli: could not write %s: %s\n", html.toLocal8Bit().constData(), why.c_str());
                 status = ExitOperational;
             }
         }

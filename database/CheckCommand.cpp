@@ -6,6 +6,7 @@
 #include "database/checks/ResultCodes.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
+#include "support/Settings.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
 
@@ -205,6 +206,31 @@ void TakeCheckFindings(CheckRunFacts& facts, const CheckFindings& findings) {
     facts.total = findings.total;
     facts.inUse = findings.inUse;
     facts.diskFull = findings.diskFull;
+}
+
+void BeginCheckFacts(CheckRunFacts& facts, const CDatabase& database, const std::string& archive, int item) {
+    facts.archive = archive;
+    facts.generation = Settings::Get().DatabaseVersion;
+    facts.check = CheckItemName(item);
+    facts.started = IsoNow();
+    facts.dryRun = database.DryRun();
+}
+
+void EndCheckFacts(CheckRunFacts& facts, CDatabase& database, int item, bool cancelled) {
+    facts.finished = IsoNow();
+    if (item == CheckLargeDocuments && database.m_largeDocuments.measured) facts.largeDocuments = database.m_largeDocuments;
+    if (database.DryRun()) facts.fileChanges = database.env().Changes();
+    facts.cancelled = cancelled;
+    TakeCheckFindings(facts, database.Findings());
+    if (!database.Findings().stopped.empty() || !database.Window().State().m_sSaveError.empty()) facts.failed = true;
+}
+
+bool CompleteCheckFacts(CheckRunFacts& facts, CDatabase& database, std::vector<ShownNotice> notices,
+                        std::string& error) {
+    facts.warnings = std::move(notices);
+    for (ShownNotice& n : facts.warnings) n.textId = TextIdOf(n.text);
+    facts.subDatabasesKnown = SubDatabaseUses(database, facts.subDatabases, error);
+    return facts.subDatabasesKnown;
 }
 
 std::string CheckOutcome(const CheckRunFacts& facts) {

@@ -73,6 +73,18 @@ struct CheckRunFacts {
 // The run's facts as the core kept them (counters, cancel, files in use, full disk).
 void TakeCheckFindings(CheckRunFacts& facts, const CheckFindings& findings);
 
+// The facts of a check as the window and the command line both gather
+// them. Before the check: what the run is.
+void BeginCheckFacts(CheckRunFacts& facts, const CDatabase& database, const std::string& archive, int item);
+// Right after it: when it ended, what it found, what a report-only run
+// would change; `cancelled` as the window saw it.
+void EndCheckFacts(CheckRunFacts& facts, CDatabase& database, int item, bool cancelled);
+// When the facts are written: the notices shown (their text numbers looked
+// up) and the sub databases as they are now; false (and `error` set) when
+// those could not be read.
+bool CompleteCheckFacts(CheckRunFacts& facts, CDatabase& database, std::vector<ShownNotice> notices,
+                        std::string& error);
+
 // The check's name in the JSON and on the command line without "--".
 std::string CheckItemName(int item);
 

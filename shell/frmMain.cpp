@@ -156,6 +156,9 @@ void frmMain::CreateMenus() {
     miPrintList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     miSaveList = miDocuments->addAction(QStringLiteral("Lijst &opslaan..."));
     miSaveList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    miSaveHtmlReport = miDocuments->addAction(QStringLiteral("Rapport opslaan als &HTML..."));
+    miSaveHtmlReport->setObjectName(QStringLiteral("actionSaveHtmlReport"));
+    miSaveHtmlReport->setEnabled(false);
 
     miHelpMain = bar->addMenu(QStringLiteral("&Help"));
     miDisplayHelp = miHelpMain->addAction(QStringLiteral("&Inhoud..."));
@@ -167,6 +170,7 @@ void frmMain::CreateMenus() {
     connect(miOpen, &QAction::triggered, this, &frmMain::miOpen_Click);
     connect(miReportOnly, &QAction::toggled, this, &frmMain::miReportOnly_Toggled);
     connect(miReorganize, &QAction::triggered, this, &frmMain::miReorganize_Click);
+    connect(miSaveHtmlReport, &QAction::triggered, this, &frmMain::miSaveHtmlReport_Click);
     connect(miDocuments, &QMenu::aboutToShow, this, &frmMain::miDocuments_AboutToShow);
 }
 
@@ -233,6 +237,7 @@ void frmMain::SetMenuCaptions() {
     miRemoveDocs->setText(Res(10, "Geselecteerde, beschadigde items verwijderen"));
     miPrintList->setText(Res(124, "Lijst afdrukken..."));
     miSaveList->setText(Res(125, "Lijst opslaan..."));
+    miSaveHtmlReport->setText(Res(478, "Rapport opslaan als &HTML..."));
     miHelpMain->setTitle(Res(11));
     miDisplayHelp->setText(Res(129, "Inhoud..."));
     miAbout->setText(Res(12));
@@ -281,6 +286,8 @@ void frmMain::UpdateMenus() {
     miReorganize->setEnabled(open);
     lvDocuments->ClearRows();
     m_sLastCheck.clear();  // the list it named is gone
+    m_checkFacts.reset();
+    miSaveHtmlReport->setEnabled(false);
     miDocumentInfo->setEnabled(false);
     miRemoveDocs->setEnabled(false);
 }
@@ -289,7 +296,13 @@ void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
     const MessageBoxRun run;
     if (item) m_sLastCheck = item->text().remove(u'&').remove(QStringLiteral("..")).remove(u'.').trimmed();
+    CheckRunFacts facts;
+    BeginCheckFacts(facts, Database(), m_state.m_sDatabaseName, Index);
     RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
+    if (facts.check.empty()) return;  // no check ran
+    EndCheckFacts(facts, Database(), Index, false);
+    m_checkFacts = std::move(facts);
+    miSaveHtmlReport->setEnabled(true);
 }
 
 void frmMain::miReportOnly_Toggled(bool on) {

@@ -9,6 +9,7 @@
 // database logic drives) and frmMainOpen.cpp (data-access check, the offer
 // of the last archive, opening).
 #include "database/CDatabase.h"
+#include "database/CheckCommand.h"
 #include "database/MainWindow.h"
 #include "support/Env.h"
 #include "windows/MessageBoxes.h"
@@ -21,6 +22,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -122,6 +124,7 @@ public:
     QAction* miDocSep = nullptr;
     QAction* miPrintList = nullptr;
     QAction* miSaveList = nullptr;
+    QAction* miSaveHtmlReport = nullptr;  // enabled once a check ran on the open archive
     QMenu* miHelpMain = nullptr;
     QAction* miDisplayHelp = nullptr;
     QAction* miHelpSep = nullptr;
@@ -150,6 +153,8 @@ private slots:
     void miDocumentInfo_Click();
     void miPrintList_Click();
     void miSaveList_Click();
+    // frmMainReport.cpp
+    void miSaveHtmlReport_Click();
     void miDisplayHelp_Click();
     void miAbout_Click();
     void miReorganize_Click();
@@ -205,6 +210,10 @@ private:
     frmReorganize* m_reorganize = nullptr;
     frmCompact* m_compact = nullptr;
     frmInformation* m_information = nullptr;
+    // The last check's facts for its report; none before a check of the open archive.
+    std::optional<CheckRunFacts> m_checkFacts;
+    // The notices shown since the archive was opened, which its report lists.
+    std::vector<ShownNotice> m_shownNotices;
     // A notice met again in this run of the program is not shown again.
     MessageBoxSession m_notices;
 };

@@ -2,6 +2,8 @@
 // database logic drives through the window seam.
 #include "shell/frmMain.h"
 
+#include <algorithm>
+
 #include "database/StatusBar.h"
 #include "shell/ReportList.h"
 #include "windows/MessageBoxes.h"
@@ -99,6 +101,14 @@ void frmMain::lvDocuments_ContextMenu(const QPoint& pos) {
 
 MsgAnswer frmMain::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) {
     ++m_boxesShown;
+    if (buttons == MsgButtons::OK) {
+        // The report lists each notice once, with how often it came.
+        auto same = std::find_if(m_shownNotices.begin(), m_shownNotices.end(), [&](const ShownNotice& n) {
+            return n.text == text && n.title == title && n.icon == icon;
+        });
+        if (same != m_shownNotices.end()) ++same->count;
+        else m_shownNotices.push_back(ShownNotice{text, title, icon, 0, 1});
+    }
     return ShowMessageBox(this, text, buttons, icon, title);
 }
 

@@ -68,6 +68,7 @@ void frmMain::OfferLastDatabase() {
 
 void frmMain::OpenDatabaseFile(const std::string& sDatabase) {
     const MessageBoxRun run;
+    m_shownNotices.clear();  // they belonged to the archive open until now
     std::string file = sDatabase;
     if (file.empty()) {
         CFileDlg dialog;

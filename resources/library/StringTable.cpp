@@ -472,6 +472,40 @@ constexpr const char* TextFor(int id) {
     case 265:
         return "De subdatabase '%s' staat buiten de map van de database. Ze wordt gelezen maar nooit gewijzigd; zet "
                "het bestand in de map van de database om het te laten controleren en herstellen.";
+
+    // The check report as an HTML page (window and quillex-cli check --html).
+    case 451: return "Controlerapport";
+    case 452: return "Begonnen: %s";
+    case 453: return "Klaar: %s";
+    case 454: return "Uitkomst: %s";
+    case 455: return "geen fouten gevonden";
+    case 456: return "alles wat gevonden is, is gerepareerd";
+    case 457: return "er blijft schade over";
+    case 458: return "niet alles is gelezen: bestanden in gebruik door een ander programma";
+    case 459: return "de schijf is vol: niet alle reparaties zijn opgeslagen";
+    case 460: return "niet alles is gelezen of opgeslagen; in het logboek staat waarom";
+    case 461: return "afgebroken na %s van %s documenten";
+    case 462: return "Bevindingen per code";
+    case 463: return "Bevindingen per map";
+    case 464: return "Subdatabases tegen de capaciteit van %s";
+    case 465: return "Lijst: %s regels";
+    case 466: return "Zoeken";
+    case 467:
+        return "Alleen de eerste %s van %s regels staan hier; de hele lijst staat in de opgeslagen lijst en in de "
+               "JSON (quillex-cli check --json).";
+    case 468: return "Vergelijking met de controle van %s";
+    case 469: return "Nieuw";
+    case 470: return "Gerepareerd";
+    case 471: return "Gebleven";
+    case 472: return "Niet opnieuw gecontroleerd";
+    case 473: return "Het vorige rapport hoort bij een ander archief: %s";
+    case 474: return "overige mappen (%s)";
+    case 475: return "het bestand hoort bij het archief";
+    case 476: return "%s documenten";
+    case 477: return "Meldingen";
+    case 478: return "Rapport opslaan als &HTML...";
+    case 479: return "HTML-bestanden (*.html)|*.html";
+    case 480: return "Het rapport is niet opgeslagen in '%s': %s";
     default: return nullptr;
     }
 }
@@ -509,6 +543,10 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 310:
         return 2;
+    case 452: case 453: case 454: case 464: case 465: case 468: case 473: case 474: case 476:
+        return 1;
+    case 461: case 467: case 480:
+        return 2;
     case 270:
         return 3;
     case 240: case 287:
@@ -526,7 +564,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 450;
+constexpr int kHighestId = 480;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -570,7 +608,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 227, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 257, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
