@@ -412,6 +412,11 @@ constexpr const char* TextFor(int id) {
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
     case 324: return "onbekend";
 
+    // Salvage of damaged files.
+    case 481: return "Redden...";
+    case 484: return "De OCR-database '%s' was beschadigd. Ze is apart gezet als '%s' en leeg opnieuw aangemaakt.%n%s";
+    case 485: return "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.";
+
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
     case 281:
@@ -509,6 +514,8 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
+    case 484:
+        return 3;
     default:
         return kShownAsIs;
     }
@@ -516,7 +523,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 330;
+constexpr int kHighestId = 510;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -560,7 +567,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 224, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 227, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -112,7 +113,7 @@ inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& e : std::filesystem::directory_iterator(folder)) {
         const std::string name = e.path().filename().string();
-        for (const char* tail : {".compacted", ".uncompacted", ".intent", "-journal"})
+        for (const char* tail : {".compacted", ".uncompacted", ".salvaged", ".intent", "-journal"})
             if (name.size() >= std::strlen(tail) &&
                 name.compare(name.size() - std::strlen(tail), std::string::npos, tail) == 0)
                 found.push_back(name);
@@ -150,6 +151,35 @@ public:
     void Restore() const {
         std::filesystem::remove_all(archive);
         std::filesystem::copy(pristine, archive, std::filesystem::copy_options::recursive);
+    }
+
+    // A page from the middle of the largest sub database overwritten with
+    // random bytes (the cipher's page check rejects it), in the archive and
+    // in its pristine copy alike.
+    void DamageSubDatabasePage() const {
+        std::string largest;
+        for (const auto& e : std::filesystem::directory_iterator(archive))
+            if (e.path().extension() == ".pdb" && (largest.empty() || e.file_size() > std::filesystem::file_size(largest)))
+                largest = e.path().string();
+        ASSERT_FALSE(largest.empty()) << "no sub database to damage";
+        const std::uintmax_t pages = std::filesystem::file_size(largest) / 16384;
+        ASSERT_GE(pages, 2u) << largest;
+        const std::uintmax_t page = pages <= 3 ? 2 : pages / 2 + 1;
+        std::string junk(16384, '\0');
+        std::uint32_t x = 2463534242u;
+        for (char& c : junk) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            c = static_cast<char>(x & 0xFF);
+        }
+        for (const std::string& file : {largest, pristine + "/" + std::filesystem::path(largest).filename().string()}) {
+            std::FILE* f = std::fopen(file.c_str(), "r+b");
+            ASSERT_NE(f, nullptr) << file;
+            std::fseek(f, static_cast<long>((page - 1) * 16384), SEEK_SET);
+            std::fwrite(junk.data(), 1, junk.size(), f);
+            std::fclose(f);
+        }
     }
 
     Outcome Run(const std::vector<std::string>& args, const Environment& env = {}) const {

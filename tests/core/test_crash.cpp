@@ -143,6 +143,7 @@ struct CommandCase {
     std::vector<std::string> command;  // the archive's path goes last
     std::vector<std::string> faults;   // empty: every fault
     long documents;
+    bool damaged = false;  // a page of a sub database is damaged first
 };
 
 const CommandCase kCommands[] = {
@@ -160,6 +161,9 @@ const CommandCase kCommands[] = {
     // source emptied by a compaction without its rows and retired; rows
     // without a document met on the way.
     {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data", "same-id-different-data"}, 30},
+    // A damaged page: the readable rows into a fresh copy that takes the
+    // file's place, the damaged file kept aside.
+    {"Salvage", {"salvage", "--yes"}, {"unreferenced-data"}, 40, true},
 };
 
 // Cases that fail for a fault that is known and being worked on; they are
@@ -279,6 +283,7 @@ protected:
         if (o.allFaults) o.faults.clear();
         std::string error;
         ASSERT_TRUE(WriteSample(o, error)) << error;
+        if (c.damaged) DamageSubDatabasePage();
     }
 
     std::vector<std::string> Command() const {
