@@ -22,6 +22,7 @@
 #include "database/access/FileNames.h"
 #include "database/maintenance/IntentRecord.h"
 #include "database/maintenance/Salvage.h"
+#include "database/maintenance/SalvageCopy.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -88,71 +89,6 @@ Read ReadRow(sql::Statement& st, std::int64_t id, Row& row) {
     if (st.step() != sql::Step::Done) return Read::Unreadable;
     return Read::Found;
 }
-
-// A file with no name yet, so that its identity can go into the intent
-// record before anything can find it. Where the file system cannot make one
-// it is created under its name at once.
-class NewCopy {
-public:
-    NewCopy(Env& env, const std::string& folder, const std::string& path) : m_env(env) {
-        if (env.CreateUnnamedFile(folder, m_unnamed) == 0) {
-            m_id = m_unnamed->Identity();
-            return;
-        }
-        m_unnamed.reset();
-        if (env.Step("salvage.create_copy") == 0 && env.WriteNewEntry(path, {}) == 0) m_id = env.IdentityOf(path);
-    }
-    NewCopy(const NewCopy&) = delete;
-    NewCopy& operator=(const NewCopy&) = delete;
-    const std::optional<FileId>& id() const { return m_id; }
-    int link(const std::string& path) {
-        if (m_unnamed) {
-            if (const int rc = m_env.Step("salvage.name_copy")) return rc;
-            if (const int rc = m_unnamed->Link(path)) return rc;
-        }
-        return m_env.SyncFolder(GetFolderPart(path), "salvage.name_copy");
-    }
-
-private:
-    Env& m_env;
-    std::unique_ptr<UnnamedFile> m_unnamed;
-    std::optional<FileId> m_id;
-};
-
-// Where the copy is written: an in-memory connection with the new file
-// attached, so that the file is made by the engine with the archive's key
-// and page size although it already exists (empty) under its name.
-class CopyTarget {
-public:
-    bool open(Env& env, const std::string& path, const std::string& passwordBytes, sql::Error& err) {
-        m_db = sql::Database::open(env, ":memory:", "", sql::OpenMode::Create, err);
-        if (!m_db.isOpen()) return false;
-        const std::string attach = "ATTACH DATABASE " + Quote(path, '\'') + " AS salvaged KEY " +
-                                   Quote(sql::RawKeyFor(passwordBytes), '"') + ";";
-        // The copy needs no journal: it is thrown away unless all of it
-        // succeeds. Its commit syncs it.
-        return m_db.exec(attach, &err) &&
-               m_db.exec("PRAGMA salvaged.cipher_page_size = " + std::to_string(sql::CipherPageSize()) +
-                             "; PRAGMA salvaged.journal_mode = OFF; PRAGMA salvaged.synchronous = FULL;",
-                         &err);
-    }
-    sql::Database& db() { return m_db; }
-    void close() {
-        if (m_db.isOpen()) (void)m_db.exec("DETACH DATABASE salvaged;");
-        m_db.close();
-    }
-
-private:
-    static std::string Quote(const std::string& s, char q) {
-        std::string out(1, q);
-        for (char c : s) {
-            out += c;
-            if (c == q) out += q;
-        }
-        return out + q;
-    }
-    sql::Database m_db;
-};
 
 // What the damaged file is read through.
 struct Source {
@@ -234,8 +170,8 @@ bool CDatabase::SalvageSubDatabase(long nDatabaseId, const std::string& sPath, S
     const std::string copyPath = m_env->UniqueFileName(sPath + ".salvaged");
     const std::string asidePath = m_env->UniqueFileName(sPath + ".damaged");
     const std::string copyName = GetFileNamePart(copyPath), asideName = GetFileNamePart(asidePath);
-    std::optional<NewCopy> copy;
-    CopyTarget target;
+    std::optional<salvage::NewCopy> copy;
+    salvage::CopyTarget target;
     bool recordWritten = false;
     auto undo = [&](const std::string& why) {
         target.close();
@@ -264,15 +200,8 @@ bool CDatabase::SalvageSubDatabase(long nDatabaseId, const std::string& sPath, S
         sql::Error err;
         if (!target.open(*m_env, copyPath, password, err)) return undo("the copy cannot be opened (" + err.message + ")");
         if (!target.db().exec("BEGIN;", &err)) return undo(err.message);
-        for (const auto& [type, sqlText] : schema) {
-            // The definitions are aimed at the copy by their first name.
-            std::string statement = sqlText;
-            const std::string head = type == "index" ? "INDEX " : "TABLE ";
-            const std::size_t at = statement.find(head);
-            if (at == std::string::npos) continue;
-            statement.insert(at + head.size(), "salvaged.");
-            if (!target.db().exec(statement, &err)) return undo("the copy's tables: " + err.message);
-        }
+        for (const auto& [type, sqlText] : schema)
+            if (!target.db().exec(salvage::AimedAtCopy(sqlText), &err)) return undo("the copy's tables: " + err.message);
     }
 
     // 2. The rows.
@@ -312,65 +241,15 @@ bool CDatabase::SalvageSubDatabase(long nDatabaseId, const std::string& sPath, S
         (void)take(e.id);
         if (!writeError.empty()) return undo("writing the copy: " + writeError);
     }
-    // The sweep: every row number the engine reaches, in order.
+    // The sweep: every row number the engine reaches, in order; the rows
+    // no document expects are read as they come.
     {
         sql::Statement walk(src.db, "SELECT ID FROM PICTURES WHERE ID >= ? ORDER BY ID");
-        // Whether the engine reaches the rows from `from` on (the first of
-        // them, at least).
-        auto reaches = [&](std::int64_t from) {
-            walk.reset();
-            walk.bind(1, from);
-            return walk.step() != sql::Step::Failed;
-        };
-        std::int64_t from = std::numeric_limits<std::int64_t>::min();
-        for (;;) {
-            walk.reset();
-            walk.bind(1, from);
-            std::int64_t last = from;
-            bool any = false;
-            sql::Step step;
-            std::vector<std::int64_t> ids;
-            while ((step = walk.step()) == sql::Step::Row) {
-                last = walk.getInt64(0);
-                any = true;
-                ids.push_back(last);
-            }
-            for (std::int64_t id : ids)
-                if (!copied.count(id) && !unreadable.count(id)) {
-                    (void)take(id);
-                    if (!writeError.empty()) return undo("writing the copy: " + writeError);
-                }
-            if (step == sql::Step::Done) break;
-            // A page that does not read. `bad` is a row number the walk
-            // cannot start from; find the first one past it that it can.
-            ++report.unreadableRanges;
-            std::int64_t bad = any ? last + 1 : from;
-            if (bad == std::numeric_limits<std::int64_t>::max()) break;
-            std::int64_t good = 0, stride = 1;
-            bool found = false;
-            while (!found) {
-                const std::int64_t probe =
-                    bad > std::numeric_limits<std::int64_t>::max() - stride ? std::numeric_limits<std::int64_t>::max()
-                                                                            : bad + stride;
-                if (reaches(probe)) {
-                    good = probe;
-                    found = true;
-                } else if (probe == std::numeric_limits<std::int64_t>::max()) {
-                    break;
-                } else {
-                    bad = probe;
-                    stride = stride > std::numeric_limits<std::int64_t>::max() / 2 ? stride : stride * 2;
-                }
-            }
-            if (!found) break;  // nothing past the damage reads
-            while (good - bad > 1) {
-                const std::int64_t mid = bad + (good - bad) / 2;
-                (reaches(mid) ? good : bad) = mid;
-            }
-            WriteLog("Salvage: " + sPath + ": the rows after " + (any ? std::to_string(last) : std::string("the start")) +
-                     " up to " + std::to_string(bad) + " do not read");
-            from = good;
-        }
+        salvage::SweepRows(walk, report.unreadableRanges, [&](sql::Statement& row) {
+            const std::int64_t id = row.getInt64(0);
+            if (writeError.empty() && !copied.count(id) && !unreadable.count(id)) (void)take(id);
+        });
+        if (!writeError.empty()) return undo("writing the copy: " + writeError);
     }
     // Rows of other tables (a sub database has none of its own), as far as
     // they read.

@@ -414,6 +414,7 @@ constexpr const char* TextFor(int id) {
 
     // Salvage of damaged files.
     case 481: return "Redden...";
+    case 482: return "Gered %s";
     case 484: return "De OCR-database '%s' was beschadigd. Ze is apart gezet als '%s' en leeg opnieuw aangemaakt.%n%s";
     case 485: return "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.";
 
@@ -516,6 +517,8 @@ constexpr int ArgumentsFor(int id) {
         return 3;
     case 484:
         return 3;
+    case 482:
+        return 1;
     default:
         return kShownAsIs;
     }
@@ -567,7 +570,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 227, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 228, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

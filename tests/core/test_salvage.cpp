@@ -247,6 +247,78 @@ TEST(Salvage, ReportOnlyChangesNothing) {
     EXPECT_TRUE(folder() == was) << "the folder changed";
 }
 
+// A damaged page of FOLDERS in the main database: the rows that read come
+// back unchanged in a fresh main database, and every data row whose
+// document record was lost comes back as a "Repaired document" in the
+// salvage's folder, so nothing stored becomes unreachable.
+TEST(Salvage, MainDatabaseKeepsEveryStoredDocumentReachable) {
+    TempDir dir;
+    test::ArchiveBuilder a(dir.path());
+    a.sub(1, {});
+    {
+        // Enough records, with long notes, for FOLDERS to fill many pages.
+        std::string sql = "BEGIN;";
+        for (long id = 2; id < 602; ++id)
+            sql += "INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, NOTES, DATABASEID) VALUES (" + std::to_string(id) +
+                   ", 1, 0, 'doc" + std::to_string(id) + "', hex(zeroblob(300)), 1);";
+        a.exec(sql + "COMMIT;");
+        std::string data = "BEGIN;";
+        for (long id = 2; id < 602; ++id)
+            data += "INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(id) + ", randomblob(200));";
+        a.execIn(1, data + "COMMIT;");
+    }
+    const test::ArchiveSnapshot before = test::TakeSnapshot(a.main);
+    ASSERT_EQ(before.documents.size(), 600u);
+    // A page in the middle of FOLDERS: the first one past the middle whose
+    // damage stops a walk of the table.
+    const std::string pristine = test::Slurp(a.main);
+    const long pages = static_cast<long>(pristine.size() / sql::kCipherPageSize);
+    long hitPage = 0;
+    std::mt19937 rng(9);
+    for (long page = pages / 3; page < pages && !hitPage; ++page) {
+        test::WriteFile(a.main, pristine);
+        DamagePages(a.main, {page}, rng);
+        sql::Error err;
+        sql::Database db = sql::Database::open(RealEnv(), a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadOnly, err);
+        sql::Statement st(db, "SELECT ID FROM FOLDERS WHERE ID >= 2 ORDER BY ID");
+        sql::Step s;
+        while ((s = st.step()) == sql::Step::Row) {
+        }
+        if (s == sql::Step::Failed) hitPage = page;
+    }
+    ASSERT_GT(hitPage, 0) << "no page of FOLDERS found";
+
+    const CliRun r = RunCli("salvage --no " + ShellQuote(a.main) + " --json -", dir);
+    ASSERT_EQ(r.exit, 1) << r.err << r.out;
+    const QJsonObject report = ParseJson(r.out);
+    EXPECT_EQ(report["files"].toArray()[0].toObject()["outcome"].toString(), "salvaged") << r.out;
+    EXPECT_TRUE(fs::exists(a.main + ".damaged"));
+
+    const test::ArchiveSnapshot after = test::TakeSnapshot(a.main);
+    ASSERT_TRUE(after.opened);
+    EXPECT_EQ(after.documents, before.documents) << "every stored document leads to its bytes";
+    sql::Error err;
+    sql::Database db = sql::Database::open(RealEnv(), a.main, engine::PasswordBytes(a.password), sql::OpenMode::ReadOnly, err);
+    sql::Statement repaired(db, "SELECT count(*), count(DISTINCT PARENT) FROM FOLDERS WHERE NAME = 'Repaired document'");
+    ASSERT_EQ(repaired.step(), sql::Step::Row);
+    EXPECT_GT(repaired.getInt64(0), 0);
+    EXPECT_EQ(repaired.getInt64(1), 1);
+    sql::Statement kept(db, "SELECT count(*) FROM FOLDERS WHERE NAME LIKE 'doc%' AND NOTES = hex(zeroblob(300))");
+    ASSERT_EQ(kept.step(), sql::Step::Row);
+    EXPECT_EQ(kept.getInt64(0) + repaired.getInt64(0), 600) << "the records that read are kept as they were";
+    // Every row hangs in a folder that exists (the salvage's folder for
+    // those whose folder was lost).
+    sql::Statement hanging(db, "SELECT count(*) FROM FOLDERS WHERE PARENT IS NOT NULL AND PARENT <> 0 AND PARENT NOT IN "
+                               "(SELECT ID FROM FOLDERS)");
+    ASSERT_EQ(hanging.step(), sql::Step::Row);
+    EXPECT_EQ(hanging.getInt64(0), 0);
+    sql::Statement check(db, "PRAGMA integrity_check");
+    ASSERT_EQ(check.step(), sql::Step::Row);
+    EXPECT_EQ(check.getText(0), "ok") << "the indexes are built anew";
+    const CliRun open = RunCli("open --no " + ShellQuote(a.main), dir);
+    EXPECT_EQ(open.exit, 0) << open.err;
+}
+
 // Every key of the JSON is documented in docs/json.md and every documented
 // key is written.
 TEST(Salvage, JsonKeysAreDocumented) {
