@@ -31,10 +31,8 @@
 #include "support/engine/Connection.h"
 #include "support/engine/Sql.h"
 
-#include <QByteArray>
-#include <QCryptographicHash>
-
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <set>
@@ -43,16 +41,67 @@ namespace qx {
 
 namespace {
 
-using Digest = QByteArray;
+// What a row held, in 2 x 128 bits: a digest of its path and one of its
+// data, each the 64-bit XXH64 under two seeds. A cryptographic hash would
+// cost more than reading and writing the row together; the copy is proved
+// against damage and slips, not against an adversary.
+struct Digest {
+    std::uint64_t h[4] = {};
+    std::uint8_t kinds = 0;  // Null and empty told apart, text and blob too
+    bool operator==(const Digest&) const = default;
+};
 
-Digest Sha256(const std::string& text, const Bytes& blob, bool pathNull, bool blobNull) {
-    QCryptographicHash h(QCryptographicHash::Sha256);
-    // Null and empty are told apart: the copy must give back what was read.
-    h.addData(QByteArrayView(pathNull ? "N" : "T", 1));
-    h.addData(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-    h.addData(QByteArrayView(blobNull ? "N" : "B", 1));
-    h.addData(QByteArrayView(reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size())));
-    return h.result();
+std::uint64_t Rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+std::uint64_t Xxh64(const std::uint8_t* p, std::size_t len, std::uint64_t seed) {
+    constexpr std::uint64_t P1 = 11400714785074694791ULL, P2 = 14029467366897019727ULL, P3 = 1609587929392839161ULL,
+                            P4 = 9650029242287828579ULL, P5 = 2870177450012600261ULL;
+    auto read64 = [](const std::uint8_t* q) {
+        std::uint64_t v;
+        std::memcpy(&v, q, 8);
+        return v;
+    };
+    auto round = [&](std::uint64_t acc, std::uint64_t input) { return Rotl(acc + input * P2, 31) * P1; };
+    const std::uint8_t* const end = p + len;
+    std::uint64_t h;
+    if (len >= 32) {
+        std::uint64_t v1 = seed + P1 + P2, v2 = seed + P2, v3 = seed, v4 = seed - P1;
+        for (const std::uint8_t* limit = end - 32; p <= limit; p += 32) {
+            v1 = round(v1, read64(p));
+            v2 = round(v2, read64(p + 8));
+            v3 = round(v3, read64(p + 16));
+            v4 = round(v4, read64(p + 24));
+        }
+        h = Rotl(v1, 1) + Rotl(v2, 7) + Rotl(v3, 12) + Rotl(v4, 18);
+        for (const std::uint64_t v : {v1, v2, v3, v4}) h = (h ^ round(0, v)) * P1 + P4;
+    } else {
+        h = seed + P5;
+    }
+    h += len;
+    for (; p + 8 <= end; p += 8) h = Rotl(h ^ round(0, read64(p)), 27) * P1 + P4;
+    if (p + 4 <= end) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        h = Rotl(h ^ (static_cast<std::uint64_t>(v) * P1), 23) * P2 + P3;
+        p += 4;
+    }
+    for (; p < end; ++p) h = Rotl(h ^ (*p * P5), 11) * P1;
+    h ^= h >> 33;
+    h *= P2;
+    h ^= h >> 29;
+    h *= P3;
+    return h ^ (h >> 32);
+}
+
+Digest DigestOf(const std::string& text, const Bytes& blob, bool pathNull, bool blobNull, bool blobIsText) {
+    Digest d;
+    const auto* t = reinterpret_cast<const std::uint8_t*>(text.data());
+    d.h[0] = Xxh64(t, text.size(), 1);
+    d.h[1] = Xxh64(t, text.size(), 2);
+    d.h[2] = Xxh64(blob.data(), blob.size(), 1);
+    d.h[3] = Xxh64(blob.data(), blob.size(), 2);
+    d.kinds = static_cast<std::uint8_t>((pathNull ? 1 : 0) | (blobNull ? 2 : 0) | (blobIsText ? 4 : 0));
+    return d;
 }
 
 // One PICTURES row as read: its values and their digest.
@@ -83,7 +132,7 @@ Read ReadRow(sql::Statement& st, std::int64_t id, Row& row) {
     // A value that stops on a damaged overflow page comes back short, with
     // the error kept on the connection; its length is known from the cell.
     if (!row.blobNull && static_cast<std::int64_t>(row.blob.size()) != st.columnBytes(1)) return Read::Unreadable;
-    row.digest = Sha256(row.path, row.blob, row.pathNull, row.blobNull);
+    row.digest = DigestOf(row.path, row.blob, row.pathNull, row.blobNull, row.blobIsText);
     // The statement must end cleanly too: a row number given twice would be
     // no row of ours.
     if (st.step() != sql::Step::Done) return Read::Unreadable;
@@ -314,9 +363,11 @@ bool CDatabase::SalvageSubDatabase(long nDatabaseId, const std::string& sPath, S
         sql::Step step;
         while ((step = st.step()) == sql::Step::Row) {
             const auto it = copied.find(st.getInt64(0));
-            const Bytes blob = st.isNull(2) ? Bytes() : st.getBlob(2);
+            const bool pathNull = st.isNull(1), blobNull = st.isNull(2);
+            const bool blobIsText = st.columnType(2) == sql::ColumnType::Text;  // asked before the value is read
+            const Bytes blob = blobNull ? Bytes() : st.getBlob(2);
             if (it == copied.end() ||
-                Sha256(st.isNull(1) ? std::string() : st.getText(1), blob, st.isNull(1), st.isNull(2)) != it->second)
+                DigestOf(pathNull ? std::string() : st.getText(1), blob, pathNull, blobNull, blobIsText) != it->second)
                 return undo("the copy does not give back row " + std::to_string(st.getInt64(0)) + " as it was read");
             ++equal;
         }
