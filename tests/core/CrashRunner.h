@@ -182,6 +182,39 @@ public:
         }
     }
 
+    // A page of the main database's FOLDERS overwritten with random bytes:
+    // the first page whose damage stops a walk of the table after its
+    // first rows, in the archive and in its pristine copy alike.
+    void DamageMainDatabaseTable() const {
+        const std::string kept = Slurp(mainPath);
+        const std::size_t pages = kept.size() / 16384;
+        const std::string password = engine::PasswordBytes(PasswordForGeneration(8));
+        for (std::size_t page = 2; page <= pages; ++page) {
+            std::string damaged = kept;
+            for (std::size_t i = 0; i < 16384; ++i)
+                damaged[(page - 1) * 16384 + i] = static_cast<char>((i * 2654435761u + page * 40503u) >> 7);
+            WriteFile(mainPath, damaged);
+            bool hit = false;
+            {
+                sql::Error err;
+                sql::Database db = sql::Database::open(qx::RealEnv(), mainPath, password, sql::OpenMode::ReadOnly, err);
+                sql::Statement st(db, "SELECT * FROM FOLDERS ORDER BY ID");
+                sql::Step step;
+                long read = 0;
+                while ((step = st.step()) == sql::Step::Row) ++read;
+                // The file must still open (the archive is opened before a
+                // salvage), and some documents must read before the damage.
+                hit = db.isOpen() && step == sql::Step::Failed && read > 0;
+            }
+            if (hit) {
+                WriteFile(pristine + "/" + std::filesystem::path(mainPath).filename().string(), damaged);
+                return;
+            }
+        }
+        WriteFile(mainPath, kept);
+        FAIL() << "no page of FOLDERS found in " << mainPath;
+    }
+
     Outcome Run(const std::vector<std::string>& args, const Environment& env = {}) const {
         return RunCli(args, env, root.path());
     }
