@@ -13,3 +13,4 @@ echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}
 "$build/bin/bench_open" "$work" "${QUILLEX_BENCH_OPEN_DOCS:-1200000}"
 "$build/bin/bench_reorganize" "$work" "$@"
 "$build/bin/bench_integrity" "$work" --documents "${QUILLEX_BENCH_INTEGRITY_DOCS:-1200000}"
+"$build/bin/bench_salvage" "$@"

@@ -10,6 +10,7 @@ std::unique_ptr<Command> MakeRepairMultipageCommand();
 std::unique_ptr<Command> MakeSampleCommand();
 std::unique_ptr<Command> MakeRemoveCommand();
 std::unique_ptr<Command> MakeInfoCommand();
+std::unique_ptr<Command> MakeSalvageCommand();
 
 std::vector<std::unique_ptr<Command>> AllCommands() {
     std::vector<std::unique_ptr<Command>> all;
@@ -20,6 +21,7 @@ std::vector<std::unique_ptr<Command>> AllCommands() {
     all.push_back(MakeReorganizeCommand());
     all.push_back(MakeRemoveCommand());
     all.push_back(MakeInfoCommand());
+    all.push_back(MakeSalvageCommand());
     all.push_back(MakeSampleCommand());
     return all;
 }

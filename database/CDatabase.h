@@ -29,6 +29,8 @@ namespace qx {
 class ArchiveLock;
 class Env;
 struct IntentRecord;
+struct SalvageFileReport;
+struct SalvageReport;
 class ErrorTrap;
 class ProgressWindow;
 struct ImagesAhead;
@@ -135,6 +137,24 @@ public:
     // What Reorganize would do now (maintenance/ReorganizePlan.cpp); changes
     // nothing. False when the archive could not be read to the end.
     bool PlanReorganize(ReorganizePlan& plan);
+
+    // -- salvage (maintenance/Salvage*.cpp): what a damaged file still holds,
+    // copied into a fresh file that takes its place; the damaged file is set
+    // aside (".damaged"), never deleted. A report-only run reads all the
+    // same and tells what would come back.
+    // Sub database `nDatabaseId` at `sPath`: every row that reads is copied
+    // and proved equal; each document the main database expects there ends
+    // salvaged or lost. False when nothing was changed (report.error).
+    bool SalvageSubDatabase(long nDatabaseId, const std::string& sPath, SalvageFileReport& report);
+    // The OCR database, when it does not open or read: set aside and made
+    // anew, empty (its contents belong to the scanning product).
+    bool SalvageOcrDatabase(SalvageFileReport& report);
+    // The main database: FOLDERS, DATABASES and trash rows that read, into
+    // a fresh file of the generation's schema.
+    bool SalvageMainDatabase(SalvageFileReport& report);
+    // Every file of the archive whose pages do not all read; clean files are
+    // named as such and left alone. False when a damaged file stays damaged.
+    bool SalvageArchive(SalvageReport& report);
 
     // -- report-only runs: every finding and repair is made as in a real
     // run, but in memory: nothing on disk changes (a report-only view of support/Env.h).

@@ -421,6 +421,11 @@ constexpr const char* TextFor(int id) {
     case 443:
         return "Alleen een index van het bestand '%s' was beschadigd. Alle tabellen waren leesbaar en de "
                "index is daaruit opnieuw opgebouwd. U hoeft niets te doen.";
+    // Salvage of damaged files.
+    case 481: return "Redden...";
+    case 482: return "Gered %s";
+    case 484: return "De OCR-database '%s' was beschadigd. Ze is apart gezet als '%s' en leeg opnieuw aangemaakt.%n%s";
+    case 485: return "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.";
 
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
@@ -557,6 +562,10 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
+    case 484:
+        return 3;
+    case 482:
+        return 1;
     default:
         return kShownAsIs;
     }
@@ -564,7 +573,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 480;
+constexpr int kHighestId = 510;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -608,7 +617,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 257, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 261, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

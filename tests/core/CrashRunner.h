@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -112,7 +113,7 @@ inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& e : std::filesystem::directory_iterator(folder)) {
         const std::string name = e.path().filename().string();
-        for (const char* tail : {".compacted", ".uncompacted", ".intent", "-journal"})
+        for (const char* tail : {".compacted", ".uncompacted", ".salvaged", ".intent", "-journal"})
             if (name.size() >= std::strlen(tail) &&
                 name.compare(name.size() - std::strlen(tail), std::string::npos, tail) == 0)
                 found.push_back(name);
@@ -150,6 +151,68 @@ public:
     void Restore() const {
         std::filesystem::remove_all(archive);
         std::filesystem::copy(pristine, archive, std::filesystem::copy_options::recursive);
+    }
+
+    // A page from the middle of the largest sub database overwritten with
+    // random bytes (the cipher's page check rejects it), in the archive and
+    // in its pristine copy alike.
+    void DamageSubDatabasePage() const {
+        std::string largest;
+        for (const auto& e : std::filesystem::directory_iterator(archive))
+            if (e.path().extension() == ".pdb" && (largest.empty() || e.file_size() > std::filesystem::file_size(largest)))
+                largest = e.path().string();
+        ASSERT_FALSE(largest.empty()) << "no sub database to damage";
+        const std::uintmax_t pages = std::filesystem::file_size(largest) / 16384;
+        ASSERT_GE(pages, 2u) << largest;
+        const std::uintmax_t page = pages <= 3 ? 2 : pages / 2 + 1;
+        std::string junk(16384, '\0');
+        std::uint32_t x = 2463534242u;
+        for (char& c : junk) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            c = static_cast<char>(x & 0xFF);
+        }
+        for (const std::string& file : {largest, pristine + "/" + std::filesystem::path(largest).filename().string()}) {
+            std::FILE* f = std::fopen(file.c_str(), "r+b");
+            ASSERT_NE(f, nullptr) << file;
+            std::fseek(f, static_cast<long>((page - 1) * 16384), SEEK_SET);
+            std::fwrite(junk.data(), 1, junk.size(), f);
+            std::fclose(f);
+        }
+    }
+
+    // A page of the main database's FOLDERS overwritten with random bytes:
+    // the first page whose damage stops a walk of the table after its
+    // first rows, in the archive and in its pristine copy alike.
+    void DamageMainDatabaseTable() const {
+        const std::string kept = Slurp(mainPath);
+        const std::size_t pages = kept.size() / 16384;
+        const std::string password = engine::PasswordBytes(PasswordForGeneration(8));
+        for (std::size_t page = 2; page <= pages; ++page) {
+            std::string damaged = kept;
+            for (std::size_t i = 0; i < 16384; ++i)
+                damaged[(page - 1) * 16384 + i] = static_cast<char>((i * 2654435761u + page * 40503u) >> 7);
+            WriteFile(mainPath, damaged);
+            bool hit = false;
+            {
+                sql::Error err;
+                sql::Database db = sql::Database::open(qx::RealEnv(), mainPath, password, sql::OpenMode::ReadOnly, err);
+                sql::Statement st(db, "SELECT * FROM FOLDERS ORDER BY ID");
+                sql::Step step;
+                long read = 0;
+                while ((step = st.step()) == sql::Step::Row) ++read;
+                // The file must still open (the archive is opened before a
+                // salvage), and some documents must read before the damage.
+                hit = db.isOpen() && step == sql::Step::Failed && read > 0;
+            }
+            if (hit) {
+                WriteFile(pristine + "/" + std::filesystem::path(mainPath).filename().string(), damaged);
+                return;
+            }
+        }
+        WriteFile(mainPath, kept);
+        FAIL() << "no page of FOLDERS found in " << mainPath;
     }
 
     Outcome Run(const std::vector<std::string>& args, const Environment& env = {}) const {

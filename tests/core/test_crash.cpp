@@ -143,6 +143,7 @@ struct CommandCase {
     std::vector<std::string> command;  // the archive's path goes last
     std::vector<std::string> faults;   // empty: every fault
     long documents;
+    const char* damaged = nullptr;  // "sub" or "main": a page of that file is damaged first
 };
 
 const CommandCase kCommands[] = {
@@ -160,6 +161,12 @@ const CommandCase kCommands[] = {
     // source emptied by a compaction without its rows and retired; rows
     // without a document met on the way.
     {"Reorganize", {"reorganize", "--yes"}, {"unreferenced-empty-data", "unreferenced-data", "same-id-different-data"}, 30},
+    // A damaged page: the readable rows into a fresh copy that takes the
+    // file's place, the damaged file kept aside.
+    {"Salvage", {"salvage", "--yes"}, {"unreferenced-data"}, 40, "sub"},
+    // A page of FOLDERS: the records that read into a fresh main database,
+    // the documents whose record was lost back as "Repaired document".
+    {"SalvageMain", {"salvage", "--yes"}, {"unreferenced-data"}, 500, "main"},
 };
 
 // Cases that fail for a fault that is known and being worked on; they are
@@ -279,6 +286,8 @@ protected:
         if (o.allFaults) o.faults.clear();
         std::string error;
         ASSERT_TRUE(WriteSample(o, error)) << error;
+        if (c.damaged && c.damaged == std::string("sub")) DamageSubDatabasePage();
+        if (c.damaged && c.damaged == std::string("main")) DamageMainDatabaseTable();
     }
 
     std::vector<std::string> Command() const {

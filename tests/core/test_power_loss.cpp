@@ -89,6 +89,7 @@ struct PowerCase {
     std::vector<std::string> faults;   // empty: every fault
     long documents;
     int points;  // about how many cut points to try
+    const char* damaged = nullptr;  // "sub" or "main": a page of that file is damaged first
 };
 
 const PowerCase kCases[] = {
@@ -100,6 +101,8 @@ const PowerCase kCases[] = {
      20, 18},
     {"Reorganize", {"reorganize", "--yes", "ARCHIVE"}, {"unreferenced-empty-data", "unreferenced-data"}, 20, 18},
     {"Remove", {"remove", "ARCHIVE", "IDS", "--yes"}, {"truncated-jpeg"}, 20, 10},
+    {"Salvage", {"salvage", "--yes", "ARCHIVE"}, {"unreferenced-data"}, 30, 16, "sub"},
+    {"SalvageMain", {"salvage", "--yes", "ARCHIVE"}, {"unreferenced-data"}, 500, 16, "main"},
 };
 
 void PrintTo(const PowerCase& c, std::ostream* os) { *os << c.name; }
@@ -125,6 +128,8 @@ protected:
         o.allFaults = c.faults.empty();
         std::string error;
         ASSERT_TRUE(WriteSample(o, error)) << error;
+        if (c.damaged && c.damaged == std::string("sub")) DamageSubDatabasePage();
+        if (c.damaged && c.damaged == std::string("main")) DamageMainDatabaseTable();
     }
 
     std::vector<std::string> Command(const ArchiveSnapshot& before) const {

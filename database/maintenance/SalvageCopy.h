@@ -1,0 +1,155 @@
+#pragma once
+// What the salvage of each kind of file shares: the fresh copy (made without
+// a name, so that the intent record can name it before anything finds it),
+// the connection that writes it, and the walk over a table's rows that
+// steps over pages that do not read.
+#include "support/Env.h"
+#include "support/FileOperations.h"
+#include "support/engine/Cipher.h"
+#include "support/engine/Sql.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qx::salvage {
+
+// A file with no name yet: its identity can go into the intent record
+// before anything can find it. Where the file system cannot make one it is
+// created under its name at once.
+class NewCopy {
+public:
+    NewCopy(Env& env, const std::string& folder, const std::string& path) : m_env(env) {
+        if (env.CreateUnnamedFile(folder, m_unnamed) == 0) {
+            m_id = m_unnamed->Identity();
+            return;
+        }
+        m_unnamed.reset();
+        if (env.Step("salvage.create_copy") == 0 && env.WriteNewEntry(path, {}) == 0) m_id = env.IdentityOf(path);
+    }
+    NewCopy(const NewCopy&) = delete;
+    NewCopy& operator=(const NewCopy&) = delete;
+    const std::optional<FileId>& id() const { return m_id; }
+    // Gives it its name (EEXIST when taken) and makes the name durable.
+    int link(const std::string& path) {
+        if (m_unnamed) {
+            if (const int rc = m_env.Step("salvage.name_copy")) return rc;
+            if (const int rc = m_unnamed->Link(path)) return rc;
+        }
+        return m_env.SyncFolder(GetFolderPart(path), "salvage.name_copy");
+    }
+
+private:
+    Env& m_env;
+    std::unique_ptr<UnnamedFile> m_unnamed;
+    std::optional<FileId> m_id;
+};
+
+inline std::string Quoted(const std::string& s, char q) {
+    std::string out(1, q);
+    for (char c : s) {
+        out += c;
+        if (c == q) out += q;
+    }
+    return out + q;
+}
+
+// The copy is written through an in-memory connection with the new file
+// attached as "salvaged": the engine makes the file, which already exists
+// (empty) under its name, with the archive's key and page size. A plain
+// file (empty password) gets the engine's default page size.
+class CopyTarget {
+public:
+    bool open(Env& env, const std::string& path, const std::string& passwordBytes, sql::Error& err) {
+        m_db = sql::Database::open(env, ":memory:", "", sql::OpenMode::Create, err);
+        if (!m_db.isOpen()) return false;
+        const bool keyed = !passwordBytes.empty();
+        const std::string attach = "ATTACH DATABASE " + Quoted(path, '\'') + " AS salvaged KEY " +
+                                   (keyed ? Quoted(sql::RawKeyFor(passwordBytes), '"') : std::string("''")) + ";";
+        // The copy needs no journal: it is thrown away unless all of it
+        // succeeds. Its commit syncs it.
+        const std::string page =
+            keyed ? "PRAGMA salvaged.cipher_page_size = " + std::to_string(sql::CipherPageSize()) + "; " : "";
+        return m_db.exec(attach, &err) &&
+               m_db.exec(page + "PRAGMA salvaged.journal_mode = OFF; PRAGMA salvaged.synchronous = FULL;", &err);
+    }
+    sql::Database& db() { return m_db; }
+    void close() {
+        if (m_db.isOpen()) (void)m_db.exec("DETACH DATABASE salvaged;");
+        m_db.close();
+    }
+
+private:
+    sql::Database m_db;
+};
+
+// A stored definition ("CREATE TABLE "X" ...", "CREATE INDEX "I" ON ...")
+// aimed at the copy.
+inline std::string AimedAtCopy(std::string statement) {
+    for (const char* head : {"TABLE ", "INDEX "}) {
+        const std::size_t at = statement.find(head);
+        if (at != std::string::npos && at < 24) {
+            statement.insert(at + 6, "salvaged.");
+            return statement;
+        }
+    }
+    return statement;
+}
+
+// Walks `walk` ("... WHERE rowid >= ?1 ORDER BY rowid", the row number in
+// column 0) over every row the engine reaches, calling `onRow` for each.
+// A page that does not read stops the engine's walk; the walk then goes on
+// from the first row number past it that the engine can reach again (the
+// step doubled until one is found, then the gap halved), so one damaged page
+// costs a few dozen lookups, not a walk of everything behind it. Counts the
+// stretches stepped over in `unreadable`.
+template <typename OnRow>
+void SweepRows(sql::Statement& walk, std::int64_t& unreadable, OnRow&& onRow) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    auto reaches = [&](std::int64_t from) {
+        walk.reset();
+        walk.bind(1, from);
+        return walk.step() != sql::Step::Failed;
+    };
+    std::int64_t from = std::numeric_limits<std::int64_t>::min();
+    for (;;) {
+        walk.reset();
+        walk.bind(1, from);
+        std::int64_t last = from;
+        bool any = false;
+        sql::Step step;
+        while ((step = walk.step()) == sql::Step::Row) {
+            last = walk.getInt64(0);
+            any = true;
+            onRow(walk);
+        }
+        if (step == sql::Step::Done) return;
+        ++unreadable;
+        std::int64_t bad = any ? last + 1 : from;
+        if (any && last == kMax) return;
+        std::int64_t good = 0, stride = 1;
+        bool found = false;
+        while (!found) {
+            const std::int64_t probe = bad > kMax - stride ? kMax : bad + stride;
+            if (reaches(probe)) {
+                good = probe;
+                found = true;
+            } else if (probe == kMax) {
+                return;  // nothing past the damage reads
+            } else {
+                bad = probe;
+                if (stride <= kMax / 2) stride *= 2;
+            }
+        }
+        while (good - bad > 1) {
+            const std::int64_t mid = bad + (good - bad) / 2;
+            (reaches(mid) ? good : bad) = mid;
+        }
+        from = good;
+    }
+}
+
+}  // namespace qx::salvage
