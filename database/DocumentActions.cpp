@@ -3,6 +3,7 @@
 #include "support/FileOperations.h"
 #include "support/engine/Recordset.h"
 #include "support/Log.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 
 #include <charconv>
@@ -33,7 +34,7 @@ bool AskRemoveSelected(MainWindow& window, std::size_t count) {
     return Yes(window,
                FormatMsg(GetResString(315, "Weet u zeker dat u de %s geselecteerde (beschadigde) documenten wilt "
                                            "verwijderen?"),
-                         {std::to_string(count)}),
+                         {FormatCount(static_cast<long long>(count))}),
                MsgIcon::None, 25, kNoResource);
 }
 

@@ -1,6 +1,7 @@
 #include "database/ProgressWindow.h"
 
 #include "support/Tools.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 
 #include <chrono>
@@ -52,7 +53,7 @@ void ProgressWindow::SetInitial(long nTotalDocuments, int nMaxProgress, bool bSh
     m_view.wide = m_wideShown;
     m_view.value = 0;
     m_view.maximum = nMaxProgress;
-    m_view.countLine = FormatMsg(m_sLblProgress2, {0, nTotalDocuments});
+    m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(0), FormatCount(nTotalDocuments)});
     if (m_shown) m_window.ProgressUpdate(m_view);
 }
 
@@ -90,7 +91,7 @@ void ProgressWindow::ShowPending() {
     m_pending = false;
     m_view.currentItem = FormatMsg(m_sLblProgress1, {m_pendingName});
     m_view.value = m_pendingValue;
-    m_view.countLine = FormatMsg(m_sLblProgress2, {m_index, std::max(m_total, m_index)});
+    m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(m_index), FormatCount(std::max(m_total, m_index))});
 }
 
 void ProgressWindow::Tick() {
@@ -107,7 +108,7 @@ void ProgressWindow::Hide() {
     }
     if (m_shown && m_window.ProgressVisible() && m_total > 0 && m_index >= m_total) {
         m_view.value = m_view.maximum;
-        m_view.countLine = FormatMsg(m_sLblProgress2, {m_index, std::max(m_total, m_index)});
+        m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(m_index), FormatCount(std::max(m_total, m_index))});
         m_finished = true;
         UpdateTimes();
     }

@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quillex");
     QApplication::setApplicationVersion(QUILLEX_VERSION);
-    // Without Qt's translations installed the standard buttons stay English.
+    // Qt's buttons and dialogs speak Dutch, with or without Qt's own translation.
     qx::InstallDutchQtTexts(app);
+    qx::UseDutchFormats();
     QStringList arguments = QApplication::arguments().mid(1);
 
     // Developer option: pictures of the windows for the documentation.

@@ -1,5 +1,8 @@
 #include "support/CustomDate.h"
 
+#include "support/HumanFormat.h"
+
+#include <QDate>
 #include <QLocale>
 #include <QString>
 
@@ -65,5 +68,10 @@ std::string FormatStoredDate(std::string_view s, std::string_view pattern) {
     return out;
 }
 
-}  // namespace qx
+std::string ShowStoredDate(std::string_view s) {
+    const QDate date = s.size() == 8 ? QDate::fromString(QString::fromLatin1(s.data(), 8), QStringLiteral("yyyyMMdd"))
+                                     : QDate();
+    return date.isValid() ? FormatDate(date) : std::string(s);
+}
 
+}  // namespace qx

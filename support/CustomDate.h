@@ -18,4 +18,10 @@ const std::string& DatePattern();
 std::string FormatStoredDate(std::string_view s);
 std::string FormatStoredDate(std::string_view s, std::string_view pattern);
 
+// A stored date as a person reads it in our Dutch interface: "20010209" ->
+// "9-2-2001", with the whole year (a two-digit year cannot tell 1901 from
+// 2001), whatever the system's locale. Text that is not a real date is shown
+// as it is stored, so nothing of it is hidden.
+std::string ShowStoredDate(std::string_view s);
+
 }  // namespace qx

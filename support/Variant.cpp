@@ -1,6 +1,7 @@
 #include "support/Variant.h"
 
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,18 @@ double Variant::toDouble() const {
     switch (m_v.index()) {
     case 1: return static_cast<double>(std::get<1>(m_v));
     case 2: return std::get<2>(m_v);
-    case 3: return std::strtod(std::get<3>(m_v).c_str(), nullptr);
+    case 3: {
+        // The point is the decimal sign whatever the C locale says: stored
+        // text and log lines never follow the user's locale.
+        const std::string& s = std::get<3>(m_v);
+        const char* b = s.data();
+        const char* e = s.data() + s.size();
+        while (b < e && std::isspace(static_cast<unsigned char>(*b))) ++b;
+        if (b < e && *b == '+') ++b;
+        double r = 0;
+        std::from_chars(b, e, r);
+        return r;
+    }
     default: return 0.0;
     }
 }
@@ -39,8 +51,8 @@ std::string Variant::toString() const {
         double d = std::get<2>(m_v);
         if (std::floor(d) == d && std::fabs(d) < 1e15) return std::to_string(static_cast<std::int64_t>(d));
         char buf[32];
-        std::snprintf(buf, sizeof buf, "%.15g", d);
-        return buf;
+        const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+        return std::string(buf, r.ptr);
     }
     case 3: return std::get<3>(m_v);
     case 4: {

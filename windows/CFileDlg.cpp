@@ -1,8 +1,12 @@
 #include "windows/CFileDlg.h"
 
+#include "support/HumanFormat.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 
 #include <utility>
 
@@ -27,8 +31,31 @@ QString QtPatterns(const QString& pattern) {
     return parts.join(u' ');
 }
 
+// Sizes and dates in the file list the Dutch way ("4,88 kB", "7-12-2026
+// 19:22:43"): Qt's file model writes them in the system's locale, which is
+// often the C locale ("4.88 KiB", "7 Dec 2026").
+class DutchFileColumns : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role == Qt::DisplayRole && files && index.isValid()) {
+            const QModelIndex source = mapToSource(index);
+            if (index.column() == 1 && !files->isDir(source)) return QString::fromStdString(FormatBytes(files->size(source)));
+            if (index.column() == 3) {
+                const QDateTime when = files->lastModified(source);
+                if (when.isValid()) return QString::fromStdString(FormatDateTime(when));
+            }
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
 std::optional<QStringList> RunSystemDialog(const CFileDlg& d, bool save) {
     QFileDialog dialog(d.ParentForm, d.Caption, d.InitialDir);
+    // Only Qt's own dialog has a list to show through the proxy; a system
+    // dialog speaks the desktop's language itself.
+    dialog.setProxyModel(new DutchFileColumns(&dialog));
     const QStringList filters = d.QtNameFilters();
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);

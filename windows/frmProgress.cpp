@@ -1,6 +1,7 @@
 #include "windows/frmProgress.h"
 
 #include "database/ProgressWindow.h"
+#include "support/HumanFormat.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -102,7 +103,7 @@ void frmProgress::SetView(const ProgressView& view) {
     lblProgress1->setText(Q(view.currentItem));
     lblProgress2->setText(Q(view.countLine));
     lblTimeLeft->setText(Q(view.timeLeft));
-    lblTimeElapsed->setText(view.rate > 0 ? Q(view.timeElapsed) + QStringLiteral("  (%1/s)").arg(view.rate, 0, 'f', 1)
+    lblTimeElapsed->setText(view.rate > 0 ? Q(view.timeElapsed) + QStringLiteral("  (") + Q(FormatRate(view.rate)) + u')'
                                           : Q(view.timeElapsed));
     cmdCancel->setText(Q(view.cancelText));
     ProgressBar2->setMaximum(view.maximum);

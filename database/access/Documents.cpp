@@ -103,7 +103,7 @@ void CDatabase::DocumentInfo(long nId, std::string& sName, std::string& sKeyword
     if (keywords.ends_with("; ")) keywords.pop_back();
     sKeywords = keywords;
     sNotes = NullToStr(rs.value("NOTES"));
-    sDate = FormatStoredDate(NullToStr(rs.value("DATE")));
+    sDate = ShowStoredDate(NullToStr(rs.value("DATE")));
     sZip = NullToStr(rs.value("POSTAL"));
 }
 

@@ -12,6 +12,7 @@
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
@@ -188,7 +189,7 @@ void CDatabase::ReportCancelled() {
     WriteLog("Check cancelled after " + std::to_string(checked) + " of " + std::to_string(total) + " documents");
     m_window.MsgBox(FormatMsg(GetResString(260, "De controle is afgebroken na %s van %s documenten. Alleen wat tot "
                                                 "dan is gevonden staat in de lijst; de rest is niet gecontroleerd."),
-                              {checked, total}),
+                              {FormatCount(checked), FormatCount(total)}),
                     MsgButtons::OK, MsgIcon::Exclamation, GetResString(261, "Controle afgebroken..."));
 }
 
@@ -606,7 +607,8 @@ bool CDatabase::OfferPreCheckCompaction() {
     bool cancelled = false;
     const long n = static_cast<long>(large.size());
     for (long i = 1; i <= n && !cancelled; ++i) {
-        m_window.CompactSetStatus(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."), {i, n}));
+        m_window.CompactSetStatus(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."),
+                                                   {FormatCount(i), FormatCount(n)}));
         CompactSingle(large[static_cast<std::size_t>(i - 1)], Settings::Get().DatabasePassword);
         cancelled = m_window.CompactCanceled();
     }

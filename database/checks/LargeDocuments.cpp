@@ -6,6 +6,7 @@
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 #include "support/engine/Recordset.h"
 
@@ -112,7 +113,7 @@ void CDatabase::AnalyseLargeDocs() {
     // The statistics are the whole result of this check: said, not only logged.
     m_window.MsgBox(FormatMsg(GetResString(287, "%s pagina's geanalyseerd, gemiddelde grootte: %s bytes, "
                                                 "groottegrens (200 KB) overschreden: %s keer."),
-                              {pages, average, exceeded}),
+                              {FormatCount(pages), FormatCount(average), FormatCount(exceeded)}),
                     MsgButtons::OK, MsgIcon::Information, GetResString(288, "Grote documenten"));
 }
 

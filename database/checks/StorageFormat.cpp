@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <charconv>
 #include <cstdio>
 
 namespace qx {
@@ -17,10 +18,12 @@ namespace {
 // (5 -> 2, 7 -> 4): the boundary of the upper half the data must fill.
 std::size_t HalfOf(std::size_t n) { return static_cast<std::size_t>(std::nearbyint(static_cast<double>(n) / 2.0)); }
 
+// Always "1.00": log readers parse the point, and printf would write the
+// decimal sign of whatever C locale the process runs under ("1,00").
 std::string TwoDecimals(float value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(value));
-    return text;
+    const auto r = std::to_chars(text, text + sizeof text, static_cast<double>(value), std::chars_format::fixed, 2);
+    return std::string(text, r.ptr);
 }
 
 std::string Lower(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toLower().toStdString(); }

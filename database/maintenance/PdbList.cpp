@@ -7,13 +7,12 @@
 #include "database/maintenance/References.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
+#include "support/HumanFormat.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
-
-#include <QLocale>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,20 +22,10 @@ namespace qx {
 
 namespace {
 
-// Whole kilobytes grouped by the thousands separator of the user's locale
-// ("1.023KB" on a Dutch system, "1,023KB" on an English one). The separator
-// is inserted by hand: the C locale would otherwise leave it out. A file
-// under one kilobyte reads "0KB", not a bare "KB".
-std::string FormatKB(std::int64_t kb) {
-    const std::string digits = std::to_string(kb);
-    const std::string sep = QLocale::system().groupSeparator().toStdString();
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += sep;
-        out += digits[i];
-    }
-    return out + "KB";
-}
+// Whole kilobytes, truncated, grouped the Dutch way ("1.088KB") whatever
+// the system's locale: the interface is Dutch. A file under one kilobyte
+// reads "0KB", not a bare "KB".
+std::string FormatKB(std::int64_t kb) { return FormatCount(kb) + "KB"; }
 
 std::string WithoutExtension(const std::string& fileName) {
     const std::size_t dot = fileName.rfind('.');

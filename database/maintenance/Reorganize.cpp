@@ -10,6 +10,7 @@
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/SysInfo.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
@@ -63,7 +64,7 @@ bool CDatabase::Reorganize() {
             m_sReorganizeStop = "a report-only run would hold up to " + std::to_string(stored / 1048576) +
                                 " MB of moved data in memory; nothing was done";
             WriteLog("Reorganize: " + m_sReorganizeStop);
-            m_window.MsgBox(FormatMsg(Res(220), {stored / 1048576}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
+            m_window.MsgBox(FormatMsg(Res(220), {FormatCount(stored / 1048576)}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
             return false;
         }
     }

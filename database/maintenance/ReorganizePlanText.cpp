@@ -1,27 +1,13 @@
 // The reorganize plan in words, as the preview shows it.
 #include "database/maintenance/ReorganizePlan.h"
 
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 
 #include <algorithm>
 #include <string>
 
 namespace qx {
-
-namespace {
-
-// "#.### KB" with the Dutch grouping sign, as the compacting messages write sizes.
-std::string Kilobytes(std::int64_t bytes) {
-    const std::string digits = std::to_string((bytes + 1023) / 1024);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
-        out += digits[i];
-    }
-    return out + " KB";
-}
-
-}  // namespace
 
 std::string DescribePlan(const ReorganizePlan& plan) {
     std::string out = GetResString(233, "Voorbeeld van het reorganiseren (er wordt niets gewijzigd):") + "\n";
@@ -40,21 +26,21 @@ std::string DescribePlan(const ReorganizePlan& plan) {
     if (plan.moves.empty()) line(245, "Er hoeven geen documenten te worden verplaatst.", {});
     for (const ReorganizePlan::Move& m : plan.moves)
         line(238, "%s documenten (%s) gaan van '%s' naar '%s'.",
-             {std::to_string(m.documents), Kilobytes(m.bytes), m.source, m.destination});
+             {FormatCount(m.documents), FormatKilobytes(m.bytes), m.source, m.destination});
     if (plan.moves.size() > 1)
-        line(246, "In totaal %s documenten (%s).", {std::to_string(plan.documentsMoved), Kilobytes(plan.bytesMoved)});
+        line(246, "In totaal %s documenten (%s).", {FormatCount(plan.documentsMoved), FormatKilobytes(plan.bytesMoved)});
     if (plan.duplicatesOverwritten)
         line(241, "%s dubbele documenten worden overschreven (zelfde inhoud of leeg).",
-             {std::to_string(plan.duplicatesOverwritten)});
+             {FormatCount(plan.duplicatesOverwritten)});
     if (plan.duplicatesFixed)
         line(242, "%s dubbele documenten met andere inhoud krijgen een nieuw nummer (document 'Fixed').",
-             {std::to_string(plan.duplicatesFixed)});
+             {FormatCount(plan.duplicatesFixed)});
     if (plan.unreferencedSkipped)
         line(243, "%s lege documenten zonder verwijzing blijven staan waar ze staan.",
-             {std::to_string(plan.unreferencedSkipped)});
+             {FormatCount(plan.unreferencedSkipped)});
     if (plan.unreferencedRepaired)
         line(244, "%s documenten zonder verwijzing worden opgenomen als 'Repaired document'.",
-             {std::to_string(plan.unreferencedRepaired)});
+             {FormatCount(plan.unreferencedRepaired)});
     for (const std::string& path : plan.retired)
         line(239, "'%s' raakt leeg en wordt hernoemd naar '.obsolete'.", {path});
     for (const ReorganizePlan::Renumbered& r : plan.renumberedAtEnd)
@@ -62,7 +48,7 @@ std::string DescribePlan(const ReorganizePlan& plan) {
     for (const auto& [path, aside] : plan.setAsideAtEnd) line(236, "'%s' wordt opzijgezet als '%s'.", {path, aside});
     for (const ReorganizePlan::FileAfter& f : plan.files) {
         if (std::find(plan.retired.begin(), plan.retired.end(), f.path) != plan.retired.end()) continue;
-        line(240, "'%s': nu %s, daarna ongeveer %s.", {f.path, Kilobytes(f.before), Kilobytes(f.after)});
+        line(240, "'%s': nu %s, daarna ongeveer %s.", {f.path, FormatKilobytes(f.before), FormatKilobytes(f.after)});
     }
     return out;
 }

@@ -63,7 +63,7 @@ constexpr const char* TextFor(int id) {
     case 18: return "Status";
 
     // Status bar panels.
-    case 111: return "%s [%s MB, %s items]";
+    case 111: return "%s [%s MB, %s documenten en mappen]";
     case 112: return "database: --";
     case 113: return "beschadigd: %s";
     case 114: return "gerepareerd: %s";

@@ -77,8 +77,7 @@ TEST_F(Documents, InformationJoinsKeywordsAndShowsTheDate) {
     std::string name, keywords, notes, date, zip;
     db.DocumentInfo(50, name, keywords, notes, date, zip);
     EXPECT_EQ(name + "|" + keywords + "|" + notes + "|" + zip, "Factuur|a; b;|n|1234 AB");
-    EXPECT_NE(date.find("05"), std::string::npos);
-    EXPECT_NE(date.find("24"), std::string::npos);
+    EXPECT_EQ(date, "5-3-2024");  // Dutch order and the whole year, whatever the system's locale
     db.DocumentInfo(51, name, keywords, notes, date, zip);
     EXPECT_EQ(keywords, "");
     name = "kept";

@@ -2,6 +2,7 @@
 // (the multipage repairs are in test_multipage.cpp).
 #include "database/CDatabase.h"
 #include "database/checks/ResultCodes.h"
+#include "support/HumanFormat.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "tests/core/ArchiveBuilder.h"
@@ -92,10 +93,12 @@ TEST_F(SmallChecks, LargeDocumentsRunningAverageAndLimit) {
         const auto log = Large(b);
         ASSERT_FALSE(log.empty()) << c.name;
         EXPECT_EQ(log.back(), Stats(c.sizes.size(), c.average, c.exceeded)) << c.name;
-        // The statistics are shown as well, and kept for the JSON.
+        // The statistics are shown as well (grouped the Dutch way, the log
+        // keeps plain digits), and kept for the JSON.
         ASSERT_EQ(window.boxes.size(), 1u) << c.name;
         EXPECT_EQ(window.boxes[0].text,
-                  FormatMsg(GetResString(287, ""), {static_cast<long>(c.sizes.size()), c.average, c.exceeded}))
+                  FormatMsg(GetResString(287, ""), {FormatCount(static_cast<long>(c.sizes.size())),
+                                                    FormatCount(c.average), FormatCount(c.exceeded)}))
             << c.name;
         EXPECT_TRUE(stats.measured) << c.name;
         EXPECT_EQ(stats.pages, static_cast<long>(c.sizes.size())) << c.name;

@@ -27,6 +27,20 @@ TEST(Conversions, Utf8LeftCountsCharacters) {
     EXPECT_EQ(Utf8Left("a\xF0\x9F\x98\x80" "b", 2), "a\xF0\x9F\x98\x80");
 }
 
+TEST(ShowStoredDate, DutchWithTheWholeYearAndOddTextAsStored) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"20010209", "9-2-2001"},   // was "09 02 01" under the C locale
+        {"19010209", "9-2-1901"},   // the century stays visible
+        {"20241231", "31-12-2024"},
+        {"", ""},
+        {"20010230", "20010230"},   // no such day: shown as stored
+        {"2024", "2024"},
+        {"2024031", "2024031"},
+        {"abcdefgh", "abcdefgh"},
+    };
+    for (const auto& [stored, shown] : cases) EXPECT_EQ(ShowStoredDate(stored), shown) << stored;
+}
+
 TEST(DatePattern, FollowsTheLocaleOrderAndSeparator) {
     const std::pair<const char*, const char*> cases[] = {
         {"dd-MM-yyyy", "dd-mm-yy"}, {"M/d/yy", "mm/dd/yy"},     {"yyyy.MM.dd", "yy.mm.dd"},

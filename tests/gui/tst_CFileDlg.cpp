@@ -1,6 +1,8 @@
 // The file dialog wrapper: filters in Qt's form, the chosen files read back,
 // cancelling, and the real dialog set up as asked.
 #include "GuiTestSupport.h"
+#include "shell/DutchQtTexts.h"
+#include "support/HumanFormat.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -82,6 +84,63 @@ private slots:
         QVERIFY(!d.ShowOpen());
         QCOMPARE(seen,
                  (QStringList{"Openen", "Vellumo Databases (*.dat)", "dat", QDir(QDir::tempPath()).absolutePath()}));
+    }
+
+    // Labels, buttons, column titles and the list itself in Dutch, also
+    // where Qt's own translation is not installed (the first row) or leaves
+    // a word English ("Folder"): sizes and dates the Dutch way.
+    void realDialogSpeaksDutch_data() {
+        QTest::addColumn<bool>("withQtTranslation");
+        QTest::newRow("our texts only") << false;
+        QTest::newRow("with Qt's translation") << true;
+    }
+    void realDialogSpeaksDutch() {
+        QFETCH(bool, withQtTranslation);
+        const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        if (withQtTranslation && !QFile::exists(qtFolder + "/qtbase_nl.qm"))
+            QSKIP("Qt's Dutch translation is not installed");
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir("Oud"));
+        QFile file(folder.filePath("Kantoor.dat"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(5000, 'x')) == 5000);
+        file.close();
+        const QDateTime written = QFileInfo(file).lastModified();
+        qx::InstallDutchQtTexts(*QCoreApplication::instance(), withQtTranslation ? qtFolder : folder.path());
+
+        CFileDlg d;
+        d.InitialDir = folder.path();
+        d.Filter = "Vellumo Databases (*.dat)|*.dat";
+        QStringList texts, rows;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* list = dialog->findChild<QTreeView*>("treeView");
+            QDeadlineTimer deadline(5000);
+            while (list->model()->rowCount(list->rootIndex()) < 2 && !deadline.hasExpired()) {
+                QCoreApplication::processEvents();
+                QThread::msleep(10);
+            }
+            for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+                texts << dialog->findChild<QLabel*>(name)->text();
+            for (QAbstractButton* b : dialog->findChild<QDialogButtonBox*>("buttonBox")->buttons()) texts << b->text();
+            texts << dialog->findChild<QToolButton*>("toParentButton")->toolTip();
+            for (int c = 0; c < 4; ++c) texts << list->model()->headerData(c, Qt::Horizontal).toString();
+            const QAbstractItemModel* m = list->model();
+            for (int r = 0; r < m->rowCount(list->rootIndex()); ++r) {
+                QStringList cells;
+                for (int c : {0, 1, 3}) cells << m->index(r, c, list->rootIndex()).data().toString();
+                if (m->index(r, 0, list->rootIndex()).data().toString() == "Oud")
+                    cells << m->index(r, 2, list->rootIndex()).data().toString();
+                rows << cells.join(" | ");
+            }
+            dialog->reject();
+        });
+        QVERIFY(!d.ShowOpen());
+        QCOMPARE(texts, (QStringList{"Zoeken in:", "Bestands&naam:", "Bestanden van type:", "&Openen", "Annuleren",
+                                     "Hogere map", "Naam", "Grootte", "Type", "Datum gewijzigd"}));
+        rows.sort();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0), "Kantoor.dat | 4,88 kB | " + QString::fromStdString(qx::FormatDateTime(written)));
+        QVERIFY2(rows.at(1).startsWith("Oud | ") && rows.at(1).endsWith(" | Map"), qPrintable(rows.at(1)));
     }
 };
 

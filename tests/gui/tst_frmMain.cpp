@@ -6,6 +6,8 @@
 #include "windows/frmProgress.h"
 #include "shell/ReportList.h"
 #include "shell/frmMain.h"
+#include "support/FileOperations.h"
+#include "support/HumanFormat.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "tests/core/TestUtil.h"
@@ -269,7 +271,21 @@ private slots:
         // Every document row, pages included, has lost its data.
         const int rows = int(sample.documentRows);
         QCOMPARE(w.lvDocuments->RowCount(), rows);
-        QCOMPARE(w.StatusBarPanel[1]->text(), Formatted(113, {rows}));
+        // Counts and sizes grouped the Dutch way, whatever the system's locale.
+        QCOMPARE(w.StatusBarPanel[1]->text(), Formatted(113, {FormatCount(rows)}));
+        QVERIFY(w.StatusBarPanel[1]->text().contains(QRegularExpression("\\d\\.\\d{3}$")));
+        QCOMPARE(w.StatusBarPanel[0]->text(),
+                 Formatted(111, {GetFileNamePart(sample.mainDatabase), FormatCount(w.State().m_nDBSizeMB),
+                                 FormatCount(w.State().m_nItemCount)}) + "      ");
+        QVERIFY(w.State().m_nItemCount >= 1000 && !w.StatusBarPanel[0]->text().contains("items"));
+        w.lvDocuments->selectAll();
+        QCOMPARE(w.StatusBarPanel[3]->text(), Formatted(115, {FormatCount(rows)}));
+        for (int r = 0; r < w.lvPicbases->RowCount(); ++r) {
+            const QString size = w.lvPicbases->Row(r)->text(1);
+            const qint64 bytes = QFileInfo(w.lvPicbases->Row(r)->text(0)).size();
+            QCOMPARE(size, QString::fromStdString(FormatCount(bytes / 1024)) + "KB");
+            QVERIFY2(bytes < 1024 * 1024 || size.contains('.'), qPrintable(size));
+        }
         QVERIFY(!w.State().m_bListPartial);
         QCoreApplication::processEvents();
         const QRect last = w.lvDocuments->visualItemRect(w.lvDocuments->Row(rows - 1));

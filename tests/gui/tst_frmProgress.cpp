@@ -81,6 +81,25 @@ private slots:
         f->cmdCancel->click();
         QVERIFY(!run.Visible() && !f->TimedUpdate->isActive());
     }
+
+    // Counts and the rate the Dutch way ("1.088.210", "382,2/s"), whatever
+    // the system's locale.
+    void countsAndRateInDutch() {
+        QLocale::setDefault(QLocale::c());
+        frmMain w;
+        double now = 0;
+        ProgressWindow run(w, [&] { return now; });
+        run.m_sLblProgress1 = "doc %s";
+        run.m_sLblProgress2 = "%s van %s";
+        run.SetInitial(1088210, 100, false, 0);
+        run.Show();
+        now = 10;
+        run.SetProgress(1, 3823, "x");
+        auto* f = w.findChild<frmProgress*>();
+        QCOMPARE(f->lblProgress2->text(), QString("3.823 van 1.088.210"));
+        QVERIFY2(f->lblTimeElapsed->text().endsWith("(382,2/s)"), qPrintable(f->lblTimeElapsed->text()));
+        run.Hide();
+    }
 };
 
 QTEST_MAIN(tst_frmProgress)
