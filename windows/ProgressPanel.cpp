@@ -17,14 +17,15 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QWidget(parent) {
     lblTimeElapsed = new QLabel(this);
     lblTimeLeft = new QLabel(this);
     lblTimeLeft->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    lblBytes->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Count and bytes each on a line of their own: a long file name must not
+    // run into the bytes in a narrow window.
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->addWidget(ProgressBar, 0, 0, 1, 2);
-    grid->addWidget(lblCount, 1, 0);
-    grid->addWidget(lblBytes, 1, 1);
-    grid->addWidget(lblTimeElapsed, 2, 0);
-    grid->addWidget(lblTimeLeft, 2, 1);
+    grid->addWidget(lblCount, 1, 0, 1, 2);
+    grid->addWidget(lblBytes, 2, 0, 1, 2);
+    grid->addWidget(lblTimeElapsed, 3, 0);
+    grid->addWidget(lblTimeLeft, 3, 1);
     Reset();
 }
 
@@ -35,6 +36,9 @@ void ProgressPanel::SetView(const ProgressView& view) {
     lblBytes->setText(QString::fromStdString(view.currentItem));
     lblTimeElapsed->setText(QString::fromStdString(view.timeElapsed));
     lblTimeLeft->setText(QString::fromStdString(view.timeLeft));
+    // A longer text than the window has room for widens the window.
+    QWidget* top = window();
+    if (top->isVisible() && top->width() < top->minimumSizeHint().width()) top->adjustSize();
 }
 
 void ProgressPanel::Reset() {
