@@ -6,6 +6,7 @@
 #include "database/checks/Findings.h"
 #include "database/maintenance/References.h"
 #include "database/maintenance/ReorganizePlan.h"
+#include "database/maintenance/RunOutcome.h"
 #include "support/engine/Connection.h"
 
 #include <functional>
@@ -33,6 +34,7 @@ struct SalvageFileReport;
 struct SalvageReport;
 class ErrorTrap;
 class ProgressWindow;
+class WorkProgress;
 struct ImagesAhead;
 using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
 
@@ -125,6 +127,11 @@ public:
     bool CompactSingle(const std::string& sDatabaseName, const std::string& sPwd, const CompactOptions& options);
     // Every listed sub database and the main database; true when all succeeded.
     bool CompactAll();
+    // What the last CompactSingle that failed ran into (cleared by one that succeeds).
+    CompactTrouble m_compactTrouble;
+    // Told, while a copy is made, how many bytes of how many it has written
+    // (as far as the file's length shows); at the end, all of them.
+    std::function<void(std::int64_t written, std::int64_t total)> m_compactCopying;
 
     // -- reorganizing (maintenance/Reorganize.cpp)
     // Packs the stored data into as few sub databases as possible and
@@ -132,8 +139,16 @@ public:
     bool Reorganize();
     // When a sub database counts as full; tests make it small.
     std::int64_t m_nReorganizeCapacity = 671'088'640;
+    // Above this a sub database is compacted before a thorough check (660 MB); tests make it small.
+    std::int64_t m_nCompactAboveBytes = 660LL * 1024 * 1024;
     // Why the last Reorganize stopped before its end ("" when it did not).
     std::string m_sReorganizeStop;
+    // How the last Reorganize ended: what it moved and set aside, the space
+    // its files took before and after, and the kind of trouble that stopped it.
+    ReorganizeOutcome m_reorganizeOutcome;
+    // Rows the current run reports for lvDocuments, held back instead of
+    // listed (the run decides at its end whether the list is replaced).
+    std::vector<ListRow>* m_heldRows = nullptr;
     // What Reorganize would do now (maintenance/ReorganizePlan.cpp); changes
     // nothing. False when the archive could not be read to the end.
     bool PlanReorganize(ReorganizePlan& plan);
@@ -370,7 +385,11 @@ private:
     // batches of two commits; false when it stopped on a failure.
     bool MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
                   std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
-                  const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact);
+                  const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact,
+                  WorkProgress& progress);
+
+    // Bytes of the files the archive uses now: main, OCR and listed sub databases.
+    std::int64_t ArchiveBytesInUse();
 
     bool RollForward(const std::string& sMainPath, const IntentRecord& record, int& renamed, std::string& why);
     bool FinishInterruptedChangeOf(const std::string& sMainPath, bool onlyWithoutMarker);

@@ -103,6 +103,12 @@ public:
     // ImageLoader.h) and shows nothing: the check may then decode the next
     // documents on other threads while it goes on, instead of calling it.
     virtual bool LoadsWithoutDisplay() const { return false; }
+
+    // The bar, count, bytes and times of a reorganize and of a compaction in
+    // their windows (value of maximum; maximum 0 while the total is not
+    // known). At most about 30 a second; the last one of a run has the bar full.
+    virtual void ReorganizeProgress(const ProgressView&) {}
+    virtual void CompactProgress(const ProgressView&) {}
 };
 
 // A window that shows nothing and gives the safe answer to every question

@@ -107,6 +107,8 @@ public:
     void CompactSetStatus(const std::string& text) override;
     bool CompactCanceled() const override;
     void CompactClose() override;
+    void ReorganizeProgress(const ProgressView& view) override;
+    void CompactProgress(const ProgressView& view) override;
     int LoadImage(const std::vector<std::uint8_t>& data) override;
 
     // -- controls

@@ -213,18 +213,24 @@ void frmMain::miReorganize_Click() {
         if (answer == MsgAnswer::Yes) {
             WriteLog("Reorganize started " + LogNow());
             const int boxesBefore = m_boxesShown;
+            const long damaged = m_state.m_nDamaged, fixed = m_state.m_nFixed;
             Database().Reorganize();
-            // A run that stopped without saying so in a box of its own is
-            // said here: the log alone is no answer to the user.
-            if (!Database().m_sReorganizeStop.empty() && m_boxesShown == boxesBefore)
-                MsgBox(FormatMsg(GetResString(296, "Het reorganiseren is gestopt voordat het klaar was: %s. Wat al "
-                                                   "was verplaatst, blijft verplaatst; in het logboek staan de "
-                                                   "details."),
-                                 {Database().m_sReorganizeStop}),
-                       MsgButtons::OK, MsgIcon::Exclamation, GetResString(297, "Reorganiseren gestopt..."));
-            // Documents moved: what the last check counted no longer describes the archive.
-            m_state.m_nFixed = -1;
-            m_state.m_nDamaged = -1;
+            std::string title;
+            bool stopped = false;
+            const std::string text = DescribeReorganizeEnd(Database().m_reorganizeOutcome, title, stopped);
+            // A run that stopped with a box of its own has said why; any
+            // other end is said here: the log alone is no answer to the user.
+            if (!stopped || m_boxesShown == boxesBefore)
+                MsgBox(text, MsgButtons::OK, stopped ? MsgIcon::Exclamation : MsgIcon::Information, title);
+            if (stopped) {
+                // The list of the last check stays, and so do its counters.
+                m_state.m_nDamaged = damaged;
+                m_state.m_nFixed = fixed;
+            } else {
+                // Documents moved: what the last check counted no longer describes the archive.
+                m_state.m_nFixed = -1;
+                m_state.m_nDamaged = -1;
+            }
         }
         break;
     }

@@ -11,6 +11,7 @@
 #include "support/ImageLoader.h"
 #include "windows/frmProgress.h"
 #include "windows/frmReorganize.h"
+#include "windows/ProgressPanel.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -150,6 +151,7 @@ int frmMain::LoadImage(const std::vector<std::uint8_t>& data) {
 
 void frmMain::ReorganizeShow() {
     if (!m_reorganize) m_reorganize = new frmReorganize(this);
+    m_reorganize->Progress->Reset();
     m_reorganize->show();
     m_reorganize->raise();
 }
@@ -160,6 +162,10 @@ void frmMain::ReorganizeSetCaption(const std::string& caption) {
 
 void frmMain::ReorganizeSetCancelEnabled(bool enabled) {
     if (m_reorganize) m_reorganize->cmdCancel->setEnabled(enabled);
+}
+
+void frmMain::ReorganizeProgress(const ProgressView& view) {
+    if (m_reorganize) m_reorganize->Progress->SetView(view);
 }
 
 bool frmMain::ReorganizeVisible() const { return m_reorganize && m_reorganize->isVisible(); }
@@ -179,6 +185,10 @@ void frmMain::CompactShow() {
 
 void frmMain::CompactSetStatus(const std::string& text) {
     if (m_compact) m_compact->SetStatus(Q(text));
+}
+
+void frmMain::CompactProgress(const ProgressView& view) {
+    if (m_compact) m_compact->Progress->SetView(view);
 }
 
 bool frmMain::CompactCanceled() const { return m_compact && m_compact->Canceled(); }

@@ -3,6 +3,7 @@
 #include "support/Log.h"
 #include "support/TextResources.h"
 #include "windows/FileMoveClip.h"
+#include "windows/ProgressPanel.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -32,6 +33,7 @@ frmCompact::frmCompact(QWidget* parent) : QDialog(parent) {
     QSizePolicy keep = lblCompact->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     lblCompact->setSizePolicy(keep);
+    Progress = new ProgressPanel(this);
     cmdCancel = new QPushButton(QStringLiteral("Annuleren"), this);
     timedBlink = new QTimer(this);
     timedBlink->setInterval(1000);
@@ -43,6 +45,7 @@ frmCompact::frmCompact(QWidget* parent) : QDialog(parent) {
     all->addWidget(Frame);
     all->addWidget(lblInfo);
     all->addWidget(lblCompact);
+    all->addWidget(Progress);
     all->addLayout(buttons);
     setMinimumWidth(380);
 
@@ -64,6 +67,7 @@ void frmCompact::Load() {
                          GetResString(139, "Dit proces kan enige tijd in beslag nemen.%nEen ogenblik geduld a.u.b....")))
                          .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     if (m_clip->Load()) m_clip->Start();
+    Progress->Reset();
     m_bCanceled = false;
 }
 

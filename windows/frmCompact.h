@@ -14,6 +14,7 @@ class QTimer;
 namespace qx {
 
 class FileMoveClip;
+class ProgressPanel;
 
 class frmCompact : public QDialog {
     Q_OBJECT
@@ -36,6 +37,8 @@ public:
     QLabel* lblCompact = nullptr;
     QPushButton* cmdCancel = nullptr;
     QTimer* timedBlink = nullptr;
+    // The copy's progress: bytes copied of the files' size, file k of n.
+    ProgressPanel* Progress = nullptr;
     FileMoveClip& Clip() { return *m_clip; }
 
 private:

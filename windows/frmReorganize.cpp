@@ -2,6 +2,7 @@
 
 #include "support/TextResources.h"
 #include "windows/FileMoveClip.h"
+#include "windows/ProgressPanel.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -28,6 +29,7 @@ frmReorganize::frmReorganize(QWidget* parent) : QDialog(parent) {
     // The frame keeps its height without the clip: the texts stay put.
     Frame->setMinimumHeight(80);
     m_clip = std::make_unique<FileMoveClip>(Animation);
+    Progress = new ProgressPanel(this);
     lblInfo = new QLabel(Res(69), this);
     lblInfo->setWordWrap(true);
     cmdCancel = new QPushButton(QStringLiteral("Annuleren"), this);
@@ -37,6 +39,7 @@ frmReorganize::frmReorganize(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(cmdCancel);
     auto* all = new QVBoxLayout(this);
     all->addWidget(Frame);
+    all->addWidget(Progress);
     all->addWidget(lblInfo);
     all->addLayout(buttons);
     setMinimumWidth(420);

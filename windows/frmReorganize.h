@@ -1,7 +1,7 @@
 #pragma once
 // Shown while the archive is reorganized: the current phase as the frame's
-// caption, the moving-files clip, an information text and Cancel, which
-// only hides the window. Also the window that shows what a reorganize would
+// caption, the moving-files clip, the progress (bar, documents and bytes
+// moved, times), an information text and Cancel, which only hides the window. Also the window that shows what a reorganize would
 // do, before the user decides.
 #include <QDialog>
 
@@ -15,6 +15,7 @@ class QPushButton;
 namespace qx {
 
 class FileMoveClip;
+class ProgressPanel;
 
 class frmReorganize : public QDialog {
     Q_OBJECT
@@ -26,6 +27,7 @@ public:
     QLabel* Animation = nullptr;
     QLabel* lblInfo = nullptr;
     QPushButton* cmdCancel = nullptr;
+    ProgressPanel* Progress = nullptr;
     FileMoveClip& Clip() { return *m_clip; }
 
 protected:

@@ -9,6 +9,8 @@
 #include "database/checks/CheckSupport.h"
 #include "database/checks/ImagesAhead.h"
 #include "database/checks/ResultCodes.h"
+#include "database/maintenance/WorkProgress.h"
+#include "support/HumanFormat.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -37,8 +39,6 @@ enum CheckBits : short {
     BitLinkCheck = 32,
     BitTrash = 256,
 };
-
-constexpr std::int64_t kCompactAboveBytes = 660LL * 1024 * 1024;
 
 }  // namespace
 
@@ -582,7 +582,7 @@ bool CDatabase::OfferPreCheckCompaction() {
             const std::string path = SubDatabaseName(mainPath, static_cast<long>(st.getInt64(0)));
             // Above 660 MB the file is close to what the engine can hold;
             // exactly 660 MB is still below the line.
-            if (m_env->FileExists(path) && m_env->FileLength(path) > kCompactAboveBytes) {
+            if (m_env->FileExists(path) && m_env->FileLength(path) > m_nCompactAboveBytes) {
                 large.push_back(path);
                 list += path + "\r\n";
             }
@@ -606,13 +606,35 @@ bool CDatabase::OfferPreCheckCompaction() {
     m_window.CompactShow();
     bool cancelled = false;
     const long n = static_cast<long>(large.size());
+    CompactOutcome outcome;
+    outcome.files = n;
+    for (const std::string& path : large) outcome.bytesBefore += m_env->FileLength(path);
+    WorkProgress progress([this](const ProgressView& view) { m_window.CompactProgress(view); });
+    progress.SetFormats("", GetResString(354, "Gecomprimeerd: %s van %s"));
+    progress.Start(n, outcome.bytesBefore);
+    std::int64_t before = 0;  // bytes of the files done
     for (long i = 1; i <= n && !cancelled; ++i) {
-        m_window.CompactSetStatus(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."),
-                                                   {FormatCount(i), FormatCount(n)}));
-        CompactSingle(large[static_cast<std::size_t>(i - 1)], Settings::Get().DatabasePassword);
+        const std::string& path = large[static_cast<std::size_t>(i - 1)];
+        m_window.CompactSetStatus(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."), {FormatCount(i), FormatCount(n)}));
+        progress.SetCountLine(FormatMsg(GetResString(353, "Bestand %s van %s: %s"),
+                                        {FormatCount(i), FormatCount(n), GetFileNamePart(path)}));
+        const std::int64_t length = m_env->FileLength(path);
+        m_compactCopying = [&](std::int64_t written, std::int64_t) { progress.SetDone(i - 1, before + written); };
+        if (CompactSingle(path, Settings::Get().DatabasePassword)) ++outcome.compacted;
+        else if (outcome.trouble.trouble == Trouble::None) outcome.trouble = m_compactTrouble;
+        m_compactCopying = nullptr;
+        before += length;
+        progress.SetDone(i, before);
         cancelled = m_window.CompactCanceled();
     }
+    if (!cancelled) progress.Finish();
     m_window.CompactClose();
+    outcome.cancelled = cancelled;
+    for (const std::string& path : large) outcome.bytesAfter += m_env->FileLength(path);
+    std::string title;
+    const std::string summary = DescribeCompactEnd(outcome, title);
+    m_window.MsgBox(summary, MsgButtons::OK,
+                    outcome.trouble.trouble == Trouble::None ? MsgIcon::Information : MsgIcon::Exclamation, title);
     return !cancelled;
 }
 

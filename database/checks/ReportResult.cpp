@@ -190,7 +190,8 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     row.tag = nCode;
     row.subItems = {virtualPath, GetFileNamePart(sPicbase), finding.state};
     // A second finding for the same document keeps the first row.
-    m_window.ListAdd(ListId::Documents, row);
+    if (m_heldRows) m_heldRows->push_back(row);
+    else m_window.ListAdd(ListId::Documents, row);
 }
 
 }  // namespace qx

@@ -44,11 +44,12 @@ constexpr std::chrono::milliseconds kPollInterval{20};
 
 // Every row of every table of the file read, each value included (large
 // ones live on pages of their own): what a copy of the file needs to read.
-bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBytes, std::string& why) {
+bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBytes, std::string& why, int& code) {
     sql::Error err;
     sql::Database db = sql::Database::open(env, path, passwordBytes, sql::OpenMode::ReadOnly, err);
     if (!db.isOpen()) {
         why = err.message;
+        code = err.code;
         return false;
     }
     std::vector<std::string> tables;
@@ -58,6 +59,7 @@ bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBy
         while ((step = st.step()) == sql::Step::Row) tables.push_back(st.getText(0));
         if (step == sql::Step::Failed) {
             why = st.error().message;
+            code = st.error().code;
             return false;
         }
     }
@@ -70,6 +72,7 @@ bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBy
                 else (void)st.getText(c);
         if (step == sql::Step::Failed) {
             why = st.error().message;
+            code = st.error().code;
             return false;
         }
     }
@@ -130,9 +133,14 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
 bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::string& sPwd,
                               const CompactOptions& options) {
     const std::string& path = sDatabaseName;
+    m_compactTrouble = {};
+    auto trouble = [this](Trouble kind, const std::string& reason) {
+        m_compactTrouble = {kind, reason, 0, {}};
+        return false;
+    };
     if (!m_env->FileExists(path)) {
         WriteLog("Compact: " + path + " does not exist!");
-        return false;
+        return trouble(Trouble::Other, path + " does not exist");
     }
     // The archive's main database: the open one, or the one being compacted
     // while its connection is closed.
@@ -141,7 +149,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     const std::string folder = GetFolderPart(mainPath);
     if (mainPath.empty() || m_env->KindOf(path) != EntryKind::RegularFile || !m_env->EntryLiesIn(path, folder)) {
         WriteLog("Compact: " + path + " is not a file in the archive folder; it is not compacted");
-        return false;
+        return trouble(Trouble::Other, path + " is not a file in the archive folder");
     }
 
     // An empty file is no database: compacted, it would come back as an
@@ -150,19 +158,20 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     const std::int64_t length = m_env->FileLength(path);
     if (length <= 0) {
         WriteLog("Compact: " + path + " is empty, no database; it is not compacted");
-        return false;
+        return trouble(Trouble::Damaged, path + " is empty, no database");
     }
     if (const std::string bad = NotRegularForWriting(*m_env, path); !bad.empty()) {
         WriteLog("Compact: " + bad + " is a link or no regular file; " + path + " is not compacted");
         NotRegularFileMessage(bad, path);
-        return false;
+        return trouble(Trouble::Other, bad + " is a link or no regular file");
     }
     const std::int64_t available = FolderFreeSpace(*m_env, folder);
     if (available < length + kCompactReserve) {
+        const std::int64_t missing = length + kCompactReserve - std::max<std::int64_t>(available, 0);
+        std::string root = DriveRoot(*m_env, path);
+        if (root.empty()) root = folder;
+        m_compactTrouble = {Trouble::DiskFull, "not enough free disk space", missing, root};
         if (m_bShowErrors) {
-            const std::int64_t missing = length + kCompactReserve - std::max<std::int64_t>(available, 0);
-            std::string root = DriveRoot(*m_env, path);
-            if (root.empty()) root = folder;
             m_window.MsgBox(FormatMsg(GetResString(75, "Resources not found"),
                                       {root, KilobytesText(missing), GetFileNamePart(path)}),
                             MsgButtons::OK, MsgIcon::Exclamation, GetResString(83, "Resources not found"));
@@ -176,20 +185,27 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         // copy would read it, so that a file the real run could not compact
         // is reported as such here too.
         std::string why;
-        if (!ReadsWhole(*m_env, path, engine::PasswordBytes(sPwd), why)) {
+        int code = 0;
+        if (!ReadsWhole(*m_env, path, engine::PasswordBytes(sPwd), why, code)) {
             WriteLog("Compact: Unable to compact " + path + " (" + why + ")");
-            return false;
+            return trouble(TroubleOfEngineCode(code), why);
         }
         WriteLog("Compact: " + path + " would be compacted into " + destination + " (dry run: nothing changed)");
+        if (m_compactCopying) m_compactCopying(length, length);
         return true;
     }
     const std::string intent = IntentName(mainPath);
     if (m_env->KindOf(intent) != EntryKind::None) {
         WriteLog("Compact: " + path + " is not compacted: an earlier change is not finished ('" + intent + "' exists)");
-        return false;
+        return trouble(Trouble::Other, "an earlier change is not finished");
     }
-    auto unable = [&](const std::string& reason) {
+    auto unable = [&](const std::string& reason, Trouble kind = Trouble::Other) {
         WriteLog("Compact: Unable to compact " + path + (reason.empty() ? "" : " (" + reason + ")"));
+        trouble(kind, reason);
+        if (kind == Trouble::DiskFull) {
+            const std::string root = DriveRoot(*m_env, path);
+            m_compactTrouble.volume = root.empty() ? folder : root;
+        }
         return false;
     };
 
@@ -197,6 +213,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     const std::optional<FileId> source = m_env->IdentityOf(path);
     NewCopy copy(*m_env, folder, destination);
     if (!source || !copy.id()) return unable("the copy cannot be created in " + folder);
+    auto errnoFailure = [&](int rc) { return std::pair{ErrorText(rc), TroubleOfErrno(rc)}; };
     const std::string aside = m_env->UniqueFileName(path + ".uncompacted");
     const std::string name = GetFileNamePart(path), copyName = GetFileNamePart(destination),
                       asideName = GetFileNamePart(aside);
@@ -206,8 +223,8 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     record.removes = {{asideName, *source}};
     record.discards = {{copyName, *copy.id()}};
     if (const int rc = m_env->CreateDurableFile(intent, record.serialize(), "compact.intent"))
-        return unable("writing '" + intent + "': " + ErrorText(rc));
-    auto undo = [&](const std::string& reason) {
+        return unable("writing '" + intent + "': " + ErrorText(rc), TroubleOfErrno(rc));
+    auto undo = [&](const std::string& reason, Trouble kind = Trouble::Other) {
         if (m_env->IdentityOf(destination) == copy.id()) {
             if (const int rc = m_env->RemoveDurably(destination, "compact.discard"))
                 WriteLog("Compact: the copy '" + destination + "' stays (" + ErrorText(rc) +
@@ -216,9 +233,13 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         if (const int rc = m_env->RemoveDurably(intent, "intent.remove"))
             WriteLog("Compact: the intent record '" + intent + "' stays (" + ErrorText(rc) +
                      "); the next open removes it");
-        return unable(reason);
+        return unable(reason, kind);
     };
-    if (const int rc = copy.link(destination, "compact.create_copy")) return undo(ErrorText(rc));
+    auto undoErrno = [&](int rc) {
+        const auto [reason, kind] = errnoFailure(rc);
+        return undo(reason, kind);
+    };
+    if (const int rc = copy.link(destination, "compact.create_copy")) return undoErrno(rc);
 
     // 2. The copy.
     sql::Compactor compactor(*m_env, [](const std::string& line) { WriteLog(line); });
@@ -228,13 +249,15 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     const int failed = m_env->Step("compact.copying");
     std::int32_t state;
     while ((state = compactor.State()) == sql::Compactor::kRunning) {
+        // The copy is smaller than its source; how far it got shows in its length.
+        if (m_compactCopying) m_compactCopying(std::min(m_env->FileLength(destination), length), length);
         m_window.DoEvents();
         std::this_thread::sleep_for(kPollInterval);
     }
-    if (failed) return undo(ErrorText(failed));
+    if (failed) return undoErrno(failed);
     if (state != 0 || m_env->KindOf(destination) != EntryKind::RegularFile || m_env->IdentityOf(destination) != copy.id())
         return undo("the engine ended with state " + std::to_string(state));
-    if (const int rc = m_env->SyncFile(destination, "compact.copy_written")) return undo(ErrorText(rc));
+    if (const int rc = m_env->SyncFile(destination, "compact.copy_written")) return undoErrno(rc);
     if (options.copied) options.copied();
 
     // 3. The swap, with every connection to the file closed.
@@ -253,7 +276,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
 
     if (const int rc = m_env->RenameNoReplace(path, aside, "compact.set_aside")) {
         reconnect();
-        return undo(ErrorText(rc));
+        return undoErrno(rc);
     }
     if (const int rc = m_env->RenameNoReplace(destination, path, "compact.swap")) {
         // Back to where it was; when even that fails the record stays and
@@ -261,10 +284,10 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         if (const int back = m_env->RenameNoReplace(aside, path, "compact.put_back")) {
             WriteLog("Compact: " + path + " is set aside as '" + aside + "' (" + ErrorText(back) +
                      "); the next open of the archive puts the compacted copy in its place");
-            return unable(ErrorText(rc));
+            return unable(ErrorText(rc), TroubleOfErrno(rc));
         }
         reconnect();
-        return undo(ErrorText(rc));
+        return undoErrno(rc);
     }
     reconnect();
     if (const int rc = m_env->RemoveDurably(aside, "compact.remove_aside"))
@@ -273,6 +296,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         WriteLog("Compact: the intent record '" + intent + "' stays (" + ErrorText(rc2) +
                  "); the next open removes it");
     WriteLog("Compact: " + path + " compacted successfully");
+    if (m_compactCopying) m_compactCopying(length, length);
     return true;
 }
 

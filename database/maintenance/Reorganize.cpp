@@ -6,6 +6,8 @@
 #include "database/CDatabase.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/access/FileNames.h"
+#include "database/maintenance/WorkProgress.h"
+#include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
@@ -15,6 +17,10 @@
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
 
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
 #include <vector>
 
 namespace qx {
@@ -29,11 +35,47 @@ using PdbEntry = std::pair<long, std::string>;  // DATABASES.ID, standard path
 
 std::string Res(long id) { return GetResString(id, "Resources not found"); }
 
+bool SetAsideName(const std::string& name) {
+    auto endsWith = [&](const std::string& tail) {
+        return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return endsWith(".obsolete") || endsWith(".deleted");
+}
+
+// The files of the folder under a set-aside name, by identity: a file the
+// run sets aside is one that was not there under such a name before.
+std::map<std::string, FileId> SetAsideFiles(Env& env, const std::string& folder) {
+    std::map<std::string, FileId> files;
+    std::error_code ec;
+    for (const std::string& name : env.ListFolder(folder, ec)) {
+        if (!SetAsideName(name)) continue;
+        const std::string path = folder + PathSeparator() + name;
+        if (const auto id = env.IdentityOf(path)) files[name] = *id;
+    }
+    return files;
+}
+
 }  // namespace
+
+std::int64_t CDatabase::ArchiveBytesInUse() {
+    const std::string mainPath = MainDatabaseName();
+    std::int64_t bytes = m_env->FileLength(mainPath) + m_env->FileLength(OmdName(mainPath));
+    if (!Connected(m_AdoCnMain)) return bytes;
+    std::set<std::string> seen;
+    sql::Statement st(m_AdoCnMain->database(), "SELECT DATABASE FROM DATABASES");
+    while (st.ok() && st.step() == sql::Step::Row)
+        if (!st.isNull(0) && seen.insert(st.getText(0)).second) bytes += m_env->FileLength(st.getText(0));
+    return bytes;
+}
 
 bool CDatabase::Reorganize() {
     m_sReorganizeStop.clear();
-    if (!Connected(m_AdoCnMain)) return false;
+    m_reorganizeOutcome = {};
+    m_reorganizeOutcome.reportOnly = DryRun();
+    if (!Connected(m_AdoCnMain)) {
+        m_reorganizeOutcome.stop = "the archive is not open";
+        return false;
+    }
     const std::string mainPath = MainDatabaseName();
     const std::string folder = GetFolderPart(mainPath);
     const std::string& pwd = Settings::Get().DatabasePassword;
@@ -52,6 +94,7 @@ bool CDatabase::Reorganize() {
         if (root.empty()) root = folder;
         refuse(FormatMsg(Res(76), {root}));
         m_window.MsgBox(FormatMsg(Res(76), {root}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
+        m_reorganizeOutcome.stop = m_sReorganizeStop;
         return false;
     }
 
@@ -65,6 +108,7 @@ bool CDatabase::Reorganize() {
                                 " MB of moved data in memory; nothing was done";
             WriteLog("Reorganize: " + m_sReorganizeStop);
             m_window.MsgBox(FormatMsg(Res(220), {FormatCount(stored / 1048576)}), MsgButtons::OK, MsgIcon::Exclamation, Res(83));
+            m_reorganizeOutcome.stop = m_sReorganizeStop;
             return false;
         }
     }
@@ -72,12 +116,28 @@ bool CDatabase::Reorganize() {
     Disconnect(m_AdoCnPdb);
     const bool showErrors = m_bShowErrors;
     m_bShowErrors = false;
-    m_window.ListClear(ListId::Documents);
+    // The list of the last check stays until the run has done its work: a
+    // run that stops or is cancelled leaves it as it was. The rows the run
+    // reports itself are held until then.
+    std::vector<ListRow> heldRows;
+    m_heldRows = &heldRows;
+    const std::int64_t bytesBefore = ArchiveBytesInUse();
+    const std::map<std::string, FileId> asideBefore = SetAsideFiles(*m_env, folder);
     m_window.SetEnabled(false);
     m_window.ReorganizeShow();
     m_window.DoEvents();
+    WorkProgress progress([this](const ProgressView& view) { m_window.ReorganizeProgress(view); });
+    progress.SetFormats(GetResString(351, "Documenten: %s van %s"), GetResString(352, "Verplaatst: %s van %s"));
+    progress.SetPhase(Res(91));
+    progress.Start(-1, -1);
     m_window.ReorganizeSetCaption(Res(91));
     m_window.ReorganizeSetCancelEnabled(false);
+    // The times stay live through the long compactions.
+    m_compactCopying = [&progress](std::int64_t, std::int64_t) { progress.Tick(); };
+    auto caption = [&](const std::string& text) {
+        m_window.ReorganizeSetCaption(text);
+        progress.SetPhase(text);
+    };
 
     UnlinkUnused(false);
 
@@ -136,9 +196,14 @@ bool CDatabase::Reorganize() {
     auto notCompacted = [&](const std::string& path) {
         WriteLog("Reorganize: '" + path + "' was not compacted (see above); the run goes on");
         if (m_sReorganizeStop.empty()) m_sReorganizeStop = "compacting " + path + " (see the log)";
+        if (m_reorganizeOutcome.trouble.trouble == Trouble::None) {
+            m_reorganizeOutcome.trouble = m_compactTrouble;
+            if (m_reorganizeOutcome.trouble.trouble == Trouble::None) m_reorganizeOutcome.trouble.trouble = Trouble::Other;
+            if (m_reorganizeOutcome.trouble.reason.empty()) m_reorganizeOutcome.trouble.reason = m_sReorganizeStop;
+        }
     };
     auto compact = [&](std::size_t index, const std::string& path, const CompactOptions& options = {}) {
-        m_window.ReorganizeSetCaption(FormatMsg(Res(71), {std::to_string(index + 1)}));
+        caption(FormatMsg(Res(71), {std::to_string(index + 1)}));
         m_window.ReorganizeSetCancelEnabled(false);
         const bool compacted = CompactSingle(path, pwd, options);
         m_window.ReorganizeSetCancelEnabled(true);
@@ -147,6 +212,21 @@ bool CDatabase::Reorganize() {
         if (!compacted && options.leaveOutRowsOf.empty()) notCompacted(path);
         return compacted;
     };
+
+    // What is to move, as the plan reckons it: the totals of the bar.
+    // A report-only run compacts nothing, so the space after is the plan's.
+    std::optional<std::int64_t> plannedChange;
+    if (valid && list.size() >= 2) {
+        ReorganizePlan plan;
+        if (PlanReorganize(plan) && plan.refusal.empty()) {
+            progress.SetTotals(plan.documentsMoved, plan.bytesMoved);
+            std::int64_t change = 0;
+            for (const ReorganizePlan::FileAfter& f : plan.files) change += f.after - f.before;
+            plannedChange = change;
+        }
+    } else if (valid) {
+        progress.SetTotals(0, 0);
+    }
 
     if (valid && list.size() == 1) {
         compact(0, list[0].second);
@@ -160,8 +240,8 @@ bool CDatabase::Reorganize() {
             m_window.MsgBox(FormatMsg(Res(79), {list[source].second}), MsgButtons::OK, MsgIcon::Exclamation, Res(92));
             valid = false;
         } else {
-            m_window.ReorganizeSetCaption(Res(93));
-            valid = MoveLoop(list, source, destination, src, dst, compact);
+            caption(Res(93));
+            valid = MoveLoop(list, source, destination, src, dst, compact, progress);
         }
         if (valid && m_window.ReorganizeVisible() && destination == source) {
             Disconnect(src);
@@ -177,7 +257,7 @@ bool CDatabase::Reorganize() {
         m_window.ReorganizeSetCancelEnabled(false);
         Disconnect(m_AdoCnPdb);
         UnlinkUnused(false);
-        m_window.ReorganizeSetCaption(Res(72));
+        caption(Res(72));
         if (!CompactSingle(mainPath, pwd)) notCompacted(mainPath);
         if (!Connected(m_AdoCnMain)) SetDatabase(OpenConnection(ConnectString(mainPath, pwd)));
         const std::string omd = OmdName(mainPath);
@@ -191,6 +271,38 @@ bool CDatabase::Reorganize() {
     }
 
     ManagePdbList(ListId::Picbases);
+    m_compactCopying = nullptr;
+    m_heldRows = nullptr;
+
+    // -- How it ended: the list replaced only by a run that did its work.
+    ReorganizeOutcome& outcome = m_reorganizeOutcome;
+    outcome.cancelled = !m_window.ReorganizeVisible();
+    outcome.stop = m_sReorganizeStop;
+    outcome.documentsMoved = progress.Items();
+    outcome.bytesMoved = progress.Bytes();
+    outcome.bytesBefore = bytesBefore;
+    outcome.bytesAfter = DryRun() && plannedChange ? bytesBefore + *plannedChange : ArchiveBytesInUse();
+    for (const auto& [name, id] : SetAsideFiles(*m_env, folder)) {
+        const auto was = asideBefore.find(name);
+        if (was != asideBefore.end() && was->second == id) continue;
+        ++outcome.filesSetAside;
+        outcome.bytesSetAside += m_env->FileLength(folder + PathSeparator() + name);
+    }
+    if (outcome.trouble.trouble == Trouble::DiskFull) {
+        // A compaction said how much it lacked; otherwise what the start asks.
+        std::string root = DriveRoot(*m_env, mainPath);
+        if (outcome.trouble.volume.empty()) outcome.trouble.volume = root.empty() ? folder : root;
+        const std::int64_t free = FolderFreeSpace(*m_env, folder);
+        if (outcome.trouble.needed <= 0 && free >= 0)
+            outcome.trouble.needed = std::max<std::int64_t>(kReorganizeFreeSpace - free, 0);
+    }
+    const bool done = valid && !outcome.cancelled && outcome.stop.empty();
+    if (done) {
+        progress.Finish();
+        m_window.ListClear(ListId::Documents);
+    }
+    for (const ListRow& row : heldRows) m_window.ListAdd(ListId::Documents, row);
+
     m_bShowErrors = showErrors;
     m_window.ReorganizeHide();
     m_window.SetEnabled(true);

@@ -20,6 +20,7 @@
 #include "database/access/FileNames.h"
 #include "database/checks/ResultCodes.h"
 #include "database/maintenance/ReorganizeBatch.h"
+#include "database/maintenance/WorkProgress.h"
 #include "support/Env.h"
 #include "support/Failpoint.h"
 #include "support/FileOperations.h"
@@ -243,14 +244,23 @@ std::optional<bool> OwnRowIn(Env& env, const std::vector<std::pair<long, std::st
 
 bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, std::size_t& source,
                          std::size_t& destination, ConnectionPtr& src, ConnectionPtr& dst,
-                         const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact) {
+                         const std::function<bool(std::size_t, const std::string&, const CompactOptions&)>& compact,
+                         WorkProgress& progress) {
     const std::string& pwd = Settings::Get().DatabasePassword;
     sql::Database& mainDb = m_AdoCnMain->database();
     auto stop = [this](const std::string& during, const sql::Error& e) {
+        CompactTrouble& trouble = m_reorganizeOutcome.trouble;
+        if (trouble.trouble == Trouble::None) trouble = {TroubleOfEngineCode(e.code), during + ": " + e.message, 0, {}};
         WriteLog("Reorganize: " + e.message + " (" + std::to_string(e.code) + ")");
         m_sReorganizeStop = during + ": " + e.message;
         WriteLog("Reorganize: stopped while " + during + "; what was moved until then stays moved");
         return false;
+    };
+    // A named step of the file layer refused with an errno value.
+    auto stopAt = [&](const std::string& during, int rc) {
+        CompactTrouble& trouble = m_reorganizeOutcome.trouble;
+        if (trouble.trouble == Trouble::None) trouble = {TroubleOfErrno(rc), during + ": " + ErrorText(rc), 0, {}};
+        return stop(during, sql::Error{rc, ErrorText(rc)});
     };
     auto line = [](long id, const char* tail) { WriteLog("Reorganize: " + std::to_string(id) + tail); };
 
@@ -296,7 +306,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     return stop("deleting document " + std::to_string(id) + " from its old place", err);
         }
         if (const int rc = m_env->Step("reorganize.emptying"))
-            return stop("deleting the moved documents", sql::Error{rc, ErrorText(rc)});
+            return stopAt("deleting the moved documents", rc);
         if (!deletions.commit(&err)) return stop("deleting the moved documents", err);
         pendingDrop.clear();
         return true;
@@ -452,6 +462,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 if (!ProbeSource(src->database(), sourceDone, listedVersion, err))
                     return stop("reading " + list[source].second, err);
                 m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
+                progress.SetPhase(GetResString(93, "Resources not found"));
                 continue;
             }
             // -- Destination switch.
@@ -467,6 +478,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 ++destination;
                 if (destination < source) compact(destination, list[destination].second, {});
                 m_window.ReorganizeSetCaption(GetResString(93, "Resources not found"));
+                progress.SetPhase(GetResString(93, "Resources not found"));
                 continue;
             }
 
@@ -482,6 +494,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
             };
             std::vector<Moved> moved;
             std::vector<long> fixed;
+            std::int64_t batchMoved = 0;  // bytes the batch copied
             const long destinationId = list[destination].first;
             sql::Database& in = src->database();
             {
@@ -558,6 +571,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                         }
                         moved.push_back({id, Moved::Stray});
                         cur = cursor.step();
+                        progress.Tick();
                         m_window.DoEvents();
                         if (!m_window.ReorganizeVisible()) break;
                         continue;
@@ -610,6 +624,7 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                     batchBytes += size;
                     st.inserted(size);
                     cur = cursor.step();
+                    progress.Tick();
                     m_window.DoEvents();
                     if (!m_window.ReorganizeVisible()) break;
                 }
@@ -617,9 +632,10 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
                 sourceDone = cur == sql::Step::Done;
                 if (moved.empty() && fixed.empty()) continue;
                 if (!copies.commit(&err)) return stop("saving the copies in " + list[destination].second, err);
+                batchMoved = batchBytes;
             }
             if (const int rc = m_env->Step("reorganize.copied"))
-                return stop("saving the copies", sql::Error{rc, ErrorText(rc)});
+                return stopAt("saving the copies", rc);
             {
                 sql::Transaction folders(mainDb);
                 if (!folders.ok()) return stop("changing the documents", mainDb.lastError());
@@ -652,8 +668,9 @@ bool CDatabase::MoveLoop(const std::vector<std::pair<long, std::string>>& list, 
             }
             for (const long newId : fixed) ReportResult(newId, ResultDuplicateFixed, list[destination].second, "", "");
             if (const int rc = m_env->Step("reorganize.repointed"))
-                return stop("re-pointing the documents", sql::Error{rc, ErrorText(rc)});
+                return stopAt("re-pointing the documents", rc);
             for (const Moved& m : moved) pendingDrop.push_back(m.id);
+            progress.Add(static_cast<long>(moved.size()), batchMoved);
             m_window.DoEvents();
         }
         return true;

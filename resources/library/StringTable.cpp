@@ -511,6 +511,40 @@ constexpr const char* TextFor(int id) {
     case 478: return "Rapport opslaan als &HTML...";
     case 479: return "HTML-bestanden (*.html)|*.html";
     case 480: return "Het rapport is niet opgeslagen in '%s': %s";
+    // Progress, summaries and advice of the reorganize and compacting windows.
+    case 351: return "Documenten: %s van %s";
+    case 352: return "Verplaatst: %s van %s";
+    case 353: return "Bestand %s van %s: %s";
+    case 354: return "Gecomprimeerd: %s van %s";
+    case 355:
+        return "Het reorganiseren is klaar.%n%nVerplaatste documenten: %s%nOpzijgezette bestanden: %s "
+               "(%s)%nArchiefbestanden: %s \xE2\x86\x92 %s (%s gewonnen)%n%nDe opzijgezette bestanden "
+               "(.obsolete) kunnen na een back-up worden verwijderd.";
+    case 356: return "Reorganiseren klaar...";
+    case 357:
+        return "Alleen rapporteren: er is niets gewijzigd.%n%nEen echte run zou %s documenten verplaatsen "
+               "(%s) en %s bestanden opzijzetten. De archiefbestanden zouden van %s naar ongeveer %s gaan.";
+    case 358: return "Gecomprimeerde bestanden: %s van %s.%nRuimte: %s \xE2\x86\x92 %s (%s gewonnen).";
+    case 359: return "Comprimeren klaar...";
+    case 360: return "Niet alle bestanden zijn gecomprimeerd: %s";
+    case 361:
+        return "Het reorganiseren is gestopt voordat het klaar was: %s%n%nWat al was verplaatst (%s "
+               "documenten), blijft verplaatst en elk document leidt naar zijn gegevens. De lijst met "
+               "resultaten is niet gewijzigd.";
+    case 362: return "de schijf is vol.";
+    case 363: return "Maak ten minste %s vrij op %s en probeer het opnieuw.";
+    case 364: return "een ander programma gebruikt een bestand van het archief.";
+    case 365: return "Sluit alle Vellumo programma's en probeer het opnieuw.";
+    case 366: return "een bestand van het archief is beschadigd.";
+    case 367:
+        return "Voer de intensieve controle uit (Database > Controleren > Intensief) om het te onderzoeken "
+               "en te herstellen, en probeer het daarna opnieuw.";
+    case 368: return "er is een fout opgetreden (%s).";
+    case 369: return "In het logboek staan de details. Los de oorzaak op en probeer het opnieuw.";
+    case 370:
+        return "Het reorganiseren is geannuleerd. Wat al was verplaatst (%s documenten), blijft verplaatst "
+               "en elk document leidt naar zijn gegevens. Start het reorganiseren opnieuw om het af te "
+               "maken. De lijst met resultaten is niet gewijzigd.";
     default: return nullptr;
     }
 }
@@ -562,10 +596,16 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
-    case 484:
+    case 484: case 353:
         return 3;
-    case 482:
+    case 482: case 360: case 368: case 370:
         return 1;
+    case 351: case 352: case 354: case 361: case 363:
+        return 2;
+    case 357: case 358:
+        return 5;
+    case 355:
+        return 6;
     default:
         return kShownAsIs;
     }
@@ -617,7 +657,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 261, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 281, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -18,6 +18,7 @@ struct CDatabaseTestAccess {
         return db.BackupOriginalField(mask, id, data, path);
     }
     static bool EnableTrashSupport(CDatabase& db) { return db.EnableTrashSupport(); }
+    static bool OfferPreCheckCompaction(CDatabase& db) { return db.OfferPreCheckCompaction(); }
     static long FindAlternativePicbase(CDatabase& db, long databaseId, long id) {
         return db.FindAlternativePicbase(databaseId, id);
     }

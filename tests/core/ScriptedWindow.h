@@ -93,6 +93,10 @@ public:
         return imageStatus ? *imageStatus : LoadImageStatus(data);
     }
     bool LoadsWithoutDisplay() const override { return !imageStatus && decodeAhead; }
+    // Every view the reorganize and compacting windows were given, in order.
+    std::vector<ProgressView> reorganizeViews, compactViews;
+    void ReorganizeProgress(const ProgressView& v) override { reorganizeViews.push_back(v); }
+    void CompactProgress(const ProgressView& v) override { compactViews.push_back(v); }
     bool compactCanceled = false;
     bool decodeAhead = true;  // false: every load goes through LoadImage, on the check's thread
     std::optional<int> imageStatus;  // the loader's answer; unset: the real loader decodes the bytes

@@ -1,12 +1,14 @@
-// Database > Reorganiseren on generated archives, the plan on request, and
-// the reorganize window's clip.
+// Database > Reorganiseren on generated archives, the plan on request, the
+// progress and summary, and the reorganize window's clip.
 #include "GuiTestSupport.h"
+#include "shell/ReportList.h"
 #include "shell/frmMain.h"
 #include "support/Failpoint.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
 #include "tests/core/ArchiveSnapshot.h"
 #include "windows/FileMoveClip.h"
+#include "windows/ProgressPanel.h"
 #include "windows/frmReorganize.h"
 
 #include <QtTest>
@@ -84,10 +86,12 @@ private slots:
         QVERIFY(m_w->StatusBarPanel[1]->text().contains('3'));
     }
 
-    // A run that stops in the middle of the move says why in a box after
-    // the run; every document still leads to its bytes.
-    void aStopInTheMiddleOfTheMoveIsSaid() {
+    // A run that stops in the middle of the move says what happened and
+    // what to do in a box after the run; the list of the last check and its
+    // counters stay; every document still leads to its bytes.
+    void aStopInTheMiddleOfTheMoveKeepsTheListAndSaysWhatToDo() {
         Open();
+        m_w->ListAdd(ListId::Documents, ListRow{"ID77", "Rapport 77", {"\\Klanten", "Kantoor_1.pdb", "Leeg"}, 1, true});
         const test::ArchiveSnapshot before = test::TakeSnapshot(m_sample.mainDatabase);
         failpoints::Arm("reorganize.copied", 1, FailAction::NoSpace);
         Reorganize({MsgAnswer::Yes});
@@ -95,10 +99,47 @@ private slots:
         QVERIFY(!m_w->Database().m_sReorganizeStop.empty());
         QCOMPARE(m_boxes->boxes.size(), size_t(2));  // the question, then the stop
         const MessageBoxRequest& said = m_boxes->boxes.back();
-        QCOMPARE(said.text, FormatMsg(GetResString(296, ""), {m_w->Database().m_sReorganizeStop}));
-        QCOMPARE(said.title, GetResString(297, ""));
+        QVERIFY2(said.text.find("de schijf is vol. Maak ten minste") != std::string::npos, said.text.c_str());
+        QVERIFY(said.text.find("De lijst met resultaten is niet gewijzigd.") != std::string::npos);
+        QCOMPARE(said.title, std::string("Reorganiseren gestopt..."));
         QVERIFY(said.icon == MsgIcon::Exclamation && said.buttons == MsgButtons::OK);
+        QCOMPARE(m_w->lvDocuments->RowCount(), 1);
+        QCOMPARE(m_w->lvDocuments->Row(0)->text(0), QStringLiteral("Rapport 77"));
+        QCOMPARE(m_w->State().m_nDamaged, 3L);
         QVERIFY(test::TakeSnapshot(m_sample.mainDatabase).documents == before.documents);
+    }
+
+    // The bar only moves forward and ends full; the labels speak Dutch; the
+    // run ends with its summary.
+    void theBarMovesToItsEndAndTheSummaryFollows() {
+        Open();
+        std::vector<int> values;
+        m_w->ReorganizeShow();  // makes the window the run uses
+        m_w->ReorganizeHide();
+        ProgressPanel* panel = m_w->findChild<frmReorganize*>()->Progress;
+        connect(panel->ProgressBar, &QProgressBar::valueChanged, this, [&](int v) { values.push_back(v); });
+        Reorganize({MsgAnswer::Yes});
+        QVERIFY(!values.empty());
+        QVERIFY(std::is_sorted(values.begin(), values.end()));
+        QCOMPARE(panel->ProgressBar->value(), panel->ProgressBar->maximum());
+        QVERIFY(panel->ProgressBar->maximum() > 0);
+        QVERIFY2(panel->lblCount->text().startsWith("Documenten: "), qPrintable(panel->lblCount->text()));
+        const QStringList count = panel->lblCount->text().mid(12).split(" van ");
+        QCOMPARE(count.size(), 2);
+        QCOMPARE(count[0], count[1]);  // all of them
+        QVERIFY2(QRegularExpression("^Verplaatst: [0-9.,]+ (bytes|kB|MB) van [0-9.,]+ (bytes|kB|MB)$")
+                     .match(panel->lblBytes->text()).hasMatch(),
+                 qPrintable(panel->lblBytes->text()));
+        QVERIFY2(QRegularExpression("^Verstreken tijd: [0-9]+:[0-9]{2}$").match(panel->lblTimeElapsed->text()).hasMatch(),
+                 qPrintable(panel->lblTimeElapsed->text()));
+        QCOMPARE(panel->lblTimeLeft->text(), QStringLiteral("Geschatte resterende tijd: 0:00"));
+        QCOMPARE(m_boxes->boxes.size(), size_t(2));  // the question, then the summary
+        const MessageBoxRequest& summary = m_boxes->boxes.back();
+        QCOMPARE(summary.title, std::string("Reorganiseren klaar..."));
+        QVERIFY(summary.icon == MsgIcon::Information);
+        QVERIFY2(summary.text.find("Verplaatste documenten: ") != std::string::npos, summary.text.c_str());
+        QVERIFY(summary.text.find("Opzijgezette bestanden: 1 (") != std::string::npos);
+        QVERIFY(summary.text.find("\xE2\x86\x92") != std::string::npos);
     }
 
     void yesPacksTheArchiveAndEveryDocumentKeepsItsBytes() {
