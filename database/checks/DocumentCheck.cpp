@@ -14,7 +14,6 @@
 #include "support/FileOperations.h"
 #include "support/Log.h"
 #include "support/Settings.h"
-#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
