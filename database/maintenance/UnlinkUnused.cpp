@@ -290,8 +290,10 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         WriteLog("The renumbering was not carried out: " + why);
         WriteLog("The sub databases and their files were left as they were");
         if (m_bShowErrors)
-            m_window.MsgBox(FormatMsg(GetResString(208, "Resources not found"), {why}), MsgButtons::OK,
-                            MsgIcon::Exclamation, "");
+            m_window.MsgBoxDetails(
+                FormatMsg(GetResString(208, "Resources not found"),
+                          {GetResString(344, "De reden staat hieronder bij de details.")}),
+                why, MsgButtons::OK, MsgIcon::Exclamation, "");
         return false;
     case ChangeOutcome::Pending:
         // The tables already name the new files; nothing may use the archive

@@ -444,6 +444,7 @@ constexpr const char* TextFor(int id) {
     case 341: return "het bestand, de map of de schijf kan niet worden beschreven";
     case 342: return "Meldingen bij het openen...";
     case 343: return "Bij het openen van '%s' is het volgende gevonden:";
+    case 344: return "De reden staat hieronder bij de details.";
 
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
@@ -596,7 +597,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 237, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 238, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
