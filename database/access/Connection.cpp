@@ -120,7 +120,9 @@ void CDatabase::NotRegularFileMessage(const std::string& bad, const std::string&
     WriteLog("'" + bad + "' is a link or no regular file; '" + file + "' is not opened for writing");
     if (!m_notRegularTold.insert(bad).second) return;
     m_window.MsgBox(FormatMsg(GetResString(285, "Het bestand '%s' is een koppeling of geen gewoon bestand. '%s' wordt "
-                                                "daarom niet geopend om te wijzigen en de bewerking stopt."),
+                                                "daarom niet geopend om te wijzigen en de bewerking stopt. Zet het "
+                                                "echte bestand op die plaats in de map van het archief en probeer het "
+                                                "opnieuw."),
                               {bad, file}),
                     MsgButtons::OK, MsgIcon::Exclamation, GetResString(286, "Geen gewoon bestand..."));
 }

@@ -374,7 +374,8 @@ constexpr const char* TextFor(int id) {
     // Files that are links or no regular files, and the large-document statistics.
     case 285:
         return "Het bestand '%s' is een koppeling of geen gewoon bestand. '%s' wordt daarom niet geopend om te "
-               "wijzigen en de bewerking stopt.";
+               "wijzigen en de bewerking stopt. Zet het echte bestand op die plaats in de map van het archief en "
+               "probeer het opnieuw.";
     case 286: return "Geen gewoon bestand...";
     case 287: return "%s pagina's geanalyseerd, gemiddelde grootte: %s bytes, groottegrens (200 KB) overschreden: %s keer.";
     case 288: return "Grote documenten";
