@@ -106,6 +106,18 @@ MsgAnswer TerminalWindow::MsgBox(const std::string& text, MsgButtons buttons, Ms
                                                                                    : SafeAnswer(buttons);
 }
 
+// The engine's own words on lines of their own, indented under the sentence.
+MsgAnswer TerminalWindow::MsgBoxDetails(const std::string& text, const std::string& details, MsgButtons buttons,
+                                        MsgIcon icon, const std::string& title) {
+    std::string indented;
+    for (std::size_t at = 0; at < details.size();) {
+        const std::size_t end = std::min(details.find('\n', at), details.size());
+        indented += "\n    " + details.substr(at, end - at);
+        at = end + 1;
+    }
+    return MsgBox(text + indented, buttons, icon, title);
+}
+
 void TerminalWindow::DoEvents() {
     if (g_interrupted) {
         // What the Cancel buttons do: the running loop sees its window gone.

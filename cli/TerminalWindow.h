@@ -35,6 +35,8 @@ public:
     bool ListAdd(ListId list, const ListRow& row) override;
     std::size_t ListCount(ListId list) const override;
     MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    MsgAnswer MsgBoxDetails(const std::string& text, const std::string& details, MsgButtons buttons, MsgIcon icon,
+                            const std::string& title) override;
     void DoEvents() override;
     void ProgressShow(const ProgressView& view) override;
     void ProgressUpdate(const ProgressView& view) override;

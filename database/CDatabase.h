@@ -357,7 +357,8 @@ private:
     // The check stopped early: said in the log and the window, never "no errors".
     void ReportCancelled();
     CheckFindings m_findings;
-    void ShowConnectionErrors(const std::vector<engine::ProviderError>& errors);
+    // `sFile`: the file the connection was for, named in the message.
+    void ShowConnectionErrors(const std::vector<engine::ProviderError>& errors, const std::string& sFile);
     bool WriteProbe(const std::string& path);
     void TestOmdDatabase(const std::string& mainPath);
 

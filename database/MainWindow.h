@@ -74,6 +74,16 @@ public:
     virtual void SetEnabled(bool enabled) = 0;
     virtual void SetBusy(bool busy) = 0;  // the hourglass pointer
     virtual MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) = 0;
+
+    // A message whose `details` are the engine's or the system's own words
+    // (English, for whoever supports the user), kept apart from the Dutch
+    // text that says what happened and what to do: a window shows them in a
+    // details section. One that cannot puts them after the text.
+    virtual MsgAnswer MsgBoxDetails(const std::string& text, const std::string& details, MsgButtons buttons,
+                                    MsgIcon icon, const std::string& title) {
+        return MsgBox(details.empty() ? text : text + "\r\n\r\n" + details, buttons, icon, title);
+    }
+
     // Lets pending window messages run (keeps windows live, sees Cancel).
     virtual void DoEvents() = 0;
 

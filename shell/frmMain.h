@@ -93,6 +93,8 @@ public:
     void SetEnabled(bool enabled) override;
     void SetBusy(bool busy) override;
     MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    MsgAnswer MsgBoxDetails(const std::string& text, const std::string& details, MsgButtons buttons, MsgIcon icon,
+                            const std::string& title) override;
     void DoEvents() override;
     void ProgressShow(const ProgressView& view) override;
     void ProgressUpdate(const ProgressView& view) override;

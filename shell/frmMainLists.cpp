@@ -113,6 +113,12 @@ MsgAnswer frmMain::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon i
     return ShowMessageBox(this, text, buttons, icon, title);
 }
 
+MsgAnswer frmMain::MsgBoxDetails(const std::string& text, const std::string& details, MsgButtons buttons, MsgIcon icon,
+                                 const std::string& title) {
+    ++m_boxesShown;
+    return ShowMessageBoxDetails(this, text, details, buttons, icon, title);
+}
+
 // -- progress window
 
 void frmMain::ProgressShow(const ProgressView& view) {

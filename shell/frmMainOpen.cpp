@@ -92,8 +92,12 @@ void frmMain::OpenDatabaseFile(const std::string& sDatabase) {
         file = dialog.FullName(QStringLiteral("1")).toStdString();
     }
     m_sLastFolder = GetFolderPart(file);
+    // Everything the open finds is told in one box at its end, not in a
+    // chain of boxes the user must click away one by one.
+    MessageBoxGathering gathering(this, file);
     const OpenOutcome outcome = qx::OpenDatabaseFile(Database(), file);
     SetBusy(false);
+    gathering.Show();
     if (outcome != OpenOutcome::AccessError) return;
     // The user has been told; nothing of the archive is held any more.
     m_Database.reset();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -36,15 +37,24 @@ NoticeCounts*& SessionNotices() {
     return notices;
 }
 
+// The notices held by the open that gathers them; null when none does.
+std::vector<MessageBoxRequest>*& Gathered() {
+    static std::vector<MessageBoxRequest>* gathered = nullptr;
+    return gathered;
+}
+
 // True when the notice was shown before in this command, or (a warning or
-// error) before in this session; counts it then.
-bool HeldBack(const std::string& text, const std::string& title, MsgIcon icon) {
+// error) before in this session; counts it then. `sessionHolds` false: the
+// session counts it but does not hold it back.
+bool HeldBack(const std::string& text, const std::string& title, MsgIcon icon, bool sessionHolds = true) {
     if (!RunNotices()) return false;
     const NoticeKey key(text, title, icon);
     int met = ++(*RunNotices())[key];
     // Results ("no errors found") belong to their command and are told every time.
-    if (SessionNotices() && (icon == MsgIcon::Exclamation || icon == MsgIcon::Critical))
-        met = std::max(met, ++(*SessionNotices())[key]);
+    if (SessionNotices() && (icon == MsgIcon::Exclamation || icon == MsgIcon::Critical)) {
+        const int inSession = ++(*SessionNotices())[key];
+        if (sessionHolds) met = std::max(met, inSession);
+    }
     if (met == 1) return false;
     const std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
     WriteLog("Notice met again (" + std::to_string(met) + " times), not shown again: " + firstLine);
@@ -105,9 +115,18 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
     return ShowMessageBox(parent, text, buttons, icon, title, std::string());
 }
 
-MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
-                         const std::string& title, const std::string& extraButton) {
-    if (buttons == MsgButtons::OK && extraButton.empty() && HeldBack(text, title, icon)) return MsgAnswer::OK;
+namespace {
+
+// `counted`: the notice has been counted and gathered already; it is shown now.
+MsgAnswer Show(QWidget* parent, const std::string& text, const std::string& details, MsgButtons buttons,
+               MsgIcon icon, const std::string& title, const std::string& extraButton, bool counted = false) {
+    if (buttons == MsgButtons::OK && extraButton.empty() && !counted) {
+        if (HeldBack(text, title, icon, Gathered() == nullptr)) return MsgAnswer::OK;
+        if (Gathered()) {
+            Gathered()->push_back(MessageBoxRequest{text, title, buttons, icon, {}, MsgAnswer::OK, details});
+            return MsgAnswer::OK;
+        }
+    }
     // Every box carries the program's title; a caller without one of its own gets it.
     const std::string shownTitle = title.empty() ? GetResString(1, "Vellumo Quillex") : title;
     const std::vector<ButtonMap> map = ButtonsOf(buttons);
@@ -115,9 +134,11 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
     // written for, except No where Yes would destroy something.
     const bool sayNo = Cautious() && (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel);
     const MsgAnswer defaultAnswer = sayNo ? MsgAnswer::No : map.front().answer;
-    if (Answerer()) return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon, extraButton, defaultAnswer});
+    if (Answerer())
+        return Answerer()(MessageBoxRequest{text, shownTitle, buttons, icon, extraButton, defaultAnswer, details});
 
     QMessageBox box(IconOf(icon), Displayed(shownTitle), Displayed(text), QMessageBox::NoButton, parent);
+    if (!details.empty()) box.setDetailedText(Displayed(details));
     for (const ButtonMap& m : map) box.addButton(m.button);
     QPushButton* extra = extraButton.empty() ? nullptr : box.addButton(Displayed(extraButton), QMessageBox::ActionRole);
     for (const ButtonMap& m : map)
@@ -127,6 +148,66 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
     for (const ButtonMap& m : map)
         if (m.button == pressed) return m.answer;
     return NullWindow::SafeAnswer(buttons);
+}
+
+// A notice's text on one line, for a list item.
+std::string OneLine(const std::string& text) {
+    QString line = QString::fromStdString(text);
+    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\n', u' ');
+    return line.simplified().toStdString();
+}
+
+// The more severe of two icons: an error outweighs a warning, a warning a notice.
+int Weight(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::Critical: return 3;
+    case MsgIcon::Exclamation: return 2;
+    case MsgIcon::Information: return 1;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
+                         const std::string& title, const std::string& extraButton) {
+    return Show(parent, text, std::string(), buttons, icon, title, extraButton);
+}
+
+MsgAnswer ShowMessageBoxDetails(QWidget* parent, const std::string& text, const std::string& details,
+                                MsgButtons buttons, MsgIcon icon, const std::string& title) {
+    return Show(parent, text, details, buttons, icon, title, std::string());
+}
+
+MessageBoxGathering::MessageBoxGathering(QWidget* parent, std::string archive)
+    : m_parent(parent), m_archive(std::move(archive)), m_outer(Gathered() == nullptr) {
+    if (m_outer) Gathered() = new std::vector<MessageBoxRequest>;
+}
+
+MessageBoxGathering::~MessageBoxGathering() { Show(); }
+
+void MessageBoxGathering::Show() {
+    if (!m_outer || !Gathered()) return;
+    const std::unique_ptr<std::vector<MessageBoxRequest>> held(std::exchange(Gathered(), nullptr));
+    if (held->empty()) return;
+    if (held->size() == 1) {
+        const MessageBoxRequest& only = held->front();
+        qx::Show(m_parent, only.text, only.details, only.buttons, only.icon, only.title, std::string(), true);
+        return;
+    }
+    std::string text = FormatMsg(GetResString(343, "Bij het openen van '%s' is het volgende gevonden:"), {m_archive});
+    std::string details;
+    MsgIcon icon = MsgIcon::None;
+    for (const MessageBoxRequest& notice : *held) {
+        text += "\r\n\r\n\xE2\x80\xA2 " + OneLine(notice.text);
+        if (!notice.details.empty())
+            details += (details.empty() ? "" : "\r\n\r\n") +
+                       OneLine(notice.title.empty() ? GetResString(1, "Vellumo Quillex") : notice.title) + "\r\n" +
+                       notice.details;
+        if (Weight(notice.icon) > Weight(icon)) icon = notice.icon;
+    }
+    qx::Show(m_parent, text, details, MsgButtons::OK, icon, GetResString(342, "Meldingen bij het openen..."),
+             std::string(), true);
 }
 
 MessageBoxRun::MessageBoxRun() : m_outer(RunNotices() == nullptr) {

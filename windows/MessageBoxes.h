@@ -19,6 +19,7 @@ struct MessageBoxRequest {
     MsgIcon icon = MsgIcon::None;
     std::string extraButton;  // the caption of a button besides the standard ones; "" for none
     MsgAnswer defaultAnswer = MsgAnswer::OK;  // the button Enter presses
+    std::string details;  // shown apart, below the text (the engine's own words); "" for none
 };
 
 // While one lives, a question with Yes and No has No as its default
@@ -52,6 +53,34 @@ MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons bu
 // `extraButton`; pressing it answers kMsgAnswerExtra. Asked every time.
 MsgAnswer ShowMessageBox(QWidget* parent, const std::string& text, MsgButtons buttons, MsgIcon icon,
                          const std::string& title, const std::string& extraButton);
+
+// The same with `details` (the engine's or the system's own words) in the
+// box's details section, below the text.
+MsgAnswer ShowMessageBoxDetails(QWidget* parent, const std::string& text, const std::string& details,
+                                MsgButtons buttons, MsgIcon icon, const std::string& title);
+
+// One opening of an archive. While one lives, a notice (OK only) is held
+// instead of shown; when it ends, the notices held are shown as one box: a
+// single one as it is, several as a list. Questions are asked when they
+// come. A notice is held and shown even when the session met it before: an
+// open that fails must say why every time it is tried. Gatherings do not
+// nest: an inner one joins the outer.
+class MessageBoxGathering {
+public:
+    // `archive`: the main database being opened, named in the list's box.
+    MessageBoxGathering(QWidget* parent, std::string archive);
+    ~MessageBoxGathering();
+    MessageBoxGathering(const MessageBoxGathering&) = delete;
+    MessageBoxGathering& operator=(const MessageBoxGathering&) = delete;
+    // Shows what was held now (nothing when nothing was); later notices
+    // are shown as they come.
+    void Show();
+
+private:
+    QWidget* m_parent;
+    std::string m_archive;
+    bool m_outer;
+};
 
 // One command of the user (opening an archive, one check): while it lives,
 // a notice (OK only) with the text, title and icon of one shown before in

@@ -1,6 +1,7 @@
 // CDatabase: connect strings, connections and opening the main database.
 #include "database/CDatabase.h"
 #include "support/Env.h"
+#include "database/access/EngineErrorText.h"
 #include "database/access/FileNames.h"
 #include "support/ArchiveLock.h"
 #include "support/FileOperations.h"
@@ -8,6 +9,8 @@
 #include "support/TextResources.h"
 #include "support/engine/ConnectString.h"
 #include "support/engine/Recordset.h"
+
+#include <utility>
 
 namespace qx {
 
@@ -101,13 +104,13 @@ ConnectionPtr CDatabase::OpenConnection(const std::string& sConnectString) {
     }
     if (m_bShowErrors) {
         const auto& errors = cn->errors();
+        const std::string file = engine::ConnectString::Parse(sConnectString).dataSource();
         if (!errors.empty() && errors.front().number != 0) {
-            ShowConnectionErrors(errors);
+            ShowConnectionErrors(errors, file);
         } else {
-            const std::string text = errors.empty() ? "Unknown error (0)"
-                                                    : errors.front().description + " (" +
-                                                          std::to_string(errors.front().number) + ")";
-            m_window.MsgBox(text, MsgButtons::OK, MsgIcon::Exclamation, "");
+            const std::string details = errors.empty() ? "Unknown error (0)" : EngineDetails({errors.front()});
+            m_window.MsgBoxDetails(ProblemSentence(EngineProblem::Other, file), details, MsgButtons::OK,
+                                   MsgIcon::Exclamation, "");
         }
     }
     return nullptr;
@@ -117,18 +120,21 @@ void CDatabase::NotRegularFileMessage(const std::string& bad, const std::string&
     WriteLog("'" + bad + "' is a link or no regular file; '" + file + "' is not opened for writing");
     if (!m_notRegularTold.insert(bad).second) return;
     m_window.MsgBox(FormatMsg(GetResString(285, "Het bestand '%s' is een koppeling of geen gewoon bestand. '%s' wordt "
-                                                "daarom niet geopend om te wijzigen en de bewerking stopt."),
+                                                "daarom niet geopend om te wijzigen en de bewerking stopt. Zet het "
+                                                "echte bestand op die plaats in de map van het archief en probeer het "
+                                                "opnieuw."),
                               {bad, file}),
                     MsgButtons::OK, MsgIcon::Exclamation, GetResString(286, "Geen gewoon bestand..."));
 }
 
-void CDatabase::ShowConnectionErrors(const std::vector<engine::ProviderError>& errors) {
-    std::string text;
-    for (const engine::ProviderError& e : errors)
-        text += "\r\n" + e.description + " (" + std::to_string(e.number) + ")";
-    if (m_bShowErrors)
-        m_window.MsgBox(GetResString(87, "Resources not found") + text, MsgButtons::OK, MsgIcon::Exclamation,
-                        GetResString(86, "Resources not found"));
+void CDatabase::ShowConnectionErrors(const std::vector<engine::ProviderError>& errors, const std::string& sFile) {
+    if (!m_bShowErrors) return;
+    // What the failure means for the user comes first, in Dutch; the
+    // engine's own words follow apart, for whoever supports the user.
+    const EngineProblem problem = ProblemOfOpen(*m_env, errors.empty() ? 0 : errors.front().number, sFile);
+    m_window.MsgBoxDetails(GetResString(87, "Resources not found") + "\r\n" + ProblemSentence(problem, sFile),
+                           EngineDetails(errors), MsgButtons::OK, MsgIcon::Exclamation,
+                           GetResString(86, "Resources not found"));
 }
 
 bool CDatabase::WriteProbe(const std::string& path) {
@@ -155,16 +161,31 @@ bool CDatabase::WriteProbe(const std::string& path) {
 void CDatabase::TestOmdDatabase(const std::string& mainPath) {
     const std::string omd = OmdName(mainPath);
     if (m_env->FileExists(omd)) {
+        // One message for one file: the OCR database's own, with the
+        // engine's words as its details, not the connection's box before it.
+        const bool showErrors = std::exchange(m_bShowErrors, false);
         ConnectionPtr cn = OpenConnection(ConnectStringOMD(omd));
+        m_bShowErrors = showErrors;
         if (Connected(cn)) {
             Disconnect(cn);
             return;
         }
-        m_window.MsgBox(FormatMsg(GetResString(118, "Waarschuwing: De database met OCR data kon niet worden geopend!%n%n"
-                                                    "Herstel het bestand '%s' met een recente back-up om het probleem "
-                                                    "op te lossen."),
-                                  {omd}),
-                        MsgButtons::OK, MsgIcon::Exclamation, GetResString(119, "OCR data corrupt..."));
+        const std::string details = m_lastOpenError.number != 0 ? EngineDetails({m_lastOpenError}) : std::string();
+        const EngineProblem problem = ProblemOfOpen(*m_env, m_lastOpenError.number, omd);
+        // A file another program holds, or that may not or could not be
+        // read, is not damaged: a backup is the wrong advice for it.
+        if (problem == EngineProblem::InUse || problem == EngineProblem::NoPermission ||
+            problem == EngineProblem::ReadError) {
+            WriteLog("The OCR database '" + omd + "' could not be opened: " + details);
+            m_window.MsgBoxDetails(ProblemSentence(problem, omd), details, MsgButtons::OK, MsgIcon::Exclamation,
+                                   GetResString(214, "Database niet toegankelijk..."));
+            return;
+        }
+        m_window.MsgBoxDetails(FormatMsg(GetResString(118, "Waarschuwing: De database met OCR data kon niet worden "
+                                                           "geopend!%n%nHerstel het bestand '%s' met een recente "
+                                                           "back-up om het probleem op te lossen."),
+                                         {omd}),
+                               details, MsgButtons::OK, MsgIcon::Exclamation, GetResString(119, "OCR data corrupt..."));
     } else {
         m_window.MsgBox(FormatMsg(GetResString(120, "Waarschuwing: De database met OCR data is niet gevonden!%n%n"
                                                     "Herstel het bestand '%s' met een recente back-up om het probleem "

@@ -2,6 +2,7 @@
 #include "database/maintenance/LeftoverJournals.h"
 
 #include "database/ArchiveFiles.h"
+#include "database/access/EngineErrorText.h"
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
 #include "support/Env.h"
@@ -25,8 +26,6 @@
 namespace qx {
 
 namespace {
-
-bool FileIsReadable(Env& env, const std::string& path) { return env.AccessError(path, false) == 0; }
 
 // The first table or column that the generation's main database must have
 // and this one lacks ("FOLDERS.TEMPLATE1"); "" when nothing is missing.
@@ -85,7 +84,12 @@ int ProbeGeneration(Env& env, const std::string& sDatabaseName, std::string& sPa
             return generation;
         }
     }
-    if (problem == ProbeProblem::None && !FileIsReadable(env, sDatabaseName)) problem = ProbeProblem::NoPermission;
+    if (problem == ProbeProblem::None) {
+        // A file that is not there is not one the user may not read.
+        const int error = env.AccessError(sDatabaseName, false);
+        if (error == ENOENT || error == ENOTDIR) problem = ProbeProblem::Missing;
+        else if (error != 0) problem = ProbeProblem::NoPermission;
+    }
     return 0;
 }
 
@@ -199,19 +203,26 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
     } else if (version == 0 && problem != ProbeProblem::None) {
         // Not judged at all: saying the file is corrupt would send the user
         // to a backup and throw away recent work.
-        const int text = problem == ProbeProblem::InUse ? 211 : problem == ProbeProblem::NoPermission ? 212 : 213;
-        const char* fallback = problem == ProbeProblem::InUse
-                                   ? "De database '%s' is in gebruik door een ander programma."
-                               : problem == ProbeProblem::NoPermission ? "U hebt geen leesrechten voor '%s'."
-                                                                       : "Het bestand '%s' kon niet worden gelezen.";
-        WriteLog(std::string("Could not probe ") + sDatabase + ": " +
-                 (problem == ProbeProblem::InUse ? "locked by another program"
-                  : problem == ProbeProblem::NoPermission ? "no permission to read it"
-                                                          : "read error"));
-        window.MsgBox(FormatMsg(GetResString(text, fallback), {sDatabase}), MsgButtons::OK, MsgIcon::Exclamation,
-                      problem == ProbeProblem::InUse ? GetResString(201, "Database in gebruik...")
-                                                     : GetResString(214, "Database niet toegankelijk..."));
-        outcome = problem == ProbeProblem::InUse ? OpenOutcome::InUse : OpenOutcome::NotConnected;
+        if (problem == ProbeProblem::Missing) {
+            WriteLog("Could not probe " + sDatabase + ": the file does not exist");
+            window.MsgBox(ProblemSentence(EngineProblem::Missing, sDatabase), MsgButtons::OK, MsgIcon::Exclamation,
+                          GetResString(214, "Database niet toegankelijk..."));
+            outcome = OpenOutcome::NotConnected;
+        } else {
+            const int text = problem == ProbeProblem::InUse ? 211 : problem == ProbeProblem::NoPermission ? 212 : 213;
+            const char* fallback = problem == ProbeProblem::InUse
+                                       ? "De database '%s' is in gebruik door een ander programma."
+                                   : problem == ProbeProblem::NoPermission ? "U hebt geen leesrechten voor '%s'."
+                                                                           : "Het bestand '%s' kon niet worden gelezen.";
+            WriteLog(std::string("Could not probe ") + sDatabase + ": " +
+                     (problem == ProbeProblem::InUse ? "locked by another program"
+                      : problem == ProbeProblem::NoPermission ? "no permission to read it"
+                                                              : "read error"));
+            window.MsgBox(FormatMsg(GetResString(text, fallback), {sDatabase}), MsgButtons::OK, MsgIcon::Exclamation,
+                          problem == ProbeProblem::InUse ? GetResString(201, "Database in gebruik...")
+                                                         : GetResString(214, "Database niet toegankelijk..."));
+            outcome = problem == ProbeProblem::InUse ? OpenOutcome::InUse : OpenOutcome::NotConnected;
+        }
         putBackReadOnly();
     } else if (version != 7 && version != 8) {
         window.MsgBox(GetResString(109, "Deze database is van een ongeldig formaat of is in zijn geheel corrupt. Herstel "
@@ -267,6 +278,20 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             }
         } else {
             state.m_sDatabaseName.clear();
+            // Connected, yet refused: the write probe found the file, its
+            // folder or the medium read-only. Said here, or the open would
+            // end without a word.
+            if (CDatabase::Connected(database.m_AdoCnMain) && database.env().FileExists(sDatabase)) {
+                window.MsgBox(FormatMsg(GetResString(270, "De database '%s' kan niet worden gewijzigd: %s ('%s').%n%n"
+                                                          "Kies Database > Alleen rapporteren (quillex-cli: --dry-run) "
+                                                          "om haar te openen en te controleren zonder iets te "
+                                                          "wijzigen."),
+                                        {sDatabase,
+                                         GetResString(341, "het bestand, de map of de schijf kan niet worden beschreven"),
+                                         sDatabase}),
+                              MsgButtons::OK, MsgIcon::Exclamation, GetResString(273, "Database alleen-lezen..."));
+                CDatabase::Disconnect(database.m_AdoCnMain);
+            }
             WriteLog("Could not connect to " + sDatabase);
             outcome = OpenOutcome::NotConnected;
             putBackReadOnly();

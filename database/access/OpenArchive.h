@@ -16,8 +16,9 @@ namespace qx {
 // back when the answer is 0; *pbWasReadOnly tells whether it was set, so
 // that a caller refusing the file for another reason can put it back too.
 // Why no password opened the file, when the file itself was never judged:
-// it is locked by another program, may not be read, or could not be read.
-enum class ProbeProblem { None, InUse, NoPermission, Unreadable };
+// it is locked by another program, may not be read, could not be read, or
+// is not there at all.
+enum class ProbeProblem { None, InUse, NoPermission, Unreadable, Missing };
 
 int GetDatabaseVersion(Env& env, const std::string& sDatabaseName, std::string& sPassword, bool* pbWasReadOnly = nullptr,
                        ProbeProblem* pProblem = nullptr);

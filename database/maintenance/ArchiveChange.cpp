@@ -239,12 +239,13 @@ bool CDatabase::FinishInterruptedChangeOf(const std::string& mainPath, bool only
     const std::string title = GetResString(205, "Onderbroken bewerking...");
     auto cannot = [&](const std::string& why) {
         WriteLog("The interrupted change recorded in '" + intent + "' cannot be finished: " + why);
-        m_window.MsgBox(FormatMsg(GetResString(204, "Een eerdere bewerking van de subdatabases van deze database is "
-                                                    "onderbroken en kan niet worden afgerond:%n%n%s%n%nDe database "
-                                                    "wordt niet geopend. Er is niets verwijderd; neem contact op met "
-                                                    "Tarnwick."),
-                                  {why}),
-                        MsgButtons::OK, MsgIcon::Critical, title);
+        // The reason is in the log's words (English): kept apart, under the Dutch text.
+        m_window.MsgBoxDetails(
+            FormatMsg(GetResString(204, "Een eerdere bewerking van de subdatabases van deze database is onderbroken en "
+                                        "kan niet worden afgerond:%n%n%s%n%nDe database wordt niet geopend. Er is niets "
+                                        "verwijderd; neem contact op met Tarnwick."),
+                      {GetResString(344, "De reden staat hieronder bij de details.")}),
+            why, MsgButtons::OK, MsgIcon::Critical, title);
         return false;
     };
     if (kind != EntryKind::RegularFile) return cannot("'" + intent + "' is not a regular file");

@@ -7,7 +7,9 @@
 // through the intent record (ArchiveChange.cpp), so a crash at any moment
 // leaves an archive that the next open brings to one side or the other.
 #include "database/CDatabase.h"
+#include "database/access/EngineErrorText.h"
 #include "database/access/FileNames.h"
+#include "support/engine/Connection.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/NamePlanner.h"
 #include "support/Env.h"
@@ -76,9 +78,12 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
     auto failed = [&](const std::string& during, const sql::Error& e) {
         LogMaintenanceError(during + " (unlinking unused sub databases)", e.code, e.message);
         WriteLog("The sub databases and their files were left as they were");
+        // The engine's words are for whoever supports the user; the user is
+        // told what they mean.
         if (m_bShowErrors)
-            m_window.MsgBox(FormatMsg(GetResString(208, "Resources not found"), {e.message}), MsgButtons::OK,
-                            MsgIcon::Exclamation, "");
+            m_window.MsgBoxDetails(
+                FormatMsg(GetResString(208, "Resources not found"), {ProblemSentence(ProblemOfCode(e.code), mainPath)}),
+                EngineDetails({{e.code, e.message}}), MsgButtons::OK, MsgIcon::Exclamation, "");
         return false;
     };
 
@@ -285,8 +290,10 @@ bool CDatabase::UnlinkUnused(bool bUpdate) {
         WriteLog("The renumbering was not carried out: " + why);
         WriteLog("The sub databases and their files were left as they were");
         if (m_bShowErrors)
-            m_window.MsgBox(FormatMsg(GetResString(208, "Resources not found"), {why}), MsgButtons::OK,
-                            MsgIcon::Exclamation, "");
+            m_window.MsgBoxDetails(
+                FormatMsg(GetResString(208, "Resources not found"),
+                          {GetResString(344, "De reden staat hieronder bij de details.")}),
+                why, MsgButtons::OK, MsgIcon::Exclamation, "");
         return false;
     case ChangeOutcome::Pending:
         // The tables already name the new files; nothing may use the archive

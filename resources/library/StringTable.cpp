@@ -374,7 +374,8 @@ constexpr const char* TextFor(int id) {
     // Files that are links or no regular files, and the large-document statistics.
     case 285:
         return "Het bestand '%s' is een koppeling of geen gewoon bestand. '%s' wordt daarom niet geopend om te "
-               "wijzigen en de bewerking stopt.";
+               "wijzigen en de bewerking stopt. Zet het echte bestand op die plaats in de map van het archief en "
+               "probeer het opnieuw.";
     case 286: return "Geen gewoon bestand...";
     case 287: return "%s pagina's geanalyseerd, gemiddelde grootte: %s bytes, groottegrens (200 KB) overschreden: %s keer.";
     case 288: return "Grote documenten";
@@ -411,6 +412,40 @@ constexpr const char* TextFor(int id) {
     case 322: return "Onbekende optie: %s";
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
     case 324: return "onbekend";
+    // What an engine failure means for the user (its own words are shown as
+    // details), and the one box that lists what opening an archive found.
+    case 331:
+        return "Het bestand '%s' is in gebruik door een ander programma. Sluit het andere programma "
+               "(bijvoorbeeld Vellumo) en probeer het opnieuw; het bestand is niet beschadigd.";
+    case 332:
+        return "Het bestand '%s' kon niet worden geopend. Controleer of het bestaat en of u toegang hebt tot de "
+               "map waarin het staat.";
+    case 333:
+        return "Het bestand '%s' bestaat niet (meer). Zet het terug uit een back-up, of kies met Database > "
+               "Openen het juiste archief.";
+    case 334:
+        return "U hebt geen toegang tot het bestand '%s'. Vraag uw beheerder om lees- en schrijfrechten; het "
+               "bestand is niet beschadigd.";
+    case 335:
+        return "Het bestand '%s' is geen Vellumo database, of het is zo beschadigd dat het niet meer als "
+               "database herkend wordt. Kies het juiste bestand, of herstel het met een recente back-up.";
+    case 336:
+        return "Het bestand '%s' is beschadigd. Herstel het met een recente back-up; neem contact op met "
+               "Tarnwick als er geen is.";
+    case 337: return "De schijf waarop '%s' staat is vol. Maak ruimte vrij en probeer het opnieuw.";
+    case 338:
+        return "Het bestand '%s' kon niet worden gelezen of geschreven door een lees- of schijffout. Controleer "
+               "de schijf of de netwerkverbinding en probeer het opnieuw.";
+    case 339:
+        return "Het bestand '%s' kan niet worden gewijzigd: het bestand, de map of de schijf is alleen-lezen. "
+               "Open het archief met Alleen rapporteren, of zorg voor schrijfrechten.";
+    case 340:
+        return "Bij het bestand '%s' meldde de database een onverwachte fout. De melding zelf staat bij de "
+               "details; neem contact op met Tarnwick als het probleem blijft.";
+    case 341: return "het bestand, de map of de schijf kan niet worden beschreven";
+    case 342: return "Meldingen bij het openen...";
+    case 343: return "Bij het openen van '%s' is het volgende gevonden:";
+    case 344: return "De reden staat hieronder bij de details.";
 
     // Information window: the finding's code beside its explanation.
     case 441: return "Foutcode: %s (%s)";
@@ -580,6 +615,9 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 308: case 309: case 311: case 314: case 315: case 321: case 322:
         return 1;
+    case 331: case 332: case 333: case 334: case 335: case 336: case 337: case 338: case 339: case 340:
+    case 343:
+        return 1;
     case 310:
         return 2;
     case 452: case 453: case 454: case 464: case 465: case 468: case 473: case 474: case 476:
@@ -657,7 +695,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 281, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 295, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -20,6 +20,7 @@ public:
         std::string text, title;
         MsgButtons buttons;
         MsgIcon icon;
+        std::string details = {};  // the engine's own words, kept apart (MsgBoxDetails)
     };
 
     // The session's file layers, as a front end builds them.
@@ -59,7 +60,11 @@ public:
     }
     void SetBusy(bool b) override { busy = b; }
     MsgAnswer MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override {
-        boxes.push_back({text, title, buttons, icon});
+        return MsgBoxDetails(text, {}, buttons, icon, title);
+    }
+    MsgAnswer MsgBoxDetails(const std::string& text, const std::string& details, MsgButtons buttons, MsgIcon icon,
+                            const std::string& title) override {
+        boxes.push_back({text, title, buttons, icon, details});
         calls.push_back("MsgBox " + title);
         if (!answers.empty()) {
             MsgAnswer a = answers.front();

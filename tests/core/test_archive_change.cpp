@@ -193,6 +193,13 @@ TEST_F(ArchiveChange, AnOpenFinishesOrUndoesWhatItFindsAndRefusesWhatItCannotTel
         } else {
             ASSERT_EQ(window.boxes.size(), 1u) << c.name;
             EXPECT_TRUE(window.boxes[0].text.starts_with(GetResString(text, kNotFound).substr(0, 40))) << c.name;
+            // The reason, in the log's English, is kept apart from the Dutch text.
+            if (text == 204) {
+                EXPECT_NE(window.boxes[0].text.find(GetResString(344, kNotFound)), std::string::npos) << c.name;
+                EXPECT_NE(Slurp(Settings::Get().LogFileName).find(window.boxes[0].details), std::string::npos)
+                    << window.boxes[0].details;
+                EXPECT_FALSE(window.boxes[0].details.empty()) << c.name;
+            }
         }
         if (!c.opens) continue;
         EXPECT_FALSE(fs::exists(IntentName(a.main))) << c.name;

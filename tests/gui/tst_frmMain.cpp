@@ -17,6 +17,8 @@
 
 #include <fstream>
 
+#include <unistd.h>
+
 using namespace qx;
 using qx::test::BoxScript;
 using qx::test::DialogScript;
@@ -187,6 +189,105 @@ private slots:
         QCOMPARE(w.lvDocuments->RowCount(), 0);
         if (generation < 0) QCOMPARE(w.StatusBarPanel[0]->text(), Res(112) + "      ");
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    }
+
+    // Every reason an archive is not opened is one box that says what to do,
+    // each time the user tries: a box met before in the session is shown
+    // again (before, a second try did nothing at all).
+    void openFailuresAreSaidEveryTime_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("textId");
+        QTest::addColumn<int>("titleId");
+        QTest::newRow("read-only folder") << "read-only" << 270 << 273;
+        QTest::newRow("not an archive") << "no archive" << 109 << 110;
+        QTest::newRow("held by another process") << "held" << 211 << 201;
+    }
+    void openFailuresAreSaidEveryTime() {
+        QFETCH(QString, kind);
+        QFETCH(int, textId);
+        QFETCH(int, titleId);
+        const QString folder = m_dir.filePath(kind);
+        QDir().mkpath(folder);
+        std::string file = test::WriteArchive(folder, "Archief", 8).mainDatabase;
+        QVERIFY(!file.empty());
+        const std::string quoted = "'" + folder.toStdString() + "'";
+        bool frozen = false;
+        sql::Database holder;
+        const int busyWait = sql::BusyTimeout();
+        if (kind == "read-only") {
+            // Root writes wherever the permissions say no; only an immutable folder stops it.
+            frozen = ::geteuid() == 0 ? std::system(("chattr +i " + quoted + "/* " + quoted + " 2>/dev/null").c_str()) == 0
+                                      : std::system(("chmod a-w " + quoted + "/* " + quoted).c_str()) == 0;
+            if (!frozen) QSKIP("the folder cannot be made read-only here");
+        } else if (kind == "no archive") {
+            std::ofstream(file, std::ios::trunc) << std::string(8192, 'x');
+        } else {
+            sql::SetBusyTimeout(200);
+            sql::Error err;
+            holder = sql::Database::open(RealEnv(), file, engine::PasswordBytes(PasswordForGeneration(8)),
+                                         sql::OpenMode::ReadWrite, err);
+            QVERIFY2(holder.exec("BEGIN EXCLUSIVE; UPDATE FOLDERS SET NAME = NAME;", &err), err.message.c_str());
+        }
+        BoxScript boxes;
+        {
+            frmMain w;
+            w.OpenDatabaseFile(file);
+            w.OpenDatabaseFile(file);
+            QCOMPARE(w.State().m_sDatabaseName, std::string());
+            QCOMPARE(DatabaseMenus(w), 0);
+        }
+        if (frozen && ::geteuid() == 0) (void)!std::system(("chattr -i " + quoted + " " + quoted + "/*").c_str());
+        if (frozen && ::geteuid() != 0) (void)!std::system(("chmod u+w " + quoted + " " + quoted + "/*").c_str());
+        if (holder.isOpen()) holder.exec("ROLLBACK");
+        sql::SetBusyTimeout(busyWait);
+        const QString text = textId == 270 ? Formatted(270, {file, GetResString(271, ""), folder.toStdString()})
+                                           : textId == 211 ? Formatted(211, {file}) : Res(textId);
+        const QString once = Box(text, Res(titleId), MsgIcon::Exclamation);
+        QCOMPARE(Shown(boxes), (QStringList{once, once}));
+    }
+
+    // An archive with a damaged OCR database and a missing sub database
+    // opens with one box that lists both, the engine's words in its
+    // details, instead of a chain of boxes.
+    void problemsWhileOpeningAreOneList() {
+        const SampleManifest sample =
+            test::WriteArchive(m_dir.filePath("Lijst"), "Lijst", 8, {"omd-damaged", "sub-database-file-missing"});
+        QVERIFY(!sample.mainDatabase.empty());
+        BoxScript boxes;
+        frmMain w;
+        w.OpenDatabaseFile(sample.mainDatabase);
+        QCOMPARE(w.State().m_sDatabaseName, sample.mainDatabase);
+        QCOMPARE(boxes.boxes.size(), std::size_t(1));
+        const MessageBoxRequest& box = boxes.boxes[0];
+        QCOMPARE(QString::fromStdString(box.title), Res(342));
+        QCOMPARE(box.icon, MsgIcon::Exclamation);
+        QCOMPARE(box.buttons, MsgButtons::OK);
+        const QString text = QString::fromStdString(box.text);
+        QVERIFY2(text.startsWith(Formatted(343, {sample.mainDatabase})), qPrintable(text));
+        const std::string omd = sample.mainDatabase.substr(0, sample.mainDatabase.size() - 4) + ".omd";
+        const QString ocr = Formatted(118, {omd}).replace("\r\n\r\n", " ");
+        const QString missing = Res(80).left(Res(80).indexOf('%'));
+        QCOMPARE(text.count(QString::fromUtf8("\n\u2022 ")), text.count(QString::fromUtf8("\u2022")));
+        QVERIFY2(text.contains(QString::fromUtf8("\u2022 ") + ocr), qPrintable(text));
+        QVERIFY2(text.contains(QString::fromUtf8("\u2022 ") + missing), qPrintable(text));
+        QVERIFY2(!text.contains("(26)"), qPrintable(text));
+        QVERIFY2(QString::fromStdString(box.details).contains("Unrecognized database format"),
+                 box.details.c_str());
+    }
+
+    // While an open gathers its notices, a question is still asked when it
+    // comes; the notices follow in one box when the open ends, and a single
+    // notice is shown as it is.
+    void gatheringAsksQuestionsAtOnce() {
+        BoxScript boxes;
+        boxes.answers = {MsgAnswer::Yes};
+        {
+            MessageBoxGathering gathering(nullptr, "/a/Archief.dat");
+            QCOMPARE(ShowMessageBox(nullptr, "eerst", MsgButtons::OK, MsgIcon::Information, "t"), MsgAnswer::OK);
+            QCOMPARE(ShowMessageBox(nullptr, "vraag?", MsgButtons::YesNo, MsgIcon::Question, "t"), MsgAnswer::Yes);
+            QCOMPARE(Shown(boxes), QStringList{Box("vraag?", "t", MsgIcon::Question)});
+        }
+        QCOMPARE(Shown(boxes), (QStringList{Box("vraag?", "t", MsgIcon::Question), Box("eerst", "t", MsgIcon::Information)}));
     }
 
     // Keys are unique per list; removing needs a key; information is not
