@@ -9,8 +9,9 @@
 namespace qx {
 
 EngineProblem ProblemOfCode(long code) {
-    // Our own codes lie above the engine's range and carry no primary code.
-    if (code >= 1000) return EngineProblem::Other;
+    // Our own codes carry no primary code; the engine's extended codes
+    // (an I/O error while syncing is 1034) do, whatever their size.
+    if (code >= sql::kNotUpdatable && code <= sql::kNotRegularFile) return EngineProblem::Other;
     switch (code & 0xff) {
     case sql::kBusy:
     case sql::kLocked: return EngineProblem::InUse;

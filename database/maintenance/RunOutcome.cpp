@@ -1,5 +1,7 @@
 #include "database/maintenance/RunOutcome.h"
 
+#include "database/access/EngineErrorText.h"
+
 #include "support/HumanFormat.h"
 #include "support/TextResources.h"
 
@@ -9,11 +11,14 @@
 namespace qx {
 
 Trouble TroubleOfEngineCode(int code) {
-    switch (code & 0xff) {  // the primary code of an extended one
-    case 0: return Trouble::None;
-    case 13: return Trouble::DiskFull;            // full
-    case 5: case 6: return Trouble::InUse;        // busy, locked
-    case 11: case 26: return Trouble::Damaged;    // corrupt, not a database
+    if (code == 0) return Trouble::None;
+    // One reading of the engine's codes for the whole program: the open box
+    // and the end of a run must never call the same failure by two names.
+    switch (ProblemOfCode(code)) {
+    case EngineProblem::DiskFull: return Trouble::DiskFull;
+    case EngineProblem::InUse: return Trouble::InUse;
+    case EngineProblem::Damaged:
+    case EngineProblem::NotAnArchive: return Trouble::Damaged;
     default: return Trouble::Other;
     }
 }

@@ -65,6 +65,8 @@ TEST(EngineErrorText, ResultCodesMapToTheirDutchSentence) {
         {"disk full", 13, present, EngineProblem::DiskFull, 337},
         {"I/O error", 10, present, EngineProblem::ReadError, 338},
         {"I/O error, extended (short read)", 10 | (2 << 8), present, EngineProblem::ReadError, 338},
+        {"I/O error while syncing (extended, above 1000)", 10 | (4 << 8), present, EngineProblem::ReadError, 338},
+        {"write error (extended)", 10 | (3 << 8), present, EngineProblem::ReadError, 338},
         {"read-only", 8, present, EngineProblem::ReadOnly, 339},
         {"our own: not a regular file", 1005, present, EngineProblem::Other, 340},
         {"no code", 0, present, EngineProblem::Other, 340},
