@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -137,11 +138,12 @@ private:
                                      FormatCount(files), FormatBytes(m.dataBytes), m.generation, faults}),
                           79, 2)
                          .c_str());
-        std::fprintf(to, "%s\n",
-                     FormatMsg(GetResString(422, "Controleer het:%n  quillex-cli check --normal %s%nof open het in "
-                                                 "het venster:%n  quillex %s"),
-                               {Quoted(m.mainDatabase), Quoted(m.mainDatabase)})
-                         .c_str());
+        // Never wrapped: the commands are copied as they stand.
+        std::string next = FormatMsg(GetResString(422, "Controleer het:%n  quillex-cli check --normal %s%nof open het in "
+                                                       "het venster:%n  quillex %s"),
+                                     {Quoted(m.mainDatabase), Quoted(m.mainDatabase)});
+        next.erase(std::remove(next.begin(), next.end(), '\r'), next.end());
+        std::fprintf(to, "%s\n", next.c_str());
     }
 };
 

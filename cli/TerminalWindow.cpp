@@ -1,25 +1,24 @@
 #include "cli/TerminalWindow.h"
-#include "support/Settings.h"
-
-#include <algorithm>
 #include "database/ProgressWindow.h"
 #include "database/access/FileNames.h"
 #include "database/access/OpenArchive.h"
-#include "support/ImageLoader.h"
 #include "support/Env.h"
-
 #include "support/HumanFormat.h"
+#include "support/ImageLoader.h"
 #include "support/TextResources.h"
 
 #include <QtGlobal>
 
+#include <tiffio.h>
+
+#include <algorithm>
 #include <atomic>
-#include <mutex>
-#include <sys/ioctl.h>
-#include <filesystem>
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace qx::cli {
@@ -43,6 +42,20 @@ void QtToTerminal(QtMsgType type, const QMessageLogContext& context, const QStri
     if (g_terminal) g_terminal->ClearLine();
     if (g_previousQt) g_previousQt(type, context, message);
     else if (type != QtDebugMsg && type != QtInfoMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The TIFF library's own diagnostics go straight to stderr unless the image
+// loader takes them; the line is cleared for them the same way.
+TIFFErrorHandler g_previousTiffError = nullptr, g_previousTiffWarning = nullptr;
+
+void TiffErrorToTerminal(const char* module, const char* fmt, va_list ap) {
+    if (g_terminal) g_terminal->ClearLine();
+    if (g_previousTiffError) g_previousTiffError(module, fmt, ap);
+}
+
+void TiffWarningToTerminal(const char* module, const char* fmt, va_list ap) {
+    if (g_terminal) g_terminal->ClearLine();
+    if (g_previousTiffWarning) g_previousTiffWarning(module, fmt, ap);
 }
 
 // Message texts use CR LF between lines, as the log does; a terminal wants LF.
@@ -91,7 +104,11 @@ TerminalWindow::TerminalWindow(Streams io, Answering answering) : m_io(io), m_an
     g_terminal = this;
     // Installed once and left in place: a handler installed after it (the
     // image loader's) passes on to it, and taking it out would cut that chain.
-    std::call_once(g_qtInstalled, [] { g_previousQt = qInstallMessageHandler(QtToTerminal); });
+    std::call_once(g_qtInstalled, [] {
+        g_previousQt = qInstallMessageHandler(QtToTerminal);
+        g_previousTiffError = TIFFSetErrorHandler(TiffErrorToTerminal);
+        g_previousTiffWarning = TIFFSetWarningHandler(TiffWarningToTerminal);
+    });
     m_previousLogHandler = SetLogProblemHandler([this](const std::string& line) { Say(line); });
 }
 
