@@ -55,15 +55,15 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             397,
-            "Controleert een archief en repareert wat te repareren is.%n"
+            "Controleert een archief en repareert wat te repareren is.%n%n"
             "Het archief wordt geopend zoals 'open' dat doet; de lijst geeft per bevinding de status, een tab, "
-            "het pad van de map en de naam.%n"
+            "het pad van de map en de naam.%n%n"
             "--quick: de koppelingen tussen opgeslagen gegevens en documenten. --normal: elk document, zijn "
             "gegevens, koppeling en map. --thorough: de normale controle, daarna elk beeld geladen, het "
             "opslagformaat hersteld (na een back-up) en de koppelingen; subdatabases boven 660 MB worden eerst "
             "aangeboden om te comprimeren. --empty-folders: lege mappen. --large-documents: de grootte van de "
-            "opgeslagen documenten.%n"
-            "Een BESTAND van het archief zelf wordt geweigerd voordat de controle begint.%n"
+            "opgeslagen documenten.%n%n"
+            "Een BESTAND van het archief zelf wordt geweigerd voordat de controle begint.%n%n"
             "Exitcodes: 0 niets gevonden, 1 alles gerepareerd, 4 er blijft schade, 8 niet geopend, in gebruik, "
             "schijf vol of reparaties niet opgeslagen, 16 gebruiksfout, 32 afgebroken."));
     }

@@ -7,6 +7,7 @@
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "support/FileOperations.h"
+#include "support/HumanFormat.h"
 #include "support/Settings.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
@@ -26,11 +27,11 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             399,
-            "Comprimeert de databestanden van een archief.%n"
+            "Comprimeert de databestanden van een archief.%n%n"
             "Het archief wordt geopend zoals 'open' dat doet. Elk bestand wordt gekopieerd naar een nieuw, compact "
             "bestand dat daarna zijn plaats inneemt; het oude verdwijnt pas als de kopie veilig op schijf staat. "
             "Een afgebroken run wordt bij het volgende openen afgemaakt of teruggedraaid. Zonder keuze worden alle "
-            "bestanden gecomprimeerd.%n"
+            "bestanden gecomprimeerd.%n%n"
             "Exitcodes: 0 alles gecomprimeerd, 8 niet geopend of een bestand kon niet worden gecomprimeerd (zie het "
             "logboek), 16 gebruiksfout, 32 afgebroken (Ctrl-C: het bestand dat bezig was wordt afgemaakt)."));
     }
@@ -77,8 +78,8 @@ protected:
             ++done;
             if (!ok) ++failed;
             if (ok && !dryRun)
-                std::fprintf(io.out, "%s: %lld -> %lld bytes\n", file.c_str(), static_cast<long long>(before),
-                             static_cast<long long>(database.env().FileLength(file)));
+                std::fprintf(io.out, "%s: %s -> %s\n", file.c_str(), FormatBytes(before).c_str(),
+                             FormatBytes(database.env().FileLength(file)).c_str());
             else if (!ok)
                 std::fprintf(io.err, "quillex-cli: %s could not be compacted (see the log)\n", file.c_str());
         };

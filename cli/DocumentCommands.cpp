@@ -45,12 +45,12 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             401,
-            "Verwijdert documenten, met hun gegevens en pagina's, uit een archief.%n"
+            "Verwijdert documenten, met hun gegevens en pagina's, uit een archief.%n%n"
             "Zoals Documenten > Verwijderen in het venster: het document, zijn gegevens in zijn subdatabase en, "
             "voor een multipage document waarvan de gegevens weg zijn, zijn pagina's. Elke verwijdering komt in "
             "het logboek. Voor \xC3\xA9\xC3\xA9n ID wordt de vraag van het venster gesteld met de naam van het "
             "document, voor meer IDs \xC3\xA9\xC3\xA9n keer voor allemaal. Een nummer zonder document of van een map "
-            "wordt genoemd en overgeslagen: mappen worden nooit verwijderd.%n"
+            "wordt genoemd en overgeslagen: mappen worden nooit verwijderd.%n%n"
             "Exitcodes: 0 alles verwijderd, 4 niet alles kon worden verwijderd, 8 niet geopend, 16 gebruiksfout, "
             "32 de vraag werd geweigerd."));
     }
@@ -121,11 +121,11 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             402,
-            "Toont de naam, trefwoorden, datum, postcode en status van een document.%n"
+            "Toont de naam, trefwoorden, datum, postcode en status van een document.%n%n"
             "Wat Informatie over... in het venster toont: naam, trefwoorden, datum en postcode, en de toelichting "
             "bij een resultaatcode: de code van --code, anders de toestand van de koppeling met de subdatabase "
             "(0: gekoppeld, geen toelichting). In het archief wordt niets gewijzigd, maar het wordt geopend zoals "
-            "'open' dat doet. Voor een nummer zonder document of van een map wordt alleen dat gezegd.%n"
+            "'open' dat doet. Voor een nummer zonder document of van een map wordt alleen dat gezegd.%n%n"
             "Exitcodes: 0 getoond, 4 geen document met dat nummer, 8 niet geopend of uitvoer niet geschreven, "
             "16 gebruiksfout."));
     }

@@ -22,11 +22,11 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             396,
-            "Opent een archief en brengt de subdatabases op orde.%n"
+            "Opent een archief en brengt de subdatabases op orde.%n%n"
             "Bepaalt de generatie van het archief, maakt verbinding, schrijft het logboek ernaast en brengt de "
             "lijst met subdatabases op orde (hernummeren, ongebruikte opzijzetten); daarna volgen de generatie, de "
             "subdatabases en de statusregel. Een bewerking die een eerdere run onafgemaakt liet, wordt eerst "
-            "afgemaakt of teruggedraaid. Een archief is in maar \xC3\xA9\xC3\xA9n Quillex tegelijk open.%n"
+            "afgemaakt of teruggedraaid. Een archief is in maar \xC3\xA9\xC3\xA9n Quillex tegelijk open.%n%n"
             "Exitcodes: 0 geopend, 4 geopend met problemen (subdatabases ontbreken, waarschuwingen), 8 niet "
             "geopend (ook: in gebruik) of een subdatabase in gebruik bij een ander programma, 16 gebruiksfout, "
             "32 afgebroken."));

@@ -78,12 +78,12 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             400,
-            "Verplaatst de opgeslagen gegevens naar zo weinig mogelijk subdatabases.%n"
+            "Verplaatst de opgeslagen gegevens naar zo weinig mogelijk subdatabases.%n%n"
             "Het archief wordt geopend zoals 'open' dat doet. De documenten gaan van de subdatabase met het "
             "hoogste nummer naar de laagste met ruimte (640 MiB elk), tot die twee elkaar raken. Lege "
             "subdatabases krijgen de naam '.obsolete'; aan het eind worden de databestanden gecomprimeerd. Een "
             "document is pas weg van zijn oude plaats als zijn kopie op schijf staat: een afgebroken run verliest "
-            "niets en de volgende gaat verder.%n"
+            "niets en de volgende gaat verder.%n%n"
             "Exitcodes: 0 gereorganiseerd, 8 niet geopend, geweigerd of gestopt door een fout (zie het logboek), "
             "16 gebruiksfout, 32 niet bevestigd of afgebroken (Ctrl-C)."));
     }

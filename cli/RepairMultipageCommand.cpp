@@ -30,10 +30,10 @@ protected:
     std::string description() const override {
         return FormatMsg(GetResString(
             398,
-            "Maakt pagina's zonder multipage document tot losse pagina's en nummert de pagina's opnieuw.%n"
+            "Maakt pagina's zonder multipage document tot losse pagina's en nummert de pagina's opnieuw.%n%n"
             "Het archief wordt geopend zoals 'open' dat doet. Elke pagina waarvan het multipage document niet meer "
             "bestaat, wordt een losse pagina; de pagina's van elk multipage document worden 2, 3, ... genummerd in "
-            "hun huidige volgorde. Daarna volgt hoeveel rijen er veranderden.%n"
+            "hun huidige volgorde. Daarna volgt hoeveel rijen er veranderden.%n%n"
             "Exitcodes: 0 klaar, 8 niet geopend of de wijzigingen konden niet alle worden opgeslagen (wat is "
             "opgeslagen, wordt geteld; de rest is teruggedraaid), 16 gebruiksfout."));
     }

@@ -30,11 +30,11 @@ protected:
         for (const std::string& f : SampleFaultNames()) faults += (faults.empty() ? "" : ", ") + f;
         return FormatMsg(GetResString(
                    403,
-                   "Schrijft een voorbeeldarchief, op verzoek met fouten.%n"
+                   "Schrijft een voorbeeldarchief, op verzoek met fouten.%n%n"
                    "In MAP (gemaakt als die ontbreekt) komen de hoofddatabase NAAM.dat met een mappenboom en "
                    "documenten, de subdatabases NAAM_1.pdb ... met echte beelden en PDF's, en de OCR-database "
                    "NAAM.omd. Bestaande bestanden worden nooit overschreven. Hetzelfde startgetal geeft hetzelfde "
-                   "archief.%n"
+                   "archief.%n%n"
                    "Exitcodes: 0 geschreven, 8 niet geschreven, 16 gebruiksfout.")) +
                "\n\n--faults: " + faults;
     }

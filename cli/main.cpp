@@ -21,7 +21,11 @@ void printUsage(std::FILE* to) {
     for (const auto& c : qx::cli::AllCommands()) {
         std::string name = c->name();
         name.resize(std::max<std::size_t>(name.size(), 18), ' ');
-        text += "  " + name + " " + c->summary() + "\n";
+        // Continuation lines start under the summary.
+        std::string summary = qx::cli::Wrap(c->summary(), 79 - 21);
+        for (std::size_t at = 0; (at = summary.find('\n', at)) != std::string::npos; at += 22)
+            summary.insert(at + 1, 21, ' ');
+        text += "  " + name + " " + summary + "\n";
     }
     text += "\n" + GetResString(375, "Opties:") + "\n" + "  -h, --help           " +
             GetResString(319, "Toont deze hulp en stopt.") + "\n" + "  --version            " +

@@ -494,65 +494,65 @@ constexpr const char* TextFor(int id) {
         return "%s is niet geopend: het kan niet worden gewijzigd (%s: %s); met --dry-run wordt het gecontroleerd "
                "zonder iets te wijzigen";
     case 396:
-        return "Opent een archief en brengt de subdatabases op orde.%nBepaalt de generatie van het archief, maakt "
+        return "Opent een archief en brengt de subdatabases op orde.%n%nBepaalt de generatie van het archief, maakt "
                "verbinding, schrijft het logboek ernaast en brengt de lijst met subdatabases op orde (hernummeren, "
                "ongebruikte opzijzetten); daarna volgen de generatie, de subdatabases en de statusregel. Een "
                "bewerking die een eerdere run onafgemaakt liet, wordt eerst afgemaakt of teruggedraaid. Een archief "
-               "is in maar \xC3\xA9\xC3\xA9n Quillex tegelijk open.%nExitcodes: 0 geopend, 4 geopend met problemen "
+               "is in maar \xC3\xA9\xC3\xA9n Quillex tegelijk open.%n%nExitcodes: 0 geopend, 4 geopend met problemen "
                "(subdatabases ontbreken, waarschuwingen), 8 niet geopend (ook: in gebruik) of een subdatabase in "
                "gebruik bij een ander programma, 16 gebruiksfout, 32 afgebroken.";
     case 397:
-        return "Controleert een archief en repareert wat te repareren is.%nHet archief wordt geopend zoals 'open' "
-               "dat doet; de lijst geeft per bevinding de status, een tab, het pad van de map en de naam.%n--quick: "
+        return "Controleert een archief en repareert wat te repareren is.%n%nHet archief wordt geopend zoals 'open' "
+               "dat doet; de lijst geeft per bevinding de status, een tab, het pad van de map en de naam.%n%n--quick: "
                "de koppelingen tussen opgeslagen gegevens en documenten. --normal: elk document, zijn gegevens, "
                "koppeling en map. --thorough: de normale controle, daarna elk beeld geladen, het opslagformaat "
                "hersteld (na een back-up) en de koppelingen; subdatabases boven 660 MB worden eerst aangeboden om te "
                "comprimeren. --empty-folders: lege mappen. --large-documents: de grootte van de opgeslagen "
-               "documenten.%nEen BESTAND van het archief zelf wordt geweigerd voordat de controle "
-               "begint.%nExitcodes: 0 niets gevonden, 1 alles gerepareerd, 4 er blijft schade, 8 niet geopend, in "
+               "documenten.%n%nEen BESTAND van het archief zelf wordt geweigerd voordat de controle "
+               "begint.%n%nExitcodes: 0 niets gevonden, 1 alles gerepareerd, 4 er blijft schade, 8 niet geopend, in "
                "gebruik, schijf vol of reparaties niet opgeslagen, 16 gebruiksfout, 32 afgebroken.";
     case 398:
-        return "Maakt pagina's zonder multipage document tot losse pagina's en nummert de pagina's opnieuw.%nHet "
+        return "Maakt pagina's zonder multipage document tot losse pagina's en nummert de pagina's opnieuw.%n%nHet "
                "archief wordt geopend zoals 'open' dat doet. Elke pagina waarvan het multipage document niet meer "
                "bestaat, wordt een losse pagina; de pagina's van elk multipage document worden 2, 3, ... genummerd "
-               "in hun huidige volgorde. Daarna volgt hoeveel rijen er veranderden.%nExitcodes: 0 klaar, 8 niet "
+               "in hun huidige volgorde. Daarna volgt hoeveel rijen er veranderden.%n%nExitcodes: 0 klaar, 8 niet "
                "geopend of de wijzigingen konden niet alle worden opgeslagen (wat is opgeslagen, wordt geteld; de "
                "rest is teruggedraaid), 16 gebruiksfout.";
     case 399:
-        return "Comprimeert de databestanden van een archief.%nHet archief wordt geopend zoals 'open' dat doet. Elk "
+        return "Comprimeert de databestanden van een archief.%n%nHet archief wordt geopend zoals 'open' dat doet. Elk "
                "bestand wordt gekopieerd naar een nieuw, compact bestand dat daarna zijn plaats inneemt; het oude "
                "verdwijnt pas als de kopie veilig op schijf staat. Een afgebroken run wordt bij het volgende openen "
-               "afgemaakt of teruggedraaid. Zonder keuze worden alle bestanden gecomprimeerd.%nExitcodes: 0 alles "
+               "afgemaakt of teruggedraaid. Zonder keuze worden alle bestanden gecomprimeerd.%n%nExitcodes: 0 alles "
                "gecomprimeerd, 8 niet geopend of een bestand kon niet worden gecomprimeerd (zie het logboek), 16 "
                "gebruiksfout, 32 afgebroken (Ctrl-C: het bestand dat bezig was wordt afgemaakt).";
     case 400:
-        return "Verplaatst de opgeslagen gegevens naar zo weinig mogelijk subdatabases.%nHet archief wordt geopend "
+        return "Verplaatst de opgeslagen gegevens naar zo weinig mogelijk subdatabases.%n%nHet archief wordt geopend "
                "zoals 'open' dat doet. De documenten gaan van de subdatabase met het hoogste nummer naar de laagste "
                "met ruimte (640 MiB elk), tot die twee elkaar raken. Lege subdatabases krijgen de naam '.obsolete'; "
                "aan het eind worden de databestanden gecomprimeerd. Een document is pas weg van zijn oude plaats als "
                "zijn kopie op schijf staat: een afgebroken run verliest niets en de volgende gaat "
-               "verder.%nExitcodes: 0 gereorganiseerd, 8 niet geopend, geweigerd of gestopt door een fout (zie het "
+               "verder.%n%nExitcodes: 0 gereorganiseerd, 8 niet geopend, geweigerd of gestopt door een fout (zie het "
                "logboek), 16 gebruiksfout, 32 niet bevestigd of afgebroken (Ctrl-C).";
     case 401:
-        return "Verwijdert documenten, met hun gegevens en pagina's, uit een archief.%nZoals Documenten > "
+        return "Verwijdert documenten, met hun gegevens en pagina's, uit een archief.%n%nZoals Documenten > "
                "Verwijderen in het venster: het document, zijn gegevens in zijn subdatabase en, voor een multipage "
                "document waarvan de gegevens weg zijn, zijn pagina's. Elke verwijdering komt in het logboek. Voor "
                "\xC3\xA9\xC3\xA9n ID wordt de vraag van het venster gesteld met de naam van het document, voor meer "
                "IDs \xC3\xA9\xC3\xA9n keer voor allemaal. Een nummer zonder document of van een map wordt genoemd en "
-               "overgeslagen: mappen worden nooit verwijderd.%nExitcodes: 0 alles verwijderd, 4 niet alles kon "
+               "overgeslagen: mappen worden nooit verwijderd.%n%nExitcodes: 0 alles verwijderd, 4 niet alles kon "
                "worden verwijderd, 8 niet geopend, 16 gebruiksfout, 32 de vraag werd geweigerd.";
     case 402:
-        return "Toont de naam, trefwoorden, datum, postcode en status van een document.%nWat Informatie over... in "
+        return "Toont de naam, trefwoorden, datum, postcode en status van een document.%n%nWat Informatie over... in "
                "het venster toont: naam, trefwoorden, datum en postcode, en de toelichting bij een resultaatcode: de "
                "code van --code, anders de toestand van de koppeling met de subdatabase (0: gekoppeld, geen "
                "toelichting). In het archief wordt niets gewijzigd, maar het wordt geopend zoals 'open' dat doet. "
-               "Voor een nummer zonder document of van een map wordt alleen dat gezegd.%nExitcodes: 0 getoond, 4 "
+               "Voor een nummer zonder document of van een map wordt alleen dat gezegd.%n%nExitcodes: 0 getoond, 4 "
                "geen document met dat nummer, 8 niet geopend of uitvoer niet geschreven, 16 gebruiksfout.";
     case 403:
-        return "Schrijft een voorbeeldarchief, op verzoek met fouten.%nIn MAP (gemaakt als die ontbreekt) komen de "
+        return "Schrijft een voorbeeldarchief, op verzoek met fouten.%n%nIn MAP (gemaakt als die ontbreekt) komen de "
                "hoofddatabase NAAM.dat met een mappenboom en documenten, de subdatabases NAAM_1.pdb ... met echte "
                "beelden en PDF's, en de OCR-database NAAM.omd. Bestaande bestanden worden nooit overschreven. "
-               "Hetzelfde startgetal geeft hetzelfde archief.%nExitcodes: 0 geschreven, 8 niet geschreven, 16 "
+               "Hetzelfde startgetal geeft hetzelfde archief.%n%nExitcodes: 0 geschreven, 8 niet geschreven, 16 "
                "gebruiksfout.";
     case 404:
         return "OPDRACHT --help toont de hulp bij een opdracht.%nExitcodes: 0 in orde, 1 alles wat gevonden is, is "

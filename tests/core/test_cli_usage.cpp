@@ -89,6 +89,7 @@ TEST(CliUsage, TheHelpIsMadeFromTheDeclaredOptions) {
     };
     const CliRun overview = RunCli("--help", dir);
     EXPECT_EQ(overview.exit, 0);
+    for (const std::string& line : Lines(overview.out)) EXPECT_LE(QString::fromStdString(line).size(), 79) << line;
     for (const Case& c : cases) {
         const CliRun r = RunCli(c.command + " --help", dir);
         EXPECT_EQ(r.exit, 0) << c.command;
