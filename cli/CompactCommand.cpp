@@ -71,8 +71,10 @@ protected:
         std::size_t done = 0, failed = 0;
         auto compact = [&](const std::string& file, const std::string& pwd) {
             if (!io.quiet)
-                archive.window.Say("[" + std::to_string(done + 1) + "/" + std::to_string(total) + "] " +
-                                   (dryRun ? "would compact " : "compacting ") + file + "...");
+                archive.window.Say(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."),
+                                             {FormatCount(static_cast<long long>(done + 1)),
+                                              FormatCount(static_cast<long long>(total))}) +
+                                   " " + file + (dryRun ? " (" + GetResString(219, "Alleen rapporteren") + ")" : ""));
             const std::int64_t before = database.env().FileLength(file);
             const bool ok = database.CompactSingle(file, pwd);
             ++done;
