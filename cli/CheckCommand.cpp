@@ -1,7 +1,9 @@
 // quillex-cli check: the check commands of the window's check menu, run on
 // an archive opened the way `open` does.
 #include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
+#include "support/TextResources.h"
 #include "database/ArchiveFiles.h"
 #include "database/CheckCommand.h"
 #include "database/HtmlReport.h"
@@ -16,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <optional>
 
 
@@ -26,101 +29,86 @@ namespace {
 struct Kind {
     const char* option;
     int item;
+    long menuText;  // the check menu's name for it
+    const char* menuDefault;
 };
 constexpr Kind kKinds[] = {
-    {"--quick", CheckQuick},
-    {"--normal", CheckNormal},
-    {"--thorough", CheckThorough},
-    {"--empty-folders", CheckEmptyFolders},
-    {"--large-documents", CheckLargeDocuments},
+    {"quick", CheckQuick, 29, "&Snel..."},
+    {"normal", CheckNormal, 30, "&Normaal..."},
+    {"thorough", CheckThorough, 31, "&Intensief..."},
+    {"empty-folders", CheckEmptyFolders, 58, "&Op lege mappen..."},
+    {"large-documents", CheckLargeDocuments, 288, "Grote documenten"},
 };
 
-class CheckCommand : public Command {
+// "&Snel..." as a word in a sentence: "Snel".
+std::string MenuWord(long id, const char* def) {
+    std::string text = GetResString(id, def);
+    text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+class CheckCommand : public DatabaseCommand {
 public:
+    CheckCommand() : DatabaseCommand({.json = true}) {}
     const char* name() const override { return "check"; }
-    const char* summary() const override { return "check an archive and repair what can be repaired"; }
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli check (--quick|--normal|--thorough|--empty-folders|--large-documents)\n"
-                   "                        ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE] [--report FILE]\n"
-                   "                        [--json FILE] [--html FILE [--compare PREVIOUS.json]]\n"
-                   "\n"
-                   "Opens the archive as `open` does, runs the check, repairs what it can and lists\n"
-                   "what it found: state, TAB, folder path and name, one finding per line.\n"
-                   "\n"
-                   "  --quick            links between stored data and documents\n"
-                   "  --normal           every document: its data, its links, its folder path\n"
-                   "  --thorough         the normal check, then: trash support added where it lacks,\n"
-                   "                     every image document loaded (every page), the storage format\n"
-                   "                     of imported files repaired after a backup (NAMEyyyymmddhhnnSS.bak\n"
-                   "                     beside the archive), and the links; sub databases over 660 MB\n"
-                   "                     are offered for compaction first (--yes compacts, --no stops)\n"
-                   "  -showindicators    with --thorough: log the storage indicator of sound files too\n"
-                   "  --empty-folders    folders without anything in them\n"
-                   "  --large-documents  size statistics of the stored documents (shown, logged and\n"
-                   "                     in the JSON)\n"
-                   "  --report FILE      save the list as the window's \"save list\" does\n"
-                   "  --json FILE        the findings, counts, notices and sub databases as JSON\n"
-                   "                     (keys: docs/json.md); \"-\" writes them to standard output\n"
-                   "                     and the list to standard error\n"
-                   "  --html FILE        the report as one self-contained HTML page: counters,\n"
-                   "                     charts by code, by folder and of the sub databases, the\n"
-                   "                     list with a search box\n"
-                   "  --compare FILE     with --html: what is new, repaired or stayed since the\n"
-                   "                     report FILE (written by --json)\n"
-                   "  --yes / --no       answer questions (default without a terminal: no)\n"
-                   "  --dry-run, -n      report only: find and list everything, repairs marked\n"
-                   "                     \"would be repaired\"; no archive file is changed and no\n"
-                   "                     log is written unless --log asks for one\n"
-                   "  --log FILE         write the log to FILE instead of beside the archive\n"
-                   "\n"
-                   "A FILE that is one of the archive's own files (its databases, log, lock, a\n"
-                   "sub database under any name or link) is refused before the check runs.\n"
-                   "\n"
-                   "Exit codes: 0 nothing found, 1 everything found was repaired (documents moved\n"
-                   "to the root included), 4 damage remains, 8 not opened, a sub database in use\n"
-                   "by another program (not read), the disk full or repairs not saved, a side\n"
-                   "file of a sub database (-journal, -wal, -shm) a link or no regular file,\n"
-                   "16 usage error (also a refused FILE), 32 cancelled (Ctrl-C, or a compaction\n"
-                   "declined): never \"nothing found\" for what was not read.\n",
-                   to);
+
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            397,
+            "Controleert een archief en repareert wat te repareren is.%n%n"
+            "Het archief wordt geopend zoals 'open' dat doet; de lijst geeft per bevinding de status, een tab, "
+            "het pad van de map en de naam.%n%n"
+            "--quick: de koppelingen tussen opgeslagen gegevens en documenten. --normal: elk document, zijn "
+            "gegevens, koppeling en map. --thorough: de normale controle, daarna elk beeld geladen, het "
+            "opslagformaat hersteld (na een back-up) en de koppelingen; subdatabases boven 660 MB worden eerst "
+            "aangeboden om te comprimeren. --empty-folders: lege mappen. --large-documents: de grootte van de "
+            "opgeslagen documenten.%n%n"
+            "Een BESTAND van het archief zelf wordt geweigerd voordat de controle begint.%n%n"
+            "Exitcodes: 0 niets gevonden, 1 alles gerepareerd, 4 er blijft schade, 8 niet geopend, in gebruik, "
+            "schijf vol of reparaties niet opgeslagen, 16 gebruiksfout, 32 afgebroken."));
     }
 
-    int execute(const QStringList& argsIn, Streams io) override {
-        QStringList args = argsIn;
-        Answering answering;
-        if (!TakeAnswering(args, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(args, options, io)) return ExitUsage;
-        int item = -1;
-        QString report, jsonTarget, html, compare;
-        QStringList rest;
-        for (int i = 0; i < args.size(); ++i) {
-            const QString& a = args[i];
-            bool known = false;
-            for (const Kind& k : kKinds)
-                if (a == k.option) {
-                    if (item != -1) return usage(io, "choose one kind of check");
-                    item = k.item;
-                    known = true;
-                }
-            if (known) continue;
-            // Read by the storage-format check from the command line itself.
-            if (a.compare("-showindicators", Qt::CaseInsensitive) == 0) continue;
-            if (a == "--report" || a == "--json" || a == "--html" || a == "--compare") {
-                if (i + 1 >= args.size()) return usage(io, a.toStdString() + " needs a file name");
-                (a == "--report" ? report : a == "--json" ? jsonTarget : a == "--html" ? html : compare) = args[++i];
-            } else if (a.startsWith("-")) {
-                return usage(io, "unknown option " + a.toStdString());
-            } else {
-                rest << a;
-            }
-        }
-        if (item == -1) return usage(io, "choose the kind of check");
-        if (rest.size() != 1) return usage(io, "name one archive");
-        if (!compare.isEmpty() && html.isEmpty()) return usage(io, "--compare needs --html");
+    void declareOwn(Arguments& args) const override {
+        for (const Kind& k : kKinds)
+            args.option({QStringLiteral("--") + k.option},
+                        FormatMsg(GetResString(309, "Controle: %s"), {MenuWord(k.menuText, k.menuDefault)}));
+        args.option({"-showindicators"},
+                    GetResString(407, "Met --thorough: schrijft ook de opslagindicator van goede bestanden in het "
+                                      "logboek."));
+        args.option({"--report"},
+                    GetResString(406, "Bewaart de lijst in BESTAND, zoals 'Lijst opslaan' in het venster."),
+                    QStringLiteral("BESTAND"));
+        args.option({"--html"},
+                    GetResString(431, "Schrijft het rapport als \xC3\xA9\xC3\xA9n HTML-pagina in BESTAND: tellers, "
+                                      "grafieken per code, per map en van de subdatabases, de lijst met zoeken."),
+                    QStringLiteral("BESTAND"));
+        args.option({"--compare"},
+                    GetResString(432, "Met --html: wat nieuw is, wat gerepareerd is en wat bleef sinds het rapport "
+                                      "BESTAND (geschreven met --json)."),
+                    QStringLiteral("BESTAND"));
+    }
 
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+    int runOn(const Arguments& args, const ArchiveRun& run, Streams io) override {
+        int item = -1;
+        QStringList kinds;
+        for (const Kind& k : kKinds) {
+            kinds << QStringLiteral("--") + k.option;
+            if (!args.isSet(k.option)) continue;
+            if (item != -1) item = -2;
+            else item = k.item;
+        }
+        if (item < 0)
+            return usage(io, FormatMsg(GetResString(405, "Kies \xC3\xA9\xC3\xA9n soort controle: %s"),
+                                       {kinds.join(QStringLiteral(", ")).toStdString()}));
+        const QString report = args.value("report"), jsonTarget = run.json;
+        const QString html = args.value("html"), compare = args.value("compare");
+        if (!compare.isEmpty() && html.isEmpty())
+            return usage(io, GetResString(433, "--compare werkt alleen samen met --html"));
+
+        OpenedArchive archive(io, run.answering, run.options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         CDatabase& database = archive.database;
         // Judged once the archive is open (its sub-database table names
@@ -128,7 +116,7 @@ public:
         const bool jsonToOutput = jsonTarget == "-";
         const QString jsonFile = jsonToOutput ? QString() : jsonTarget;
         for (const auto& [option, target] : {std::pair{"--report", report}, std::pair{"--json", jsonFile},
-                                          std::pair{"--html", html}}) {
+                                             std::pair{"--html", html}}) {
             if (target.isEmpty()) continue;
             const std::string role = ArchiveFileRole(database, target.toStdString());
             if (role.empty()) continue;
@@ -155,7 +143,8 @@ public:
         const MainWindowState& state = window.State();
         const auto panels = StatusBarTexts(database.env(), state, rows.size(), 0, database.DryRun());
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
-        if (window.cancelled() || database.Findings().cancelled) std::fputs("cancelled\n", human);
+        if (window.cancelled() || database.Findings().cancelled)
+            std::fprintf(human, "%s\n", GetResString(386, "afgebroken").c_str());
         if (database.DryRun()) {
             facts.fileChanges = database.env().Changes();
             for (const std::string& c : facts.fileChanges) std::fprintf(human, "would %s\n", c.c_str());
@@ -228,7 +217,8 @@ public:
                              html.toLocal8Bit().constData());
                 status = ExitUsage;
             } else if (saved == SaveReportOutcome::NotWritten) {
-                std::fprintf(io.err, "quillex-cli: could not write %s: %s\n", html.toLocal8Bit().constData(), why.c_str());
+                std::fprintf(io.err, "quillex-cli: could not write %s: %s\n", html.toLocal8Bit().constData(),
+                             why.c_str());
                 status = ExitOperational;
             }
         }
@@ -237,12 +227,6 @@ public:
         return CheckExitCode(facts);
     }
 
-private:
-    int usage(Streams io, const std::string& why) {
-        std::fprintf(io.err, "quillex-cli check: %s\n\n", why.c_str());
-        printHelp(io.err);
-        return ExitUsage;
-    }
 };
 
 }  // namespace

@@ -1,10 +1,13 @@
 // quillex-cli compact: the data files of an archive compacted, each into a
 // fresh copy that takes its place.
 #include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
+#include "support/TextResources.h"
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "support/FileOperations.h"
+#include "support/HumanFormat.h"
 #include "support/Settings.h"
 #include "support/Tools.h"
 #include "support/engine/Recordset.h"
@@ -16,53 +19,39 @@
 namespace qx::cli {
 namespace {
 
-class CompactCommand : public Command {
+class CompactCommand : public DatabaseCommand {
 public:
     const char* name() const override { return "compact"; }
-    const char* summary() const override { return "compact the data files of an archive"; }
 
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli compact ARCHIVE.dat [--sub-databases|--main|--omd|--all]\n"
-                   "                          [--dry-run] [--log FILE] [--yes|--no]\n"
-                   "\n"
-                   "Opens the archive as 'open' does and compacts its files: each is copied into\n"
-                   "a fresh, compact file that then takes its place. The old file is removed\n"
-                   "only after the copy is safely on disk; a run cut off is completed or undone\n"
-                   "by the next open.\n"
-                   "\n"
-                   "  --sub-databases   every listed sub database\n"
-                   "  --main            the main database\n"
-                   "  --omd             the OCR database\n"
-                   "  --all             all of them (default)\n"
-                   "  --dry-run, -n     report only: compact in memory, tell what would change;\n"
-                   "                    no file is changed and no log is written unless --log\n"
-                   "                    asks for one\n"
-                   "  --log FILE        write the log to FILE instead of beside the archive\n"
-                   "\n"
-                   "Exit codes: 0 every file compacted, 8 not opened or a file could not be\n"
-                   "compacted (see the log), 16 usage error, 32 cancelled (Ctrl-C: the file\n"
-                   "being compacted is finished, the rest are left).\n",
-                   to);
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            399,
+            "Comprimeert de databestanden van een archief.%n%n"
+            "Het archief wordt geopend zoals 'open' dat doet. Elk bestand wordt gekopieerd naar een nieuw, compact "
+            "bestand dat daarna zijn plaats inneemt; het oude verdwijnt pas als de kopie veilig op schijf staat. "
+            "Een afgebroken run wordt bij het volgende openen afgemaakt of teruggedraaid. Zonder keuze worden alle "
+            "bestanden gecomprimeerd.%n%n"
+            "Exitcodes: 0 alles gecomprimeerd, 8 niet geopend of een bestand kon niet worden gecomprimeerd (zie het "
+            "logboek), 16 gebruiksfout, 32 afgebroken (Ctrl-C: het bestand dat bezig was wordt afgemaakt)."));
     }
 
-    int execute(const QStringList& args, Streams io) override {
-        QStringList rest = args;
-        Answering answering;
-        if (!TakeAnswering(rest, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(rest, options, io)) return ExitUsage;
-        const bool dryRun = options.dryRun;
-        const bool subs = rest.removeAll("--sub-databases") > 0;
-        const bool main = rest.removeAll("--main") > 0;
-        const bool omd = rest.removeAll("--omd") > 0;
-        const bool all = rest.removeAll("--all") > 0 || (!subs && !main && !omd);
-        if (rest.size() != 1 || rest.front().startsWith("-")) {
-            printHelp(io.err);
-            return ExitUsage;
-        }
+    void declareOwn(Arguments& args) const override {
+        args.option({"--sub-databases"}, GetResString(408, "Comprimeert elke subdatabase in de lijst."));
+        args.option({"--main"}, GetResString(409, "Comprimeert de hoofddatabase."));
+        args.option({"--omd"}, GetResString(410, "Comprimeert de OCR-database."));
+        args.option({"--all"}, GetResString(411, "Comprimeert alle bestanden (standaard)."));
+    }
+
+    int runOn(const Arguments& args, const ArchiveRun& run, Streams io) override {
+        const bool dryRun = run.options.dryRun;
+        const bool subs = args.isSet("sub-databases");
+        const bool main = args.isSet("main");
+        const bool omd = args.isSet("omd");
+        const bool all = args.isSet("all") || (!subs && !main && !omd);
         // Report-only from the first step: the open itself must not write.
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+        OpenedArchive archive(io, run.answering, run.options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         CDatabase& database = archive.database;
         const std::string mainPath = archive.file();
         const std::string password = Settings::Get().DatabasePassword;
@@ -81,15 +70,18 @@ public:
         const std::size_t total = files.size() + (all || main ? 1 : 0) + (all || omd ? 1 : 0);
         std::size_t done = 0, failed = 0;
         auto compact = [&](const std::string& file, const std::string& pwd) {
-            std::fprintf(io.err, "[%zu/%zu] %s %s...\n", done + 1, total, dryRun ? "would compact" : "compacting",
-                         file.c_str());
+            if (!io.quiet)
+                archive.window.Say(FormatMsg(GetResString(131, "Bezig met comprimeren databestand %s / %s..."),
+                                             {FormatCount(static_cast<long long>(done + 1)),
+                                              FormatCount(static_cast<long long>(total))}) +
+                                   " " + file + (dryRun ? " (" + GetResString(219, "Alleen rapporteren") + ")" : ""));
             const std::int64_t before = database.env().FileLength(file);
             const bool ok = database.CompactSingle(file, pwd);
             ++done;
             if (!ok) ++failed;
             if (ok && !dryRun)
-                std::fprintf(io.out, "%s: %lld -> %lld bytes\n", file.c_str(), static_cast<long long>(before),
-                             static_cast<long long>(database.env().FileLength(file)));
+                std::fprintf(io.out, "%s: %s -> %s\n", file.c_str(), FormatBytes(before).c_str(),
+                             FormatBytes(database.env().FileLength(file)).c_str());
             else if (!ok)
                 std::fprintf(io.err, "quillex-cli: %s could not be compacted (see the log)\n", file.c_str());
         };

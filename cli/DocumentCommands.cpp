@@ -1,7 +1,9 @@
 // quillex-cli remove ARCHIVE.dat ID... and quillex-cli info ARCHIVE.dat ID:
 // the window's Remove and Information on documents named by number.
 #include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
+#include "support/TextResources.h"
 #include "database/ArchiveFiles.h"
 #include "database/DocumentActions.h"
 #include "support/Settings.h"
@@ -26,61 +28,45 @@ bool ParseId(const QString& text, long& id) {
     return true;
 }
 
-int Usage(const Command& command, Streams io, const std::string& why) {
-    std::fprintf(io.err, "quillex-cli %s: %s\n\n", command.name(), why.c_str());
-    command.printHelp(io.err);
-    return ExitUsage;
+std::string NotANumber(const char* what, const QString& text) {
+    return FormatMsg(GetResString(417, "Geen geldig getal voor %s: %s"), {std::string(what), text.toStdString()});
 }
 
-class RemoveCommand : public Command {
+std::string IdDescription() {
+    return GetResString(415, "Het nummer van een document, zoals de lijst en --json het geven.");
+}
+
+class RemoveCommand : public DatabaseCommand {
 public:
+    RemoveCommand() : DatabaseCommand({.more = QStringLiteral("ID..."), .moreDescription = IdDescription()}) {}
     const char* name() const override { return "remove"; }
-    const char* summary() const override { return "remove documents (with their data and pages) from an archive"; }
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli remove ARCHIVE.dat ID... [--yes|--no] [--dry-run] [--log FILE]\n"
-                   "\n"
-                   "Removes the documents with these numbers from the archive, as the window's\n"
-                   "Documenten > Verwijderen does: the document record, its data row in its sub\n"
-                   "database and, for a multipage document whose data is lost, its pages. Each\n"
-                   "removal is logged (\"ID - Removing from database\"). One ID asks the window's\n"
-                   "question naming the document, several IDs ask once for all of them.\n"
-                   "\n"
-                   "  --yes   remove without asking     --no   refuse (nothing is removed; the\n"
-                   "          default without a terminal)\n"
-                   "  --dry-run, -n   report only: remove in memory and tell what would go;\n"
-                   "                  no file is changed and no log is written unless --log\n"
-                   "                  asks for one\n"
-                   "  --log FILE      write the log to FILE instead of beside the archive\n"
-                   "\n"
-                   "The archive is opened as `open` opens it (lock included).\n"
-                   "\n"
-                   "A number without a document, or the number of a folder, is named and left\n"
-                   "out: folders are never removed.\n"
-                   "\n"
-                   "Exit codes: 0 all removed, 4 some could not be removed (not there, a folder,\n"
-                   "locked),\n"
-                   "8 not opened, 16 usage error, 32 the question was refused.\n",
-                   to);
+
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            401,
+            "Verwijdert documenten, met hun gegevens en pagina's, uit een archief.%n%n"
+            "Zoals Documenten > Verwijderen in het venster: het document, zijn gegevens in zijn subdatabase en, "
+            "voor een multipage document waarvan de gegevens weg zijn, zijn pagina's. Elke verwijdering komt in "
+            "het logboek. Voor \xC3\xA9\xC3\xA9n ID wordt de vraag van het venster gesteld met de naam van het "
+            "document, voor meer IDs \xC3\xA9\xC3\xA9n keer voor allemaal. Een nummer zonder document of van een map "
+            "wordt genoemd en overgeslagen: mappen worden nooit verwijderd.%n%n"
+            "Exitcodes: 0 alles verwijderd, 4 niet alles kon worden verwijderd, 8 niet geopend, 16 gebruiksfout, "
+            "32 de vraag werd geweigerd."));
     }
 
-    int execute(const QStringList& argsIn, Streams io) override {
-        QStringList args = argsIn;
-        Answering answering;
-        if (!TakeAnswering(args, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(args, options, io)) return ExitUsage;
-        if (args.size() < 2) return Usage(*this, io, "name the archive and at least one document number");
-        for (const QString& a : args)
-            if (a.startsWith('-')) return Usage(*this, io, "unknown option " + a.toStdString());
+    int runOn(const Arguments&, const ArchiveRun& run, Streams io) override {
+        const RunOptions options = run.options;
+        if (run.more.isEmpty()) return usage(io, FormatMsg(GetResString(416, "Geef %s op"), {"ARCHIEF.dat ID..."}));
         std::vector<long> ids;
-        for (const QString& a : args.mid(1)) {
+        for (const QString& a : run.more) {
             long id = 0;
-            if (!ParseId(a, id)) return Usage(*this, io, "not a document number: " + a.toStdString());
+            if (!ParseId(a, id)) return usage(io, NotANumber("ID", a));
             if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
         }
 
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(args.front()); status != ExitOk) return status;
+        OpenedArchive archive(io, run.answering, options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         CDatabase& database = archive.database;
 
@@ -125,64 +111,43 @@ public:
     }
 };
 
-class InfoCommand : public Command {
+class InfoCommand : public DatabaseCommand {
 public:
+    InfoCommand()
+        : DatabaseCommand({.json = true, .more = QStringLiteral("ID"), .moreDescription = IdDescription()}) {}
     const char* name() const override { return "info"; }
-    const char* summary() const override { return "show a document's name, keywords, date, zip code and state"; }
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli info ARCHIVE.dat ID [--code N] [--json FILE|-]\n"
-                   "\n"
-                   "Shows what the window's Informatie over... shows for a document: its name,\n"
-                   "keywords, date and zip code, and the explanation of a result code. The code\n"
-                   "is the one given with --code (as `check --json` lists it), else the state of\n"
-                   "the document's link to its sub database (0: linked, no explanation).\n"
-                   "\n"
-                   "  --code N      explain result code N\n"
-                   "  --json FILE   the same as JSON (keys: docs/json.md); \"-\" writes it to\n"
-                   "                standard output\n"
-                   "\n"
-                   "Nothing in the archive is changed, but it is opened as `open` opens it (lock\n"
-                   "and the tidying of the sub-database list included).\n"
-                   "\n"
-                   "A number that is no document, or is a folder's, is said to be so; nothing\n"
-                   "else is shown for it (the JSON has \"found\": false and \"folder\").\n"
-                   "\n"
-                   "Exit codes: 0 shown, 4 no document with that number (none, or a folder),\n"
-                   "8 not opened or output not written, 16 usage error.\n",
-                   to);
+
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            402,
+            "Toont de naam, trefwoorden, datum, postcode en status van een document.%n%n"
+            "Wat Informatie over... in het venster toont: naam, trefwoorden, datum en postcode, en de toelichting "
+            "bij een resultaatcode: de code van --code, anders de toestand van de koppeling met de subdatabase "
+            "(0: gekoppeld, geen toelichting). In het archief wordt niets gewijzigd, maar het wordt geopend zoals "
+            "'open' dat doet. Voor een nummer zonder document of van een map wordt alleen dat gezegd.%n%n"
+            "Exitcodes: 0 getoond, 4 geen document met dat nummer, 8 niet geopend of uitvoer niet geschreven, "
+            "16 gebruiksfout."));
     }
 
-    int execute(const QStringList& argsIn, Streams io) override {
-        QStringList args = argsIn;
-        Answering answering;
-        if (!TakeAnswering(args, answering, io)) return ExitUsage;
-        QString jsonTarget;
+    void declareOwn(Arguments& args) const override {
+        args.option({"--code"}, GetResString(418, "Licht resultaatcode N toe."), QStringLiteral("N"));
+    }
+
+    int runOn(const Arguments& args, const ArchiveRun& run, Streams io) override {
+        const QString jsonTarget = run.json;
         std::optional<long> code;
-        QStringList rest;
-        for (int i = 0; i < args.size(); ++i) {
-            const QString& a = args[i];
-            if (a == "--json" || a == "--code") {
-                if (i + 1 >= args.size()) return Usage(*this, io, a.toStdString() + " needs a value");
-                const QString value = args[++i];
-                if (a == "--json") {
-                    jsonTarget = value;
-                    continue;
-                }
-                bool ok = false;
-                code = value.toLong(&ok);
-                if (!ok) return Usage(*this, io, "not a result code: " + value.toStdString());
-            } else if (a.startsWith('-')) {
-                return Usage(*this, io, "unknown option " + a.toStdString());
-            } else {
-                rest << a;
-            }
+        if (args.isSet("code")) {
+            bool ok = false;
+            code = args.value("code").toLong(&ok);
+            if (!ok) return usage(io, NotANumber("--code", args.value("code")));
         }
         long id = 0;
-        if (rest.size() != 2) return Usage(*this, io, "name the archive and one document number");
-        if (!ParseId(rest[1], id)) return Usage(*this, io, "not a document number: " + rest[1].toStdString());
+        if (run.more.size() != 1) return usage(io, FormatMsg(GetResString(416, "Geef %s op"), {"ARCHIEF.dat ID"}));
+        if (!ParseId(run.more.front(), id)) return usage(io, NotANumber("ID", run.more.front()));
 
-        OpenedArchive archive(io, answering);
-        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+        OpenedArchive archive(io, run.answering, run.options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         CDatabase& database = archive.database;
 
         const std::optional<RecordKind> kind = RecordKindOf(database, id);

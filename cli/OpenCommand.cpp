@@ -1,7 +1,9 @@
 // quillex-cli open ARCHIVE.dat: what the window does when an archive is
 // opened, reported on the terminal.
 #include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
+#include "support/TextResources.h"
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
 #include "support/Env.h"
@@ -12,44 +14,27 @@ namespace qx::cli {
 
 namespace {
 
-class OpenCommand : public Command {
+class OpenCommand : public DatabaseCommand {
 public:
     const char* name() const override { return "open"; }
-    const char* summary() const override { return "open an archive and bring its sub databases in order"; }
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli open ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE]\n"
-                   "\n"
-                   "Finds the archive's generation, connects, writes the log beside it and brings\n"
-                   "the list of sub databases in order (renumbering them and setting unused ones\n"
-                   "aside), then prints the generation, the sub databases and the status line.\n"
-                   "\n"
-                   "  --yes   agree to every question     --no   refuse every question (default\n"
-                   "          without a terminal)\n"
-                   "  --dry-run, -n   report only: say what opening would change, change nothing\n"
-                   "  --log FILE      write the log to FILE instead of beside the archive\n"
-                   "\n"
-                   "A change that an earlier run left unfinished (after a crash) is finished or\n"
-                   "undone first. Only one Quillex at a time may have an archive open.\n"
-                   "\n"
-                   "Exit codes: 0 opened, 4 opened with problems (sub databases missing,\n"
-                   "warnings), 8 not opened (also: in use by another Quillex) or a sub database\n"
-                   "held by another program (named; nothing was renumbered), 16 usage error,\n"
-                   "32 cancelled.\n",
-                   to);
+
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            396,
+            "Opent een archief en brengt de subdatabases op orde.%n%n"
+            "Bepaalt de generatie van het archief, maakt verbinding, schrijft het logboek ernaast en brengt de "
+            "lijst met subdatabases op orde (hernummeren, ongebruikte opzijzetten); daarna volgen de generatie, de "
+            "subdatabases en de statusregel. Een bewerking die een eerdere run onafgemaakt liet, wordt eerst "
+            "afgemaakt of teruggedraaid. Een archief is in maar \xC3\xA9\xC3\xA9n Quillex tegelijk open.%n%n"
+            "Exitcodes: 0 geopend, 4 geopend met problemen (subdatabases ontbreken, waarschuwingen), 8 niet "
+            "geopend (ook: in gebruik) of een subdatabase in gebruik bij een ander programma, 16 gebruiksfout, "
+            "32 afgebroken."));
     }
 
-    int execute(const QStringList& argsIn, Streams io) override {
-        QStringList args = argsIn;
-        Answering answering;
-        if (!TakeAnswering(args, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(args, options, io)) return ExitUsage;
-        if (args.size() != 1 || args.front().startsWith("-")) {
-            printHelp(io.err);
-            return ExitUsage;
-        }
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(args.front()); status != ExitOk) return status;
+    int runOn(const Arguments&, const ArchiveRun& run, Streams io) override {
+        OpenedArchive archive(io, run.answering, run.options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         const MainWindowState& state = window.State();
         std::fprintf(io.out, "archive     %s\ngeneration  %d\nsub databases:\n", state.m_sDatabaseName.c_str(),

@@ -1,6 +1,7 @@
 // quillex-cli reorganize: the stored data of an archive packed into as few
 // sub databases as possible, the emptied ones retired as ".obsolete".
 #include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
 #include "database/CDatabase.h"
 #include "database/CheckCommand.h"
@@ -69,58 +70,43 @@ QJsonObject PlanJson(const std::string& archive, const ReorganizePlan& plan) {
                        {"page_tolerance", plan.pageTolerance}};
 }
 
-class ReorganizeCommand : public Command {
+class ReorganizeCommand : public DatabaseCommand {
 public:
     const char* name() const override { return "reorganize"; }
-    const char* summary() const override { return "pack the stored data into as few sub databases as possible"; }
 
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli reorganize ARCHIVE.dat [--dry-run] [--log FILE] [--yes|--no]\n"
-                   "       quillex-cli reorganize ARCHIVE.dat --plan [--json]\n"
-                   "\n"
-                   "Opens the archive as 'open' does and moves the stored documents from the\n"
-                   "highest-numbered sub database into the lowest one with room (640 MiB each),\n"
-                   "until the two meet. Emptied sub databases are renamed to '.obsolete'; the\n"
-                   "data files are compacted at the end. A document is copied and its copy is\n"
-                   "on disk before its old place is given up: a run cut off loses nothing, and\n"
-                   "the next run carries on.\n"
-                   "\n"
-                   "  --dry-run, -n     report only: reorganize in memory and tell what a run\n"
-                   "                    would do; no file is changed and no log is written\n"
-                   "                    unless --log asks for one\n"
-                   "  --log FILE        write the log to FILE instead of beside the archive\n"
-                   "  --plan            print what a run started now would do (moves, retired\n"
-                   "                    files, sizes afterwards); asks nothing, changes nothing,\n"
-                   "                    reads only the lengths of the stored documents (and\n"
-                   "                    the bytes of two rows that share an ID)\n"
-                   "  --json            with --plan: the plan as JSON (keys: docs/json.md)\n"
-                   "\n"
-                   "Exit codes: 0 reorganized, 8 not opened, refused (the message is printed:\n"
-                   "a sub database not found or not under its standard name, too little free\n"
-                   "space) or stopped on an error, a failed compaction included (see the log),\n"
-                   "16 usage error, 32 not confirmed or cancelled (Ctrl-C: the documents\n"
-                   "being moved are finished, the rest stay where they are).\n",
-                   to);
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            400,
+            "Verplaatst de opgeslagen gegevens naar zo weinig mogelijk subdatabases.%n%n"
+            "Het archief wordt geopend zoals 'open' dat doet. De documenten gaan van de subdatabase met het "
+            "hoogste nummer naar de laagste met ruimte (640 MiB elk), tot die twee elkaar raken. Lege "
+            "subdatabases krijgen de naam '.obsolete'; aan het eind worden de databestanden gecomprimeerd. Een "
+            "document is pas weg van zijn oude plaats als zijn kopie op schijf staat: een afgebroken run verliest "
+            "niets en de volgende gaat verder.%n%n"
+            "Exitcodes: 0 gereorganiseerd, 8 niet geopend, geweigerd of gestopt door een fout (zie het logboek), "
+            "16 gebruiksfout, 32 niet bevestigd of afgebroken (Ctrl-C)."));
     }
 
-    int execute(const QStringList& args, Streams io) override {
-        QStringList rest = args;
-        Answering answering;
-        if (!TakeAnswering(rest, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(rest, options, io)) return ExitUsage;
-        const bool planOnly = rest.removeAll("--plan") > 0;
-        const bool json = rest.removeAll("--json") > 0;
-        if (rest.size() != 1 || rest.front().startsWith("-") || (json && !planOnly)) {
-            printHelp(io.err);
-            return ExitUsage;
-        }
+    void declareOwn(Arguments& args) const override {
+        args.option({"--plan"},
+                    GetResString(412, "Toont wat een run die nu begint zou doen (verplaatsingen, opzijgezette "
+                                      "bestanden, grootten daarna); vraagt niets en wijzigt niets."));
+        args.option({"--json"}, GetResString(413, "Geeft de uitkomst als JSON (sleutels: docs/json.md)."));
+    }
+
+    int runOn(const Arguments& args, const ArchiveRun& run, Streams io) override {
+        RunOptions options = run.options;
+        const bool planOnly = args.isSet("plan");
+        const bool json = args.isSet("json");
+        if (json && !planOnly)
+            return usage(io, FormatMsg(GetResString(414, "%s alleen samen met %s"), {"--json", "--plan"}));
         if (planOnly) {
             // The archive is opened report-only: whatever the opening would
             // repair stays in memory, and the plan itself writes nothing.
             options.dryRun = true;
             OpenedArchive archive(io, Answering::No, options);
-            if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+            if (const int status = archive.open(run.archive); status != ExitOk) return status;
             ReorganizePlan plan;
             if (!archive.database.PlanReorganize(plan)) {
                 std::fprintf(io.err, "quillex-cli: the archive could not be read to the end; no plan\n");
@@ -133,8 +119,8 @@ public:
                 std::fputs(DescribePlan(plan).c_str(), io.out);
             return ExitOk;
         }
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+        OpenedArchive archive(io, run.answering, options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         CDatabase& database = archive.database;
         if (database.Window().MsgBox(FormatMsg(GetResString(26, "Resources not found"), {}), MsgButtons::YesNo,
                                      MsgIcon::Question, GetResString(27, "Resources not found")) != MsgAnswer::Yes) {

@@ -1,7 +1,9 @@
 // quillex-cli repair-multipage: pages whose multipage document is gone become
 // single pages, and the pages of every multipage document are numbered anew.
 #include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
+#include "support/TextResources.h"
 #include "database/CDatabase.h"
 #include "database/access/OpenArchive.h"
 #include "support/Tools.h"
@@ -20,43 +22,26 @@ struct PageState {
     long page = 0;
 };
 
-class RepairMultipageCommand : public Command {
+class RepairMultipageCommand : public DatabaseCommand {
 public:
     const char* name() const override { return "repair-multipage"; }
-    const char* summary() const override { return "make orphaned pages single pages, renumber pages"; }
 
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli repair-multipage ARCHIVE.dat [--yes|--no] [--dry-run] [--log FILE]\n"
-                   "\n"
-                   "Opens the archive as 'open' does, turns every page whose multipage document\n"
-                   "no longer exists into a single page, and numbers the pages of every\n"
-                   "multipage document 2, 3, ... in their present order. Prints how many rows\n"
-                   "changed.\n"
-                   "\n"
-                   "  --yes   agree to every question     --no   refuse every question (default\n"
-                   "          without a terminal)\n"
-                   "  --dry-run, -n   report only: change the pages in memory and count what\n"
-                   "                  would change; no file is changed and no log is written\n"
-                   "                  unless --log asks for one\n"
-                   "  --log FILE      write the log to FILE instead of beside the archive\n"
-                   "\n"
-                   "Exit codes: 0 done, 8 not opened or the changes could not all be saved\n"
-                   "(what was saved is counted, the rest is undone), 16 usage error.\n",
-                   to);
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            398,
+            "Maakt pagina's zonder multipage document tot losse pagina's en nummert de pagina's opnieuw.%n%n"
+            "Het archief wordt geopend zoals 'open' dat doet. Elke pagina waarvan het multipage document niet meer "
+            "bestaat, wordt een losse pagina; de pagina's van elk multipage document worden 2, 3, ... genummerd in "
+            "hun huidige volgorde. Daarna volgt hoeveel rijen er veranderden.%n%n"
+            "Exitcodes: 0 klaar, 8 niet geopend of de wijzigingen konden niet alle worden opgeslagen (wat is "
+            "opgeslagen, wordt geteld; de rest is teruggedraaid), 16 gebruiksfout."));
     }
 
-    int execute(const QStringList& args, Streams io) override {
-        QStringList rest = args;
-        Answering answering;
-        if (!TakeAnswering(rest, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(rest, options, io)) return ExitUsage;
-        if (rest.size() != 1 || rest.front().startsWith("-")) {
-            printHelp(io.err);
-            return ExitUsage;
-        }
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+    int runOn(const Arguments&, const ArchiveRun& run, Streams io) override {
+        const RunOptions options = run.options;
+        OpenedArchive archive(io, run.answering, run.options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         CDatabase& database = archive.database;
         const std::string& file = archive.file();
 

@@ -7,6 +7,7 @@
 #include "database/CheckCommand.h"
 #include "database/MainWindow.h"
 #include "support/Env.h"
+#include "support/Log.h"
 
 #include <string>
 #include <vector>
@@ -15,13 +16,10 @@ namespace qx::cli {
 
 enum class Answering { Ask, Yes, No };
 
-// What `open` and `check` share besides the answering: --dry-run (-n), a
-// report-only run, and --log FILE, the log written there instead of beside
-// the archive. False (the reason printed) on a usage error.
+// --dry-run (-n): a report-only run, chosen before anything is opened.
 struct RunOptions {
     bool dryRun = false;
 };
-bool TakeRunOptions(QStringList& args, RunOptions& options, Streams io);
 // The end of a report-only run's output: what it would have renamed or
 // deleted, and that nothing on disk was changed.
 void PrintReportOnlyEnd(const CDatabase& database, std::FILE* to);
@@ -55,6 +53,11 @@ public:
     const std::vector<ShownNotice>& notices() const { return m_notices; }
     // Ends the command's run: names the notices that came more than once.
     void EndRun();
+    // Every line for a person that is no result goes through here: the
+    // progress line is cleared first and drawn again with the next update.
+    void Say(const std::string& line);
+    // Takes the progress line off the terminal until the next update.
+    void ClearLine();
 
 private:
     Streams m_io;
@@ -68,7 +71,22 @@ private:
     std::string m_lastReorganizeCaption;
     bool m_pending = false;          // m_view holds more than the line shows
     ProgressView m_view;
-    void draw(const ProgressView& view, bool force);
+    // The walk on the line: its phase name and where its bar stood. A bar
+    // that goes back starts a new line, named again.
+    struct Figures {
+        bool known = false;
+        std::string phase;
+        long index = 0, total = 0, elapsed = 0, left = -1;
+    } m_figures;
+    int m_shownValue = -1;
+    LogProblemHandler m_previousLogHandler;
+    void draw(bool force);
+    void update(const ProgressView& view, bool shown);
+    void takeFigures(const ProgressView& view);
+    std::string progressText() const;
+    bool quietAbout(MsgIcon icon) const;
+    // A notice as the terminal shows it: the title (its dots left out) and the text.
+    void printNotice(const std::string& text, const std::string& title, int count);
 };
 
 // An archive opened for a command exactly as `open` opens it.
@@ -91,9 +109,6 @@ private:
     Streams m_io;
     std::string m_file;
 };
-
-// Parses --yes / --no out of the arguments; false on a contradiction.
-bool TakeAnswering(QStringList& args, Answering& answering, Streams io);
 
 
 }  // namespace qx::cli

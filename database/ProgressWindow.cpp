@@ -1,9 +1,9 @@
 #include "database/ProgressWindow.h"
 
-#include "support/Tools.h"
 #include "support/HumanFormat.h"
 #include "support/TextResources.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -46,14 +46,17 @@ void ProgressWindow::SetInitial(long nTotalDocuments, int nMaxProgress, bool bSh
     m_drawnAt = -1;
     m_finished = false;
     m_view.timeLeft = FormatMsg(m_timeLeftFormat, {""});
-    m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {"0:00"});
+    m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {FormatElapsed(0)});
+    m_shownElapsed = 0;
+    m_shownLeft = -1;
     m_view.currentItem = FormatMsg(m_sLblProgress1, {""});
     // Once wide, the window keeps its room for the thumbnail for the run.
     if (bShowDocument) m_wideShown = true;
     m_view.wide = m_wideShown;
     m_view.value = 0;
+    m_view.rate = 0;
     m_view.maximum = nMaxProgress;
-    m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(0), FormatCount(nTotalDocuments)});
+    ShowCount(0);
     if (m_shown) m_window.ProgressUpdate(m_view);
 }
 
@@ -91,7 +94,13 @@ void ProgressWindow::ShowPending() {
     m_pending = false;
     m_view.currentItem = FormatMsg(m_sLblProgress1, {m_pendingName});
     m_view.value = m_pendingValue;
-    m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(m_index), FormatCount(std::max(m_total, m_index))});
+    ShowCount(m_index);
+}
+
+void ProgressWindow::ShowCount(long index) {
+    m_shownIndex = index;
+    m_shownTotal = std::max(m_total, index);
+    m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(m_shownIndex), FormatCount(m_shownTotal)});
 }
 
 void ProgressWindow::Tick() {
@@ -108,7 +117,7 @@ void ProgressWindow::Hide() {
     }
     if (m_shown && m_window.ProgressVisible() && m_total > 0 && m_index >= m_total) {
         m_view.value = m_view.maximum;
-        m_view.countLine = FormatMsg(m_sLblProgress2, {FormatCount(m_index), FormatCount(std::max(m_total, m_index))});
+        ShowCount(m_index);
         m_finished = true;
         UpdateTimes();
     }
@@ -126,14 +135,18 @@ void ProgressWindow::UpdateTimes() {
     const long done = m_finished ? m_index : std::max(0L, m_index - 1);
     m_view.rate = done > 0 && seconds > 0 ? done / seconds : 0;
     if (m_finished) {
-        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatDuration(0)});
+        m_shownLeft = 0;
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatElapsed(0)});
     } else if (m_index < 5 && (m_index < 4 || elapsed < 4)) {
-        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {"???"});
+        m_shownLeft = -1;
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {UnknownText()});
     } else if (m_index % 3 == 0 || m_timed) {
         const double remaining = static_cast<double>(m_total) * seconds / static_cast<double>(m_index) - seconds;
-        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatDuration(RoundSeconds(std::max(0.0, remaining)))});
+        m_shownLeft = RoundSeconds(std::max(0.0, remaining));
+        m_view.timeLeft = FormatMsg(m_timeLeftFormat, {FormatElapsed(m_shownLeft)});
     }
-    m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {FormatDuration(elapsed)});
+    m_shownElapsed = elapsed;
+    m_view.timeElapsed = FormatMsg(m_timeElapsedFormat, {FormatElapsed(elapsed)});
     if (m_shown || m_finished) m_window.ProgressUpdate(m_view);
 }
 

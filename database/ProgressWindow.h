@@ -26,6 +26,9 @@ public:
     // (index and total); loaded from the string table, callers may replace them.
     std::string m_sLblProgress1;
     std::string m_sLblProgress2;
+    // The walk's name where its lines are not shown ("documenten",
+    // "koppelingen"): a terminal names the phase its bar belongs to.
+    std::string m_sPhase;
 
     void SetInitial(long nTotalDocuments, int nMaxProgress, bool bShowDocument, double nStartTime);
     void Show();
@@ -47,6 +50,13 @@ public:
 
     double Now() const { return m_clock(); }
     const ProgressView& View() const { return m_view; }
+    // The figures behind the texts shown last, for a window that composes
+    // its own line: the item and total of the count line, the seconds
+    // elapsed and left (-1 while not known).
+    long ShownIndex() const { return m_shownIndex; }
+    long ShownTotal() const { return m_shownTotal; }
+    long ShownElapsed() const { return m_shownElapsed; }
+    long ShownLeft() const { return m_shownLeft; }
 
 private:
     void UpdateTimes();
@@ -69,6 +79,8 @@ private:
     // the last items), the item reported last is kept until then.
     double m_drawnAt = -1;
     bool m_pending = false;
+    long m_shownIndex = 0, m_shownTotal = 0, m_shownElapsed = 0, m_shownLeft = -1;
+    void ShowCount(long index);
     int m_pendingValue = 0;
     std::string m_pendingName;
 };

@@ -11,5 +11,6 @@ status=0
 echo
 echo "exit code $status (0 nothing found, 1 all repaired, 4 damage remains)"
 echo "archive, log (Archief.log), report and JSON are in $work"
+echo "open it in the window: $build/bin/quillex '$work/Archief.dat'"
 # Damage that the check cannot repair is expected here: that is the demo.
 [ "$status" -eq 0 ] || [ "$status" -eq 1 ] || [ "$status" -eq 4 ]

@@ -254,6 +254,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     long index = 0;
     m_findings.total = total;
     m_findings.checked = 0;
+    progress.m_sPhase = GetResString(387, "documenten");
     progress.SetInitial(total, 100, (flags & BitThorough) != 0, progress.Now());
     progress.m_sLblProgress1 = GetResString(62, "Resources not found");
     progress.m_sLblProgress2 = GetResString(63, "Resources not found");

@@ -48,6 +48,7 @@ void CDatabase::AnalyseFolders() {
     double position = 0;
     long counter = 0;
     ProgressWindow progress(m_window);
+    progress.m_sPhase = GetResString(389, "mappen");
     progress.Start(total, 96, 97);
 
     engine::Recordset folders;

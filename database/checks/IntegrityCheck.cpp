@@ -52,6 +52,7 @@ bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
     // which file it reads, and a Cancel takes effect before the next one.
     progress.m_sLblProgress1 = GetResString(290, "Databasebestand: %s");
     progress.m_sLblProgress2 = GetResString(291, "Totale voortgang: (bestand %s/%s)");
+    progress.m_sPhase = GetResString(390, "bestanden");
     const long total = static_cast<long>(files.size());
     progress.SetInitial(total, 100, false, progress.Now());
     progress.Show();

@@ -59,6 +59,7 @@ void CDatabase::AnalyseLinkTo() {
     double position = 0;
     long counter = 0;
     ProgressWindow progress(m_window);
+    progress.m_sPhase = GetResString(388, "koppelingen");
     progress.Start(total, 98, 99);
     const std::string rowLabel = GetResString(100, "Resources not found");
 

@@ -580,6 +580,135 @@ constexpr const char* TextFor(int id) {
         return "Het reorganiseren is geannuleerd. Wat al was verplaatst (%s documenten), blijft verplaatst "
                "en elk document leidt naar zijn gegevens. Start het reorganiseren opnieuw om het af te "
                "maken. De lijst met resultaten is niet gewijzigd.";
+    // quillex-cli: usage errors, help, the terminal's lines and the sample's summary.
+    case 371: return "%s: %s (probeer '%s --help')";
+    case 372: return "%s heeft een waarde nodig";
+    case 373: return "%s mag maar \xC3\xA9\xC3\xA9n keer worden gegeven";
+    case 374: return "Gebruik: %s [opties] %s";
+    case 375: return "Opties:";
+    case 376: return "Geen voortgang en geen meldingen: alleen de resultaatregels en fouten.";
+    case 377: return "Het archief: de hoofddatabase (.dat).";
+    case 378: return "Schrijft het logboek naar BESTAND in plaats van naast het archief.";
+    case 379: return "Stemt in met elke vraag.";
+    case 380: return "Weigert elke vraag; zonder terminal is dat het antwoord.";
+    case 381: return "%s en %s sluiten elkaar uit";
+    case 382: return "Geef \xC3\xA9\xC3\xA9n archief (.dat) op";
+    case 383:
+        return "Schrijft de uitkomst als JSON naar BESTAND (sleutels: docs/json.md); \"-\" schrijft naar de "
+               "standaarduitvoer.";
+    case 384: return "%s keer getoond";
+    case 385: return "niet ingestemd (met --yes stemt u in)";
+    case 386: return "afgebroken";
+    case 387: return "documenten";
+    case 388: return "koppelingen";
+    case 389: return "mappen";
+    case 390: return "bestanden";
+    case 391: return "%s verstreken, nog %s";
+    case 392: return "%s is een map, geen archief (.dat)";
+    case 393: return "%s bestaat niet";
+    case 394: return "%s is niet geopend";
+    case 395:
+        return "%s is niet geopend: het kan niet worden gewijzigd (%s: %s); met --dry-run wordt het gecontroleerd "
+               "zonder iets te wijzigen";
+    case 396:
+        return "Opent een archief en brengt de subdatabases op orde.%n%nBepaalt de generatie van het archief, maakt "
+               "verbinding, schrijft het logboek ernaast en brengt de lijst met subdatabases op orde (hernummeren, "
+               "ongebruikte opzijzetten); daarna volgen de generatie, de subdatabases en de statusregel. Een "
+               "bewerking die een eerdere run onafgemaakt liet, wordt eerst afgemaakt of teruggedraaid. Een archief "
+               "is in maar \xC3\xA9\xC3\xA9n Quillex tegelijk open.%n%nExitcodes: 0 geopend, 4 geopend met problemen "
+               "(subdatabases ontbreken, waarschuwingen), 8 niet geopend (ook: in gebruik) of een subdatabase in "
+               "gebruik bij een ander programma, 16 gebruiksfout, 32 afgebroken.";
+    case 397:
+        return "Controleert een archief en repareert wat te repareren is.%n%nHet archief wordt geopend zoals 'open' "
+               "dat doet; de lijst geeft per bevinding de status, een tab, het pad van de map en de naam.%n%n--quick: "
+               "de koppelingen tussen opgeslagen gegevens en documenten. --normal: elk document, zijn gegevens, "
+               "koppeling en map. --thorough: de normale controle, daarna elk beeld geladen, het opslagformaat "
+               "hersteld (na een back-up) en de koppelingen; subdatabases boven 660 MB worden eerst aangeboden om te "
+               "comprimeren. --empty-folders: lege mappen. --large-documents: de grootte van de opgeslagen "
+               "documenten.%n%nEen BESTAND van het archief zelf wordt geweigerd voordat de controle "
+               "begint.%n%nExitcodes: 0 niets gevonden, 1 alles gerepareerd, 4 er blijft schade, 8 niet geopend, in "
+               "gebruik, schijf vol of reparaties niet opgeslagen, 16 gebruiksfout, 32 afgebroken.";
+    case 398:
+        return "Maakt pagina's zonder multipage document tot losse pagina's en nummert de pagina's opnieuw.%n%nHet "
+               "archief wordt geopend zoals 'open' dat doet. Elke pagina waarvan het multipage document niet meer "
+               "bestaat, wordt een losse pagina; de pagina's van elk multipage document worden 2, 3, ... genummerd "
+               "in hun huidige volgorde. Daarna volgt hoeveel rijen er veranderden.%n%nExitcodes: 0 klaar, 8 niet "
+               "geopend of de wijzigingen konden niet alle worden opgeslagen (wat is opgeslagen, wordt geteld; de "
+               "rest is teruggedraaid), 16 gebruiksfout.";
+    case 399:
+        return "Comprimeert de databestanden van een archief.%n%nHet archief wordt geopend zoals 'open' dat doet. Elk "
+               "bestand wordt gekopieerd naar een nieuw, compact bestand dat daarna zijn plaats inneemt; het oude "
+               "verdwijnt pas als de kopie veilig op schijf staat. Een afgebroken run wordt bij het volgende openen "
+               "afgemaakt of teruggedraaid. Zonder keuze worden alle bestanden gecomprimeerd.%n%nExitcodes: 0 alles "
+               "gecomprimeerd, 8 niet geopend of een bestand kon niet worden gecomprimeerd (zie het logboek), 16 "
+               "gebruiksfout, 32 afgebroken (Ctrl-C: het bestand dat bezig was wordt afgemaakt).";
+    case 400:
+        return "Verplaatst de opgeslagen gegevens naar zo weinig mogelijk subdatabases.%n%nHet archief wordt geopend "
+               "zoals 'open' dat doet. De documenten gaan van de subdatabase met het hoogste nummer naar de laagste "
+               "met ruimte (640 MiB elk), tot die twee elkaar raken. Lege subdatabases krijgen de naam '.obsolete'; "
+               "aan het eind worden de databestanden gecomprimeerd. Een document is pas weg van zijn oude plaats als "
+               "zijn kopie op schijf staat: een afgebroken run verliest niets en de volgende gaat "
+               "verder.%n%nExitcodes: 0 gereorganiseerd, 8 niet geopend, geweigerd of gestopt door een fout (zie het "
+               "logboek), 16 gebruiksfout, 32 niet bevestigd of afgebroken (Ctrl-C).";
+    case 401:
+        return "Verwijdert documenten, met hun gegevens en pagina's, uit een archief.%n%nZoals Documenten > "
+               "Verwijderen in het venster: het document, zijn gegevens in zijn subdatabase en, voor een multipage "
+               "document waarvan de gegevens weg zijn, zijn pagina's. Elke verwijdering komt in het logboek. Voor "
+               "\xC3\xA9\xC3\xA9n ID wordt de vraag van het venster gesteld met de naam van het document, voor meer "
+               "IDs \xC3\xA9\xC3\xA9n keer voor allemaal. Een nummer zonder document of van een map wordt genoemd en "
+               "overgeslagen: mappen worden nooit verwijderd.%n%nExitcodes: 0 alles verwijderd, 4 niet alles kon "
+               "worden verwijderd, 8 niet geopend, 16 gebruiksfout, 32 de vraag werd geweigerd.";
+    case 402:
+        return "Toont de naam, trefwoorden, datum, postcode en status van een document.%n%nWat Informatie over... in "
+               "het venster toont: naam, trefwoorden, datum en postcode, en de toelichting bij een resultaatcode: de "
+               "code van --code, anders de toestand van de koppeling met de subdatabase (0: gekoppeld, geen "
+               "toelichting). In het archief wordt niets gewijzigd, maar het wordt geopend zoals 'open' dat doet. "
+               "Voor een nummer zonder document of van een map wordt alleen dat gezegd.%n%nExitcodes: 0 getoond, 4 "
+               "geen document met dat nummer, 8 niet geopend of uitvoer niet geschreven, 16 gebruiksfout.";
+    case 403:
+        return "Schrijft een voorbeeldarchief, op verzoek met fouten.%n%nIn MAP (gemaakt als die ontbreekt) komen de "
+               "hoofddatabase NAAM.dat met een mappenboom en documenten, de subdatabases NAAM_1.pdb ... met echte "
+               "beelden en PDF's, en de OCR-database NAAM.omd. Bestaande bestanden worden nooit overschreven. "
+               "Hetzelfde startgetal geeft hetzelfde archief.%n%nExitcodes: 0 geschreven, 8 niet geschreven, 16 "
+               "gebruiksfout.";
+    case 404:
+        return "OPDRACHT --help toont de hulp bij een opdracht.%nExitcodes: 0 in orde, 1 alles wat gevonden is, is "
+               "gerepareerd, 4 er blijven problemen, 8 fout bij het uitvoeren (niet geopend, kan niet schrijven), 16 "
+               "gebruiksfout, 32 afgebroken door de gebruiker.";
+    case 405: return "Kies \xC3\xA9\xC3\xA9n soort controle: %s";
+    case 406: return "Bewaart de lijst in BESTAND, zoals 'Lijst opslaan' in het venster.";
+    case 407: return "Met --thorough: schrijft ook de opslagindicator van goede bestanden in het logboek.";
+    case 408: return "Comprimeert elke subdatabase in de lijst.";
+    case 409: return "Comprimeert de hoofddatabase.";
+    case 410: return "Comprimeert de OCR-database.";
+    case 411: return "Comprimeert alle bestanden (standaard).";
+    case 412:
+        return "Toont wat een run die nu begint zou doen (verplaatsingen, opzijgezette bestanden, grootten daarna); "
+               "vraagt niets en wijzigt niets.";
+    case 413: return "Geeft de uitkomst als JSON (sleutels: docs/json.md).";
+    case 414: return "%s alleen samen met %s";
+    case 415: return "Het nummer van een document, zoals de lijst en --json het geven.";
+    case 416: return "Geef %s op";
+    case 417: return "Geen geldig getal voor %s: %s";
+    case 418: return "Licht resultaatcode N toe.";
+    case 419: return "Onbekende opdracht: %s";
+    case 420: return "Aantal subdatabases met documenten (standaard 3).";
+    case 421:
+        return "Voorbeeldarchief %s: %s documenten in %s mappen, %s subdatabases (%s), generatie %s.%nFouten: %s.";
+    case 422:
+        return "Controleer het:%n  quillex-cli check --normal %s%nof open het in het venster:%n  quillex %s";
+    case 423: return "De map waarin het voorbeeldarchief komt.";
+    case 424: return "Aantal documenten; een multipage document telt \xC3\xA9\xC3\xA9n keer (standaard 200).";
+    case 425:
+        return "Fouten, gescheiden door komma's, of 'all' of 'none' (standaard none); de namen staan hieronder.";
+    case 426: return "Ongeveer zoveel bytes per document (standaard 4096).";
+    case 427: return "Generatie van de database, 4 tot en met 8 (standaard 8).";
+    case 428: return "Startgetal voor het toeval (standaard 1).";
+    case 429: return "Naam van het archief (standaard Archief).";
+    case 430: return "Aantal mappen in de boom (standaard 20).";
+    case 431: return "Schrijft het rapport als \xC3\xA9\xC3\xA9n HTML-pagina in BESTAND: tellers, grafieken per code, per map en van de subdatabases, de lijst met zoeken.";
+    case 432: return "Met --html: wat nieuw is, wat gerepareerd is en wat bleef sinds het rapport BESTAND (geschreven met --json).";
+    case 433: return "--compare werkt alleen samen met --html";
     default: return nullptr;
     }
 }
@@ -634,16 +763,20 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
-    case 484: case 353:
+    case 484: case 353: case 371: case 395:
         return 3;
-    case 482: case 360: case 368: case 370:
+    case 482: case 360: case 368: case 370: case 372: case 373: case 384: case 392: case 393: case 394: case 405: case 416: case 419:
         return 1;
-    case 351: case 352: case 354: case 361: case 363:
+    case 351: case 352: case 354: case 361: case 363: case 374: case 381: case 391: case 414: case 417: case 422:
         return 2;
     case 357: case 358:
         return 5;
     case 355:
         return 6;
+    case 396: case 397: case 398: case 399: case 400: case 401: case 402: case 403: case 404:
+        return 0;
+    case 421:
+        return 7;
     default:
         return kShownAsIs;
     }
@@ -695,7 +828,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 295, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 358, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

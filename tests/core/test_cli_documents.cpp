@@ -178,11 +178,11 @@ TEST(CliRemove, RefusesBadArguments) {
     a.sub(1, {2});
     const std::string m = ShellQuote(a.main);
     struct Case { std::string args; int exit; const char* inErr; } cases[] = {
-        {"remove " + m, 16, "at least one document number"},
-        {"remove " + m + " zes", 16, "not a document number: zes"},
-        {"remove " + m + " -3", 16, "unknown option"},
-        {"remove " + m + " 0", 16, "not a document number: 0"},
-        {"remove " + ShellQuote(dir.file("absent.dat")) + " 2 --yes", 8, "no such file"},
+        {"remove " + m, 16, "Geef ARCHIEF.dat ID... op"},
+        {"remove " + m + " zes", 16, "Geen geldig getal voor ID: zes"},
+        {"remove " + m + " -3", 16, "Onbekende optie: -3"},
+        {"remove " + m + " 0", 16, "Geen geldig getal voor ID: 0"},
+        {"remove " + ShellQuote(dir.file("absent.dat")) + " 2 --yes", 8, "absent.dat bestaat niet"},
     };
     for (const Case& c : cases) {
         const CliRun r = RunCli(c.args, dir);

@@ -49,11 +49,12 @@ TEST(CliOpen, ReportsOperationalAndUsageErrors) {
     qx::test::WriteFile(dir.file("notes.dat"), std::string(3000, 'n'));
     struct Case { std::string args; int exit; std::string inErr; } cases[] = {
         {"open '" + dir.file("notes.dat") + "'", 8, FirstLine(qx::GetResString(109, ""))},
-        {"open '" + dir.file("absent.dat") + "'", 8, "no such file"},
-        {"open", 16, "Usage"},
-        {"open a.dat b.dat", 16, "Usage"},
-        {"open --yes --no x.dat", 16, "exclude"},
-        {"frobnicate", 16, "unknown command"},
+        {"open '" + dir.file("absent.dat") + "'", 8, "absent.dat bestaat niet"},
+        {"open '" + dir.path() + "'", 8, " is een map, geen archief (.dat)"},
+        {"open", 16, "archief (.dat) op (probeer 'quillex-cli open --help')"},
+        {"open a.dat b.dat", 16, "archief (.dat) op (probeer 'quillex-cli open --help')"},
+        {"open --yes --no x.dat", 16, "--yes en --no sluiten elkaar uit"},
+        {"frobnicate", 16, "Onbekende opdracht: frobnicate (probeer 'quillex-cli --help')"},
     };
     for (const Case& c : cases) {
         const CliRun r = RunCli(c.args, dir);
@@ -71,7 +72,9 @@ TEST(CliOpen, ProblemsLeftGiveExitFour) {
         fs::remove(ocr ? qx::OmdName(a.main) : qx::SubDatabaseName(a.main, 2));
         const CliRun r = RunCli("open '" + a.main + "'", dir);
         EXPECT_EQ(r.exit, 4) << r.out << r.err;
-        EXPECT_NE(r.err.find("warning"), std::string::npos);
+        // Told by the notice's own title, with no English kind before it.
+        EXPECT_NE(r.err.find(ocr ? "OCR data niet gevonden: " : "Databasefout: "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
     }
 }
 
