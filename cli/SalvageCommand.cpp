@@ -1,7 +1,7 @@
 // quillex-cli salvage: what the damaged files of an archive still hold,
 // copied into fresh files that take their places; the damaged files are
 // kept aside. Report per file and per lost document, as lines and as JSON.
-#include "cli/Command.h"
+#include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
 #include "database/ArchiveFiles.h"
 #include "database/CDatabase.h"
@@ -40,54 +40,31 @@ QJsonObject FileJson(const SalvageFileReport& f) {
     return o;
 }
 
-class SalvageCommand : public Command {
+class SalvageCommand : public DatabaseCommand {
 public:
+    SalvageCommand() : DatabaseCommand({.json = true}) {}
     const char* name() const override { return "salvage"; }
-    const char* summary() const override { return "recover what the damaged files of an archive still hold"; }
 
-    void printHelp(std::FILE* to) const override {
-        std::fputs("Usage: quillex-cli salvage ARCHIVE.dat [--dry-run] [--json FILE|-] [--yes|--no]\n"
-                   "\n"
-                   "Opens the archive as 'open' does and reads every page of its files. A sub\n"
-                   "database whose pages do not all read is salvaged: every row that still reads\n"
-                   "is copied into a fresh file, proved equal to what was read, and the copy\n"
-                   "takes the file's place; the damaged file is kept beside it as '.damaged'.\n"
-                   "A damaged OCR database is set aside and made anew, empty. Documents whose\n"
-                   "data did not read keep their record and are listed by name and folder.\n"
-                   "\n"
-                   "  --dry-run, -n     report only: read everything and tell what would come\n"
-                   "                    back; no file is changed\n"
-                   "  --json FILE       the report as JSON (keys: docs/json.md); \"-\" writes it\n"
-                   "                    to standard output\n"
-                   "\n"
-                   "Exit codes: 0 no damage, 1 damaged files salvaged and no document lost,\n"
-                   "4 documents lost (or, report only, damage found), 8 not opened or a damaged\n"
-                   "file could not be salvaged, 16 usage error.\n",
-                   to);
+protected:
+    std::string description() const override {
+        return FormatMsg(GetResString(
+            325,
+            "Haalt terug wat de beschadigde bestanden van een archief nog bevatten.%n%n"
+            "Het archief wordt geopend zoals 'open' dat doet en elke pagina van zijn bestanden wordt gelezen. "
+            "Van een subdatabase waarvan niet alle pagina's te lezen zijn, wordt elke rij die nog leest "
+            "gekopieerd naar een nieuw bestand, gelijk bewezen aan wat gelezen is; de kopie neemt de plaats van "
+            "het bestand in en het beschadigde bestand blijft ernaast bewaard als '.damaged'. Een beschadigde "
+            "OCR-database wordt opzij gezet en leeg opnieuw gemaakt. Documenten waarvan de gegevens niet te "
+            "lezen waren, houden hun record en worden met naam en map genoemd.%n%n"
+            "Exitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren "
+            "(of, alleen rapporteren, schade gevonden), 8 niet geopend of een beschadigd bestand niet te bergen, "
+            "16 gebruiksfout."));
     }
 
-    int execute(const QStringList& argsIn, Streams io) override {
-        QStringList args = argsIn;
-        Answering answering;
-        if (!TakeAnswering(args, answering, io)) return ExitUsage;
-        RunOptions options;
-        if (!TakeRunOptions(args, options, io)) return ExitUsage;
-        QString jsonTarget;
-        QStringList rest;
-        for (int i = 0; i < args.size(); ++i) {
-            if (args[i] == "--json") {
-                if (i + 1 >= args.size()) return usage(io, "--json needs a file name");
-                jsonTarget = args[++i];
-            } else if (args[i].startsWith("-")) {
-                return usage(io, "unknown option " + args[i].toStdString());
-            } else {
-                rest << args[i];
-            }
-        }
-        if (rest.size() != 1) return usage(io, "name one archive");
-
-        OpenedArchive archive(io, answering, options);
-        if (const int status = archive.open(rest.front()); status != ExitOk) return status;
+    int runOn(const Arguments&, const ArchiveRun& run, Streams io) override {
+        const QString jsonTarget = run.json;
+        OpenedArchive archive(io, run.answering, run.options);
+        if (const int status = archive.open(run.archive); status != ExitOk) return status;
         CDatabase& database = archive.database;
         const bool jsonToOutput = jsonTarget == "-";
         if (!jsonTarget.isEmpty() && !jsonToOutput && IsArchiveOwnFile(database, jsonTarget.toStdString())) {
@@ -167,12 +144,6 @@ public:
         return status;
     }
 
-private:
-    int usage(Streams io, const std::string& why) {
-        std::fprintf(io.err, "quillex-cli salvage: %s\n\n", why.c_str());
-        printHelp(io.err);
-        return ExitUsage;
-    }
 };
 
 }  // namespace

@@ -412,6 +412,7 @@ constexpr const char* TextFor(int id) {
     case 322: return "Onbekende optie: %s";
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
     case 324: return "onbekend";
+    case 325: return "Haalt terug wat de beschadigde bestanden van een archief nog bevatten.%n%nHet archief wordt geopend zoals 'open' dat doet en elke pagina van zijn bestanden wordt gelezen. Van een subdatabase waarvan niet alle pagina's te lezen zijn, wordt elke rij die nog leest gekopieerd naar een nieuw bestand, gelijk bewezen aan wat gelezen is; de kopie neemt de plaats van het bestand in en het beschadigde bestand blijft ernaast bewaard als '.damaged'. Een beschadigde OCR-database wordt opzij gezet en leeg opnieuw gemaakt. Documenten waarvan de gegevens niet te lezen waren, houden hun record en worden met naam en map genoemd.%n%nExitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren (of, alleen rapporteren, schade gevonden), 8 niet geopend of een beschadigd bestand niet te bergen, 16 gebruiksfout.";
     // What an engine failure means for the user (its own words are shown as
     // details), and the one box that lists what opening an archive found.
     case 331:
@@ -773,7 +774,7 @@ constexpr int ArgumentsFor(int id) {
         return 5;
     case 355:
         return 6;
-    case 396: case 397: case 398: case 399: case 400: case 401: case 402: case 403: case 404:
+    case 325: case 396: case 397: case 398: case 399: case 400: case 401: case 402: case 403: case 404:
         return 0;
     case 421:
         return 7;
@@ -828,7 +829,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 358, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 359, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
