@@ -229,7 +229,7 @@ TEST(CliCheck, HtmlReportAndComparisonWithTheRunBefore) {
     std::fclose(f);
     const std::string subBefore = qx::test::Slurp(sub1);
     struct Case { const char* name; std::string args, says; } cases[] = {
-        {"compare without html", "--compare '" + json + "'", "--compare needs --html"},
+        {"compare without html", "--compare '" + json + "'", "--compare werkt alleen samen met --html"},
         {"unreadable previous report", "--html '" + second + "' --compare '" + bad + "'", "--compare"},
         {"html onto a sub database", "--html '" + sub1 + "'", "belongs to the archive"},
     };
