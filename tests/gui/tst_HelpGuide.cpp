@@ -29,10 +29,6 @@ namespace {
 // The guide as the sources hold it (the build copies it beside the program).
 QDir GuideFolder() { return QDir(QStringLiteral(QX_SOURCE_DIR "/resources/help")); }
 
-// Pages that another part of the work writes: a link to one is checked as
-// soon as the page is there, and tolerated until then.
-const QStringList kPagesWrittenElsewhere{QStringLiteral("salvage.htm")};
-
 QString Slurp(const QString& file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
@@ -81,7 +77,6 @@ QString Broken(const QString& topic, const QString& fromPage = {}) {
     const QString section = topic.section(u'#', 1);
     const QString file = GuideFolder().filePath(page);
     if (page.isEmpty() || !QFileInfo(file).isFile()) {
-        if (kPagesWrittenElsewhere.contains(page) && section.isEmpty()) return {};
         return QStringLiteral("no page %1").arg(page);
     }
     if (!section.isEmpty() && !Anchors(Slurp(file)).contains(section))
