@@ -284,6 +284,7 @@ void frmMain::UpdateMenus() {
 void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
     const MessageBoxRun run;
+    const CautiousQuestions cautious;  // Enter on the offer to salvage keeps the damaged files as they are
     if (item) m_sLastCheck = item->text().remove(u'&').remove(QStringLiteral("..")).remove(u'.').trimmed();
     RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
 }
