@@ -141,6 +141,10 @@ void frmMain::CreateMenus() {
         connect(miCheckSub[i], &QAction::triggered, this, [this, i] { miCheckSub_Click(i); });
     }
     miReorganize = miDatabase->addAction(QStringLiteral("&Reorganiseren..."));
+    // Salvage: what the damaged files of the open archive still hold, into fresh files.
+    miSalvage = miDatabase->addAction(QString::fromStdString(GetResString(489, "Bergen\xE2\x80\xA6")));
+    miSalvage->setObjectName(QStringLiteral("actionSalvage"));
+    connect(miSalvage, &QAction::triggered, this, &frmMain::miSalvage_Click);
 
     miDocuments = bar->addMenu(QStringLiteral("Do&cumenten"));
     miDocumentInfo = miDocuments->addAction(QStringLiteral("&Informatie over..."));
@@ -275,6 +279,7 @@ void frmMain::UpdateMenus() {
     miDocuments->menuAction()->setEnabled(open);
     miAnalyse->menuAction()->setEnabled(open);
     miReorganize->setEnabled(open);
+    miSalvage->setEnabled(open);
     lvDocuments->ClearRows();
     m_sLastCheck.clear();  // the list it named is gone
     miDocumentInfo->setEnabled(false);
