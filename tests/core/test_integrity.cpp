@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <utility>
 #include <fstream>
 
@@ -362,6 +363,48 @@ TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
             EXPECT_EQ(fs::exists(path + ".damaged"), c.fileCode == ResultFileSalvaged);
         }
     }
+}
+
+// Agreed, the offer salvages a damaged sub database: its finding is repaired,
+// and the documents whose data did not read stay listed as damaged, by name,
+// in this run and the next.
+TEST(CliIntegrity, AThoroughCheckThatSalvagesASubDatabaseListsTheLostDocuments) {
+    qx::test::TempDir dir;
+    const SampleManifest m = qx::test::WriteSample(dir, {}, 300, 20);
+    const std::string sub = SubDatabaseName(m.mainDatabase, 1);
+    Damage(sub, PasswordForGeneration(m.generation), PageOf(sub, PasswordForGeneration(m.generation), "PICTURES", "", true));
+    struct Seen {
+        std::vector<int> fileCodes;
+        std::set<std::string> lost;  // "id name" of every document finding
+    };
+    auto findings = [&](const std::string& json) {
+        Seen seen;
+        const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+        for (const QJsonValue v : root["findings"].toArray()) {
+            const QJsonObject f = v.toObject();
+            if (f["id"].toInt() == 0) {
+                if (f["sub_database"].toString().toStdString() == GetFileNamePart(sub)) seen.fileCodes.push_back(f["code"].toInt());
+                continue;
+            }
+            EXPECT_FALSE(f["repaired"].toBool()) << f["name"].toString().toStdString();
+            EXPECT_FALSE(f["name"].toString().isEmpty());
+            seen.lost.insert(std::to_string(f["id"].toInt()) + " " + f["name"].toString().toStdString());
+        }
+        return seen;
+    };
+    const std::string args = "check --thorough --yes --json - " + qx::test::ShellQuote(m.mainDatabase);
+    const qx::test::CliRun first = qx::test::RunCli(args, dir);
+    EXPECT_EQ(first.exit, 4) << first.err;
+    const Seen salvaged = findings(first.out);
+    EXPECT_FALSE(salvaged.fileCodes.empty()) << first.out;
+    for (int code : salvaged.fileCodes) EXPECT_EQ(code, ResultFileSalvaged);
+    EXPECT_FALSE(salvaged.lost.empty()) << "the damaged page held no document's data";
+    EXPECT_TRUE(fs::exists(sub + ".damaged"));
+
+    const qx::test::CliRun again = qx::test::RunCli(args, dir);
+    const Seen after = findings(again.out);
+    EXPECT_TRUE(after.fileCodes.empty()) << again.out;
+    EXPECT_EQ(after.lost, salvaged.lost);
 }
 
 // Report only, the offer becomes a notice of what a salvage would bring
