@@ -126,12 +126,16 @@ bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
         // reads the salvaged copy: a lost document lacks its data there and
         // is listed as damaged by name, one that came back is no finding.
         // Counting them here as well would count each document twice.
+        // Report only, a file a salvage would replace is reported as a real
+        // run that agreed would report it, marked as a repair not made.
         for (const auto& [path, v] : unreadable) {
             bool salvaged = false;
             for (const SalvageFileReport& f : report.files)
                 if (f.file == path || m_env->SameFile(f.file, path))
                     salvaged = f.outcome == SalvageFileReport::Outcome::Salvaged ||
-                               f.outcome == SalvageFileReport::Outcome::Recreated;
+                               f.outcome == SalvageFileReport::Outcome::Recreated ||
+                               f.outcome == SalvageFileReport::Outcome::WouldSalvage ||
+                               f.outcome == SalvageFileReport::Outcome::WouldRecreate;
             for (const integrity::Damage& d : v.damage)
                 ReportResult(0, salvaged ? ResultFileSalvaged : ResultFileDamaged, path, DutchWhat(d), "");
         }
