@@ -170,6 +170,8 @@ public:
     // Every file of the archive whose pages do not all read; clean files are
     // named as such and left alone. False when a damaged file stays damaged.
     bool SalvageArchive(SalvageReport& report);
+    // The same for the named files only (none named: every file).
+    bool SalvageFiles(const std::vector<std::string>& only, SalvageReport& report);
 
     // -- report-only runs: every finding and repair is made as in a real
     // run, but in memory: nothing on disk changes (a report-only view of support/Env.h).
@@ -306,6 +308,10 @@ private:
     // `progress`, and a Cancel is heeded between files. False when the check
     // cannot go on: cancelled, or the main database is in use.
     bool CheckFileIntegrity(bool thorough, ProgressWindow& progress);
+    // The thorough check's offer for files whose tables do not all read: a
+    // question (default No, it rewrites files); a report-only run tells what
+    // a salvage would bring back instead. `report` holds what was done.
+    void OfferSalvage(const std::vector<std::string>& files, SalvageReport& report);
     // Rebuilds the damaged indexes of `verdict` once every table of the file
     // has read to its end; false (damage stays) when that cannot be shown.
     bool RebuildDamagedIndexes(const std::string& path, const std::string& password,

@@ -39,6 +39,7 @@ constexpr Topic kMenuTopics[] = {
     {"miPrintList", "lijst.htm#afdrukken"},
     {"miSaveList", "lijst.htm#opslaan"},
     {"actionSaveHtmlReport", "lijst.htm#rapport-html"},
+    {"actionSalvage", "salvage.htm#bergen"},
     {"miHelpMain", "index.htm#help"},
     {"miDisplayHelp", "index.htm#help"},
     {"miAbout", "index.htm#over"},

@@ -145,6 +145,10 @@ void frmMain::CreateMenus() {
         connect(miCheckSub[i], &QAction::triggered, this, [this, i] { miCheckSub_Click(i); });
     }
     miReorganize = miDatabase->addAction(QStringLiteral("&Reorganiseren..."));
+    // Salvage: what the damaged files of the open archive still hold, into fresh files.
+    miSalvage = miDatabase->addAction(QString::fromStdString(GetResString(489, "Bergen\xE2\x80\xA6")));
+    miSalvage->setObjectName(QStringLiteral("actionSalvage"));
+    connect(miSalvage, &QAction::triggered, this, &frmMain::miSalvage_Click);
 
     miDocuments = bar->addMenu(QStringLiteral("Do&cumenten"));
     miDocumentInfo = miDocuments->addAction(QStringLiteral("&Informatie over..."));
@@ -284,6 +288,7 @@ void frmMain::UpdateMenus() {
     miDocuments->menuAction()->setEnabled(open);
     miAnalyse->menuAction()->setEnabled(open);
     miReorganize->setEnabled(open);
+    miSalvage->setEnabled(open);
     lvDocuments->ClearRows();
     m_sLastCheck.clear();  // the list it named is gone
     m_checkFacts.reset();
@@ -295,6 +300,7 @@ void frmMain::UpdateMenus() {
 void frmMain::miCheckSub_Click(int Index) {
     const QAction* item = Index >= 0 && Index < static_cast<int>(std::size(miCheckSub)) ? miCheckSub[Index] : nullptr;
     const MessageBoxRun run;
+    const CautiousQuestions cautious;  // Enter on the offer to salvage keeps the damaged files as they are
     if (item) m_sLastCheck = item->text().remove(u'&').remove(QStringLiteral("..")).remove(u'.').trimmed();
     CheckRunFacts facts;
     BeginCheckFacts(facts, Database(), m_state.m_sDatabaseName, Index);

@@ -122,6 +122,7 @@ public:
     std::array<QAction*, 6> miCheckSub{};  // item 3 is a separator
     QAction* miReportOnly = nullptr;        // checked: the whole run changes nothing on disk
     QAction* miReorganize = nullptr;
+    QAction* miSalvage = nullptr;           // "actionSalvage": salvage of the open archive
     QMenu* miDocuments = nullptr;
     QAction* miDocumentInfo = nullptr;
     QAction* miRemoveDocs = nullptr;
@@ -162,6 +163,7 @@ private slots:
     void miDisplayHelp_Click();
     void miAbout_Click();
     void miReorganize_Click();
+    void miSalvage_Click();  // frmMainSalvage.cpp
 
 private:
     // frmMain.cpp

@@ -7,8 +7,10 @@
 #include "database/access/FileNames.h"
 #include "database/checks/Integrity.h"
 #include "database/checks/ResultCodes.h"
+#include "database/maintenance/Salvage.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
+#include "support/HumanFormat.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 #include "support/TextResources.h"
@@ -58,6 +60,9 @@ bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
     progress.Show();
 
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
+    // Files whose tables do not all read: the thorough check offers their
+    // salvage once every file has been read, so that one question names them all.
+    std::vector<std::pair<std::string, integrity::Verdict>> unreadable;
     const integrity::Depth depth = thorough ? integrity::Depth::Full : integrity::Depth::Pages;
     long index = 0;
     for (const File& file : files) {
@@ -103,12 +108,76 @@ bool CDatabase::CheckFileIntegrity(bool thorough, ProgressWindow& progress) {
         case integrity::Verdict::Kind::Damaged: break;
         }
         for (const integrity::Damage& d : v.damage) WriteLog(head + ": " + EnglishWhat(d) + " is damaged: " + d.detail);
+        if (thorough && !v.Repairable()) {
+            unreadable.emplace_back(file.path, v);
+            continue;
+        }
         const bool rebuilt = file.ownIndexes && v.Repairable() && RebuildDamagedIndexes(file.path, file.password, v);
         for (const integrity::Damage& d : v.damage)
             ReportResult(0, rebuilt ? ResultIndexRebuilt : ResultFileDamaged, file.path, DutchWhat(d), "");
     }
     progress.SetProgress(100, total, files.empty() ? std::string() : files.back().path);
+    if (!unreadable.empty()) {
+        std::vector<std::string> paths;
+        for (const auto& [path, v] : unreadable) paths.push_back(path);
+        SalvageReport report;
+        OfferSalvage(paths, report);
+        // The file's finding carries the salvage's outcome as its repair
+        // state; its documents are judged by the walk that follows, which
+        // reads the salvaged copy: a lost document lacks its data there and
+        // is listed as damaged by name, one that came back is no finding.
+        // Counting them here as well would count each document twice.
+        // Report only, a file a salvage would replace is reported as a real
+        // run that agreed would report it, marked as a repair not made.
+        for (const auto& [path, v] : unreadable) {
+            bool salvaged = false;
+            for (const SalvageFileReport& f : report.files)
+                if (f.file == path || m_env->SameFile(f.file, path))
+                    salvaged = f.outcome == SalvageFileReport::Outcome::Salvaged ||
+                               f.outcome == SalvageFileReport::Outcome::Recreated ||
+                               f.outcome == SalvageFileReport::Outcome::WouldSalvage ||
+                               f.outcome == SalvageFileReport::Outcome::WouldRecreate;
+            for (const integrity::Damage& d : v.damage)
+                ReportResult(0, salvaged ? ResultFileSalvaged : ResultFileDamaged, path, DutchWhat(d), "");
+        }
+    }
     return progress.Visible();
+}
+
+void CDatabase::OfferSalvage(const std::vector<std::string>& files, SalvageReport& report) {
+    std::string list;
+    for (const std::string& path : files) list += path + "\r\n";
+    if (DryRun()) {
+        // Report only: the salvage reads all it would read and writes nothing.
+        (void)SalvageFiles(files, report);
+        std::int64_t read = 0, back = 0;
+        for (const SalvageFileReport& f : report.files) {
+            read += f.rowsRead;
+            back += f.rowsSalvaged;
+        }
+        WriteLog("Report only: a salvage of " + std::to_string(files.size()) + " damaged file(s) would bring back " +
+                 std::to_string(back) + " of " + std::to_string(read) + " rows read; " +
+                 std::to_string(report.LostDocuments()) + " document(s) would be lost");
+        m_window.MsgBox(FormatMsg(GetResString(488, "Alleen rapporteren: bergen zou uit deze beschadigde bestanden "
+                                                    "%s rijen terughalen; %s documenten zouden verloren zijn:%n%n%s%n"
+                                                    "Er is niets gewijzigd."),
+                                  {FormatCount(back), FormatCount(report.LostDocuments()), list}),
+                        MsgButtons::OK, MsgIcon::Information, GetResString(481, "Redden..."));
+        return;
+    }
+    const std::string question = FormatMsg(
+        GetResString(487, "In deze bestanden zijn tabellen beschadigd, niet alleen indexen:%n%n%s%nWilt u bergen wat "
+                          "ze nog bevatten? Elke rij die nog leesbaar is, wordt gekopieerd naar een nieuw bestand dat "
+                          "de plaats van het beschadigde inneemt; het beschadigde bestand blijft bewaard als "
+                          "'.damaged'. Documenten die niet meer leesbaar zijn, blijven als beschadigd in de lijst."),
+        {list});
+    if (m_window.MsgBox(question, MsgButtons::YesNo, MsgIcon::Question, GetResString(481, "Redden...")) !=
+        MsgAnswer::Yes) {
+        WriteLog("Salvage declined: the damaged files stay as they are");
+        return;
+    }
+    WriteLog("Salvage of " + std::to_string(files.size()) + " damaged file(s) started from the check");
+    (void)SalvageFiles(files, report);
 }
 
 bool CDatabase::RebuildDamagedIndexes(const std::string& path, const std::string& password,

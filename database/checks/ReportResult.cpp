@@ -53,6 +53,7 @@ constexpr CodeText kCodes[] = {
      "Bestand beschadigd"},
     {ResultIndexRebuilt, "ResultIndexRebuilt", "Damaged index rebuilt from its table (", true, 251,
      "Index opnieuw opgebouwd"},
+    {ResultFileSalvaged, "ResultFileSalvaged", "Damaged file salvaged into a fresh copy (", true, 486, "Geborgen"},
     {ResultPdbOutsideArchive, "ResultPdbOutsideArchive", "Sub database lies outside the archive folder (", true, 264,
      "Buiten de archiefmap"},
 };

@@ -33,6 +33,9 @@ enum ResultCode : short {
     ResultFileDamaged = 16384,
     // The damage lay only in indexes, which were rebuilt from their tables.
     ResultIndexRebuilt = 18432,
+    // Tables of the file did not read; the rows that did were salvaged into
+    // a fresh file that took its place (the damaged one is kept aside).
+    ResultFileSalvaged = 22528,
     // A stored path names a sub database outside the archive folder: it is
     // read, never changed.
     ResultPdbOutsideArchive = 24576,

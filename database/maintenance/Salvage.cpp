@@ -108,15 +108,24 @@ bool CDatabase::SalvageOcrDatabase(SalvageFileReport& report) {
     return true;
 }
 
-bool CDatabase::SalvageArchive(SalvageReport& report) {
+bool CDatabase::SalvageArchive(SalvageReport& report) { return SalvageFiles({}, report); }
+
+bool CDatabase::SalvageFiles(const std::vector<std::string>& only, SalvageReport& report) {
     report.reportOnly = DryRun();
+    // Files are matched by identity: a path spelled otherwise is the same file.
+    auto chosen = [&](const std::string& path) {
+        if (only.empty()) return true;
+        for (const std::string& o : only)
+            if (o == path || m_env->SameFile(o, path)) return true;
+        return false;
+    };
     if (!Connected(m_AdoCnMain)) return false;
     const std::string mainPath = MainDatabaseName();
     const std::string password = Settings::Get().DatabasePassword;
     const std::string keyBytes = engine::PasswordBytes(password);
 
     // The main database first: the sub databases' documents are told from it.
-    {
+    if (chosen(mainPath)) {
         SalvageFileReport main;
         main.kind = SalvageFileReport::Kind::Main;
         main.file = mainPath;
@@ -145,7 +154,7 @@ bool CDatabase::SalvageArchive(SalvageReport& report) {
                  (main.error.empty() ? "" : " (" + main.error + ")"));
         report.files.push_back(main);
     }
-    {
+    if (chosen(OmdName(mainPath))) {
         SalvageFileReport omd;
         (void)SalvageOcrDatabase(omd);
         if (omd.outcome != SalvageFileReport::Outcome::Clean || omd.error.empty()) report.files.push_back(omd);
@@ -169,6 +178,7 @@ bool CDatabase::SalvageArchive(SalvageReport& report) {
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
     for (const auto& [id, path] : subs) {
         if (m_env->KindOf(path) == EntryKind::None) continue;  // missing: the open has said so
+        if (!chosen(path)) continue;
         if (const auto fid = m_env->IdentityOf(path); fid && !seen.insert({fid->device, fid->inode}).second) continue;
         SalvageFileReport sub;
         sub.kind = SalvageFileReport::Kind::Sub;

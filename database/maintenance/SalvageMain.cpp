@@ -168,12 +168,18 @@ bool CDatabase::SalvageMainDatabase(SalvageFileReport& report) {
         const std::string today = QDateTime::currentDateTime().toString("yyyyMMdd").toStdString();
         salvageFolderName = FormatMsg(GetResString(482, "Gered %s"),
                                       {QDateTime::currentDateTime().toString("yyyy-MM-dd hh.mm").toStdString()});
+        // The folder's number lies above every number a row had or will
+        // have: a lost row with the highest number may still have its data
+        // in a sub database, and comes back under that number.
+        std::int64_t highestId = sequences.count("FOLDERS") ? sequences["FOLDERS"] : 0;
         auto folderId = [&]() -> std::int64_t {
             if (salvageFolder) return salvageFolder;
-            sql::Statement add(db, "INSERT INTO salvaged.FOLDERS (PARENT, ISFOLDER, NAME, DATE, DATABASEID) VALUES "
-                                   "(0, -1, ?, ?, 0)");
-            add.bind(1, std::string_view(salvageFolderName));
-            add.bind(2, std::string_view(today));
+            if (!ids.empty()) highestId = std::max(highestId, *ids.rbegin());
+            sql::Statement add(db, "INSERT INTO salvaged.FOLDERS (ID, PARENT, ISFOLDER, NAME, DATE, DATABASEID) VALUES "
+                                   "(?, 0, -1, ?, ?, 0)");
+            add.bind(1, highestId + 1);
+            add.bind(2, std::string_view(salvageFolderName));
+            add.bind(3, std::string_view(today));
             if (!add.run() && writeError.empty()) writeError = add.error().message;
             salvageFolder = db.lastInsertRowid();
             ids.insert(salvageFolder);
@@ -186,6 +192,7 @@ bool CDatabase::SalvageMainDatabase(SalvageFileReport& report) {
             while (st.step() == sql::Step::Row)
                 subs.emplace_back(st.getInt64(0), st.isNull(1) ? std::string() : st.getText(1));
         }
+        std::vector<std::pair<std::int64_t, std::vector<std::int64_t>>> unnamedPerSub;
         for (const auto& [number, stored] : subs) {
             std::string path = SubDatabaseName(mainPath, static_cast<long>(number));
             if (m_env->KindOf(path) != EntryKind::RegularFile) path = stored;
@@ -200,8 +207,12 @@ bool CDatabase::SalvageMainDatabase(SalvageFileReport& report) {
             salvage::SweepRows(walk, ranges, [&](sql::Statement& row) {
                 if (!ids.count(row.getInt64(0))) unnamed.push_back(row.getInt64(0));
             });
-            sql::Statement add(db, "INSERT INTO salvaged.FOLDERS (ID, PARENT, ISFOLDER, NAME, DATE, DATABASEID) VALUES "
-                                   "(?, ?, 0, 'Repaired document', ?, ?)");
+            if (!unnamed.empty()) highestId = std::max(highestId, unnamed.back());
+            unnamedPerSub.emplace_back(number, std::move(unnamed));
+        }
+        sql::Statement add(db, "INSERT INTO salvaged.FOLDERS (ID, PARENT, ISFOLDER, NAME, DATE, DATABASEID) VALUES "
+                               "(?, ?, 0, 'Repaired document', ?, ?)");
+        for (const auto& [number, unnamed] : unnamedPerSub) {
             for (const std::int64_t id : unnamed) {
                 if (ids.count(id)) continue;  // a second sub database with the same number: the first keeps it
                 add.reset();

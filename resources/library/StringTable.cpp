@@ -462,6 +462,23 @@ constexpr const char* TextFor(int id) {
     case 482: return "Gered %s";
     case 484: return "De OCR-database '%s' was beschadigd. Ze is apart gezet als '%s' en leeg opnieuw aangemaakt.%n%s";
     case 485: return "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.";
+    case 486: return "Geborgen";
+    case 487:
+        return "In deze bestanden zijn tabellen beschadigd, niet alleen indexen:%n%n%s%nWilt u bergen wat ze nog "
+               "bevatten? Elke rij die nog leesbaar is, wordt gekopieerd naar een nieuw bestand dat de plaats van het "
+               "beschadigde inneemt; het beschadigde bestand blijft bewaard als '.damaged'. Documenten die niet meer "
+               "leesbaar zijn, blijven als beschadigd in de lijst.";
+    case 488:
+        return "Alleen rapporteren: bergen zou uit deze beschadigde bestanden %s rijen terughalen; %s documenten "
+               "zouden verloren zijn:%n%n%s%nEr is niets gewijzigd.";
+    case 489: return "Bergen\xE2\x80\xA6";
+    case 490: return "Bergen is klaar.%n%n%s";
+    case 491: return "%s: %s rijen gelezen, %s geborgen, %s verloren";
+    case 492: return "%s: onbeschadigd";
+    case 493: return "%s: niet geborgen (%s)";
+    case 494: return "%s documenten zijn verloren; ze staan in de lijst met hun naam.";
+    case 495: return "Alleen rapporteren: dit zou bergen terughalen. Er is niets gewijzigd.%n%n%s";
+    case 496: return "Verloren";
 
     // An unreferenced data row under a document's ID in another sub database.
     case 280: return "Dubbel nummer";
@@ -764,8 +781,14 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
-    case 484: case 353: case 371: case 395:
+    case 484: case 353: case 371: case 395: case 488:
         return 3;
+    case 487: case 490: case 492: case 494: case 495:
+        return 1;
+    case 493:
+        return 2;
+    case 491:
+        return 4;
     case 482: case 360: case 368: case 370: case 372: case 373: case 384: case 392: case 393: case 394: case 405: case 416: case 419:
         return 1;
     case 351: case 352: case 354: case 361: case 363: case 374: case 381: case 391: case 414: case 417: case 422:
@@ -829,7 +852,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 359, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 370, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

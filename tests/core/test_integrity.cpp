@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <set>
 #include <utility>
 #include <fstream>
 
@@ -292,20 +294,38 @@ namespace {
 
 }  // namespace
 
+// The thorough check offers to salvage a file whose tables do not all read:
+// declined (--no, or no terminal to ask) the damage stays and so does the
+// exit code; agreed (--yes) the salvaged file is a repaired finding and a
+// second run finds the file sound. (Documents whose record was lost come
+// back without their template, and the thorough check judges those that are
+// no image as corrupt: the exit code then follows them, not the file.)
 TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
     struct Case {
         const char* name;
         std::string table, index;
         bool omd, deep;
-        int exitFirst, exitAgain;
+        const char* level;
+        const char* answer;
+        int exitFirst, exitAgain;  // -1: follows the documents, not the file
+        int fileCode;              // the file's finding in the first run
     } cases[] = {
-        {"a page deep in table FOLDERS", "FOLDERS", "", false, true, 4, 4},
-        {"the root of index FOLDERS.parentID", "FOLDERS", "FOLDERS.parentID", false, false, 1, 0},
-        {"the root of the OCR table", "OCRWORDS", "", true, false, 4, 4},
+        {"a page deep in table FOLDERS", "FOLDERS", "", false, true, "--normal", "--yes", 4, 4, ResultFileDamaged},
+        {"a page deep in table FOLDERS", "FOLDERS", "", false, true, "--thorough", "--no", 4, 4, ResultFileDamaged},
+        {"a page deep in table FOLDERS", "FOLDERS", "", false, true, "--thorough", "--yes", -1, -1,
+         ResultFileSalvaged},
+        {"the root of index FOLDERS.parentID", "FOLDERS", "FOLDERS.parentID", false, false, "--normal", "--yes", 1, 0,
+         ResultIndexRebuilt},
+        {"the root of index FOLDERS.parentID", "FOLDERS", "FOLDERS.parentID", false, false, "--thorough", "--yes", 1,
+         0, ResultIndexRebuilt},
+        {"the root of the OCR table", "OCRWORDS", "", true, false, "--normal", "--yes", 4, 4, ResultFileDamaged},
+        {"the root of the OCR table", "OCRWORDS", "", true, false, "--thorough", "--no", 4, 4, ResultFileDamaged},
+        {"the root of the OCR table", "OCRWORDS", "", true, false, "--thorough", "--yes", 1, 0, ResultFileSalvaged},
     };
     for (const Case& c : cases) {
-        for (const char* level : {"--normal", "--thorough"}) {
-            SCOPED_TRACE(std::string(c.name) + " " + level);
+        {
+            const char* level = c.level;
+            SCOPED_TRACE(std::string(c.name) + " " + level + " " + c.answer);
             qx::test::TempDir dir;
             const SampleManifest m = qx::test::WriteSample(dir, {}, 1500, 20);
             const std::string path = c.omd ? m.omdDatabase : m.mainDatabase;
@@ -317,23 +337,102 @@ TEST(CliIntegrity, ExitCodesFollowTheDamageLeft) {
                     "INSERT INTO OCRWORDS (DOCUMENTID, PAGE, WORD) SELECT i, 1, hex(randomblob(9)) FROM r");
             Damage(path, password, PageOf(path, password, c.table, c.index, c.deep));
             const std::string args =
-                std::string("check ") + level + " --yes --json - " + qx::test::ShellQuote(m.mainDatabase);
+                std::string("check ") + level + " " + c.answer + " --json - " + qx::test::ShellQuote(m.mainDatabase);
             const qx::test::CliRun first = qx::test::RunCli(args, dir);
-            EXPECT_EQ(first.exit, c.exitFirst) << first.out << first.err;
+            if (c.exitFirst >= 0) EXPECT_EQ(first.exit, c.exitFirst) << first.out << first.err;
+            else EXPECT_TRUE(first.exit == 1 || first.exit == 4) << first.out << first.err;
             EXPECT_EQ((first.out + first.err).find("geen fouten"), std::string::npos);
-            // The JSON names the file of the integrity finding.
-            bool named = false;
-            const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(first.out)).object();
-            for (const QJsonValue f : root["findings"].toArray()) {
-                const int code = f.toObject()["code"].toInt();
-                named |= (code == ResultFileDamaged || code == ResultIndexRebuilt) &&
-                         f.toObject()["sub_database"].toString().toStdString() == GetFileNamePart(path);
-            }
-            EXPECT_TRUE(named) << first.out;
+            // The JSON names the file of the integrity finding, with its state.
+            auto fileCodes = [&](const std::string& json) {
+                std::vector<int> codes;
+                const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+                for (const QJsonValue f : root["findings"].toArray()) {
+                    const int code = f.toObject()["code"].toInt();
+                    if ((code == ResultFileDamaged || code == ResultIndexRebuilt || code == ResultFileSalvaged) &&
+                        f.toObject()["sub_database"].toString().toStdString() == GetFileNamePart(path))
+                        codes.push_back(code);
+                }
+                return codes;
+            };
+            EXPECT_EQ(fileCodes(first.out), std::vector<int>{c.fileCode}) << first.out;
             const qx::test::CliRun again = qx::test::RunCli(args, dir);
-            EXPECT_EQ(again.exit, c.exitAgain) << again.out << again.err;
+            if (c.exitAgain >= 0) EXPECT_EQ(again.exit, c.exitAgain) << again.out << again.err;
+            const bool sound = c.fileCode != ResultFileDamaged;
+            EXPECT_EQ(fileCodes(again.out).empty(), sound) << again.out;
+            // A salvaged file's damaged original is kept beside its copy.
+            EXPECT_EQ(fs::exists(path + ".damaged"), c.fileCode == ResultFileSalvaged);
         }
     }
+}
+
+// Agreed, the offer salvages a damaged sub database: its finding is repaired,
+// and the documents whose data did not read stay listed as damaged, by name,
+// in this run and the next.
+TEST(CliIntegrity, AThoroughCheckThatSalvagesASubDatabaseListsTheLostDocuments) {
+    qx::test::TempDir dir;
+    const SampleManifest m = qx::test::WriteSample(dir, {}, 300, 20);
+    const std::string sub = SubDatabaseName(m.mainDatabase, 1);
+    Damage(sub, PasswordForGeneration(m.generation), PageOf(sub, PasswordForGeneration(m.generation), "PICTURES", "", true));
+    struct Seen {
+        std::vector<int> fileCodes;
+        std::set<std::string> lost;  // "id name" of every document finding
+    };
+    auto findings = [&](const std::string& json) {
+        Seen seen;
+        const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+        for (const QJsonValue v : root["findings"].toArray()) {
+            const QJsonObject f = v.toObject();
+            if (f["id"].toInt() == 0) {
+                if (f["sub_database"].toString().toStdString() == GetFileNamePart(sub)) seen.fileCodes.push_back(f["code"].toInt());
+                continue;
+            }
+            EXPECT_FALSE(f["repaired"].toBool()) << f["name"].toString().toStdString();
+            EXPECT_FALSE(f["name"].toString().isEmpty());
+            seen.lost.insert(std::to_string(f["id"].toInt()) + " " + f["name"].toString().toStdString());
+        }
+        return seen;
+    };
+    const std::string args = "check --thorough --yes --json - " + qx::test::ShellQuote(m.mainDatabase);
+    const qx::test::CliRun first = qx::test::RunCli(args, dir);
+    EXPECT_EQ(first.exit, 4) << first.err;
+    const Seen salvaged = findings(first.out);
+    EXPECT_FALSE(salvaged.fileCodes.empty()) << first.out;
+    for (int code : salvaged.fileCodes) EXPECT_EQ(code, ResultFileSalvaged);
+    EXPECT_FALSE(salvaged.lost.empty()) << "the damaged page held no document's data";
+    EXPECT_TRUE(fs::exists(sub + ".damaged"));
+
+    const qx::test::CliRun again = qx::test::RunCli(args, dir);
+    const Seen after = findings(again.out);
+    EXPECT_TRUE(after.fileCodes.empty()) << again.out;
+    EXPECT_EQ(after.lost, salvaged.lost);
+}
+
+// Report only, the offer becomes a notice of what a salvage would bring
+// back, even when told --yes; not one byte of the archive folder changes.
+TEST(CliIntegrity, AReportOnlyThoroughCheckTellsWhatASalvageWouldBringBack) {
+    qx::test::TempDir dir;
+    const SampleManifest m = qx::test::WriteSample(dir, {}, 1500, 20);
+    const std::string password = PasswordForGeneration(m.generation);
+    Damage(m.mainDatabase, password, PageOf(m.mainDatabase, password, "FOLDERS", "", true));
+    const fs::path folder = fs::path(m.mainDatabase).parent_path();
+    auto files = [&] {
+        std::map<std::string, std::string> out;
+        for (const auto& e : fs::directory_iterator(folder)) out[e.path().filename().string()] = qx::test::Slurp(e.path().string());
+        return out;
+    };
+    const auto was = files();
+    const qx::test::CliRun r =
+        qx::test::RunCli("check --thorough --dry-run --yes --json - " + qx::test::ShellQuote(m.mainDatabase), dir);
+    EXPECT_NE(r.err.find("Alleen rapporteren: bergen zou uit deze beschadigde bestanden"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Wilt u bergen"), std::string::npos) << r.err;
+    EXPECT_TRUE(files() == was) << "the archive folder changed";
+    // The finding is what a run that agreed would report, as a repair not made.
+    bool wouldSalvage = false;
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
+    for (const QJsonValue f : root["findings"].toArray())
+        wouldSalvage |= f.toObject()["code"].toInt() == ResultFileSalvaged && f.toObject()["would_be_repaired"].toBool() &&
+                        !f.toObject()["repaired"].toBool();
+    EXPECT_TRUE(wouldSalvage) << r.out;
 }
 
 namespace {

@@ -23,6 +23,7 @@
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -93,6 +94,16 @@ std::set<long> LostIds(const QJsonObject& report) {
     return lost;
 }
 
+// The sweep script (tools/salvage-sweep.sh) asks for more seeds and larger
+// archives than the test command runs; unset, the test's own sizes hold.
+long FromEnvironment(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end && *end == '\0' && value > 0 ? value : fallback;
+}
+
 // What the oracle counted over all seeds.
 struct Share {
     long documents = 0, hit = 0, back = 0;
@@ -117,9 +128,9 @@ TEST_P(SalvageOracle, BringsBackEverythingWhosePagesSurvive) {
     TempDir dir;
     SampleOptions o;
     o.directory = dir.file("archive");
-    o.documents = 36;
+    o.documents = FromEnvironment("QUILLEX_SALVAGE_DOCUMENTS", 36);
     o.folders = 4;
-    o.subDatabases = 2;
+    o.subDatabases = static_cast<int>(FromEnvironment("QUILLEX_SALVAGE_SUBS", 2));
     o.documentSize = 9000;  // some rows spill onto overflow pages, some share a page
     o.seed = seed;
     SampleManifest m;
@@ -137,7 +148,7 @@ TEST_P(SalvageOracle, BringsBackEverythingWhosePagesSurvive) {
     const long pages = static_cast<long>(fs::file_size(target->path) / sql::kCipherPageSize);
     ASSERT_GT(pages, 4);
     std::set<long> chosen;
-    const long wanted = 1 + static_cast<long>(seed % 3);
+    const long wanted = 1 + static_cast<long>(seed % FromEnvironment("QUILLEX_SALVAGE_MAX_PAGES", 3));
     while (static_cast<long>(chosen.size()) < wanted) chosen.insert(2 + static_cast<long>(rng() % (pages - 1)));
     DamagePages(target->path, chosen, rng);
     const std::set<long> hit = HitDocuments(m.mainDatabase, target->path, target->number);
@@ -199,7 +210,8 @@ TEST_P(SalvageOracle, BringsBackEverythingWhosePagesSurvive) {
     g_share.back += inTarget - static_cast<long>(hit.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, SalvageOracle, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u));
+INSTANTIATE_TEST_SUITE_P(Seeds, SalvageOracle,
+                         ::testing::Range(1u, 1u + static_cast<std::uint32_t>(FromEnvironment("QUILLEX_SALVAGE_SEEDS", 6))));
 
 // A file whose only data page is gone: every document is lost, named with
 // its folder path, the record stays, and the archive opens and checks with
