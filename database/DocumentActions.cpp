@@ -109,6 +109,12 @@ std::string ExplainResult(long nErr, const std::string& sSubDatabase, const std:
                                            "waren leesbaar en de index is daaruit opnieuw opgebouwd. U hoeft niets "
                                            "te doen."),
                          {sSubDatabase});
+    case 22528:
+        return FormatMsg(GetResString(444, "Tabellen van het bestand '%s' waren beschadigd. Wat nog leesbaar was, "
+                                           "is geborgen in een nieuw bestand; het beschadigde bestand staat ernaast "
+                                           "als '.damaged'. Scan de documenten die als verloren of beschadigd in de "
+                                           "lijst staan opnieuw in."),
+                         {sSubDatabase});
     // Shown as the string library has them: these two are not formatted.
     case 12800:
         return GetResString(135, "Dit document heeft een verouderd (niet meer ondersteund) opslagformaat. Neem "

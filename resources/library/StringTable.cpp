@@ -457,6 +457,10 @@ constexpr const char* TextFor(int id) {
     case 443:
         return "Alleen een index van het bestand '%s' was beschadigd. Alle tabellen waren leesbaar en de "
                "index is daaruit opnieuw opgebouwd. U hoeft niets te doen.";
+    case 444:
+        return "Tabellen van het bestand '%s' waren beschadigd. Wat nog leesbaar was, is geborgen in een nieuw "
+               "bestand; het beschadigde bestand staat ernaast als '.damaged'. Scan de documenten die als verloren "
+               "of beschadigd in de lijst staan opnieuw in.";
     // Salvage of damaged files.
     case 481: return "Redden...";
     case 482: return "Gered %s";
@@ -758,7 +762,7 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 232: case 235: case 236: case 246: case 285: case 282: case 252:
         return 2;
-    case 274: case 293: case 294: case 296: case 442: case 443:
+    case 274: case 293: case 294: case 296: case 442: case 443: case 444:
         return 1;
     case 308: case 309: case 311: case 314: case 315: case 321: case 322:
         return 1;
@@ -852,7 +856,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 370, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 371, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
