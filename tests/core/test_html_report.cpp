@@ -231,7 +231,7 @@ TEST(CliCheck, HtmlReportAndComparisonWithTheRunBefore) {
     struct Case { const char* name; std::string args, says; } cases[] = {
         {"compare without html", "--compare '" + json + "'", "--compare werkt alleen samen met --html"},
         {"unreadable previous report", "--html '" + second + "' --compare '" + bad + "'", "--compare"},
-        {"html onto a sub database", "--html '" + sub1 + "'", "belongs to the archive"},
+        {"html onto a sub database", "--html '" + sub1 + "'", "geweigerd, het hoort bij het archief"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
