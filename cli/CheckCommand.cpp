@@ -185,7 +185,8 @@ protected:
             if (document) return document->toJson();
             facts.failed = status != ExitOk;
             if (std::string error; !CompleteCheckFacts(facts, database, window.notices(), error))
-                std::fprintf(io.err, "quillex-cli: %s\n", error.c_str());
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             FormatMsg(GetResString(556, "het rapport is niet volledig: %s"), {error}).c_str());
             document = CheckJson(facts, database.Findings().all());
             return document->toJson();
         };

@@ -757,6 +757,7 @@ constexpr const char* TextFor(int id) {
     case 553: return "%s: de pagina's konden niet allemaal worden gewijzigd: %s";
     case 554: return "zou: %s";
     case 555: return "het is geen rapport van quillex-cli check --json";
+    case 556: return "het rapport is niet volledig: %s";
     default: return nullptr;
     }
 }
@@ -825,7 +826,7 @@ constexpr int ArgumentsFor(int id) {
         return 0;
     case 421:
         return 7;
-    case 526: case 528: case 532: case 536: case 537: case 538: case 541: case 542: case 543: case 548: case 550: case 551: case 552: case 554:
+    case 526: case 528: case 556: case 532: case 536: case 537: case 538: case 541: case 542: case 543: case 548: case 550: case 551: case 552: case 554:
         return 1;
     case 527: case 529: case 531: case 535: case 539: case 544: case 553:
         return 2;
@@ -884,7 +885,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 404, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 405, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 
