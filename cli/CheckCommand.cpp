@@ -120,8 +120,10 @@ protected:
             if (target.isEmpty()) continue;
             const std::string role = ArchiveFileRole(database, target.toStdString());
             if (role.empty()) continue;
-            std::fprintf(io.err, "quillex-cli check: %s %s: refused, it belongs to the archive: %s\n", option,
-                         target.toLocal8Bit().constData(), role.c_str());
+            std::fprintf(io.err, "quillex-cli check: %s\n",
+                         FormatMsg(GetResString(534, "%s %s: geweigerd, het hoort bij het archief: %s"),
+                                   {option, target.toLocal8Bit().toStdString(), role})
+                             .c_str());
             return ExitUsage;
         }
         QJsonObject previous;
@@ -147,8 +149,7 @@ protected:
             std::fprintf(human, "%s\n", GetResString(386, "afgebroken").c_str());
         if (database.DryRun()) {
             facts.fileChanges = database.env().Changes();
-            for (const std::string& c : facts.fileChanges) std::fprintf(human, "would %s\n", c.c_str());
-            std::fputs("report only: nothing was changed on disk\n", human);
+            PrintReportOnlyEnd(facts.fileChanges, human);
         }
         window.EndRun();
 
@@ -156,22 +157,26 @@ protected:
         TakeCheckFindings(facts, database.Findings());
         int status = ExitOk;
         if (!database.Findings().stopped.empty()) {
-            std::fprintf(io.err, "quillex-cli: the check stopped before reading: %s\n",
-                         database.Findings().stopped.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         FormatMsg(GetResString(536, "de controle is gestopt voordat er iets werd gelezen: %s"),
+                                   {database.Findings().stopped})
+                             .c_str());
             status = ExitOperational;
         }
         if (!state.m_sSaveError.empty()) {
-            std::fprintf(io.err, "quillex-cli: repairs could not all be saved: %s\n", state.m_sSaveError.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         FormatMsg(GetResString(537, "de reparaties konden niet allemaal worden opgeslagen: %s"),
+                                   {state.m_sSaveError})
+                             .c_str());
             status = ExitOperational;
         }
         if (!report.isEmpty()) {
             const SaveListOutcome saved = SaveList(database, rows, report.toStdString());
             if (saved == SaveListOutcome::ArchiveFile) {
-                std::fprintf(io.err, "quillex-cli check: --report %s: refused, it belongs to the archive\n",
-                             report.toLocal8Bit().constData());
+                RefuseArchiveFile(io, "check", "--report", report);
                 status = ExitUsage;
             } else if (saved != SaveListOutcome::Saved) {
-                std::fprintf(io.err, "quillex-cli: could not write %s\n", report.toLocal8Bit().constData());
+                CouldNotWrite(io, report);
                 status = ExitOperational;
             }
         }
@@ -180,7 +185,8 @@ protected:
             if (document) return document->toJson();
             facts.failed = status != ExitOk;
             if (std::string error; !CompleteCheckFacts(facts, database, window.notices(), error))
-                std::fprintf(io.err, "quillex-cli: %s\n", error.c_str());
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             FormatMsg(GetResString(556, "het rapport is niet volledig: %s"), {error}).c_str());
             document = CheckJson(facts, database.Findings().all());
             return document->toJson();
         };
@@ -189,7 +195,8 @@ protected:
             if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), io.out) !=
                     static_cast<size_t>(bytes.size()) ||
                 std::fflush(io.out) != 0) {
-                std::fputs("quillex-cli: could not write the JSON to standard output\n", io.err);
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             GetResString(540, "de JSON kon niet naar de standaarduitvoer worden geschreven").c_str());
                 status = ExitOperational;
             }
         } else if (!jsonTarget.isEmpty()) {
@@ -197,12 +204,11 @@ protected:
             // Judged again right before writing: the check may have renamed
             // or created files of the archive.
             if (IsArchiveOwnFile(database, jsonTarget.toStdString())) {
-                std::fprintf(io.err, "quillex-cli check: --json %s: refused, it belongs to the archive\n",
-                             jsonTarget.toLocal8Bit().constData());
+                RefuseArchiveFile(io, "check", "--json", jsonTarget);
                 status = ExitUsage;
             } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
                        out.write(json()) < 0) {
-                std::fprintf(io.err, "quillex-cli: could not write %s\n", jsonTarget.toLocal8Bit().constData());
+                CouldNotWrite(io, jsonTarget);
                 status = ExitOperational;
             }
         }
@@ -213,12 +219,13 @@ protected:
                 SaveReportFile(database, UserFileLayer(archive.files), html.toStdString(),
                                HtmlReport(document->object(), compare.isEmpty() ? nullptr : &previous), why);
             if (saved == SaveReportOutcome::ArchiveFile) {
-                std::fprintf(io.err, "quillex-cli check: --html %s: refused, it belongs to the archive\n",
-                             html.toLocal8Bit().constData());
+                RefuseArchiveFile(io, "check", "--html", html);
                 status = ExitUsage;
             } else if (saved == SaveReportOutcome::NotWritten) {
-                std::fprintf(io.err, "quillex-cli: could not write %s: %s\n", html.toLocal8Bit().constData(),
-                             why.c_str());
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             FormatMsg(GetResString(539, "%s kon niet worden geschreven: %s"),
+                                       {html.toLocal8Bit().toStdString(), why})
+                                 .c_str());
                 status = ExitOperational;
             }
         }

@@ -62,8 +62,10 @@ protected:
             bool ok = rs.open("SELECT * FROM DATABASES", *database.m_AdoCnMain, engine::CursorMode::Scan);
             for (; ok && !rs.eof(); ok = rs.moveNext()) files.push_back(NullToStr(rs.value("DATABASE")));
             if (!ok) {
-                std::fprintf(io.err, "quillex-cli: %s: the list of sub databases could not be read\n",
-                             mainPath.c_str());
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             FormatMsg(GetResString(541, "%s: de lijst met subdatabases kon niet worden gelezen"),
+                                       {mainPath})
+                                 .c_str());
                 return ExitOperational;
             }
         }
@@ -83,7 +85,9 @@ protected:
                 std::fprintf(io.out, "%s: %s -> %s\n", file.c_str(), FormatBytes(before).c_str(),
                              FormatBytes(database.env().FileLength(file)).c_str());
             else if (!ok)
-                std::fprintf(io.err, "quillex-cli: %s could not be compacted (see the log)\n", file.c_str());
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             FormatMsg(GetResString(542, "%s kon niet worden gecomprimeerd (zie het logboek)"), {file})
+                                 .c_str());
         };
         database.Window().CompactShow();
         for (const std::string& file : files) {
@@ -99,7 +103,8 @@ protected:
             if (reopened->open(connect)) {
                 database.SetDatabase(std::move(reopened));
             } else {
-                std::fprintf(io.err, "quillex-cli: %s could not be opened again\n", mainPath.c_str());
+                std::fprintf(io.err, "quillex-cli: %s\n",
+                             FormatMsg(GetResString(543, "%s kon niet opnieuw worden geopend"), {mainPath}).c_str());
                 ++failed;
             }
         }
@@ -108,7 +113,10 @@ protected:
         if (dryRun) PrintReportOnlyEnd(database, io.out);
         archive.window.EndRun();
         if (database.Window().CompactCanceled()) {
-            std::fprintf(io.err, "quillex-cli: cancelled after %zu of %zu files\n", done, total);
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         FormatMsg(GetResString(544, "afgebroken na %s van %s bestanden"),
+                                   {FormatCount(static_cast<long long>(done)), FormatCount(static_cast<long long>(total))})
+                             .c_str());
             return ExitCancelled;
         }
         return failed == 0 ? ExitOk : ExitOperational;

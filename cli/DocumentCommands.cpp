@@ -76,10 +76,14 @@ protected:
             const std::optional<RecordKind> kind = RecordKindOf(database, id);
             if (kind.value_or(RecordKind::Document) == RecordKind::Document) return false;
             if (*kind == RecordKind::Folder)
-                std::fprintf(io.err, "quillex-cli remove: %ld is a folder, not a document; folders are not removed\n",
-                             id);
+                std::fprintf(io.err, "quillex-cli remove: %s\n",
+                             FormatMsg(GetResString(526, "%s is een map, geen document; mappen worden niet verwijderd"),
+                                       {std::to_string(id)})
+                                 .c_str());
             else
-                std::fprintf(io.err, "quillex-cli remove: no document %ld in %s\n", id, archive.file().c_str());
+                std::fprintf(io.err, "quillex-cli remove: %s\n",
+                             FormatMsg(GetResString(527, "geen document %s in %s"), {std::to_string(id), archive.file()})
+                                 .c_str());
             ++failed;
             return true;
         });
@@ -96,13 +100,16 @@ protected:
             agreed = AskRemoveSelected(window, ids.size());
         }
         if (!agreed) {
-            std::fputs("nothing removed\n", io.out);
+            std::fprintf(io.out, "%s\n", GetResString(523, "niets verwijderd").c_str());
             window.EndRun();
             return ExitCancelled;
         }
         for (long id : ids) {
             const bool removed = RemoveDocument(database, id);
-            std::fprintf(io.out, "%ld\t%s\n", id, removed ? "removed" : "not removed (see the log)");
+            std::fprintf(io.out, "%ld\t%s\n", id,
+                         (removed ? GetResString(524, "verwijderd")
+                                  : GetResString(525, "niet verwijderd (zie het logboek)"))
+                             .c_str());
             if (!removed) ++failed;
         }
         if (options.dryRun) PrintReportOnlyEnd(database, io.out);
@@ -152,7 +159,10 @@ protected:
 
         const std::optional<RecordKind> kind = RecordKindOf(database, id);
         if (!kind) {
-            std::fprintf(io.err, "quillex-cli info: the documents of %s could not be read\n", archive.file().c_str());
+            std::fprintf(io.err, "quillex-cli info: %s\n",
+                         FormatMsg(GetResString(528, "de documenten van %s konden niet worden gelezen"),
+                                   {archive.file()})
+                             .c_str());
             archive.window.EndRun();
             return ExitOperational;
         }
@@ -188,17 +198,25 @@ protected:
         }
         std::FILE* human = jsonTarget == "-" ? io.err : io.out;
         if (known) {
-            std::fprintf(human,
-                         "id            %ld\nname          %s\nkeywords      %s\ndate          %s\nzip           %s\n"
-                         "sub database  %s\ncode          %ld\n",
-                         id, info.name.c_str(), info.keywords.c_str(), info.date.c_str(), info.zip.c_str(),
-                         subDatabase.c_str(), shownCode);
-            if (explained) std::fprintf(human, "explanation   %s\n", info.explanation.c_str());
+            std::vector<std::pair<std::string, std::string>> fields{
+                {GetResString(515, "nummer"), std::to_string(id)},
+                {GetResString(516, "naam"), info.name},
+                {GetResString(517, "trefwoorden"), info.keywords},
+                {GetResString(518, "datum"), info.date},
+                {GetResString(519, "postcode"), info.zip},
+                {GetResString(520, "subdatabase"), subDatabase},
+                {GetResString(521, "code"), std::to_string(shownCode)}};
+            if (explained) fields.emplace_back(GetResString(522, "toelichting"), info.explanation);
+            std::fputs(LabelledLines(fields).c_str(), human);
         } else if (*kind == RecordKind::Folder) {
-            std::fprintf(io.err, "quillex-cli info: %ld is a folder in %s, not a document\n", id,
-                         archive.file().c_str());
+            std::fprintf(io.err, "quillex-cli info: %s\n",
+                         FormatMsg(GetResString(529, "%s is een map in %s, geen document"),
+                                   {std::to_string(id), archive.file()})
+                             .c_str());
         } else {
-            std::fprintf(io.err, "quillex-cli info: no document %ld in %s\n", id, archive.file().c_str());
+            std::fprintf(io.err, "quillex-cli info: %s\n",
+                         FormatMsg(GetResString(527, "geen document %s in %s"), {std::to_string(id), archive.file()})
+                             .c_str());
         }
         archive.window.EndRun();
 
@@ -211,13 +229,12 @@ protected:
                     std::fflush(io.out) != 0)
                     status = ExitOperational;
             } else if (IsArchiveOwnFile(database, jsonTarget.toStdString())) {
-                std::fprintf(io.err, "quillex-cli info: --json %s: refused, it belongs to the archive\n",
-                             jsonTarget.toLocal8Bit().constData());
+                RefuseArchiveFile(io, "info", "--json", jsonTarget);
                 status = ExitUsage;
             } else {
                 QFile out(jsonTarget);
                 if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size()) {
-                    std::fprintf(io.err, "quillex-cli: could not write %s\n", jsonTarget.toLocal8Bit().constData());
+                    CouldNotWrite(io, jsonTarget);
                     status = ExitOperational;
                 }
             }

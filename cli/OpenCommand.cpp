@@ -37,27 +37,28 @@ protected:
         if (const int status = archive.open(run.archive); status != ExitOk) return status;
         TerminalWindow& window = archive.window;
         const MainWindowState& state = window.State();
-        std::fprintf(io.out, "archive     %s\ngeneration  %d\nsub databases:\n", state.m_sDatabaseName.c_str(),
-                     Settings::Get().DatabaseVersion);
+        std::fputs(LabelledLines({{GetResString(511, "archief"), state.m_sDatabaseName},
+                                  {GetResString(512, "generatie"), std::to_string(Settings::Get().DatabaseVersion)}})
+                       .c_str(),
+                   io.out);
+        std::fprintf(io.out, "%s\n", GetResString(513, "subdatabases:").c_str());
         bool red = false;
         for (const ListRow& row : window.rows(ListId::Picbases)) {
             red = red || row.red;
             std::fprintf(io.out, "  %s%s\t%s\n", row.red ? "! " : "", row.text.c_str(),
                          row.subItems.empty() ? "" : row.subItems.front().c_str());
         }
-        if (window.rows(ListId::Picbases).empty()) std::fputs("  (none)\n", io.out);
+        if (window.rows(ListId::Picbases).empty()) std::fprintf(io.out, "  %s\n", GetResString(514, "(geen)").c_str());
         const auto panels = StatusBarTexts(archive.database.env(), state, window.ListCount(ListId::Documents), 0, archive.database.DryRun());
         std::fprintf(io.out, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
-        if (archive.database.DryRun()) {
-            for (const std::string& c : archive.database.env().Changes()) std::fprintf(io.out, "would %s\n", c.c_str());
-            std::fputs("report only: nothing was changed on disk\n", io.out);
-        }
+        if (archive.database.DryRun()) PrintReportOnlyEnd(archive.database, io.out);
         window.EndRun();
         if (window.cancelled()) return ExitCancelled;
         // A file another program holds was not read: no damage, and no clean open either.
         const std::vector<std::string>& inUse = archive.database.Findings().inUse;
         for (const std::string& path : inUse)
-            std::fprintf(io.err, "quillex-cli: in use by another program: %s\n", path.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         FormatMsg(GetResString(550, "in gebruik bij een ander programma: %s"), {path}).c_str());
         if (!inUse.empty()) return ExitOperational;
         return (red || window.warnings() > 0) ? ExitProblemsLeft : ExitOk;
     }

@@ -109,7 +109,7 @@ protected:
             if (const int status = archive.open(run.archive); status != ExitOk) return status;
             ReorganizePlan plan;
             if (!archive.database.PlanReorganize(plan)) {
-                std::fprintf(io.err, "quillex-cli: the archive could not be read to the end; no plan\n");
+                std::fprintf(io.err, "quillex-cli: %s\n", GetResString(545, "het archief kon niet tot het einde worden gelezen; geen plan").c_str());
                 return ExitOperational;
             }
             if (json)
@@ -124,7 +124,7 @@ protected:
         CDatabase& database = archive.database;
         if (database.Window().MsgBox(FormatMsg(GetResString(26, "Resources not found"), {}), MsgButtons::YesNo,
                                      MsgIcon::Question, GetResString(27, "Resources not found")) != MsgAnswer::Yes) {
-            std::fprintf(io.err, "quillex-cli: not reorganized\n");
+            std::fprintf(io.err, "quillex-cli: %s\n", GetResString(546, "niet gereorganiseerd").c_str());
             return ExitCancelled;
         }
         WriteLog("Reorganize started " + LogNow());
@@ -133,18 +133,20 @@ protected:
         database.Window().State().m_nDamaged = -1;
         archive.window.EndRun();
         if (archive.window.cancelled()) {
-            std::fprintf(io.err, "quillex-cli: cancelled; the documents moved so far stay moved\n");
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         GetResString(547, "afgebroken; de documenten die al zijn verplaatst, blijven verplaatst").c_str());
             return ExitCancelled;
         }
         if (!database.m_sReorganizeStop.empty()) {
-            std::fprintf(io.err, "quillex-cli: stopped while %s (see the log)\n",
-                         database.m_sReorganizeStop.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         FormatMsg(GetResString(548, "gestopt: %s (zie het logboek)"), {database.m_sReorganizeStop})
+                             .c_str());
             return ExitOperational;
         }
         if (!listed && CDatabase::Connected(database.m_AdoCnMain)) {
             engine::Recordset rs;
             if (rs.open("SELECT ID FROM DATABASES", *database.m_AdoCnMain, engine::CursorMode::Scan) && !rs.eof()) {
-                std::fprintf(io.err, "quillex-cli: not reorganized (see the log)\n");
+                std::fprintf(io.err, "quillex-cli: %s\n", GetResString(549, "niet gereorganiseerd (zie het logboek)").c_str());
                 return ExitOperational;
             }
         }

@@ -3,6 +3,7 @@
 #include "cli/Command.h"
 #include "cli/DatabaseCommand.h"
 #include "cli/TerminalWindow.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 #include "database/CDatabase.h"
 #include "database/access/OpenArchive.h"
@@ -47,7 +48,7 @@ protected:
 
         std::map<long, PageState> before;
         if (!snapshot(*database.m_AdoCnMain, before)) {
-            std::fprintf(io.err, "quillex-cli: %s: the pages could not be read\n", file.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n", FormatMsg(GetResString(551, "%s: de pagina's konden niet worden gelezen"), {file}).c_str());
             return ExitOperational;
         }
         database.Window().State().m_sSaveError.clear();
@@ -61,16 +62,21 @@ protected:
         // undone are not counted as changed.
         long single = 0, renumbered = 0;
         if (!compare(*database.m_AdoCnMain, before, single, renumbered)) {
-            std::fprintf(io.err, "quillex-cli: %s: the pages could not be read back\n", file.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n", FormatMsg(GetResString(552, "%s: de pagina's konden niet worden teruggelezen"), {file}).c_str());
             return ExitOperational;
         }
-        std::fprintf(io.out, "%s: %ld page rows changed (%ld orphaned pages made single pages, %ld renumbered).\n",
-                     file.c_str(), single + renumbered, single, renumbered);
+        std::fprintf(io.out, "%s\n",
+                     FormatMsg(GetResString(530, "%s: %s paginaregels gewijzigd (%s losse pagina's tot enkele pagina "
+                                                 "gemaakt, %s hernummerd)."),
+                               {file, FormatCount(single + renumbered), FormatCount(single), FormatCount(renumbered)})
+                         .c_str());
         if (options.dryRun) PrintReportOnlyEnd(database, io.out);
         archive.window.EndRun();
         if (!saveError.empty()) {
-            std::fprintf(io.err, "quillex-cli: %s: the pages could not all be changed: %s\n", file.c_str(),
-                         saveError.c_str());
+            std::fprintf(io.err, "quillex-cli: %s\n",
+                         FormatMsg(GetResString(553, "%s: de pagina's konden niet allemaal worden gewijzigd: %s"),
+                                   {file, saveError})
+                             .c_str());
             return ExitOperational;
         }
         return ExitOk;

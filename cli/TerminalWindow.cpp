@@ -359,9 +359,51 @@ int OpenedArchive::open(const QString& argument) {
     return ExitOk;
 }
 
-void PrintReportOnlyEnd(const CDatabase& database, std::FILE* to) {
-    for (const std::string& c : database.env().Changes()) std::fprintf(to, "would %s\n", c.c_str());
-    std::fputs("report only: nothing was changed on disk\n", to);
+std::string ReportOnlyChange(const std::string& change) {
+    // The engine words a change as "rename FROM -> TO" or "delete PATH".
+    static constexpr std::string_view kRename = "rename ", kDelete = "delete ", kArrow = " -> ";
+    if (change.starts_with(kRename)) {
+        const std::string rest = change.substr(kRename.size());
+        if (const auto arrow = rest.find(kArrow); arrow != std::string::npos)
+            return FormatMsg(GetResString(531, "zou hernoemen: %s -> %s"),
+                             {rest.substr(0, arrow), rest.substr(arrow + kArrow.size())});
+    }
+    if (change.starts_with(kDelete))
+        return FormatMsg(GetResString(532, "zou verwijderen: %s"), {change.substr(kDelete.size())});
+    return FormatMsg(GetResString(554, "zou: %s"), {change});
+}
+
+void PrintReportOnlyEnd(const std::vector<std::string>& changes, std::FILE* to) {
+    for (const std::string& c : changes) std::fprintf(to, "%s\n", ReportOnlyChange(c).c_str());
+    std::fprintf(to, "%s\n", GetResString(533, "alleen rapporteren: er is niets gewijzigd op schijf").c_str());
+}
+
+void PrintReportOnlyEnd(const CDatabase& database, std::FILE* to) { PrintReportOnlyEnd(database.env().Changes(), to); }
+
+void RefuseArchiveFile(Streams io, const char* command, const char* option, const QString& file) {
+    std::fprintf(io.err, "quillex-cli %s: %s\n", command,
+                 FormatMsg(GetResString(535, "%s %s: geweigerd, het hoort bij het archief"),
+                           {option, file.toLocal8Bit().toStdString()})
+                     .c_str());
+}
+
+void CouldNotWrite(Streams io, const QString& file) {
+    std::fprintf(io.err, "quillex-cli: %s\n",
+                 FormatMsg(GetResString(538, "%s kon niet worden geschreven"), {file.toLocal8Bit().toStdString()})
+                     .c_str());
+}
+
+std::string LabelledLines(const std::vector<std::pair<std::string, std::string>>& fields) {
+    // Columns are counted in characters, not bytes: a label may hold "é".
+    auto width = [](const std::string& s) {
+        return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
+    std::size_t column = 0;
+    for (const auto& f : fields) column = std::max(column, width(f.first));
+    std::string out;
+    for (const auto& [label, value] : fields)
+        out += value.empty() ? label + "\n" : label + std::string(column + 2 - width(label), ' ') + value + "\n";
+    return out;
 }
 
 }  // namespace qx::cli

@@ -10,6 +10,7 @@
 #include "support/Log.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qx::cli {
@@ -23,6 +24,14 @@ struct RunOptions {
 // The end of a report-only run's output: what it would have renamed or
 // deleted, and that nothing on disk was changed.
 void PrintReportOnlyEnd(const CDatabase& database, std::FILE* to);
+// "label  value" lines with the values in one column, however long the
+// labels turn out in the text library.
+std::string ReportOnlyChange(const std::string& change);
+void PrintReportOnlyEnd(const std::vector<std::string>& changes, std::FILE* to);
+// "quillex-cli COMMAND: OPTION FILE: ..." for an output file that is one of the archive's own.
+void RefuseArchiveFile(Streams io, const char* command, const char* option, const QString& file);
+void CouldNotWrite(Streams io, const QString& file);
+std::string LabelledLines(const std::vector<std::pair<std::string, std::string>>& fields);
 
 class TerminalWindow : public NullWindow {
 public:

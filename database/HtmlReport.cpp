@@ -511,7 +511,7 @@ bool ReadReportJson(Env& files, const std::string& path, QJsonObject& out, std::
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(bytes), &parse);
     if (parse.error != QJsonParseError::NoError) return error = parse.errorString().toStdString(), false;
     if (!doc.isObject() || !doc.object()["findings"].isArray() || !doc.object()["check"].isString())
-        return error = "no report of quillex-cli check --json", false;
+        return error = Res(555, "het is geen rapport van quillex-cli check --json"), false;
     out = doc.object();
     return true;
 }

@@ -731,6 +731,54 @@ constexpr const char* TextFor(int id) {
     case 431: return "Schrijft het rapport als \xC3\xA9\xC3\xA9n HTML-pagina in BESTAND: tellers, grafieken per code, per map en van de subdatabases, de lijst met zoeken.";
     case 432: return "Met --html: wat nieuw is, wat gerepareerd is en wat bleef sinds het rapport BESTAND (geschreven met --json).";
     case 433: return "--compare werkt alleen samen met --html";
+
+    // quillex-cli: result lines and their failures.
+    case 511: return "archief";
+    case 512: return "generatie";
+    case 513: return "subdatabases:";
+    case 514: return "(geen)";
+    case 515: return "nummer";
+    case 516: return "naam";
+    case 517: return "trefwoorden";
+    case 518: return "datum";
+    case 519: return "postcode";
+    case 520: return "subdatabase";
+    case 521: return "code";
+    case 522: return "toelichting";
+    case 523: return "niets verwijderd";
+    case 524: return "verwijderd";
+    case 525: return "niet verwijderd (zie het logboek)";
+    case 526: return "%s is een map, geen document; mappen worden niet verwijderd";
+    case 527: return "geen document %s in %s";
+    case 528: return "de documenten van %s konden niet worden gelezen";
+    case 529: return "%s is een map in %s, geen document";
+    case 530: return "%s: %s paginaregels gewijzigd (%s losse pagina's tot enkele pagina gemaakt, %s hernummerd).";
+    case 531: return "zou hernoemen: %s -> %s";
+    case 532: return "zou verwijderen: %s";
+    case 533: return "alleen rapporteren: er is niets gewijzigd op schijf";
+    case 534: return "%s %s: geweigerd, het hoort bij het archief: %s";
+    case 535: return "%s %s: geweigerd, het hoort bij het archief";
+    case 536: return "de controle is gestopt voordat er iets werd gelezen: %s";
+    case 537: return "de reparaties konden niet allemaal worden opgeslagen: %s";
+    case 538: return "%s kon niet worden geschreven";
+    case 539: return "%s kon niet worden geschreven: %s";
+    case 540: return "de JSON kon niet naar de standaarduitvoer worden geschreven";
+    case 541: return "%s: de lijst met subdatabases kon niet worden gelezen";
+    case 542: return "%s kon niet worden gecomprimeerd (zie het logboek)";
+    case 543: return "%s kon niet opnieuw worden geopend";
+    case 544: return "afgebroken na %s van %s bestanden";
+    case 545: return "het archief kon niet tot het einde worden gelezen; geen plan";
+    case 546: return "niet gereorganiseerd";
+    case 547: return "afgebroken; de documenten die al zijn verplaatst, blijven verplaatst";
+    case 548: return "gestopt: %s (zie het logboek)";
+    case 549: return "niet gereorganiseerd (zie het logboek)";
+    case 550: return "in gebruik bij een ander programma: %s";
+    case 551: return "%s: de pagina's konden niet worden gelezen";
+    case 552: return "%s: de pagina's konden niet worden teruggelezen";
+    case 553: return "%s: de pagina's konden niet allemaal worden gewijzigd: %s";
+    case 554: return "zou: %s";
+    case 555: return "het is geen rapport van quillex-cli check --json";
+    case 556: return "het rapport is niet volledig: %s";
     default: return nullptr;
     }
 }
@@ -805,6 +853,14 @@ constexpr int ArgumentsFor(int id) {
         return 0;
     case 421:
         return 7;
+    case 526: case 528: case 556: case 532: case 536: case 537: case 538: case 541: case 542: case 543: case 548: case 550: case 551: case 552: case 554:
+        return 1;
+    case 527: case 529: case 531: case 535: case 539: case 544: case 553:
+        return 2;
+    case 534:
+        return 3;
+    case 530:
+        return 4;
     default:
         return kShownAsIs;
     }
@@ -812,7 +868,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 510;
+constexpr int kHighestId = 560;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -856,7 +912,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 371, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 417, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

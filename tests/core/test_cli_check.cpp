@@ -170,7 +170,7 @@ TEST(CliCheck, RefusesToWriteTheListOrJsonOntoAFileOfTheArchive) {
         fs::remove(LogName(m.mainDatabase));
         const CliRun r = RunCli("check --normal '" + m.mainDatabase + "' " + c.option + " '" + c.target + "'", dir);
         EXPECT_EQ(r.exit, 16) << c.name << "\n" << r.out << r.err;
-        EXPECT_NE(r.err.find("belongs to the archive"), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find("geweigerd, het hoort bij het archief"), std::string::npos) << c.name << "\n" << r.err;
         if (c.opensAfter) { EXPECT_EQ(RunCli("open '" + m.mainDatabase + "'", dir).exit, 0) << c.name; }
         else { EXPECT_TRUE(qx::test::Slurp(c.target) == before) << c.name << ": the file changed"; }
         // Refused before the check ran.

@@ -77,7 +77,7 @@ TEST(CliRemove, RemovesTheNamedDocumentsAndNothingElse) {
         }
         for (const std::string& id : {std::string("98"), std::string("99")}) {
             if (c.ids.find(id) == std::string::npos) continue;
-            EXPECT_NE(r.err.find("no document " + id), std::string::npos) << c.name << "\n" << r.err;
+            EXPECT_NE(r.err.find("geen document " + id), std::string::npos) << c.name << "\n" << r.err;
         }
 
         const auto after = qx::test::TakeSnapshot(a.main);
@@ -111,7 +111,7 @@ TEST(CliRemove, RefusesAFolderAndKeepsEverythingInIt) {
     for (const Case& c : cases) {
         const CliRun r = RunCli("remove " + ShellQuote(a.main) + " " + c.ids + " --no", dir);
         EXPECT_EQ(r.exit, c.exit) << c.name << "\n" << r.out << r.err;
-        EXPECT_NE(r.err.find(c.ids.substr(0, 1) + " is a folder, not a document"), std::string::npos)
+        EXPECT_NE(r.err.find(c.ids.substr(0, 1) + " is een map, geen document"), std::string::npos)
             << c.name << "\n" << r.err;
         const auto after = qx::test::TakeSnapshot(a.main);
         EXPECT_EQ(after.parents, before.parents) << c.name;
@@ -244,9 +244,9 @@ TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
             // Said as what it is, with nothing made up beside it.
             const bool folder = c.args == "1";
             EXPECT_EQ(json["folder"].toBool(), folder) << c.name;
-            EXPECT_NE(text.find(folder ? "1 is a folder" : "no document 77"), std::string::npos) << c.name << text;
-            EXPECT_EQ(text.find("explanation   "), std::string::npos) << c.name << "\n" << text;
-            EXPECT_EQ(text.find("code          "), std::string::npos) << c.name << "\n" << text;
+            EXPECT_NE(text.find(folder ? "1 is een map" : "geen document 77"), std::string::npos) << c.name << text;
+            EXPECT_EQ(text.find("toelichting"), std::string::npos) << c.name << "\n" << text;
+            EXPECT_EQ(text.find("\ncode "), std::string::npos) << c.name << "\n" << text;
             continue;
         }
         EXPECT_EQ(json["code"].toInteger(), c.code) << c.name;
@@ -259,7 +259,7 @@ TEST(CliInfo, ShowsTheFieldsAndTheExplanationOfACode) {
             EXPECT_EQ(json["name"].toString().toStdString(), "doc3") << c.name;
             EXPECT_EQ(json["keywords"].toString().toStdString(), "factuur; gas;") << c.name;
             EXPECT_EQ(json["zip"].toString().toStdString(), "1234 AB") << c.name;
-            EXPECT_NE(text.find("name          doc3"), std::string::npos) << c.name << "\n" << text;
+            EXPECT_NE(text.find("\nnaam         doc3\n"), std::string::npos) << c.name << "\n" << text;
         }
     }
     // Only read: the archive's documents and data are as they were.

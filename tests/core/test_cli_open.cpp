@@ -34,7 +34,7 @@ TEST(CliOpen, AcceptsCurrentGenerationsAndRefusesTheRest) {
         const CliRun r = RunCli("open '" + a.main + "'", dir);
         EXPECT_EQ(r.exit, c.exit) << c.generation << "\n" << r.err;
         if (c.exit == 0) {
-            EXPECT_NE(r.out.find("generation  " + std::to_string(c.generation)), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("generatie  " + std::to_string(c.generation)), std::string::npos) << r.out;
             EXPECT_NE(r.out.find(qx::SubDatabaseName(a.main, 1)), std::string::npos) << r.out;
             EXPECT_NE(Slurp(qx::LogName(a.main)).find("Connected to " + a.main + "\r\n"), std::string::npos);
         } else {
@@ -147,7 +147,7 @@ TEST(CliOpen, ASubDatabaseHeldByAnotherProgramEndsAsInUse) {
         }
         const CliRun r = RunCli("open " + ShellQuote(a.main), dir);
         EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
-        EXPECT_EQ(r.err.find("in use by another program: " + held + "\n") != std::string::npos, c.hold) << r.err;
+        EXPECT_EQ(r.err.find("in gebruik bij een ander programma: " + held + "\n") != std::string::npos, c.hold) << r.err;
         EXPECT_NE(r.out.find(held), std::string::npos) << r.out;
         if (c.hold) holder.exec("ROLLBACK");
     }

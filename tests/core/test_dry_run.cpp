@@ -94,7 +94,7 @@ std::string Comparable(const CliRun& run, const std::string& folder) {
             for (const auto& [from, to] : {std::pair<std::string, std::string>{"zou worden gerepareerd", "gerepareerd"},
                                            {" (" + GetResString(219, "") + ")", ""}})
                 if (const std::size_t f = line.find(from); f != std::string::npos) line.replace(f, from.size(), to);
-            if (line.starts_with("would ") || line.starts_with("report only") || line.find(" -> ") != std::string::npos)
+            if (line.starts_with("zou ") || line.starts_with("alleen rapporteren") || line.find(" -> ") != std::string::npos)
                 continue;
             kept += line + "\n";
         }

@@ -227,11 +227,17 @@ TEST(CliCheck, HtmlReportAndComparisonWithTheRunBefore) {
     std::FILE* f = std::fopen(bad.c_str(), "w");
     std::fputs("{ niet af", f);
     std::fclose(f);
+    const std::string other = dir.file("ander.json");
+    f = std::fopen(other.c_str(), "w");
+    std::fputs("{\"findings\": 3}", f);
+    std::fclose(f);
     const std::string subBefore = qx::test::Slurp(sub1);
     struct Case { const char* name; std::string args, says; } cases[] = {
         {"compare without html", "--compare '" + json + "'", "--compare werkt alleen samen met --html"},
         {"unreadable previous report", "--html '" + second + "' --compare '" + bad + "'", "--compare"},
-        {"html onto a sub database", "--html '" + sub1 + "'", "belongs to the archive"},
+        {"JSON that is no report", "--html '" + second + "' --compare '" + other + "'",
+         "--compare " + other + ": het is geen rapport van quillex-cli check --json"},
+        {"html onto a sub database", "--html '" + sub1 + "'", "geweigerd, het hoort bij het archief"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

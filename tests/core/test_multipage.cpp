@@ -251,11 +251,11 @@ TEST_F(Multipage, CommandLineSaysWhatWasSavedWhenTheDiskRefuses) {
         int exit;
         const char* counted;
     } cases[] = {
-        {"no fault", "", 0, ": 5 page rows changed (2 orphaned pages made single pages, 3 renumbered).\n"},
+        {"no fault", "", 0, ": 5 paginaregels gewijzigd (2 losse pagina's tot enkele pagina gemaakt, 3 hernummerd).\n"},
         {"orphan repair refused", "engine.commit@1=eio", 8,
-         ": 0 page rows changed (0 orphaned pages made single pages, 0 renumbered).\n"},
+         ": 0 paginaregels gewijzigd (0 losse pagina's tot enkele pagina gemaakt, 0 hernummerd).\n"},
         {"renumbering refused", "engine.commit@2=eio", 8,
-         ": 2 page rows changed (2 orphaned pages made single pages, 0 renumbered).\n"},
+         ": 2 paginaregels gewijzigd (2 losse pagina's tot enkele pagina gemaakt, 0 hernummerd).\n"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -275,7 +275,7 @@ TEST_F(Multipage, CommandLineSaysWhatWasSavedWhenTheDiskRefuses) {
             EXPECT_EQ(Read(a, 101), "101 NULL 1 0 0");
             EXPECT_EQ(Read(a, 14), "14 'MC12' 4 640 480");
         } else {
-            EXPECT_NE(run.err.find("the pages could not all be changed: '" + a.main + "': disk I/O error"),
+            EXPECT_NE(run.err.find("de pagina's konden niet allemaal worden gewijzigd: '" + a.main + "': disk I/O error"),
                       std::string::npos)
                 << c.name << ": " << run.err;
         }
