@@ -6,6 +6,7 @@
 #include "database/ArchiveFiles.h"
 #include "database/CDatabase.h"
 #include "database/maintenance/Salvage.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 
 #include <QFile>
@@ -68,8 +69,7 @@ protected:
         CDatabase& database = archive.database;
         const bool jsonToOutput = jsonTarget == "-";
         if (!jsonTarget.isEmpty() && !jsonToOutput && IsArchiveOwnFile(database, jsonTarget.toStdString())) {
-            std::fprintf(io.err, "quillex-cli salvage: --json %s: refused, it belongs to the archive\n",
-                         jsonTarget.toLocal8Bit().constData());
+            RefuseArchiveFile(io, "salvage", "--json", jsonTarget);
             return ExitUsage;
         }
 
@@ -79,32 +79,27 @@ protected:
         std::FILE* human = jsonToOutput ? io.err : io.out;
         bool damage = false;
         for (const SalvageFileReport& f : report.files) {
-            const bool read = f.outcome == SalvageFileReport::Outcome::Salvaged ||
-                              f.outcome == SalvageFileReport::Outcome::WouldSalvage;
             damage = damage || f.outcome != SalvageFileReport::Outcome::Clean;
-            std::fprintf(human, "%s %s: %s", SalvageKindWord(f.kind), f.file.c_str(), SalvageOutcomeWord(f.outcome));
-            if (read)
-                std::fprintf(human, "; rows read %lld, %s %lld, lost %lld", static_cast<long long>(f.rowsRead),
-                             f.outcome == SalvageFileReport::Outcome::Salvaged ? "salvaged" : "would be salvaged",
-                             static_cast<long long>(f.rowsSalvaged), static_cast<long long>(f.rowsLost));
-            if (!f.setAsideAs.empty())
-                std::fprintf(human, "; %s '%s'",
-                             f.outcome == SalvageFileReport::Outcome::Salvaged ||
-                                     f.outcome == SalvageFileReport::Outcome::Recreated
-                                 ? "damaged file kept as"
-                                 : "damaged file would be kept as",
-                             f.setAsideAs.c_str());
-            if (!f.error.empty()) std::fprintf(human, " (%s)", f.error.c_str());
-            std::fputc('\n', human);
+            // The window's summary line; the terminal names the whole path.
+            std::string line = SalvageSummaryLine(f, f.file);
+            if (!f.setAsideAs.empty()) {
+                const bool done = f.outcome == SalvageFileReport::Outcome::Salvaged ||
+                                  f.outcome == SalvageFileReport::Outcome::Recreated;
+                line += "; " + FormatMsg(done ? GetResString(326, "beschadigd bestand bewaard als '%s'")
+                                              : GetResString(327, "beschadigd bestand zou worden bewaard als '%s'"),
+                                         {f.setAsideAs});
+            }
+            std::fprintf(human, "%s\n", line.c_str());
+            // Name and path are filled in after the text: a "%s" inside a
+            // stored name must stay as it is, not take the next value.
             for (const SalvageLostDocument& d : f.lost)
-                std::fprintf(human, "  lost: document %ld '%s' in %s\n", d.id, d.name.c_str(), d.path.c_str());
-            if (f.outcome == SalvageFileReport::Outcome::Recreated ||
-                f.outcome == SalvageFileReport::Outcome::WouldRecreate)
-                std::fprintf(human, "  %s\n",
-                             GetResString(485, "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.")
-                                 .c_str());
+                std::fprintf(human, "  %s '%s' in %s\n",
+                             FormatMsg(GetResString(328, "verloren: document %s"), {std::to_string(d.id)}).c_str(),
+                             d.name.c_str(), d.path.c_str());
         }
-        std::fprintf(human, "%lld documents lost\n", static_cast<long long>(report.LostDocuments()));
+        std::fprintf(human, "%s\n",
+                     FormatMsg(GetResString(329, "%s documenten verloren"), {FormatCount(report.LostDocuments())})
+                         .c_str());
         if (report.reportOnly) PrintReportOnlyEnd(database, human);
         archive.window.EndRun();
 
@@ -125,18 +120,18 @@ protected:
                 if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), io.out) !=
                         static_cast<size_t>(bytes.size()) ||
                     std::fflush(io.out) != 0) {
-                    std::fputs("quillex-cli: could not write the JSON to standard output\n", io.err);
+                    std::fprintf(io.err, "quillex-cli: %s\n",
+                                 GetResString(540, "de JSON kon niet naar de standaarduitvoer worden geschreven").c_str());
                     status = ExitOperational;
                 }
             } else {
                 QFile out(jsonTarget);
                 if (IsArchiveOwnFile(database, jsonTarget.toStdString())) {
-                    std::fprintf(io.err, "quillex-cli salvage: --json %s: refused, it belongs to the archive\n",
-                                 jsonTarget.toLocal8Bit().constData());
+                    RefuseArchiveFile(io, "salvage", "--json", jsonTarget);
                     return ExitUsage;
                 }
                 if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) < 0) {
-                    std::fprintf(io.err, "quillex-cli: could not write %s\n", jsonTarget.toLocal8Bit().constData());
+                    CouldNotWrite(io, jsonTarget);
                     status = ExitOperational;
                 }
             }

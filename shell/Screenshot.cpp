@@ -5,6 +5,7 @@
 #include "shell/ListPrintout.h"
 #include "shell/ReportList.h"
 #include "shell/frmMain.h"
+#include "support/HumanFormat.h"
 #include "support/TextResources.h"
 #include "windows/Associated.h"
 #include "windows/frmAbout.h"
@@ -213,8 +214,8 @@ int RunScreenshots(const QString& outDir, const QString& archive, const QStringL
     view.caption = "Intensieve controle";
     view.currentItem = "Huidig document: Rapport 5563";
     view.countLine = "Totale voortgang: (document 120/263)";
-    view.timeElapsed = "00:12";
-    view.timeLeft = "00:14";
+    view.timeElapsed = FormatMsg(GetResString(65, "Verstreken tijd: %s"), {FormatElapsed(12)});
+    view.timeLeft = FormatMsg(GetResString(64, "Geschatte resterende tijd: %s"), {FormatElapsed(14)});
     view.cancelText = "Annuleren";
     view.value = 45;
     view.wide = true;

@@ -14,29 +14,6 @@
 
 namespace qx {
 
-namespace {
-
-std::string SummaryLine(const SalvageFileReport& f) {
-    using Outcome = SalvageFileReport::Outcome;
-    const std::string file = GetFileNamePart(f.file);
-    switch (f.outcome) {
-    case Outcome::Clean: return FormatMsg(GetResString(492, "%s: onbeschadigd"), {file});
-    case Outcome::Failed:
-    case Outcome::InUse: return FormatMsg(GetResString(493, "%s: niet geborgen (%s)"), {file, f.error});
-    case Outcome::Recreated:
-    case Outcome::WouldRecreate:
-        return FormatMsg(GetResString(491, "%s: %s rijen gelezen, %s geborgen, %s verloren"),
-                         {file, FormatCount(f.rowsRead), FormatCount(f.rowsSalvaged), FormatCount(f.rowsLost)}) +
-               "\r\n" + GetResString(485, "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.");
-    case Outcome::Salvaged:
-    case Outcome::WouldSalvage: break;
-    }
-    return FormatMsg(GetResString(491, "%s: %s rijen gelezen, %s geborgen, %s verloren"),
-                     {file, FormatCount(f.rowsRead), FormatCount(f.rowsSalvaged), FormatCount(f.rowsLost)});
-}
-
-}  // namespace
-
 void frmMain::miSalvage_Click() {
     if (m_state.m_sDatabaseName.empty()) return;
     const MessageBoxRun run;
@@ -61,7 +38,7 @@ void frmMain::miSalvage_Click() {
     m_sLastCheck.clear();
     std::string lines;
     for (const SalvageFileReport& f : report.files) {
-        lines += SummaryLine(f) + "\r\n";
+        lines += SalvageSummaryLine(f, GetFileNamePart(f.file)) + "\r\n";
         for (const SalvageLostDocument& d : f.lost)
             ListAdd(ListId::Documents, ListRow{"ID" + std::to_string(d.id), d.name,
                                                {d.path, GetFileNamePart(f.file), GetResString(496, "Verloren")},

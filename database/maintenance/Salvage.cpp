@@ -7,6 +7,7 @@
 #include "database/access/Schema.h"
 #include "database/checks/Integrity.h"
 #include "database/maintenance/Salvage.h"
+#include "support/HumanFormat.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -39,6 +40,24 @@ const char* SalvageOutcomeWord(SalvageFileReport::Outcome outcome) {
     case SalvageFileReport::Outcome::Failed: return "failed";
     }
     return "?";
+}
+
+std::string SalvageSummaryLine(const SalvageFileReport& f, const std::string& file) {
+    using Outcome = SalvageFileReport::Outcome;
+    switch (f.outcome) {
+    case Outcome::Clean: return FormatMsg(GetResString(492, "%s: onbeschadigd"), {file});
+    case Outcome::Failed:
+    case Outcome::InUse: return FormatMsg(GetResString(493, "%s: niet geborgen (%s)"), {file, f.error});
+    case Outcome::Recreated:
+    case Outcome::WouldRecreate:
+        return FormatMsg(GetResString(491, "%s: %s rijen gelezen, %s geborgen, %s verloren"),
+                         {file, FormatCount(f.rowsRead), FormatCount(f.rowsSalvaged), FormatCount(f.rowsLost)}) +
+               "\r\n" + GetResString(485, "De OCR-gegevens moeten opnieuw worden opgebouwd met het scanprogramma.");
+    case Outcome::Salvaged:
+    case Outcome::WouldSalvage: break;
+    }
+    return FormatMsg(GetResString(491, "%s: %s rijen gelezen, %s geborgen, %s verloren"),
+                     {file, FormatCount(f.rowsRead), FormatCount(f.rowsSalvaged), FormatCount(f.rowsLost)});
 }
 
 bool CDatabase::SalvageOcrDatabase(SalvageFileReport& report) {

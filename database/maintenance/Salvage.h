@@ -59,5 +59,8 @@ struct SalvageReport {
 
 const char* SalvageKindWord(SalvageFileReport::Kind kind);
 const char* SalvageOutcomeWord(SalvageFileReport::Outcome outcome);
+// What a file gave, in Dutch, for the window's summary and the terminal
+// alike; `shown` is the file as the reader should see it named.
+std::string SalvageSummaryLine(const SalvageFileReport& file, const std::string& shown);
 
 }  // namespace qx

@@ -413,6 +413,10 @@ constexpr const char* TextFor(int id) {
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
     case 324: return "onbekend";
     case 325: return "Haalt terug wat de beschadigde bestanden van een archief nog bevatten.%n%nHet archief wordt geopend zoals 'open' dat doet en elke pagina van zijn bestanden wordt gelezen. Van een subdatabase waarvan niet alle pagina's te lezen zijn, wordt elke rij die nog leest gekopieerd naar een nieuw bestand, gelijk bewezen aan wat gelezen is; de kopie neemt de plaats van het bestand in en het beschadigde bestand blijft ernaast bewaard als '.damaged'. Een beschadigde OCR-database wordt opzij gezet en leeg opnieuw gemaakt. Documenten waarvan de gegevens niet te lezen waren, houden hun record en worden met naam en map genoemd.%n%nExitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren (of, alleen rapporteren, schade gevonden), 8 niet geopend of een beschadigd bestand niet te bergen, 16 gebruiksfout.";
+    case 326: return "beschadigd bestand bewaard als '%s'";
+    case 327: return "beschadigd bestand zou worden bewaard als '%s'";
+    case 328: return "verloren: document %s";
+    case 329: return "%s documenten verloren";
     // What an engine failure means for the user (its own words are shown as
     // details), and the one box that lists what opening an archive found.
     case 331:
@@ -810,7 +814,7 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 232: case 235: case 236: case 246: case 285: case 282: case 252:
         return 2;
-    case 274: case 293: case 294: case 296: case 442: case 443: case 444:
+    case 274: case 293: case 294: case 296: case 326: case 327: case 328: case 329: case 442: case 443: case 444:
         return 1;
     case 308: case 309: case 311: case 314: case 315: case 321: case 322:
         return 1;
@@ -912,7 +916,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 417, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 421, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -225,9 +225,9 @@ TEST(Salvage, NamesEveryLostDocumentAndKeepsItsRecord) {
 
     const CliRun r = RunCli("salvage " + ShellQuote(a.main), dir);
     EXPECT_EQ(r.exit, 4) << r.err << r.out;
-    EXPECT_NE(r.out.find("lost: document 2 'doc2' in \\Map\\"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("lost: document 3 'doc3' in \\Map\\"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("2 documents lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("verloren: document 2 'doc2' in \\Map\\"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("verloren: document 3 'doc3' in \\Map\\"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 documenten verloren"), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(SubDatabaseName(a.main, 1) + ".damaged"));
     const test::ArchiveSnapshot after = test::TakeSnapshot(a.main);
     EXPECT_EQ(after.parents.count(2) + after.parents.count(3), 2u) << "the records stay";
