@@ -16,6 +16,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/IntentRecord.h"
+#include "database/maintenance/NewCopy.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -90,39 +91,6 @@ std::string KilobytesText(std::int64_t bytes) {
     }
     return out + " KB";
 }
-
-// A file with no name yet: its identity can go into the intent record
-// before anything can find it, and a crash before it is named leaves
-// nothing behind. Where the file system cannot make one, the file is
-// created under its name at once (a crash before the record is written
-// then leaves an empty copy, which is never overwritten).
-class NewCopy {
-public:
-    NewCopy(Env& env, const std::string& folder, const std::string& path) : m_env(env) {
-        if (env.CreateUnnamedFile(folder, m_unnamed) == 0) {
-            m_id = m_unnamed->Identity();
-            return;
-        }
-        m_unnamed.reset();
-        if (env.Step("compact.create_copy") == 0 && env.WriteNewEntry(path, {}) == 0) m_id = env.IdentityOf(path);
-    }
-    NewCopy(const NewCopy&) = delete;
-    NewCopy& operator=(const NewCopy&) = delete;
-    const std::optional<FileId>& id() const { return m_id; }
-    // Gives it its name (EEXIST when taken) and makes the name durable.
-    int link(const std::string& path, std::string_view point) {
-        if (m_unnamed) {
-            if (const int rc = m_env.Step(point)) return rc;
-            if (const int rc = m_unnamed->Link(path)) return rc;
-        }
-        return m_env.SyncFolder(GetFolderPart(path), point);
-    }
-
-private:
-    Env& m_env;
-    std::unique_ptr<UnnamedFile> m_unnamed;
-    std::optional<FileId> m_id;
-};
 
 }  // namespace
 
@@ -211,7 +179,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
 
     // 1. The record, then the copy's name.
     const std::optional<FileId> source = m_env->IdentityOf(path);
-    NewCopy copy(*m_env, folder, destination);
+    NewCopy copy(*m_env, folder, destination, "compact.create_copy");
     if (!source || !copy.id()) return unable("the copy cannot be created in " + folder);
     auto errnoFailure = [&](int rc) { return std::pair{ErrorText(rc), TroubleOfErrno(rc)}; };
     const std::string aside = m_env->UniqueFileName(path + ".uncompacted");

@@ -3,6 +3,7 @@
 // a name, so that the intent record can name it before anything finds it),
 // the connection that writes it, and the walk over a table's rows that
 // steps over pages that do not read.
+#include "database/maintenance/NewCopy.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/engine/Cipher.h"
@@ -17,35 +18,12 @@
 
 namespace qx::salvage {
 
-// A file with no name yet: its identity can go into the intent record
-// before anything can find it. Where the file system cannot make one it is
-// created under its name at once.
-class NewCopy {
+// The fresh copy of a salvage: its names' failpoints are the salvage's own.
+class NewCopy : public qx::NewCopy {
 public:
-    NewCopy(Env& env, const std::string& folder, const std::string& path) : m_env(env) {
-        if (env.CreateUnnamedFile(folder, m_unnamed) == 0) {
-            m_id = m_unnamed->Identity();
-            return;
-        }
-        m_unnamed.reset();
-        if (env.Step("salvage.create_copy") == 0 && env.WriteNewEntry(path, {}) == 0) m_id = env.IdentityOf(path);
-    }
-    NewCopy(const NewCopy&) = delete;
-    NewCopy& operator=(const NewCopy&) = delete;
-    const std::optional<FileId>& id() const { return m_id; }
-    // Gives it its name (EEXIST when taken) and makes the name durable.
-    int link(const std::string& path) {
-        if (m_unnamed) {
-            if (const int rc = m_env.Step("salvage.name_copy")) return rc;
-            if (const int rc = m_unnamed->Link(path)) return rc;
-        }
-        return m_env.SyncFolder(GetFolderPart(path), "salvage.name_copy");
-    }
-
-private:
-    Env& m_env;
-    std::unique_ptr<UnnamedFile> m_unnamed;
-    std::optional<FileId> m_id;
+    NewCopy(Env& env, const std::string& folder, const std::string& path)
+        : qx::NewCopy(env, folder, path, "salvage.create_copy") {}
+    int link(const std::string& path) { return qx::NewCopy::link(path, "salvage.name_copy"); }
 };
 
 inline std::string Quoted(const std::string& s, char q) {
