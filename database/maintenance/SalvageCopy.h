@@ -26,6 +26,37 @@ public:
     int link(const std::string& path) { return qx::NewCopy::link(path, "salvage.name_copy"); }
 };
 
+// The fresh copy that is to take a damaged file's place, and the intent
+// record through which the next open finishes or undoes the change. The
+// damaged file is only ever renamed aside, never written or removed.
+class Replacement {
+public:
+    // file: the damaged file; folder: the archive folder it lies in;
+    // intent: the archive's intent record.
+    Replacement(Env& env, std::string file, const std::string& folder, std::string intent);
+    const std::string& copyPath() const { return m_copyPath; }
+    const std::string& asidePath() const { return m_asidePath; }
+    const std::string& asideName() const { return m_asideName; }
+    // Makes the copy, writes the record and names the copy: "" when done,
+    // else why not.
+    std::string begin();
+    // Takes the copy and the record away again (what cannot be removed is
+    // logged and left for the next open).
+    void discard();
+    // Sets the damaged file aside and puts the copy in its place: 0, or the
+    // error; `stuck` when the damaged file could not be put back (the next
+    // open then finishes the change).
+    int swap(bool& stuck);
+    // The change is whole: the record goes.
+    void finish();
+
+private:
+    Env& m_env;
+    std::string m_file, m_folder, m_intent, m_copyPath, m_asidePath, m_asideName;
+    std::optional<NewCopy> m_copy;
+    bool m_recordWritten = false;
+};
+
 inline std::string Quoted(const std::string& s, char q) {
     std::string out(1, q);
     for (char c : s) {

@@ -80,36 +80,16 @@ bool CDatabase::SalvageMainDatabase(SalvageFileReport& report) {
 
     const bool dryRun = DryRun();
     WriteLog("Salvage: " + mainPath + (dryRun ? " is read (report only: nothing is changed)" : " is salvaged"));
-    const std::string name = GetFileNamePart(mainPath);
-    const std::string copyPath = m_env->UniqueFileName(mainPath + ".salvaged");
-    const std::string asidePath = m_env->UniqueFileName(mainPath + ".damaged");
-    const std::string copyName = GetFileNamePart(copyPath), asideName = GetFileNamePart(asidePath);
-    std::optional<salvage::NewCopy> copy;
+    salvage::Replacement replacement(*m_env, mainPath, folder, intent);
+    const std::string& copyPath = replacement.copyPath();
     salvage::CopyTarget target;
-    bool recordWritten = false;
     auto undo = [&](const std::string& why) {
         target.close();
-        if (copy && copy->id() && m_env->IdentityOf(copyPath) == copy->id())
-            if (const int rc = m_env->RemoveDurably(copyPath, "salvage.discard"))
-                WriteLog("Salvage: the copy '" + copyPath + "' stays (" + ErrorText(rc) + "); the next open removes it");
-        if (recordWritten)
-            if (const int rc = m_env->RemoveDurably(intent, "intent.remove"))
-                WriteLog("Salvage: the intent record '" + intent + "' stays (" + ErrorText(rc) +
-                         "); the next open removes it");
+        replacement.discard();
         return fail(why);
     };
     if (!dryRun) {
-        const std::optional<FileId> source = m_env->IdentityOf(mainPath);
-        copy.emplace(*m_env, folder, copyPath);
-        if (!source || !copy->id()) return undo("the copy cannot be created in " + folder);
-        IntentRecord record;
-        record.operation = "salvage " + name;
-        record.renames = {{name, asideName, *source}, {copyName, name, *copy->id()}};
-        record.discards = {{copyName, *copy->id()}};
-        if (const int rc = m_env->CreateDurableFile(intent, record.serialize(), "salvage.intent"))
-            return undo("writing '" + intent + "': " + ErrorText(rc));
-        recordWritten = true;
-        if (const int rc = copy->link(copyPath)) return undo(ErrorText(rc));
+        if (const std::string why = replacement.begin(); !why.empty()) return undo(why);
         if (!target.open(*m_env, copyPath, password, err)) return undo("the copy cannot be opened (" + err.message + ")");
         if (!target.db().exec("BEGIN;", &err)) return undo(err.message);
         for (const TableDefinition& t : tables)
@@ -298,29 +278,21 @@ bool CDatabase::SalvageMainDatabase(SalvageFileReport& report) {
     m_lastPicbase = {};
     m_verified.reset();
     auto reconnect = [&] { SetDatabase(OpenConnection(connect)); };
-    if (const int rc = m_env->RenameNoReplace(mainPath, asidePath, "salvage.set_aside")) {
-        reconnect();
-        return undo(ErrorText(rc));
-    }
-    if (const int rc = m_env->RenameNoReplace(copyPath, mainPath, "salvage.swap")) {
-        if (const int back = m_env->RenameNoReplace(asidePath, mainPath, "salvage.put_back")) {
-            WriteLog("Salvage: " + mainPath + " is set aside as '" + asidePath + "' (" + ErrorText(back) +
-                     "); the next open of the archive puts the salvaged copy in its place");
-            report.outcome = SalvageFileReport::Outcome::Failed;
-            report.error = ErrorText(rc);
-            return false;
-        }
-        reconnect();
-        return undo(ErrorText(rc));
+    bool stuck = false;
+    const int swapped = replacement.swap(stuck);
+    if (swapped && stuck) {
+        report.outcome = SalvageFileReport::Outcome::Failed;
+        report.error = ErrorText(swapped);
+        return false;
     }
     reconnect();
-    report.setAsideAs = asideName;
-    if (const int rc = m_env->RemoveDurably(intent, "intent.remove"))
-        WriteLog("Salvage: the intent record '" + intent + "' stays (" + ErrorText(rc) + "); the next open removes it");
+    if (swapped) return undo(ErrorText(swapped));
+    report.setAsideAs = replacement.asideName();
+    replacement.finish();
     report.outcome = SalvageFileReport::Outcome::Salvaged;
     WriteLog("Salvage: " + mainPath + ": " + std::to_string(report.rowsSalvaged) + " rows salvaged, " +
              std::to_string(report.unreadableRanges) + " stretches of rows did not read; the damaged file is kept as '" +
-             asidePath + "'");
+             replacement.asidePath() + "'");
     if (!salvageFolderName.empty())
         WriteLog("Salvage: " + std::to_string(repaired) + " documents whose record was lost came back as 'Repaired "
                  "document' and " + std::to_string(rehung) + " rows whose folder was lost were put in the folder '" +

@@ -215,37 +215,16 @@ bool CDatabase::SalvageSubDatabase(long nDatabaseId, const std::string& sPath, S
     WriteLog("Salvage: " + sPath + (dryRun ? " is read (report only: nothing is changed)" : " is salvaged"));
 
     // 1. The copy and the record (not in a report-only run).
-    const std::string name = GetFileNamePart(sPath);
-    const std::string copyPath = m_env->UniqueFileName(sPath + ".salvaged");
-    const std::string asidePath = m_env->UniqueFileName(sPath + ".damaged");
-    const std::string copyName = GetFileNamePart(copyPath), asideName = GetFileNamePart(asidePath);
-    std::optional<salvage::NewCopy> copy;
+    salvage::Replacement replacement(*m_env, sPath, folder, intent);
+    const std::string& copyPath = replacement.copyPath();
     salvage::CopyTarget target;
-    bool recordWritten = false;
     auto undo = [&](const std::string& why) {
         target.close();
-        if (copy && copy->id() && m_env->IdentityOf(copyPath) == copy->id()) {
-            if (const int rc = m_env->RemoveDurably(copyPath, "salvage.discard"))
-                WriteLog("Salvage: the copy '" + copyPath + "' stays (" + ErrorText(rc) + "); the next open removes it");
-        }
-        if (recordWritten)
-            if (const int rc = m_env->RemoveDurably(intent, "intent.remove"))
-                WriteLog("Salvage: the intent record '" + intent + "' stays (" + ErrorText(rc) +
-                         "); the next open removes it");
+        replacement.discard();
         return fail(why);
     };
     if (!dryRun) {
-        const std::optional<FileId> source = m_env->IdentityOf(sPath);
-        copy.emplace(*m_env, folder, copyPath);
-        if (!source || !copy->id()) return undo("the copy cannot be created in " + folder);
-        IntentRecord record;
-        record.operation = "salvage " + name;
-        record.renames = {{name, asideName, *source}, {copyName, name, *copy->id()}};
-        record.discards = {{copyName, *copy->id()}};
-        if (const int rc = m_env->CreateDurableFile(intent, record.serialize(), "salvage.intent"))
-            return undo("writing '" + intent + "': " + ErrorText(rc));
-        recordWritten = true;
-        if (const int rc = copy->link(copyPath)) return undo(ErrorText(rc));
+        if (const std::string why = replacement.begin(); !why.empty()) return undo(why);
         sql::Error err;
         if (!target.open(*m_env, copyPath, password, err)) return undo("the copy cannot be opened (" + err.message + ")");
         if (!target.db().exec("BEGIN;", &err)) return undo(err.message);
@@ -385,24 +364,19 @@ bool CDatabase::SalvageSubDatabase(long nDatabaseId, const std::string& sPath, S
     if (m_pdbPool)
         std::erase_if(*m_pdbPool, [&](const ConnectionPtr& cn) { return cn && m_env->SameFile(cn->dataSource(), sPath); });
     m_lastPicbase = {};
-    if (const int rc = m_env->RenameNoReplace(sPath, asidePath, "salvage.set_aside")) return undo(ErrorText(rc));
-    if (const int rc = m_env->RenameNoReplace(copyPath, sPath, "salvage.swap")) {
-        if (const int back = m_env->RenameNoReplace(asidePath, sPath, "salvage.put_back")) {
-            WriteLog("Salvage: " + sPath + " is set aside as '" + asidePath + "' (" + ErrorText(back) +
-                     "); the next open of the archive puts the salvaged copy in its place");
-            report.outcome = SalvageFileReport::Outcome::Failed;
-            report.error = ErrorText(rc);
-            return false;
-        }
-        return undo(ErrorText(rc));
+    bool stuck = false;
+    if (const int rc = replacement.swap(stuck)) {
+        if (!stuck) return undo(ErrorText(rc));
+        report.outcome = SalvageFileReport::Outcome::Failed;
+        report.error = ErrorText(rc);
+        return false;
     }
-    report.setAsideAs = asideName;
-    if (const int rc = m_env->RemoveDurably(intent, "intent.remove"))
-        WriteLog("Salvage: the intent record '" + intent + "' stays (" + ErrorText(rc) + "); the next open removes it");
+    report.setAsideAs = replacement.asideName();
+    replacement.finish();
     report.outcome = SalvageFileReport::Outcome::Salvaged;
     WriteLog("Salvage: " + sPath + ": " + std::to_string(report.rowsSalvaged) + " rows salvaged, " +
              std::to_string(report.rowsLost) + " rows lost, " + std::to_string(report.lost.size()) +
-             " documents lost; the damaged file is kept as '" + asidePath + "'");
+             " documents lost; the damaged file is kept as '" + replacement.asidePath() + "'");
     return true;
 }
 
