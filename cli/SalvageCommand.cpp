@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -57,9 +58,9 @@ protected:
             "het bestand in en het beschadigde bestand blijft ernaast bewaard als '.damaged'. Een beschadigde "
             "OCR-database wordt opzij gezet en leeg opnieuw gemaakt. Documenten waarvan de gegevens niet te "
             "lezen waren, houden hun record en worden met naam en map genoemd.%n%n"
-            "Exitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren "
-            "(of, alleen rapporteren, schade gevonden), 8 niet geopend of een beschadigd bestand niet te bergen, "
-            "16 gebruiksfout."));
+            "Exitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren, 8 "
+            "niet geopend of een beschadigd bestand niet te bergen, 16 gebruiksfout; alleen rapporteren eindigt "
+            "met de code die een echte run zou geven."));
     }
 
     int runOn(const Arguments&, const ArchiveRun& run, Streams io) override {
@@ -85,10 +86,15 @@ protected:
             if (!f.setAsideAs.empty()) {
                 const bool done = f.outcome == SalvageFileReport::Outcome::Salvaged ||
                                   f.outcome == SalvageFileReport::Outcome::Recreated;
-                line += "; " + FormatMsg(done ? GetResString(326, "beschadigd bestand bewaard als '%s'")
-                                              : GetResString(327, "beschadigd bestand zou worden bewaard als '%s'"),
-                                         {f.setAsideAs});
+                // Where the damaged file is kept belongs to the file's own line,
+                // before any advice the summary adds below it.
+                const std::size_t firstLineEnd = std::min(line.find("\r\n"), line.size());
+                line.insert(firstLineEnd,
+                            "; " + FormatMsg(done ? GetResString(326, "beschadigd bestand bewaard als '%s'")
+                                                  : GetResString(327, "beschadigd bestand zou worden bewaard als '%s'"),
+                                             {f.setAsideAs}));
             }
+            line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
             std::fprintf(human, "%s\n", line.c_str());
             // Name and path are filled in after the text: a "%s" inside a
             // stored name must stay as it is, not take the next value.
@@ -103,8 +109,10 @@ protected:
         if (report.reportOnly) PrintReportOnlyEnd(database, human);
         archive.window.EndRun();
 
+        // A report-only run exits as the real run would: what it found is
+        // what a salvage would bring back or lose.
         int status = report.Failed() ? ExitOperational
-                     : report.LostDocuments() > 0 || (report.reportOnly && damage) ? ExitProblemsLeft
+                     : report.LostDocuments() > 0 ? ExitProblemsLeft
                      : damage ? ExitRepaired
                               : ExitOk;
         if (!jsonTarget.isEmpty()) {

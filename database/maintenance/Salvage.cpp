@@ -99,6 +99,11 @@ bool CDatabase::SalvageOcrDatabase(SalvageFileReport& report) {
         report.outcome = SalvageFileReport::Outcome::WouldRecreate;
         report.setAsideAs = GetFileNamePart(aside);
         WriteLog("Salvage: " + omd + " does not read; it would be set aside and made anew, empty (report only)");
+        // Report-only must tell what the real run would make the user face.
+        m_window.MsgBox(FormatMsg(GetResString(576, "De OCR-database '%s' is beschadigd. Ze zou apart worden gezet "
+                                                    "als '%s' en leeg opnieuw worden aangemaakt.%n%s"),
+                                  {omd, report.setAsideAs, rebuild}),
+                        MsgButtons::OK, MsgIcon::Exclamation, GetResString(481, "Redden..."));
         return true;
     }
     // The damaged file is kept; a crash before the new one exists leaves the

@@ -412,7 +412,7 @@ constexpr const char* TextFor(int id) {
     case 322: return "Onbekende optie: %s";
     case 323: return "Geef hoogstens \xC3\xA9\xC3\xA9" "n archief op.";
     case 324: return "onbekend";
-    case 325: return "Haalt terug wat de beschadigde bestanden van een archief nog bevatten.%n%nHet archief wordt geopend zoals 'open' dat doet en elke pagina van zijn bestanden wordt gelezen. Van een subdatabase waarvan niet alle pagina's te lezen zijn, wordt elke rij die nog leest gekopieerd naar een nieuw bestand, gelijk bewezen aan wat gelezen is; de kopie neemt de plaats van het bestand in en het beschadigde bestand blijft ernaast bewaard als '.damaged'. Een beschadigde OCR-database wordt opzij gezet en leeg opnieuw gemaakt. Documenten waarvan de gegevens niet te lezen waren, houden hun record en worden met naam en map genoemd.%n%nExitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren (of, alleen rapporteren, schade gevonden), 8 niet geopend of een beschadigd bestand niet te bergen, 16 gebruiksfout.";
+    case 325: return "Haalt terug wat de beschadigde bestanden van een archief nog bevatten.%n%nHet archief wordt geopend zoals 'open' dat doet en elke pagina van zijn bestanden wordt gelezen. Van een subdatabase waarvan niet alle pagina's te lezen zijn, wordt elke rij die nog leest gekopieerd naar een nieuw bestand, gelijk bewezen aan wat gelezen is; de kopie neemt de plaats van het bestand in en het beschadigde bestand blijft ernaast bewaard als '.damaged'. Een beschadigde OCR-database wordt opzij gezet en leeg opnieuw gemaakt. Documenten waarvan de gegevens niet te lezen waren, houden hun record en worden met naam en map genoemd.%n%nExitcodes: 0 geen schade, 1 beschadigde bestanden geborgen zonder verlies, 4 documenten verloren, 8 niet geopend of een beschadigd bestand niet te bergen, 16 gebruiksfout; alleen rapporteren eindigt met de code die een echte run zou geven.";
     case 326: return "beschadigd bestand bewaard als '%s'";
     case 327: return "beschadigd bestand zou worden bewaard als '%s'";
     case 328: return "verloren: document %s";
@@ -435,8 +435,9 @@ constexpr const char* TextFor(int id) {
         return "Het bestand '%s' is geen Vellumo database, of het is zo beschadigd dat het niet meer als "
                "database herkend wordt. Kies het juiste bestand, of herstel het met een recente back-up.";
     case 336:
-        return "Het bestand '%s' is beschadigd. Herstel het met een recente back-up; neem contact op met "
-               "Tarnwick als er geen is.";
+        return "Het bestand '%s' is beschadigd. Berg wat er nog in staat met Database > Bergen\xE2\x80\xA6 "
+               "(quillex-cli salvage); herstel wat daarna nog ontbreekt met een recente back-up, of neem contact "
+               "op met Tarnwick als er geen is.";
     case 337: return "De schijf waarop '%s' staat is vol. Maak ruimte vrij en probeer het opnieuw.";
     case 338:
         return "Het bestand '%s' kon niet worden gelezen of geschreven door een lees- of schijffout. Controleer "
@@ -783,6 +784,18 @@ constexpr const char* TextFor(int id) {
     case 554: return "zou: %s";
     case 555: return "het is geen rapport van quillex-cli check --json";
     case 556: return "het rapport is niet volledig: %s";
+    case 576: return "De OCR-database '%s' is beschadigd. Ze zou apart worden gezet als '%s' en leeg opnieuw worden aangemaakt.%n%s";
+    case 577: return "de hoofddatabase";
+    case 578: return "de OCR-database";
+    case 579: return "het logboek";
+    case 580: return "het vergrendelingsbestand";
+    case 581: return "het bestand van de lopende wijziging";
+    case 582: return "het hulpbestand '%s' van %s";
+    case 583: return "de subdatabasenaam %s";
+    case 584: return "subdatabase %s";
+    case 585: return "de kopie van een subdatabase %s";
+    case 586: return "niets is uit te sluiten, de lijst met subdatabases kon niet worden gelezen (%s)";
+    case 587: return "het archief kon niet verder worden gereorganiseerd; wat al was verplaatst, blijft verplaatst";
     default: return nullptr;
     }
 }
@@ -837,8 +850,12 @@ constexpr int ArgumentsFor(int id) {
         return 2;
     case 53: case 75: case 80: case 111:
         return 3;
-    case 484: case 353: case 371: case 395: case 488:
+    case 484: case 353: case 371: case 395: case 488: case 576:
         return 3;
+    case 582:
+        return 2;
+    case 583: case 584: case 585: case 586:
+        return 1;
     case 487: case 490: case 492: case 494: case 495:
         return 1;
     case 493:
@@ -872,7 +889,7 @@ constexpr int ArgumentsFor(int id) {
 
 // The program reads at most this many bytes of a text.
 constexpr std::size_t kCallerBuffer = 1024;
-constexpr int kHighestId = 560;
+constexpr int kHighestId = 590;
 
 constexpr bool TextIsSound(int id) {
     const char* t = TextFor(id);
@@ -916,7 +933,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 421, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 433, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -30,6 +30,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 namespace qx {
 namespace {
@@ -257,6 +258,40 @@ TEST(Salvage, ReportOnlyChangesNothing) {
     EXPECT_TRUE(report["dry_run"].toBool());
     EXPECT_EQ(LostIds(report), (std::set<long>{2, 3}));
     EXPECT_TRUE(folder() == was) << "the folder changed";
+}
+
+// A damaged OCR database: report-only says and exits what the real run
+// says and exits (made anew, nothing lost: 1), the place the damaged file is
+// kept is on the file's own line, and no line carries a carriage return.
+TEST(Salvage, ADamagedOcrDatabaseReportOnlyPredictsTheRealRun) {
+    const struct {
+        const char* name;
+        const char* options;
+        const char* kept;  // what the file's line ends in
+        const char* notice;
+    } cases[] = {
+        {"report only", "--dry-run", "beschadigd bestand zou worden bewaard als 'Archief.omd.damaged'",
+         "Ze zou apart worden gezet als 'Archief.omd.damaged'"},
+        {"real run", "", "beschadigd bestand bewaard als 'Archief.omd.damaged'",
+         "Ze is apart gezet als 'Archief.omd.damaged'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string folder = dir.file("a");
+        ASSERT_EQ(RunCli("sample " + ShellQuote(folder) + " --documents 20 --faults omd-damaged", dir).exit, 0);
+        const CliRun r = RunCli("salvage --yes " + std::string(c.options) + " " + ShellQuote(folder + "/Archief.dat"), dir);
+        EXPECT_EQ(r.exit, 1) << r.out << r.err;
+        EXPECT_EQ((r.out + r.err).find('\r'), std::string::npos);
+        std::string line;
+        for (std::istringstream in(r.out); std::getline(in, line);)
+            if (line.starts_with(folder + "/Archief.omd:")) break;
+        EXPECT_TRUE(line.ends_with(c.kept)) << r.out;
+        EXPECT_NE(r.out.find(c.kept + std::string("\nDe OCR-gegevens moeten opnieuw worden opgebouwd")),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.err.find(c.notice), std::string::npos) << r.err;
+    }
 }
 
 // A damaged page of FOLDERS in the main database: the rows that read come
