@@ -22,24 +22,6 @@ std::string& LibraryFolder() {
     return folder;
 }
 
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t pos = 0;
-    for (std::size_t hit; (hit = text.find(from, pos)) != std::string_view::npos; pos = hit + from.size()) {
-        out.append(text.substr(pos, hit - pos));
-        out.append(to);
-    }
-    out.append(text.substr(pos));
-    return out;
-}
-
-std::size_t FindPlaceholder(const std::string& text) {
-    for (std::size_t i = 0; i + 1 < text.size(); ++i)
-        if (text[i] == '%' && (text[i + 1] == 's' || text[i + 1] == 'S')) return i;
-    return std::string::npos;
-}
-
 }  // namespace
 
 void SetStringLibraryFolder(std::string folder) { LibraryFolder() = std::move(folder); }
@@ -75,13 +57,25 @@ std::string GetResString(long id, std::string_view def) {
 }
 
 std::string FormatMsg(std::string_view tmpl, std::span<const Variant> args) {
-    std::string text = ReplaceAll(tmpl, "%i", "%s");
-    for (const Variant& arg : args) {
-        std::size_t at = FindPlaceholder(text);
-        if (at == std::string::npos) break;
-        text.replace(at, 2, arg.toString());
+    // One pass over the template alone: a value is copied as it is and never
+    // read again, so a stored name holding "%s" or "%n" stays that name and
+    // cannot take the next value or break the line.
+    std::string text;
+    text.reserve(tmpl.size() + 16 * args.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < tmpl.size(); ++i) {
+        const char c = tmpl[i];
+        const char after = i + 1 < tmpl.size() ? tmpl[i + 1] : '\0';
+        if (c != '%' || (after != 's' && after != 'S' && after != 'i' && after != 'n')) {
+            text += c;
+            continue;
+        }
+        ++i;
+        if (after == 'n') text += "\r\n";
+        else if (next < args.size()) text += args[next++].toString();
+        else text += after == 'S' ? "%S" : "%s";  // a placeholder without a value stays visible
     }
-    return ReplaceAll(text, "%n", "\r\n");
+    return text;
 }
 
 }  // namespace qx

@@ -25,10 +25,12 @@ void SetStringLibraryFolder(std::string folder);
 // The full path GetResString loads the library from.
 std::string StringLibraryPath();
 
-// Fills a text's placeholders: every "%i" becomes "%s"; then each argument in
-// turn replaces the first "%s" or "%S" of the text as it stands by then (so a
-// "%s" inside an earlier argument is filled before later ones); finally every
-// "%n" becomes CR LF. Surplus arguments are ignored; surplus "%s" stay.
+// Fills a text's placeholders in one pass over `tmpl`: each "%s", "%S" or
+// "%i" takes the next argument, each "%n" becomes CR LF. Arguments are
+// inserted as they are, never scanned: a "%s" or "%n" inside a value (a
+// stored name) stays literally, and a value that is itself a text with
+// placeholders must be filled by its own call first. Surplus arguments are
+// ignored; a placeholder without an argument stays ("%i" as "%s").
 std::string FormatMsg(std::string_view tmpl, std::span<const Variant> args);
 inline std::string FormatMsg(std::string_view tmpl, std::initializer_list<Variant> args = {}) {
     return FormatMsg(tmpl, std::span<const Variant>(args.begin(), args.size()));

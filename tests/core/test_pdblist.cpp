@@ -156,6 +156,28 @@ TEST_F(PdbList, RowsFollowTheFilesFoundAndWhatIsMissingIsReported) {
     EXPECT_EQ(window.boxes[0].text + "|" + window.boxes[0].title + "|!", box(GetResString(95, kNotFound)));
 }
 
+// A stored path is shown as it is stored: a "%s", "%n", "%1" or "%%" in it
+// is part of the name, never a place where the next value goes.
+TEST_F(PdbList, AStoredPathHoldingPlaceholdersIsShownAsItIs) {
+    Archive a(dir.path());
+    const std::map<long, std::string> stored = {
+        {2, "/nowhere/weg %s.pdb"},     {3, "/nowhere/regel %n.pdb"}, {4, "/nowhere/nummer %1.pdb"},
+        {5, "/nowhere/procent %%.pdb"}, {6, "/nowhere/%S%i%s.pdb"},
+    };
+    for (const auto& [n, path] : stored) a.list(n, path);
+    auto db = Open(a);
+    EXPECT_FALSE(db->ManagePdbList());
+    std::map<long, std::string> shown;
+    for (const auto& b : window.boxes)
+        for (const auto& [n, path] : stored)
+            if (b.text.find("'" + path + "'") != std::string::npos) shown[n] = b.text;
+    for (const auto& [n, path] : stored) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(shown.count(n)) << "no box names the stored path as it is";
+        EXPECT_NE(shown[n].find("'" + a.at(n) + "'"), std::string::npos) << shown[n];  // the next value, in its place
+    }
+}
+
 TEST_F(PdbList, UnlinkWorkedExampleComesOutAsWrittenAndAnEngineFailureIsUndone) {
     Archive a(dir.path());
     for (long n : {1, 3, 5, 7}) a.standardSub(n);
