@@ -64,8 +64,12 @@ std::string ProblemSentence(EngineProblem problem, const std::string& path) {
                                            "herstel het met een recente back-up."),
                          {path});
     case EngineProblem::Damaged:
-        return FormatMsg(GetResString(336, "Het bestand '%s' is beschadigd. Herstel het met een recente back-up; "
-                                           "neem contact op met Tarnwick als er geen is."),
+        // Salvage first: a damaged file usually still holds nearly all of
+        // its documents, and a backup would throw away what came after it.
+        return FormatMsg(GetResString(336, "Het bestand '%s' is beschadigd. Berg wat er nog in staat met Database > "
+                                           "Bergen\xE2\x80\xA6 (quillex-cli salvage); herstel wat daarna nog "
+                                           "ontbreekt met een recente back-up, of neem contact op met Tarnwick als "
+                                           "er geen is."),
                          {path});
     case EngineProblem::DiskFull:
         return FormatMsg(GetResString(337, "De schijf waarop '%s' staat is vol. Maak ruimte vrij en probeer het "

@@ -53,6 +53,7 @@ TEST(EngineErrorText, ResultCodesMapToTheirDutchSentence) {
         const std::string& path;
         EngineProblem problem;
         long text;
+        bool salvage = false;  // the advice names salvage, in the window and on the terminal
     } cases[] = {
         {"busy", 5, present, EngineProblem::InUse, 331},
         {"busy, extended (snapshot)", 5 | (2 << 8), present, EngineProblem::InUse, 331},
@@ -61,7 +62,7 @@ TEST(EngineErrorText, ResultCodesMapToTheirDutchSentence) {
         {"cannot open, file missing", 14, absent, EngineProblem::Missing, 333},
         {"permission", 3, present, EngineProblem::NoPermission, 334},
         {"not a database", 26, present, EngineProblem::NotAnArchive, 335},
-        {"corrupt", 11, present, EngineProblem::Damaged, 336},
+        {"corrupt", 11, present, EngineProblem::Damaged, 336, true},
         {"disk full", 13, present, EngineProblem::DiskFull, 337},
         {"I/O error", 10, present, EngineProblem::ReadError, 338},
         {"I/O error, extended (short read)", 10 | (2 << 8), present, EngineProblem::ReadError, 338},
@@ -78,6 +79,9 @@ TEST(EngineErrorText, ResultCodesMapToTheirDutchSentence) {
         const std::string sentence = ProblemSentence(problem, c.path);
         EXPECT_EQ(sentence, Sentence(c.text, c.path));
         EXPECT_NE(sentence.find(c.path), std::string::npos);
+        // Only damage is for salvage: a held, unreadable or missing file is not damaged.
+        EXPECT_EQ(sentence.find("Database > Bergen") != std::string::npos, c.salvage) << sentence;
+        EXPECT_EQ(sentence.find("quillex-cli salvage") != std::string::npos, c.salvage) << sentence;
     }
     if (::geteuid() != 0) {
         fs::permissions(present, fs::perms::none);
