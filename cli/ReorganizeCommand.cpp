@@ -5,6 +5,7 @@
 #include "cli/TerminalWindow.h"
 #include "database/CDatabase.h"
 #include "database/CheckCommand.h"
+#include "database/maintenance/RunOutcome.h"
 #include "support/Log.h"
 #include "support/TextResources.h"
 #include "support/engine/Recordset.h"
@@ -138,9 +139,18 @@ protected:
             return ExitCancelled;
         }
         if (!database.m_sReorganizeStop.empty()) {
-            std::fprintf(io.err, "quillex-cli: %s\n",
-                         FormatMsg(GetResString(548, "gestopt: %s (zie het logboek)"), {database.m_sReorganizeStop})
-                             .c_str());
+            // What stopped it in Dutch; the log's own words below it, indented
+            // as the engine's words are under every message on the terminal.
+            const CompactTrouble& trouble = database.m_reorganizeOutcome.trouble;
+            const bool known = trouble.trouble == Trouble::DiskFull || trouble.trouble == Trouble::InUse ||
+                               trouble.trouble == Trouble::Damaged;
+            const std::string why =
+                known ? TroubleAdvice(trouble)
+                      : GetResString(587, "het archief kon niet verder worden gereorganiseerd; wat al was verplaatst, "
+                                          "blijft verplaatst");
+            std::fprintf(io.err, "quillex-cli: %s\n    %s\n",
+                         FormatMsg(GetResString(548, "gestopt: %s (zie het logboek)"), {why}).c_str(),
+                         database.m_sReorganizeStop.c_str());
             return ExitOperational;
         }
         if (!listed && CDatabase::Connected(database.m_AdoCnMain)) {

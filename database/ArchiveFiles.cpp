@@ -4,6 +4,7 @@
 #include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Settings.h"
+#include "support/TextResources.h"
 #include "support/engine/Recordset.h"
 
 #include <optional>
@@ -38,10 +39,9 @@ bool TakeDigits(std::string_view& text) {
 // The files SQLite keeps beside a database while it writes; text written
 // under such a name could be taken for a half-finished change.
 struct Companion {
-    std::string_view suffix, what;
+    std::string_view suffix;
 };
-constexpr Companion kCompanions[] = {
-    {"-journal", "journal"}, {"-wal", "write-ahead log"}, {"-shm", "shared-memory file"}};
+constexpr Companion kCompanions[] = {{"-journal"}, {"-wal"}, {"-shm"}};
 
 std::string_view WithoutCompanion(std::string_view name) {
     for (const Companion& c : kCompanions)
@@ -83,6 +83,7 @@ std::string LinkTarget(Env& env, std::string path) {
 
 struct OwnFile {
     std::string path, role;
+    ArchiveFileKind kind = ArchiveFileKind::Other;
 };
 
 bool OpensAsSubDatabase(Env& env, const std::string& path) {
@@ -93,9 +94,7 @@ bool OpensAsSubDatabase(Env& env, const std::string& path) {
     return probe.open("SELECT ID FROM PICTURES WHERE ID = NULL", cn, engine::CursorMode::Lookup);
 }
 
-}  // namespace
-
-std::string ArchiveFileRole(const CDatabase& database, const std::string& path) {
+std::string RoleOf(const CDatabase& database, const std::string& path, ArchiveFileKind& kind) {
     Env& env = database.env();
     const std::string mainPath = database.MainDatabaseName();
     if (mainPath.empty() || path.empty() || !CDatabase::Connected(database.m_AdoCnMain)) return {};
@@ -103,14 +102,20 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
     const std::string sub0 = FileName(SubDatabaseName(mainPath, 0));
     const std::string stem = sub0.substr(0, sub0.size() - std::string_view("_0.pdb").size());
 
-    std::vector<OwnFile> own = {{mainPath, "the main database"},
-                                {OmdName(mainPath), "the OCR database"},
-                                {LogName(mainPath), "the log"},
-                                {LockName(mainPath), "the lock file"},
-                                {IntentName(mainPath), "the intent record"}};
+    const auto known = [&kind](const OwnFile& f) {
+        kind = f.kind;
+        return f.role;
+    };
+    // The roles are read by the user, in the window and on the terminal.
+    std::vector<OwnFile> own = {{mainPath, GetResString(577, "de hoofddatabase")},
+                                {OmdName(mainPath), GetResString(578, "de OCR-database")},
+                                {LogName(mainPath), GetResString(579, "het logboek"), ArchiveFileKind::Log},
+                                {LockName(mainPath), GetResString(580, "het vergrendelingsbestand")},
+                                {IntentName(mainPath), GetResString(581, "het bestand van de lopende wijziging")}};
     for (std::size_t i = 0, n = own.size(); i < n; ++i)
         for (const Companion& c : kCompanions)
-            own.push_back({own[i].path + std::string(c.suffix), "the " + std::string(c.what) + " of " + own[i].role});
+            own.push_back({own[i].path + std::string(c.suffix),
+                           FormatMsg(GetResString(582, "het hulpbestand '%s' van %s"), {c.suffix, own[i].role})});
 
     // The names themselves: what the path names, and where a link in it
     // leads, may not exist yet and would be created by writing.
@@ -120,21 +125,23 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
         if (!entry.inArchive) continue;
         const std::string& name = entry.name;
         for (const OwnFile& f : own)
-            if (SameName(name, FileName(f.path))) return f.role;
-        if (IsSubDatabaseName(name, stem)) return "the sub database name " + name;
+            if (SameName(name, FileName(f.path))) return known(f);
+        if (IsSubDatabaseName(name, stem)) return FormatMsg(GetResString(583, "de subdatabasenaam %s"), {name});
     }
 
     const std::optional<FileId>& id = named.id;
     if (id)
         for (const OwnFile& f : own)
-            if (env.IdentityOf(f.path) == id) return f.role;
+            if (env.IdentityOf(f.path) == id) return known(f);
 
     // Every file the sub-database table names, wherever it lies. A table
     // that cannot be read rules nothing out.
     {
         sql::Statement rows(database.m_AdoCnMain->database(), "SELECT ID, DATABASE FROM DATABASES");
         const auto unreadable = [&] {
-            return "nothing can be ruled out, the sub-database list could not be read (" + rows.error().message + ")";
+            return FormatMsg(GetResString(586, "niets is uit te sluiten, de lijst met subdatabases kon niet worden "
+                                               "gelezen (%s)"),
+                             {rows.error().message});
         };
         if (!rows.ok()) return unreadable();
         for (;;) {
@@ -143,7 +150,7 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
             if (step == sql::Step::Failed) return unreadable();
             if (rows.isNull(1)) continue;
             const std::string stored = rows.getText(1);
-            const std::string role = "sub database " + std::to_string(rows.getInt64(0));
+            const std::string role = FormatMsg(GetResString(584, "subdatabase %s"), {std::to_string(rows.getInt64(0))});
             if (id && env.IdentityOf(stored) == id) return role;
             const std::string storedPath = env.Absolute(stored);
             if (storedPath == env.Absolute(path) || storedPath == env.Absolute(target)) return role;
@@ -159,11 +166,23 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
         if (env.IdentityOf(entry) != id) continue;
         const std::string name = FileName(entry);
         for (const OwnFile& f : own)
-            if (SameName(name, FileName(f.path))) return f.role;
-        if (IsSubDatabaseName(name, stem)) return "the sub database file " + name;
-        if (OpensAsSubDatabase(env, entry)) return "the sub database copy " + name;
+            if (SameName(name, FileName(f.path))) return known(f);
+        if (IsSubDatabaseName(name, stem)) return FormatMsg(GetResString(583, "de subdatabasenaam %s"), {name});
+        if (OpensAsSubDatabase(env, entry))
+            return FormatMsg(GetResString(585, "de kopie van een subdatabase %s"), {name});
     }
     return {};
+}
+
+}  // namespace
+
+std::string ArchiveFileRole(const CDatabase& database, const std::string& path, ArchiveFileKind* kind) {
+    ArchiveFileKind ignored;
+    ArchiveFileKind& found = kind ? *kind : ignored;
+    found = ArchiveFileKind::None;
+    const std::string role = RoleOf(database, path, found);
+    if (!role.empty() && found == ArchiveFileKind::None) found = ArchiveFileKind::Other;
+    return role;
 }
 
 }  // namespace qx

@@ -8,8 +8,11 @@
 
 namespace qx {
 
-// What `path` names of the open archive ("the OCR database", "sub database
-// 3", ...); empty when it names none of its files. A file counts when it is
+enum class ArchiveFileKind { None, Log, Other };
+
+// What `path` names of the open archive, in words for the user ("de
+// OCR-database", "subdatabase 3", ...); empty when it names none of its
+// files. `kind`, when given, tells the log apart from the other files. A file counts when it is
 // (links followed, hard links included) the main database, its OCR
 // database, log, lock or intent record, a file named in DATABASES, or a
 // file in the archive folder that carries a sub database name or a name one
@@ -17,7 +20,7 @@ namespace qx {
 // that does not exist yet counts when it would become one of these. Without
 // an open archive nothing counts; when DATABASES cannot be read, everything
 // does, since nothing can be ruled out.
-std::string ArchiveFileRole(const CDatabase& database, const std::string& path);
+std::string ArchiveFileRole(const CDatabase& database, const std::string& path, ArchiveFileKind* kind = nullptr);
 
 inline bool IsArchiveOwnFile(const CDatabase& database, const std::string& path) {
     return !ArchiveFileRole(database, path).empty();

@@ -239,8 +239,9 @@ OpenOutcome OpenDatabaseFile(CDatabase& database, const std::string& sDatabase) 
             state.m_sDatabaseName = sDatabase;
             // A report-only run leaves the archive folder as it found it.
             const std::string& chosen = Settings::Get().LogFileChosen;
-            std::string chosenRole = chosen.empty() ? std::string() : ArchiveFileRole(database, chosen);
-            if (chosenRole == "the log") chosenRole.clear();  // the usual log, asked for by name
+            ArchiveFileKind chosenKind = ArchiveFileKind::None;
+            std::string chosenRole = chosen.empty() ? std::string() : ArchiveFileRole(database, chosen, &chosenKind);
+            if (chosenKind == ArchiveFileKind::Log) chosenRole.clear();  // the usual log, asked for by name
             Settings::Get().LogFileName = !chosenRole.empty() || (chosen.empty() && database.DryRun())
                                               ? std::string()
                                           : !chosen.empty() ? chosen

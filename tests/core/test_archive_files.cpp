@@ -56,35 +56,46 @@ TEST_F(ArchiveFiles, EveryFileOfTheArchiveCountsHoweverItIsNamed) {
     fs::create_symlink(a.main, elsewhere + "/main-link");
     fs::create_hard_link(SubDatabaseName(a.main, 2), elsewhere + "/hard.bin");
     fs::create_symlink(in("Kantoor_backup.pdb"), elsewhere + "/backup-link");
-    const std::tuple<const char*, std::string, bool> cases[] = {  // name, path, of the archive
-        {"main database", a.main, true},
-        {"main database through a symlink elsewhere", elsewhere + "/main-link", true},
-        {"main database through a dot-dot path", elsewhere + "/../Kantoor.dat", true},
-        {"OCR database", OmdName(a.main), true},
-        {"log", LogName(a.main), true},
-        {"lock, not there yet", LockName(a.main), true},
-        {"intent record, not there yet", IntentName(a.main), true},
-        {"sub database", sub1, true},
-        {"hard link elsewhere to a sub database", elsewhere + "/hard.bin", true},
-        {"sub database named in DATABASES outside the folder", elsewhere + "/kept.pdb", true},
-        {"sub database name not in use", in("Kantoor_9.pdb"), true},
-        {"sub database name in other case", in("KANTOOR_1.PDB"), true},
-        {"set aside as obsolete", in("Kantoor_1.pdb.obsolete"), true},
-        {"set aside with a counter", in("Kantoor_4.pdb_002.deleted"), true},
-        {"compacted copy", in("Kantoor_2.pdb.compacted"), true},
-        {"journal of the main database", a.main + "-journal", true},
-        {"backup that opens as a sub database", in("Kantoor_backup.pdb"), true},
-        {"symlink elsewhere to that backup", elsewhere + "/backup-link", true},
-        {"new list beside the archive", in("lijst.txt"), false},
-        {"other file beside the archive", in("notes.txt"), false},
-        {"backup-like name that is no database", in("Kantoor_backup.txt"), false},
-        {"sub database name of another archive", in("Archief_1.pdb"), false},
-        {"file elsewhere", elsewhere + "/list.txt", false},
+    // The role is what the user reads in a refusal: Dutch, naming the file.
+    const struct {
+        const char* name;
+        std::string path;
+        std::string role;  // "" for a file that is not the archive's
+    } cases[] = {
+        {"main database", a.main, "de hoofddatabase"},
+        {"main database through a symlink elsewhere", elsewhere + "/main-link", "de hoofddatabase"},
+        {"main database through a dot-dot path", elsewhere + "/../Kantoor.dat", "de hoofddatabase"},
+        {"OCR database", OmdName(a.main), "de OCR-database"},
+        {"log", LogName(a.main), "het logboek"},
+        {"lock, not there yet", LockName(a.main), "het vergrendelingsbestand"},
+        {"intent record, not there yet", IntentName(a.main), "het bestand van de lopende wijziging"},
+        {"sub database", sub1, "de subdatabasenaam Kantoor_1.pdb"},
+        {"hard link elsewhere to a sub database", elsewhere + "/hard.bin", "subdatabase 2"},
+        {"sub database named in DATABASES outside the folder", elsewhere + "/kept.pdb", "subdatabase 3"},
+        {"sub database name not in use", in("Kantoor_9.pdb"), "de subdatabasenaam Kantoor_9.pdb"},
+        {"sub database name in other case", in("KANTOOR_1.PDB"), "de subdatabasenaam KANTOOR_1.PDB"},
+        {"set aside as obsolete", in("Kantoor_1.pdb.obsolete"), "de subdatabasenaam Kantoor_1.pdb.obsolete"},
+        {"set aside with a counter", in("Kantoor_4.pdb_002.deleted"), "de subdatabasenaam Kantoor_4.pdb_002.deleted"},
+        {"compacted copy", in("Kantoor_2.pdb.compacted"), "de subdatabasenaam Kantoor_2.pdb.compacted"},
+        {"journal of the main database", a.main + "-journal", "het hulpbestand '-journal' van de hoofddatabase"},
+        {"backup that opens as a sub database", in("Kantoor_backup.pdb"),
+         "de kopie van een subdatabase Kantoor_backup.pdb"},
+        {"symlink elsewhere to that backup", elsewhere + "/backup-link",
+         "de kopie van een subdatabase Kantoor_backup.pdb"},
+        {"new list beside the archive", in("lijst.txt"), ""},
+        {"other file beside the archive", in("notes.txt"), ""},
+        {"backup-like name that is no database", in("Kantoor_backup.txt"), ""},
+        {"sub database name of another archive", in("Archief_1.pdb"), ""},
+        {"file elsewhere", elsewhere + "/list.txt", ""},
     };
-    for (const auto& [name, path, archive] : cases) {
-        const std::string role = ArchiveFileRole(db, path);
-        EXPECT_EQ(!role.empty(), archive) << name << ": " << path << " -> '" << role << "'";
-        EXPECT_EQ(IsArchiveOwnFile(db, path), archive) << name;
+    for (const auto& c : cases) {
+        ArchiveFileKind kind = ArchiveFileKind::Other;
+        EXPECT_EQ(ArchiveFileRole(db, c.path, &kind), c.role) << c.name << ": " << c.path;
+        EXPECT_EQ(kind, c.role.empty()                  ? ArchiveFileKind::None
+                        : c.path == LogName(a.main) ? ArchiveFileKind::Log
+                                                    : ArchiveFileKind::Other)
+            << c.name;
+        EXPECT_EQ(IsArchiveOwnFile(db, c.path), !c.role.empty()) << c.name;
     }
 }
 

@@ -74,19 +74,50 @@ INSTANTIATE_TEST_SUITE_P(
                  "niet gevonden"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A stop reaches the command line as exit code 8 with its reason.
-TEST(ReorganizeCommandEnds, AStopExitsWithEightAndItsReason) {
-    TempDir dir;
-    ArchiveBuilder a(dir.path());
-    a.sub(1, {2}).sub(2, {3});
-    a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, " + ArchiveBuilder::SqlText(SubDatabaseName(a.main, 3)) +
-           ")");
-    a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (9, 1, 0, 'x', 3)");
+// A stop reaches the command line as exit code 8, said in Dutch with what to
+// do; the log's own words follow on an indented line of their own.
+TEST(ReorganizeCommandEnds, AStopExitsWithEightAndSaysWhyInDutch) {
+    const struct {
+        const char* name;
+        const char* failpoints;  // "" for none
+        bool subWithoutFile;
+        const char* says;      // in the Dutch line
+        const char* logWords;  // in the indented line below it
+    } cases[] = {
+        {"a listed sub database without a file", "", true,
+         "gestopt: het archief kon niet verder worden gereorganiseerd", "niet gevonden"},
+        {"the disk fills while the copies are saved", "reorganize.copied@1=enospc", false,
+         "gestopt: de schijf is vol. Maak ten minste", "saving the copies"},
+        {"a write error while the copies are saved", "reorganize.copied@1=eio", false,
+         "gestopt: het archief kon niet verder worden gereorganiseerd", "saving the copies"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ArchiveBuilder a(dir.path());
+        a.sub(1, {2}).sub(2, {3});
+        if (c.subWithoutFile) {
+            a.exec("INSERT INTO DATABASES (ID, DATABASE) VALUES (3, " +
+                   ArchiveBuilder::SqlText(SubDatabaseName(a.main, 3)) + ")");
+            a.exec("INSERT INTO FOLDERS (ID, PARENT, ISFOLDER, NAME, DATABASEID) VALUES (9, 1, 0, 'x', 3)");
+        }
+        if (*c.failpoints) setenv("QUILLEX_FAILPOINTS", c.failpoints, 1);
+        const CliRun r = RunCli("reorganize --yes " + ShellQuote(a.main), dir);
+        unsetenv("QUILLEX_FAILPOINTS");
 
-    const CliRun r = RunCli("reorganize --yes " + ShellQuote(a.main), dir);
-
-    EXPECT_EQ(r.exit, 8) << r.out << r.err;
-    EXPECT_NE(r.err.find("niet gevonden"), std::string::npos) << r.err;
+        EXPECT_EQ(r.exit, 8) << r.out << r.err;
+        const std::string lead = "quillex-cli: gestopt: ";
+        const std::size_t at = r.err.find(lead);
+        ASSERT_NE(at, std::string::npos) << r.err;
+        const std::size_t end = r.err.find('\n', at);
+        const std::string line = r.err.substr(at, end - at);
+        const std::string next = r.err.substr(end + 1, r.err.find('\n', end + 1) - end - 1);
+        EXPECT_NE(line.find(c.says), std::string::npos) << line;
+        for (const char* english : {"checking", "saving", "while", "the archive", "reading"})
+            EXPECT_EQ(line.find(english), std::string::npos) << english << " in: " << line;
+        EXPECT_TRUE(next.starts_with("    ")) << next;
+        EXPECT_NE(next.find(c.logWords), std::string::npos) << next;
+    }
 }
 
 // A sub database a cut-off reorganize emptied and set aside, still listed
