@@ -132,8 +132,9 @@ bool CDatabase::Reorganize() {
     progress.Start(-1, -1);
     m_window.ReorganizeSetCaption(Res(91));
     m_window.ReorganizeSetCancelEnabled(false);
-    // The times stay live through the long compactions.
-    m_compactCopying = [&progress](std::int64_t, std::int64_t) { progress.Tick(); };
+    // A compaction is shown as its own step: the moves say nothing of how long it takes.
+    m_compactCopying = [&progress](std::int64_t written, std::int64_t total) { progress.SetStep(written, total); };
+    const std::string compactedFormat = GetResString(354, "Gecomprimeerd: %s van %s");
     auto caption = [&](const std::string& text) {
         m_window.ReorganizeSetCaption(text);
         progress.SetPhase(text);
@@ -205,7 +206,9 @@ bool CDatabase::Reorganize() {
     auto compact = [&](std::size_t index, const std::string& path, const CompactOptions& options = {}) {
         caption(FormatMsg(Res(71), {std::to_string(index + 1)}));
         m_window.ReorganizeSetCancelEnabled(false);
+        progress.BeginStep(compactedFormat);
         const bool compacted = CompactSingle(path, pwd, options);
+        progress.EndStep();
         m_window.ReorganizeSetCancelEnabled(true);
         // A compaction that leaves rows out falls back on deleting them; any
         // other that fails (a full disk, say) is reported when the run ends.
@@ -258,11 +261,13 @@ bool CDatabase::Reorganize() {
         Disconnect(m_AdoCnPdb);
         UnlinkUnused(false);
         caption(Res(72));
+        progress.BeginStep(compactedFormat);
         if (!CompactSingle(mainPath, pwd)) notCompacted(mainPath);
         if (!Connected(m_AdoCnMain)) SetDatabase(OpenConnection(ConnectString(mainPath, pwd)));
         const std::string omd = OmdName(mainPath);
         if (m_env->FileExists(omd)) {
             WriteLog("Compacting OMD database...");
+            progress.BeginStep(compactedFormat);
             if (!CompactSingle(omd, "")) notCompacted(omd);
         } else {
             WriteLog("Skipping compact of OMD database: file not found");

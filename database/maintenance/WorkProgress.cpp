@@ -60,8 +60,32 @@ void WorkProgress::SetDone(long items, std::int64_t bytes) {
 
 void WorkProgress::Tick() { Emit(false); }
 
+void WorkProgress::BeginStep(std::string bytesFormat) {
+    m_inStep = true;
+    m_stepFormat = std::move(bytesFormat);
+    m_stepDone = 0;
+    m_stepTotal = -1;
+    Emit(true);
+}
+
+void WorkProgress::SetStep(std::int64_t done, std::int64_t total) {
+    if (m_inStep) {
+        m_stepTotal = total < 0 ? -1 : total;
+        m_stepDone = std::max<std::int64_t>(done, 0);
+        if (m_stepTotal >= 0) m_stepDone = std::min(m_stepDone, m_stepTotal);
+    }
+    Emit(false);
+}
+
+void WorkProgress::EndStep() {
+    if (!m_inStep) return;
+    m_inStep = false;
+    Emit(true);
+}
+
 void WorkProgress::Finish() {
     m_finished = true;
+    m_inStep = false;
     if (m_itemsTotal < 0) m_itemsTotal = m_items;
     if (m_bytesTotal < 0) m_bytesTotal = m_bytes;
     Emit(true);
@@ -75,6 +99,9 @@ void WorkProgress::Compose() {
     else if (m_itemsTotal > 0) share = static_cast<double>(m_items) / static_cast<double>(m_itemsTotal);
     else if (m_itemsTotal == 0 && m_bytesTotal == 0) share = 1;
     if (m_finished) share = 1;
+    // The bar stays with the counted work (it never goes back); a step says
+    // how far it is on the bytes line.
+    const bool step = m_inStep && !m_finished;
 
     m_view.maximum = share < 0 ? 0 : kBarMaximum;  // 0: a busy bar until the total is known
     const int value = share < 0 ? 0 : static_cast<int>(std::floor(std::min(share, 1.0) * kBarMaximum));
@@ -87,7 +114,11 @@ void WorkProgress::Compose() {
                                                      })});
     else
         m_view.countLine = m_countLine;
-    if (!m_bytesFormat.empty())
+    if (step)
+        m_view.currentItem = FormatMsg(m_stepFormat, {FormatBytes(m_stepDone), total(m_stepTotal, [](std::int64_t n) {
+                                                          return FormatBytes(n);
+                                                      })});
+    else if (!m_bytesFormat.empty())
         m_view.currentItem = FormatMsg(m_bytesFormat, {FormatBytes(m_bytes), total(m_bytesTotal, [](std::int64_t n) {
                                                            return FormatBytes(n);
                                                        })});
@@ -95,7 +126,7 @@ void WorkProgress::Compose() {
     m_view.timeElapsed = FormatMsg(GetResString(65, "Verstreken tijd: %s"), {FormatElapsed(elapsed.count())});
     long left = -1;
     if (m_finished) left = 0;
-    else if (share > 0 && elapsed >= kEstimateAfter)
+    else if (!step && share > 0 && elapsed >= kEstimateAfter)
         left = std::lround(static_cast<double>(elapsed.count()) * (1 - std::min(share, 1.0)) / share);
     m_view.timeLeft = FormatMsg(GetResString(64, "Geschatte resterende tijd: %s"), {FormatElapsed(left)});
     m_view.rate = elapsed.count() > 0 ? static_cast<double>(m_bytes) / static_cast<double>(elapsed.count()) : 0;

@@ -44,7 +44,17 @@ public:
     void SetDone(long items, std::int64_t bytes);
     // The times again, when nothing else changed (a long step).
     void Tick();
-    // The bar at its maximum and the time left at zero, shown at once.
+    // A step outside the counted work (a compaction between or after the
+    // moves): until EndStep the bytes line says `bytesFormat` with the
+    // step's done and total, and the time left is not known, since the work
+    // counted says nothing about the step; the bar keeps the counted work's
+    // share (a bar that went back would read as work undone).
+    // SetStep outside a step only keeps the times live.
+    void BeginStep(std::string bytesFormat);
+    void SetStep(std::int64_t done, std::int64_t total);
+    void EndStep();
+    // The bar at its maximum and the time left at zero, shown at once (a
+    // step under way ends with it).
     void Finish();
 
     long Items() const { return m_items; }
@@ -62,6 +72,9 @@ private:
     bool m_shownOnce = false, m_finished = false;
     long m_items = 0, m_itemsTotal = -1;
     std::int64_t m_bytes = 0, m_bytesTotal = -1;
+    bool m_inStep = false;
+    std::string m_stepFormat;
+    std::int64_t m_stepDone = 0, m_stepTotal = -1;
     ProgressView m_view;
 };
 

@@ -9,7 +9,9 @@
 #include "tests/core/CDatabaseTestAccess.h"
 #include "tests/core/ReorganizeFixture.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 
 using namespace qx;
 using namespace qx::test;
@@ -27,6 +29,9 @@ struct FakeClock {
     }
 };
 
+bool IsCompactionStep(const ProgressView& v) { return v.currentItem.starts_with("Gecomprimeerd: "); }
+
+// The bar never goes back and ends full.
 void ExpectMonotonicAndFull(const std::vector<ProgressView>& views) {
     ASSERT_FALSE(views.empty());
     int last = 0;
@@ -122,6 +127,48 @@ INSTANTIATE_TEST_SUITE_P(
                      "Verstreken tijd: 0:05"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A compaction between or after the moves is a step the moves say nothing
+// about: while it runs the bytes line is its own and the time left is not
+// known (never "0:00" with work still running); the bar stays where the
+// moves left it. Then the moves' bytes and estimate come back.
+TEST(WorkProgress, ACompactionStepShowsItsOwnBytesAndNoEstimate) {
+    FakeClock clock;
+    ProgressView last;
+    WorkProgress p([&](const ProgressView& v) { last = v; }, clock.now());
+    p.SetFormats("Documenten: %s van %s", "Verplaatst: %s van %s");
+    p.Start(4, 4096);
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        int value, maximum;
+        const char* bytesLine;
+        const char* timeLeft;
+    } steps[] = {
+        {"half moved", [&] { clock.at += 10s; p.SetDone(2, 2048); }, 500, 1000, "Verplaatst: 2,00 kB van 4,00 kB",
+         "0:10"},
+        {"a compaction begins", [&] { p.BeginStep("Gecomprimeerd: %s van %s"); }, 500, 1000,
+         "Gecomprimeerd: 0 bytes van onbekend", "onbekend"},
+        {"a quarter compacted", [&] { clock.at += 1s; p.SetStep(256, 1024); }, 500, 1000,
+         "Gecomprimeerd: 256 bytes van 1,00 kB", "onbekend"},
+        {"the moves go on", [&] { p.EndStep(); }, 500, 1000, "Verplaatst: 2,00 kB van 4,00 kB", "0:11"},
+        {"all moved", [&] { clock.at += 5s; p.SetDone(4, 4096); }, 1000, 1000, "Verplaatst: 4,00 kB van 4,00 kB",
+         "0:00"},
+        {"the last compaction runs", [&] { p.BeginStep("Gecomprimeerd: %s van %s"); clock.at += 1s; p.SetStep(512, 1024); },
+         1000, 1000, "Gecomprimeerd: 512 bytes van 1,00 kB", "onbekend"},
+        {"outside a step a copy only ticks", [&] { p.EndStep(); clock.at += 1s; p.SetStep(1024, 1024); }, 1000, 1000,
+         "Verplaatst: 4,00 kB van 4,00 kB", "0:00"},
+        {"a step ends with the run", [&] { p.BeginStep("Gecomprimeerd: %s van %s"); p.Finish(); }, 1000, 1000,
+         "Verplaatst: 4,00 kB van 4,00 kB", "0:00"},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(std::pair(last.value, last.maximum), std::pair(step.value, step.maximum)) << step.name;
+        EXPECT_EQ(last.currentItem, step.bytesLine) << step.name;
+        EXPECT_EQ(last.timeLeft, std::string("Geschatte resterende tijd: ") + step.timeLeft) << step.name;
+        EXPECT_EQ(last.countLine.starts_with("Documenten: "), true) << step.name << ": " << last.countLine;
+    }
+}
+
 // -- How the kinds of trouble are told apart.
 
 TEST(RunOutcome, EngineCodesAndErrnoValuesNameTheirTrouble) {
@@ -168,6 +215,16 @@ TEST_F(Reorganize, TheWindowSeesTheMoveGrowToItsEndAndTheSummaryCountsIt) {
     ASSERT_TRUE(db->Reorganize());
 
     ExpectMonotonicAndFull(window.reorganizeViews);
+    // The compactions are shown as such, not as moves already done, and
+    // never claim to know the time left.
+    for (const ProgressView& v : window.reorganizeViews)
+        if (IsCompactionStep(v))
+            EXPECT_EQ(v.timeLeft, "Geschatte resterende tijd: onbekend") << v.caption << ": " << v.currentItem;
+    const bool finalCompactionShown =
+        std::any_of(window.reorganizeViews.begin(), window.reorganizeViews.end(), [](const ProgressView& v) {
+            return IsCompactionStep(v) && v.caption == GetResString(72, "Resources not found");
+        });
+    EXPECT_TRUE(finalCompactionShown);
     const ProgressView& end = window.reorganizeViews.back();
     EXPECT_EQ(end.countLine, "Documenten: 3 van 3");
     EXPECT_NE(end.currentItem.find("van 78,1 kB"), std::string::npos) << end.currentItem;
