@@ -67,11 +67,11 @@ else
     mkdir -p "$folder"
     echo "$want (unfinished)" >"$marker"
     echo "sample: writing $documents documents of $size bytes to $folder"
-    /usr/bin/time -f '%e %M' -o "$tmp/sample.time" \
+    /usr/bin/time -f '%e %M %U %S' -o "$tmp/sample.time" \
         "$cli" sample "$folder" --documents "$documents" --document-size "$size" --quiet
-    read -r secs kib <"$tmp/sample.time"
+    read -r secs kib user sys <"$tmp/sample.time"
     echo "$want" >"$marker"
-    echo "sample: written in $secs s, peak memory $((kib / 1024)) MiB"
+    echo "sample: written in $secs s ($(awk -v u="$user" -v s="$sys" 'BEGIN {printf "%.1f", u + s}') s of CPU), peak memory $((kib / 1024)) MiB"
 fi
 echo "sample on disk: $(du -sh --apparent-size "$folder" | cut -f1) ($(ls "$folder" | grep -c '\.pdb$') sub databases; main database $(du -h --apparent-size "$archive" | cut -f1))"
 
@@ -89,12 +89,14 @@ scan "$archive" 'SELECT count(*), sum(length(NAME)) FROM FOLDERS;'
 EOF
 chmod +x "$tmp/scan.sh"
 
-# Runs a command under /usr/bin/time; prints "seconds kib exit".
+# Runs a command under /usr/bin/time; prints "seconds kib exit cpu-seconds".
+# On a shared machine the CPU seconds (user + system, children included)
+# vary less than the wall-clock ones; both ratios are printed.
 measure() {
     local rc=0
-    /usr/bin/time -f '%e %M' -o "$tmp/m.time" "$@" >"$tmp/m.out" 2>"$tmp/m.err" || rc=$?
-    read -r secs kib <"$tmp/m.time" || true
-    echo "$secs $kib $rc"
+    /usr/bin/time -f '%e %M %U %S' -o "$tmp/m.time" "$@" >"$tmp/m.out" 2>"$tmp/m.err" || rc=$?
+    read -r secs kib user sys <"$tmp/m.time" || true
+    echo "$secs $kib $rc $(awk -v u="$user" -v s="$sys" 'BEGIN {printf "%.2f", u + s}')"
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
@@ -105,32 +107,34 @@ median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2
 summary=()
 run_pairs() {
     local label=$1; shift
-    local ys=() cs=() ratios=() peak=0 exits=""
+    local ys=() cs=() ratios=() cpuratios=() peak=0 exits=""
     echo
     echo "$label: $* (R=$rounds, yardstick first in each pair)"
     for ((i = 1; i <= rounds; i++)); do
-        read -r ysec ykib yrc < <(measure "$tmp/scan.sh")
+        read -r ysec ykib yrc ycpu < <(measure "$tmp/scan.sh")
         [ "$yrc" = 0 ] || { echo "  the yardstick failed (exit $yrc):"; cat "$tmp/m.err"; exit 8; }
-        read -r csec ckib crc < <(measure "$@")
+        read -r csec ckib crc ccpu < <(measure "$@")
         exits="$exits $crc"
         ratio=$(awk -v c="$csec" -v y="$ysec" 'BEGIN {printf "%.2f", (y > 0 ? c / y : 0)}')
-        printf '  pair %d: yardstick %6.2f s  %-22s %6.2f s  %5s x  peak %5d MiB  exit %s\n' \
-            "$i" "$ysec" "$label" "$csec" "$ratio" $((ckib / 1024)) "$crc"
-        ys+=("$ysec"); cs+=("$csec"); ratios+=("$ratio")
+        cpuratio=$(awk -v c="$ccpu" -v y="$ycpu" 'BEGIN {printf "%.2f", (y > 0 ? c / y : 0)}')
+        printf '  pair %d: yardstick %6.2f s (CPU %6.2f s)  %s %6.2f s (CPU %6.2f s)  %5s x (CPU %5s x)  peak %5d MiB  exit %s\n' \
+            "$i" "$ysec" "$ycpu" "$label" "$csec" "$ccpu" "$ratio" "$cpuratio" $((ckib / 1024)) "$crc"
+        ys+=("$ysec"); cs+=("$csec"); ratios+=("$ratio"); cpuratios+=("$cpuratio")
         [ "$ckib" -gt "$peak" ] && peak=$ckib
     done
     if [ "$crc" != 0 ]; then
         echo "  last run's output (exit $crc):"
         tail -n 5 "$tmp/m.out" "$tmp/m.err" | sed 's/^/    /'
     fi
-    local ym cm rm lo hi
+    local ym cm rm lo hi crm
     ym=$(printf '%s\n' "${ys[@]}" | median)
     cm=$(printf '%s\n' "${cs[@]}" | median)
     rm=$(printf '%s\n' "${ratios[@]}" | median)
     lo=$(printf '%s\n' "${ratios[@]}" | sort -g | head -n1)
     hi=$(printf '%s\n' "${ratios[@]}" | sort -g | tail -n1)
-    summary+=("$(printf '%-22s %8.2f s  %8.2f s  %6.2f x (%s-%s)  %6d MiB  exits:%s' \
-        "$label" "$cm" "$ym" "$rm" "$lo" "$hi" $((peak / 1024)) "$exits")")
+    crm=$(printf '%s\n' "${cpuratios[@]}" | median)
+    summary+=("$(printf '%-22s %8.2f s  %8.2f s  %6.2f x (%s-%s)  %6.2f x  %6d MiB  exits:%s' \
+        "$label" "$cm" "$ym" "$rm" "$lo" "$hi" "$crm" $((peak / 1024)) "$exits")")
 }
 
 log=$tmp/check.log
@@ -141,5 +145,5 @@ run_pairs "quick check" "$cli" check --quick "$archive" --no --quiet --log "$log
 echo
 echo "load at the end: $(uptime | sed 's/.*load average: //')"
 echo
-printf '%-22s %10s  %10s  %-18s  %10s\n' "$documents documents" "median" "yardstick" "ratio (spread)" "peak memory"
+printf '%-22s %10s  %10s  %-18s  %8s  %10s\n' "$documents documents" "median" "yardstick" "ratio (spread)" "CPU ratio" "peak memory"
 for line in "${summary[@]}"; do echo "$line"; done
