@@ -48,10 +48,18 @@ protected:
                     GetResString(424, "Aantal documenten; een multipage document telt \xC3\xA9\xC3\xA9n keer "
                                       "(standaard 200)."),
                     QStringLiteral("N"));
-        args.option({"--folders"}, GetResString(430, "Aantal mappen in de boom (standaard 20)."), QStringLiteral("N"));
-        args.option({"--sub-databases"}, GetResString(420, "Aantal subdatabases met documenten (standaard 3)."),
+        args.option({"--folders"},
+                    GetResString(434, "Aantal mappen in de boom (standaard 20, en bij meer dan 10.000 documenten "
+                                      "Ã©Ã©n per 500 documenten)."),
+                    QStringLiteral("N"));
+        args.option({"--sub-databases"},
+                    GetResString(435, "Aantal subdatabases met documenten (standaard 3, of zoveel als nodig is om "
+                                      "elk onder 640 MB te houden)."),
                     QStringLiteral("K"));
-        args.option({"--document-size"}, GetResString(426, "Ongeveer zoveel bytes per document (standaard 4096)."),
+        args.option({"--document-size"},
+                    GetResString(436, "Ongeveer zoveel bytes per document, of KB of MB met K of M erachter "
+                                      "(standaard 4096); het kleinste echte beeld of PDF-bestand is een paar "
+                                      "honderd bytes."),
                     QStringLiteral("B"));
         args.option({"--faults"},
                     GetResString(425, "Fouten, gescheiden door komma's, of 'all' of 'none' (standaard none); de "
@@ -97,19 +105,22 @@ private:
             const char* option;
             long long low, high;
             std::function<void(long long)> set;
+            bool size = false;  // a K or M suffix is allowed
         };
         const Number numbers[] = {
             {"generation", 4, 8, [&](long long n) { o.generation = static_cast<int>(n); }},
             {"documents", 0, 100'000'000, [&](long long n) { o.documents = static_cast<long>(n); }},
             {"folders", 0, 1'000'000, [&](long long n) { o.folders = static_cast<long>(n); }},
             {"sub-databases", 1, 1000, [&](long long n) { o.subDatabases = static_cast<int>(n); }},
-            {"document-size", 1, 16LL * 1024 * 1024, [&](long long n) { o.documentSize = static_cast<long>(n); }},
+            {"document-size", 1, 16LL * 1024 * 1024, [&](long long n) { o.documentSize = static_cast<long>(n); }, true},
             {"seed", 0, 0xFFFFFFFFLL, [&](long long n) { o.seed = static_cast<std::uint32_t>(n); }},
         };
         for (const Number& n : numbers) {
             if (!args.isSet(n.option)) continue;
             bool ok = false;
-            const long long value = args.value(n.option).toLongLong(&ok);
+            long long value = 0;
+            if (n.size) ok = ParseSampleSize(args.value(n.option).toStdString(), value);
+            else value = args.value(n.option).toLongLong(&ok);
             if (!ok || value < n.low || value > n.high) {
                 error = FormatMsg(GetResString(417, "Geen geldig getal voor %s: %s"),
                                   {"--" + std::string(n.option), args.value(n.option).toStdString()}) +
@@ -118,6 +129,10 @@ private:
             }
             n.set(value);
         }
+        // A large archive in twenty folders is no archive anyone keeps, and
+        // its sub databases should be no larger than the product makes them.
+        if (!args.isSet("folders")) o.folders = std::max(o.folders, o.documents / 500);
+        if (!args.isSet("sub-databases")) o.subDatabases = 0;
         return true;
     }
 

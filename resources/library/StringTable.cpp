@@ -736,6 +736,9 @@ constexpr const char* TextFor(int id) {
     case 431: return "Schrijft het rapport als \xC3\xA9\xC3\xA9n HTML-pagina in BESTAND: tellers, grafieken per code, per map en van de subdatabases, de lijst met zoeken.";
     case 432: return "Met --html: wat nieuw is, wat gerepareerd is en wat bleef sinds het rapport BESTAND (geschreven met --json).";
     case 433: return "--compare werkt alleen samen met --html";
+    case 434: return "Aantal mappen in de boom (standaard 20, en bij meer dan 10.000 documenten \xC3\xA9\xC3\xA9n per 500 documenten).";
+    case 435: return "Aantal subdatabases met documenten (standaard 3, of zoveel als nodig is om elk onder 640 MB te houden).";
+    case 436: return "Ongeveer zoveel bytes per document, of KB of MB met K of M erachter (standaard 4096); het kleinste echte beeld of PDF-bestand is een paar honderd bytes.";
 
     // quillex-cli: result lines and their failures.
     case 511: return "archief";
@@ -933,7 +936,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 433, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 436, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

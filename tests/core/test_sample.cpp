@@ -239,3 +239,92 @@ TEST(SampleCli, WritesTheArchiveAndPrintsTheManifest) {
         EXPECT_EQ(qx::test::RunCli("sample '" + dir.file("x") + "' " + bad, dir).exit, 16) << bad;
     EXPECT_FALSE(std::filesystem::exists(dir.file("x")));
 }
+
+// Sizes with a suffix; without --folders and --sub-databases a large
+// archive gets a folder per 500 documents and as many sub databases as its
+// size needs.
+TEST(SampleCli, DocumentSizeSuffixesAndDefaultsThatGrowWithTheArchive) {
+    TempDir dir;
+    struct Case { std::string name, options; int exit; long long size; long folders; long subDatabases; } cases[] = {
+        {"plain bytes", "--documents 0 --folders 0 --document-size 64", 0, 64, 0, 3},
+        {"kilobytes", "--documents 0 --folders 0 --document-size 2K", 0, 2048, 0, 3},
+        {"a fraction", "--document-size 1.5K", 16, 0, 0, 0},
+        {"gigabytes", "--document-size 1G", 16, 0, 0, 0},
+        {"above the largest", "--document-size 17M", 16, 0, 0, 0},
+        {"folders grow past 10,000 documents", "--documents 12000 --document-size 64", 0, 64, 24, 3},
+        {"asked for stays", "--documents 12000 --document-size 64 --folders 7 --sub-databases 2", 0, 64, 7, 2},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string folder = dir.file("s" + std::to_string(n++));
+        const qx::test::CliRun r = qx::test::RunCli("sample '" + folder + "' --json " + c.options, dir);
+        ASSERT_EQ(r.exit, c.exit) << c.name << "\n" << r.err;
+        if (c.exit != 0) continue;
+        const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object();
+        EXPECT_EQ(json["document_size"].toInteger(), c.size) << c.name;
+        EXPECT_EQ(json["sub_databases"].toArray().size(), c.subDatabases) << c.name;
+        EXPECT_EQ(json["counts"].toObject()["folders"].toInteger(), c.folders) << c.name;
+    }
+}
+
+TEST(SampleOptions, SizesWithSuffixesAndTheSubDatabasesTheyNeed) {
+    struct Size { const char* text; bool ok; long long bytes; } sizes[] = {
+        {"64", true, 64},          {"4096", true, 4096},     {"4K", true, 4096},       {"4k", true, 4096},
+        {"1M", true, 1048576},     {"16m", true, 16777216},  {"0", true, 0},           {"", false, 0},
+        {"K", false, 0},           {"1.5K", false, 0},       {"-1", false, 0},         {"+1", false, 0},
+        {"2G", false, 0},          {"1KB", false, 0},        {" 64", false, 0},        {"9999999999999", false, 0},
+    };
+    for (const Size& s : sizes) {
+        long long bytes = -1;
+        EXPECT_EQ(ParseSampleSize(s.text, bytes), s.ok) << '"' << s.text << '"';
+        if (s.ok) EXPECT_EQ(bytes, s.bytes) << s.text;
+    }
+
+    struct Count { const char* name; long documents; long size; int asked; long long limit; int expected; } counts[] = {
+        {"asked for stays as asked", 10'000'000, 64, 5, 640LL << 20, 5},
+        {"a small archive gets three", 200, 4096, 0, 640LL << 20, 3},
+        {"1.2 M documents of 1 KB fit three", 1'200'000, 1024, 0, 640LL << 20, 3},
+        // Tiny documents still take the smallest real picture's bytes.
+        {"10 M documents of 64 bytes", 10'000'000, 64, 0, 640LL << 20, 9},
+        {"1 M documents of 64 KB", 1'000'000, 65536, 0, 640LL << 20, 118},
+        {"a small limit", 1000, 64, 0, 64 << 10, 9},
+        {"never more than the list can hold", 100'000'000, 16 << 20, 0, 640LL << 20, 1000},
+    };
+    for (const Count& c : counts) {
+        SampleOptions o{.directory = "x", .documents = c.documents, .subDatabases = c.asked,
+                        .subDatabaseBytes = c.limit, .documentSize = c.size, .faults = {}};
+        EXPECT_EQ(SampleSubDatabaseCount(o), c.expected) << c.name;
+    }
+}
+
+// The shape of a large archive on a small one: the sub databases split by
+// their size limit, the main database written in one transaction. The checks
+// find nothing, and each sub database holds no more than the limit.
+TEST(SampleArchive, SplitBySizeIsAnArchiveInOrder) {
+    TempDir dir;
+    const long long limit = 64 << 10;
+    const SampleOptions o{.directory = dir.file("split"), .documents = 1000, .folders = 30, .subDatabases = 0,
+                          .subDatabaseBytes = limit, .documentSize = 64, .faults = {}};
+    SampleManifest m;
+    std::string error;
+    ASSERT_TRUE(WriteSampleArchive(o, m, error)) << error;
+    ASSERT_EQ(m.subDatabases.size(), 9u);
+    Archive a(m);
+    long long lastId = 0;
+    for (const SampleSubDatabase& s : m.subDatabases) {
+        SCOPED_TRACE(s.path);
+        Connection cn{qx::RealEnv()};
+        ASSERT_TRUE(cn.open(Cs(s.path, a.pwd)));
+        const auto r = a.rows("SELECT count(*), sum(length(PICTURE)), min(ID), max(ID) FROM PICTURES", &cn);
+        EXPECT_EQ(r[0][0].toInt64(), s.dataRows);
+        EXPECT_GT(s.dataRows, 0);
+        EXPECT_LE(r[0][1].toInt64(), limit);
+        EXPECT_GT(r[0][2].toInt64(), lastId);  // filled one after the other
+        lastId = r[0][3].toInt64();
+    }
+    EXPECT_EQ(a.rows("SELECT count(*) FROM FOLDERS WHERE NOT ISFOLDER")[0][0].toInt64(), m.documentRows);
+    for (const char* kind : {"--normal", "--quick"}) {
+        const qx::test::CliRun r = qx::test::RunCli(std::string("check ") + kind + " '" + m.mainDatabase + "'", dir);
+        EXPECT_EQ(r.exit, 0) << kind << "\n" << r.out << r.err;
+    }
+}

@@ -67,7 +67,8 @@ bool Writer::createFiles(std::string& error) {
         return false;
     }
     m_created.push_back(mainPath);
-    if (!m_main.open(mainPath, m_password, err)) {
+    m_main.batchRows = kWholeFile;
+    if (!m_main.open(mainPath, m_password, err, kMainCacheKiB)) {
         error = err.message;
         return false;
     }

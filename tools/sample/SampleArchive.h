@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qx {
@@ -19,7 +20,12 @@ struct SampleOptions {
     int generation = 8;            // 4 .. 8
     long documents = 200;          // documents with a FOLDERS row; a multipage document counts once
     long folders = 20;             // folders of the regular tree (fault folders come on top)
-    int subDatabases = 3;          // sub databases that hold the regular documents
+    // Sub databases that hold the regular documents; 0: as many as keep the
+    // data of each below subDatabaseBytes, at least 3.
+    int subDatabases = 3;
+    // A reorganize stops filling a sub database at 640 MiB; a generated one
+    // should not start out larger than the product would let it grow.
+    long long subDatabaseBytes = 640LL * 1024 * 1024;
     long documentSize = 4096;      // approximate bytes stored per document
     std::vector<std::string> faults;
     // Every fault that fits the generation and the number of sub databases;
@@ -83,5 +89,15 @@ std::vector<std::string> SampleArchiveFiles(const SampleOptions& options);
 // never overwrites. On failure the files it created are removed again and
 // `error` says why.
 bool WriteSampleArchive(const SampleOptions& options, SampleManifest& out, std::string& error);
+
+// The sub databases the options ask for: subDatabases, or with 0 the number
+// that keeps each below subDatabaseBytes. The smallest real picture or PDF
+// takes a few hundred bytes whatever documentSize asks, and multipage
+// documents add about a fifth in pages; the estimate counts both.
+int SampleSubDatabaseCount(const SampleOptions& options);
+
+// "4096", "64", "4K", "16k", "1M": bytes, or KiB and MiB with the suffix.
+// False for anything else (fractions, signs, other suffixes, overflow).
+bool ParseSampleSize(std::string_view text, long long& bytes);
 
 }  // namespace qx

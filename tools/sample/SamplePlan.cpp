@@ -232,7 +232,11 @@ void Plan::buildSchedule(const SampleOptions& o) {
     std::sort(schedule.begin(), schedule.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
-bool Plan::build(const SampleOptions& o, std::string& error) {
+bool Plan::build(const SampleOptions& asked, std::string& error) {
+    if (asked.subDatabases == 0 && asked.subDatabaseBytes < 1)
+        return error = "The size limit of a sub database must be at least 1 byte.", false;
+    SampleOptions o = asked;
+    o.subDatabases = SampleSubDatabaseCount(asked);
     if (o.directory.empty()) return error = "No folder was given.", false;
     if (o.name.empty() || o.name.find_first_of("/\\:*?\"<>|") != std::string::npos || o.name == "." ||
         o.name == "..")
@@ -282,3 +286,33 @@ bool Plan::build(const SampleOptions& o, std::string& error) {
 }
 
 }  // namespace qx::sample
+
+namespace qx {
+
+int SampleSubDatabaseCount(const SampleOptions& o) {
+    if (o.subDatabases != 0 || o.documents < 0 || o.subDatabaseBytes < 1) return o.subDatabases;
+    // A page of a 16 KiB-page file holds rows of a few hundred bytes with
+    // little waste, so the rows' own bytes are what fills it.
+    constexpr long long kSmallestDocument = 450;
+    const long long perDocument = std::max<long long>(o.documentSize, kSmallestDocument);
+    const long double bytes = static_cast<long double>(o.documents) * perDocument * 6 / 5;
+    const long double files = std::ceil(bytes / static_cast<long double>(o.subDatabaseBytes));
+    return static_cast<int>(std::clamp<long double>(files, 3, 1000));
+}
+
+bool ParseSampleSize(std::string_view text, long long& bytes) {
+    long long unit = 1;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) unit = 1024;
+    else if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) unit = 1024 * 1024;
+    if (unit != 1) text.remove_suffix(1);
+    if (text.empty() || text.size() > 12) return false;
+    long long n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    bytes = n * unit;
+    return true;
+}
+
+}  // namespace qx

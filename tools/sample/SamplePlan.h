@@ -57,7 +57,8 @@ struct Special {
 class Plan {
 public:
     // Usage problems (ranges, names, faults that do not fit) fail here.
-    bool build(const SampleOptions& o, std::string& error);
+    // Options with subDatabases 0 get their count here (SampleSubDatabaseCount).
+    bool build(const SampleOptions& asked, std::string& error);
 
     bool has(std::string_view fault) const { return applied.count(std::string(fault)) != 0; }
     // Index of the slot with the role, or -1.
