@@ -1,4 +1,5 @@
 #include "database/ArchiveFiles.h"
+#include "database/checks/CheckProgressRecord.h"
 
 #include "database/access/FileNames.h"
 #include "support/Env.h"
@@ -108,6 +109,7 @@ std::string ArchiveFileRole(const CDatabase& database, const std::string& path) 
                                 {LogName(mainPath), "the log"},
                                 {LockName(mainPath), "the lock file"},
                                 {IntentName(mainPath), "the intent record"}};
+    for (const std::string& record : CheckProgressNames(mainPath)) own.push_back({record, "the check's progress record"});
     for (std::size_t i = 0, n = own.size(); i < n; ++i)
         for (const Companion& c : kCompanions)
             own.push_back({own[i].path + std::string(c.suffix), "the " + std::string(c.what) + " of " + own[i].role});
