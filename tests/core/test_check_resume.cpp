@@ -3,7 +3,11 @@
 // --resume ends with the list, counters, JSON and documents of one run that
 // never stopped; the options are refused where they cannot work, and a
 // record that cannot be trusted is said and not used.
-#include "database/checks/CheckProgressRecord.h"
+#include "database/CDatabase.h"
+#include "database/CheckCommand.h"
+#include "database/checks/CheckResume.h"
+#include "support/Settings.h"
+#include "tests/core/ScriptedWindow.h"
 #include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/CrashRunner.h"
 
@@ -188,5 +192,58 @@ TEST_F(CheckResume, SaysWhenARecordIsNotUsedOrCannotBeKept) {
         EXPECT_NE(e.outcome.err.find(c.said), std::string::npos) << c.name << ": " << e.outcome.err;
         EXPECT_EQ(RecordLeft(), c.recordAfter) << c.name;
         if (c.exit < 0) ExpectSameEnd(e, c.name);
+    }
+}
+
+TEST_F(CheckResume, CancelledInTheWindowEndsAsOneRun) {
+    struct Result {
+        std::vector<std::string> rows;
+        long damaged = 0, fixed = 0;
+        bool cancelled = false;
+    };
+    const auto check = [&](bool resume, int cancelAfterEvents) {
+        ScriptedWindow window;
+        window.cancelAfterEvents = cancelAfterEvents;
+        Settings::Get().DatabasePassword = PasswordForGeneration(8);
+        Settings::Get().LogFileName = LogName(s.mainPath);
+        Result out;
+        {
+            CDatabase db(window, window.env());
+            EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(s.mainPath, Settings::Get().DatabasePassword)));
+            CheckRun run;
+            run.resume = resume;
+            {
+                const CheckRunScope scope(db, run);
+                RunCheckCommand(db, CheckThorough);
+            }
+            for (const ListRow& row : window.lists[ListId::Documents]) out.rows.push_back(ListLine(row));
+            out.damaged = db.Findings().damaged();
+            out.fixed = db.Findings().fixed();
+            out.cancelled = db.Findings().cancelled;
+        }
+        Settings::Reset();
+        return out;
+    };
+    s.Restore();
+    const Result reference = check(false, -1);
+    const ArchiveSnapshot referenceFiles = TakeSnapshot(s.mainPath);
+    ASSERT_FALSE(reference.cancelled);
+    for (const unsigned seed : {7u, 8u}) {
+        std::mt19937 rng(seed);
+        const int at = std::uniform_int_distribution<int>(3, 30)(rng);
+        const std::string how = "cancelled at event " + std::to_string(at);
+        s.Restore();
+        EXPECT_TRUE(check(false, at).cancelled) << how;
+        ASSERT_TRUE(RecordLeft()) << how;
+        const Result end = check(true, -1);
+        EXPECT_FALSE(end.cancelled) << how;
+        EXPECT_EQ(end.rows, reference.rows) << how;
+        EXPECT_EQ(end.damaged, reference.damaged) << how;
+        EXPECT_EQ(end.fixed, reference.fixed) << how;
+        const ArchiveSnapshot files = TakeSnapshot(s.mainPath);
+        EXPECT_EQ(files.documents, referenceFiles.documents) << how;
+        EXPECT_EQ(files.parents, referenceFiles.parents) << how;
+        EXPECT_EQ(files.dataRows, referenceFiles.dataRows) << how;
+        EXPECT_FALSE(RecordLeft()) << how;
     }
 }
