@@ -235,9 +235,11 @@ void CDatabase::ResumeEnd(bool complete) {
         run->recordKept = false;
         return;
     }
-    // Stopped in the link check: the record written when the walk ended
-    // holds what a run going on needs (the link check runs again whole).
-    if (!run->record.passDone("walk")) WriteRecord(*this, *run, m_findings, m_sBackupMask, m_backupFilesWritten);
+    // Stopped in a pass that runs again whole when the check goes on (the
+    // integrity pass, the link check): the record written before that pass
+    // holds what a run going on needs, without the pass's findings so far.
+    if (run->record.passDone("integrity") && !run->record.passDone("walk"))
+        WriteRecord(*this, *run, m_findings, m_sBackupMask, m_backupFilesWritten);
     run->recordKept = run->store->Present() && run->record.sequence > 0;
     if (run->recordKept)
         WriteLog("The check's progress is recorded: it can go on after " + std::to_string(run->record.checked) +
