@@ -9,8 +9,10 @@
 #include "database/HtmlReport.h"
 #include "database/StatusBar.h"
 #include "database/access/OpenArchive.h"
+#include "database/checks/CheckResume.h"
 #include "database/checks/ResultCodes.h"
 #include "support/Env.h"
+#include "support/HumanFormat.h"
 #include "support/Settings.h"
 
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 
 
@@ -84,6 +87,13 @@ protected:
                     GetResString(431, "Schrijft het rapport als \xC3\xA9\xC3\xA9n HTML-pagina in BESTAND: tellers, "
                                       "grafieken per code, per map en van de subdatabases, de lijst met zoeken."),
                     QStringLiteral("BESTAND"));
+        args.option({"--resume"}, GetResString(569, "Met --thorough: gaat verder waar een gestopte intensieve controle "
+                                                   "bleef (afgebroken, --max-duration of een crash). Zonder bewaarde "
+                                                   "voortgang begint de controle bij het begin."));
+        args.option({"--max-duration"},
+                    GetResString(570, "Met --thorough: stopt de controle netjes na DUUR (bijvoorbeeld 90m, 2h, 45s) en "
+                                      "bewaart hoe ver ze kwam; verder gaan met --resume."),
+                    QStringLiteral("DUUR"));
         args.option({"--compare"},
                     GetResString(432, "Met --html: wat nieuw is, wat gerepareerd is en wat bleef sinds het rapport "
                                       "BESTAND (geschreven met --json)."),
@@ -106,6 +116,22 @@ protected:
         const QString html = args.value("html"), compare = args.value("compare");
         if (!compare.isEmpty() && html.isEmpty())
             return usage(io, GetResString(433, "--compare werkt alleen samen met --html"));
+        CheckRun checkRun;
+        const QString maxDuration = args.value("max-duration");
+        if ((args.isSet("resume") || args.isSet("max-duration")) && item != CheckThorough)
+            return usage(io, GetResString(567, "--resume en --max-duration werken alleen samen met --thorough"));
+        if (args.isSet("max-duration") && !(checkRun.maxDurationMs = ParseDuration(maxDuration.toStdString())))
+            return usage(io, FormatMsg(GetResString(566, "--max-duration: '%s' is geen duur; gebruik bijvoorbeeld 90m, "
+                                                         "2h of 45s"),
+                                       {maxDuration.toStdString()}));
+        if (args.isSet("resume") && run.options.dryRun)
+            return usage(io, GetResString(568, "--resume werkt niet met --dry-run: een run die alleen rapporteert, "
+                                               "bewaart geen voortgang"));
+        checkRun.resume = args.isSet("resume");
+        // Tests stop a run at a chosen document: each document finished
+        // advances this clock by the given milliseconds.
+        if (const char* step = std::getenv("QUILLEX_CHECK_MS_PER_DOCUMENT"))
+            checkRun.clock = [&checkRun, ms = std::atoll(step)] { return checkRun.documents * ms; };
 
         OpenedArchive archive(io, run.answering, run.options);
         if (const int status = archive.open(run.archive); status != ExitOk) return status;
@@ -134,7 +160,10 @@ protected:
         }
         CheckRunFacts facts;
         BeginCheckFacts(facts, database, archive.file(), item);
-        RunCheckCommand(database, item);
+        {
+            const CheckRunScope scope(database, checkRun);
+            RunCheckCommand(database, item);
+        }
         facts.finished = IsoNow();
         if (item == CheckLargeDocuments && database.m_largeDocuments.measured)
             facts.largeDocuments = database.m_largeDocuments;
@@ -147,6 +176,7 @@ protected:
         std::fprintf(human, "%s%s  %s\n", panels[0].c_str(), panels[1].c_str(), panels[2].c_str());
         if (window.cancelled() || database.Findings().cancelled)
             std::fprintf(human, "%s\n", GetResString(386, "afgebroken").c_str());
+        if (item == CheckThorough) tellProgress(checkRun, database, run.archive, maxDuration, io);
         if (database.DryRun()) {
             facts.fileChanges = database.env().Changes();
             PrintReportOnlyEnd(facts.fileChanges, human);
@@ -234,6 +264,58 @@ protected:
         return CheckExitCode(facts);
     }
 
+private:
+    // How the run stood to its progress record: on the error stream, so
+    // that the list and the JSON are those of a run that never stopped.
+    static void tellProgress(const CheckRun& r, const CDatabase& database, const QString& archive,
+                             const QString& maxDuration, Streams io) {
+        const auto say = [&](const std::string& line) { std::fprintf(io.err, "quillex-cli check: %s\n", line.c_str()); };
+        const CheckFindings& f = database.Findings();
+        switch (r.start) {
+        case CheckRun::Start::NoRecord:
+            say(GetResString(561, "er is geen gestopte intensieve controle van dit archief; de controle begint bij het "
+                                  "begin"));
+            break;
+        case CheckRun::Start::Refused:
+            say(FormatMsg(GetResString(562, "de bewaarde voortgang wordt niet gebruikt (%s); de controle begint bij "
+                                            "het begin"),
+                          {r.refusedWhy}));
+            break;
+        case CheckRun::Start::Resumed:
+            say(FormatMsg(GetResString(563, "verder na %s van %s documenten"),
+                          {FormatCount(r.resumedAfter), FormatCount(r.record.total)}));
+            break;
+        default: break;
+        }
+        if (!r.recordError.empty())
+            say(FormatMsg(GetResString(572, "de voortgang kon niet worden bewaard: %s"), {r.recordError}));
+        if (!f.cancelled && f.stopped.empty() && !r.timeUp) return;
+        if (r.start == CheckRun::Start::NotKept) {
+            say(GetResString(571, "een run die alleen rapporteert, bewaart geen voortgang: de volgende controle "
+                                  "begint bij het begin"));
+            return;
+        }
+        if (!r.recordKept) return;
+        const std::string again = "quillex-cli check " + ShellWord(archive) + " --thorough --resume";
+        const std::string done = FormatCount(r.record.checked), total = FormatCount(r.record.total);
+        if (r.timeUp)
+            say(FormatMsg(GetResString(564, "gestopt na %s van %s documenten (--max-duration %s); verder gaan met: %s"),
+                          {done, total, maxDuration.toStdString(), again}));
+        else
+            say(FormatMsg(GetResString(565, "afgebroken na %s van %s documenten; verder gaan met: %s"),
+                          {done, total, again}));
+    }
+
+    // The archive as one word for a shell, quoted only when it needs to be.
+    static std::string ShellWord(const QString& path) {
+        const std::string text = path.toLocal8Bit().toStdString();
+        if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                                    "/._-+,:=@") == std::string::npos)
+            return text;
+        std::string out = "'";
+        for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    }
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "database/ArchiveFiles.h"
+#include "database/checks/CheckProgressRecord.h"
 
 #include "database/access/FileNames.h"
 #include "support/Env.h"
@@ -112,6 +113,8 @@ std::string RoleOf(const CDatabase& database, const std::string& path, ArchiveFi
                                 {LogName(mainPath), GetResString(579, "het logboek"), ArchiveFileKind::Log},
                                 {LockName(mainPath), GetResString(580, "het vergrendelingsbestand")},
                                 {IntentName(mainPath), GetResString(581, "het bestand van de lopende wijziging")}};
+    for (const std::string& record : CheckProgressNames(mainPath))
+        own.push_back({record, GetResString(330, "het voortgangsbestand van de controle")});
     for (std::size_t i = 0, n = own.size(); i < n; ++i)
         for (const Companion& c : kCompanions)
             own.push_back({own[i].path + std::string(c.suffix),

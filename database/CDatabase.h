@@ -36,6 +36,8 @@ class ErrorTrap;
 class ProgressWindow;
 class WorkProgress;
 struct ImagesAhead;
+struct CheckRun;
+struct CheckProgressRecord;
 using ConnectionPtr = std::unique_ptr<engine::Connection>;  // may be empty
 
 class CDatabase {
@@ -94,6 +96,16 @@ public:
     const CheckFindings& Findings() const { return m_findings; }
     // A removed document's findings stop counting (counters follow).
     void ForgetFindings(long nId);
+    // A thorough check that keeps a durable record of its progress, so
+    // that it can stop and go on later; set by the caller for one run
+    // (database/checks/CheckResume.h), null for a check that keeps none.
+    CheckRun* m_checkRun = nullptr;
+    // Whether a thorough check's progress record is of this archive as it
+    // is now: the same main database and sub databases, by identity, and
+    // the same kind of check; `why` says what differs.
+    bool ProgressRecordFits(const CheckProgressRecord& record, short flags, std::string& why);
+    // The identities a progress record is of (main and sub databases).
+    void TakeArchiveIdentity(CheckProgressRecord& record);
     void MultipageRenumberPages();
 
     // -- document records
@@ -279,6 +291,20 @@ private:
     short CheckDocumentContent(const DocumentRef& doc, const std::string& name, const std::string& picbase,
                                const std::string& virtualPath, ErrorTrap& trap);
     void ShowBackupSummary();
+    // The progress record of a thorough check (checks/CheckResume.cpp):
+    // taken up or begun before the first pass, told of each pass and
+    // document done, and kept or removed at the end.
+    void ResumeBegin(short flags);
+    bool ResumePassDone(const char* pass) const;
+    void ResumePass(const char* pass);
+    // The row was finished by the run the record is of: it is not visited again.
+    bool ResumeSkips(const std::string& walkKey, std::int64_t rowid) const;
+    // After a document: false when the run's time is up. `commit` makes
+    // the repairs so far durable before a record names them as made.
+    bool ResumeAfterDocument(const std::string& walkKey, std::int64_t rowid, std::size_t findingsBefore,
+                             const std::function<bool()>& commit);
+    void ResumeEnd(bool complete);
+    void ResumeNoteRow(const ListRow& row);
     // The thorough check's load of a graphical document: 0, or
     // ResultCorruptDocument when it does not load.
     short LoadDocument(long id, std::span<const std::uint8_t> data);

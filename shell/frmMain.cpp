@@ -1,6 +1,8 @@
 #include "shell/frmMain.h"
 
 #include "database/CheckCommand.h"
+#include "database/checks/CheckResume.h"
+#include "support/HumanFormat.h"
 #include "shell/HelpTopics.h"
 #include "shell/ReportList.h"
 #include "support/FileOperations.h"
@@ -302,9 +304,33 @@ void frmMain::miCheckSub_Click(int Index) {
     const MessageBoxRun run;
     const CautiousQuestions cautious;  // Enter on the offer to salvage keeps the damaged files as they are
     if (item) m_sLastCheck = item->text().remove(u'&').remove(QStringLiteral("..")).remove(u'.').trimmed();
+    // A stopped thorough check of this archive is offered to go on from
+    // (Yes), or the check starts anew (No); Cancel starts nothing.
+    CheckRun checkRun;
+    if (Index == CheckThorough) {
+        std::string why;
+        if (const auto stopped = StoppedThoroughCheck(Database(), why)) {
+            const MsgAnswer answer = MsgBox(
+                FormatMsg(GetResString(573, "Er is een gestopte intensieve controle van dit archief: %s van %s "
+                                            "documenten zijn gecontroleerd.%n%nKlik op Ja om verder te gaan waar "
+                                            "die controle stopte, of op Nee om opnieuw te beginnen."),
+                          {FormatCount(stopped->checked), FormatCount(stopped->total)}),
+                MsgButtons::YesNoCancel, MsgIcon::Question, GetResString(574, "Verder gaan"));
+            if (answer == MsgAnswer::Cancel) return;
+            checkRun.resume = answer == MsgAnswer::Yes;
+        } else if (!why.empty()) {
+            MsgBox(FormatMsg(GetResString(575, "De bewaarde voortgang van een gestopte controle wordt niet gebruikt: "
+                                               "%s%n%nDe controle begint bij het begin."),
+                             {why}),
+                   MsgButtons::OK, MsgIcon::Exclamation, GetResString(574, "Verder gaan"));
+        }
+    }
     CheckRunFacts facts;
     BeginCheckFacts(facts, Database(), m_state.m_sDatabaseName, Index);
-    RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
+    {
+        const CheckRunScope scope(Database(), checkRun);
+        RunCheckCommand(Database(), Index, item ? item->text().toStdString() : std::string());
+    }
     if (facts.check.empty()) return;  // no check ran
     EndCheckFacts(facts, Database(), Index, false);
     m_checkFacts = std::move(facts);

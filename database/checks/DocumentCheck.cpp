@@ -90,10 +90,12 @@ void CDatabase::Analyse(short& Flags) {
 
     bool cancelled = false, stopped = false;
     ProgressWindow progress(m_window);
+    ResumeBegin(Flags);
     if (Flags != BitLinkCheck) {
         if ((Flags & BitTrash) && Settings::Get().DatabaseVersion == 8) EnableTrashSupport();
         m_window.SetEnabled(false);
-        if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8 && !OfferPreCheckCompaction()) {
+        if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8 && !ResumePassDone("compaction") &&
+            !OfferPreCheckCompaction()) {
             // Declined before the first document: nothing was looked at.
             m_window.State().m_bAnalysed = false;
             m_window.State().m_bListPartial = true;
@@ -102,15 +104,18 @@ void CDatabase::Analyse(short& Flags) {
             ReportCancelled();
             return;
         }
+        ResumePass("compaction");
         // Before the walk: an index rebuilt here is one the walk can read.
-        if (!CheckFileIntegrity((Flags & BitThorough) != 0, progress)) {
+        if (!ResumePassDone("integrity") && !CheckFileIntegrity((Flags & BitThorough) != 0, progress)) {
             // Cancelled, or the main database is held: no document was reached.
             stopped = true;
             m_findings.checked = 0;
             if (!progress.Visible())
                 m_findings.total = CountRows(*m_AdoCnMain, "SELECT COUNT(*) FROM FOLDERS WHERE NOT ISFOLDER", trap);
         } else {
+            ResumePass("integrity");
             stopped = !CheckDocuments(Flags, progress, currentId, trap);
+            if (!stopped) ResumePass("walk");
         }
         // A walk the disk stopped was not cancelled: that is said as a full disk.
         cancelled = stopped && !progress.Visible();
@@ -128,6 +133,7 @@ void CDatabase::Analyse(short& Flags) {
     if ((Flags & BitThorough) && Settings::Get().DatabaseVersion == 8) ShowBackupSummary();
     ReportTrappedErrors(trap);
     m_findings.cancelled = cancelled;
+    ResumeEnd(!stopped && !cancelled);
     if (cancelled) return ReportCancelled();
     // "No errors" only about what was read: not after files in use or
     // writes the disk refused.
@@ -165,6 +171,19 @@ struct DocumentRows {
         return offset;
     }
 };
+
+// A row's place in the walk's order as bytes that compare the same way
+// (the progress record keeps the last one finished). Signed numbers are
+// stored big-endian with their sign bit flipped.
+std::string WalkKeyOf(const DocumentRows::Row& r) {
+    std::string key;
+    for (const std::int64_t part : {std::int64_t(r.parentNull ? 0 : 1), std::int64_t(r.parentNull ? 0 : r.parent),
+                                    std::int64_t(r.id), r.rowid}) {
+        const std::uint64_t u = static_cast<std::uint64_t>(part) ^ (std::uint64_t(1) << 63);
+        for (int shift = 56; shift >= 0; shift -= 8) key += static_cast<char>((u >> shift) & 0xff);
+    }
+    return key;
+}
 
 }  // namespace
 
@@ -305,6 +324,11 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         const std::string name(docs.name(row));
         ++index;
         position += step;
+        if (m_checkRun && ResumeSkips(WalkKeyOf(row), row.rowid)) {
+            m_findings.checked = index;
+            continue;
+        }
+        const std::size_t findingsBefore = m_findings.all().size();
         progress.SetProgress(static_cast<int>(std::nearbyint(position)), index, name);
         progress.SetTimedUpdate(true);
         DocumentRef doc{row.rowid, row.id, row.parentNull ? 0 : row.parent, row.databaseId,
@@ -327,6 +351,12 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
         }
         m_findings.checked = index;
+        if (m_checkRun && !ResumeAfterDocument(WalkKeyOf(row), row.rowid, findingsBefore, [&] {
+                mainHold.checkpoint(true);
+                if (pdbHold) pdbHold->checkpoint(true);
+                return !mainHold.error() && !(pdbHold && pdbHold->error());
+            }))
+            progress.Hide();  // the time is up: stopped as by Cancel, and said so
         mainHold.checkpoint();
         if (pdbHold) pdbHold->checkpoint();
         m_window.DoEvents();

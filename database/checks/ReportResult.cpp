@@ -190,6 +190,7 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     row.text = name;
     row.tag = nCode;
     row.subItems = {virtualPath, GetFileNamePart(sPicbase), finding.state};
+    ResumeNoteRow(row);
     // A second finding for the same document keeps the first row.
     if (m_heldRows) m_heldRows->push_back(row);
     else m_window.ListAdd(ListId::Documents, row);

@@ -419,6 +419,7 @@ constexpr const char* TextFor(int id) {
     case 329: return "%s documenten verloren";
     // What an engine failure means for the user (its own words are shown as
     // details), and the one box that lists what opening an archive found.
+    case 330: return "het voortgangsbestand van de controle";
     case 331:
         return "Het bestand '%s' is in gebruik door een ander programma. Sluit het andere programma "
                "(bijvoorbeeld Vellumo) en probeer het opnieuw; het bestand is niet beschadigd.";
@@ -787,6 +788,21 @@ constexpr const char* TextFor(int id) {
     case 554: return "zou: %s";
     case 555: return "het is geen rapport van quillex-cli check --json";
     case 556: return "het rapport is niet volledig: %s";
+    case 561: return "er is geen gestopte intensieve controle van dit archief; de controle begint bij het begin";
+    case 562: return "de bewaarde voortgang wordt niet gebruikt (%s); de controle begint bij het begin";
+    case 563: return "verder na %s van %s documenten";
+    case 564: return "gestopt na %s van %s documenten (--max-duration %s); verder gaan met: %s";
+    case 565: return "afgebroken na %s van %s documenten; verder gaan met: %s";
+    case 566: return "--max-duration: '%s' is geen duur; gebruik bijvoorbeeld 90m, 2h of 45s";
+    case 567: return "--resume en --max-duration werken alleen samen met --thorough";
+    case 568: return "--resume werkt niet met --dry-run: een run die alleen rapporteert, bewaart geen voortgang";
+    case 569: return "Met --thorough: gaat verder waar een gestopte intensieve controle bleef (afgebroken, --max-duration of een crash). Zonder bewaarde voortgang begint de controle bij het begin.";
+    case 570: return "Met --thorough: stopt de controle netjes na DUUR (bijvoorbeeld 90m, 2h, 45s) en bewaart hoe ver ze kwam; verder gaan met --resume.";
+    case 571: return "een run die alleen rapporteert, bewaart geen voortgang: de volgende controle begint bij het begin";
+    case 572: return "de voortgang kon niet worden bewaard: %s";
+    case 573: return "Er is een gestopte intensieve controle van dit archief: %s van %s documenten zijn gecontroleerd.%n%nKlik op Ja om verder te gaan waar die controle stopte, of op Nee om opnieuw te beginnen.";
+    case 574: return "Verder gaan";
+    case 575: return "De bewaarde voortgang van een gestopte controle wordt niet gebruikt: %s%n%nDe controle begint bij het begin.";
     case 576: return "De OCR-database '%s' is beschadigd. Ze zou apart worden gezet als '%s' en leeg opnieuw worden aangemaakt.%n%s";
     case 577: return "de hoofddatabase";
     case 578: return "de OCR-database";
@@ -881,8 +897,16 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 527: case 529: case 531: case 535: case 539: case 544: case 553:
         return 2;
-    case 534:
+    case 534: case 565:
         return 3;
+    case 562: case 566: case 572: case 575:
+        return 1;
+    case 563: case 573:
+        return 2;
+    case 564:
+        return 4;
+    case 561: case 567: case 568: case 571:
+        return 0;
     case 530:
         return 4;
     default:
@@ -936,7 +960,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 436, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 452, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

@@ -102,8 +102,8 @@ public:
     explicit HeldTransaction(Connection& cn) : m_core(cn.core()) {
         if (m_core) m_hold.emplace(m_core->db);
     }
-    void checkpoint() {
-        if (m_hold) m_hold->checkpoint();
+    void checkpoint(bool now = false) {
+        if (m_hold) m_hold->checkpoint(now);
     }
     // The first commit that failed; its changes since the commit before are gone.
     const sql::Error& error() const {

@@ -406,11 +406,11 @@ std::int64_t NowMs() {
 }
 }  // namespace
 
-void HeldTransaction::checkpoint() {
+void HeldTransaction::checkpoint(bool commitNowAnyway) {
     if (!m_active || !m_db.isOpen() || m_db.totalChanges() == m_changes) return;
     constexpr std::int64_t kCommitIntervalMs = 250;
     const std::int64_t now = NowMs();
-    if (now - m_lastCommit < kCommitIntervalMs) return;
+    if (!commitNowAnyway && now - m_lastCommit < kCommitIntervalMs) return;
     m_lastCommit = now;
     if (!commitNow()) return;
     m_db.exec("BEGIN;");

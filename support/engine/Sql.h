@@ -174,8 +174,9 @@ public:
     // Commits and begins anew when anything was written since the last time.
     // A commit that fails (disk full, I/O error) is rolled back, ends the
     // holding and is kept in error(): what was written since the last
-    // commit is gone, and the caller must say so.
-    void checkpoint();
+    // commit is gone, and the caller must say so. `now`: whatever the time
+    // since the last commit (a record is about to name what was written).
+    void checkpoint(bool now = false);
     // Commits now and stops holding; false when that or an earlier commit failed.
     bool finish();
     const Error& error() const { return m_err; }

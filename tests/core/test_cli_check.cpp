@@ -2,6 +2,7 @@
 // every injected fault is found with its code, repaired where it can be, and
 // a second run finds only what stays damaged. Also the list and JSON files.
 #include "database/access/FileNames.h"
+#include "database/checks/CheckProgressRecord.h"
 #include "database/checks/ResultCodes.h"
 #include "tests/core/CliRunner.h"
 #include "tests/core/SampleFixture.h"
@@ -164,6 +165,7 @@ TEST(CliCheck, RefusesToWriteTheListOrJsonOntoAFileOfTheArchive) {
         {"report onto a hard link to a sub database", "--report", hardLink, false},
         {"JSON onto the OCR database", "--json", m.omdDatabase, false},
         {"JSON onto a sub database", "--json", sub1, false},
+        {"JSON onto the name of the check's progress record", "--json", CheckProgressNames(m.mainDatabase)[1], false},
     };
     for (const Case& c : cases) {
         const std::string before = qx::test::Slurp(c.target);

@@ -78,7 +78,7 @@ TEST(CliUsage, TheHelpIsMadeFromTheDeclaredOptions) {
     struct Case { std::string command; bool archive; std::vector<std::string> own; } cases[] = {
         {"open", true, {}},
         {"check", true, {"--quick", "--normal", "--thorough", "--empty-folders", "--large-documents",
-                         "-showindicators", "--report BESTAND", "--json BESTAND"}},
+                         "-showindicators", "--report BESTAND", "--json BESTAND", "--resume", "--max-duration DUUR"}},
         {"repair-multipage", true, {}},
         {"compact", true, {"--sub-databases", "--main", "--omd", "--all"}},
         {"reorganize", true, {"--plan", "--json"}},

@@ -110,7 +110,7 @@ std::int64_t PageOf(const std::string& path, const std::string& password, const 
     return root;
 }
 
-struct CheckRun {
+struct IntegrityRun {
     std::vector<ListRow> rows;
     bool noErrorsBox = false;
 };
@@ -137,7 +137,7 @@ protected:
     }
     void TearDown() override { Settings::Reset(); }
 
-    CheckRun run(short flags, bool dryRun = false) {
+    IntegrityRun run(short flags, bool dryRun = false) {
         qx::test::ScriptedWindow window;
         CDatabase db(window, window.env());
         Settings::Get().DatabasePassword = a.password;
@@ -147,7 +147,7 @@ protected:
         EXPECT_TRUE(db.OpenDatabase(CDatabase::ConnectString(a.main, a.password)));
         window.boxes.clear();
         db.Analyse(flags);
-        CheckRun r;
+        IntegrityRun r;
         r.rows = window.lists[ListId::Documents];
         for (const auto& b : window.boxes) r.noErrorsBox |= b.icon == MsgIcon::Information;
         return r;
@@ -157,7 +157,7 @@ protected:
     ArchiveBuilder a{dir.path()};
 };
 
-const ListRow* FindingOf(const CheckRun& r, int code, const std::string& file) {
+const ListRow* FindingOf(const IntegrityRun& r, int code, const std::string& file) {
     for (const ListRow& row : r.rows)
         if (row.tag == code && row.subItems.size() > 1 && row.subItems[1] == file) return &row;
     return nullptr;
@@ -201,13 +201,13 @@ TEST_F(Integrity, DamageAnywhereIsAFindingThatNamesTheFileAndWhatIsDamaged) {
             Damage(path, password, PageOf(path, password, c.table, c.index, c.deep));
             const std::string before = qx::test::Slurp(path);
 
-            const CheckRun first = run(flags);
+            const IntegrityRun first = run(flags);
             const ListRow* finding = FindingOf(first, c.code, GetFileNamePart(path));
             ASSERT_NE(finding, nullptr) << qx::test::Slurp(Settings::Get().LogFileName);
             EXPECT_EQ(finding->text, c.what);
             EXPECT_FALSE(first.noErrorsBox);
 
-            const CheckRun second = run(flags);
+            const IntegrityRun second = run(flags);
             const bool rebuilt = c.code == ResultIndexRebuilt;
             EXPECT_EQ(FindingOf(second, ResultFileDamaged, GetFileNamePart(path)) != nullptr, !rebuilt);
             EXPECT_EQ(FindingOf(second, ResultIndexRebuilt, GetFileNamePart(path)), nullptr);
@@ -229,7 +229,7 @@ TEST_F(Integrity, ADamagedSubDatabaseIsNamedAtBothLevels) {
     Damage(sub, a.password, PageOf(sub, a.password, "PICTURES", "", true));
     for (auto [flags, code] :
          {std::pair{kNormal, int(ResultPdbDamaged)}, std::pair{kThorough, int(ResultFileDamaged)}}) {
-        const CheckRun r = run(flags);
+        const IntegrityRun r = run(flags);
         const ListRow* finding = FindingOf(r, code, GetFileNamePart(sub));
         ASSERT_NE(finding, nullptr) << flags;
         if (code == ResultFileDamaged) {
@@ -244,13 +244,13 @@ TEST_F(Integrity, ADamagedSubDatabaseIsNamedAtBothLevels) {
 TEST_F(Integrity, AReportOnlyRunRebuildsNothingAndFindsWhatARealRunFinds) {
     Damage(a.main, a.password, PageOf(a.main, a.password, "FOLDERS", "FOLDERS.parentID", true));
     const std::string before = qx::test::Slurp(a.main);
-    auto codes = [](const CheckRun& r) {
+    auto codes = [](const IntegrityRun& r) {
         std::vector<int> out;
         for (const ListRow& row : r.rows) out.push_back(static_cast<int>(row.tag));
         return out;
     };
     for (short flags : {kNormal, kThorough}) {
-        const CheckRun reportOnly = run(flags, true);
+        const IntegrityRun reportOnly = run(flags, true);
         const ListRow* finding = FindingOf(reportOnly, ResultIndexRebuilt, GetFileNamePart(a.main));
         ASSERT_NE(finding, nullptr) << flags;
         EXPECT_EQ(finding->subItems[2], "Zou worden hersteld") << flags;
