@@ -92,6 +92,7 @@ std::string Comparable(const CliRun& run, const std::string& folder) {
         for (std::string line; std::getline(in, line);) {
             for (std::size_t f; (f = line.find(folder)) != std::string::npos;) line.replace(f, folder.size(), "ARCHIVE");
             for (const auto& [from, to] : {std::pair<std::string, std::string>{"zou worden gerepareerd", "gerepareerd"},
+                                           {"zou niet worden gekopieerd", "niet gekopieerd"},
                                            {" (" + GetResString(219, "") + ")", ""}})
                 if (const std::size_t f = line.find(from); f != std::string::npos) line.replace(f, from.size(), to);
             if (line.starts_with("zou ") || line.starts_with("alleen rapporteren") || line.find(" -> ") != std::string::npos)
