@@ -1,12 +1,16 @@
-#include "support/Env.h"
 // Compacting a sub database against the engine's own export of the same
-// file plus an fsync, side by side in one run, and the peak memory of both.
+// file plus an fsync, side by side in one run, for documents of several
+// sizes, and the peak memory of both.
 //
-//   bench_compact [--mb N]     (default 200; --quick: 40)
+//   bench_compact [--quick] [--mb N] [--rounds N] [--sizes KB,KB,...] [--ours-only N]
 //
-// The file holds documents of 1 MB, a fifth of them deleted, so that the
-// copy is smaller than its source as in real use. Both sides run twice,
-// alternately, with the source in the page cache; the better time counts.
+// Each file holds `mb` MB of documents of one size after a fifth of them
+// were deleted, so that the copy is smaller than its source as in real use.
+// The two sides run in pairs, their order alternating (A B, B A, ...), with
+// the source in the page cache; the median of the pairs' ratios counts, and
+// their spread is printed beside it. --ours-only N compacts N times and
+// nothing else (for a profiler).
+#include "support/Env.h"
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
 #include "database/access/Schema.h"
@@ -27,6 +31,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace qx;
 namespace fs = std::filesystem;
@@ -80,40 +85,71 @@ double EngineExport(const std::string& src, const std::string& dst, const std::s
     return s;
 }
 
+// A sub database of documents of `size` bytes, `mb` MB after a fifth of
+// them were deleted; rows are written in ID order as the program writes
+// them.
+void WriteSource(const std::string& path, const std::string& password, long size, long mb) {
+    sql::Error err;
+    fs::remove(path);
+    if (!CreateSubDatabaseFile(qx::RealEnv(), path, password, err)) Fail(err.message);
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
+    const long rows = std::max<long>(5, mb * 1048576 / size * 5 / 4);
+    Exec(db, "BEGIN");
+    Exec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
+                 ") INSERT INTO PICTURES (ID, PICTURE) SELECT i, randomblob(" + std::to_string(size) + ") FROM n");
+    Exec(db, "DELETE FROM PICTURES WHERE ID % 5 = 0");
+    Exec(db, "COMMIT");
+}
+
+double LoadAverage() {
+    double load = 0;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
+    }
+    return load;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    long mb = 200;
+    long mb = 100;
+    int rounds = 5, oursOnly = 0;
+    std::vector<long> sizesKb{1, 4, 64, 1024};
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0) mb = 40;
+        if (std::strcmp(argv[i], "--quick") == 0) mb = 20, rounds = 3;
         else if (std::strcmp(argv[i], "--mb") == 0 && i + 1 < argc) mb = std::atol(argv[++i]);
+        else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--ours-only") == 0 && i + 1 < argc) oursOnly = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
+            sizesKb.clear();
+            for (const char* p = argv[++i]; *p;) {
+                char* end = nullptr;
+                sizesKb.push_back(std::strtol(p, &end, 10));
+                p = *end == ',' ? end + 1 : end;
+                if (end == p && *p) break;
+            }
+        }
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string dir = (fs::temp_directory_path() / "quillex-bench-compact").string();
     fs::remove_all(dir);
     fs::create_directories(dir);
     const std::string main = dir + "/Bench.dat", sub = SubDatabaseName(main, 1), pristine = dir + "/pristine.pdb";
     const std::string password = PasswordForGeneration(8);
-
-    // The archive: a main database and one sub database of `mb` MB after
-    // the deletions.
     sql::Error err;
-    if (!CreateMainDatabase(qx::RealEnv(), main, 8, err) || !CreateOmdDatabase(qx::RealEnv(), OmdName(main), err) ||
-        !CreateSubDatabaseFile(qx::RealEnv(), pristine, password, err))
+    if (!CreateMainDatabase(qx::RealEnv(), main, 8, err) || !CreateOmdDatabase(qx::RealEnv(), OmdName(main), err))
         Fail(err.message);
     {
-        sql::Database db = sql::Database::open(qx::RealEnv(), pristine, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
-        const long rows = mb * 5 / 4;
-        Exec(db, "BEGIN");
-        for (long id = 1; id <= rows; ++id)
-            Exec(db, "INSERT INTO PICTURES (ID, PICTURE) VALUES (" + std::to_string(id) + ", randomblob(1048576))");
-        Exec(db, "DELETE FROM PICTURES WHERE ID % 5 = 0");
-        Exec(db, "COMMIT");
         sql::Database m = sql::Database::open(qx::RealEnv(), main, engine::PasswordBytes(password), sql::OpenMode::ReadWrite, err);
         Exec(m, "INSERT INTO DATABASES (ID, DATABASE) VALUES (1, '" + sub + "')");
     }
-    std::printf("compacting a sub database of %.0f MB (%ld MB of documents after deletions)\n",
-                qx::RealEnv().FileLength(pristine) / 1048576.0, mb);
-
     Settings::Get().DatabasePassword = password;
     Settings::Get().LogFileName = dir + "/Bench.log";
     NullWindow window;
@@ -121,26 +157,54 @@ int main(int argc, char** argv) {
     CDatabase database(window, qx::RealEnv());
     if (!database.OpenDatabase(CDatabase::ConnectString(main, password))) Fail("the archive does not open");
 
-    double ours = 1e9, theirs = 1e9;
+    std::printf("machine: %ld cores, load %.1f at the start; %d pairs per size, order alternating\n",
+                ::sysconf(_SC_NPROCESSORS_ONLN), LoadAverage(), rounds);
     long theirPeak = 0;
-    std::int64_t ourSize = 0;
-    for (int round = 0; round < 2; ++round) {
-        theirs = std::min(theirs, EngineExport(pristine, dir + "/export.pdb", password, theirPeak));
-        fs::remove(sub);
-        fs::copy_file(pristine, sub);
-        ::sync();
-        const auto t0 = std::chrono::steady_clock::now();
-        if (!database.CompactSingle(sub, password)) Fail("CompactSingle failed; see " + dir + "/Bench.log");
-        ours = std::min(ours, Seconds(t0));
-        ourSize = qx::RealEnv().FileLength(sub);
+    for (const long kb : sizesKb) {
+        const long size = kb * 1024;
+        WriteSource(pristine, password, size, mb);
+        std::printf("documents of %ld KB: a sub database of %.0f MB (%ld MB of documents after deletions)\n", kb,
+                    qx::RealEnv().FileLength(pristine) / 1048576.0, mb);
+        auto ours = [&] {
+            fs::remove(sub);
+            fs::copy_file(pristine, sub);
+            ::sync();
+            const auto t0 = std::chrono::steady_clock::now();
+            if (!database.CompactSingle(sub, password)) Fail("CompactSingle failed; see " + dir + "/Bench.log");
+            return Seconds(t0);
+        };
+        if (oursOnly > 0) {
+            for (int r = 0; r < oursOnly; ++r) std::printf("  CompactSingle %.3f s\n", ours());
+            continue;
+        }
+        std::vector<double> engine, ourTimes, ratios;
+        std::vector<double> loads;
+        for (int r = 0; r < rounds; ++r) {
+            loads.push_back(LoadAverage());
+            double e = 0, o = 0;
+            if (r % 2 == 0) {
+                e = EngineExport(pristine, dir + "/export.pdb", password, theirPeak);
+                o = ours();
+            } else {
+                o = ours();
+                e = EngineExport(pristine, dir + "/export.pdb", password, theirPeak);
+            }
+            engine.push_back(e);
+            ourTimes.push_back(o);
+            ratios.push_back(o / e);
+        }
+        const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+        std::printf("  engine export + fsync : median %6.3f s   %lld bytes\n", Median(engine),
+                    static_cast<long long>(qx::RealEnv().FileLength(dir + "/export.pdb")));
+        std::printf("  CompactSingle         : median %6.3f s   %lld bytes\n", Median(ourTimes),
+                    static_cast<long long>(qx::RealEnv().FileLength(sub)));
+        std::printf("  ratio                 : median %5.2fx (%.2f - %.2f; goal <= 1.2x), load %.1f - %.1f\n",
+                    Median(ratios), *low, *high, *std::min_element(loads.begin(), loads.end()),
+                    *std::max_element(loads.begin(), loads.end()));
     }
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    std::printf("  engine export + fsync : %6.2f s   peak RSS %4ld MB   %lld bytes\n", theirs, theirPeak / 1024,
-                static_cast<long long>(qx::RealEnv().FileLength(dir + "/export.pdb")));
-    std::printf("  CompactSingle         : %6.2f s   peak RSS %4ld MB   %lld bytes\n", ours, ru.ru_maxrss / 1024,
-                static_cast<long long>(ourSize));
-    std::printf("  ratio                 : %6.2fx (goal <= 1.2x)\n", ours / theirs);
+    std::printf("peak RSS: engine shell %ld MB, this process %ld MB\n", theirPeak / 1024, ru.ru_maxrss / 1024);
     fs::remove_all(dir);
     return 0;
 }

@@ -81,7 +81,13 @@ protected:
             const bool ok = database.CompactSingle(file, pwd);
             ++done;
             if (!ok) ++failed;
-            if (ok && !dryRun)
+            if (ok && database.m_compactSkipped)
+                std::fprintf(io.out, "%s\n",
+                             FormatMsg(dryRun ? GetResString(446, "%s: al compact, zou niet worden gekopieerd (%s)")
+                                              : GetResString(445, "%s: al compact, niet gekopieerd (%s)"),
+                                       {file, FormatBytes(before)})
+                                 .c_str());
+            else if (ok && !dryRun)
                 std::fprintf(io.out, "%s: %s -> %s\n", file.c_str(), FormatBytes(before).c_str(),
                              FormatBytes(database.env().FileLength(file)).c_str());
             else if (!ok)

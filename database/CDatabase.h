@@ -126,7 +126,9 @@ public:
 
     // -- compaction (maintenance/Compact.cpp)
     // Compacts one file of the archive into a fresh copy that takes its
-    // place; true when the compacted file is back under its name.
+    // place; true when the compacted file is back under its name, or when
+    // the file was left as it is because a copy could not be smaller
+    // (m_compactSkipped then).
     bool CompactSingle(const std::string& sDatabaseName, const std::string& sPwd);
     // What a compaction may do besides copying: leave out the rows of one
     // table (a file whose rows all live elsewhere now), and call `copied`
@@ -141,6 +143,10 @@ public:
     bool CompactAll();
     // What the last CompactSingle that failed ran into (cleared by one that succeeds).
     CompactTrouble m_compactTrouble;
+    // Whether the last CompactSingle left its file as it was: no free pages,
+    // and its rows need every page it has. Such a file counts as skipped,
+    // not as compacted.
+    bool m_compactSkipped = false;
     // Told, while a copy is made, how many bytes of how many it has written
     // (as far as the file's length shows); at the end, all of them.
     std::function<void(std::int64_t written, std::int64_t total)> m_compactCopying;

@@ -17,6 +17,8 @@
 #include "database/access/SubDatabasePlace.h"
 #include "database/maintenance/IntentRecord.h"
 #include "database/maintenance/NewCopy.h"
+#include "database/maintenance/PlanPages.h"
+#include "database/maintenance/ReorganizePlan.h"
 #include "support/Env.h"
 #include "support/FileOperations.h"
 #include "support/Log.h"
@@ -80,6 +82,52 @@ bool ReadsWhole(Env& env, const std::string& path, const std::string& passwordBy
     return true;
 }
 
+// Whether a copy of the file would come out as large as the file: no free
+// pages, and its documents need every page it has, by the page model the
+// reorganize plan uses (exact on files the engine wrote in ID order).
+// Asked of the file itself each time, so rows deleted since the last
+// compaction, by us or by anyone, show. Free pages answer at once; only a
+// file without them has its row lengths read (which reads the leaves, not
+// the large values). Files that hold no documents table, or that fail to
+// read, are copied as before: the copy reports what it runs into.
+struct Fill {
+    bool full = false;
+    std::int64_t pages = 0, needed = 0;
+};
+
+Fill FillOf(Env& env, const std::string& path, const std::string& passwordBytes) {
+    Fill fill;
+    sql::Error err;
+    sql::Database db = sql::Database::open(env, path, passwordBytes, sql::OpenMode::ReadOnly, err);
+    if (!db.isOpen()) return fill;
+    auto scalar = [&db](const char* text, std::int64_t& value) {
+        sql::Statement st(db, text);
+        if (st.step() != sql::Step::Row) return false;
+        value = st.getInt64(0);
+        return true;
+    };
+    // One read transaction (ended when the connection closes): the counts
+    // and the rows describe one state of the file.
+    if (!db.exec("BEGIN;")) return fill;
+    std::int64_t freePages = -1, pageSize = 0;
+    if (!scalar("PRAGMA freelist_count", freePages) || freePages != 0) return fill;
+    if (!scalar("PRAGMA page_count", fill.pages) || !scalar("PRAGMA page_size", pageSize)) return fill;
+    std::int64_t tables = 0;
+    if (!scalar("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name NOT IN ('PICTURES', 'sqlite_sequence')",
+                tables) ||
+        tables != 0)
+        return fill;
+    plan::Tree tree(static_cast<int>(pageSize), passwordBytes.empty() ? 0 : plan::kCipherReservedBytes);
+    sql::Statement rows(db, "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+    sql::Step step;
+    while ((step = rows.step()) == sql::Step::Row)
+        tree.add(static_cast<long>(rows.getInt64(0)), rows.isNull(1) ? 0 : rows.getInt64(1));
+    if (step != sql::Step::Done) return fill;
+    fill.needed = tree.pages();
+    fill.full = fill.pages <= fill.needed;
+    return fill;
+}
+
 // "#,### KB" with the Dutch grouping sign.
 std::string KilobytesText(std::int64_t bytes) {
     const std::int64_t kb = (bytes + 1023) / 1024;
@@ -102,6 +150,7 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
                               const CompactOptions& options) {
     const std::string& path = sDatabaseName;
     m_compactTrouble = {};
+    m_compactSkipped = false;
     auto trouble = [this](Trouble kind, const std::string& reason) {
         m_compactTrouble = {kind, reason, 0, {}};
         return false;
@@ -132,6 +181,17 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
         WriteLog("Compact: " + bad + " is a link or no regular file; " + path + " is not compacted");
         NotRegularFileMessage(bad, path);
         return trouble(Trouble::Other, bad + " is a link or no regular file");
+    }
+    // A copy that leaves rows out always changes the file.
+    if (options.leaveOutRowsOf.empty()) {
+        if (const Fill fill = FillOf(*m_env, path, engine::PasswordBytes(sPwd)); fill.full) {
+            WriteLog("Compact: " + path + " is already compact (no free pages; its rows need all of its " +
+                     std::to_string(fill.pages) + " pages); it " + (DryRun() ? "would not be" : "is not") +
+                     " copied" + (DryRun() ? " (dry run: nothing changed)" : ""));
+            m_compactSkipped = true;
+            if (m_compactCopying) m_compactCopying(length, length);
+            return true;
+        }
     }
     const std::int64_t available = FolderFreeSpace(*m_env, folder);
     if (available < length + kCompactReserve) {
@@ -216,11 +276,11 @@ bool CDatabase::CompactSingle(const std::string& sDatabaseName, const std::strin
     else compactor.StartEmptying(path, destination, password, options.leaveOutRowsOf);
     const int failed = m_env->Step("compact.copying");
     std::int32_t state;
-    while ((state = compactor.State()) == sql::Compactor::kRunning) {
+    // Waiting on the copy rather than sleeping: its end is seen at once.
+    while ((state = compactor.WaitFor(kPollInterval)) == sql::Compactor::kRunning) {
         // The copy is smaller than its source; how far it got shows in its length.
         if (m_compactCopying) m_compactCopying(std::min(m_env->FileLength(destination), length), length);
         m_window.DoEvents();
-        std::this_thread::sleep_for(kPollInterval);
     }
     if (failed) return undoErrno(failed);
     if (state != 0 || m_env->KindOf(destination) != EntryKind::RegularFile || m_env->IdentityOf(destination) != copy.id())

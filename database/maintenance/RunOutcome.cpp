@@ -101,6 +101,8 @@ std::string DescribeCompactEnd(const CompactOutcome& o, std::string& title) {
                                                    "(%s gewonnen)."),
                                  {FormatCount(o.compacted), FormatCount(o.files), FormatBytes(o.bytesBefore),
                                   FormatBytes(o.bytesAfter), FormatBytes(won)});
+    if (o.skipped > 0)
+        text += "\r\n" + FormatMsg(GetResString(447, "Al compact en daarom overgeslagen: %s."), {FormatCount(o.skipped)});
     if (o.trouble.trouble != Trouble::None)
         text += "\r\n\r\n" + FormatMsg(GetResString(360, "Niet alle bestanden zijn gecomprimeerd: %s"),
                                        {TroubleAdvice(o.trouble)});

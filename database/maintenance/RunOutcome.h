@@ -44,7 +44,8 @@ struct ReorganizeOutcome {
 
 struct CompactOutcome {
     long files = 0;       // to compact
-    long compacted = 0;
+    long compacted = 0;   // copied and swapped in
+    long skipped = 0;     // left as they were: a copy could not be smaller
     bool cancelled = false;
     std::int64_t bytesBefore = 0;  // of the files that were to be compacted
     std::int64_t bytesAfter = 0;

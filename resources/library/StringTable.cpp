@@ -467,6 +467,10 @@ constexpr const char* TextFor(int id) {
         return "Tabellen van het bestand '%s' waren beschadigd. Wat nog leesbaar was, is geborgen in een nieuw "
                "bestand; het beschadigde bestand staat ernaast als '.damaged'. Scan de documenten die als verloren "
                "of beschadigd in de lijst staan opnieuw in.";
+    // Compaction: a file that a copy could not make smaller.
+    case 445: return "%s: al compact, niet gekopieerd (%s)";
+    case 446: return "%s: al compact, zou niet worden gekopieerd (%s)";
+    case 447: return "Al compact en daarom overgeslagen: %s.";
     // Salvage of damaged files.
     case 481: return "Redden...";
     case 482: return "Gered %s";
@@ -840,13 +844,14 @@ constexpr int ArgumentsFor(int id) {
         return 1;
     case 262: case 263: case 265: case 266: case 267: case 290:
         return 1;
-    case 260: case 291: case 441:
+    case 260: case 291: case 441: case 445: case 446:
         return 2;
     case 234: case 237: case 239: case 241: case 242: case 243: case 244: case 289: case 281: case 253:
         return 1;
     case 232: case 235: case 236: case 246: case 285: case 282: case 252:
         return 2;
     case 274: case 293: case 294: case 296: case 326: case 327: case 328: case 329: case 442: case 443: case 444:
+    case 447:
         return 1;
     case 308: case 309: case 311: case 314: case 315: case 321: case 322:
         return 1;
@@ -960,7 +965,7 @@ constexpr bool EveryFormattedIdHasText() {
 static_assert(AllTextsSound(), "a text is empty, too long, or its placeholders do not match its caller");
 static_assert(EveryFormattedIdHasText(), "ArgumentsFor lists an id without a text");
 // IDs 21, 22, 28, 57, 84 and 94 are not used by the program.
-static_assert(TextCount() == 452, "a text was added or lost; update docs/strings.md as well");
+static_assert(TextCount() == 455, "a text was added or lost; update docs/strings.md as well");
 
 }  // namespace
 

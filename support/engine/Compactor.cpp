@@ -4,6 +4,7 @@
 #include "support/engine/AsciiCase.h"
 #include "support/engine/Cipher.h"
 #include "support/engine/Sql.h"
+#include "support/engine/SqliteApi.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -150,6 +151,40 @@ bool StreamValue(Database& db, const std::string& table, const std::string& colu
     return true;
 }
 
+// The values over kStreamAbove that a one-pass copy met: their rows got a
+// zero-filled value of the right length, to be filled in afterwards.
+struct LargeValues {
+    std::vector<std::pair<std::int64_t, int>> rows;  // rowid, column
+};
+
+// qx_large_value(rowid, column, length): notes the value, returns zeros.
+void NoteLargeValue(sqlite3_context* context, int, sqlite3_value** argv) {
+    auto* large = static_cast<LargeValues*>(sqlite3_user_data(context));
+    try {
+        large->rows.emplace_back(sqlite3_value_int64(argv[0]), sqlite3_value_int(argv[1]));
+    } catch (...) {
+        sqlite3_result_error_nomem(context);
+        return;
+    }
+    sqlite3_result_zeroblob64(context, static_cast<sqlite3_uint64>(sqlite3_value_int64(argv[2])));
+}
+
+bool HasIndexes(Database& db, const std::string& table, bool& has, std::string& why) {
+    Statement st(db, "PRAGMA main.index_list(" + Quoted(table, '"') + ")");
+    const Step step = st.step();
+    if (step == Step::Failed) why = st.error().message;
+    has = step == Step::Row;
+    return step != Step::Failed;
+}
+
+bool StreamLarge(Database& db, const std::string& table, const std::vector<std::string>& columns,
+                 const LargeValues& large, std::string& why) {
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(kStreamAbove));
+    for (const auto& [rowid, column] : large.rows)
+        if (!StreamValue(db, table, columns[static_cast<std::size_t>(column)], rowid, buffer, why)) return false;
+    return true;
+}
+
 bool CopyTable(Database& db, const std::string& table, std::string& why) {
     const std::string from = "main." + Quoted(table, '"'), to = "compacted." + Quoted(table, '"');
     const std::string whole = "INSERT INTO " + to + " SELECT * FROM " + from + ";";
@@ -159,6 +194,37 @@ bool CopyTable(Database& db, const std::string& table, std::string& why) {
     const bool plain = std::any_of(columns.begin(), columns.end(), NamesRowid) ||
                        !Statement(db, "SELECT rowid FROM " + from + " LIMIT 0").ok();
     if (plain) return Exec(db, whole, why);
+
+    // A table without indexes is copied in one pass: a value over the limit
+    // is written zero-filled and noted as the rows go by, then filled in.
+    // Reading the table once matters when documents sit on its leaves,
+    // where a pass that only looks for large values reads every page. A
+    // table with indexes is looked through first instead, so that a copy
+    // without large values keeps the engine's own transfer of records and
+    // index entries as they are (an index filled row by row would come out
+    // larger, its entries arriving out of order).
+    bool indexed = false;
+    if (!HasIndexes(db, table, indexed, why)) return false;
+    if (!indexed) {
+        std::string names = "rowid", values = "rowid";
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const std::string q = Quoted(columns[i], '"');
+            names += ", " + q;
+            values += ", CASE WHEN " + IsLarge(q) + " THEN qx_large_value(rowid, " + std::to_string(i) + ", length(" +
+                      q + ")) ELSE " + q + " END";
+        }
+        LargeValues large;
+        if (sqlite3_create_function_v2(db.handle(), "qx_large_value", 3, SQLITE_UTF8, &large, NoteLargeValue, nullptr,
+                                       nullptr, nullptr) != SQLITE_OK) {
+            why = "the copy's function cannot be made";
+            return false;
+        }
+        const bool copied =
+            Exec(db, "INSERT INTO " + to + " (" + names + ") SELECT " + values + " FROM " + from + ";", why);
+        sqlite3_create_function_v2(db.handle(), "qx_large_value", 3, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr);
+        return copied && StreamLarge(db, table, columns, large, why);
+    }
 
     std::string anyLarge;
     for (const std::string& c : columns) anyLarge += (anyLarge.empty() ? "" : " OR ") + IsLarge(Quoted(c, '"'));
@@ -334,6 +400,16 @@ std::int32_t Compactor::Wait() {
     }
     // Not under the lock: the copy logs through it.
     if (work.valid()) work.wait();
+    return State();
+}
+
+std::int32_t Compactor::WaitFor(std::chrono::milliseconds most) {
+    std::shared_future<std::int32_t> work;
+    {
+        std::lock_guard guard(m_lock);
+        work = m_work;
+    }
+    if (work.valid()) work.wait_for(most);
     return State();
 }
 

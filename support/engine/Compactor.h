@@ -23,6 +23,7 @@
 // Every file of the copy is opened, created, written, synced and removed
 // through the Env the object is given, so its layers (report-only, fault
 // injection, power loss) see the copy as they see the rest of a session.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -77,6 +78,9 @@ public:
     std::int32_t State();
     // Blocks until no copy runs; the state then.
     std::int32_t Wait();
+    // Blocks until no copy runs or `most` has passed; the state then. A
+    // caller that looks in between learns of the end at once.
+    std::int32_t WaitFor(std::chrono::milliseconds most);
 
 private:
     bool Begin(const std::string& source, const std::string& destination, std::string_view passwordBytes,

@@ -6,6 +6,7 @@
 #include "database/access/FileNames.h"
 #include "database/access/OpenArchive.h"
 #include "database/maintenance/IntentRecord.h"
+#include "database/maintenance/RunOutcome.h"
 #include "support/Failpoint.h"
 #include "support/Log.h"
 #include "support/FileOperations.h"
@@ -15,6 +16,7 @@
 #include "tests/core/ArchiveBuilder.h"
 #include "tests/core/ArchiveSnapshot.h"
 #include "tests/core/CliRunner.h"
+#include "tests/core/SampleFixture.h"
 #include "tests/core/ScriptedWindow.h"
 #include "tests/core/TestUtil.h"
 
@@ -89,6 +91,11 @@ protected:
         for (long id : {2, 3, 4, 5})
             ArchiveBuilder::Exec(SubDatabaseName(a->main, 1), a->password,
                  "UPDATE PICTURES SET PICTURE = randomblob(200000) WHERE ID = " + std::to_string(id));
+        // Free pages in both, so that a copy makes each of them smaller.
+        for (long n : {1, 2})
+            ArchiveBuilder::Exec(SubDatabaseName(a->main, n), a->password,
+                                 "CREATE TABLE scratch (x BLOB); INSERT INTO scratch VALUES (randomblob(100000)); "
+                                 "DROP TABLE scratch;");
         Settings::Get().DatabasePassword = a->password;
         Settings::Get().LogFileName = LogFileNameFor(a->main);
         OverrideFolderFreeSpaceForTests(InjectedFreeSpace);
@@ -202,9 +209,10 @@ TEST_F(Compact, FreeSpaceMustHoldTheFileAndFiftyMegabytes) {
         std::int64_t spare;  // free space beyond what is needed
         bool showErrors, compacts;
         std::size_t boxes;
-    } cases[] = {{"exactly_enough", 0, true, true, 0},
-                 {"one_byte_less", -1, true, false, 1},
-                 {"one_byte_less_without_boxes", -1, false, false, 0}};
+    } cases[] = {{"one_byte_less", -1, true, false, 1},
+                 {"one_byte_less_without_boxes", -1, false, false, 0},
+                 // Last: once compacted, the file is skipped without asking for space.
+                 {"exactly_enough", 0, true, true, 0}};
     for (const Case& c : cases) {
         window.boxes.clear();
         const std::string bytes = Slurp(Sub(1));
@@ -375,13 +383,17 @@ TEST_F(Compact, TheCommandCompactsTheChosenFilesAndExitsAsTheOtherCommandsDo) {
         std::string args;
         int exit;
         std::size_t compacted;  // files named on standard output
+        std::size_t skipped;    // files named as already compact
+        const char* skipLine;
     } cases[] = {
-        {"all_by_default", "compact " + archive, 0, 4},
-        {"sub_databases", "compact --sub-databases " + archive, 0, 2},
-        {"main_and_ocr", "compact --main --omd " + archive, 0, 2},
-        {"dry_run", "compact --dry-run " + archive, 0, 0},
-        {"no_archive", "compact", 16, 0},
-        {"missing_archive", "compact " + ShellQuote(dir.file("Weg.dat")), 8, 0},
+        {"all_by_default", "compact " + archive, 0, 4, 0, ""},
+        // Compacted just now, and nothing deleted since.
+        {"sub_databases_again", "compact --sub-databases " + archive, 0, 0, 2, "al compact, niet gekopieerd"},
+        // Files that hold no documents are always copied.
+        {"main_and_ocr", "compact --main --omd " + archive, 0, 2, 0, ""},
+        {"dry_run", "compact --dry-run " + archive, 0, 0, 2, "al compact, zou niet worden gekopieerd"},
+        {"no_archive", "compact", 16, 0, 0, ""},
+        {"missing_archive", "compact " + ShellQuote(dir.file("Weg.dat")), 8, 0, 0, ""},
     };
     for (const Case& c : cases) {
         const std::string bytes = Slurp(Sub(1));
@@ -393,6 +405,10 @@ TEST_F(Compact, TheCommandCompactsTheChosenFilesAndExitsAsTheOtherCommandsDo) {
             if (!line.starts_with("zou ") && line.find(": ") != std::string::npos && line.find(" -> ") != std::string::npos)
                 ++lines;
         EXPECT_EQ(lines, c.compacted) << c.name << ": " << run.out;
+        std::size_t skipped = 0;
+        for (std::size_t at = 0; *c.skipLine && (at = run.out.find(c.skipLine, at)) != std::string::npos; ++at)
+            ++skipped;
+        EXPECT_EQ(skipped, c.skipped) << c.name << ": " << run.out;
         if (c.compacted == 0) { EXPECT_EQ(Slurp(Sub(1)), bytes) << c.name; }
     }
     // A listed sub database that is gone: the others are compacted all the same.
@@ -401,4 +417,108 @@ TEST_F(Compact, TheCommandCompactsTheChosenFilesAndExitsAsTheOtherCommandsDo) {
     const CliRun run = RunCli("compact --sub-databases " + archive, scratch);
     EXPECT_EQ(run.exit, 8) << run.err;
     EXPECT_NE(run.err.find("Kantoor_3.pdb kon niet worden gecomprimeerd"), std::string::npos) << run.err;
+}
+
+namespace {
+
+std::int64_t FreePages(const std::string& path, const std::string& password) {
+    sql::Error err;
+    sql::Database db = sql::Database::open(qx::RealEnv(), path, engine::PasswordBytes(password), sql::OpenMode::ReadOnly, err);
+    sql::Statement st(db, "PRAGMA freelist_count");
+    return st.step() == sql::Step::Row ? st.getInt64(0) : -1;
+}
+
+}  // namespace
+
+// Whether a copy could make a file smaller is asked of the file itself each
+// time: a file with no free pages whose rows fill its pages is left as it
+// is and counted as skipped; rows deleted since, whether their pages went
+// free or not, make it compacted again.
+TEST(CompactSkip, AFileACopyCannotShrinkIsLeftAsItIsUntilRowsAreDeleted) {
+    TempDir dir;
+    const SampleManifest m = WriteSample(dir, {}, 240, 6);
+    ASSERT_FALSE(m.subDatabases.empty());
+    const std::string sub = m.subDatabases[0].path, password = PasswordForGeneration(m.generation);
+    Settings::Reset();
+    Settings::Get().DatabasePassword = password;
+    Settings::Get().LogFileName = LogFileNameFor(m.mainDatabase);
+    ScriptedWindow window;
+    window.state.m_sDatabaseName = m.mainDatabase;
+    CDatabase db(window, window.env());
+    ASSERT_TRUE(db.OpenDatabase(CDatabase::ConnectString(m.mainDatabase, password)));
+    auto exec = [&](const std::string& text) { ArchiveBuilder::Exec(sub, password, text); };
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        bool reportOnly;
+        bool skipped;
+        const char* logLine;
+    } cases[] = {
+        {"fresh_sample", {}, false, true, "is already compact"},
+        {"fresh_sample_report_only", {}, true, true, "would not be copied"},
+        // Small rows gone from the middle of their leaves free no page.
+        // One document in three gone: every leaf keeps two of its three
+        // rows, which frees no page, and a copy packs three to a leaf again.
+        {"rows_deleted_without_free_pages",
+         [&] {
+             exec("DELETE FROM PICTURES WHERE (SELECT count(*) FROM PICTURES p WHERE p.ID < PICTURES.ID) % 3 = 1");
+             ASSERT_EQ(FreePages(sub, password), 0);
+         },
+         false, false, "compacted successfully"},
+        {"just_compacted", {}, false, true, "is already compact"},
+        {"rows_deleted_report_only", [&] { exec("DELETE FROM PICTURES WHERE ID % 4 = 0"); }, true, false,
+         "would be compacted"},
+        {"rows_deleted", {}, false, false, "compacted successfully"},
+        {"compacted_again", {}, false, true, "is already compact"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.change) c.change();
+        fs::remove(LogFileNameFor(m.mainDatabase));
+        const std::string bytes = Slurp(sub);
+        const auto id = qx::RealEnv().IdentityOf(sub);
+        db.SetDryRun(c.reportOnly);
+        EXPECT_TRUE(db.CompactSingle(sub, password));
+        db.SetDryRun(false);
+        const std::string log = Slurp(LogFileNameFor(m.mainDatabase));
+        EXPECT_EQ(db.m_compactSkipped, c.skipped);
+        EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+        if (c.skipped || c.reportOnly) {
+            // Not even a copy was begun.
+            EXPECT_EQ(Slurp(sub), bytes);
+            EXPECT_EQ(qx::RealEnv().IdentityOf(sub), id);
+            EXPECT_EQ(log.find("Compact engine"), std::string::npos) << log;
+        } else {
+            EXPECT_NE(qx::RealEnv().IdentityOf(sub), id);
+        }
+    }
+    // Files that hold no documents are copied as before.
+    const std::string omd = m.omdDatabase;
+    EXPECT_TRUE(db.CompactSingle(omd, ""));
+    EXPECT_FALSE(db.m_compactSkipped);
+    Settings::Reset();
+}
+
+TEST(CompactSkip, TheSummaryCountsSkippedFilesApartFromCompactedOnes) {
+    struct Case {
+        const char* name;
+        long compacted, skipped;
+        bool mentionsSkipped;
+    } cases[] = {{"none_skipped", 2, 0, false}, {"some_skipped", 1, 2, true}};
+    for (const Case& c : cases) {
+        CompactOutcome o;
+        o.files = c.compacted + c.skipped;
+        o.compacted = c.compacted;
+        o.skipped = c.skipped;
+        std::string title;
+        const std::string text = DescribeCompactEnd(o, title);
+        EXPECT_NE(text.find("Gecomprimeerde bestanden: " + std::to_string(c.compacted) + " van " +
+                            std::to_string(o.files)),
+                  std::string::npos)
+            << c.name << ": " << text;
+        EXPECT_EQ(text.find("Al compact en daarom overgeslagen: " + std::to_string(c.skipped) + "."),
+                  c.mentionsSkipped ? text.find("Al compact") : std::string::npos)
+            << c.name << ": " << text;
+        EXPECT_EQ(text.find("Al compact") != std::string::npos, c.mentionsSkipped) << c.name;
+    }
 }

@@ -95,6 +95,7 @@ std::string Comparable(const CliRun& run, const std::string& folder) {
                  {std::pair<std::string, std::string>{"zou worden gerepareerd", "gerepareerd"},
                   {" (" + GetResString(219, "") + ")", ""},
                   {"zou worden bewaard als", "bewaard als"},
+                  {"zou niet worden gekopieerd", "niet gekopieerd"},
                   {"is beschadigd. Ze zou apart worden gezet als", "was beschadigd. Ze is apart gezet als"},
                   {"en leeg opnieuw worden aangemaakt", "en leeg opnieuw aangemaakt"}})
                 if (const std::size_t f = line.find(from); f != std::string::npos) line.replace(f, from.size(), to);

@@ -350,6 +350,8 @@ TEST_F(Reorganize, TheCompactionWindowCountsFilesAndBytesAndEndsWithASummary) {
 
 TEST_F(Reorganize, ACompactionThatFailsSaysWhyInItsSummary) {
     SubWith(1, {2}, 30000);
+    // Free pages, so that the file is copied rather than skipped as compact.
+    Pictures(1, "CREATE TABLE scratch (x BLOB); INSERT INTO scratch VALUES (randomblob(100000)); DROP TABLE scratch;");
     Open();
     db->m_nCompactAboveBytes = 1000;
     window.answers = {MsgAnswer::OK};
