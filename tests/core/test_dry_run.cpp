@@ -390,6 +390,7 @@ TEST(DryRun, ArchivesThatCanOnlyBeReadAreCheckedReportOnly) {
     const std::vector<std::string> commands = {
         "open --yes",      "check --quick --yes",     "check --normal --yes",        "check --thorough --yes",
         "compact --yes",   "reorganize --yes",        "remove --yes " + removed,     "repair-multipage --yes",
+        "salvage --yes",
     };
     const std::string reference = dir.file("writable");
     fs::copy(sample, reference, fs::copy_options::recursive);
