@@ -14,10 +14,11 @@ void ImagesAhead::dropPassed() {
 
 void ImagesAhead::fill(engine::Connection& pdb, long databaseId) {
     dropPassed();
-    // How far past the walk a sub database's documents are looked for: far
-    // enough for documents that alternate between files, not so far that
-    // each switch to another file scans the rest of the walk.
-    const std::size_t end = std::min(docs.size(), position + 16 * m_documentsAhead + 64);
+    // The documents a little ahead of the walk, nearest first: a later
+    // document waiting in the queue would hold up one the walk needs
+    // sooner. Those of another sub database in this stretch are read when
+    // the walk has theirs open.
+    const std::size_t end = std::min(docs.size(), position + m_documentsAhead);
     std::size_t& at = m_nextOf[databaseId];
     at = std::max(at, position);
     for (; at < end; ++at) {
@@ -26,7 +27,6 @@ void ImagesAhead::fill(engine::Connection& pdb, long databaseId) {
         // The walk reads the document it is at in any case: it goes to the
         // workers whatever waits there already.
         const bool current = at == position;
-        if (!current && m_pending.size() >= m_documentsAhead) return;
         sql::Statement* length = pdb.prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
         sql::Statement* read = pdb.prepared("SELECT PICTURE FROM PICTURES WHERE ID = ?");
         if (!length || !read) return;
@@ -41,7 +41,10 @@ void ImagesAhead::fill(engine::Connection& pdb, long databaseId) {
         read->bind(1, static_cast<std::int64_t>(u.id));
         if (read->step() == sql::Step::Row && read->columnBytes(0) > 0) {
             m_pending.emplace(at, Pending{u.id, pool.submit(read->getBlob(0))});
-            if (!current) m_peakBytes = std::max(m_peakBytes, held + static_cast<std::size_t>(size));
+            if (!current) {
+                m_peakBytes = std::max(m_peakBytes, held + static_cast<std::size_t>(size));
+                ++m_readAhead;
+            }
         }
         read->reset();
     }

@@ -52,6 +52,8 @@ struct ImagesAhead {
     // For tests: the most bytes read ahead of the walk's own document and
     // not yet decoded at once (counted as they are handed out).
     std::size_t peakBytesHeld() const { return m_peakBytes; }
+    // For tests: the documents handed out before the walk was at them.
+    std::size_t readAhead() const { return m_readAhead; }
 
 private:
     struct Pending {
@@ -62,7 +64,7 @@ private:
     std::map<std::size_t, Pending> m_pending;          // by place in the walk
     std::unordered_map<long, std::size_t> m_nextOf;     // per sub database: the first place not yet looked at
     std::size_t m_documentsAhead, m_bytesAhead;
-    std::size_t m_peakBytes = 0;
+    std::size_t m_peakBytes = 0, m_readAhead = 0;
 };
 
 }  // namespace qx
