@@ -2,13 +2,16 @@
 //   imported (non-graphical) documents: the check's storage-format test
 //   against the engine's own full read of the same values (every byte of
 //   every PICTURE read, not only its length);
-//   scanned pages: documents per second of the check against decoding the
-//   same images one after the other without the check;
+//   scanned pages: the check against a yardstick, the same images read out
+//   first and decoded from memory by the same loader on a pool of every
+//   core (paired runs, medians); documents per second and cores busy;
 //   images that declare 30000x30000 pixels among the documents: the peak
 //   memory of the check (each check in a child process of its own) against
 //   the same archive without them; a TIFF of 30,000 one-pixel pages: the
 //   decode time, and how late a Cancel takes effect.
 // Usage: bench_thorough [work-folder] [--quick]   (--quick: 10x fewer documents)
+// QX_BENCH_IMAGES_ONLY=1: the graphical documents' part alone;
+// QUILLEX_DECODE_WORKERS=n: n workers for the check and the yardstick.
 #include "bench/BenchArchive.h"
 #include "database/CDatabase.h"
 #include "database/access/FileNames.h"
@@ -19,6 +22,7 @@
 #include "support/engine/Connection.h"
 #include "tools/sample/SampleContent.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <sys/resource.h>
@@ -119,15 +123,26 @@ private:
     bool m_ahead;
 };
 
-double ImageCheck(const SampleManifest& m, bool ahead) {
+double ProcessCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+struct Timed {
+    double wall = 0, cpu = 0;  // seconds; the process's CPU time over the same span
+};
+
+Timed ImageCheck(const SampleManifest& m, bool ahead) {
     DecodingWindow window(ahead);
     CDatabase db(window, qx::RealEnv());
     OpenDatabaseFile(db, m.mainDatabase);
     Settings::Get().LogFileName.clear();
     short flags = 319 & ~32;
+    const double c0 = ProcessCpu();
     const auto t0 = Clock::now();
     db.Analyse(flags);
-    const double t = Since(t0);
+    const Timed t{Since(t0), ProcessCpu() - c0};
     if (window.state.m_nDamaged > 0) std::printf("  unexpected findings: %ld\n", window.state.m_nDamaged);
     return t;
 }
@@ -139,7 +154,7 @@ std::pair<double, double> CheckInChild(const SampleManifest& m) {
     if (pipe(pipeEnds) != 0) return {0, 0};
     const pid_t child = fork();
     if (child == 0) {
-        const double t = ImageCheck(m, true);
+        const double t = ImageCheck(m, true).wall;
         (void)!write(pipeEnds[1], &t, sizeof t);
         _exit(0);
     }
@@ -209,12 +224,15 @@ int main(int argc, char** argv) {
         else work = argv[i];
     }
     std::printf("Thorough check benchmark, work folder %s\n\n", work.c_str());
+    // For profiling the decode: the graphical documents alone.
+    const bool imagesOnly = std::getenv("QX_BENCH_IMAGES_ONLY") != nullptr;
     // First, while the process is small: the children it forks start from it.
-    Bombs(work, scale);
+    if (!imagesOnly) Bombs(work, scale);
     if (std::getenv("QX_BENCH_LIMITS_ONLY")) return 0;
 
-    std::printf("imported documents (PDF), storage format tested\n");
+    if (!imagesOnly) std::printf("imported documents (PDF), storage format tested\n");
     for (long size : {4096L, 65536L}) {
+        if (imagesOnly) break;
         const long documents = (size == 4096 ? 100000 : 20000) / scale;
         const std::string main = ImportedArchive(work + "/thorough-pdf", documents, size);
         const double check = Thorough(main);
@@ -231,46 +249,82 @@ int main(int argc, char** argv) {
     SampleOptions o = bench::SampleFor(work + "/thorough-images", 4000 / scale);
     o.documentSize = 60000;
     const SampleManifest m = bench::WriteFresh(o);
-    const double sequential = ImageCheck(m, false), check = ImageCheck(m, true);
-    // The same images decoded one after the other, outside the check.
-    long images = 0;
-    double decode = 0;
+    // The images' bytes, read out first: the yardstick decodes them from
+    // memory, without the database.
     std::vector<Bytes> all;
     for (const SampleSubDatabase& s : m.subDatabases) {
         engine::Connection cn(qx::RealEnv());
         if (!s.fileWritten || !cn.open(CDatabase::ConnectString(s.path, PasswordForGeneration(8)))) continue;
         sql::Statement st(cn.database(), "SELECT PICTURE FROM PICTURES");
         while (st.step() == sql::Step::Row) {
-            const Bytes b = st.getBlob(0);
+            Bytes b = st.getBlob(0);
             if (b.size() > 4 && std::memcmp(b.data(), "%PDF", 4) == 0) continue;
-            const auto t0 = Clock::now();
-            LoadImageStatus(b);
-            decode += Since(t0);
-            ++images;
-            all.push_back(b);
+            all.push_back(std::move(b));
         }
     }
-    std::printf("  %ld documents: check decoding on two workers %.2f s (%.0f documents/s); decoding on the check's "
-                "thread %.2f s (%.0f documents/s), %.2fx; the %ld images decoded alone, one thread: %.2f s "
-                "(%.0f images/s)\n",
-                m.documentRows, check, m.documentRows / check, sequential, m.documentRows / sequential,
-                sequential / check, images, decode, images / decode);
-    double pooled = 0, cpu = 0;
+    const long images = static_cast<long>(all.size());
+    const int workers = DecodeWorkers();
+    const Timed sequential = ImageCheck(m, false);
+    Timed oneThread;
     {
-        timespec c0{}, c1{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
+        const double c0 = ProcessCpu();
         const auto t0 = Clock::now();
-        ImageDecodePool pool(2);
+        for (const Bytes& b : all) LoadImageStatus(b);
+        oneThread = {Since(t0), ProcessCpu() - c0};
+    }
+    // The yardstick: the same loader on a pool of every core, every image
+    // handed out at once.
+    const auto yardstick = [&] {
+        const double c0 = ProcessCpu();
+        const auto t0 = Clock::now();
+        ImageDecodePool pool(workers);
         std::vector<std::future<ImageLoad>> results;
+        results.reserve(all.size());
         for (const Bytes& b : all) results.push_back(pool.submit(b));
         for (auto& r : results) r.get();
-        pooled = Since(t0);
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
-        cpu = double(c1.tv_sec - c0.tv_sec) + double(c1.tv_nsec - c0.tv_nsec) / 1e9;
+        return Timed{Since(t0), ProcessCpu() - c0};
+    };
+    // Paired and alternated, so that a change in the machine's load falls
+    // on both sides of a pair.
+    std::vector<Timed> checks, sticks;
+    std::vector<double> ratios, cpuRatios;
+    const int pairs = 5;
+    for (int i = 0; i < pairs; ++i) {
+        if (i % 2 == 0) checks.push_back(ImageCheck(m, true)), sticks.push_back(yardstick());
+        else sticks.push_back(yardstick()), checks.push_back(ImageCheck(m, true));
+        ratios.push_back(checks.back().wall / sticks.back().wall);
+        cpuRatios.push_back(checks.back().cpu / sticks.back().cpu);
     }
-    std::printf("  the same images on the two-worker pool alone: %.2f s (%.0f images/s), %.2fx one thread; "
-                "CPU time %.2f s (%.2f cores busy on average)\n",
-                pooled, images / pooled, decode / pooled, cpu, cpu / pooled);
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const auto walls = [](const std::vector<Timed>& v) {
+        std::vector<double> out;
+        for (const Timed& t : v) out.push_back(t.wall);
+        return out;
+    };
+    const auto busy = [](const std::vector<Timed>& v) {
+        std::vector<double> out;
+        for (const Timed& t : v) out.push_back(t.cpu / t.wall);
+        return out;
+    };
+    const double checkWall = median(walls(checks)), stickWall = median(walls(sticks));
+    std::printf("  %ld documents, %ld images; %d decode workers (%d cores available); %d pairs, medians\n",
+                m.documentRows, images, workers, AvailableCores(), pairs);
+    std::printf("  check, decoding on the check's thread: %.2f s (%.0f documents/s, %.2f cores busy)\n",
+                sequential.wall, m.documentRows / sequential.wall, sequential.cpu / sequential.wall);
+    std::printf("  the images decoded alone, one thread: %.2f s (%.0f images/s)\n", oneThread.wall,
+                images / oneThread.wall);
+    std::printf("  check, decoding ahead on %d workers: %.2f s (%.0f documents/s, %.2f cores busy)\n", workers,
+                checkWall, m.documentRows / checkWall, median(busy(checks)));
+    std::printf("  yardstick, the images decoded from memory on %d workers: %.2f s (%.0f images/s, %.2f cores busy)\n",
+                workers, stickWall, images / stickWall, median(busy(sticks)));
+    const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+    std::printf("  check / yardstick: %.2fx (pairs %.2f to %.2f; goal: at most 1.2x)\n", median(ratios), *low, *high);
+    // The work each side does, whatever share of the cores the machine gave it.
+    const auto [cpuLow, cpuHigh] = std::minmax_element(cpuRatios.begin(), cpuRatios.end());
+    std::printf("  CPU time, check / yardstick: %.2fx (pairs %.2f to %.2f)\n", median(cpuRatios), *cpuLow, *cpuHigh);
     std::filesystem::remove_all(work + "/thorough-images");
     return 0;
 }

@@ -10,6 +10,10 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <sched.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -311,6 +315,108 @@ ImageLoad LoadDocumentImage(std::span<const std::uint8_t> data, bool keepFirst, 
     return out;
 }
 
+std::optional<int> CoresOfCpuMax(std::string_view cpuMax) {
+    const std::size_t space = cpuMax.find(' ');
+    if (space == std::string_view::npos) return std::nullopt;
+    long long quota = 0, period = 0;
+    const std::string_view q = cpuMax.substr(0, space), rest = cpuMax.substr(space + 1);
+    if (q == "max") return std::nullopt;
+    const auto [qEnd, qError] = std::from_chars(q.data(), q.data() + q.size(), quota);
+    const auto [pEnd, pError] = std::from_chars(rest.data(), rest.data() + rest.size(), period);
+    if (qError != std::errc() || pError != std::errc() || qEnd != q.data() + q.size()) return std::nullopt;
+    return CoresOfCfsQuota(quota, period);
+}
+
+std::optional<int> CoresOfCfsQuota(long long quotaMicroseconds, long long periodMicroseconds) {
+    if (quotaMicroseconds <= 0 || periodMicroseconds <= 0) return std::nullopt;
+    // A quota of 1.5 periods keeps two cores busy part of the time: two
+    // workers use it, one would leave half a core unused.
+    const long long cores = (quotaMicroseconds + periodMicroseconds - 1) / periodMicroseconds;
+    return static_cast<int>(std::clamp<long long>(cores, 1, 1 << 16));
+}
+
+namespace {
+
+std::string FirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The lowest quota on the way from the process's own group up to the root
+// of the hierarchy mounted at `mount`.
+std::optional<int> GroupQuota(const std::string& mount, std::string group, bool v2) {
+    std::optional<int> lowest;
+    for (;;) {
+        const std::string dir = mount + (group == "/" ? "" : group);
+        std::optional<int> here;
+        if (v2) {
+            here = CoresOfCpuMax(FirstLine(dir + "/cpu.max"));
+        } else {
+            const std::string quota = FirstLine(dir + "/cpu.cfs_quota_us"), period = FirstLine(dir + "/cpu.cfs_period_us");
+            if (!quota.empty() && !period.empty()) here = CoresOfCfsQuota(std::atoll(quota.c_str()), std::atoll(period.c_str()));
+        }
+        if (here) lowest = std::min(lowest.value_or(*here), *here);
+        if (group.empty() || group == "/") return lowest;
+        const std::size_t slash = group.rfind('/');
+        group = slash == 0 || slash == std::string::npos ? "/" : group.substr(0, slash);
+    }
+}
+
+std::optional<int> ControlGroupCores() {
+    std::ifstream in("/proc/self/cgroup");
+    std::optional<int> lowest;
+    const auto take = [&](std::optional<int> cores) {
+        if (cores) lowest = std::min(lowest.value_or(*cores), *cores);
+    };
+    for (std::string line; std::getline(in, line);) {
+        // "hierarchy:controllers:path"; v2 has no controllers named.
+        const std::size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
+        if (b == std::string::npos) continue;
+        const std::string controllers = line.substr(a + 1, b - a - 1), group = line.substr(b + 1);
+        if (controllers.empty()) {
+            take(GroupQuota("/sys/fs/cgroup", group, true));
+            continue;
+        }
+        bool cpu = false;
+        for (std::size_t at = 0; at <= controllers.size();) {
+            const std::size_t end = std::min(controllers.find(',', at), controllers.size());
+            cpu = cpu || controllers.compare(at, end - at, "cpu") == 0;
+            at = end + 1;
+        }
+        if (!cpu) continue;
+        // Inside a container the path named is the host's; the group's own
+        // files are then at the root of the mount.
+        for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct", "/sys/fs/cgroup/cpuacct,cpu"}) {
+            take(GroupQuota(mount, group, false));
+            take(GroupQuota(mount, "/", false));
+        }
+    }
+    return lowest;
+}
+
+}  // namespace
+
+int AvailableCores() {
+    int cores = static_cast<int>(std::thread::hardware_concurrency());
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    if (sched_getaffinity(0, sizeof mask, &mask) == 0 && CPU_COUNT(&mask) > 0) cores = CPU_COUNT(&mask);
+    if (const std::optional<int> quota = ControlGroupCores()) cores = std::min(cores > 0 ? cores : *quota, *quota);
+    return std::max(1, cores);
+}
+
+int DecodeWorkers() {
+    if (const char* text = std::getenv("QUILLEX_DECODE_WORKERS")) {
+        int n = 0;
+        const std::string_view v(text);
+        const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), n);
+        if (error == std::errc() && end == v.data() + v.size() && n >= 1 && n <= 256) return n;
+    }
+    return AvailableCores();
+}
+
 ImageDecodePool::ImageDecodePool(int threads) {
     for (int i = 0; i < std::max(1, threads); ++i) m_threads.emplace_back([this] { work(); });
 }
@@ -327,14 +433,12 @@ ImageDecodePool::~ImageDecodePool() {
 }
 
 std::future<ImageLoad> ImageDecodePool::submit(std::vector<std::uint8_t> data) {
-    std::packaged_task<ImageLoad()> task([this, bytes = std::move(data)] {
-        ImageLoad load = LoadDocumentImage(bytes, false, &m_cancel);
-        return load;
-    });
-    std::future<ImageLoad> result = task.get_future();
+    Job job{std::move(data), {}};
+    std::future<ImageLoad> result = job.result.get_future();
+    m_bytesHeld += job.data.size();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(std::move(task));
+        m_queue.push_back(std::move(job));
     }
     m_wake.notify_one();
     return result;
@@ -342,15 +446,19 @@ std::future<ImageLoad> ImageDecodePool::submit(std::vector<std::uint8_t> data) {
 
 void ImageDecodePool::work() {
     for (;;) {
-        std::packaged_task<ImageLoad()> task;
+        Job job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
             if (m_stop) return;
-            task = std::move(m_queue.front());
+            job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        task();
+        ImageLoad load = LoadDocumentImage(job.data, false, &m_cancel);
+        const std::size_t size = job.data.size();
+        job.data = {};
+        m_bytesHeld -= size;
+        job.result.set_value(std::move(load));
     }
 }
 

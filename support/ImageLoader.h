@@ -16,8 +16,10 @@
 #include <deque>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -56,6 +58,19 @@ inline int LoadImageStatus(std::span<const std::uint8_t> data) { return LoadDocu
 // for callers that only get the status back through an interface.
 const std::string& LastImageLoadProblem();
 
+// The cores this process may run on: its affinity mask, and the CPU quota
+// of its control group (a container given two of a machine's 64 cores is
+// given two), at least 1.
+int AvailableCores();
+// The cores a control group's quota grants: cgroup v2's cpu.max ("max
+// 100000", "150000 100000") or v1's cfs quota and period (-1: none), rounded
+// up; nothing when there is no quota.
+std::optional<int> CoresOfCpuMax(std::string_view cpuMax);
+std::optional<int> CoresOfCfsQuota(long long quotaMicroseconds, long long periodMicroseconds);
+// The decoders a thorough check runs: QUILLEX_DECODE_WORKERS when it holds a
+// number from 1 to 256, else AvailableCores().
+int DecodeWorkers();
+
 // Decodes documents on worker threads, for a walk that goes on reading
 // while earlier documents are decoded. Each submitted document's result
 // arrives through its future; what is still queued when the pool goes is
@@ -70,14 +85,23 @@ public:
     std::future<ImageLoad> submit(std::vector<std::uint8_t> data);
     // Ends the decodes under way and every later one with kImageCancelled.
     void cancel() { m_cancel = true; }
+    int workers() const { return static_cast<int>(m_threads.size()); }
+    // The bytes of the documents submitted whose decode has not ended: a
+    // document's bytes are let go as soon as it is decoded.
+    std::size_t bytesHeld() const { return m_bytesHeld; }
 
 private:
+    struct Job {
+        std::vector<std::uint8_t> data;
+        std::promise<ImageLoad> result;
+    };
     void work();
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::packaged_task<ImageLoad()>> m_queue;
+    std::deque<Job> m_queue;
     bool m_stop = false;
     std::atomic<bool> m_cancel{false};
+    std::atomic<std::size_t> m_bytesHeld{0};
     std::vector<std::thread> m_threads;
 };
 

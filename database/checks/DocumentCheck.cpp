@@ -296,8 +296,8 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             db.m_lastPicbase = {};
         }
     } endPool{*this};
-    // Decoding is the cost of a thorough check; it runs on two workers
-    // while the walk reads on, when the window only decodes.
+    // Decoding is the cost of a thorough check; it runs on every core the
+    // process may use while the walk reads on, when the window only decodes.
     std::optional<ImagesAhead> ahead;
     if ((flags & BitThorough) && m_window.LoadsWithoutDisplay()) {
         std::vector<ImagesAhead::Upcoming> walk;
@@ -305,7 +305,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
         for (const DocumentRows::Row& r : docs.rows) {
             walk.push_back({r.id, r.databaseId, IsGraphicalTemplate(docs.template1(r))});
         }
-        ahead.emplace(std::move(walk), 2);
+        ahead.emplace(std::move(walk), DecodeWorkers());
         m_imagesAhead = &*ahead;
     }
     struct EndAhead {

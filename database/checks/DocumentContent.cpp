@@ -32,42 +32,16 @@ std::string Hex(long number) {
 
 }  // namespace
 
-void ImagesAhead::fill(engine::Connection& pdb, long databaseId) {
-    next = std::max(next, position);
-    for (; next < docs.size() && next < position + kAhead; ++next) {
-        const Upcoming& u = docs[next];
-        // A run of documents in one sub database ends here; the rest is
-        // read when the walk has that sub database open.
-        if (u.databaseId != databaseId) return;
-        if (!u.graphical || pending.count(u.id)) continue;
-        sql::Statement* st = pdb.prepared("SELECT PICTURE FROM PICTURES WHERE ID = ?");
-        if (!st) return;
-        st->bind(1, static_cast<std::int64_t>(u.id));
-        // Whatever does not read here is read again, and judged, by the walk.
-        if (st->step() == sql::Step::Row && st->columnBytes(0) > 0) pending.emplace(u.id, pool.submit(st->getBlob(0)));
-        st->reset();
-    }
-}
-
-std::optional<ImageLoad> ImagesAhead::take(long id, const std::function<bool()>& goOn) {
-    auto it = pending.find(id);
-    if (it == pending.end()) return std::nullopt;
-    std::future<ImageLoad> result = std::move(it->second);
-    pending.erase(it);
-    while (result.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-        if (!goOn()) pool.cancel();
-    }
-    return result.get();
-}
-
 short CDatabase::CheckDocumentContent(const DocumentRef& doc, const std::string& name, const std::string& picbase,
                                       const std::string& virtualPath, ErrorTrap& trap) {
     const bool graphical = IsGraphicalTemplate(doc.template1);
+    // The workers are given the next images while the walk is at an
+    // imported file too: a run of them would leave the workers idle.
+    if (m_imagesAhead) m_imagesAhead->fill(*m_AdoCnPdb, doc.databaseId);
     // Only what is examined is read: an imported file in the trash, or in
     // an archive without storage-format checks, is left unread.
     if (!graphical && (Settings::Get().DatabaseVersion < 8 || doc.trashed)) return 0;
     if (graphical && m_imagesAhead) {
-        m_imagesAhead->fill(*m_AdoCnPdb, doc.databaseId);
         const auto goOn = [this] {
             m_window.DoEvents();
             return m_window.ProgressVisible();

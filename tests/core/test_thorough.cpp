@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <ranges>
@@ -58,6 +59,23 @@ std::vector<std::string> BackupFiles(const std::string& folder) {
     return out;
 }
 
+class CancelAtRow : public qx::test::ScriptedWindow {
+public:
+    bool ListAdd(ListId l, const ListRow& row) override {
+        const bool added = ScriptedWindow::ListAdd(l, row);
+        if (added && l == ListId::Documents && ++rows == cancelAtRow) progressVisible = false;
+        return added;
+    }
+    int cancelAtRow = -1, rows = 0;
+};
+
+// The decode workers a test asks for, for the length of a scope.
+class DecodeWorkersSet {
+public:
+    explicit DecodeWorkersSet(int n) { setenv("QUILLEX_DECODE_WORKERS", std::to_string(n).c_str(), 1); }
+    ~DecodeWorkersSet() { unsetenv("QUILLEX_DECODE_WORKERS"); }
+};
+
 struct Outcome {
     std::map<long, short> findings;
     std::vector<std::string> rows;  // list keys in the order they came
@@ -86,9 +104,12 @@ protected:
     }
     // The markers of the sub databases are data rows without a document;
     // only a link check would list them, so they are left out.
+    // `cancelAtRow`: Cancel is pressed as that list row (counted from 1)
+    // is added.
     Outcome run(bool dryRun = false, std::deque<MsgAnswer> answers = {}, bool compactCancel = false,
-                bool decodeAhead = true) {
-        qx::test::ScriptedWindow window;
+                bool decodeAhead = true, int cancelAtRow = -1) {
+        CancelAtRow window;
+        window.cancelAtRow = cancelAtRow;
         window.decodeAhead = decodeAhead;
         window.answers = std::move(answers);
         window.compactCanceled = compactCancel;
@@ -269,28 +290,53 @@ TEST_F(Relink, ADocumentMadeForDataWithoutOneIsJudged) {
 
 // Decoding ahead on worker threads changes nothing the user sees: the same
 // findings, list rows and log lines, in the same order, as one decode after
-// the other on the check's own thread.
+// the other on the check's own thread, whatever the number of workers, with
+// documents in runs of one sub database and alternating between two.
 TEST_F(Thorough, DecodingAheadKeepsTheDocumentOrder) {
     for (long id = 10; id < 50; ++id) {
-        const long sub = id < 30 ? 1 : 2;
+        const long sub = id < 30 ? 1 : 1 + id % 2;
         if (id % 7 == 0) doc(id, sub, "", sample::TruncatedJpeg(160, 120, 50, static_cast<std::uint32_t>(id)));
         else if (id % 5 == 0) doc(id, sub, "PDF", kWidenedPdf);
         else if (id % 11 == 0) doc(id, sub, "MC12", Bytes(40, 0x33));
         else doc(id, sub, "", sample::MultipageTiff(2, 64, 90, static_cast<std::uint32_t>(id)));
     }
-    // Report-only runs: both see the archive as it is.
-    std::vector<Outcome> outcomes;
-    std::vector<std::vector<std::string>> logs;
-    for (bool ahead : {false, true}) {
+    // Report-only runs: every run sees the archive as it is.
+    const auto runLogged = [&](bool ahead) {
         const std::size_t before = qx::test::LogLines().size();
-        outcomes.push_back(run(true, {}, false, ahead));
+        Outcome o = run(true, {}, false, ahead);
         const auto lines = qx::test::LogLines();
-        logs.emplace_back(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end());
+        return std::pair(o, std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()));
+    };
+    const auto [alone, aloneLog] = runLogged(false);
+    EXPECT_EQ(std::ranges::count(alone.findings | std::views::values, ResultCorruptDocument), 6 + 4);
+    for (const int workers : {1, 2, 4, 8}) {
+        DecodeWorkersSet set(workers);
+        const auto [ahead, aheadLog] = runLogged(true);
+        EXPECT_EQ(ahead.rows, alone.rows) << workers << " workers";
+        EXPECT_EQ(ahead.findings, alone.findings) << workers << " workers";
+        EXPECT_EQ(aheadLog, aloneLog) << workers << " workers";
     }
-    EXPECT_EQ(outcomes[1].rows, outcomes[0].rows);
-    EXPECT_EQ(outcomes[1].findings, outcomes[0].findings);
-    EXPECT_EQ(logs[1], logs[0]);
-    EXPECT_EQ(std::ranges::count(outcomes[0].findings | std::views::values, ResultCorruptDocument), 6 + 4);
+}
+
+// Cancel ends the walk at the document it is at: the images the workers
+// decoded for later documents are not reported.
+TEST_F(Thorough, ACancelledWalkReportsNothingDecodedAhead) {
+    for (long id = 10; id < 40; ++id) {
+        const long sub = 1 + id % 2;
+        if (id % 3 == 0) doc(id, sub, "", sample::TruncatedJpeg(160, 120, 50, static_cast<std::uint32_t>(id)));
+        else doc(id, sub, "", sample::MultipageTiff(3, 64, 90, static_cast<std::uint32_t>(id)));
+    }
+    const Outcome whole = run(true, {}, false, false);
+    ASSERT_EQ(whole.rows.size(), 10u);
+    for (const int workers : {1, 2, 4, 8}) {
+        DecodeWorkersSet set(workers);
+        for (const int cancelAt : {1, 4, 9}) {
+            const Outcome cut = run(true, {}, false, true, cancelAt);
+            const std::vector<std::string> before(whole.rows.begin(), whole.rows.begin() + cancelAt);
+            EXPECT_EQ(cut.rows, before) << workers << " workers, cancelled at row " << cancelAt;
+            EXPECT_FALSE(cut.analysed) << workers << " workers, cancelled at row " << cancelAt;
+        }
+    }
 }
 
 // A report-only run finds and reports what a real run does and changes
