@@ -1,6 +1,7 @@
 #include "database/checks/CheckProgressRecord.h"
 
 #include "database/access/FileNames.h"
+#include "support/Log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -300,7 +301,9 @@ int CheckProgressStore::Write(CheckProgressRecord& record) {
     // The new state is durable: the one before it may go. Should that fail,
     // the higher sequence still wins at the next read.
     if (older >= 0 && m_env.KindOf(m_names[older]) != EntryKind::None)
-        m_env.RemoveDurably(m_names[older], "check-progress.remove-old");
+        if (const int rc = m_env.RemoveDurably(m_names[older], "check-progress.remove-old"))
+            WriteLog("The older progress record '" + m_names[older] + "' stays (" + ErrorText(rc) +
+                     "); the newer one is used");
     return 0;
 }
 
