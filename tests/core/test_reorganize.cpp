@@ -366,3 +366,38 @@ INSTANTIATE_TEST_SUITE_P(
         LargeCase{"two_large_one_destination_each", {{30, kLarge}, {31, kLarge}},
                   {{2, "1"}, {3, "2"}, {30, "1"}, {31, "2"}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A destination is copied before the move only when a copy could make it
+// smaller: one that nothing changed is left as it is, one with free pages is
+// copied.
+TEST_F(Reorganize, TheDestinationIsCopiedBeforeTheMoveOnlyWhenThatShrinksIt) {
+    struct Case {
+        const char* name;
+        bool freePages;
+        bool copiedBeforeMove;
+    } cases[] = {{"unchanged_destination", false, false}, {"destination_with_free_pages", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        for (const auto& e : fs::directory_iterator(dir.path())) fs::remove_all(e.path());
+        SetUp();
+        SubWith(1, {2, 3}, 3000);
+        SubWith(2, {4, 5}, 5000);
+        if (c.freePages)
+            Pictures(1, "CREATE TABLE scratch (x BLOB); INSERT INTO scratch VALUES (randomblob(100000)); "
+                        "DROP TABLE scratch;");
+        const ArchiveSnapshot before = TakeSnapshot(a->main);
+        Open();
+        EXPECT_TRUE(db->Reorganize());
+        EXPECT_EQ(TakeSnapshot(a->main).documents, before.documents);
+        const std::string log = Log();
+        const std::size_t moved = log.find("Reorganize: switching to new source sub database");
+        ASSERT_NE(moved, std::string::npos) << log;
+        const std::string beforeMove = log.substr(0, moved);
+        EXPECT_EQ(beforeMove.find("Compact: " + Sub(1) + " is already compact") != std::string::npos,
+                  !c.copiedBeforeMove)
+            << beforeMove;
+        EXPECT_EQ(beforeMove.find("Compact engine: copying " + Sub(1)) != std::string::npos, c.copiedBeforeMove)
+            << beforeMove;
+    }
+}
