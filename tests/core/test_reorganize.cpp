@@ -243,7 +243,7 @@ TEST_F(Reorganize, CancelKeepsWhatWasMovedAndLosesNothing) {
 // the file is compacted as usual; a row the move did not take stays.
 struct EmptiedCase {
     const char* name;
-    const char* failpoint;  // armed for its second hit: the first is the destination's compaction
+    const char* failpoint;  // armed for its first hit: the destination, unchanged, is not copied
     bool otherProgramWrites;
     bool leftOut;
 };
@@ -256,7 +256,7 @@ TEST_P(ReorganizeEmptied, ASourceMovedOutWholeIsCompactedWithoutItsRows) {
     SubWith(2, {3, 4}, 3000);
     const ArchiveSnapshot before = TakeSnapshot(a->main);
     Open();
-    if (c.failpoint) failpoints::Arm(c.failpoint, 2, FailAction::IoError);
+    if (c.failpoint) failpoints::Arm(c.failpoint, 1, FailAction::IoError);
     if (c.otherProgramWrites)
         window.everyTurn = [&] {
             if (RowsIn(Sub(1)).size() < 3) return false;  // not before the move has copied the rows
@@ -274,9 +274,15 @@ TEST_P(ReorganizeEmptied, ASourceMovedOutWholeIsCompactedWithoutItsRows) {
     // The copy that took the file's place: the engine's last one of it.
     const std::string log = Log(), copied = "Compact engine: " + Sub(2) + " copied to";
     const std::size_t last = log.rfind(copied);
-    ASSERT_NE(last, std::string::npos) << log;
-    const std::string line = log.substr(last, log.find('\n', last) - last);
-    EXPECT_EQ(line.find("rows of PICTURES left out") != std::string::npos, c.leftOut) << line;
+    const std::size_t skipped = log.rfind("Compact: " + Sub(2) + " is already compact");
+    if (skipped != std::string::npos && (last == std::string::npos || skipped > last)) {
+        // Its rows deleted one by one, the file had nothing a copy could win.
+        EXPECT_FALSE(c.leftOut) << log;
+    } else {
+        ASSERT_NE(last, std::string::npos) << log;
+        const std::string line = log.substr(last, log.find('\n', last) - last);
+        EXPECT_EQ(line.find("rows of PICTURES left out") != std::string::npos, c.leftOut) << line;
+    }
     EXPECT_EQ(RowsIn(Sub(2) + ".obsolete"), c.otherProgramWrites ? std::vector<long>{99} : std::vector<long>{});
 }
 
