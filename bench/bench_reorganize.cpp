@@ -241,14 +241,20 @@ void SyncPath(const std::string& path) {
     ::close(fd);
 }
 
-// The engine's own copy of `path` into a fresh file (sqlcipher_export for a
-// keyed file, VACUUM INTO for a plain one), synced, put in its place.
+// The engine's own copy of `path` into a fresh file (sqlcipher_export, keyed
+// or plain as the file is), synced, put in its place.
 void EngineExport(const std::string& path, const std::string& password) {
     const std::string copy = path + ".export";
     fs::remove(copy);
+    // Our connections do not create files: the copy starts as an empty one.
+    std::ofstream{copy};
     if (password.empty()) {
         sql::Database db = Open(path, "");
-        Exec(db, "VACUUM INTO '" + copy + "'");
+        const std::int64_t pageSize = Scalar(db, "PRAGMA page_size");
+        Exec(db, "ATTACH DATABASE '" + copy + "' AS c KEY ''");
+        Exec(db, "PRAGMA c.page_size = " + std::to_string(pageSize));
+        Exec(db, "SELECT sqlcipher_export('c')");
+        Exec(db, "DETACH DATABASE c");
     } else {
         const std::string key = sql::RawKeyFor(engine::PasswordBytes(password));
         sql::Database db = Open(path, password);
