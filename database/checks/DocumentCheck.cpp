@@ -187,10 +187,9 @@ struct DocumentRows {
             ++keepRows;
         }
         if (keepRows == rows.size()) return false;
-        rows.resize(keepRows);
-        rows.shrink_to_fit();
+        rows.resize(keepRows);  // the room stays for the rows that come next
         std::string kept;
-        kept.reserve(used);
+        kept.reserve(text.capacity());
         for (Row& r : rows) {
             const std::string_view n = name(r), t = template1(r);
             r.name = static_cast<std::uint32_t>(kept.size());
@@ -221,9 +220,14 @@ void ReadWalkPiece(sql::Database& db, bool trashMark, const std::optional<Docume
                               (trashMark ? "TRASHMARK" : "0") + " FROM FOLDERS WHERE NOT ISFOLDER AND rowid <= ?");
     if (!st.ok()) return trap(st.error());
     st.bind(1, maxRowid);
-    // Collected up to half again the budget before sorting and cutting back:
-    // a row past the cut can be refused at once from then on.
-    const std::size_t collect = budget + budget / 2;
+    // Collected up to a quarter more than the budget before sorting and
+    // cutting back: a row past the cut can be refused at once from then on.
+    // The room is taken at once: growing would copy it again and again, and
+    // what is not written to costs no memory.
+    const std::size_t collect = budget + budget / 4;
+    const std::size_t rowsAtMost = collect / sizeof(DocumentRows::Row) + 1;
+    docs.rows.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(maxRowid, 1, static_cast<std::int64_t>(rowsAtMost))));
+    docs.text.reserve(std::min<std::size_t>(collect, docs.rows.capacity() * 64));
     std::optional<DocumentRows::Key> limit;
     sql::Step s;
     while ((s = st.step()) == sql::Step::Row) {
