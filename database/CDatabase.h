@@ -9,6 +9,7 @@
 #include "database/maintenance/RunOutcome.h"
 #include "support/engine/Connection.h"
 
+#include <compare>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -250,42 +251,77 @@ private:
         std::string template1;
         bool trashed;
     };
-    // Sizes of the stored data per sub database, read once per check.
+    // The sizes of the stored data. The walk asks each sub database for its
+    // documents in rising ID order, so each file is read in one pass beside
+    // the walk, as a stream merged with it: nothing is kept per document,
+    // whatever the number of documents or the gaps between their IDs.
     struct DataSizes {
-        // The sizes of one sub database, read in one pass; when that pass
-        // fails (a damaged page), each document's row is asked for alone,
-        // so that what still reads is judged by what it holds.
-        struct Sizes {
-            std::vector<std::pair<std::int64_t, std::int64_t>> rows;
-            bool bulkFailed = false;
-            // The same sizes indexed by ID - base (-1: no row) when the IDs
-            // are dense enough: one memory access per document instead of a
-            // binary search through megabytes.
-            std::vector<std::int32_t> dense;  // a stored value is below 2 GiB
-            std::int64_t base = 0;
-            void index();
-            std::optional<std::int64_t> find(long id) const;
-        };
-        std::unordered_map<std::string, Sizes> bySubDatabase;
-        // Sizes read ahead on another thread, by path; nullopt: read them here.
-        std::function<std::optional<std::vector<std::pair<std::int64_t, std::int64_t>>>(const std::string&)>
-            prefetched;
         enum class Kind { Found, Absent, Unreadable };
         struct Answer {
             Kind kind = Kind::Absent;
             std::int64_t size = 0;
             sql::Error error;
-            bool firstFailure = false;  // the bulk pass of this sub database just failed
+            bool firstFailure = false;  // the pass over this sub database just failed
         };
         Answer sizeOf(engine::Connection& pdb, long id);
         // Each document's row asked for alone: a check that reads every
         // document's bytes right after reads its page once, not twice.
         bool perDocument = false;
-        // The sub database asked last; documents come in runs of the same one.
-        const void* lastCore = nullptr;
-        Sizes* lastSizes = nullptr;
+        // One sub database, by the path its connection names.
+        struct File {
+            bool started = false;   // the pass has begun
+            bool ended = false;     // and reached the last row
+            // The pass failed (a damaged page): from there on each document's
+            // row is asked for alone, so that what still reads is judged by
+            // what it holds.
+            bool failed = false;
+            std::int64_t readTo = 0;  // every row up to this ID has been passed
+            // Rows with data that no document asked for on the way, by ID:
+            // only these can hold a second copy of another file's document.
+            std::vector<std::int64_t> unasked;
+        };
+        std::unordered_map<std::string, File> files;
+        // Reads `file` on `pdb` up to `id`: Found/Absent, or Unreadable
+        // when the pass fails (then `file.failed`).
+        Answer streamTo(engine::Connection& pdb, File& file, std::int64_t id);
+        // Reads the rest of `file` on `pdb`; false when that fails.
+        bool finish(engine::Connection& pdb, File& file, sql::Error& error);
+        // Rows whose DATABASEID the walk changed: a later piece of the walk
+        // must not meet them again under their new sub database.
+        std::vector<std::int64_t> relinked;
+        // The pass being read: its connection (kept alive while the statement
+        // lives), its file and the row read but not yet passed.
+        std::shared_ptr<engine::ConnectionCore> streamCore;
+        File* streamFile = nullptr;
+        std::optional<sql::Statement> stream;
+        bool haveRow = false;
+        std::int64_t rowId = 0, rowSize = 0;
+        void endStream() {
+            stream.reset();
+            streamCore.reset();
+            streamFile = nullptr;
+            haveRow = false;
+        }
     };
+    // Memory the document walk may keep for its rows at once (names
+    // included); more documents are walked in pieces of this size. Tests
+    // make it small.
+    std::size_t m_walkBudgetBytes = 96u << 20;
+    // While the walk holds its findings back: where the document being
+    // judged stands in folder order, and that place for each held row, so
+    // that the list shows the findings in folder order.
+    struct FolderPlace {
+        bool inFolder = false;  // top level first
+        long parent = 0, id = 0;
+        auto operator<=>(const FolderPlace&) const = default;
+    };
+    FolderPlace m_walkPlace;
+    std::vector<FolderPlace>* m_heldPlaces = nullptr;
     bool CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap);
+    // After a walk that reached its end: the rows with data under the ID of
+    // a document whose own sub database holds its data (ResultStrayDuplicate).
+    void ReportSecondCopies(DataSizes& sizes, const std::unordered_map<long, std::string>& readFrom,
+                            std::vector<ConnectionPtr>& keptOpen, ErrorTrap& trap);
     // The files OpenPicbase would open for the rows of DATABASES, as far as
     // they can be told without opening them; for reading ahead only.
     std::vector<std::string> SubDatabasePathsToRead();

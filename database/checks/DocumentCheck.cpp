@@ -1,7 +1,6 @@
 // CDatabase: the check command. Dispatches to the single checks or runs the
 // document check, which visits every document row once.
 #include "database/CDatabase.h"
-#include "database/checks/SizePrefetch.h"
 #include "database/ProgressWindow.h"
 #include "database/access/FileNames.h"
 #include "database/access/SubDatabasePlace.h"
@@ -25,6 +24,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <map>
+#include <numeric>
+#include <tuple>
 
 namespace qx {
 
@@ -146,8 +148,9 @@ void CDatabase::Analyse(short& Flags) {
 
 namespace {
 
-// The document rows of a check, read in one pass. Names live in one shared
-// buffer: a million documents must not cost a million allocations.
+// The document rows of a piece of the walk, read in one pass. Names live in
+// one shared buffer: a million documents must not cost a million
+// allocations.
 struct DocumentRows {
     struct Row {
         std::int64_t rowid;
@@ -170,6 +173,39 @@ struct DocumentRows {
         text.append(value, 0, length);
         return offset;
     }
+    std::size_t bytes() const { return rows.size() * sizeof(Row) + text.size(); }
+
+    // The walk goes by sub database, and through each one's documents by
+    // rising ID: each sub database is then read in one pass beside it.
+    using Key = std::tuple<long, long, std::int64_t>;
+    static Key KeyOf(const Row& r) { return {r.databaseId, r.id, r.rowid}; }
+
+    // Sorts the rows in walk order and keeps the first ones that fit in
+    // `budget` bytes (one at least); true when any were let go.
+    bool sortAndKeep(std::size_t budget) {
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return KeyOf(a) < KeyOf(b); });
+        std::size_t keepRows = 0, used = 0;
+        while (keepRows < rows.size()) {
+            const Row& r = rows[keepRows];
+            const std::size_t more = sizeof(Row) + r.nameLength + r.templateLength;
+            if (keepRows > 0 && used + more > budget) break;
+            used += more;
+            ++keepRows;
+        }
+        if (keepRows == rows.size()) return false;
+        rows.resize(keepRows);  // the room stays for the rows that come next
+        std::string kept;
+        kept.reserve(text.capacity());
+        for (Row& r : rows) {
+            const std::string_view n = name(r), t = template1(r);
+            r.name = static_cast<std::uint32_t>(kept.size());
+            kept.append(n);
+            r.template1 = static_cast<std::uint32_t>(kept.size());
+            kept.append(t);
+        }
+        text = std::move(kept);
+        return true;
+    }
 };
 
 // A row's place in the walk's order as bytes that compare the same way
@@ -177,12 +213,73 @@ struct DocumentRows {
 // stored big-endian with their sign bit flipped.
 std::string WalkKeyOf(const DocumentRows::Row& r) {
     std::string key;
-    for (const std::int64_t part : {std::int64_t(r.parentNull ? 0 : 1), std::int64_t(r.parentNull ? 0 : r.parent),
-                                    std::int64_t(r.id), r.rowid}) {
+    for (const std::int64_t part : {std::int64_t(r.databaseId), std::int64_t(r.id), r.rowid}) {
         const std::uint64_t u = static_cast<std::uint64_t>(part) ^ (std::uint64_t(1) << 63);
         for (int shift = 56; shift >= 0; shift -= 8) key += static_cast<char>((u >> shift) & 0xff);
     }
     return key;
+}
+
+// One piece of the walk: the document rows after `after` (from the first
+// when null), in walk order, as many as fit in `budget` bytes. Rows added
+// after the walk began (rowid above `maxRowid`) and rows the walk moved to
+// another sub database (`relinked`, sorted) are not met. `last`: no row
+// was left for a later piece. `seen` counts the document rows the scan met.
+void ReadWalkPiece(sql::Database& db, bool trashMark, const std::optional<DocumentRows::Key>& after,
+                   std::int64_t maxRowid, const std::vector<std::int64_t>& relinked, std::size_t budget,
+                   DocumentRows& docs, long& seen, bool& last, ErrorTrap& trap) {
+    docs = DocumentRows();
+    seen = 0;
+    last = true;
+    // The table is scanned in file order and sorted here: letting the engine
+    // sort whole records costs several times as much, and its sorter would
+    // spill the names to temporary files in the clear.
+    sql::Statement st(db, std::string("SELECT rowid, ID, PARENT, NAME, TEMPLATE1, DATABASEID, ") +
+                              (trashMark ? "TRASHMARK" : "0") + " FROM FOLDERS WHERE NOT ISFOLDER AND rowid <= ?");
+    if (!st.ok()) return trap(st.error());
+    st.bind(1, maxRowid);
+    // Collected up to a quarter more than the budget before sorting and
+    // cutting back: a row past the cut can be refused at once from then on.
+    // The room is taken at once: growing would copy it again and again, and
+    // what is not written to costs no memory.
+    const std::size_t collect = budget + budget / 4;
+    const std::size_t rowsAtMost = collect / sizeof(DocumentRows::Row) + 1;
+    docs.rows.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(maxRowid, 1, static_cast<std::int64_t>(rowsAtMost))));
+    docs.text.reserve(std::min<std::size_t>(collect, docs.rows.capacity() * 64));
+    std::optional<DocumentRows::Key> limit;
+    sql::Step s;
+    while ((s = st.step()) == sql::Step::Row) {
+        ++seen;
+        DocumentRows::Row r{};
+        r.rowid = st.getInt64(0);
+        r.id = static_cast<long>(st.getInt64(1));
+        r.databaseId = static_cast<long>(st.getInt64(5));
+        const DocumentRows::Key key = DocumentRows::KeyOf(r);
+        if (after && key <= *after) continue;
+        if (limit && key > *limit) {
+            last = false;
+            continue;
+        }
+        if (!relinked.empty() && std::binary_search(relinked.begin(), relinked.end(), r.rowid)) continue;
+        r.parentNull = st.isNull(2);
+        r.parent = static_cast<long>(st.getInt64(2));
+        r.name = docs.keep(st, 3, r.nameLength);
+        r.template1 = docs.keep(st, 4, r.templateLength);
+        r.trashed = st.getInt64(6) != 0;
+        docs.rows.push_back(r);
+        if (docs.bytes() > collect && docs.sortAndKeep(budget)) {
+            last = false;
+            limit = DocumentRows::KeyOf(docs.rows.back());
+        }
+    }
+    if (s == sql::Step::Failed) {
+        trap(st.error());
+        // What was read is walked; no piece follows a scan that failed.
+        (void)docs.sortAndKeep(budget);
+        last = true;
+        return;
+    }
+    if (docs.sortAndKeep(budget)) last = false;
 }
 
 }  // namespace
@@ -214,60 +311,52 @@ void CDatabase::ReportCancelled() {
 bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& currentId, ErrorTrap& trap) {
     const KeepAlternativeCandidates candidates(*this);
 
-    // While the document rows are read and sorted, another thread reads
-    // the sizes in the sub databases. Not in a report-only run: its changes
-    // live in memory, where a file's time cannot tell that it changed.
-    std::unique_ptr<SizePrefetch> sizesAhead;
-    if (!DryRun() && !(flags & BitThorough))
-        sizesAhead = std::make_unique<SizePrefetch>(*m_env, SubDatabasePathsToRead(),
-                                                          engine::PasswordBytes(Settings::Get().DatabasePassword));
-
-    // The rows are read once, in folder order, before the walk: the walk
+    // The walk reads the rows in pieces, each sorted before it is walked: it
     // changes PARENT and DATABASEID of the rows it has visited, and every row
-    // must be visited exactly once. The table is scanned in file order and
-    // sorted here, instead of being read row by row in folder order.
-    DocumentRows docs;
-    {
-        const bool trashMark = GenerationHasTrashMark();
-        sql::Statement st(m_AdoCnMain->database(),
-                          std::string("SELECT rowid, ID, PARENT, NAME, TEMPLATE1, DATABASEID, ") +
-                              (trashMark ? "TRASHMARK" : "0") +
-                              " FROM FOLDERS WHERE NOT ISFOLDER");
-        if (!st.ok()) trap(st.error());
-        sql::Step s;
-        // The highest rowid bounds the number of rows and costs one page
-        // read; growing the vector instead would copy it again and again.
-        if (sql::Statement last(m_AdoCnMain->database(), "SELECT max(rowid) FROM FOLDERS");
-            last.ok() && last.step() == sql::Step::Row)
-            docs.rows.reserve(static_cast<size_t>(std::clamp<std::int64_t>(last.getInt64(0), 0, 50000000)));
-        while (st.ok() && (s = st.step()) == sql::Step::Row) {
-            DocumentRows::Row r{};
-            r.rowid = st.getInt64(0);
-            r.id = static_cast<long>(st.getInt64(1));
-            r.parentNull = st.isNull(2);
-            r.parent = static_cast<long>(st.getInt64(2));
-            r.name = docs.keep(st, 3, r.nameLength);
-            r.template1 = docs.keep(st, 4, r.templateLength);
-            r.databaseId = static_cast<long>(st.getInt64(5));
-            r.trashed = st.getInt64(6) != 0;
-            docs.rows.push_back(r);
+    // must be visited exactly once. The findings are held back and listed in
+    // folder order at the end; the log follows the walk.
+    std::vector<ListRow> heldRows;
+    std::vector<FolderPlace> heldPlaces;
+    struct EndHold {
+        CDatabase& db;
+        std::vector<ListRow>* rows;
+        std::vector<FolderPlace>* places;
+        ~EndHold() {
+            db.m_heldRows = rows;
+            db.m_heldPlaces = places;
         }
-        if (st.ok() && s == sql::Step::Failed) trap(st.error());
-        // Folder order as the engine gives it for ORDER BY PARENT: top level
-        // (Null) first, then by parent, documents of a folder by number.
-        // The scan gives the rows in rowid order, so rowid breaks ties the
-        // way a stable sort would, and the faster unstable one will do.
-        std::sort(docs.rows.begin(), docs.rows.end(), [](const DocumentRows::Row& a, const DocumentRows::Row& b) {
-            if (a.parentNull != b.parentNull) return a.parentNull;
-            if (!a.parentNull && a.parent != b.parent) return a.parent < b.parent;
-            if (a.id != b.id) return a.id < b.id;
-            return a.rowid < b.rowid;
-        });
-    }
+    } endHold{*this, m_heldRows, m_heldPlaces};
+    m_heldRows = &heldRows;
+    m_heldPlaces = &heldPlaces;
+    std::size_t firstHeldFinding = m_findings.all().size();
+    auto listHeld = [&] {
+        std::vector<std::size_t> order(heldRows.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        if (heldPlaces.size() == heldRows.size())
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return heldPlaces[a] < heldPlaces[b]; });
+        m_findings.reorder(firstHeldFinding, order);
+        for (const std::size_t i : order) m_window.ListAdd(ListId::Documents, heldRows[i]);
+        heldRows.clear();
+        heldPlaces.clear();
+        firstHeldFinding = m_findings.all().size();
+    };
 
-    // The rows read are the count: counting them first would read the
-    // whole table once more.
-    const long total = static_cast<long>(docs.rows.size());
+    const bool trashMark = GenerationHasTrashMark();
+    std::int64_t maxRowid = 0;
+    if (sql::Statement last(m_AdoCnMain->database(), "SELECT max(rowid) FROM FOLDERS");
+        last.ok() && last.step() == sql::Step::Row)
+        maxRowid = last.getInt64(0);
+    DataSizes sizes;
+    sizes.perDocument = (flags & BitThorough) != 0;
+    DocumentRows docs;
+    long total = 0;
+    bool lastPiece = true;
+    // The first piece's scan meets every document row: that is the count,
+    // without a pass of its own.
+    ReadWalkPiece(m_AdoCnMain->database(), trashMark, std::nullopt, maxRowid, sizes.relinked, m_walkBudgetBytes,
+                  docs, total, lastPiece, trap);
+
     const double step = total > 0 ? 100.0 / total : 0.0;
     double position = 0;
     long index = 0;
@@ -284,30 +373,18 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     // committed a few times a second and at the end.
     engine::HeldTransaction mainHold(*m_AdoCnMain);
     std::unique_ptr<engine::HeldTransaction> pdbHold;
-    DataSizes sizes;
-    if (sizesAhead) sizes.prefetched = [&](const std::string& path) { return sizesAhead->take(path); };
-    sizes.perDocument = (flags & BitThorough) != 0;
     std::vector<ConnectionPtr> keptOpen;
     m_pdbPool = &keptOpen;
     struct EndPool {
         CDatabase& db;
+        DataSizes& sizes;
         ~EndPool() {
+            sizes.endStream();  // its statement goes before the connections
             db.m_pdbPool = nullptr;
             db.m_lastPicbase = {};
         }
-    } endPool{*this};
-    // Decoding is the cost of a thorough check; it runs on every core the
-    // process may use while the walk reads on, when the window only decodes.
+    } endPool{*this, sizes};
     std::optional<ImagesAhead> ahead;
-    if ((flags & BitThorough) && m_window.LoadsWithoutDisplay()) {
-        std::vector<ImagesAhead::Upcoming> walk;
-        walk.reserve(docs.rows.size());
-        for (const DocumentRows::Row& r : docs.rows) {
-            walk.push_back({r.id, r.databaseId, IsGraphicalTemplate(docs.template1(r))});
-        }
-        ahead.emplace(std::move(walk), DecodeWorkers());
-        m_imagesAhead = &*ahead;
-    }
     struct EndAhead {
         CDatabase& db;
         ~EndAhead() { db.m_imagesAhead = nullptr; }
@@ -317,158 +394,275 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     std::unordered_map<long, std::string> readFrom;
     const engine::Connection* lastRead = nullptr;
     long lastReadId = 0;
-    for (const DocumentRows::Row& row : docs.rows) {
-        if (!progress.Visible()) break;
-        if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
-        currentId = row.id;
-        const std::string name(docs.name(row));
-        ++index;
-        position += step;
-        if (m_checkRun && ResumeSkips(WalkKeyOf(row), row.rowid)) {
-            m_findings.checked = index;
-            continue;
-        }
-        const std::size_t findingsBefore = m_findings.all().size();
-        progress.SetProgress(static_cast<int>(std::nearbyint(position)), index, name);
-        progress.SetTimedUpdate(true);
-        DocumentRef doc{row.rowid, row.id, row.parentNull ? 0 : row.parent, row.databaseId,
-                        std::string(docs.template1(row)), row.trashed};
-        if (doc.parent == doc.id) doc.parent = 0;
-        CheckDocument(doc, flags, name, trap, sizes, [&] {
-            if (!pdbHold || !pdbHold->holds(m_AdoCnPdb.get())) {
-                // The repairs written in the sub database left behind are
-                // committed now; a refused commit undoes them and is said.
-                if (pdbHold && !pdbHold->finish()) NoteSaveFailure(pdbHold->path(), pdbHold->error());
-                pdbHold.reset();
-                pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
-            }
-        });
-        // A closed connection's address may come back for another file.
-        if (m_lastPicbase.connection &&
-            (m_lastPicbase.connection != lastRead || m_lastPicbase.databaseId != lastReadId)) {
-            lastRead = m_lastPicbase.connection;
-            lastReadId = m_lastPicbase.databaseId;
-            readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
-        }
-        m_findings.checked = index;
-        if (m_checkRun && !ResumeAfterDocument(WalkKeyOf(row), row.rowid, findingsBefore, [&] {
-                mainHold.checkpoint(true);
-                if (pdbHold) pdbHold->checkpoint(true);
-                return !mainHold.error() && !(pdbHold && pdbHold->error());
-            }))
-            progress.Hide();  // the time is up: stopped as by Cancel, and said so
-        mainHold.checkpoint();
-        if (pdbHold) pdbHold->checkpoint();
-        m_window.DoEvents();
-        progress.SetTimedUpdate(false);
+    auto walkEnds = [&] {
         // A commit the disk refused ends the walk: every later repair would
         // be refused as well, and would be reported as made.
-        if (mainHold.error() || (pdbHold && pdbHold->error()) || !m_window.State().m_sSaveError.empty()) break;
+        return !progress.Visible() || mainHold.error() || (pdbHold && pdbHold->error()) ||
+               !m_window.State().m_sSaveError.empty();
+    };
+    for (;;) {
+        // Decoding is the cost of a thorough check; it runs on every core the
+        // process may use while the walk reads on, when the window only decodes.
+        m_imagesAhead = nullptr;
+        ahead.reset();
+        if ((flags & BitThorough) && m_window.LoadsWithoutDisplay()) {
+            std::vector<ImagesAhead::Upcoming> walk;
+            walk.reserve(docs.rows.size());
+            for (const DocumentRows::Row& r : docs.rows) {
+                walk.push_back({r.id, r.databaseId, IsGraphicalTemplate(docs.template1(r))});
+            }
+            ahead.emplace(std::move(walk), DecodeWorkers());
+            m_imagesAhead = &*ahead;
+        }
+        for (const DocumentRows::Row& row : docs.rows) {
+            if (!progress.Visible()) break;
+            if (ahead) ahead->position = static_cast<std::size_t>(&row - docs.rows.data());
+            currentId = row.id;
+            const std::string name(docs.name(row));
+            ++index;
+            position += step;
+            if (m_checkRun && ResumeSkips(WalkKeyOf(row), row.rowid)) {
+                m_findings.checked = index;
+                continue;
+            }
+            const std::size_t findingsBefore = m_findings.all().size();
+            progress.SetProgress(static_cast<int>(std::nearbyint(position)), index, name);
+            progress.SetTimedUpdate(true);
+            DocumentRef doc{row.rowid, row.id, row.parentNull ? 0 : row.parent, row.databaseId,
+                            std::string(docs.template1(row)), row.trashed};
+            if (doc.parent == doc.id) doc.parent = 0;
+            m_walkPlace = {!row.parentNull, row.parentNull ? 0 : row.parent, row.id};
+            CheckDocument(doc, flags, name, trap, sizes, [&] {
+                if (!pdbHold || !pdbHold->holds(m_AdoCnPdb.get())) {
+                    // The repairs written in the sub database left behind are
+                    // committed now; a refused commit undoes them and is said.
+                    if (pdbHold && !pdbHold->finish()) NoteSaveFailure(pdbHold->path(), pdbHold->error());
+                    pdbHold.reset();
+                    pdbHold = std::make_unique<engine::HeldTransaction>(*m_AdoCnPdb);
+                }
+            });
+            // A closed connection's address may come back for another file.
+            if (m_lastPicbase.connection &&
+                (m_lastPicbase.connection != lastRead || m_lastPicbase.databaseId != lastReadId)) {
+                lastRead = m_lastPicbase.connection;
+                lastReadId = m_lastPicbase.databaseId;
+                readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
+            }
+            m_findings.checked = index;
+            if (m_checkRun && !ResumeAfterDocument(WalkKeyOf(row), row.rowid, findingsBefore, [&] {
+                    mainHold.checkpoint(true);
+                    if (pdbHold) pdbHold->checkpoint(true);
+                    return !mainHold.error() && !(pdbHold && pdbHold->error());
+                }))
+                progress.Hide();  // the time is up: stopped as by Cancel, and said so
+            mainHold.checkpoint();
+            if (pdbHold) pdbHold->checkpoint();
+            m_window.DoEvents();
+            progress.SetTimedUpdate(false);
+            if (walkEnds()) break;
+        }
+        if (lastPiece || docs.rows.empty() || walkEnds()) break;
+        const DocumentRows::Key after = DocumentRows::KeyOf(docs.rows.back());
+        std::sort(sizes.relinked.begin(), sizes.relinked.end());
+        long seen = 0;
+        ReadWalkPiece(m_AdoCnMain->database(), trashMark, after, maxRowid, sizes.relinked, m_walkBudgetBytes, docs,
+                      seen, lastPiece, trap);
     }
+    docs = DocumentRows();
+    m_imagesAhead = nullptr;
+    ahead.reset();
     if (!mainHold.finish()) NoteSaveFailure(MainDatabaseName(), mainHold.error());
     if (pdbHold && !pdbHold->finish() && Connected(m_AdoCnPdb)) NoteSaveFailure(m_AdoCnPdb->dataSource(), pdbHold->error());
     pdbHold.reset();
+    listHeld();
     const bool completed = progress.Visible() && m_window.State().m_sSaveError.empty();
     // The link check reports these from the rows' side; without it the
-    // sizes the walk read already tell.
+    // passes over the sub databases already tell.
     if (completed && !(flags & BitLinkCheck) && !sizes.perDocument) {
-        std::vector<std::pair<long, const DataSizes::Sizes*>> read;
-        for (const auto& [databaseId, path] : readFrom)
-            if (auto it = sizes.bySubDatabase.find(path); it != sizes.bySubDatabase.end() && !it->second.bulkFailed)
-                read.emplace_back(databaseId, &it->second);
-        std::sort(read.begin(), read.end());
-        // The IDs with data in two files, found by walking each file's sizes
-        // once in ID order: looking every document up in every file, in
-        // folder order, would miss the cache at each step.
-        struct Cursor {
-            const DataSizes::Sizes* s;
-            size_t i = 0;
-            bool valid() const { return s->dense.empty() ? i < s->rows.size() : i < s->dense.size(); }
-            std::int64_t id() const { return s->dense.empty() ? s->rows[i].first : s->base + std::int64_t(i); }
-            std::int64_t size() const { return s->dense.empty() ? s->rows[i].second : s->dense[i]; }
-            void skipEmpty() {
-                while (valid() && size() <= 0) ++i;
-            }
-        };
-        std::vector<Cursor> cursors;
-        for (const auto& [databaseId, file] : read)
-            if (std::none_of(cursors.begin(), cursors.end(), [&](const Cursor& c) { return c.s == file; }))
-                cursors.push_back({file}), cursors.back().skipEmpty();
-        std::vector<std::int64_t> twice;
-        for (;;) {
-            std::int64_t low = INT64_MAX;
-            bool any = false;
-            for (const Cursor& c : cursors)
-                if (c.valid()) any = true, low = std::min(low, c.id());
-            if (!any) break;
-            int holders = 0;
-            for (Cursor& c : cursors)
-                while (c.valid() && c.id() == low) ++holders, ++c.i, c.skipEmpty();
-            if (holders >= 2) twice.push_back(low);
-        }
-        // Another sub database's row with data under a document's ID, while
-        // the document's own sub database holds its data, belongs to no
-        // document: said, never moved onto it.
-        for (const DocumentRows::Row& row : docs.rows) {
-            if (twice.empty()) break;
-            if (!std::binary_search(twice.begin(), twice.end(), static_cast<std::int64_t>(row.id))) continue;
-            const auto own = std::lower_bound(read.begin(), read.end(), row.databaseId,
-                                              [](const auto& a, long b) { return a.first < b; });
-            if (own == read.end() || own->first != row.databaseId || own->second->find(row.id).value_or(0) <= 0)
-                continue;
-            for (const auto& [databaseId, other] : read) {
-                // Two rows may name one file: that is no second copy.
-                if (databaseId == row.databaseId || other == own->second || other->find(row.id).value_or(0) <= 0)
-                    continue;
-                std::string virtualPath;
-                long pathId = row.id;
-                if (VirtualDocumentPath(pathId, virtualPath) != 0) virtualPath = "\\";
-                WriteLog(std::to_string(row.id) +
-                         " - Unreferenced data with the ID of a document of another sub database");
-                ReportResult(row.id, ResultStrayDuplicate, readFrom.at(databaseId), std::string(docs.name(row)),
-                             virtualPath);
-            }
-        }
+        ReportSecondCopies(sizes, readFrom, keptOpen, trap);
+        listHeld();
     }
     return completed;
 }
 
+void CDatabase::ReportSecondCopies(DataSizes& sizes, const std::unordered_map<long, std::string>& readFrom,
+                                   std::vector<ConnectionPtr>& keptOpen, ErrorTrap& trap) {
+    sizes.endStream();
+    // A file the walk closed again is opened once more, for reading only.
+    std::vector<ConnectionPtr> reopened;
+    auto reach = [&](const std::string& path) -> engine::Connection* {
+        if (Connected(m_AdoCnPdb) && m_AdoCnPdb->dataSource() == path) return m_AdoCnPdb.get();
+        for (auto* pool : {&keptOpen, &reopened})
+            for (ConnectionPtr& cn : *pool)
+                if (Connected(cn) && cn->dataSource() == path) return cn.get();
+        auto cn = std::make_unique<engine::Connection>(*m_env);
+        if (!cn->open(ReadOnlyConnectString(ConnectString(path, Settings::Get().DatabasePassword)))) return nullptr;
+        reopened.push_back(std::move(cn));
+        return reopened.back().get();
+    };
+    // Every file is read to its end: rows past its last document's ID may
+    // be copies as well.
+    std::vector<std::string> paths;
+    for (const auto& [path, file] : sizes.files) paths.push_back(path);
+    std::sort(paths.begin(), paths.end());
+    for (const std::string& path : paths) {
+        DataSizes::File& file = sizes.files.at(path);
+        if (file.failed || file.ended) continue;
+        engine::Connection* cn = reach(path);
+        if (!cn) {
+            file.failed = true;  // not read to its end: no judgement from it
+            continue;
+        }
+        sql::Error error;
+        if (!sizes.finish(*cn, file, error)) {
+            // Damage behind the last document is damage of the file all the same.
+            trap.logReported(error);
+            m_walkPlace = {true, LONG_MAX, LONG_MAX};
+            ReportResult(0, ResultPdbDamaged, GetFileNamePart(path), "", "");
+        }
+    }
+    // The IDs with data no document asked for, and the files holding it.
+    std::map<std::int64_t, std::vector<std::string>> unasked;
+    for (const auto& [path, file] : sizes.files)
+        if (!file.failed && file.ended)
+            for (const std::int64_t id : file.unasked) unasked[id].push_back(path);
+    std::sort(sizes.relinked.begin(), sizes.relinked.end());
+    std::vector<std::pair<long, std::string>> read(readFrom.begin(), readFrom.end());
+    std::sort(read.begin(), read.end());
+    sql::Statement* docRow =
+        m_AdoCnMain->prepared("SELECT PARENT, NAME, DATABASEID FROM FOLDERS WHERE ID = ? AND NOT ISFOLDER");
+    if (!docRow) return trap(*m_AdoCnMain);
+    for (const auto& [id, holders] : unasked) {
+        // A document the walk moved had no data of its own where it was.
+        if (std::binary_search(sizes.relinked.begin(), sizes.relinked.end(), id)) continue;
+        docRow->bind(1, id);
+        const sql::Step found = docRow->step();
+        if (found != sql::Step::Row) {
+            if (found == sql::Step::Failed) trap(docRow->error());
+            docRow->reset();
+            continue;
+        }
+        const bool inFolder = !docRow->isNull(0);
+        const long parent = static_cast<long>(docRow->getInt64(0));
+        const std::string name = docRow->isNull(1) ? std::string() : docRow->getText(1);
+        const long databaseId = static_cast<long>(docRow->getInt64(2));
+        docRow->reset();
+        // Another sub database's row with data under a document's ID, while
+        // the document's own sub database holds its data, belongs to no
+        // document: said, never moved onto it.
+        const auto own = readFrom.find(databaseId);
+        if (own == readFrom.end()) continue;
+        const auto ownFile = sizes.files.find(own->second);
+        if (ownFile == sizes.files.end() || ownFile->second.failed || !ownFile->second.ended) continue;
+        engine::Connection* ownCn = reach(own->second);
+        if (!ownCn) continue;
+        sql::Statement* size = ownCn->prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
+        if (!size) continue;
+        size->bind(1, id);
+        const bool ownHasData = size->step() == sql::Step::Row && !size->isNull(0) && size->getInt64(0) > 0;
+        size->reset();
+        if (!ownHasData) continue;
+        for (const auto& [otherId, other] : read) {
+            // Two rows may name one file: that is no second copy.
+            if (otherId == databaseId || other == own->second ||
+                std::find(holders.begin(), holders.end(), other) == holders.end())
+                continue;
+            std::string virtualPath;
+            long pathId = static_cast<long>(id);
+            if (VirtualDocumentPath(pathId, virtualPath) != 0) virtualPath = "\\";
+            m_walkPlace = {inFolder, inFolder ? parent : 0, static_cast<long>(id)};
+            WriteLog(std::to_string(id) + " - Unreferenced data with the ID of a document of another sub database");
+            ReportResult(static_cast<long>(id), ResultStrayDuplicate, other, name, virtualPath);
+        }
+    }
+}
+
+CDatabase::DataSizes::Answer CDatabase::DataSizes::streamTo(engine::Connection& pdb, File& file, std::int64_t id) {
+    Answer answer;
+    if (file.ended) {
+        answer.kind = Kind::Absent;  // asked past the last row
+        return answer;
+    }
+    if (!stream) {
+        // Going on after the rows already passed, or from the first row.
+        stream.emplace(pdb.database(), file.started
+                                           ? "SELECT ID, length(PICTURE) FROM PICTURES WHERE ID > ? ORDER BY ID"
+                                           : "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
+        if (file.started) stream->bind(1, file.readTo);
+        haveRow = false;
+    }
+    for (;;) {
+        if (!haveRow) {
+            const sql::Step s = stream->ok() ? stream->step() : sql::Step::Failed;
+            if (s == sql::Step::Done) {
+                file.ended = true;
+                break;
+            }
+            if (s == sql::Step::Failed) {
+                answer.kind = Kind::Unreadable;
+                answer.error = stream->ok() ? stream->error() : pdb.database().lastError();
+                answer.firstFailure = true;
+                file.failed = true;
+                file.unasked.clear();
+                const auto core = streamCore;
+                endStream();
+                streamCore = core;
+                streamFile = &file;
+                return answer;
+            }
+            rowId = stream->getInt64(0);
+            rowSize = stream->isNull(1) ? 0 : stream->getInt64(1);
+            haveRow = true;
+        }
+        if (rowId >= id) break;
+        if (rowSize > 0) file.unasked.push_back(rowId);
+        file.readTo = rowId;
+        file.started = true;
+        haveRow = false;
+    }
+    if (haveRow && rowId == id) {
+        answer.kind = Kind::Found;
+        answer.size = rowSize;
+        haveRow = false;
+    } else {
+        answer.kind = Kind::Absent;
+    }
+    if (!file.ended) {
+        file.readTo = id;
+        file.started = true;
+    }
+    return answer;
+}
+
+bool CDatabase::DataSizes::finish(engine::Connection& pdb, File& file, sql::Error& error) {
+    endStream();
+    streamCore = pdb.core();
+    streamFile = &file;
+    while (!file.ended && !file.failed) {
+        const Answer a = streamTo(pdb, file, INT64_MAX);
+        if (a.kind == Kind::Unreadable) error = a.error;
+        else if (a.kind == Kind::Found && a.size > 0) file.unasked.push_back(INT64_MAX);
+    }
+    endStream();
+    return !file.failed;
+}
 
 CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pdb, long id) {
-    // The sizes of a sub database are read in one sequential pass the first
-    // time it is needed: looking them up one document at a time, in folder
-    // order, would read every page of the file again and again.
     Answer answer;
-    if (!perDocument && (lastCore != pdb.core().get() || !lastSizes)) {
-        const std::string key = pdb.dataSource();
-        auto it = bySubDatabase.find(key);
-        if (it == bySubDatabase.end()) {
-            Sizes sizes;
-            if (auto ahead = prefetched ? prefetched(key) : std::nullopt) {
-                sizes.rows = std::move(*ahead);
-            } else {
-                sql::Statement st(pdb.database(), "SELECT ID, length(PICTURE) FROM PICTURES ORDER BY ID");
-                sql::Step s = sql::Step::Failed;
-                while (st.ok() && (s = st.step()) == sql::Step::Row)
-                    sizes.rows.emplace_back(st.getInt64(0), st.isNull(1) ? 0 : st.getInt64(1));
-                if (!st.ok() || s == sql::Step::Failed) {
-                    sizes.rows.clear();
-                    sizes.bulkFailed = true;
-                    answer.error = st.error();
-                    answer.firstFailure = true;
-                }
-            }
-            sizes.index();
-            it = bySubDatabase.emplace(key, std::move(sizes)).first;
+    if (!perDocument) {
+        if (!streamFile || streamCore != pdb.core()) {
+            endStream();
+            streamCore = pdb.core();
+            streamFile = &files[pdb.dataSource()];
         }
-        lastCore = pdb.core().get();
-        lastSizes = &it->second;
-    }
-    if (!perDocument && !lastSizes->bulkFailed) {
-        const auto size = lastSizes->find(id);
-        answer.kind = size ? Kind::Found : Kind::Absent;
-        answer.size = size.value_or(0);
-        return answer;
+        File& file = *streamFile;
+        // Asked again for an ID the pass went by: that row alone.
+        if (!file.failed && !(file.started && id <= file.readTo)) {
+            answer = streamTo(pdb, file, id);
+            if (answer.kind != Kind::Unreadable) return answer;
+            // The sub database is damaged somewhere: this document's row is
+            // asked for alone, and so are the ones after it.
+        }
     }
     sql::Statement* one = pdb.prepared("SELECT length(PICTURE) FROM PICTURES WHERE ID = ?");
     if (!one) {
@@ -489,38 +683,6 @@ CDatabase::DataSizes::Answer CDatabase::DataSizes::sizeOf(engine::Connection& pd
     }
     one->reset();
     return answer;
-}
-
-void CDatabase::DataSizes::Sizes::index() {
-    dense.clear();
-    if (rows.empty()) return;
-    // IDs may span the whole 64-bit range: the span is taken without
-    // overflow, and one that does not fit keeps the search.
-    std::int64_t span = 0;
-    if (__builtin_sub_overflow(rows.back().first, rows.front().first, &span) || span == INT64_MAX) return;
-    ++span;
-    // Documents spread over many sub databases leave gaps in each one's IDs;
-    // up to 16 slots per row (64 bytes) still costs less than the search.
-    if (span <= 0 || span > 16 * static_cast<std::int64_t>(rows.size()) + 4096) return;
-    for (const auto& r : rows)
-        if (r.second < 0 || r.second > INT32_MAX) return;
-    base = rows.front().first;
-    dense.assign(static_cast<size_t>(span), -1);
-    for (const auto& [id, size] : rows)  // the first of equal IDs, as the search finds it
-        if (auto& slot = dense[static_cast<size_t>(id - base)]; slot < 0) slot = static_cast<std::int32_t>(size);
-    rows = {};
-}
-
-std::optional<std::int64_t> CDatabase::DataSizes::Sizes::find(long id) const {
-    if (!dense.empty()) {
-        std::int64_t at = 0;
-        if (__builtin_sub_overflow(static_cast<std::int64_t>(id), base, &at) || at < 0 || at >= static_cast<std::int64_t>(dense.size()) || dense[static_cast<size_t>(at)] < 0)
-            return std::nullopt;
-        return dense[static_cast<size_t>(at)];
-    }
-    auto found = std::lower_bound(rows.begin(), rows.end(), std::make_pair(static_cast<std::int64_t>(id), INT64_MIN));
-    if (found == rows.end() || found->first != id) return std::nullopt;
-    return found->second;
 }
 
 void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::string& name, ErrorTrap& trap,
@@ -547,7 +709,9 @@ void CDatabase::CheckDocument(const DocumentRef& doc, short flags, const std::st
         return true;
     };
     auto relink = [&](long alt) {
-        return write("UPDATE FOLDERS SET DATABASEID = ? WHERE rowid = ?", Variant(alt));
+        if (!write("UPDATE FOLDERS SET DATABASEID = ? WHERE rowid = ?", Variant(alt))) return false;
+        sizes.relinked.push_back(doc.rowid);
+        return true;
     };
 
     // A thorough run judges a copy before it links to it, as it would judge
@@ -650,7 +814,7 @@ bool CDatabase::OfferPreCheckCompaction() {
                                         {FormatCount(i), FormatCount(n), GetFileNamePart(path)}));
         const std::int64_t length = m_env->FileLength(path);
         m_compactCopying = [&](std::int64_t written, std::int64_t) { progress.SetDone(i - 1, before + written); };
-        if (CompactSingle(path, Settings::Get().DatabasePassword)) ++outcome.compacted;
+        if (CompactSingle(path, Settings::Get().DatabasePassword)) ++(m_compactSkipped ? outcome.skipped : outcome.compacted);
         else if (outcome.trouble.trouble == Trouble::None) outcome.trouble = m_compactTrouble;
         m_compactCopying = nullptr;
         before += length;

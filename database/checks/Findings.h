@@ -2,6 +2,7 @@
 // What a check found, kept in one place: the list, the counters, the JSON
 // and the exit code are all read from these records, so they cannot tell
 // different stories about the same run.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
     bool forget(long id);
 
     const std::vector<Finding>& all() const { return m_findings; }
+    // The findings from `first` on, put in `order` (positions counted from
+    // `first`; a permutation of them).
+    void reorder(std::size_t first, const std::vector<std::size_t>& order);
     long damaged() const { return m_damaged; }
     long fixed() const { return m_fixed; }
 

@@ -21,6 +21,9 @@ namespace qx {
 
 namespace {
 
+// Rows of a sub database the link check reads at once.
+constexpr int kLinkCheckPiece = 128;
+
 // The length of the data of document `id` in sub database `databaseId`;
 // nothing when it has no row there or the row cannot be read.
 std::optional<std::int64_t> OwnDataLength(CDatabase& database, long databaseId, long id) {
@@ -106,28 +109,45 @@ void CDatabase::AnalyseLinkTo() {
         WriteLog("Analysing links to " + path);
         {
             engine::HeldTransaction pdbHold(*m_AdoCnPdb);
-            engine::Recordset data;
-            if (!data.open("SELECT ID, PICTURE FROM PICTURES", *m_AdoCnPdb, engine::CursorMode::Edit)) {
-                // A sub database whose rows cannot be read is damaged, not empty.
-                trap.logReported(data.lastError());
-                ReportResult(0, ResultPdbDamaged, path, "", "");
-            }
-            for (; data.isOpen() && !data.eof() && progress.Visible(); data.moveNext()) {
-                currentId = data.value("ID").toLong();
-                const std::int64_t size = data.actualSize("PICTURE");
-                CheckDataRow(data, currentId, size, databaseId, path, outside, trap);
-                position += step;
-                ++counter;
-                progress.SetProgress(static_cast<int>(std::nearbyint(position)), counter,
-                                     rowLabel + std::to_string(currentId));
-                mainHold.checkpoint();
-                pdbHold.checkpoint();
-                m_window.DoEvents();
-                if (mainHold.error() || pdbHold.error()) break;  // later repairs would be refused too
-            }
-            if (data.readFailed()) {
-                trap.logReported(data.lastError());
-                ReportResult(0, ResultPdbDamaged, path, "", "");
+            // The rows are walked in small pieces by ID: a keyset of the
+            // whole table grows with it, and the pages of a small piece are
+            // still in the engine's cache when each row is read again to be
+            // judged, instead of being read and decrypted a second time.
+            std::optional<long> after;
+            for (bool more = true; more && progress.Visible();) {
+                engine::Recordset data;
+                const std::string piece = "SELECT ID, PICTURE FROM PICTURES" +
+                                          (after ? " WHERE ID > " + std::to_string(*after) : std::string()) +
+                                          " ORDER BY ID LIMIT " + std::to_string(kLinkCheckPiece);
+                if (!data.open(piece, *m_AdoCnPdb, engine::CursorMode::Edit)) {
+                    // A sub database whose rows cannot be read is damaged, not empty.
+                    trap.logReported(data.lastError());
+                    ReportResult(0, ResultPdbDamaged, path, "", "");
+                    break;
+                }
+                more = !data.eof();
+                for (; data.isOpen() && !data.eof() && progress.Visible(); data.moveNext()) {
+                    currentId = data.value("ID").toLong();
+                    after = currentId;
+                    const std::int64_t size = data.actualSize("PICTURE");
+                    CheckDataRow(data, currentId, size, databaseId, path, outside, trap);
+                    position += step;
+                    ++counter;
+                    progress.SetProgress(static_cast<int>(std::nearbyint(position)), counter,
+                                         rowLabel + std::to_string(currentId));
+                    mainHold.checkpoint();
+                    pdbHold.checkpoint();
+                    m_window.DoEvents();
+                    if (mainHold.error() || pdbHold.error()) {
+                        more = false;  // later repairs would be refused too
+                        break;
+                    }
+                }
+                if (data.readFailed()) {
+                    trap.logReported(data.lastError());
+                    ReportResult(0, ResultPdbDamaged, path, "", "");
+                    more = false;
+                }
             }
             if (!pdbHold.finish()) NoteSaveFailure(path, pdbHold.error());
         }

@@ -83,6 +83,14 @@ void CheckFindings::add(Finding finding) {
     m_findings.push_back(std::move(finding));
 }
 
+void CheckFindings::reorder(std::size_t first, const std::vector<std::size_t>& order) {
+    if (first > m_findings.size() || order.size() != m_findings.size() - first) return;
+    std::vector<Finding> tail;
+    tail.reserve(order.size());
+    for (const std::size_t i : order) tail.push_back(std::move(m_findings[first + i]));
+    std::move(tail.begin(), tail.end(), m_findings.begin() + static_cast<std::ptrdiff_t>(first));
+}
+
 bool CheckFindings::forget(long id) {
     if (id == 0) return false;
     const auto before = m_findings.size();
@@ -192,8 +200,10 @@ void CDatabase::ReportResult(long nId, short nCode, const std::string& sPicbase,
     row.subItems = {virtualPath, GetFileNamePart(sPicbase), finding.state};
     ResumeNoteRow(row);
     // A second finding for the same document keeps the first row.
-    if (m_heldRows) m_heldRows->push_back(row);
-    else m_window.ListAdd(ListId::Documents, row);
+    if (m_heldRows) {
+        m_heldRows->push_back(row);
+        if (m_heldPlaces) m_heldPlaces->push_back(m_walkPlace);
+    } else m_window.ListAdd(ListId::Documents, row);
 }
 
 }  // namespace qx

@@ -11,6 +11,7 @@ struct CDatabaseTestAccess {
         db.ReportResult(id, code, picbase, name, virtualPath);
     }
     static void AnalyseFolders(CDatabase& db) { db.AnalyseFolders(); }
+    static void SetWalkBudget(CDatabase& db, std::size_t bytes) { db.m_walkBudgetBytes = bytes; }
     static void AnalyseLargeDocs(CDatabase& db) { db.AnalyseLargeDocs(); }
     static void AnalyseLinkTo(CDatabase& db) { db.AnalyseLinkTo(); }
     static bool BackupOriginalField(CDatabase& db, const std::string& mask, long id,
