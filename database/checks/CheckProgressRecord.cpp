@@ -126,7 +126,7 @@ bool RecordedFinding::operator==(const RecordedFinding& o) const {
     return a.id == b.id && a.code == b.code && a.subDatabase == b.subDatabase && a.name == b.name &&
            a.virtualPath == b.virtualPath && a.repaired == b.repaired && a.inMemory == b.inMemory &&
            a.state == b.state && row.key == o.row.key && row.text == o.row.text && row.subItems == o.row.subItems &&
-           row.tag == o.row.tag && row.red == o.row.red;
+           row.tag == o.row.tag && row.red == o.row.red && place == o.place;
 }
 
 bool CheckProgressRecord::passDone(std::string_view pass) const {
@@ -152,6 +152,9 @@ std::string CheckProgressRecord::serialize() const {
              Escape(r.row.text) + "\t" + std::to_string(r.row.tag) + "\t" + (r.row.red ? "1" : "0");
         for (const std::string& s : r.row.subItems) t += "\t" + Escape(s);
         t += "\n";
+        if (r.place.placed)
+            t += "place\t" + std::string(r.place.inFolder ? "1" : "0") + "\t" + std::to_string(r.place.parent) + "\t" +
+                 std::to_string(r.place.id) + "\n";
     }
     for (const std::string& p : inUse) t += "in-use\t" + Escape(p) + "\n";
     t += "backup-mask\t" + Escape(backupMask) + "\n";
@@ -227,6 +230,13 @@ std::optional<CheckProgressRecord> CheckProgressRecord::Parse(std::string_view t
                 e.row.subItems.push_back(s);
             }
             r.findings.push_back(std::move(e));
+        } else if (key == "place" && f.size() == 4 && !r.findings.empty() && !r.findings.back().place.placed) {
+            WalkPlace& w = r.findings.back().place;
+            std::int64_t parent = 0, id = 0;
+            bad = !flag(f[1], w.inFolder) || !Signed(f[2], parent) || !Signed(f[3], id);
+            w.placed = true;
+            w.parent = static_cast<long>(parent);
+            w.id = static_cast<long>(id);
         } else if (key == "in-use" && f.size() == 2) {
             bad = !Unescape(f[1], s);
             r.inUse.push_back(s);

@@ -20,9 +20,19 @@
 
 namespace qx {
 
+// Where a finding of the document walk goes in the list, which shows the
+// walk's findings in folder order once the walk ends.
+struct WalkPlace {
+    bool placed = false;  // a finding of the walk (others are listed at once)
+    bool inFolder = false;
+    long parent = 0, id = 0;
+    bool operator==(const WalkPlace&) const = default;
+};
+
 struct RecordedFinding {
     Finding finding;
     ListRow row;  // the list's row as it was shown
+    WalkPlace place;
     bool operator==(const RecordedFinding& o) const;
 };
 

@@ -120,8 +120,10 @@ void CDatabase::ResumeBegin(short flags) {
             run->resumedAfter = record->checked;
             for (const RecordedFinding& f : record->findings) {
                 m_findings.add(f.finding);
-                m_window.ListAdd(ListId::Documents, f.row);
+                if (f.place.placed) run->heldOver.push_back(run->rows.size());
+                else m_window.ListAdd(ListId::Documents, f.row);
                 run->rows.push_back(f.row);
+                run->places.push_back(f.place);
             }
             for (const std::string& path : record->inUse) m_findings.noteInUse(path);
             if (!record->backupMask.empty()) m_sBackupMask = record->backupMask;
@@ -159,7 +161,8 @@ void WriteRecord(CDatabase& db, CheckRun& run, const CheckFindings& findings, co
     r.checked = findings.checked;
     r.findings.clear();
     const auto& all = findings.all();
-    for (std::size_t i = 0; i < all.size() && i < run.rows.size(); ++i) r.findings.push_back({all[i], run.rows[i]});
+    for (std::size_t i = 0; i < all.size() && i < run.rows.size(); ++i)
+        r.findings.push_back({all[i], run.rows[i], i < run.places.size() ? run.places[i] : WalkPlace{}});
     r.inUse = findings.inUse;
     r.backupMask = backupMask;
     r.backupFiles.assign(backups.begin(), backups.end());
@@ -247,7 +250,10 @@ void CDatabase::ResumeEnd(bool complete) {
 }
 
 void CDatabase::ResumeNoteRow(const ListRow& row) {
-    if (m_checkRun && m_checkRun->active) m_checkRun->rows.push_back(row);
+    if (!m_checkRun || !m_checkRun->active) return;
+    m_checkRun->rows.push_back(row);
+    m_checkRun->places.push_back(m_heldRows ? WalkPlace{true, m_walkPlace.inFolder, m_walkPlace.parent, m_walkPlace.id}
+                                            : WalkPlace{});
 }
 
 }  // namespace qx

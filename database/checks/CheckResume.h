@@ -44,6 +44,10 @@ struct CheckRun {
     std::unique_ptr<CheckProgressStore> store;
     CheckProgressRecord record;
     std::vector<ListRow> rows;  // the list's rows, one per finding, in order
+    std::vector<WalkPlace> places;  // beside `rows`
+    // Findings of the walk taken over from the record: listed with the
+    // walk's own, in folder order, when the walk ends (positions in rows).
+    std::vector<std::size_t> heldOver;
     std::set<std::int64_t> changed;
     std::int64_t startedAt = 0, lastWrite = 0, lastWriteCost = 0;
     long documents = 0;  // documents finished by this run

@@ -6,6 +6,7 @@
 #include "database/access/SubDatabasePlace.h"
 #include "database/checks/Backup.h"
 #include "database/checks/CheckSupport.h"
+#include "database/checks/CheckResume.h"
 #include "database/checks/ImagesAhead.h"
 #include "database/checks/ResultCodes.h"
 #include "database/maintenance/WorkProgress.h"
@@ -329,6 +330,23 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     m_heldRows = &heldRows;
     m_heldPlaces = &heldPlaces;
     std::size_t firstHeldFinding = m_findings.all().size();
+    // The walk's findings a stopped run recorded are the last ones taken
+    // over; they are listed with this run's, in one folder order.
+    if (m_checkRun && !m_checkRun->heldOver.empty()) {
+        const std::size_t n = m_checkRun->heldOver.size(), first = m_checkRun->rows.size() - n;
+        if (m_checkRun->rows.size() == firstHeldFinding && m_checkRun->heldOver.front() == first &&
+            m_checkRun->heldOver.back() == first + n - 1) {
+            for (std::size_t i = first; i < first + n; ++i) {
+                const WalkPlace& w = m_checkRun->places[i];
+                heldRows.push_back(m_checkRun->rows[i]);
+                heldPlaces.push_back({w.inFolder, w.parent, w.id});
+            }
+            firstHeldFinding = first;
+        } else {
+            for (const std::size_t i : m_checkRun->heldOver) m_window.ListAdd(ListId::Documents, m_checkRun->rows[i]);
+        }
+        m_checkRun->heldOver.clear();
+    }
     auto listHeld = [&] {
         std::vector<std::size_t> order(heldRows.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
@@ -336,6 +354,18 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             std::stable_sort(order.begin(), order.end(),
                              [&](std::size_t a, std::size_t b) { return heldPlaces[a] < heldPlaces[b]; });
         m_findings.reorder(firstHeldFinding, order);
+        // The progress record pairs each finding with its row by position.
+        if (m_checkRun && m_checkRun->rows.size() == m_findings.all().size() &&
+            m_checkRun->places.size() == m_checkRun->rows.size() && firstHeldFinding + order.size() == m_checkRun->rows.size()) {
+            std::vector<ListRow> rows;
+            std::vector<WalkPlace> places;
+            for (const std::size_t i : order) {
+                rows.push_back(std::move(m_checkRun->rows[firstHeldFinding + i]));
+                places.push_back(m_checkRun->places[firstHeldFinding + i]);
+            }
+            std::move(rows.begin(), rows.end(), m_checkRun->rows.begin() + static_cast<std::ptrdiff_t>(firstHeldFinding));
+            std::copy(places.begin(), places.end(), m_checkRun->places.begin() + static_cast<std::ptrdiff_t>(firstHeldFinding));
+        }
         for (const std::size_t i : order) m_window.ListAdd(ListId::Documents, heldRows[i]);
         heldRows.clear();
         heldPlaces.clear();

@@ -182,10 +182,6 @@ bool SameBytes(sql::Database& dx, long a, sql::Database& dy, long b, std::int64_
     return true;
 }
 
-bool SameBytes(sql::Database& db, long a, long b, std::int64_t size, sql::Error& err) {
-    return SameBytes(db, a, db, b, size, err);
-}
-
 bool Exec(sql::Database& db, const std::string& text, std::initializer_list<std::int64_t> args, sql::Error& err) {
     sql::Statement st(db, text);
     int i = 1;

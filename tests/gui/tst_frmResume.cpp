@@ -22,7 +22,7 @@ QString Res(long id) { return QString::fromStdString(GetResString(id, "")); }
 
 bool RecordLeft(const std::string& main) {
     for (const std::string& name : CheckProgressNames(main))
-        if (std::filesystem::exists(name)) return true;
+        if (QFileInfo::exists(QString::fromStdString(name))) return true;
     return false;
 }
 
