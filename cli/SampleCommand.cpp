@@ -50,7 +50,7 @@ protected:
                     QStringLiteral("N"));
         args.option({"--folders"},
                     GetResString(434, "Aantal mappen in de boom (standaard 20, en bij meer dan 10.000 documenten "
-                                      "Ã©Ã©n per 500 documenten)."),
+                                      "\xC3\xA9\xC3\xA9n per 500 documenten)."),
                     QStringLiteral("N"));
         args.option({"--sub-databases"},
                     GetResString(435, "Aantal subdatabases met documenten (standaard 3, of zoveel als nodig is om "

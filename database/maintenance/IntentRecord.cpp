@@ -1,5 +1,7 @@
 #include "database/maintenance/IntentRecord.h"
 
+#include "support/RecordText.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -7,71 +9,9 @@ namespace qx {
 
 namespace {
 
+using namespace recordtext;
+
 constexpr std::string_view kHeader = "quillex-intent\t1";
-
-// Names are stored with "%", TAB, CR and LF escaped, so a record line is
-// always split at the right places whatever a file name holds.
-std::string Escape(std::string_view s) {
-    std::string out;
-    for (const char c : s) {
-        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool Unescape(std::string_view s, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size()) return false;
-        char* end = nullptr;
-        const std::string hex(s.substr(i + 1, 2));
-        const long v = std::strtol(hex.c_str(), &end, 16);
-        if (end != hex.c_str() + 2) return false;
-        out += static_cast<char>(v);
-        i += 2;
-    }
-    return true;
-}
-
-// FNV-1a: enough to tell a torn or altered record from a whole one.
-std::uint64_t Checksum(std::string_view text) {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (const char c : text) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 1099511628211ULL;
-    }
-    return h;
-}
-
-std::vector<std::string_view> Fields(std::string_view line) {
-    std::vector<std::string_view> out;
-    for (std::size_t start = 0;;) {
-        const std::size_t tab = line.find('\t', start);
-        out.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-        if (tab == std::string_view::npos) return out;
-        start = tab + 1;
-    }
-}
-
-bool ParseNumber(std::string_view text, std::uint64_t& value) {
-    if (text.empty() || text.size() > 20) return false;
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -127,20 +67,20 @@ std::optional<IntentRecord> IntentRecord::Parse(std::string_view text, std::stri
         } else if (f[0] == "marker" && f.size() == 2) {
             std::uint64_t v = 0;
             if (f[1] == "none") r.marker.reset();
-            else if (ParseNumber(f[1], v) && v <= 0xFFFFFFFFULL) r.marker = static_cast<std::uint32_t>(v);
+            else if (Unsigned(f[1], v) && v <= 0xFFFFFFFFULL) r.marker = static_cast<std::uint32_t>(v);
             else { bad = true; break; }
             marker = true;
         } else if (f[0] == "rename" && f.size() == 5) {
             IntentRename step;
             if (!Unescape(f[1], step.from) || !Unescape(f[2], step.to) || !IsPlainFileName(step.from) ||
-                !IsPlainFileName(step.to) || !ParseNumber(f[3], step.file.device) ||
-                !ParseNumber(f[4], step.file.inode))
+                !IsPlainFileName(step.to) || !Unsigned(f[3], step.file.device) ||
+                !Unsigned(f[4], step.file.inode))
                 { bad = true; break; }
             r.renames.push_back(std::move(step));
         } else if ((f[0] == "remove" || f[0] == "discard") && f.size() == 4) {
             IntentFile file;
-            if (!Unescape(f[1], file.name) || !IsPlainFileName(file.name) || !ParseNumber(f[2], file.file.device) ||
-                !ParseNumber(f[3], file.file.inode))
+            if (!Unescape(f[1], file.name) || !IsPlainFileName(file.name) || !Unsigned(f[2], file.file.device) ||
+                !Unsigned(f[3], file.file.inode))
                 { bad = true; break; }
             (f[0] == "remove" ? r.removes : r.discards).push_back(std::move(file));
         } else {
