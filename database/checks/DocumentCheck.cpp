@@ -424,6 +424,10 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
     std::unordered_map<long, std::string> readFrom;
     const engine::Connection* lastRead = nullptr;
     long lastReadId = 0;
+    // Only a thorough check keeps a record or a time limit: the other walks
+    // do not pay for a key and a clock reading per document.
+    const bool tracked = m_checkRun && (m_checkRun->active || m_checkRun->maxDurationMs);
+    const bool resumed = m_checkRun && m_checkRun->start == CheckRun::Start::Resumed;
     auto walkEnds = [&] {
         // A commit the disk refused ends the walk: every later repair would
         // be refused as well, and would be reported as made.
@@ -451,7 +455,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
             const std::string name(docs.name(row));
             ++index;
             position += step;
-            if (m_checkRun && ResumeSkips(WalkKeyOf(row), row.rowid)) {
+            if (resumed && ResumeSkips(WalkKeyOf(row), row.rowid)) {
                 m_findings.checked = index;
                 continue;
             }
@@ -479,7 +483,7 @@ bool CDatabase::CheckDocuments(short flags, ProgressWindow& progress, long& curr
                 readFrom[m_lastPicbase.databaseId] = m_lastPicbase.path;
             }
             m_findings.checked = index;
-            if (m_checkRun && !ResumeAfterDocument(WalkKeyOf(row), row.rowid, findingsBefore, [&] {
+            if (tracked && !ResumeAfterDocument(WalkKeyOf(row), row.rowid, findingsBefore, [&] {
                     mainHold.checkpoint(true);
                     if (pdbHold) pdbHold->checkpoint(true);
                     return !mainHold.error() && !(pdbHold && pdbHold->error());
