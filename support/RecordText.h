@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,28 @@ inline bool Unsigned(std::string_view text, std::uint64_t& value) {
         value = next;
     }
     return true;
+}
+
+// The record's lines followed by the checksum line over them.
+inline std::string Sealed(std::string lines) {
+    char sum[32];
+    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(Checksum(lines)));
+    return lines + "checksum\t" + sum + "\n";
+}
+
+// The lines of a sealed record; nullopt for one that is torn or altered,
+// `why` says which.
+inline std::optional<std::string_view> Unsealed(std::string_view text, std::string& why) {
+    const std::size_t sumAt = text.rfind("checksum\t");
+    if (sumAt == std::string_view::npos || (sumAt > 0 && text[sumAt - 1] != '\n')) {
+        why = "the record is incomplete";
+        return std::nullopt;
+    }
+    if (text.substr(sumAt) != Sealed(std::string(text.substr(0, sumAt))).substr(sumAt)) {
+        why = "the record's checksum does not match";
+        return std::nullopt;
+    }
+    return text.substr(0, sumAt);
 }
 
 }  // namespace qx::recordtext

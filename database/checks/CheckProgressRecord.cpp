@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <cstdlib>
 #include <limits>
 
@@ -96,27 +97,16 @@ std::string CheckProgressRecord::serialize() const {
     for (const std::string& p : inUse) t += "in-use\t" + Escape(p) + "\n";
     t += "backup-mask\t" + Escape(backupMask) + "\n";
     for (const std::string& b : backupFiles) t += "backup\t" + Escape(b) + "\n";
-    char sum[32];
-    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(Checksum(t)));
-    return t + "checksum\t" + sum + "\n";
+    return Sealed(std::move(t));
 }
 
 std::optional<CheckProgressRecord> CheckProgressRecord::Parse(std::string_view text, std::string& why) {
-    const std::size_t sumAt = text.rfind("checksum\t");
-    if (sumAt == std::string_view::npos || (sumAt > 0 && text[sumAt - 1] != '\n')) {
-        why = "the record is incomplete";
-        return std::nullopt;
-    }
-    char sum[32];
-    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(Checksum(text.substr(0, sumAt))));
-    if (text.substr(sumAt) != "checksum\t" + std::string(sum) + "\n") {
-        why = "the record's checksum does not match";
-        return std::nullopt;
-    }
+    const std::optional<std::string_view> lines = Unsealed(text, why);
+    if (!lines) return std::nullopt;
     CheckProgressRecord r;
     bool header = false, bad = false;
     int required = 0;  // sequence, flags, main, total, checked, position
-    std::string_view body = text.substr(0, sumAt);
+    std::string_view body = *lines;
     const auto flag = [](std::string_view v, bool& out) {
         if (v != "0" && v != "1") return false;
         out = v == "1";

@@ -3,6 +3,7 @@
 #include "support/RecordText.h"
 
 #include <cstdio>
+#include <utility>
 #include <cstdlib>
 
 namespace qx {
@@ -34,26 +35,15 @@ std::string IntentRecord::serialize() const {
     for (const IntentFile& f : discards)
         text += "discard\t" + Escape(f.name) + "\t" + std::to_string(f.file.device) + "\t" +
                 std::to_string(f.file.inode) + "\n";
-    char sum[32];
-    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(Checksum(text)));
-    return text + "checksum\t" + sum + "\n";
+    return Sealed(std::move(text));
 }
 
 std::optional<IntentRecord> IntentRecord::Parse(std::string_view text, std::string& why) {
-    const std::size_t sumAt = text.rfind("checksum\t");
-    if (sumAt == std::string_view::npos || (sumAt > 0 && text[sumAt - 1] != '\n')) {
-        why = "the record is incomplete";
-        return std::nullopt;
-    }
-    char sum[32];
-    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(Checksum(text.substr(0, sumAt))));
-    if (text.substr(sumAt) != "checksum\t" + std::string(sum) + "\n") {
-        why = "the record's checksum does not match";
-        return std::nullopt;
-    }
+    const std::optional<std::string_view> lines = Unsealed(text, why);
+    if (!lines) return std::nullopt;
     IntentRecord r;
     bool header = false, marker = false, bad = false;
-    std::string_view body = text.substr(0, sumAt);
+    std::string_view body = *lines;
     while (!body.empty()) {
         const std::size_t nl = body.find('\n');
         const std::string_view line = body.substr(0, nl);
